@@ -1,0 +1,39 @@
+#include "base/loggerBase/CoLastErrLogger.h"
+
+#include <sys/time.h>
+
+#include <cassert>
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+
+#include "base/loggerBase/CoMsg.h"
+
+namespace Corvane {
+
+const CoLastErrLogger& CoLastErrLogger::setLocation(const char* file, int line) const {
+    file_ = file ? file : "";
+    line_ = line;
+    return *this;
+}
+
+void CoLastErrLogger::postError(const char* fmt, ...) const {
+    assert(fmt && "fmt");
+    char text[2048];
+    va_list args;
+    va_start(args, fmt);
+    std::vsnprintf(text, sizeof text, fmt, args);
+    va_end(args);
+    lastError_ = text;
+    if (silent_)
+        return;
+    timeval now;
+    gettimeofday(&now, nullptr);
+    const size_t slash = file_.find_last_of('/');
+    const std::string file = slash == std::string::npos ? file_ : file_.substr(slash + 1);
+    CoMsg::Record record{text,  file.c_str(),    "", static_cast<uint32_t>(CoMsg::getPID()), line_, CoMsg::error,
+                         now.tv_sec, static_cast<int>(now.tv_usec) * 1000};
+    CoMsg::getRouter()->route(record);
+}
+
+}  // namespace Corvane

@@ -1,0 +1,3 @@
+#include "GatewayDriver.h"
+
+int main(int argc, char** argv) { return runGateway(argc, argv); }

@@ -1,0 +1,57 @@
+#include "support/TempDir.h"
+
+#include <dirent.h>
+#include <ftw.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace CorvaneTest {
+
+TempDir::TempDir() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base && *base ? base : "/tmp") + "/corvane-test-XXXXXX";
+    if (!mkdtemp(&pattern[0]))
+        throw std::runtime_error("mkdtemp failed for " + pattern);
+    path_ = pattern;
+}
+
+TempDir::~TempDir() {
+    nftw(
+        path_.c_str(), [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); }, 16,
+        FTW_DEPTH | FTW_PHYS);
+}
+
+std::string TempDir::file(const std::string& name) const { return path_ + "/" + name; }
+
+std::string TempDir::write(const std::string& name, const std::string& bytes) const {
+    const std::string full = file(name);
+    std::ofstream out(full, std::ios::binary | std::ios::trunc);
+    out << bytes;
+    return full;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+int countOpenFds() {
+    DIR* dir = opendir("/proc/self/fd");
+    if (!dir)
+        return -1;
+    int n = 0;
+    while (dirent* entry = readdir(dir))
+        if (entry->d_name[0] != '.')
+            ++n;
+    closedir(dir);
+    return n - 1;  // the directory stream's own descriptor
+}
+
+}  // namespace CorvaneTest
