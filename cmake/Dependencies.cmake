@@ -7,7 +7,6 @@ find_library(TINYXML_LIBRARY NAMES libtinyxml.a tinyxml REQUIRED)
 add_library(corvane_tinyxml INTERFACE)
 target_include_directories(corvane_tinyxml SYSTEM INTERFACE ${TINYXML_INCLUDE_DIR})
 target_link_libraries(corvane_tinyxml INTERFACE ${TINYXML_LIBRARY})
-target_compile_definitions(corvane_tinyxml INTERFACE TIXML_USE_STL)
 
 find_path(UUID_INCLUDE_DIR uuid/uuid.h REQUIRED)
 find_library(UUID_LIBRARY NAMES uuid REQUIRED)

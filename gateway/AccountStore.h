@@ -1,0 +1,18 @@
+// The per-user account store: one opaque document per web user in
+// ./account/<user>.xml, relative to the working directory. Concurrent
+// requests for one user are serialised by advisory locks on the file, so a
+// reader never sees a half-written document. Errors are thrown as
+// std::string messages.
+#pragma once
+
+#include <string>
+
+class CgiRequest;
+
+// The web user's name cut after its last backslash (domain\user -> user).
+std::string accountName(const std::string& remoteUser);
+
+// Writes "<response>document</response>" (empty when never saved).
+void loadUser(const CgiRequest& request);
+// Stores corvaneMetadata as the user's document.
+void saveUser(const CgiRequest& request);

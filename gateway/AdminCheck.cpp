@@ -1,0 +1,41 @@
+#include "AdminCheck.h"
+
+#include <tinyxml.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "CgiRequest.h"
+#include "TimeoutCorvaneServerHandle.h"
+#include "client/api/CorvaneNodeHandle.h"
+#include "client/api/CorvaneStr.h"
+
+bool isListedAdministrator(const std::string& infoXml, const std::string& user) {
+    TiXmlDocument document;
+    document.Parse(infoXml.c_str());
+    if (document.Error())
+        throw std::string("Parse manager's metadata failed");
+    const TiXmlElement* info = document.FirstChildElement("info");
+    const TiXmlElement* administrators = info ? info->FirstChildElement("administrators") : nullptr;
+    if (!administrators)
+        throw std::string("Invalid manager's metadata");
+    const char* text = administrators->GetText();
+    // Lists of any length are taken whole; nothing is cut.
+    std::vector<std::string> names;
+    CgiRequest::splitString(text ? text : "", names, ",");
+    for (const std::string& name : names)
+        if (name == user)
+            return true;
+    return false;
+}
+
+void isAdmin(const std::string& host) {
+    TimeoutCorvaneServerHandle server(host.c_str());
+    CorvaneNodeHandle root(server, "/");
+    CorvaneStr info;
+    if (!root.getMetaData("info", "", 0, info))
+        throw std::string(root.lastError());
+    const bool admin = isListedAdministrator(info.c_str(), CgiRequest::remoteUserName());
+    server.resetTimer();
+    std::fputs(admin ? "<response>true</response>\n" : "<response>false</response>\n", stdout);
+}

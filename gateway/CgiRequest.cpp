@@ -1,0 +1,167 @@
+#include "CgiRequest.h"
+
+#include <pwd.h>
+#include <strings.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+namespace {
+
+// Hex digit value, without any validity check: a non-hexadecimal pair
+// decodes to whatever this gives, modulo 256.
+int digitValue(char c) {
+    const signed char s = static_cast<signed char>(c);
+    return s > 0x40 ? (s & ~0x20) - 55 : s - 48;
+}
+
+// Leading decimal digits; anything else reads as 0.
+long long leadingNumber(const char* text) {
+    if (!text)
+        return 0;
+    long long n = 0;
+    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
+        if (n > CgiRequest::kMaxContentLength)
+            break;  // already too large; stop before it can overflow
+        n = n * 10 + (*p - '0');
+    }
+    return n;
+}
+
+void complain(const char* message) { std::fputs(message, stderr); }
+
+}  // namespace
+
+CgiRequest::CgiRequest(int argc, char** argv) {
+    readArguments(argc, argv);
+    readEnvironment();
+}
+
+std::string CgiRequest::get(const std::string& name) const {
+    auto it = params_.find(name);
+    return it == params_.end() ? std::string() : it->second;
+}
+
+void CgiRequest::store(const std::string& name, const std::string& value) {
+    std::string& stored = params_[name];
+    if (stored.empty())
+        stored = value;
+    else
+        stored.append(":").append(value);
+}
+
+std::string CgiRequest::decode(const std::string& value) {
+    std::string out;
+    out.reserve(value.size());
+    for (size_t i = 0; i < value.size(); ++i) {
+        if (value[i] == '%' && i + 2 < value.size()) {
+            const int byte = 16 * digitValue(value[i + 1]) + digitValue(value[i + 2]);
+            out.push_back(static_cast<char>(static_cast<unsigned>(byte) & 0xff));
+            i += 2;
+        } else {
+            out.push_back(value[i]);
+        }
+    }
+    return out;
+}
+
+void CgiRequest::readArguments(int argc, char** argv) {
+    for (int i = 0; i < argc; ++i) {
+        if (!argv[i])
+            continue;
+        const char* eq = std::strchr(argv[i], '=');
+        if (!eq)
+            continue;
+        store(std::string(argv[i], static_cast<size_t>(eq - argv[i])), decode(eq + 1));
+    }
+}
+
+void CgiRequest::readEnvironment() {
+    const char* method = std::getenv("REQUEST_METHOD");
+    if (!method)
+        return;
+    std::string input;
+    if (std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0) {
+        const char* query = std::getenv("QUERY_STRING");
+        input = query ? query : "";
+    } else if (std::strcmp(method, "POST") == 0) {
+        if (!readPostBody(&input))
+            return;
+    } else {
+        complain("Unsupported request method.");
+        return;
+    }
+    parseInput(std::move(input));
+}
+
+bool CgiRequest::readPostBody(std::string* body) {
+    const char* type = std::getenv("CONTENT_TYPE");
+    if (!type || strcasecmp(type, "application/x-www-form-urlencoded") != 0) {
+        complain("Unsupported content type.");
+        return false;
+    }
+    const long long length = leadingNumber(std::getenv("CONTENT_LENGTH"));
+    if (length == 0) {
+        complain("No content length was sent with the POST request");
+        return false;
+    }
+    if (length > kMaxContentLength) {
+        complain("Out of memory");
+        return false;
+    }
+    try {
+        body->resize(static_cast<size_t>(length));
+    } catch (const std::bad_alloc&) {
+        complain("Out of memory");
+        return false;
+    }
+    const size_t got = std::fread(&(*body)[0], 1, body->size(), stdin);
+    if (got != body->size()) {
+        const int err = errno;
+        std::fprintf(stderr, "Unable to read CGI input: %s.", std::strerror(err));
+        body->clear();
+        return false;
+    }
+    // The body ends at its first NUL, as a C string would.
+    body->resize(std::strlen(body->c_str()));
+    return true;
+}
+
+void CgiRequest::parseInput(std::string input) {
+    for (char& c : input)
+        if (c == '+')
+            c = ' ';
+    std::vector<std::string> tokens;
+    splitString(input, tokens, "&;");
+    for (const std::string& token : tokens) {
+        const size_t eq = token.find('=');
+        if (eq == std::string::npos)
+            continue;
+        store(token.substr(0, eq), decode(token.substr(eq + 1)));
+    }
+}
+
+std::string CgiRequest::remoteUserName() {
+    if (const char* user = std::getenv("REMOTE_USER"))
+        return user;
+    const passwd* pw = getpwuid(geteuid());
+    return pw && pw->pw_name ? pw->pw_name : "unknown";
+}
+
+void CgiRequest::splitString(const std::string& text, std::vector<std::string>& list, const char* delimiters) {
+    size_t pos = 0;
+    while (true) {
+        const size_t start = text.find_first_not_of(delimiters, pos);
+        if (start == std::string::npos)
+            return;
+        const size_t end = text.find_first_of(delimiters, start);
+        list.push_back(text.substr(start, end == std::string::npos ? std::string::npos : end - start));
+        if (end == std::string::npos)
+            return;
+        pos = end;
+    }
+}

@@ -1,0 +1,95 @@
+#include "CoXmlWriter.h"
+
+#include <cassert>
+#include <cstdio>
+#include <sstream>
+
+void CoXmlWriter::closeStartTag() {
+    if (open_) {
+        out_ << '>';
+        open_ = false;
+    }
+}
+
+void CoXmlWriter::writeTabs(int count) {
+    for (int i = 0; i < count; ++i)
+        out_ << '\t';
+}
+
+void CoXmlWriter::open(const std::string& name) {
+    closeStartTag();
+    if (!compact_) {
+        if (!closed_)
+            out_ << '\n';
+        writeTabs(level_);
+    }
+    out_ << '<' << name;
+    open_ = true;
+    names_.push_back(name);
+    ++level_;
+    closed_ = false;
+}
+
+void CoXmlWriter::addAttrib(const std::string& name, const std::string& value, bool escapeValue) {
+    assert(open_ && "addAttrib outside a start tag");
+    out_ << ' ' << name << "=\"" << (escapeValue ? escape(value) : value) << '"';
+}
+
+void CoXmlWriter::addText(const char* text, bool escapeText) {
+    closeStartTag();
+    if (text)
+        out_ << (escapeText ? escape(text) : std::string(text));
+}
+
+void CoXmlWriter::close() {
+    --level_;
+    assert(level_ >= 0 && "level_ >= 0");
+    assert(!names_.empty());
+    if (open_)
+        closeStartTag();
+    else if (closed_ && !compact_)
+        writeTabs(level_);
+    out_ << "</" << names_.back() << '>';
+    if (!compact_)
+        out_ << '\n';
+    closed_ = true;
+    names_.pop_back();
+}
+
+std::string CoXmlWriter::escape(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (char c : text) {
+        switch (c) {
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '&':
+                out += "&amp;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&apos;";
+                break;
+            default:
+                out += c;
+        }
+    }
+    return out;
+}
+
+void writeErrorXml(const std::string& message) {
+    std::ostringstream buffer;
+    CoXmlWriter writer(buffer, 0, false);
+    writer.open("error");
+    writer.addText(message, true);
+    writer.close();
+    const std::string text = buffer.str();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    std::fputc('\n', stdout);
+}
