@@ -71,7 +71,8 @@ void loadUser(const CgiRequest&) {
         std::fputs("<response></response>\n", stdout);
         return;
     }
-    LockedFile file(path, O_RDONLY, LOCK_SH);
+    // Non-blocking open: a FIFO in place of the file must not hang the request.
+    LockedFile file(path, O_RDONLY | O_NONBLOCK, LOCK_SH);
     if (file.fd() < 0)
         throw std::string("Failed to open account for loading persistent user data");
     // The size is taken under the lock: a save may have run since the stat.
@@ -103,7 +104,7 @@ void saveUser(const CgiRequest& request) {
         throw std::string("Specify corvaneMetadta when saving persistent user data");
     // Truncate only once the lock is held, so that a reader holding the
     // shared lock never sees the file shrink under it.
-    LockedFile file(path, O_WRONLY | O_CREAT, LOCK_EX);
+    LockedFile file(path, O_WRONLY | O_CREAT | O_NONBLOCK, LOCK_EX);
     if (file.fd() < 0)
         throw std::string("Failed to open account for saving persistent user data");
     if (ftruncate(file.fd(), 0) == 0)

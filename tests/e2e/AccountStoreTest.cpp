@@ -1,0 +1,133 @@
+// The account modes as a process: documents kept per user in ./account.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "GatewayFixture.h"
+
+namespace {
+
+class AccountStoreTest : public GatewayFixture {
+protected:
+    CorvaneTest::ProcessResult save(const std::string& user, const std::string& document) {
+        return post("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + encode(document), {{"REMOTE_USER", user}});
+    }
+    CorvaneTest::ProcessResult load(const std::string& user) {
+        return run({"mode=loadUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", user}});
+    }
+};
+
+TEST_F(AccountStoreTest, UserWhoNeverSavedLoadsAnEmptyResponse) {
+    EXPECT_EQ(load("nobody").out, ok("<response></response>\n"));
+}
+
+TEST_F(AccountStoreTest, SavedDocumentComesBackByteForByte) {
+    std::string document = "<prefs a=\"1\" b='2'>&amp; \t\r\n caf\xc3\xa9 \xff\x01 %41 + ;=&</prefs>";
+    for (int c = 1; c < 256; ++c)
+        document += static_cast<char>(c);
+    const auto saved = save("alice", document);
+    EXPECT_EQ(saved.out, ok("<response></response>\n"));
+    EXPECT_EQ(saved.err, "");
+    EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/alice.xml")), document);
+    EXPECT_EQ(load("alice").out, ok("<response>" + document + "</response>\n"));
+    // A second save replaces the whole document, shorter or not.
+    save("alice", "<x/>");
+    EXPECT_EQ(load("alice").out, ok("<response><x/></response>\n"));
+}
+
+TEST_F(AccountStoreTest, AccountNameIsTheUserAfterTheLastBackslash) {
+    save("DOMAIN\\carol", "c1");
+    EXPECT_TRUE(CorvaneTest::readFile(dir_.file("account/carol.xml")) == "c1");
+    EXPECT_EQ(load("carol").out, ok("<response>c1</response>\n"));
+    save("a\\b\\dave", "d1");
+    EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/dave.xml")), "d1");
+    // No check on the name: an empty one is the file ".xml".
+    save("", "e1");
+    EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/.xml")), "e1");
+}
+
+TEST_F(AccountStoreTest, SaveWithoutDataKeepsTheStoredDocument) {
+    save("erin", "kept");
+    const auto result = run({"mode=saveUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "erin"}});
+    EXPECT_EQ(result.out, error("Specify corvaneMetadta when saving persistent user data"));
+    EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/erin.xml")), "kept");
+}
+
+TEST_F(AccountStoreTest, LoadStopsAtTheFirstNulByte) {
+    dir_.write("account/nul.xml", std::string("ab\0cd", 5));
+    EXPECT_EQ(load("nul").out, ok("<response>ab</response>\n"));
+}
+
+TEST_F(AccountStoreTest, MissingOrFileAccountDirectoryIsInvalid) {
+    ASSERT_EQ(rmdir(dir_.file("account").c_str()), 0);
+    EXPECT_EQ(load("u").out, error("Invalid account directory"));
+    EXPECT_EQ(save("u", "x").out, error("Invalid account directory"));
+    dir_.write("account", "not a directory");
+    EXPECT_EQ(load("u").out, error("Invalid account directory"));
+    EXPECT_EQ(save("u", "x").out, error("Invalid account directory"));
+    EXPECT_EQ(run({"mode=saveUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "u"}}).out,
+              error("Invalid account directory"));
+}
+
+TEST_F(AccountStoreTest, AccountFilesThatCanNotBeOpenedFailClearly) {
+    // Root may open any regular file, so use kinds of file that no one can
+    // open as asked: a socket for reading, a directory for writing.
+    const std::string socketPath = dir_.file("account/sock.xml");
+    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    ASSERT_LT(socketPath.size(), sizeof addr.sun_path);
+    socketPath.copy(addr.sun_path, socketPath.size());
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    EXPECT_EQ(load("sock").out, error("Failed to open account for loading persistent user data"));
+    close(fd);
+
+    ASSERT_EQ(mkdir(dir_.file("account/dir.xml").c_str(), 0755), 0);
+    const auto saved = save("dir", "x");
+    EXPECT_EQ(saved.out, error("Failed to open account for saving persistent user data"));
+    EXPECT_EQ(saved.err, "Failed to open account for saving persistent user data on host h");
+    // A directory can be opened for reading but not read.
+    EXPECT_EQ(load("dir").out, error("Failed to read persistent user data"));
+}
+
+TEST_F(AccountStoreTest, FifoAccountFileNeverHangsTheRequest) {
+    ASSERT_EQ(mkfifo(dir_.file("account/fifo.xml").c_str(), 0644), 0);
+    const auto loaded = load("fifo");
+    EXPECT_FALSE(loaded.timedOut);
+    EXPECT_EQ(loaded.out, ok("<response></response>\n"));
+    const auto saved = save("fifo", "x");
+    EXPECT_FALSE(saved.timedOut);
+    EXPECT_EQ(saved.out, error("Failed to open account for saving persistent user data"));
+}
+
+TEST_F(AccountStoreTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument) {
+    // Large enough that an unlocked write would be seen in pieces.
+    const std::string a(300000, 'a'), b(200000, 'b');
+    save("race", a);
+    std::atomic<int> bad{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 15; ++i)
+                save("race", (i + t) % 2 ? a : b);
+        });
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 15; ++i) {
+                const std::string out = load("race").out;
+                if (out != ok("<response>" + a + "</response>\n") && out != ok("<response>" + b + "</response>\n"))
+                    ++bad;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(bad.load(), 0);
+}
+
+}  // namespace

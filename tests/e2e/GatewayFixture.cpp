@@ -1,0 +1,60 @@
+#include "GatewayFixture.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <cstdio>
+
+using CorvaneTest::ProcessOptions;
+using CorvaneTest::ProcessResult;
+
+GatewayFixture::GatewayFixture() { mkdir(dir_.file("account").c_str(), 0755); }
+
+ProcessResult GatewayFixture::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                                  const std::string& input) const {
+    std::vector<std::string> argv{CorvaneTest::binPath("corvane-gateway")};
+    argv.insert(argv.end(), args.begin(), args.end());
+    ProcessOptions options;
+    options.env = {{"PATH", "/usr/bin:/bin"}};
+    for (const auto& kv : env)
+        options.env[kv.first] = kv.second;
+    options.cwd = dir_.path();
+    options.input = input;
+    return CorvaneTest::runProcess(argv, options);
+}
+
+ProcessResult GatewayFixture::get(const std::string& query, const std::map<std::string, std::string>& env) const {
+    std::map<std::string, std::string> all = env;
+    all["REQUEST_METHOD"] = "GET";
+    all["QUERY_STRING"] = query;
+    return run({}, all);
+}
+
+ProcessResult GatewayFixture::post(const std::string& body, const std::map<std::string, std::string>& env) const {
+    std::map<std::string, std::string> all{{"REQUEST_METHOD", "POST"},
+                                           {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                                           {"CONTENT_LENGTH", std::to_string(body.size())}};
+    for (const auto& kv : env)
+        all[kv.first] = kv.second;
+    return run({}, all, body);
+}
+
+std::string GatewayFixture::ok(const std::string& body) { return "Content-Type: text/xml\n\n" + body; }
+
+std::string GatewayFixture::error(const std::string& escapedMessage) {
+    return ok("<response>\n\n<error>" + escapedMessage + "</error>\n\n</response>\n");
+}
+
+std::string GatewayFixture::encode(const std::string& text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (std::isalnum(c)) {
+            out += static_cast<char>(c);
+        } else {
+            char buf[4];
+            std::snprintf(buf, sizeof buf, "%%%02X", c);
+            out += buf;
+        }
+    }
+    return out;
+}

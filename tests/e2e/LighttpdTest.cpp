@@ -1,0 +1,135 @@
+// The gateway under a real lighttpd over real HTTP on 127.0.0.1, configured
+// with the same snippet the README tells users to include.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+namespace {
+
+const char kLighttpd[] = "/usr/sbin/lighttpd";
+
+// A port that was free a moment ago; lighttpd takes it right after.
+int freeLoopbackPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+// One HTTP/1.0 exchange; the whole response, or "" when the server is not there.
+std::string http(int port, const std::string& request) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    timeval tv{10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string response;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
+        char buf[4096];
+        ssize_t n;
+        while ((n = recv(fd, buf, sizeof buf, 0)) > 0)
+            response.append(buf, static_cast<size_t>(n));
+    }
+    close(fd);
+    return response;
+}
+
+std::string body(const std::string& response) {
+    const size_t end = response.find("\r\n\r\n");
+    return end == std::string::npos ? std::string() : response.substr(end + 4);
+}
+
+class LighttpdTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (access(kLighttpd, X_OK) != 0)
+            GTEST_SKIP() << "lighttpd is not installed (scripts/install-deps.sh installs it)";
+        const std::string root = dir_.file("root");
+        mkdir(root.c_str(), 0755);
+        mkdir((root + "/cgi-bin").c_str(), 0755);
+        mkdir((root + "/cgi-bin/account").c_str(), 0777);
+        ASSERT_EQ(symlink(CorvaneTest::binPath("corvane-gateway").c_str(), (root + "/cgi-bin/corvane-gateway").c_str()),
+                  0);
+        dir_.write("users", "alice:secret\n");
+        // A port taken between the probe and lighttpd's bind is retried.
+        for (int attempt = 0; attempt < 5 && !server_; ++attempt) {
+            port_ = freeLoopbackPort();
+            dir_.write("lighttpd.conf", "server.document-root = \"" + root + "\"\n" +
+                                            "server.bind = \"127.0.0.1\"\n" +
+                                            "server.port = " + std::to_string(port_) + "\n" +
+                                            "server.errorlog = \"" + dir_.file("error.log") + "\"\n" +
+                                            "var.corvane_users = \"" + dir_.file("users") + "\"\n" +
+                                            "include \"" + CorvaneTest::sourcePath("deploy/lighttpd-corvane.conf") +
+                                            "\"\n");
+            CorvaneTest::ProcessOptions options;
+            options.env = {{"PATH", "/usr/sbin:/usr/bin:/bin"}};
+            server_.reset(new CorvaneTest::ChildProcess({kLighttpd, "-D", "-f", dir_.file("lighttpd.conf")}, options));
+            if (!waitUntilServing())
+                server_.reset();
+        }
+        ASSERT_TRUE(server_) << "lighttpd did not start: " << CorvaneTest::readFile(dir_.file("error.log"));
+    }
+
+    bool waitUntilServing() {
+        for (int i = 0; i < 100; ++i) {  // at most about 5 s
+            if (!http(port_, "GET / HTTP/1.0\r\n\r\n").empty())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return false;
+    }
+
+    std::string request(const std::string& method, const std::string& query, const std::string& form = "") {
+        std::string text = method + " /cgi-bin/corvane-gateway" + (query.empty() ? "" : "?" + query) +
+                           " HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic YWxpY2U6c2VjcmV0\r\n";
+        if (!form.empty())
+            text += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
+                    std::to_string(form.size()) + "\r\n";
+        return http(port_, text + "\r\n" + form);
+    }
+
+    CorvaneTest::TempDir dir_;
+    std::unique_ptr<CorvaneTest::ChildProcess> server_;
+    int port_ = 0;
+};
+
+TEST_F(LighttpdTest, GetAnswersWithTheAuthenticatedUser) {
+    const std::string response = request("GET", "mode=getUser&host=h&nodeId=n");
+    EXPECT_NE(response.find("200 OK"), std::string::npos) << response;
+    EXPECT_NE(response.find("Content-Type: text/xml"), std::string::npos) << response;
+    EXPECT_EQ(body(response), "<response>alice</response>\n");
+}
+
+TEST_F(LighttpdTest, PostedFormIsSavedAndLoadedBack) {
+    const std::string saved = request("POST", "", "mode=saveUser&host=h&nodeId=n&corvaneMetadata=%3Cp+x%3D%221%22%2F%3E");
+    EXPECT_EQ(body(saved), "<response></response>\n") << saved;
+    EXPECT_EQ(CorvaneTest::readFile(dir_.file("root/cgi-bin/account/alice.xml")), "<p x=\"1\"/>");
+    EXPECT_EQ(body(request("GET", "mode=loadUser&host=h&nodeId=n")), "<response><p x=\"1\"/></response>\n");
+}
+
+TEST_F(LighttpdTest, ErrorsAreDocumentsAndUnauthenticatedRequestsNeverReachTheGateway) {
+    EXPECT_EQ(body(request("GET", "mode=nope&host=h&nodeId=n")),
+              "<response>\n\n<error>Unknown mode</error>\n\n</response>\n");
+    const std::string anonymous = http(port_, "GET /cgi-bin/corvane-gateway?mode=getUser HTTP/1.0\r\n\r\n");
+    EXPECT_NE(anonymous.find("401"), std::string::npos) << anonymous;
+}
+
+}  // namespace

@@ -1,0 +1,55 @@
+// Runs a program as a child process with a chosen environment, working
+// directory and standard input, and collects its output. For end-to-end
+// tests; every run is bounded in time.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace CorvaneTest {
+
+struct ProcessResult {
+    std::string out;
+    std::string err;
+    int exitStatus = -1;  // -1 when the child did not exit normally
+    bool timedOut = false;
+};
+
+struct ProcessOptions {
+    std::map<std::string, std::string> env;  // the child's whole environment
+    std::string cwd;                          // empty: inherit
+    std::string input;                        // written to standard input
+    int timeoutMs = 30000;                    // the child is killed past this
+};
+
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
+
+// A child left running (a server); killed and reaped on destruction.
+class ChildProcess {
+public:
+    ChildProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    pid_t pid() const { return pid_; }
+    // Reads standard output until a whole line arrives; empty on time-out or end.
+    std::string readLine(int timeoutMs);
+    // SIGTERM, then SIGKILL if it does not exit within timeoutMs; returns the wait status.
+    int stop(int timeoutMs = 5000);
+
+private:
+    pid_t pid_ = -1;
+    int outFd_ = -1;
+    std::string buffered_;
+};
+
+// The path of a program built into build/bin.
+std::string binPath(const std::string& name);
+// A path inside the source tree.
+std::string sourcePath(const std::string& relative);
+
+}  // namespace CorvaneTest
