@@ -1,0 +1,231 @@
+#include "base/loggerBase/CoMsg.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/loggerBase/CoException.h"
+#include "base/loggerBase/CoLastErrLogger.h"
+#include "base/osal/EnvVar.h"
+#include "base/osal/EnvVarRegistry.h"
+
+namespace {
+
+using Corvane::CoMsg;
+
+// Keeps what reaches the router, formatted as the default router would.
+class CapturingRouter : public CoMsg::Router {
+public:
+    void route(const CoMsg::Record& record) override {
+        char line[2200];
+        CoMsg::formatRecord(record, line, sizeof line);
+        lines.push_back(line);
+        levels.push_back(record.level);
+        files.push_back(record.file);
+    }
+    std::vector<std::string> lines;
+    std::vector<int> levels;
+    std::vector<std::string> files;
+};
+
+void setMsgLevelVariable(const char* value) {
+    Corvane::EnvVarRegistryImp& registry = Corvane::EnvVarRegistryImp::getInstance();
+    const std::vector<int> found = registry.find("XQ_MSG_LEVEL", Corvane::EnvVarRegistry::kFieldName, true);
+    ASSERT_EQ(found.size(), 1u);
+    registry.getEnvVar(found[0])->dynSetValue(std::string(value));
+}
+
+class CoMsgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CoMsg::setRouter(&router_);
+        setMsgLevelVariable("");
+        CoMsg::setVerbose(false);
+        CoMsg::enableFamily(false);
+    }
+    void TearDown() override {
+        CoMsg::setRouter(nullptr);
+        setMsgLevelVariable("");
+        CoMsg::setVerbose(false);
+        CoMsg::enableFamily(false);
+    }
+    CapturingRouter router_;
+};
+
+TEST_F(CoMsgTest, LevelNamesAreExactAndCaseSensitive) {
+    const struct {
+        const char* name;
+        int level;
+    } cases[] = {{"user", 0}, {"error", 1}, {"warn", 2}, {"notice", 3}, {"debug", 4},
+                 {"WARN", -1}, {"warning", -1}, {"", -1}, {"debug ", -1}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CoMsg::levelFromString(c.name), c.level) << c.name;
+        if (c.level >= 0) {
+            EXPECT_STREQ(CoMsg::levelToString(c.level), c.name);
+        }
+    }
+    EXPECT_EQ(CoMsg::levelFromString(nullptr), -1);
+    EXPECT_STREQ(CoMsg::levelToString(5), "unknown");
+    EXPECT_STREQ(CoMsg::levelToString(-1), "unknown");
+}
+
+TEST_F(CoMsgTest, LevelFollowsTheVariableAndDefaultLevelOnlyAppliesWhileItIsEmpty) {
+    EXPECT_EQ(CoMsg::getLevel(), CoMsg::notice);
+    CoMsg::setDefaultLevel(CoMsg::user);
+    EXPECT_EQ(CoMsg::getLevel(), CoMsg::user);
+
+    setMsgLevelVariable("debug");
+    EXPECT_EQ(CoMsg::getLevel(), CoMsg::debugging);
+    CoMsg::setDefaultLevel(CoMsg::user);  // what library start-up does
+    EXPECT_EQ(CoMsg::getLevel(), CoMsg::debugging);
+
+    // An unknown name silences everything, user messages included.
+    setMsgLevelVariable("WARN");
+    EXPECT_EQ(CoMsg::getLevel(), -1);
+    CO_USER("hidden");
+    EXPECT_TRUE(router_.lines.empty());
+}
+
+TEST_F(CoMsgTest, MessagesArePostedOnlyAtOrBelowTheCurrentLevel) {
+    CoMsg::setLevel(CoMsg::warning);
+    CO_DEBUG("d");
+    CO_NOTICE("n");
+    CO_WARNING("w");
+    CO_ERROR("e");
+    CO_USER("u");
+    EXPECT_EQ(router_.lines, (std::vector<std::string>{"w\n", "e\n", "u\n"}));
+    EXPECT_EQ(router_.levels, (std::vector<int>{2, 1, 0}));
+    EXPECT_EQ(router_.files.front(), "CoMsgTest.cpp");
+}
+
+TEST_F(CoMsgTest, BareLineDropsTrailingWhiteSpaceAndLongTextIsCut) {
+    CO_USER("text \t\n\n ");
+    EXPECT_EQ(router_.lines.back(), "text\n");
+    const std::string huge(5000, 'x');
+    CO_USER("%s", huge.c_str());
+    EXPECT_EQ(router_.lines.back(), std::string(2047, 'x') + "\n");
+}
+
+TEST_F(CoMsgTest, VerboseLineCarriesLevelPidLocationAndTime) {
+    CoMsg::setVerbose(true);
+    CO_ERROR("boom  ");
+    const std::string& line = router_.lines.back();
+    // "[error] 0 CoMsgTest.cpp:<line> mm/dd/yy:hh:mm:ss.mmm boom\n"
+    ASSERT_EQ(line.rfind("[error] ", 0), 0u) << line;
+    EXPECT_NE(line.find(" CoMsgTest.cpp:"), std::string::npos) << line;
+    ASSERT_GE(line.size(), 6u);
+    EXPECT_EQ(line.substr(line.size() - 6), " boom\n");
+    const size_t stamp = line.find('/');
+    ASSERT_NE(stamp, std::string::npos);
+    EXPECT_EQ(line[stamp + 3], '/');
+    EXPECT_EQ(line[stamp + 6], ':');
+    EXPECT_EQ(line[stamp + 15], '.');
+
+    CoMsg::enableFamily(true);
+    CO_NOTICE("plain");
+    CO_NOTICE(Corvane::CoFamily{"net"}, "tagged");
+    EXPECT_EQ(router_.lines[1].rfind("[notice] [-] ", 0), 0u) << router_.lines[1];
+    EXPECT_EQ(router_.lines[2].rfind("[notice] [net] ", 0), 0u) << router_.lines[2];
+
+    // A record without a line number is written bare even when verbose.
+    CoMsg::Record record{"bare ", "f.cpp", "", 0, 0, CoMsg::user, 0, 0};
+    char out[64];
+    CoMsg::formatRecord(record, out, sizeof out);
+    EXPECT_STREQ(out, "bare\n");
+}
+
+TEST_F(CoMsgTest, PidComesFromTheInstalledCallback) {
+    static int calls = 0;
+    int (*const previous)() = [] { return 0; };
+    CoMsg::setPIDCallback([] { return ++calls, 4242; });
+    CoMsg::setVerbose(true);
+    CO_USER("x");
+    EXPECT_NE(router_.lines.back().find("] 4242 "), std::string::npos) << router_.lines.back();
+    EXPECT_EQ(CoMsg::getPID(), 4242);
+    CoMsg::setPIDCallback(previous);
+}
+
+TEST_F(CoMsgTest, RouterSentinelsSelectTheDefaultRouter) {
+    CoMsg::Router* defaultRouter = CoMsg::getDefaultRouter();
+    EXPECT_NE(defaultRouter, &router_);
+    EXPECT_EQ(CoMsg::getRouter(), &router_);
+    EXPECT_EQ(CoMsg::setRouter(nullptr), defaultRouter);
+    EXPECT_EQ(CoMsg::getRouter(), defaultRouter);
+    EXPECT_EQ(CoMsg::getSetRouter(&router_), &router_);
+}
+
+TEST_F(CoMsgTest, LastErrLoggerRemembersAndRoutesWhateverTheLevel) {
+    Corvane::CoLastErrLogger logger;
+    setMsgLevelVariable("nonsense");  // level -1
+    CO_LAST_ERR(logger).postError("failed on '%s'", "eth0");
+    EXPECT_EQ(logger.lastError(), "failed on 'eth0'");
+    ASSERT_EQ(router_.lines.size(), 1u);
+    EXPECT_EQ(router_.lines[0], "failed on 'eth0'\n");
+    EXPECT_EQ(router_.files[0], "CoMsgTest.cpp");
+
+    logger.setSilentMode(true);
+    CO_LAST_ERR(logger).postError("quiet %d", 2);
+    EXPECT_EQ(logger.lastError(), "quiet 2");
+    EXPECT_EQ(router_.lines.size(), 1u);
+
+    const Corvane::CoLastErrLogger copy(logger);
+    EXPECT_EQ(copy.lastError(), "quiet 2");
+}
+
+class CoExceptionTest : public ::testing::Test {
+protected:
+    void TearDown() override { Corvane::CoException::setVerbose(false); }
+
+    static Corvane::CoException raised(const char* text, const char* detail) {
+        try {
+            Corvane::CoException(42, "/src/File.cpp").raise(text, "%s", detail);
+        } catch (const Corvane::CoException& e) {
+            return e;
+        }
+        ADD_FAILURE() << "raise did not throw";
+        return Corvane::CoException(0, "");
+    }
+};
+
+TEST_F(CoExceptionTest, WhatIsTheTextAndDetailIsSeparateUnlessVerbose) {
+    Corvane::CoException::setVerbose(false);
+    auto e = raised("Cannot allocate memory", "Unable to allocate 12 bytes.");
+    EXPECT_STREQ(e.what(), "Cannot allocate memory");
+    EXPECT_STREQ(e.detail(), "Unable to allocate 12 bytes.");
+    EXPECT_EQ(e.line(), 42);
+
+    Corvane::CoException::setVerbose(true);
+    e = raised("Cannot allocate memory", "Unable to allocate 12 bytes.");
+    EXPECT_STREQ(e.what(), "Cannot allocate memory f:/src/File.cpp l:42 Unable to allocate 12 bytes.");
+    EXPECT_STREQ(e.detail(), "Unable to allocate 12 bytes.");
+}
+
+TEST_F(CoExceptionTest, OverlongTextIsCutAndLeavesNoDetail) {
+    for (size_t length : {1599u, 1600u, 5000u}) {
+        const std::string text(length, 't');
+        const auto e = raised(text.c_str(), "detail");
+        if (length >= 1600) {
+            EXPECT_EQ(std::strlen(e.what()), 1599u);
+            EXPECT_STREQ(e.detail(), "");
+        } else {
+            // No room for a detail: it is dropped, never written past the buffer.
+            EXPECT_EQ(std::string(e.what()), text);
+            EXPECT_LE(std::strlen(e.detail()), 0u);
+        }
+    }
+    const std::string longDetail(3000, 'd');
+    const auto e = raised("t", longDetail.c_str());
+    EXPECT_STREQ(e.what(), "t");
+    EXPECT_EQ(std::strlen(e.detail()), 1600u - 3u);
+}
+
+TEST_F(CoExceptionTest, FileNameIsCutTo127Characters) {
+    const std::string path(300, 'p');
+    const Corvane::CoException e("text", 1, path.c_str());
+    EXPECT_EQ(std::strlen(e.file()), 127u);
+    EXPECT_STREQ(e.what(), "text");
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+#include "base/osal/EnvVar.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <memory>
+#include <sstream>
+#include <string>
+
+#include "base/osal/EnvVarRegistry.h"
+
+namespace {
+
+using Corvane::EnvVar;
+using Corvane::EnvVarRegistry;
+using Corvane::EnvVarRegistryImp;
+using Corvane::RegEnvVar;
+
+EnvVarRegistryImp& registry() { return EnvVarRegistryImp::getInstance(); }
+
+// Each test declares its own records under names no module uses.
+TEST(EnvVarTest, BoolAndIntTextRules) {
+    const struct {
+        const char* text;
+        bool value;
+    } bools[] = {{"", true}, {"0", false}, {"false", false}, {"FALSE", false}, {"False", true}, {"no", true}};
+    for (const auto& c : bools) {
+        setenv("CO_TEST_BOOL", c.text, 1);
+        EnvVar<bool> var("CO_TEST_BOOL", false);
+        EXPECT_EQ(var.getValue(), c.value) << "'" << c.text << "'";
+    }
+    const struct {
+        const char* text;
+        int value;
+    } ints[] = {{"12abc", 12}, {"abc", 0}, {"", 0}, {"-7", -7}, {"0042", 42}};
+    for (const auto& c : ints) {
+        setenv("CO_TEST_INT", c.text, 1);
+        EnvVar<int> var("CO_TEST_INT", 5);
+        EXPECT_EQ(var.getValue(), c.value) << "'" << c.text << "'";
+    }
+    unsetenv("CO_TEST_INT");
+    EnvVar<int> absent("CO_TEST_INT", 5);
+    EXPECT_EQ(absent.getValue(), 5);
+}
+
+TEST(EnvVarTest, StringTakesTheEnvironmentOrACopyOfTheDefault) {
+    unsetenv("CO_TEST_STR");
+    EnvVar<std::string> var("CO_TEST_STR", "dflt");
+    EXPECT_STREQ(var.getValue(), "dflt");
+    EXPECT_TRUE(var.isDefault());
+    setenv("CO_TEST_STR2", "set", 1);
+    EnvVar<std::string> set("CO_TEST_STR2", "");
+    EXPECT_STREQ(set.getValue(), "set");
+    EXPECT_FALSE(set.isDefault());
+    unsetenv("CO_TEST_STR2");
+}
+
+int gCallbacks = 0;
+void countCallback(void*) { ++gCallbacks; }
+
+TEST(EnvVarTest, RunTimeChangesReachEveryRegistrationOfTheName) {
+    unsetenv("CO_TEST_SHARED");
+    EnvVar<int> first("CO_TEST_SHARED", 1, &countCallback, nullptr);
+    EnvVar<int> second("CO_TEST_SHARED", 2, &countCallback, nullptr);
+    RegEnvVar<int> firstReg("moduleA.cpp", first);
+    RegEnvVar<int> secondReg("moduleB.cpp", second);
+    gCallbacks = 0;
+    first.setValue(9);
+    EXPECT_EQ(first.getValue(), 9);
+    EXPECT_EQ(second.getValue(), 9);
+    EXPECT_EQ(gCallbacks, 2);
+
+    // A locked record ignores changes and calls nobody.
+    second.setLocked(true);
+    gCallbacks = 0;
+    first.setValue(3);
+    EXPECT_EQ(first.getValue(), 3);
+    EXPECT_EQ(second.getValue(), 9);
+    EXPECT_EQ(gCallbacks, 1);
+}
+
+TEST(EnvVarTest, DestroyedRegistrationLetsTheNextReadConsultTheEnvironment) {
+    setenv("CO_TEST_REREAD", "1", 1);
+    EnvVar<int> var("CO_TEST_REREAD", 0);
+    const int before = registry().count();
+    {
+        RegEnvVar<int> reg("m.cpp", var);
+        EXPECT_EQ(registry().count(), before + 1);
+        EXPECT_EQ(var.getValue(), 1);
+        setenv("CO_TEST_REREAD", "2", 1);
+        EXPECT_EQ(var.getValue(), 1);
+    }
+    EXPECT_EQ(registry().count(), before);
+    EXPECT_EQ(var.getValue(), 2);
+    unsetenv("CO_TEST_REREAD");
+}
+
+TEST(EnvVarTest, FindMatchesWholeTextOrUpperCaseSubstring) {
+    EnvVar<int> var("CO_TEST_TCP_THING", 0);
+    RegEnvVar<int> reg("net/CoTcpThing.cpp", var);
+    auto byName = [](const char* pattern, bool caseSensitive) {
+        return registry().find(pattern, EnvVarRegistry::kFieldName, caseSensitive);
+    };
+    EXPECT_EQ(byName("CO_TEST_TCP", true).size(), 0u);
+    ASSERT_EQ(byName("CO_TEST_TCP_THING", true).size(), 1u);
+    ASSERT_EQ(byName("test_tcp", false).size(), 1u);
+    EXPECT_EQ(byName("", false).size(), 0u);
+    const int index = byName("CO_TEST_TCP_THING", true)[0];
+    EXPECT_EQ(registry().getEnvVar(index), &reg);
+    EXPECT_EQ(registry().getFieldValueAsStr(index, EnvVarRegistry::kFieldFile), "net/CoTcpThing.cpp");
+    EXPECT_EQ(registry().getFieldValueAsStr(index, EnvVarRegistry::kFieldValue), "0");
+    EXPECT_EQ(registry().find("cotcpthing", EnvVarRegistry::kFieldFile, false).size(), 1u);
+    // The logging module's own settings are registered before main.
+    EXPECT_EQ(byName("XQ_MSG_LEVEL", true).size(), 1u);
+    EXPECT_EQ(byName("XQ_MSG_VERBOSE", true).size(), 1u);
+}
+
+TEST(EnvVarTest, DumpsListEveryRegistration) {
+    unsetenv("CO_TEST_DUMP_B");
+    EnvVar<bool> flag("CO_TEST_DUMP_B", true);
+    RegEnvVar<bool> reg("dump.cpp", flag);
+    std::ostringstream text;
+    registry().dump(text);
+    EXPECT_NE(text.str().find("\nfile : dump.cpp\nname : CO_TEST_DUMP_B\nvalue : 1\n"), std::string::npos) << text.str();
+
+    std::ostringstream html;
+    registry().dumpHtml(html);
+    const std::string page = html.str();
+    EXPECT_EQ(page.rfind("<html>\n<body>\n<table border=1>\n<tr>\n<th colspan=3>Environnement Variables</th>\n</tr>\n",
+                         0),
+              0u)
+        << page;
+    EXPECT_NE(page.find("<td align=center><font size=+1>Name</font></td><td align=center><font size=+1>Value</font>"
+                        "</td><td align=center><font size=+1>File</font></td>\n</tr>\n"),
+              std::string::npos);
+    EXPECT_NE(page.find("<tr>\n<td align=left>CO_TEST_DUMP_B</td><td align=center>true</td><td align=left>dump.cpp"
+                        "</td>\n</tr>\n"),
+              std::string::npos)
+        << page;
+    EXPECT_EQ(page.substr(page.size() - 24), "</table>\n</body>\n</html>");
+}
+
+}  // namespace

@@ -1,0 +1,48 @@
+#include "AdminCheck.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+std::string thrown(const std::string& xml) {
+    try {
+        isListedAdministrator(xml, "u");
+    } catch (const std::string& message) {
+        return message;
+    }
+    return "";
+}
+
+TEST(AdminCheckTest, NamesMatchExactlyAfterSplittingAtCommas) {
+    const std::string info = "<info><administrators>root,Bob, carol,,DOM\\dave</administrators></info>";
+    EXPECT_TRUE(isListedAdministrator(info, "root"));
+    EXPECT_TRUE(isListedAdministrator(info, "Bob"));
+    EXPECT_FALSE(isListedAdministrator(info, "bob"));
+    EXPECT_FALSE(isListedAdministrator(info, "carol"));
+    EXPECT_TRUE(isListedAdministrator(info, " carol"));
+    EXPECT_TRUE(isListedAdministrator(info, "DOM\\dave"));
+    EXPECT_FALSE(isListedAdministrator(info, "dave"));
+    EXPECT_FALSE(isListedAdministrator(info, ""));
+}
+
+TEST(AdminCheckTest, EmptyListAndLongListsAreHandled) {
+    EXPECT_FALSE(isListedAdministrator("<info><administrators/></info>", "u"));
+    EXPECT_FALSE(isListedAdministrator("<info><administrators><x/></administrators></info>", "u"));
+    std::string many;
+    for (int i = 0; i < 200; ++i)
+        many += "user" + std::to_string(i) + ",";
+    const std::string info = "<info><administrators>" + many + "last</administrators></info>";
+    EXPECT_TRUE(isListedAdministrator(info, "last"));
+}
+
+TEST(AdminCheckTest, BadDocumentsFailWithTheirMessages) {
+    EXPECT_EQ(thrown("<info><administrators>u</info>"), "Parse manager's metadata failed");
+    EXPECT_EQ(thrown(""), "Parse manager's metadata failed");
+    EXPECT_EQ(thrown("<config><administrators>u</administrators></config>"), "Invalid manager's metadata");
+    EXPECT_EQ(thrown("<info><admins>u</admins></info>"), "Invalid manager's metadata");
+    EXPECT_EQ(thrown("<info><administrators>u</administrators></info>"), "");
+}
+
+}  // namespace

@@ -1,0 +1,99 @@
+#include "CgiRequest.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<std::string> split(const std::string& text, const char* delimiters = ",") {
+    std::vector<std::string> list;
+    CgiRequest::splitString(text, list, delimiters);
+    return list;
+}
+
+TEST(CgiRequestTest, SplitSkipsEmptyTokens) {
+    using List = std::vector<std::string>;
+    EXPECT_EQ(split("a,,b,"), (List{"a", "b"}));
+    EXPECT_EQ(split(","), List{});
+    EXPECT_EQ(split(""), List{});
+    EXPECT_EQ(split(",,x"), List{"x"});
+    EXPECT_EQ(split("a=1;b=2&&c=3", "&;"), (List{"a=1", "b=2", "c=3"}));
+    // Appends to what the list already holds.
+    List list{"keep"};
+    CgiRequest::splitString("n", list, ",");
+    EXPECT_EQ(list, (List{"keep", "n"}));
+}
+
+TEST(CgiRequestTest, PercentDecodingNeverReadsPastTheEnd) {
+    const struct {
+        const char* in;
+        std::string out;
+    } cases[] = {
+        {"%41%62", "Ab"},         {"%2f%2F", "//"}, {"%", "%"},  {"a%", "a%"},   {"a%4", "a%4"},
+        {"%00x", std::string("\0x", 2)},           {"100%25", "100%"},          {"+", "+"},
+        // Not hexadecimal: the byte the digit formula gives, modulo 256.
+        {"%zz", std::string(1, static_cast<char>((16 * ('z' - 32 - 55) + ('z' - 32 - 55)) & 0xff))},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CgiRequest::decode(c.in), c.out) << c.in;
+}
+
+class CgiEnvironmentTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_TYPE", "CONTENT_LENGTH", "REMOTE_USER"})
+            unsetenv(name);
+    }
+    void TearDown() override { SetUp(); }
+
+    static CgiRequest fromArgs(std::vector<std::string> args) {
+        std::vector<char*> argv;
+        for (auto& a : args)
+            argv.push_back(&a[0]);
+        argv.push_back(nullptr);
+        return CgiRequest(static_cast<int>(args.size()), argv.data());
+    }
+};
+
+TEST_F(CgiEnvironmentTest, ArgumentsComeFirstThenTheQuery) {
+    setenv("REQUEST_METHOD", "GET", 1);
+    setenv("QUERY_STRING", "a=q&b=x+y%2Bz&Mode=m&%6Dode=n&flag&=empty", 1);
+    const CgiRequest request = fromArgs({"prog", "a=arg", "noequals", "c=1=2", "d=%41+"});
+    EXPECT_EQ(request.get("a"), "arg:q");
+    EXPECT_EQ(request.get("b"), "x y+z");
+    EXPECT_EQ(request.get("c"), "1=2");
+    EXPECT_EQ(request.get("d"), "A+");
+    EXPECT_EQ(request.get("Mode"), "m");
+    EXPECT_EQ(request.get("mode"), "");
+    EXPECT_EQ(request.get("%6Dode"), "n");
+    EXPECT_EQ(request.get("flag"), "");
+    EXPECT_EQ(request.get(""), "empty");
+}
+
+TEST_F(CgiEnvironmentTest, EmptyValuesAreReplacedNotJoined) {
+    setenv("REQUEST_METHOD", "GET", 1);
+    setenv("QUERY_STRING", "a=&a=2&b=1&b=&c=1&c=2&c=3", 1);
+    const CgiRequest request = fromArgs({"prog"});
+    EXPECT_EQ(request.get("a"), "2");
+    EXPECT_EQ(request.get("b"), "1:");
+    EXPECT_EQ(request.get("c"), "1:2:3");
+}
+
+TEST_F(CgiEnvironmentTest, GetWithoutQueryKeepsOnlyArguments) {
+    setenv("REQUEST_METHOD", "GET", 1);
+    EXPECT_EQ(fromArgs({"prog", "host=h"}).get("host"), "h");
+}
+
+TEST_F(CgiEnvironmentTest, RemoteUserIsTakenAsGiven) {
+    setenv("REMOTE_USER", "dom\\user", 1);
+    EXPECT_EQ(CgiRequest::remoteUserName(), "dom\\user");
+    setenv("REMOTE_USER", "", 1);
+    EXPECT_EQ(CgiRequest::remoteUserName(), "");
+    unsetenv("REMOTE_USER");
+    EXPECT_FALSE(CgiRequest::remoteUserName().empty());
+}
+
+}  // namespace
