@@ -1,0 +1,72 @@
+#include "base/rcApi/rcValue.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace Corvane {
+
+std::string rcValue::escapedValue() const {
+    std::string out;
+    const size_t len = text_.length();
+    out.reserve(len == 0 ? 1 : static_cast<size_t>(std::lround(static_cast<double>(len) * 1.1)));
+    appendEscaped(out);
+    return out;
+}
+
+void rcValue::appendEscaped(std::string& out) const {
+    const char* p = text_.data();
+    const char* end = p + text_.length();
+    const char* nul = static_cast<const char*>(std::memchr(p, '\0', text_.length()));
+    if (nul)
+        end = nul;
+    while (p < end) {
+        // Copy the run of characters that need no escape in one go.
+        const char* run = p;
+        while (p < end && *p != '\n' && *p != '\t' && *p != '\\')
+            ++p;
+        out.append(run, static_cast<size_t>(p - run));
+        if (p == end)
+            break;
+        out += '\\';
+        out += *p == '\n' ? 'n' : *p == '\t' ? 't' : '\\';
+        ++p;
+    }
+}
+
+std::string rcValue::quote(const char* s) {
+    std::string out;
+    if (!s)
+        return out;
+    out.reserve(std::strlen(s) + 2);
+    out += '"';
+    for (; *s; ++s) {
+        if (*s == '"' || *s == '\\')
+            out += '\\';
+        out += *s;
+    }
+    out += '"';
+    return out;
+}
+
+std::string rcValue::unquote(const char* s) {
+    std::string out;
+    if (!s)
+        return out;
+    const size_t n = std::strlen(s);
+    out.reserve(n * 2);
+    for (size_t i = 0; i < n; ++i) {
+        const char c = s[i];
+        if (c == '\\') {
+            if (i + 1 >= n)
+                break;
+            out += s[++i];
+        } else if (c == '"' && (i == 0 || i == n - 1)) {
+            continue;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+}  // namespace Corvane

@@ -1,0 +1,118 @@
+// A socket descriptor with cancellable, poll-driven reads and writes and a
+// last-error text. Owns its descriptor and a cancel pipe and closes all three
+// on destruction. One thread uses it at a time; any thread may call cancel().
+//
+// Design note. Every wait watches the socket and the read end of the cancel
+// pipe, with a time-out or a one-second re-check of the cancelled flag, so no
+// call blocks for ever. cancel() only sets the flag and writes one byte to
+// the pipe (both ends are non-blocking), so it is safe from any thread while
+// the owner is blocked. The byte stays in the pipe until a waiting call
+// consumes it: a cancel made while no call is waiting ends the next waiting
+// call, and a burst of cancels is consumed as one. The owner must keep the
+// object alive while another thread may still call cancel().
+#pragma once
+
+#include <atomic>
+#include <string>
+
+namespace Corvane {
+
+class CoIoDescriptor {
+public:
+    static constexpr int INVALID_ID = -1;
+
+    // Failure kinds; each sets lastError() to the system text of its errno.
+    enum class ErrorCode : int {
+        None = 0,          // ""
+        System = 1,        // the errno of the failed call
+        NotConnected = 2,  // ENOTCONN
+        Aborted = 3,       // ECONNABORTED: cancelled
+        Reset = 4,         // ECONNRESET: reset or closed by the peer
+        TimedOut = 5,      // ETIMEDOUT
+        Refused = 6,       // ECONNREFUSED
+        NoAddress = 7,     // ENXIO
+    };
+
+    // Takes ownership of fd (INVALID_ID for none).
+    explicit CoIoDescriptor(int fd = INVALID_ID);
+    virtual ~CoIoDescriptor();
+    CoIoDescriptor(const CoIoDescriptor&) = delete;
+    CoIoDescriptor& operator=(const CoIoDescriptor&) = delete;
+
+    // One send without waiting: the count sent, 0 when the socket buffer is
+    // full, -1 on failure.
+    virtual int rawWrite(const void* buf, int len);
+    // Sends all len bytes: len, or -1 on failure, peer close or cancel.
+    virtual int writeAll(const void* buf, int len);
+    // Waits up to timeoutMs for data, then reads once: the count read, 0 on
+    // time-out or cancel (see cancelled()), -1 on failure or peer close.
+    virtual int readSome(void* buf, int len, int timeoutMs);
+    // Waits up to timeoutMs until the socket takes data, then sends once: the
+    // count sent, 0 on time-out, -1 on failure or cancel.
+    virtual int writeSome(const void* buf, int len, int timeoutMs);
+    // One read: the count read, 0 at end of stream, -1 on failure.
+    virtual int rawRead(void* buf, int len);
+    // Reads exactly len bytes: len, or -1 on failure, peer close or cancel.
+    virtual int readAll(void* buf, int len);
+    // Closes the socket; the descriptor becomes invalid even on failure.
+    virtual bool close();
+    // True while the peer has not closed the connection.
+    virtual bool isConnected();
+    // Numeric address texts of the two ends; only subclasses answer.
+    virtual bool getSocketIP(std::string& ip);
+    virtual bool getPeerIP(std::string& ip);
+
+    // writeAll of the whole C string.
+    bool writeStr(const char* str);
+    // Reads one line into buff without its newline and returns its length.
+    // A longer line is cut to size - 1 bytes (its tail overwrites the last
+    // byte kept) and the rest of it is skipped. 0 for an empty line and on
+    // failure; a failure also sets lastError() to the ECONNRESET text.
+    int readLine(char* buff, int size);
+
+    // Ends the waiting call of the owner thread. Safe from any thread.
+    void cancel();
+    // True after the current or last call was ended by cancel().
+    bool cancelled() const { return cancelled_.load(); }
+
+    bool setReceiveBufferSize(int sizeBytes);
+    bool setSendBufferSize(int sizeBytes);
+    bool setReuseAddress(bool on);
+
+    const std::string& lastError() const { return lastError_; }
+    int getFd() const { return fd_; }
+    bool isValid() const { return fd_ != INVALID_ID; }
+
+    // The system text of err, at most 255 characters.
+    static std::string errnoText(int err);
+
+protected:
+    // System uses err; the other codes carry their own errno.
+    void setError(ErrorCode code, int err = 0);
+    void setLastError(const std::string& text) { lastError_ = text; }
+    void clearError() { lastError_.clear(); }
+    // Replaces the descriptor without closing the old one.
+    void setFd(int fd) { fd_ = fd; }
+    // Closes the socket without touching lastError; the destructor's path.
+    void closeFd();
+
+private:
+    enum class Wait { Ready, TimedOut, Cancelled, Failed };
+
+    // Waits for events on the socket and the cancel pipe; on Ready, *revents
+    // holds the socket's events. Failed has set lastError.
+    Wait waitFor(short events, int timeoutMs, short* revents);
+    // Empties the cancel pipe and marks the call cancelled.
+    void consumeCancel();
+    // A one-byte peek without waiting: >0 data, 0 end of stream, -1 error
+    // (errno in *err; EAGAIN when nothing is waiting).
+    int peek(int* err) const;
+
+    int fd_;
+    std::string lastError_;
+    std::atomic<bool> cancelled_{false};
+    int cancelRead_ = INVALID_ID;
+    int cancelWrite_ = INVALID_ID;
+};
+
+}  // namespace Corvane

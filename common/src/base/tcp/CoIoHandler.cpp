@@ -1,0 +1,7 @@
+#include "base/tcp/CoIoHandler.h"
+
+namespace Corvane {
+
+CoIoHandler::~CoIoHandler() = default;
+
+}  // namespace Corvane

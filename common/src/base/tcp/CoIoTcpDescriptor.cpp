@@ -1,0 +1,349 @@
+#include "base/tcp/CoIoTcpDescriptor.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cassert>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "base/loggerBase/CoException.h"
+#include "base/loggerBase/CoMsg.h"
+
+namespace Corvane {
+
+namespace {
+
+constexpr int kMaxPort = 65535;
+constexpr size_t kHostNameSize = 128;
+constexpr size_t kNumericHostSize = 256;
+constexpr auto kLocalAddressLifetime = std::chrono::seconds(60);
+
+// Read once per process: set means remote hosts are resolved as IPv6.
+bool resolveAsIpv6() {
+    static const bool ipv6 = std::getenv("XQ_TCP_IPV6") != nullptr;
+    return ipv6;
+}
+
+using AddrInfoPtr = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
+
+// getaddrinfo for stream sockets in the configured family; the resolver's
+// code is returned, *out is set on success and *err holds errno.
+int resolve(const char* host, int flags, AddrInfoPtr* out, int* err) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_family = resolveAsIpv6() ? AF_INET6 : AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = flags;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(host, nullptr, &hints, &list);
+    *err = errno;
+    if (rc == 0)
+        out->reset(list);
+    return rc;
+}
+
+[[noreturn]] void throwResolverError(int rc, int err, const char* what, const char* host) {
+    const std::string text = rc == EAI_SYSTEM ? CoIoDescriptor::errnoText(err) : ::gai_strerror(rc);
+    CoException(__LINE__, __FILE__).raise(text.c_str(), "%s '%s'", what, host);
+}
+
+// Lookups may run on several threads; the cached local address is shared.
+struct LocalAddressCache {
+    std::mutex mutex;  // guards the two fields below
+    std::string address;
+    std::chrono::steady_clock::time_point fetched;
+};
+
+LocalAddressCache& localAddressCache() {
+    static LocalAddressCache cache;
+    return cache;
+}
+
+bool setPortOf(sockaddr* addr, int port) {
+    if (addr->sa_family == AF_INET) {
+        reinterpret_cast<sockaddr_in*>(addr)->sin_port = htons(static_cast<uint16_t>(port));
+        return true;
+    }
+    if (addr->sa_family == AF_INET6) {
+        reinterpret_cast<sockaddr_in6*>(addr)->sin6_port = htons(static_cast<uint16_t>(port));
+        return true;
+    }
+    return false;
+}
+
+int64_t nowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+}  // namespace
+
+CoIoTcpDescriptor::CoIoTcpDescriptor() : CoIoDescriptor(INVALID_ID) {}
+
+CoIoTcpDescriptor::CoIoTcpDescriptor(int fd) : CoIoDescriptor(fd) {}
+
+CoIoTcpDescriptor::CoIoTcpDescriptor(const char* remoteHost, int port, int sendBufSize, int rcvBufSize,
+                                     int connectionTimeout)
+    : CoIoDescriptor(INVALID_ID) {
+    assert(remoteHost && "remoteHost");
+    assert(port >= 0 && "port >= 0");
+    assert(sendBufSize >= 0 && "sendBufSize >= 0");
+    assert(rcvBufSize >= 0 && "rcvBufSize >= 0");
+    assert(connectionTimeout >= 0 && "connectionTimeout >= 0");
+    connectTo(remoteHost, port, sendBufSize, rcvBufSize, connectionTimeout);
+}
+
+void CoIoTcpDescriptor::connectTo(const char* remoteHost, int port, int sendBufSize, int rcvBufSize,
+                                  int connectionTimeout) {
+    AddrInfoPtr addrs(nullptr, &::freeaddrinfo);
+    int err = 0;
+    int rc = resolve(remoteHost, AI_NUMERICHOST, &addrs, &err);
+    if (rc == EAI_NONAME)
+        rc = resolve(remoteHost, 0, &addrs, &err);
+    if (rc != 0) {
+        CO_DEBUG("Could not get info on '%s': %s", remoteHost, ::gai_strerror(rc));
+        if (rc == EAI_SYSTEM)
+            setError(ErrorCode::System, err);
+        else
+            setError(ErrorCode::NoAddress);
+        return;
+    }
+    addrinfo* ai = addrs.get();
+    if (port > kMaxPort || !setPortOf(ai->ai_addr, port)) {
+        setError(ErrorCode::System, port > kMaxPort ? EINVAL : EAFNOSUPPORT);
+        return;
+    }
+    const int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        err = errno;
+        setError(ErrorCode::System, err);
+        return;
+    }
+    setFd(fd);
+    setNoDelay(true);
+    if (sendBufSize > 0)
+        setSendBufferSize(sendBufSize);
+    if (rcvBufSize > 0)
+        setReceiveBufferSize(rcvBufSize);
+    setNonBlocking(true);
+
+    if (::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) {
+        CO_DEBUG("Connected to %s:%d [fd:%d]", remoteHost, port, fd);
+        return;
+    }
+    err = errno;
+    // An interrupted connect goes on in the background, like one in progress.
+    if (err != EINPROGRESS && err != EINTR) {
+        setError(ErrorCode::System, err);
+        return;
+    }
+    const int timeoutMs = connectionTimeout > INT_MAX / 1000 ? INT_MAX : connectionTimeout * 1000;
+    finishConnect(remoteHost, port, timeoutMs);
+}
+
+void CoIoTcpDescriptor::finishConnect(const char* remoteHost, int port, int timeoutMs) {
+    const int64_t deadlineMs = nowMs() + timeoutMs;
+    for (;;) {
+        const int64_t leftMs = deadlineMs - nowMs();
+        pollfd pfd = {getFd(), POLLOUT, 0};
+        const int rc = ::poll(&pfd, 1, leftMs > 0 ? static_cast<int>(leftMs) : 0);
+        if (rc < 0) {
+            const int err = errno;
+            if (err == EINTR)
+                continue;
+            setError(ErrorCode::System, err);
+            return;
+        }
+        if (rc == 0) {
+            setError(ErrorCode::TimedOut);
+            return;
+        }
+        break;
+    }
+    int status = 0;
+    socklen_t len = sizeof status;
+    if (::getsockopt(getFd(), SOL_SOCKET, SO_ERROR, &status, &len) != 0) {
+        const int err = errno;
+        CO_WARNING("Could not get status code for new connection: %s", errnoText(err).c_str());
+        setError(ErrorCode::System, err);
+        return;
+    }
+    if (status == 0) {
+        CO_DEBUG("Connected to %s:%d [fd:%d]", remoteHost, port, getFd());
+        return;
+    }
+    setLastError(errnoText(status));
+}
+
+bool CoIoTcpDescriptor::setNoDelay(bool on) {
+    const int value = on ? 1 : 0;
+    if (::setsockopt(getFd(), IPPROTO_TCP, TCP_NODELAY, &value, sizeof value) == 0)
+        return true;
+    const int err = errno;
+    CO_DEBUG("Cannot set socket option: %s", errnoText(err).c_str());
+    return false;
+}
+
+bool CoIoTcpDescriptor::setNonBlocking(bool on) {
+    const int flags = ::fcntl(getFd(), F_GETFL);
+    if (flags >= 0 && ::fcntl(getFd(), F_SETFL, on ? (flags | O_NONBLOCK) : (flags & ~O_NONBLOCK)) == 0)
+        return true;
+    const int err = errno;
+    CO_DEBUG("Couldn't set socket as nonblocking: %s", errnoText(err).c_str());
+    return false;
+}
+
+bool CoIoTcpDescriptor::getSocketIP(const sockaddr* addr, int addrLen, std::string& ip) {
+    char host[kNumericHostSize];
+    const int rc = ::getnameinfo(addr, static_cast<socklen_t>(addrLen), host, sizeof host, nullptr, 0, NI_NUMERICHOST);
+    if (rc != 0) {
+        const int err = errno;
+        CO_ERROR("%s", rc == EAI_SYSTEM ? errnoText(err).c_str() : ::gai_strerror(rc));
+        return false;
+    }
+    ip = host;
+    return true;
+}
+
+bool CoIoTcpDescriptor::getSocketIP(std::string& ip) {
+    sockaddr_storage addr;
+    socklen_t len = sizeof addr;
+    if (::getsockname(getFd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        const int err = errno;
+        CO_ERROR("%s", errnoText(err).c_str());
+        return false;
+    }
+    return getSocketIP(reinterpret_cast<sockaddr*>(&addr), static_cast<int>(len), ip);
+}
+
+bool CoIoTcpDescriptor::getPeerIP(std::string& ip) {
+    sockaddr_storage addr;
+    socklen_t len = sizeof addr;
+    if (::getpeername(getFd(), reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        const int err = errno;
+        CO_ERROR("%s", errnoText(err).c_str());
+        return false;
+    }
+    return getSocketIP(reinterpret_cast<sockaddr*>(&addr), static_cast<int>(len), ip);
+}
+
+std::string CoIoTcpDescriptor::shortenHostName(const std::string& name) {
+    const size_t dot = name.find('.');
+    if (dot == std::string::npos || name.compare(dot, 6, ".local") == 0)
+        return name;
+    return name.substr(0, dot);
+}
+
+std::string CoIoTcpDescriptor::getHostNameFromIpAddr(const char* ipAddr, bool shortName) {
+    assert(ipAddr && "ipAddr");
+    AddrInfoPtr addrs(nullptr, &::freeaddrinfo);
+    int err = 0;
+    int rc = resolve(ipAddr, 0, &addrs, &err);
+    if (rc != 0)
+        throwResolverError(rc, err, "Could not look up", ipAddr);
+    char host[NI_MAXHOST];
+    rc = ::getnameinfo(addrs->ai_addr, addrs->ai_addrlen, host, sizeof host, nullptr, 0, NI_NAMEREQD);
+    if (rc != 0)
+        throwResolverError(rc, errno, "No name for", ipAddr);
+    return shortName ? shortenHostName(host) : std::string(host);
+}
+
+std::string CoIoTcpDescriptor::getIpAddrFromHostName(const char* hostName) {
+    assert(hostName && "hostName");
+    AddrInfoPtr addrs(nullptr, &::freeaddrinfo);
+    int err = 0;
+    int rc = resolve(hostName, 0, &addrs, &err);
+    if (rc != 0)
+        throwResolverError(rc, err, "Could not resolve", hostName);
+    char host[kNumericHostSize];
+    rc = ::getnameinfo(addrs->ai_addr, addrs->ai_addrlen, host, sizeof host, nullptr, 0, NI_NUMERICHOST);
+    if (rc != 0)
+        throwResolverError(rc, errno, "No address text for", hostName);
+    return host;
+}
+
+namespace {
+
+std::string rawLocalHostName() {
+    char name[kHostNameSize + 1];
+    if (::gethostname(name, kHostNameSize) != 0) {
+        const int err = errno;
+        CO_THROW_ERRNO(err, "gethostname");
+    }
+    name[kHostNameSize] = '\0';
+    return name;
+}
+
+}  // namespace
+
+std::string CoIoTcpDescriptor::getLocalHostName() { return shortenHostName(rawLocalHostName()); }
+
+std::string CoIoTcpDescriptor::getLocalHostIpAddr() {
+    LocalAddressCache& cache = localAddressCache();
+    const auto now = std::chrono::steady_clock::now();
+    {
+        std::lock_guard<std::mutex> guard(cache.mutex);
+        if (!cache.address.empty() && now - cache.fetched < kLocalAddressLifetime)
+            return cache.address;
+    }
+    // Resolved outside the lock: a lookup may wait on the network. The full
+    // name, since the short one resolves only through a search domain.
+    const std::string address = getIpAddrFromHostName(rawLocalHostName().c_str());
+    std::lock_guard<std::mutex> guard(cache.mutex);
+    cache.address = address;
+    cache.fetched = now;
+    return address;
+}
+
+bool CoIoTcpDescriptor::getHostNameFromIpAddr(const char* ipAddr, bool shortName, std::string& name) {
+    try {
+        name = getHostNameFromIpAddr(ipAddr, shortName);
+        return true;
+    } catch (const CoException& e) {
+        CO_DEBUG("Could not get host name of '%s': %s", ipAddr, e.what());
+        return false;
+    }
+}
+
+bool CoIoTcpDescriptor::getIpAddrFromHostName(const char* hostName, std::string& ipAddr) {
+    try {
+        ipAddr = getIpAddrFromHostName(hostName);
+        return true;
+    } catch (const CoException& e) {
+        CO_DEBUG("Could not resolve '%s': %s", hostName, e.what());
+        return false;
+    }
+}
+
+bool CoIoTcpDescriptor::getLocalHostName(std::string& name) {
+    try {
+        name = getLocalHostName();
+        return true;
+    } catch (const CoException& e) {
+        CO_DEBUG("Could not get host name: %s", e.what());
+        return false;
+    }
+}
+
+bool CoIoTcpDescriptor::getLocalHostIpAddr(std::string& ipAddr) {
+    try {
+        ipAddr = getLocalHostIpAddr();
+        return true;
+    } catch (const CoException& e) {
+        CO_DEBUG("Could not get host IP: %s", e.what());
+        return false;
+    }
+}
+
+}  // namespace Corvane

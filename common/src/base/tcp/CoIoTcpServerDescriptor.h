@@ -1,0 +1,39 @@
+// A non-blocking listening TCP socket on a given port, on a port the system
+// picks, or on the first free port of a range; IPv6 serving IPv4 too (dual
+// stack) or IPv4 alone. Owns its socket; one thread uses it at a time.
+#pragma once
+
+#include "base/tcp/CoIoDescriptor.h"
+
+namespace Corvane {
+
+class CoIoTcpServerDescriptor : public CoIoDescriptor {
+public:
+    static constexpr int kDefaultPortMin = 49152;  // 0xC000
+    static constexpr int kDefaultPortMax = 65535;
+
+    CoIoTcpServerDescriptor();
+
+    // Listens, choosing the families from the environment: IPv6 first unless
+    // XQ_TCP_DISABLE_IPV6 is set, falling back to IPv4 when both are enabled.
+    bool initPort(int port, int sendBuf = 0, int rcvBuf = 0, int portMin = -1, int portMax = -1);
+    // Listens on one family. port > 0 binds that port; port -1 with both
+    // limits -1 lets the system pick; otherwise a negative port scans
+    // [portMin, portMax] (-1 limits mean 49152 and 65535), starting at -port
+    // when port < -1. port 0 makes no socket and fails. fallback retries once
+    // with the other family when this one is not available.
+    bool initPort(int port, int sendBuf, int rcvBuf, int portMin, int portMax, bool ipv6, bool fallback);
+
+    // The bound port; -1 when not listening.
+    int getPort() const { return port_; }
+
+private:
+    // Makes, configures and binds one socket; returns the bound port, or -1
+    // (*retryOther set when the other family should be tried).
+    int bindSocket(int firstPort, int lastPort, bool scan, int sendBuf, int rcvBuf, bool ipv6, bool serveIpv4,
+                   bool* retryOther, bool* servesIpv4);
+
+    int port_ = -1;
+};
+
+}  // namespace Corvane
