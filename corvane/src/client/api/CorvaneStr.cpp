@@ -3,7 +3,6 @@
 #include <cassert>
 #include <cstdlib>
 #include <cstring>
-#include <new>
 #include <utility>
 
 char CorvaneStr::defaultBuff_[1] = {'\0'};
@@ -34,17 +33,16 @@ void CorvaneStr::freeBuff() {
 }
 
 void CorvaneStr::reallocBuff(unsigned int n) {
-    if (buff_ == defaultBuff_) {
-        char* block = static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
-        if (!block)
-            throw std::bad_alloc();
-        block[0] = '\0';
-        buff_ = block;
+    const bool fresh = buff_ == defaultBuff_;
+    char* block = static_cast<char*>(fresh ? std::malloc(static_cast<size_t>(n) + 1)
+                                           : std::realloc(buff_, static_cast<size_t>(n) + 1));
+    if (!block) {
+        // Out of memory: the string is left empty rather than broken.
+        freeBuff();
         return;
     }
-    char* block = static_cast<char*>(std::realloc(buff_, static_cast<size_t>(n) + 1));
-    if (!block)
-        throw std::bad_alloc();
+    if (fresh)
+        block[0] = '\0';
     buff_ = block;
 }
 
@@ -61,7 +59,8 @@ void CorvaneStr::assign(const char* text) {
         return;
     }
     reallocBuff(static_cast<unsigned int>(len));
-    std::memcpy(buff_, text, len + 1);
+    if (buff_ != defaultBuff_)
+        std::memcpy(buff_, text, len + 1);
 }
 
 bool CorvaneStr::operator==(const CorvaneStr& other) const { return std::strcmp(buff_, other.buff_) == 0; }

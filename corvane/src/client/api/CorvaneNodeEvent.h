@@ -1,0 +1,29 @@
+// One node event reported by a server: which node, what happened, details.
+// A value type.
+#pragma once
+
+#include "client/api/CorvaneDictionary.h"
+#include "client/api/CorvaneNodeId.h"
+#include "client/api/CorvaneStr.h"
+
+class CorvaneNodeEvent {
+public:
+    CorvaneNodeEvent() = default;
+    CorvaneNodeEvent(const CorvaneNodeId& nodeId, const char* type, const CorvaneDictionary& details)
+        : nodeId_(nodeId), type_(type), details_(details) {}
+    virtual ~CorvaneNodeEvent() = default;
+
+    const CorvaneNodeId& getNodeId() const { return nodeId_; }
+    const char* getType() const { return type_.c_str(); }
+    const CorvaneDictionary& getDetails() const { return details_; }
+
+    bool operator==(const CorvaneNodeEvent& other) const {
+        return nodeId_ == other.nodeId_ && type_ == other.type_ && details_ == other.details_;
+    }
+    bool operator!=(const CorvaneNodeEvent& other) const { return !(*this == other); }
+
+private:
+    CorvaneNodeId nodeId_;
+    CorvaneStr type_;
+    CorvaneDictionary details_;
+};

@@ -1,0 +1,86 @@
+#include "client/api/CorvaneClipFormat.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "base/rcApi/rcAttrStream.h"
+#include "client/api/CorvaneDictionary.h"
+#include "client/api/CorvaneMetaData.h"
+#include "client/api/CorvaneVocabulary.h"
+
+namespace {
+
+TEST(CorvaneClipFormatTest, DefaultFormatText) {
+    EXPECT_EQ(CorvaneClipFormat().toText(), "1 1 24 3 1 1 30  0  \"\"");
+    const CorvaneClipFormat format(720, 486, 32, 4, 1399680, 29.97f, 0.9f, 1, "rgba", "xml", "say \"hi\" \\ bye");
+    EXPECT_EQ(format.toText(), "720 486 32 4 1399680 0.9 29.97 rgba 1 xml \"say \\\"hi\\\" \\\\ bye\"");
+    EXPECT_EQ(format.getBitsPerChannel(), 8);
+    const CorvaneClipFormat nulls(1, 2, 8, 1, 25.0f, 1.0f, 4, nullptr, nullptr, nullptr);
+    EXPECT_STREQ(nulls.getMetaDataTag(), "none");
+    EXPECT_STREQ(nulls.getFormatTag(), "");
+    EXPECT_EQ(nulls.getFrameBufferSize(), 0);
+}
+
+TEST(CorvaneClipFormatTest, ReplyTextIsReadFieldByField) {
+    CorvaneClipFormat format;
+    ASSERT_TRUE(format.fromText("720 486 32 4 1399680 0.9 29.97 rgba 1 xml <m a=\"1\"> tail"));
+    EXPECT_EQ(format.getWidth(), 720);
+    EXPECT_EQ(format.getFrameBufferSize(), 1399680);
+    EXPECT_FLOAT_EQ(format.getFrameRate(), 29.97f);
+    EXPECT_STREQ(format.getFormatTag(), "rgba");
+    EXPECT_STREQ(format.getMetaDataTag(), "xml");
+    EXPECT_STREQ(format.getMetaData(), "<m a=\"1\"> tail");
+    const std::string longMeta(5000, 'm');
+    ASSERT_TRUE(format.fromText(("1 1 8 1 1 1 25 mono 4 none " + longMeta).c_str()));
+    EXPECT_EQ(std::string(format.getMetaData()), std::string(4095, 'm'));
+    for (const char* bad : {"", "1 2 3", "a b c d e f g h i j", static_cast<const char*>(nullptr)})
+        EXPECT_FALSE(format.fromText(bad)) << (bad ? bad : "null");
+}
+
+TEST(CorvaneClipFormatTest, AttributeStreamOrder) {
+    Corvane::rcAttrStream stream;
+    CorvaneClipFormat().writeTo(stream);
+    EXPECT_EQ(stream.str().substr(0, 20), "w 1 1h 1 1bpp 2 24nc");
+    std::string fmt;
+    EXPECT_TRUE(stream.getValue("metag", fmt));
+    const CorvaneAudioFormat audio(48000, 16, 2, 48000.0f, "wav", "none", "");
+    EXPECT_EQ(audio.getHeight(), 1);
+    EXPECT_EQ(audio.getSampleCount(), 48000);
+    EXPECT_EQ(audio.getBitsPerSample(), 16);
+    EXPECT_FLOAT_EQ(audio.getSampleRate(), 48000.0f);
+}
+
+TEST(CorvaneVocabularyTest, NamesReadWithoutCaseAndWriteExactly) {
+    EXPECT_EQ(CorvaneScanFormat::fromName("FIELD1_ODD"), 0);
+    EXPECT_EQ(CorvaneScanFormat::fromName("Progressive"), 4);
+    EXPECT_EQ(CorvaneScanFormat::fromName("interlaced"), -1);
+    EXPECT_STREQ(CorvaneScanFormat::toName(7), "unknown");
+    EXPECT_STREQ(CorvaneScanFormat::toName(2), "field2_odd");
+    EXPECT_EQ(CorvaneOSType::fromName("linux"), 2);
+    EXPECT_EQ(CorvaneOSType::fromName("beos"), 0);
+    EXPECT_STREQ(CorvaneOSType::toName(9), "Unknown");
+    EXPECT_STREQ(CorvaneOSType::toName(3), "WindowsNT");
+}
+
+TEST(CorvaneMetaDataTest, BlobAndDictionaryReadTheirKeys) {
+    const CorvaneMetaData::Blob blob("<x/>", "XML", 1, 2);
+    EXPECT_EQ(std::string(blob.c_str()).rfind("FORMAT 3 XMLVERSION_MAJOR 1 1VERSION_MINOR 1 2DATA 4 <x/>", 0), 0u);
+    EXPECT_STREQ(blob.getData(), "<x/>");
+    int major = 0, minor = 0;
+    EXPECT_TRUE(blob.getVersion(major, minor));
+    EXPECT_EQ(major * 10 + minor, 12);
+    const CorvaneMetaData::Blob partial("FORMAT 4 BLOBVERSION_MAJOR 1 3");
+    EXPECT_EQ(partial.getData(), nullptr);
+    EXPECT_FALSE(partial.getVersion(major, minor));
+
+    const CorvaneDictionary details("a 1 xb 2 yz");
+    CorvaneStr value;
+    EXPECT_TRUE(details.getStringAttribute("b", value));
+    EXPECT_STREQ(value.c_str(), "yz");
+    EXPECT_FALSE(details.getStringAttribute("c", value));
+    EXPECT_TRUE(details == CorvaneDictionary("b 2 yza 1 x"));
+    EXPECT_FALSE(CorvaneDictionary(nullptr).getStringAttribute("a", value));
+}
+
+}  // namespace
