@@ -1,0 +1,128 @@
+#include "client/api/CorvaneDaemonInfo.h"
+
+#include <gtest/gtest.h>
+
+#include "base/loggerBase/CoMsg.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "client/api/CorvaneServerId.h"
+
+namespace {
+
+Corvane::rcAttrStream stream(std::initializer_list<std::pair<const char*, const char*>> entries) {
+    Corvane::rcAttrStream s;
+    for (const auto& e : entries)
+        s.addStringValue(e.first, e.second);
+    return s;
+}
+
+TEST(CorvaneDaemonInfoTest, HostnameAloneFillsAddressesNamesAndDefaults) {
+    const CorvaneDaemonInfo info(stream({{"Hostname", "h"}}));
+    EXPECT_STREQ(info.getIP(0), "h");
+    EXPECT_STREQ(info.getHostName(), "h");
+    EXPECT_STREQ(info.getFrameIP(0), "h");
+    EXPECT_STREQ(info.getDisplayName(), "h");
+    EXPECT_STREQ(info.getProduct(), "unknown");
+    EXPECT_STREQ(info.getVendor(), "unknown");
+    EXPECT_STREQ(info.getProductVersionStr(), "0.0.0");
+    EXPECT_EQ(info.getOSType(), 0);
+}
+
+TEST(CorvaneDaemonInfoTest, AddressListsStopAtTheFirstMissingKey) {
+    const CorvaneDaemonInfo gap(stream({{"IP0", "1.1.1.1"}, {"IP2", "3.3.3.3"}, {"FrameIP0", "9.9.9.9"}}));
+    EXPECT_STREQ(gap.getIP(0), "1.1.1.1");
+    EXPECT_STREQ(gap.getIP(2), "");
+    EXPECT_STREQ(gap.getFrameIP(0), "9.9.9.9");
+    const CorvaneDaemonInfo empty(stream({{"IP0", ""}, {"Hostname", "h"}}));
+    EXPECT_STREQ(empty.getIP(0), "h");
+    EXPECT_STREQ(empty.getIP(7), "");
+}
+
+TEST(CorvaneDaemonInfoTest, StorageIdIsReadFromVersionThreeOn) {
+    auto s = stream({{"StorageId", "S"}, {"OSType", "linux"}});
+    s.addIntValue("VersionMajor", 2);
+    EXPECT_STREQ(CorvaneDaemonInfo(s).getStorageId(), "");
+    s.addIntValue("VersionMajor", 3);
+    const CorvaneDaemonInfo v3(s);
+    EXPECT_STREQ(v3.getStorageId(), "S");
+    EXPECT_EQ(v3.getOSType(), 2);
+}
+
+TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
+    CorvaneDaemonInfo info;
+    info.setIP(0, "10.0.0.1");
+    info.setIP(2, "skipped: index 1 is empty");
+    info.setDisplayName("Main");
+    info.setDatabase("OBRAN");
+    info.setNodePort(7549);
+    info.setVersionMajor(2014);
+    info.setVersionBuild(6115);
+    info.setStorageId("ST");
+    info.setOSType(2);
+    info.setProduct("p");
+    info.setVendor("v");
+    info.setProductVersionStr("1.2.3");
+    Corvane::rcAttrStream s("junk 1 x");
+    info.write(s);
+    EXPECT_EQ(s.str().rfind("IP0 8 10.0.0.1Hostname 0 HostName 0 DisplayName 4 Main", 0), 0u) << s.str();
+    const CorvaneDaemonInfo back(s);
+    EXPECT_STREQ(back.getIP(2), "");
+    EXPECT_STREQ(back.getFrameIP(0), "10.0.0.1");
+    info.setIP(2, "");
+    info.setFrameIP(0, "10.0.0.1");
+    EXPECT_TRUE(back == info);
+    info.setUser1(5);
+    EXPECT_FALSE(back == info);
+}
+
+TEST(CorvaneDaemonInfoTest, SixthAddressIsRefusedWithAWarning) {
+    struct Capture : Corvane::CoMsg::Router {
+        void route(const Corvane::CoMsg::Record& r) override { text = r.text; }
+        std::string text;
+    } capture;
+    Corvane::CoMsg::setRouter(&capture);
+    const int level = Corvane::CoMsg::getLevel();
+    Corvane::CoMsg::setLevel(Corvane::CoMsg::warning);
+    CorvaneDaemonInfo info;
+    const CorvaneDaemonInfo before = info;
+    info.setIP(5, "6.6.6.6");
+    Corvane::CoMsg::setLevel(level);
+    Corvane::CoMsg::setRouter(nullptr);
+    EXPECT_EQ(capture.text, "Exceding maximum number of IPs allowed, ignoring 6.6.6.6");
+    EXPECT_TRUE(info == before);
+}
+
+TEST(CorvaneDaemonInfoTest, OrderingAndServerIdentity) {
+    CorvaneDaemonInfo a, b;
+    a.setDisplayName("A");
+    b.setDisplayName("A");
+    a.setDatabase("x");
+    b.setDatabase("y");
+    EXPECT_TRUE(a < b);
+    EXPECT_FALSE(b < a);
+
+    CorvaneDaemonInfo info;
+    info.setIP(0, "10.1.1.1");
+    info.setFrameIP(0, "10.2.2.2");
+    info.setNodePort(7549);
+    info.setDatabase("OBRAN");
+    info.setVersionMajor(3);
+    info.setStorageId("S1");
+    EXPECT_STREQ(info.toServerId().getStr(), "10.1.1.1:OBRAN");
+    EXPECT_STREQ(info.toServerId().getStorageId(), "S1");
+    EXPECT_TRUE(info.matches(CorvaneServerId("10.1.1.1:7549")));
+    EXPECT_TRUE(info.matches(CorvaneServerId("10.2.2.2:OBRAN")));
+    EXPECT_FALSE(info.matches(CorvaneServerId("10.1.1.1:7550")));
+    EXPECT_FALSE(info.matches(CorvaneServerId("10.1.1.1:OTHER")));
+    EXPECT_FALSE(info.matches(CorvaneServerId("10.9.9.9")));
+    CorvaneServerId byStorage("10.9.9.9:1");
+    byStorage.setStorageId("S1");
+    EXPECT_TRUE(info.matches(byStorage));
+    byStorage.setStorageId("S2");
+    EXPECT_FALSE(info.matches(byStorage));
+    // A name is resolved before comparing.
+    info.setIP(1, "127.0.0.1");
+    EXPECT_TRUE(info.matches(CorvaneServerId("localhost:7549")));
+    EXPECT_EQ(info.getMsgQName(), "/var/tmp/msgq.cv.OBRAN.0");
+}
+
+}  // namespace
