@@ -1,0 +1,109 @@
+#include "client/api/CorvaneTokenizer.h"
+
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <string>
+#include <vector>
+
+#include "base/loggerBase/CoMsg.h"
+#include "client/api/CorvaneLocale.h"
+
+namespace {
+
+std::vector<std::string> tokens(std::string text, char separator = ',') {
+    std::vector<std::string> out;
+    CorvaneTokenizer tokenizer(&text[0], separator);
+    for (int guard = 0; guard < 100; ++guard) {
+        const char* token = tokenizer.next();
+        if (!token)
+            break;
+        out.push_back(token);
+    }
+    return out;
+}
+
+TEST(CorvaneTokenizerTest, KeepsEmptyTokensAndRestoresTheInput) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(tokens("a,,b"), (V{"a", "", "b"}));
+    EXPECT_EQ(tokens("a,"), (V{"a", ""}));
+    EXPECT_EQ(tokens(","), (V{"", ""}));
+    EXPECT_EQ(tokens("abc"), V{"abc"});
+    EXPECT_EQ(tokens(""), V{});
+    std::string text = "x y z";
+    CorvaneTokenizer tokenizer(&text[0], ' ');
+    EXPECT_STREQ(tokenizer.next(), "x");
+    EXPECT_STREQ(tokenizer.next(), "y");
+    EXPECT_STREQ(tokenizer.next(), "z");
+    EXPECT_EQ(tokenizer.next(), nullptr);
+    EXPECT_EQ(text, "x y z");
+}
+
+// Runs body in the named LC_CTYPE locale, skipping when the machine lacks it.
+class CorvaneLocaleTest : public ::testing::Test {
+protected:
+    struct Capture : Corvane::CoMsg::Router {
+        void route(const Corvane::CoMsg::Record& r) override { warnings.push_back(r.text); }
+        std::vector<std::string> warnings;
+    };
+    void SetUp() override {
+        previousLevel_ = Corvane::CoMsg::getLevel();
+        Corvane::CoMsg::setLevel(Corvane::CoMsg::warning);
+        Corvane::CoMsg::setRouter(&capture_);
+    }
+    void TearDown() override {
+        std::setlocale(LC_CTYPE, "C");
+        Corvane::CoMsg::setRouter(nullptr);
+        Corvane::CoMsg::setLevel(previousLevel_);
+    }
+    bool use(const char* name) { return std::setlocale(LC_CTYPE, name) != nullptr; }
+
+    Capture capture_;
+    int previousLevel_ = 0;
+};
+
+TEST_F(CorvaneLocaleTest, CLocaleReplacesWhatItCanNotShow) {
+    ASSERT_TRUE(use("C"));
+    std::string text = "caf\xc3\xa9!";
+    corvaneUtf8ToLocale(text);
+    EXPECT_EQ(text, "caf?!");
+    ASSERT_EQ(capture_.warnings.size(), 2u);
+    EXPECT_EQ(capture_.warnings[0], "Cannot convert Unicode character 0xe9 to locale C");
+    EXPECT_EQ(capture_.warnings[1], "Source UTF8: c3 a9 21 00");
+
+    text = "ok\xff tail";
+    corvaneUtf8ToLocale(text);
+    EXPECT_EQ(text, "ok");
+    EXPECT_EQ(capture_.warnings.back(), "Invalid UTF8 character in string: ff 20 74 61");
+
+    // Cut short at the end: the padding reads as continuation bytes and never shows.
+    text = "a\xe2\x82";
+    corvaneUtf8ToLocale(text);
+    EXPECT_EQ(text.find('\0'), std::string::npos);
+    EXPECT_EQ(text.substr(0, 1), "a");
+
+    EXPECT_EQ(corvaneLocaleToUtf8("plain"), "plain");
+    EXPECT_EQ(corvaneLocaleToUtf8("x\xe9y"), "x?");
+}
+
+TEST_F(CorvaneLocaleTest, Utf8LocaleLeavesTextAloneOnlyWhenSpeltExactly) {
+    if (!use("C.UTF-8"))
+        GTEST_SKIP() << "the C.UTF-8 locale is not available";
+    const std::string original = "caf\xc3\xa9 \xe2\x82\xac";
+    std::string text = original + "\xff";  // not even checked
+    corvaneUtf8ToLocale(text);
+    EXPECT_EQ(text, original + "\xff");
+    EXPECT_EQ(corvaneLocaleToUtf8((original + "\xff").c_str()), original + "\xff");
+    // Spelt otherwise, the codeset is converted through the C library:
+    // valid text comes back the same, invalid text is cut.
+    if (!use("C.utf8"))
+        GTEST_SKIP() << "the C.utf8 spelling is not available";
+    text = original;
+    corvaneUtf8ToLocale(text);
+    EXPECT_EQ(text, original);
+    EXPECT_EQ(corvaneLocaleToUtf8((original + "\xff").c_str()), original + "?");
+    EXPECT_TRUE(capture_.warnings.back().rfind("Invalid character for locale C.utf8: ff", 0) == 0)
+        << capture_.warnings.back();
+}
+
+}  // namespace
