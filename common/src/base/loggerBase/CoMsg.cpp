@@ -201,6 +201,8 @@ int CoMsg::getSetPIDCallback(int (*cb)()) {
     return gPidCallback.load()();
 }
 
+int (*CoMsg::pidCallback())() { return gPidCallback.load(); }
+
 void CoMsg::enableFamily(bool on) { gEnableFamily.store(on); }
 bool CoMsg::familyEnabled() { return gEnableFamily.load(); }
 

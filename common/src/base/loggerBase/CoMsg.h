@@ -67,6 +67,8 @@ public:
     static int getSetPIDCallback(int (*cb)());
     static int setPIDCallback(int (*cb)()) { return getSetPIDCallback(cb); }
     static int getPID() { return getSetPIDCallback(nullptr); }
+    // The installed callback itself, so that it can be put back later.
+    static int (*pidCallback())();
 
     static void enableFamily(bool on);
     static bool familyEnabled();

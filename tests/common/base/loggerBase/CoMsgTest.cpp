@@ -138,7 +138,7 @@ TEST_F(CoMsgTest, VerboseLineCarriesLevelPidLocationAndTime) {
 
 TEST_F(CoMsgTest, PidComesFromTheInstalledCallback) {
     static int calls = 0;
-    int (*const previous)() = [] { return 0; };
+    int (*const previous)() = CoMsg::pidCallback();
     CoMsg::setPIDCallback([] { return ++calls, 4242; });
     CoMsg::setVerbose(true);
     CO_USER("x");
