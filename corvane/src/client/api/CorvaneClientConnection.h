@@ -10,7 +10,7 @@
 // forcedDisconnect() may come from another thread to end a call in
 // progress. Connect callbacks run under the callback-list mutex but without
 // the call mutex, so a callback may call methods itself. Lock order:
-// callback-list mutex, then call mutex.
+// callback-list mutex, then call mutex, then info mutex.
 #pragma once
 
 #include <atomic>
@@ -103,6 +103,9 @@ public:
     // Removes the first occurrence.
     void removeConnectCallback(ConnectCallback* callback);
 
+    // A copy of the daemon information as it stands, without a server call.
+    CorvaneDaemonInfo cachedDaemonInfo();
+
     // The identifier as given, after the construction rules above.
     const CorvaneServerId& getServerId() const { return serverId_; }
 
@@ -115,7 +118,10 @@ private:
     Corvane::CoMutex callbacksMutex_;  // guards callbacks_
     std::unique_ptr<Corvane::rcAPI> rc_;
     CorvaneServerId serverId_;
-    Corvane::CoMutex callMutex_;  // serialises connecting and calls on rc_; guards info_
+    Corvane::CoMutex callMutex_;  // serialises connecting and calls on rc_
+    // Guards info_ and infoStale_ against the table's matching, which reads
+    // the record from other threads. Taken after callMutex_, never across I/O.
+    Corvane::CoMutex infoMutex_;
     CorvaneDaemonInfo info_;
     bool infoStale_ = true;
     // The thread running the connect callbacks, so that a callback whose own
