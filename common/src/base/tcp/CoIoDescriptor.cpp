@@ -344,8 +344,18 @@ bool CoIoDescriptor::isConnected() {
     }
     int err = 0;
     const int n = peek(&err);
-    if (n > 0 || (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)))
+    if (n > 0)
         return true;
+    if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
+        // A connect still in progress (or given up after its time-out) also
+        // has nothing to read; it has no peer yet.
+        sockaddr_storage peer;
+        socklen_t len = sizeof peer;
+        if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &len) == 0)
+            return true;
+        setError(ErrorCode::NotConnected);
+        return false;
+    }
     setError(ErrorCode::Reset);
     return false;
 }
