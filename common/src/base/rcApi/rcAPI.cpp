@@ -11,6 +11,7 @@
 #include "base/rcApi/rcConnectionInfo.h"
 #include "base/rcApi/rcSysCalls.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
+#include "base/threads/CoLockGuard.h"
 
 namespace Corvane {
 
@@ -41,14 +42,14 @@ rcAPI::rcAPI() = default;
 rcAPI::~rcAPI() { disconnect(); }
 
 std::string rcAPI::lastError() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    CoLockGuard guard(mutex_);
     return lastError_;
 }
 
 bool rcAPI::fail(std::string& result, const std::string& text) {
     const std::string copy = text;  // text may be result itself
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        CoLockGuard guard(mutex_);
         lastError_ = copy;
     }
     result = copy;
@@ -60,7 +61,7 @@ bool rcAPI::failStopped(const char* method, std::string& result) {
     stopped_.store(true);
     std::string text;
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        CoLockGuard guard(mutex_);
         if (lastError_.empty())
             lastError_ = std::string(method) + " command stopped.";
         text = lastError_;
@@ -88,7 +89,7 @@ bool rcAPI::connect(const char* host, int port, int timeoutMs) {
         return fail(ignored, text);
     }
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        CoLockGuard guard(mutex_);
         descriptor_ = std::move(descriptor);
         stopRequested_.store(false);
     }
@@ -112,7 +113,7 @@ bool rcAPI::login(int timeoutMs) {
     // A server without a login method takes every client.
     const std::string unknown = "Unknown method: ";
     if (descriptor_ && (result == unknown + rcSysCalls::CALL_LOGIN || result == unknown + "'" + rcSysCalls::CALL_LOGIN + "'.")) {
-        std::lock_guard<std::mutex> guard(mutex_);
+        CoLockGuard guard(mutex_);
         lastError_.clear();
         return true;
     }
@@ -123,7 +124,7 @@ bool rcAPI::login(int timeoutMs) {
 void rcAPI::disconnect() {
     std::unique_ptr<CoIoTcpDescriptor> old;
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        CoLockGuard guard(mutex_);
         old = std::move(descriptor_);
         stopRequested_.store(false);
     }
@@ -135,7 +136,7 @@ void rcAPI::disconnect() {
 bool rcAPI::isConnected() const { return descriptor_ && descriptor_->isConnected(); }
 
 void rcAPI::stop(const char* reason) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    CoLockGuard guard(mutex_);
     if (!descriptor_)
         return;
     stopRequested_.store(true);

@@ -17,11 +17,11 @@
 #include <atomic>
 #include <cstddef>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "base/rcApi/rcCommand.h"
 #include "base/rcApi/rcResult.h"
+#include "base/threads/CoMutex.h"
 
 namespace Corvane {
 
@@ -85,7 +85,7 @@ private:
     std::atomic<bool> stopped_{false};
     std::atomic<bool> stopRequested_{false};
 
-    mutable std::mutex mutex_;  // guards descriptor_ (the pointer), lastError_
+    mutable CoMutex mutex_;  // guards descriptor_ (the pointer), lastError_
     std::string lastError_;
 };
 

@@ -10,6 +10,7 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/tcp/CoIoDescriptor.h"
+#include "base/threads/CoLockGuard.h"
 
 namespace Corvane {
 
@@ -34,25 +35,25 @@ rcAppContext::~rcAppContext() {
 
 void rcAppContext::registerIOHandler(CoIoHandler* io) {
     assert(io != 0 && "io != 0");
-    std::lock_guard<std::mutex> guard(mutex_);
+    CoLockGuard guard(mutex_);
     if (std::find(handlers_.begin(), handlers_.end(), io) == handlers_.end())
         handlers_.push_back(io);
 }
 
 void rcAppContext::unregisterIOHandler(CoIoHandler* io) {
-    std::lock_guard<std::mutex> guard(mutex_);
+    CoLockGuard guard(mutex_);
     const auto it = std::find(handlers_.begin(), handlers_.end(), io);
     if (it != handlers_.end())
         handlers_.erase(it);
 }
 
 bool rcAppContext::isRegistered(const CoIoHandler* io) const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    CoLockGuard guard(mutex_);
     return std::find(handlers_.begin(), handlers_.end(), io) != handlers_.end();
 }
 
 size_t rcAppContext::handlerCount() const {
-    std::lock_guard<std::mutex> guard(mutex_);
+    CoLockGuard guard(mutex_);
     return handlers_.size();
 }
 
@@ -75,7 +76,7 @@ int rcAppContext::callIOHandler(int timeoutMs) {
     // descriptorLost() may register or unregister handlers.
     std::vector<CoIoHandler*> handlers;
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        CoLockGuard guard(mutex_);
         handlers = handlers_;
     }
     for (CoIoHandler* io : handlers) {
@@ -90,7 +91,7 @@ int rcAppContext::callIOHandler(int timeoutMs) {
     fds_.clear();
     fds_.push_back({cancelRead_, POLLIN, 0});
     {
-        std::lock_guard<std::mutex> guard(mutex_);
+        CoLockGuard guard(mutex_);
         for (CoIoHandler* io : handlers_) {
             const CoIoDescriptor* d = io->getDescriptor();
             if (!d || !d->isValid())

@@ -11,10 +11,10 @@
 #pragma once
 
 #include <cstddef>
-#include <mutex>
 #include <vector>
 
 #include "base/tcp/CoIoHandler.h"
+#include "base/threads/CoMutex.h"
 
 struct pollfd;
 
@@ -45,7 +45,7 @@ public:
     int callIOHandler(int timeoutMs = -1);
 
 private:
-    mutable std::mutex mutex_;  // guards handlers_
+    mutable CoMutex mutex_;  // guards handlers_
     std::vector<CoIoHandler*> handlers_;
     int cancelRead_ = -1;
     int cancelWrite_ = -1;

@@ -9,6 +9,7 @@
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcSysCalls.h"
+#include "base/threads/CoLockGuard.h"
 
 namespace Corvane {
 
@@ -62,7 +63,7 @@ void rcServerContext::registerBuiltIns() {
 
 bool rcServerContext::registerMethod(const rcMethod& method, bool delayedReturn) {
     {
-        std::lock_guard<std::mutex> guard(tablesMutex_);
+        CoLockGuard guard(tablesMutex_);
         if (methods_.emplace(method.name(), MethodEntry{method, delayedReturn}).second)
             return true;
     }
@@ -71,7 +72,7 @@ bool rcServerContext::registerMethod(const rcMethod& method, bool delayedReturn)
 }
 
 bool rcServerContext::unregisterMethod(const char* name) {
-    std::lock_guard<std::mutex> guard(tablesMutex_);
+    CoLockGuard guard(tablesMutex_);
     return name && methods_.erase(name) > 0;
 }
 
@@ -81,7 +82,7 @@ bool rcServerContext::registerObject(int id, void* object) {
         return false;
     }
     {
-        std::lock_guard<std::mutex> guard(tablesMutex_);
+        CoLockGuard guard(tablesMutex_);
         if (objects_.emplace(id, object).second)
             return true;
     }
@@ -90,7 +91,7 @@ bool rcServerContext::registerObject(int id, void* object) {
 }
 
 bool rcServerContext::unregisterObject(int id) {
-    std::lock_guard<std::mutex> guard(tablesMutex_);
+    CoLockGuard guard(tablesMutex_);
     return objects_.erase(id) > 0;
 }
 
@@ -109,7 +110,7 @@ void rcServerContext::processCommand(rcCommand& cmd, Client* client) {
     bool objectFound = true;
     const int id = cmd.objectId();
     {
-        std::lock_guard<std::mutex> guard(tablesMutex_);
+        CoLockGuard guard(tablesMutex_);
         const auto m = methods_.find(cmd.method());
         if (m != methods_.end())
             entry.emplace(m->second);

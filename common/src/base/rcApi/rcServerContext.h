@@ -18,7 +18,6 @@
 
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -28,6 +27,7 @@
 #include "base/rcApi/rcMethod.h"
 #include "base/rcApi/rcResult.h"
 #include "base/tcp/CoIoTcpServerHandler.h"
+#include "base/threads/CoMutex.h"
 
 namespace Corvane {
 
@@ -120,7 +120,7 @@ private:
     static bool pingCB(void* object, const rcMethod& method, const rcParam::Array& args, rcParam& result);
 
     rcAppContext appContext_;
-    mutable std::mutex tablesMutex_;  // guards methods_ and objects_
+    mutable CoMutex tablesMutex_;  // guards methods_ and objects_
     std::map<std::string, MethodEntry> methods_;
     std::map<int, void*> objects_;
 
