@@ -1,0 +1,223 @@
+#include "client/api/CorvaneBaseClientAPI.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "base/loggerBase/CoException.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneNodeId.h"
+#include "client/api/CorvaneStrList.h"
+#include "client/api/CorvaneTokenizer.h"
+
+namespace {
+
+constexpr unsigned int kCallTimeoutMs = 100000000;
+// Registering waits for the server to reach back to the event monitor.
+constexpr unsigned int kRegisterEventsTimeoutMs = 15000;
+constexpr unsigned int kUnregisterEventsTimeoutMs = 10000;
+// The server reads the formatted head of the translation arguments into a
+// buffer of this size.
+constexpr size_t kTranslateHeadSize = 1024;
+// Entries read from one translation reply: a count beyond what any server
+// keeps is a broken reply, not a reason to loop for minutes.
+constexpr int kMaxTranslationEntries = 65536;
+
+// Runs one operation; anything thrown on the way becomes the last error.
+template <typename Body>
+bool guarded(std::string& lastError, Body&& body) {
+    try {
+        return body();
+    } catch (const std::exception& e) {
+        lastError = e.what();
+        return false;
+    }
+}
+
+std::string eventArgs(int port, int connection, const CorvaneNodeId& subject) {
+    Corvane::rcAttrStream args;
+    args.addIntValue("Port", port);
+    args.addIntValue("Connection", connection);
+    args.addStringValue("Subject", subject.getId());
+    return args.str();
+}
+
+// The entries of a translation reply: count under countKey, then one entry
+// per index, named by the index in decimal. Missing ones read as empty.
+template <typename Record, typename Fill>
+void readIndexed(const std::string& reply, const char* countKey, std::vector<Record>& out, Fill&& fill) {
+    const Corvane::rcAttrStream stream(reply);
+    int count = 0;
+    stream.getIntValue(countKey, count);
+    if (count > kMaxTranslationEntries)
+        count = kMaxTranslationEntries;
+    if (count > 0)
+        out.reserve(static_cast<size_t>(std::min(count, stream.count())));
+    for (int i = 0; i < count; ++i) {
+        char key[16];
+        std::snprintf(key, sizeof key, "%d", i);
+        std::string value;
+        stream.getValue(key, value);
+        Record record;
+        fill(value, record);
+        out.push_back(std::move(record));
+    }
+}
+
+}  // namespace
+
+CorvaneBaseClientAPI::CorvaneBaseClientAPI(CorvaneClientConnection* connection) : connection_(connection) {
+    assert(connection_ && "connection_");
+}
+
+CorvaneBaseClientAPI::~CorvaneBaseClientAPI() = default;
+
+bool CorvaneBaseClientAPI::queryVersion(int& major, int& minor) {
+    return guarded(lastError_, [&] {
+        std::string reply;
+        connection_->callMethod("QueryVersion", "", true, reply, kCallTimeoutMs);
+        std::sscanf(reply.c_str(), "%d %d", &major, &minor);
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::ping(unsigned int timeoutMs) {
+    return guarded(lastError_, [&] {
+        std::string reply;
+        connection_->callMethod("Ping", "", true, reply, timeoutMs);
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::shutdown() {
+    return guarded(lastError_, [&] {
+        std::string reply;
+        connection_->callMethod("Shutdown", "", true, reply, kCallTimeoutMs);
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::registerEvents(int port, int connection, const CorvaneNodeId& subject) {
+    return guarded(lastError_, [&] {
+        std::string reply;
+        connection_->callMethod("RegisterEvents", eventArgs(port, connection, subject).c_str(), true, reply,
+                                kRegisterEventsTimeoutMs);
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::unregisterEvents(int port, int connection, const CorvaneNodeId& subject) {
+    return guarded(lastError_, [&] {
+        std::string reply;
+        connection_->callMethod("UnregisterEvents", eventArgs(port, connection, subject).c_str(), true, reply,
+                                kUnregisterEventsTimeoutMs);
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::getDaemonInfo(CorvaneDaemonInfo*& info) {
+    return guarded(lastError_, [&] {
+        info = &connection_->getDaemonInfo(false);
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::translatePaths(const CorvaneStrList& paths, CorvaneStrList& out, const char* srcHost,
+                                          const char* dstHost, int srcCode, int dstCode) {
+    if (!srcHost || !*srcHost)
+        return fail("Invalid source host name given");
+    if (!dstHost || !*dstHost)
+        return fail("Invalid destination host name given");
+    return guarded(lastError_, [&] {
+        char head[kTranslateHeadSize];
+        const int n = std::snprintf(head, sizeof head, "\"%s\" %d \"%s\" %d ", srcHost, srcCode, dstHost, dstCode);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof head)
+            throw Corvane::CoException("Arguments of TranslatePaths are too long.", __LINE__, __FILE__);
+        std::string args(head, static_cast<size_t>(n));
+        // Paths go in double quotes as they are: the server splits at the
+        // commas between the quotes.
+        for (unsigned int i = 0; i < paths.size(); ++i) {
+            if (i > 0)
+                args += ',';
+            args += '"';
+            args += paths.getStr(i);
+            args += '"';
+        }
+        std::string reply;
+        connection_->callMethod("TranslatePaths", args.c_str(), true, reply, kCallTimeoutMs);
+        out.resize(0);
+        if (!reply.empty()) {
+            CorvaneTokenizer tokens(&reply[0], ',');
+            while (const char* token = tokens.next())
+                out.append(token);
+        }
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::getTranslationGroups(std::vector<CorvaneTranslationGroup>& groups) {
+    return guarded(lastError_, [&] {
+        groups.clear();
+        std::string reply;
+        connection_->callMethod("GetTranslationGroups", "", true, reply, kCallTimeoutMs);
+        readIndexed(reply, "numGroups", groups, [](std::string& value, CorvaneTranslationGroup& group) {
+            if (value.empty())
+                return;
+            CorvaneTokenizer tokens(&value[0], ',');
+            if (const char* name = tokens.next())
+                group.name = name;
+            if (const char* number = tokens.next())
+                group.number = static_cast<int>(std::strtol(number, nullptr, 10));
+            while (const char* member = tokens.next())
+                group.members.emplace_back(member);
+        });
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::getHostTranslations(std::vector<CorvaneHostTranslation>& translations) {
+    return guarded(lastError_, [&] {
+        translations.clear();
+        std::string reply;
+        connection_->callMethod("GetHostTranslations", "", true, reply, kCallTimeoutMs);
+        readIndexed(reply, "numHostTranslations", translations,
+                    [](const std::string& value, CorvaneHostTranslation& t) {
+                        const Corvane::rcAttrStream entry(value);
+                        entry.getValue("srcHost", t.srcHost);
+                        entry.getValue("srcPath", t.srcPath);
+                        entry.getValue("dstHost", t.dstHost);
+                        entry.getValue("dstPath", t.dstPath);
+                    });
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::getOsTypeTranslations(std::vector<CorvaneOsTypeTranslation>& translations) {
+    return guarded(lastError_, [&] {
+        translations.clear();
+        std::string reply;
+        connection_->callMethod("GetOsTypeTranslations", "", true, reply, kCallTimeoutMs);
+        readIndexed(reply, "numOsTypeTranslations", translations,
+                    [](const std::string& value, CorvaneOsTypeTranslation& t) {
+                        const Corvane::rcAttrStream entry(value);
+                        entry.getValue("srcType", t.srcType);
+                        entry.getValue("srcPath", t.srcPath);
+                        entry.getValue("dstType", t.dstType);
+                        entry.getValue("dstPath", t.dstPath);
+                    });
+        return true;
+    });
+}
+
+bool CorvaneBaseClientAPI::isConnected() { return connection_->isConnected(); }
+
+void CorvaneBaseClientAPI::addConnectCallback(CorvaneClientConnection::ConnectCallback* callback) {
+    connection_->addConnectCallback(callback);
+}
+
+void CorvaneBaseClientAPI::removeConnectCallback(CorvaneClientConnection::ConnectCallback* callback) {
+    connection_->removeConnectCallback(callback);
+}

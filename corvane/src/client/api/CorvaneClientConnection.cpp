@@ -1,0 +1,225 @@
+// Design note. callMethod runs on the caller's thread: under the call mutex
+// it connects when needed (discovery's addresses first, then the host and
+// port of the identifier), releases the mutex to tell the connect callbacks,
+// then takes it again for the call itself. stop() reaches the RPC client
+// without the call mutex, so another thread can end a call in progress; the
+// RPC client guards its own descriptor for that. Lock order: callback-list
+// mutex, then call mutex (a callback's own call takes the call mutex).
+#include "client/api/CorvaneClientConnection.h"
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "base/loggerBase/CoException.h"
+#include "base/loggerBase/CoMsg.h"
+#include "base/osal/EnvVar.h"
+#include "base/rcApi/rcAPI.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "base/tcp/CoIoTcpDescriptor.h"
+#include "base/threads/CoLockGuard.h"
+#include "client/api/CorvaneMulticastClient.h"
+
+namespace {
+
+Corvane::EnvVar<bool> traceVar("XQ_CORVANE_TRACE", false);
+Corvane::RegEnvVar<bool> traceReg(__FILE__, traceVar);
+
+constexpr unsigned int kDaemonInfoTimeoutMs = 100000000;
+// The database a server answers to when the identifier names none.
+constexpr const char* kDefaultDatabase = "OBRAN";
+
+[[noreturn]] void throwText(const std::string& text) {
+    throw Corvane::CoException(text.c_str(), __LINE__, __FILE__);
+}
+
+// The RPC client takes an int; larger time-outs are as good as endless.
+int toRcTimeout(unsigned int timeoutMs) {
+    constexpr unsigned int kMax = 0x7fffffff;
+    return static_cast<int>(timeoutMs > kMax ? kMax : timeoutMs);
+}
+
+}  // namespace
+
+CorvaneClientConnection::DisconnectCallback CorvaneClientConnection::disconnectCB_ = nullptr;
+
+CorvaneClientConnection::CorvaneClientConnection(const CorvaneServerId& id)
+    : rc_(new Corvane::rcAPI), serverId_(id) {
+    if (!*serverId_.getStorageId()) {
+        if (!*serverId_.getDatabase() && serverId_.getPort() == 0)
+            serverId_.setDatabase(kDefaultDatabase);
+        const char* host = serverId_.getHost();
+        std::string address;
+        if (std::isalpha(static_cast<unsigned char>(host[0])) &&
+            Corvane::CoIoTcpDescriptor::getIpAddrFromHostName(host, address))
+            serverId_.setHost(address.c_str());
+    }
+    info_.setDatabase(serverId_.getDatabase());
+    info_.setIP(0, serverId_.getHost());
+    info_.setStorageId(serverId_.getStorageId());
+    info_.setNodePort(serverId_.getPort());
+}
+
+CorvaneClientConnection::~CorvaneClientConnection() = default;
+
+// Discovery's addresses for the server, in order; true once one of them
+// took. A stop or a time-out ends the attempt at once: the caller's budget
+// is spent.
+bool CorvaneClientConnection::connectToAddressesLocked(unsigned int timeoutMs) {
+    CorvaneMulticastClient* discovery = CorvaneMulticastClient::instance();
+    // Resolved into a copy: the table reads info_ from other threads.
+    CorvaneDaemonInfo info = cachedDaemonInfo();
+    if (!discovery->resolve(info.toServerId(), info))
+        return false;
+    {
+        Corvane::CoLockGuard guard(infoMutex_);
+        info_ = info;
+    }
+    for (int i = 0; i < CorvaneDaemonInfo::kMaxAddresses; ++i) {
+        const char* address = info.getIP(i);
+        if (!*address)
+            break;
+        const unsigned int port = static_cast<unsigned int>(info.getNodePort());
+        CO_DEBUG("Connecting to server '%s' / '%s' using '%s:%u'", info.getDisplayName(), info.getStorageId(),
+                 address, port);
+        if (rc_->connect(address, info.getNodePort(), toRcTimeout(timeoutMs))) {
+            CO_DEBUG("Connected to server '%s' / '%s' using '%s:%u'", info.getDisplayName(), info.getStorageId(),
+                     address, port);
+            discovery->refreshServer(info.toServerId());
+            return true;
+        }
+        const std::string error = rc_->lastError();
+        CO_DEBUG("Could not connect to server '%s' / '%s' using '%s:%u': %s", info.getDisplayName(),
+                 info.getStorageId(), address, port, error.c_str());
+        if (rc_->stopped() || rc_->timedOut())
+            throwText(error);
+    }
+    discovery->removeServer(info.toServerId());
+    discovery->findStorage(info.getStorageId());
+    return false;
+}
+
+void CorvaneClientConnection::connectLocked(unsigned int timeoutMs) {
+    {
+        Corvane::CoLockGuard guard(infoMutex_);
+        infoStale_ = true;
+    }
+    if (connectToAddressesLocked(timeoutMs))
+        return;
+
+    const char* host = serverId_.getHost();
+    const unsigned int port = static_cast<unsigned int>(serverId_.getPort());
+    CO_DEBUG("Connecting to server [%s:%u] [%s] [%s]", host, port, serverId_.getDatabase(), serverId_.getStorageId());
+    if (!*host || port == 0)
+        throwText(std::strerror(ECONNREFUSED));
+    if (!rc_->connect(host, serverId_.getPort(), toRcTimeout(timeoutMs))) {
+        const std::string error = rc_->lastError();
+        CO_DEBUG("Could not connect to server [%s:%u] [%s] [%s]: %s", host, port, serverId_.getDatabase(),
+                 serverId_.getStorageId(), error.c_str());
+        throwText(error);
+    }
+    CO_DEBUG("Connected to server [%s:%u] [%s] [%s]", host, port, serverId_.getDatabase(), serverId_.getStorageId());
+    CorvaneMulticastClient::instance()->refreshServer(serverId_);
+}
+
+void CorvaneClientConnection::notifyConnected() {
+    // A callback whose own call found the connection lost reconnects inside
+    // this loop; the outer loop tells the remaining callbacks.
+    if (notifyingThread_.load() == std::this_thread::get_id())
+        return;
+    Corvane::CoLockGuard guard(callbacksMutex_);
+    notifyingThread_.store(std::this_thread::get_id());
+    for (ConnectCallback* callback : callbacks_) {
+        if (!isConnected())
+            break;
+        callback->connected(*this);
+    }
+    notifyingThread_.store(std::thread::id());
+}
+
+void CorvaneClientConnection::callMethod(const char* method, const char* args, bool sync, std::string& result,
+                                         unsigned int timeoutMs) {
+    bool justConnected = false;
+    {
+        Corvane::CoLockGuard guard(callMutex_);
+        if (!rc_->isConnected()) {
+            connectLocked(timeoutMs);
+            justConnected = rc_->isConnected();
+        }
+    }
+    if (justConnected)
+        notifyConnected();
+
+    bool lost = false;
+    {
+        Corvane::CoLockGuard guard(callMutex_);
+        const bool trace = traceVar.getValue();
+        if (trace)
+            CO_DEBUG("Calling %s(%s)", method, args);
+        const bool ok = rc_->call(0, method, args, sync, result, toRcTimeout(timeoutMs));
+        if (trace)
+            CO_DEBUG("Finished %s() -> '%s'", method, result.c_str());
+        if (ok)
+            return;
+        // A read time-out leaves the connection open, and the reply may
+        // still come: start afresh rather than read it as the next reply.
+        if (rc_->timedOut())
+            rc_->disconnect();
+        lost = !rc_->isConnected();
+    }
+    if (lost && disconnectCB_)
+        disconnectCB_(serverId_);
+    throwText(result);
+}
+
+CorvaneDaemonInfo& CorvaneClientConnection::getDaemonInfo(bool cachedOnly) {
+    bool stale;
+    {
+        Corvane::CoLockGuard guard(infoMutex_);
+        stale = infoStale_;
+    }
+    if (stale && !cachedOnly) {
+        std::string reply;
+        callMethod("GetDaemonInfo", "\"\"", true, reply, kDaemonInfoTimeoutMs);
+        const CorvaneDaemonInfo fresh{Corvane::rcAttrStream(reply)};
+        Corvane::CoLockGuard guard(infoMutex_);
+        info_ = fresh;
+        infoStale_ = false;
+    }
+    return info_;
+}
+
+CorvaneDaemonInfo CorvaneClientConnection::cachedDaemonInfo() {
+    Corvane::CoLockGuard guard(infoMutex_);
+    return info_;
+}
+
+bool CorvaneClientConnection::isConnected() {
+    Corvane::CoLockGuard guard(callMutex_);
+    return rc_->isConnected();
+}
+
+void CorvaneClientConnection::forcedDisconnect() {
+    rc_->stop(nullptr);
+    Corvane::CoLockGuard guard(callMutex_);
+    CO_DEBUG("Forced disconnect");
+    rc_->disconnect();
+}
+
+void CorvaneClientConnection::stop(const char* reason) { rc_->stop(reason); }
+
+void CorvaneClientConnection::addConnectCallback(ConnectCallback* callback) {
+    Corvane::CoLockGuard guard(callbacksMutex_);
+    callbacks_.push_back(callback);
+}
+
+void CorvaneClientConnection::removeConnectCallback(ConnectCallback* callback) {
+    Corvane::CoLockGuard guard(callbacksMutex_);
+    for (auto it = callbacks_.begin(); it != callbacks_.end(); ++it) {
+        if (*it == callback) {
+            callbacks_.erase(it);
+            return;
+        }
+    }
+}

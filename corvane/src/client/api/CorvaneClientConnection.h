@@ -1,0 +1,130 @@
+// The client's one connection to one Corvane server: turns a call of a named
+// method with an argument text into a command on the RPC client, connecting
+// on first use (first through the addresses discovery reports, then through
+// the host and port of the server identifier), and keeps the server's daemon
+// information. Connections are shared: every handle naming the same server
+// holds a CorvaneClientConnection::Shared on one entry of the process-wide
+// connection table (CorvaneConnectionTable.h), which owns the connection.
+//
+// Thread-safe. The call mutex serialises connecting and calls; stop() and
+// forcedDisconnect() may come from another thread to end a call in
+// progress. Connect callbacks run under the callback-list mutex but without
+// the call mutex, so a callback may call methods itself. Lock order:
+// callback-list mutex, then call mutex, then info mutex.
+#pragma once
+
+#include <atomic>
+#include <list>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "base/threads/CoMutex.h"
+#include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneServerId.h"
+
+namespace Corvane {
+class rcAPI;
+}
+
+class CorvaneClientConnection {
+public:
+    // Told after the connection has been (re)established, before the call
+    // that caused it goes out. Not owned by the connection.
+    class ConnectCallback {
+    public:
+        virtual ~ConnectCallback() = default;
+        virtual void connected(CorvaneClientConnection& connection) = 0;
+    };
+
+    // A reference on the shared connection of one server, taken from the
+    // connection table and dropped on destruction or reset. Move-only. One
+    // thread uses a handle at a time; the connection itself is thread-safe.
+    class Shared {
+    public:
+        // An empty handle.
+        Shared();
+        // The connection for id, made if the table has none yet. The table
+        // must exist (library initialised).
+        explicit Shared(const CorvaneServerId& id);
+        ~Shared();
+        Shared(Shared&& other) noexcept;
+        Shared& operator=(Shared&& other) noexcept;
+        Shared(const Shared&) = delete;
+        Shared& operator=(const Shared&) = delete;
+
+        // Drops the held reference, then, for a non-null id and an existing
+        // table, takes one on id's connection.
+        void reset(const CorvaneServerId* id = nullptr);
+        // Null when empty or when the table could not make the connection.
+        CorvaneClientConnection* get() const;
+        CorvaneClientConnection* operator->() const { return get(); }
+        bool operator==(const CorvaneClientConnection* connection) const { return get() == connection; }
+        bool operator!=(const CorvaneClientConnection* connection) const { return get() != connection; }
+
+        class Imp;
+
+    private:
+        std::unique_ptr<Imp> imp_;
+    };
+
+    typedef void (*DisconnectCallback)(const CorvaneServerId& server);
+    // Called (when set) with the server's identifier after a call lost the
+    // connection. Set it before other threads make calls.
+    static DisconnectCallback disconnectCB_;
+
+    // Makes no connection. A bare host gets the database "OBRAN"; a host
+    // name is replaced by its address when it resolves.
+    explicit CorvaneClientConnection(const CorvaneServerId& id);
+    virtual ~CorvaneClientConnection();
+    CorvaneClientConnection(const CorvaneClientConnection&) = delete;
+    CorvaneClientConnection& operator=(const CorvaneClientConnection&) = delete;
+
+    // Calls method on object 0 with args and leaves the reply text in result
+    // (empty for an asynchronous call). timeoutMs bounds both the connection
+    // attempt and the call. Throws Corvane::CoException with the reason (a
+    // server's error reply unchanged) on failure.
+    void callMethod(const char* method, const char* args, bool sync, std::string& result, unsigned int timeoutMs);
+
+    // The server's description; asked from the server (connecting if need
+    // be) when stale and cachedOnly is false. Throws like callMethod. The
+    // record stays owned by the connection.
+    CorvaneDaemonInfo& getDaemonInfo(bool cachedOnly);
+
+    bool isConnected();
+    // Aborts a call in progress and closes the connection; the next call
+    // reconnects.
+    void forcedDisconnect();
+    // Aborts a call in progress with reason as its error text (null: the
+    // system's text for ECONNABORTED).
+    void stop(const char* reason);
+
+    void addConnectCallback(ConnectCallback* callback);
+    // Removes the first occurrence.
+    void removeConnectCallback(ConnectCallback* callback);
+
+    // A copy of the daemon information as it stands, without a server call.
+    CorvaneDaemonInfo cachedDaemonInfo();
+
+    // The identifier as given, after the construction rules above.
+    const CorvaneServerId& getServerId() const { return serverId_; }
+
+private:
+    void connectLocked(unsigned int timeoutMs);
+    bool connectToAddressesLocked(unsigned int timeoutMs);
+    void notifyConnected();
+
+    std::list<ConnectCallback*> callbacks_;
+    Corvane::CoMutex callbacksMutex_;  // guards callbacks_
+    std::unique_ptr<Corvane::rcAPI> rc_;
+    CorvaneServerId serverId_;
+    Corvane::CoMutex callMutex_;  // serialises connecting and calls on rc_
+    // Guards info_ and infoStale_ against the table's matching, which reads
+    // the record from other threads. Taken after callMutex_, never across I/O.
+    Corvane::CoMutex infoMutex_;
+    CorvaneDaemonInfo info_;
+    bool infoStale_ = true;
+    // The thread running the connect callbacks, so that a callback whose own
+    // call reconnects does not notify again (and block on callbacksMutex_).
+    std::atomic<std::thread::id> notifyingThread_{};
+};

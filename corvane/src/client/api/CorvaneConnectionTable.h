@@ -1,0 +1,23 @@
+// The process-wide table of shared server connections: one connection per
+// server, kept while any CorvaneClientConnection::Shared holds it and for an
+// idle time-out after, at most a fixed number at once (the least recently
+// used idle one makes room). Library initialisation creates it and
+// uninitialisation deletes it; both run on one thread while no other thread
+// uses the library. Lookups and clean() are thread-safe.
+#pragma once
+
+#include <cstdint>
+
+// Capacity and idle time-out (seconds) both from CORVANE_SHARED_CONNECTIONS,
+// read once at program start; 16 connections and 30 seconds when it is
+// unset. Does nothing when the table exists.
+void corvaneCreateConnectionTable();
+// The same with an explicit capacity and idle time-out (negative: never).
+void corvaneCreateConnectionTable(int capacity, int64_t idleTimeoutUs);
+// Deletes every connection and the table. No Shared handle may be left.
+void corvaneDeleteConnectionTable();
+// all: deletes every connection nobody holds; otherwise only those idle for
+// longer than the time-out. Nothing happens without a table.
+void corvaneCleanConnections(bool all);
+// Connections in the table; 0 without one.
+int corvaneSharedConnectionCount();
