@@ -1,7 +1,9 @@
 // Library-wide start and stop by reference count. Meant to be called from
-// one thread: the count is a plain integer.
+// one thread, before and after the library's other users: the count is a
+// plain integer.
 #pragma once
 
+class CorvaneServerId;
 
 // Starts the library on the first call; later calls only count. A false
 // result still raises the count, so the matching corvaneUninit balances it.
@@ -12,6 +14,13 @@ void corvaneUninit();
 
 // Library version: always 2014.0.0.
 void corvaneVersion(int* major, int* minor, int* maint);
+
+// all: deletes every shared connection nobody holds; otherwise only the
+// idle ones past their time-out.
+void corvanePurgeConnections(bool all);
+
+// Called with a server's identifier when a call loses its connection.
+void corvaneSetDisconnectCallback(void (*callback)(const CorvaneServerId& server));
 
 // Calls corvaneInit on construction and corvaneUninit on destruction when the
 // start succeeded.

@@ -1,21 +1,71 @@
-// Public handle on one Corvane server, named by a server identifier text.
-// Makes no connection until an operation needs one. Used by one thread at a
-// time, except cancel(), which another thread may call during an operation.
+// Public handle on one Corvane server, named by a server identifier (text:
+// "host", "host:port" or "host:database"). Makes no connection until an
+// operation needs one; then holds a reference on the server's shared
+// connection until destroyed. Every operation returns false (or null) on
+// failure with the reason in lastError(). Used by one thread at a time,
+// except cancel(), which another thread may call during an operation.
 #pragma once
 
 #include <memory>
+#include <vector>
 
+#include "client/api/CorvaneStr.h"
+
+class CorvaneDaemonInfo;
+class CorvaneServerId;
 class CorvaneServerImp;
+class CorvaneStrList;
+struct CorvaneTranslationGroup;
+struct CorvaneHostTranslation;
+struct CorvaneOsTypeTranslation;
 
 class CorvaneServerHandle {
 public:
     explicit CorvaneServerHandle(const char* serverId);
+    explicit CorvaneServerHandle(const CorvaneServerId& serverId);
     virtual ~CorvaneServerHandle();
     CorvaneServerHandle(const CorvaneServerHandle&) = delete;
     CorvaneServerHandle& operator=(const CorvaneServerHandle&) = delete;
 
-    // Stops the command in progress on this server's connections.
+    // From the server's description.
+    bool getVersion(int& major, int& minor);
+    bool getDaemonInfo(CorvaneDaemonInfo& info);
+    bool getStorageId(CorvaneStr& storageId);
+    bool getDisplayName(CorvaneStr& name);
+    // Null when the server can not be asked.
+    const char* getHostName();
+    const char* getHostUUID();
+
+    bool isConnected();
+    // Closes this server's connection; the next operation reconnects.
+    void disconnect();
+    // Stops the command in progress on this server's connections; an empty
+    // reason leaves the connection's own text as the operation's error.
     bool cancel(const char* reason = "");
+    bool ping(unsigned int timeoutMs = 10000);
+
+    // Asks the server where srcPath on srcHost appears on dstHost.
+    bool translatePath(const char* srcPath, const char* srcHost, const char* dstHost, int srcCode, int dstCode,
+                       CorvaneStr& dstPath);
+    bool translatePaths(const CorvaneStrList& srcPaths, const char* srcHost, const char* dstHost, int srcCode,
+                        int dstCode, CorvaneStrList& dstPaths);
+
+    bool getNodePlugInVersion(int& major, int& minor);
+    bool getNodePlugInProduct(CorvaneStr& product);
+    bool getNodePlugInVendor(CorvaneStr& vendor);
+
+    // Each list is read from the server once per count call.
+    bool getNumTranslationGroups(int& count);
+    bool getTranslationGroup(int index, CorvaneTranslationGroup& group);
+    bool getNumHostTranslations(int& count);
+    bool getHostTranslation(int index, CorvaneHostTranslation& translation);
+    bool getNumOsTypeTranslations(int& count);
+    bool getOsTypeTranslation(int index, CorvaneOsTypeTranslation& translation);
+
+    // The identifier, after the handle has tried to connect.
+    const CorvaneServerId& getServerId();
+    const char* getServerIdStr();
+
     // Never null.
     const char* lastError() const;
 
@@ -25,5 +75,8 @@ public:
     CorvaneServerImp* imp() const { return imp_.get(); }
 
 private:
+    struct Translations;
+
     std::unique_ptr<CorvaneServerImp> imp_;
+    std::unique_ptr<Translations> translations_;
 };

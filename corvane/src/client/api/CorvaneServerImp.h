@@ -1,22 +1,64 @@
 // Internal to corvane_client.
-// What a server handle knows of its server: the identifier and the last
-// error. Operations that need the server fail until the connection layer is
-// in place; every caller already reports lastError, so that is safe.
+// What a server handle holds: the server identifier, a reference on the
+// server's shared connection (taken on the first operation), the method
+// encoders on it, the server's description and the last error.
+//
+// One thread operates; the watchdog's thread may call cancel() at any time.
+// connectionMutex_ guards the connection pointers between the two and is
+// never held across I/O (stopping a call does not block).
 #pragma once
 
+#include <memory>
 #include <string>
 
-class CorvaneServerImp {
-public:
-    explicit CorvaneServerImp(const char* serverId) : serverId_(serverId ? serverId : "") {}
+#include "base/threads/CoMutex.h"
+#include "client/api/CorvaneClientConnection.h"
+#include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneDaemonInfoMgr.h"
+#include "client/api/CorvaneServerId.h"
 
-    // Sets the last error to the reason the server can not be reached.
+class CorvaneBaseClientAPI;
+class CorvaneNodeClientAPI;
+
+class CorvaneServerImp : public CorvaneDaemonInfoMgr {
+public:
+    explicit CorvaneServerImp(const CorvaneServerId& id);
+    ~CorvaneServerImp() override;
+
+    // Takes a reference on the shared connection if none is held yet and
+    // makes the encoders on it; false with the reason in lastError().
     bool connect();
-    bool cancel(const char*) { return true; }
-    const char* lastError() const { return lastError_.c_str(); }
-    const std::string& serverId() const { return serverId_; }
+
+    void invalidate() override { infoStale_ = true; }
+    const CorvaneDaemonInfo* getDaemonInfo() override;
+    const char* lastError() const override { return lastError_.c_str(); }
+
+    // Stores text as the last error and returns false.
+    bool fail(const std::string& text) {
+        lastError_ = text;
+        return false;
+    }
+
+    bool isConnected();
+    void disconnect();
+    // Safe from another thread.
+    void cancel(const char* reason);
+
+    CorvaneNodeClientAPI* nodeApi() const { return nodeApi_.get(); }
+    CorvaneBaseClientAPI* baseApi() const { return baseApi_.get(); }
+    const CorvaneServerId& serverId() const { return serverId_; }
 
 private:
-    std::string serverId_;
+    CorvaneServerId serverId_;
+    Corvane::CoMutex connectionMutex_;  // guards shared_ and connection_
+    CorvaneClientConnection::Shared shared_;
+    CorvaneClientConnection* connection_ = nullptr;
+    std::unique_ptr<CorvaneBaseClientAPI> baseApi_;
+    std::unique_ptr<CorvaneNodeClientAPI> nodeApi_;
     std::string lastError_;
+    CorvaneDaemonInfo info_;
+    bool infoStale_ = true;
 };
+
+// True when info's four-part version is at least major.minor.maint.build.
+bool serverNotOlderThan(const CorvaneDaemonInfo* info, int major, int minor, int maint, int build);
