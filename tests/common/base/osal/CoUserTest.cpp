@@ -1,0 +1,360 @@
+#include "base/osal/CoUser.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/loggerBase/CoMsg.h"
+#include "base/osal/CoEffectiveGroupChanger.h"
+#include "base/osal/CoEffectiveUserChanger.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using Corvane::CoEffectiveGroupChanger;
+using Corvane::CoEffectiveUserChanger;
+using Corvane::CoUser;
+
+constexpr uid_t kNobody = 65534;
+constexpr uid_t kDaemon = 1;
+constexpr int kSkipStatus = 77;
+constexpr const char* kScenarioVar = "CORVANE_COUSER_SCENARIO";
+
+// In a child: returns the failing line, so the parent can say which check broke.
+#define CHILD_CHECK(cond)                                                      \
+    do {                                                                       \
+        if (!(cond)) {                                                         \
+            std::printf("check failed at line %d: %s\n", __LINE__, #cond);     \
+            std::fflush(stdout);                                               \
+            return 1;                                                          \
+        }                                                                      \
+    } while (0)
+
+// ---- Scenarios run by this binary when re-executed under other ids. They
+// must run before main: the ids are recorded at start-up.
+
+// Started as a set-user-id root program invoked by nobody.
+int setuidScenario() {
+    CHILD_CHECK(CoUser::startRealUid() == kNobody);
+    CHILD_CHECK(CoUser::startEffectiveUid() == 0);
+    CHILD_CHECK(CoUser::isRootCapable(true));
+    // The check leaves the process running as the invoking user.
+    CHILD_CHECK(getuid() == 0 && geteuid() == kNobody);
+    CHILD_CHECK(CoUser::lastEffectiveUid() == kNobody);
+    {
+        CoEffectiveUserChanger root(CoEffectiveUserChanger::Target::Root);
+        CHILD_CHECK(root.changed() && geteuid() == 0);
+    }
+    CHILD_CHECK(getuid() == 0 && geteuid() == kNobody);
+    CHILD_CHECK(CoUser::beRoot() && getuid() == kNobody && geteuid() == 0);
+    {
+        CoEffectiveUserChanger user(CoEffectiveUserChanger::Target::InvokingUser);
+        CHILD_CHECK(user.changed() && geteuid() == kNobody);
+    }
+    CHILD_CHECK(getuid() == kNobody && geteuid() == 0);
+    CHILD_CHECK(CoUser::becomeUser() && getuid() == 0 && geteuid() == kNobody);
+    std::string name;
+    CHILD_CHECK(CoUser::realUserName(&name) && name == "nobody");
+    CHILD_CHECK(CoUser::effectiveUserName(&name) && name == "root");
+    CHILD_CHECK(CoUser::currentRealUserName(&name) && name == "root");
+    std::printf("ok\n");
+    return 0;
+}
+
+// Started without any way to root.
+int plainScenario() {
+    CHILD_CHECK(CoUser::startRealUid() == kNobody && CoUser::startEffectiveUid() == kNobody);
+    CHILD_CHECK(!CoUser::pushUser(0, 0));
+    CHILD_CHECK(getuid() == kNobody && geteuid() == kNobody);
+    CHILD_CHECK(CoUser::popUser());
+    {
+        CoEffectiveUserChanger root(CoEffectiveUserChanger::Target::Root);
+        CHILD_CHECK(!root.changed() && geteuid() == kNobody);
+    }
+    CHILD_CHECK(!CoUser::isRootCapable(false));
+    std::printf("capable=0\n");
+    std::fflush(stdout);
+    CoUser::isRootCapable(true);  // exits
+    std::printf("still running\n");
+    return 0;
+}
+
+struct RunScenarioBeforeMain {
+    RunScenarioBeforeMain() {
+        const char* scenario = std::getenv(kScenarioVar);
+        if (!scenario)
+            return;
+        int status = 2;
+        if (std::strcmp(scenario, "setuid") == 0)
+            status = setuidScenario();
+        else if (std::strcmp(scenario, "plain") == 0)
+            status = plainScenario();
+        std::fflush(stdout);
+        _exit(status);
+    }
+} gRunScenarioBeforeMain;
+
+// ---- Child processes
+
+struct ChildResult {
+    int exitStatus = -1;  // -1: killed or did not end in time
+    std::string out;
+    std::string err;
+};
+
+int waitBounded(pid_t pid, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    for (;;) {
+        const pid_t done = waitpid(pid, &status, WNOHANG);
+        if (done == pid)
+            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        if (done < 0 || std::chrono::steady_clock::now() > deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        poll(nullptr, 0, 10);  // not ordering anything: only paces the reaping
+    }
+}
+
+// Reads both pipes to their end, for at most limit.
+void drain(int outFd, int errFd, ChildResult* result, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
+    std::string* sinks[2] = {&result->out, &result->err};
+    int open = 2;
+    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
+        if (poll(fds, 2, 100) <= 0)
+            continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
+                continue;
+            char buf[4096];
+            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+}
+
+// Runs this binary again with the given ids; the scenario runs before main.
+ChildResult runSelfAs(const char* scenario, uid_t realUid, uid_t effectiveUid,
+                      const std::vector<std::string>& extraEnv = {}) {
+    int outPipe[2], errPipe[2];
+    ChildResult result;
+    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
+        return result;
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(outPipe[1], 1);
+        dup2(errPipe[1], 2);
+        // Exec keeps the effective id as the saved one, as a set-user-id
+        // root program would have it.
+        if (setresuid(realUid, effectiveUid, effectiveUid) != 0)
+            _exit(kSkipStatus);
+        setenv(kScenarioVar, scenario, 1);
+        for (const std::string& entry : extraEnv)
+            putenv(const_cast<char*>(entry.c_str()));
+        execl("/proc/self/exe", "corvane_base_tests", static_cast<char*>(nullptr));
+        _exit(kSkipStatus);
+    }
+    close(outPipe[1]);
+    close(errPipe[1]);
+    drain(outPipe[0], errPipe[0], &result, std::chrono::seconds(30));
+    close(outPipe[0]);
+    close(errPipe[0]);
+    result.exitStatus = waitBounded(pid, std::chrono::seconds(30));
+    return result;
+}
+
+// Runs body in a forked child, so identity changes stay out of this process.
+int runInChild(const std::function<int()>& body) {
+    std::fflush(stdout);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int status = body();
+        std::fflush(stdout);
+        _exit(status);
+    }
+    return waitBounded(pid, std::chrono::seconds(30));
+}
+
+// Collects posted texts; used only inside forked children.
+class Capture : public Corvane::CoMsg::Router {
+public:
+    void route(const Corvane::CoMsg::Record& record) override {
+        std::lock_guard<std::mutex> guard(mutex_);
+        texts_.push_back(record.text);
+    }
+    bool contains(const std::string& text) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
+    }
+
+private:
+    std::mutex mutex_;  // guards texts_
+    std::vector<std::string> texts_;
+};
+
+uid_t unknownUid() {
+    for (uid_t uid = 54321; uid < 54321 + 1000; ++uid)
+        if (!CoUser::userName(uid, nullptr))
+            return uid;
+    return 0;
+}
+
+class CoUserTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (geteuid() != 0)
+            GTEST_SKIP() << "identity switching needs a process running as root";
+    }
+};
+
+TEST_F(CoUserTest, SetUserIdRootProgramSwitchesBetweenUserAndRoot) {
+    const ChildResult child = runSelfAs("setuid", kNobody, 0);
+    if (child.exitStatus == kSkipStatus)
+        GTEST_SKIP() << "could not start a child under other ids";
+    EXPECT_EQ(0, child.exitStatus) << child.out << child.err;
+    EXPECT_EQ("ok\n", child.out);
+}
+
+TEST_F(CoUserTest, ProgramWithoutRootFailsTheCheckAndAbortsWhenAsked) {
+    const ChildResult child =
+        runSelfAs("plain", kNobody, kNobody, {"XQ_SUID_DEBUG=1", "XQ_MSG_LEVEL=debug"});
+    if (child.exitStatus == kSkipStatus)
+        GTEST_SKIP() << "could not start a child under other ids";
+    EXPECT_EQ(1, child.exitStatus) << child.out << child.err;
+    EXPECT_NE(std::string::npos, child.out.find("capable=0\n")) << child.out;
+    EXPECT_EQ(std::string::npos, child.out.find("check failed")) << child.out;
+    EXPECT_EQ(std::string::npos, child.out.find("still running")) << child.out;
+    EXPECT_NE(std::string::npos, child.out.find("ERROR setting UID (0, 0): Operation not permitted")) << child.out;
+    EXPECT_NE(std::string::npos, child.err.find("Effective User ID not 0 (root) !\nAborting....\n")) << child.err;
+}
+
+TEST_F(CoUserTest, NestedPushesPopBackInOrder) {
+    const int status = runInChild([] {
+        CHILD_CHECK(CoUser::pushUser(0, kNobody) && getuid() == 0 && geteuid() == kNobody);
+        // From one non-root id to another needs the pass through root.
+        CHILD_CHECK(CoUser::pushUser(0, kDaemon) && geteuid() == kDaemon);
+        CHILD_CHECK(CoUser::popUser() && getuid() == 0 && geteuid() == kNobody);
+        CHILD_CHECK(CoUser::popUser() && getuid() == 0 && geteuid() == 0);
+        CHILD_CHECK(CoUser::lastEffectiveUid() == kNobody);  // the pop to nobody set it last
+        return 0;
+    });
+    EXPECT_EQ(0, status);
+}
+
+TEST_F(CoUserTest, ScopedChangersRestoreOnlyWhatTheyChanged) {
+    const int status = runInChild([] {
+        {
+            CoEffectiveUserChanger same(0);
+            CHILD_CHECK(!same.changed());
+            // Whatever happens inside the scope is not undone by it.
+            CHILD_CHECK(CoUser::setUserIds(0, kDaemon));
+        }
+        CHILD_CHECK(geteuid() == kDaemon);
+        CHILD_CHECK(CoUser::setUserIds(0, 0));
+        {
+            CoEffectiveUserChanger nobody(kNobody);
+            CHILD_CHECK(nobody.changed() && getuid() == 0 && geteuid() == kNobody);
+        }
+        CHILD_CHECK(getuid() == 0 && geteuid() == 0);
+        {
+            CoEffectiveGroupChanger group(kNobody);
+            CHILD_CHECK(group.changed() && getgid() == 0 && getegid() == kNobody);
+        }
+        CHILD_CHECK(getgid() == 0 && getegid() == 0);
+        return 0;
+    });
+    EXPECT_EQ(0, status);
+}
+
+TEST_F(CoUserTest, ChangesEffectiveIdsByName) {
+    const int status = runInChild([] {
+        CHILD_CHECK(!CoUser::setEffectiveUserByName("corvane-no-such-user"));
+        CHILD_CHECK(!CoUser::setEffectiveGroupByName("corvane-no-such-group"));
+        CHILD_CHECK(geteuid() == 0 && getegid() == 0);
+        CHILD_CHECK(CoUser::setEffectiveGroupByName("nogroup") && getegid() == kNobody);
+        CHILD_CHECK(CoUser::setEffectiveUserByName("nobody") && geteuid() == kNobody);
+        return 0;
+    });
+    EXPECT_EQ(0, status);
+}
+
+TEST_F(CoUserTest, LooksUpNamesInTheDatabases) {
+    std::string name;
+    EXPECT_TRUE(CoUser::userName(0, &name));
+    EXPECT_EQ("root", name);
+    EXPECT_TRUE(CoUser::realUserName(&name));
+    EXPECT_EQ("root", name);
+    EXPECT_TRUE(CoUser::groupName(0, &name));
+    EXPECT_EQ("root", name);
+
+    const uid_t unknown = unknownUid();
+    ASSERT_NE(0u, unknown);
+    name = "unchanged";
+    EXPECT_FALSE(CoUser::userName(unknown, &name));
+    EXPECT_FALSE(CoUser::groupName(unknown, &name));
+    EXPECT_EQ("unchanged", name);
+
+    const std::vector<std::string> users = CoUser::allUserNames();
+    ASSERT_FALSE(users.empty());
+    EXPECT_EQ("root", users.front());
+    EXPECT_NE(users.end(), std::find(users.begin(), users.end(), "nobody"));
+
+    std::vector<std::string> groups;
+    EXPECT_TRUE(CoUser::groupNamesOfUser("root", &groups));
+    EXPECT_NE(groups.end(), std::find(groups.begin(), groups.end(), "root"));
+    EXPECT_FALSE(CoUser::groupNamesOfUser("corvane-no-such-user", &groups));
+}
+
+// The group database is replaced, in a mount namespace of a child only, by
+// one that puts nobody in 70 groups.
+TEST_F(CoUserTest, UserInTooManyGroupsGetsTheFirst64) {
+    CorvaneTest::TempDir dir;
+    std::string groups = CorvaneTest::readFile("/etc/group");
+    for (int i = 0; i < 70; ++i)
+        groups += "corvgrp" + std::to_string(i) + ":x:" + std::to_string(41000 + i) + ":daemon,nobody\n";
+    const std::string path = dir.write("group", groups);
+
+    const int status = runInChild([&path] {
+        if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            mount(path.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
+            return kSkipStatus;
+        Capture capture;
+        Corvane::CoMsg::setRouter(&capture);
+        std::vector<std::string> names;
+        CHILD_CHECK(CoUser::groupNamesOfUser("nobody", &names));
+        CHILD_CHECK(names.size() == 64);
+        CHILD_CHECK(names.front() == "nogroup" && names[1] == "corvgrp0");
+        CHILD_CHECK(capture.contains("More than 64 groups for user nobody"));
+        return 0;
+    });
+    if (status == kSkipStatus)
+        GTEST_SKIP() << "mount namespaces are not available";
+    EXPECT_EQ(0, status);
+}
+
+}  // namespace
