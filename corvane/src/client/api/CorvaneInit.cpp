@@ -1,6 +1,7 @@
 #include "client/api/CorvaneInit.h"
 
 #include "base/loggerBase/CoMsg.h"
+#include "base/network/CoNetwork.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneConnectionTable.h"
 #include "client/api/CorvaneMulticastClient.h"
@@ -15,8 +16,10 @@ bool corvaneInit() {
     // Callers share standard output with the library: from now on only user
     // messages are posted unless XQ_MSG_LEVEL asks for more.
     Corvane::CoMsg::setDefaultLevel(Corvane::CoMsg::user);
-    // TODO: initialise the network layer and start the node-event monitor
-    // here once they exist; the connection table needs neither.
+    if (!Corvane::CoNetwork::init())
+        return false;
+    // TODO: start the node-event monitor here once it exists; stopping it
+    // in corvaneUninit comes with it.
     corvaneCreateConnectionTable();
     return true;
 }
@@ -26,6 +29,7 @@ void corvaneUninit() {
         return;
     CorvaneMulticastClient::destroyInstance();
     corvaneDeleteConnectionTable();
+    Corvane::CoNetwork::uninit();
 }
 
 void corvaneVersion(int* major, int* minor, int* maint) {

@@ -1,10 +1,32 @@
 #include "client/api/CorvaneLocalHost.h"
 
+#include <vector>
+
+#include "base/network/CoNetwork.h"
+#include "base/network/CoNetworkDispatcher.h"
+#include "base/network/CoNetworkInterface.h"
 #include "client/api/CorvaneEnv.h"
 
-// TODO: answer from the network configuration and the interface list once
-// the network layer is in; until then only the loopback names count as
-// local, which errs towards "not local" and so never misroutes a frame.
-bool corvaneLocalHostUUID(std::string*) { return false; }
+bool corvaneLocalHostUUID(std::string* uuid) {
+    std::string text;
+    if (!Corvane::CoNetwork::getLocalUUID(text) || text.empty())
+        return false;
+    *uuid = text;
+    return true;
+}
 
-bool corvaneIsLocalAddress(const char* address) { return isLocalHost(address); }
+bool corvaneIsLocalAddress(const char* address) {
+    if (!address)
+        return false;
+    if (isLocalHost(address))
+        return true;
+    // A fresh listing: the question is rare, and a stale list would answer wrong.
+    Corvane::CoNetworkDispatcher dispatcher(false);
+    std::vector<Corvane::CoNetworkInterface> interfaces;
+    if (!dispatcher.getInterfaces(interfaces, Corvane::CoNetworkDispatcher::Type::All))
+        return false;
+    for (const Corvane::CoNetworkInterface& interface : interfaces)
+        if (interface.address() == address)
+            return true;
+    return false;
+}
