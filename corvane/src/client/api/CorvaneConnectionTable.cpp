@@ -55,7 +55,7 @@ public:
         CO_DEBUG("Releasing shared connection '%p' to '%s'", static_cast<void*>(this), name_.c_str());
     }
 
-    bool matches(const Key& key) override {
+    bool matches(const Corvane::CoCache::Key& key) override {
         const ServerKey* server = dynamic_cast<const ServerKey*>(&key);
         if (!server)
             return false;

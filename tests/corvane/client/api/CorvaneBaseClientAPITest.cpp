@@ -1,0 +1,252 @@
+#include "client/api/CorvaneBaseClientAPI.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ScriptedServer.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneNodeId.h"
+#include "client/api/CorvaneStrList.h"
+#include "support/LoopbackListener.h"
+
+using CorvaneTest::Gate;
+using CorvaneTest::ScriptedServer;
+
+namespace {
+
+CorvaneStrList strList(const std::vector<std::string>& items) {
+    CorvaneStrList list;
+    for (const std::string& item : items)
+        list.append(item.c_str());
+    return list;
+}
+
+std::vector<std::string> items(const CorvaneStrList& list) {
+    std::vector<std::string> out;
+    for (unsigned int i = 0; i < list.size(); ++i)
+        out.emplace_back(list.getStr(i));
+    return out;
+}
+
+class CorvaneBaseClientAPITest : public ::testing::Test {
+protected:
+    CorvaneBaseClientAPITest() : connection_(CorvaneServerId(server_.port(), "127.0.0.1")), api_(&connection_) {}
+
+    ScriptedServer server_;
+    CorvaneClientConnection connection_;
+    CorvaneBaseClientAPI api_;
+};
+
+TEST_F(CorvaneBaseClientAPITest, TranslatePathsRefusesEmptyHostsWithoutACall) {
+    struct Case {
+        const char* src;
+        const char* dst;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"", "dst", "Invalid source host name given"},
+        {nullptr, "dst", "Invalid source host name given"},
+        {"", "", "Invalid source host name given"},  // the source is checked first
+        {"src", "", "Invalid destination host name given"},
+        {"src", nullptr, "Invalid destination host name given"},
+    };
+    for (const Case& c : cases) {
+        CorvaneStrList out;
+        EXPECT_FALSE(api_.translatePaths(strList({"/a"}), out, c.src, c.dst, 1, 2));
+        EXPECT_STREQ(c.error, api_.lastError());
+    }
+    EXPECT_TRUE(server_.calls().empty());
+    EXPECT_FALSE(connection_.isConnected());
+}
+
+TEST_F(CorvaneBaseClientAPITest, TranslatePathsSendsTheHeadThenQuotedPaths) {
+    server_.reply("TranslatePaths", "");
+    CorvaneStrList out = strList({"stale"});
+    ASSERT_TRUE(api_.translatePaths(CorvaneStrList(), out, "src host", "dst", 1, -2)) << api_.lastError();
+    EXPECT_EQ("\"src host\" 1 \"dst\" -2 ", server_.lastArgs("TranslatePaths"));
+    EXPECT_EQ(0u, out.size());
+
+    // Paths go unescaped, even with a double quote inside.
+    server_.reply("TranslatePaths", "x,,y");
+    ASSERT_TRUE(api_.translatePaths(strList({"/a/b", "/c\"d", ""}), out, "s", "d", 0, 0));
+    EXPECT_EQ("\"s\" 0 \"d\" 0 \"/a/b\",\"/c\"d\",\"\"", server_.lastArgs("TranslatePaths"));
+    EXPECT_EQ((std::vector<std::string>{"x", "", "y"}), items(out));
+}
+
+TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
+    Corvane::rcAttrStream reply;
+    reply.addIntValue("numGroups", 4);
+    reply.addStringValue("0", "g,3,h1,h2");
+    reply.addStringValue("1", "k,5");
+    reply.addStringValue("2", "lonely");
+    // "3" is missing: an empty group
+    server_.reply("GetTranslationGroups", reply.str());
+    std::vector<CorvaneTranslationGroup> groups(1);
+    ASSERT_TRUE(api_.getTranslationGroups(groups)) << api_.lastError();
+    EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));
+    ASSERT_EQ(4u, groups.size());
+    EXPECT_EQ("g", groups[0].name);
+    EXPECT_EQ(3, groups[0].number);
+    EXPECT_EQ((std::vector<std::string>{"h1", "h2"}), groups[0].members);
+    EXPECT_EQ("k", groups[1].name);
+    EXPECT_EQ(5, groups[1].number);
+    EXPECT_TRUE(groups[1].members.empty());
+    EXPECT_EQ("lonely", groups[2].name);
+    EXPECT_EQ(0, groups[2].number);
+    EXPECT_EQ("", groups[3].name);
+
+    server_.reply("GetTranslationGroups", "");
+    ASSERT_TRUE(api_.getTranslationGroups(groups));
+    EXPECT_TRUE(groups.empty());
+}
+
+TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
+    Corvane::rcAttrStream host;
+    host.addStringValue("srcHost", "a");
+    host.addStringValue("srcPath", "/x y");
+    host.addStringValue("dstHost", "b");
+    host.addStringValue("dstPath", "/z");
+    Corvane::rcAttrStream partial;
+    partial.addStringValue("dstPath", "/only");
+    Corvane::rcAttrStream reply;
+    reply.addIntValue("numHostTranslations", 2);
+    reply.addStringValue("0", host.str());
+    reply.addStringValue("1", partial.str());
+    server_.reply("GetHostTranslations", reply.str());
+
+    std::vector<CorvaneHostTranslation> hosts;
+    ASSERT_TRUE(api_.getHostTranslations(hosts)) << api_.lastError();
+    ASSERT_EQ(2u, hosts.size());
+    EXPECT_EQ("a", hosts[0].srcHost);
+    EXPECT_EQ("/x y", hosts[0].srcPath);
+    EXPECT_EQ("b", hosts[0].dstHost);
+    EXPECT_EQ("/z", hosts[0].dstPath);
+    EXPECT_EQ("", hosts[1].srcHost);
+    EXPECT_EQ("/only", hosts[1].dstPath);
+
+    Corvane::rcAttrStream os;
+    os.addStringValue("srcType", "Linux");
+    os.addStringValue("srcPath", "/mnt");
+    os.addStringValue("dstType", "Windows");
+    os.addStringValue("dstPath", "M:\\");
+    Corvane::rcAttrStream osReply;
+    osReply.addIntValue("numOsTypeTranslations", 1);
+    osReply.addStringValue("0", os.str());
+    server_.reply("GetOsTypeTranslations", osReply.str());
+    std::vector<CorvaneOsTypeTranslation> types;
+    ASSERT_TRUE(api_.getOsTypeTranslations(types));
+    ASSERT_EQ(1u, types.size());
+    EXPECT_EQ("Linux", types[0].srcType);
+    EXPECT_EQ("/mnt", types[0].srcPath);
+    EXPECT_EQ("Windows", types[0].dstType);
+    EXPECT_EQ("M:\\", types[0].dstPath);
+
+    // A count far beyond what the reply holds is bounded, not obeyed.
+    Corvane::rcAttrStream huge;
+    huge.addIntValue("numHostTranslations", 2000000000);
+    server_.reply("GetHostTranslations", huge.str());
+    EXPECT_TRUE(api_.getHostTranslations(hosts));
+    EXPECT_LE(hosts.size(), 65536u);
+}
+
+TEST_F(CorvaneBaseClientAPITest, EventRegistrationSendsItsStream) {
+    server_.reply("RegisterEvents", "");
+    server_.reply("UnregisterEvents", "");
+    ASSERT_TRUE(api_.registerEvents(7001, 3, CorvaneNodeId("/a b")));
+    EXPECT_EQ("Port 4 7001Connection 1 3Subject 4 /a b", server_.lastArgs("RegisterEvents"));
+    ASSERT_TRUE(api_.unregisterEvents(7001, 3, CorvaneNodeId("/a b")));
+    EXPECT_EQ("Port 4 7001Connection 1 3Subject 4 /a b", server_.lastArgs("UnregisterEvents"));
+}
+
+// The two event methods wait 15 and 10 seconds: a server that takes longer
+// than that to reach back is given up on. Both waits run at once.
+TEST_F(CorvaneBaseClientAPITest, EventRegistrationTimesOutAfterFifteenSeconds) {
+    Gate release;
+    ScriptedServer other;
+    for (ScriptedServer* server : {&server_, &other}) {
+        server->handle("RegisterEvents", [&release](const std::string&, std::string&) {
+            release.wait(60000);
+            return true;
+        });
+        server->handle("UnregisterEvents", [&release](const std::string&, std::string&) {
+            release.wait(60000);
+            return true;
+        });
+    }
+    CorvaneClientConnection otherConnection(CorvaneServerId(other.port(), "127.0.0.1"));
+    CorvaneBaseClientAPI otherApi(&otherConnection);
+    typedef std::chrono::steady_clock Clock;
+    const Clock::time_point start = Clock::now();
+    double unregisterSeconds = 0;
+    std::thread unregister([&] {
+        EXPECT_FALSE(otherApi.unregisterEvents(1, 1, CorvaneNodeId("/")));
+        unregisterSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    });
+    EXPECT_FALSE(api_.registerEvents(1, 1, CorvaneNodeId("/")));
+    const double registerSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    unregister.join();
+    release.open();
+    EXPECT_STREQ(std::strerror(ETIMEDOUT), api_.lastError());
+    EXPECT_STREQ(std::strerror(ETIMEDOUT), otherApi.lastError());
+    EXPECT_GE(unregisterSeconds, 9.9);
+    EXPECT_LT(unregisterSeconds, registerSeconds);
+    EXPECT_GE(registerSeconds, 14.9);
+    EXPECT_LT(registerSeconds, 60.0);  // hang guard
+}
+
+TEST_F(CorvaneBaseClientAPITest, PingTimeOutBoundsConnectingAndCalling) {
+    // A listener that accepts but never answers the login.
+    CorvaneTest::LoopbackListener silent;
+    CorvaneClientConnection mute(CorvaneServerId(silent.port(), "127.0.0.1"));
+    CorvaneBaseClientAPI muteApi(&mute);
+    EXPECT_FALSE(muteApi.ping(200));
+    EXPECT_STREQ(std::strerror(ETIMEDOUT), muteApi.lastError());
+
+    Gate release;
+    server_.handle("Ping", [&release](const std::string&, std::string&) {
+        release.wait(60000);
+        return true;
+    });
+    EXPECT_FALSE(api_.ping(200));
+    EXPECT_STREQ(std::strerror(ETIMEDOUT), api_.lastError());
+    release.open();
+    server_.reply("Ping", "");
+    EXPECT_TRUE(api_.ping(5000));
+    EXPECT_EQ("", server_.lastArgs("Ping"));
+}
+
+TEST_F(CorvaneBaseClientAPITest, VersionShutdownAndDaemonInfo) {
+    server_.reply("QueryVersion", "2013 1");
+    server_.reply("Shutdown", "");
+    CorvaneDaemonInfo record;
+    record.setDisplayName("beta");
+    Corvane::rcAttrStream stream;
+    record.write(stream);
+    server_.reply("GetDaemonInfo", stream.str());
+
+    int major = 0, minor = 0;
+    ASSERT_TRUE(api_.queryVersion(major, minor));
+    EXPECT_EQ(2013, major);
+    EXPECT_EQ(1, minor);
+    EXPECT_TRUE(api_.isConnected());
+    CorvaneDaemonInfo* info = nullptr;
+    ASSERT_TRUE(api_.getDaemonInfo(info));
+    ASSERT_NE(nullptr, info);
+    EXPECT_STREQ("beta", info->getDisplayName());
+    EXPECT_EQ(&connection_.getDaemonInfo(true), info);
+    ASSERT_TRUE(api_.shutdown());
+    EXPECT_EQ("", server_.lastArgs("Shutdown"));
+
+    server_.fail("Shutdown", "Not allowed");
+    EXPECT_FALSE(api_.shutdown());
+    EXPECT_STREQ("Not allowed", api_.lastError());
+}
+
+}  // namespace

@@ -1,0 +1,413 @@
+#include "client/api/CorvaneNodeClientAPI.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "ScriptedServer.h"
+#include "base/rcApi/rcAttrList.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "client/api/CorvaneClientConnection.h"
+#include "client/api/CorvaneClipFormat.h"
+#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneStr.h"
+
+using CorvaneTest::ScriptedServer;
+using ChildList = CorvaneNodeInterface::ChildList;
+using FrameList = CorvaneNodeInterface::FrameList;
+using StringList = CorvaneNodeInterface::StringList;
+
+namespace {
+
+std::string stringList(const std::vector<std::string>& items) {
+    return Corvane::rcAttrList<std::string>(items).str();
+}
+
+std::vector<std::string> ids(const FrameList& frames) {
+    std::vector<std::string> out;
+    for (const CorvaneFrameId& frame : frames)
+        out.emplace_back(frame.getId());
+    return out;
+}
+
+// One child of a "GetChildrenEx" reply: a nested stream.
+std::string child(const char* id, const char* name) {
+    Corvane::rcAttrStream stream;
+    if (id)
+        stream.addStringValue("Id", id);
+    if (name)
+        stream.addStringValue("Displ", name);
+    return stream.str();
+}
+
+class CorvaneNodeClientAPITest : public ::testing::Test {
+protected:
+    CorvaneNodeClientAPITest()
+        : connection_(CorvaneServerId(server_.port(), "127.0.0.1")),
+          api_(&connection_),
+          clip_(720, 486, 24, 3, 29.97f, 0.9f, 1, "yuv", "xml", "<m a=\"1\"/>") {}
+
+    std::string hostName() const { return getLocalHostName().c_str(); }
+
+    ScriptedServer server_;
+    CorvaneClientConnection connection_;
+    CorvaneNodeClientAPI api_;
+    CorvaneClipFormat clip_;
+};
+
+TEST_F(CorvaneNodeClientAPITest, NodeArgumentIsQuotedOnlyWithABlankInside) {
+    server_.reply("DestroyNode", "");
+    const std::pair<const char*, const char*> cases[] = {
+        {"/a/b", "/a/b"},
+        {"/a\tb\"c", "/a\tb\"c"},  // no blank: bare, whatever else is in it
+        {"/a b", "\"/a b\""},
+        {"/x \"q\" \\y", "\"/x \\\"q\\\" \\\\y\""},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        EXPECT_TRUE(api_.destroyNode(c.first)) << api_.lastError();
+        EXPECT_EQ(c.second, server_.lastArgs("DestroyNode")) << c.first;
+    }
+}
+
+TEST_F(CorvaneNodeClientAPITest, CommaInNodeIdFailsTheOlderMethodsWithoutACall) {
+    const CorvaneNodeId node("/a,b");
+    const std::string message = "Invalid node id: '/a,b'.";
+    ChildList children;
+    std::string text;
+    FrameList frames;
+    StringList paths;
+    CorvaneNodeId created;
+    const std::pair<const char*, bool> results[] = {
+        {"GetChildren", api_.getChildren(node, children)},
+        {"GetDisplayName", api_.getDisplayName(node, text)},
+        {"GetFrames", api_.getFrames(node, frames)},
+        {"AllocateFrames", api_.allocateFrames(node, 2, clip_, frames)},
+        {"GetFramePaths", api_.getFramePaths(node, paths)},
+        {"SetFramePaths", api_.setFramePaths(node, {"/p"}, clip_)},
+        {"CreateNode", api_.createNode(node, "n", 1, "", clip_, created)},
+    };
+    for (const auto& r : results)
+        EXPECT_FALSE(r.second) << r.first;
+    EXPECT_EQ(message, api_.lastError());
+    EXPECT_TRUE(server_.calls().empty());
+    EXPECT_FALSE(connection_.isConnected());
+
+    // The message is cut to 127 characters.
+    const std::string longId = "," + std::string(200, 'x');
+    EXPECT_FALSE(api_.getChildren(longId.c_str(), children));
+    EXPECT_EQ(("Invalid node id: '" + longId).substr(0, 127), api_.lastError());
+
+    // The extended methods carry any identifier.
+    server_.reply("GetChildrenEx", "");
+    EXPECT_TRUE(api_.getChildrenEx("/a, b", children));
+    EXPECT_EQ("/a, b", server_.lastArgs("GetChildrenEx"));
+}
+
+TEST_F(CorvaneNodeClientAPITest, GetChildrenSwapsEachPairAndDropsAnOddToken) {
+    server_.reply("GetChildren", "name1,/id1,,/id2,odd");
+    ChildList children = {{"stale", "stale"}};
+    ASSERT_TRUE(api_.getChildren("/root dir", children)) << api_.lastError();
+    EXPECT_EQ("\"/root dir\"", server_.lastArgs("GetChildren"));
+    const ChildList expected = {{"/id1", "name1"}, {"/id2", ""}};
+    EXPECT_EQ(expected, children);
+
+    server_.reply("GetChildren", "");
+    ASSERT_TRUE(api_.getChildren("/", children));
+    EXPECT_TRUE(children.empty());
+}
+
+TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndConvertsNames) {
+    Corvane::rcAttrStream reply;
+    reply.addStringValue("0", child("/a", "Alpha"));
+    reply.addStringValue("1", child("/b", "caf\xc3\xa9"));  // UTF-8, C locale here
+    server_.reply("GetChildrenEx", reply.str());
+    ChildList children;
+    ASSERT_TRUE(api_.getChildrenEx("/", children)) << api_.lastError();
+    const ChildList expected = {{"/a", "Alpha"}, {"/b", "caf?"}};
+    EXPECT_EQ(expected, children);
+}
+
+TEST_F(CorvaneNodeClientAPITest, GetChildrenExFailsOnAnEntryWithoutBothNames) {
+    for (const std::string& bad : {child("/b", nullptr), child(nullptr, "Beta"), std::string("garbage")}) {
+        Corvane::rcAttrStream reply;
+        reply.addStringValue("0", child("/a", "Alpha"));
+        reply.addStringValue("1", bad);
+        reply.addStringValue("2", child("/c", "Gamma"));
+        server_.reply("GetChildrenEx", reply.str());
+        ChildList children;
+        EXPECT_FALSE(api_.getChildrenEx("/", children)) << bad;
+        EXPECT_STREQ("Invalid children list", api_.lastError());
+        // What came before the bad entry stays.
+        EXPECT_EQ((ChildList{{"/a", "Alpha"}}), children);
+    }
+}
+
+TEST_F(CorvaneNodeClientAPITest, StringListRepliesFailOnAnythingButAList) {
+    FrameList frames = {"old"};
+    StringList paths = {"old"};
+    for (const std::string& bad : {stringList({}), std::string(""), std::string("2 1 a"), std::string("x")}) {
+        server_.reply("GetFramesEx", bad);
+        server_.reply("AllocateFramesEx", bad);
+        server_.reply("GetFramePathsEx", bad);
+        EXPECT_FALSE(api_.getFramesEx("/n", frames)) << bad;
+        EXPECT_STREQ("Invalid frame list", api_.lastError());
+        EXPECT_FALSE(api_.allocateFramesEx("/n", 1, clip_, frames)) << bad;
+        EXPECT_STREQ("Invalid frame list", api_.lastError());
+        EXPECT_FALSE(api_.getFramePathsEx("/n", paths)) << bad;
+        EXPECT_STREQ("Invalid file list", api_.lastError());
+    }
+    EXPECT_TRUE(frames.empty());
+    EXPECT_TRUE(paths.empty());
+}
+
+TEST_F(CorvaneNodeClientAPITest, AllocateFramesAppendsAndGetFramesReplaces) {
+    server_.reply("AllocateFrames", "f1,f2");
+    server_.reply("AllocateFramesEx", stringList({"f3", "f 4"}));
+    server_.reply("GetFrames", "g1,,g2");
+    server_.reply("GetFramesEx", stringList({"h1"}));
+
+    FrameList frames = {"f0"};
+    ASSERT_TRUE(api_.allocateFrames("/clip a", 2, clip_, frames));
+    EXPECT_EQ("\"/clip a\" 2 " + clip_.toText(), server_.lastArgs("AllocateFrames"));
+    ASSERT_TRUE(api_.allocateFramesEx("/clip a", 2, clip_, frames));
+    EXPECT_EQ((std::vector<std::string>{"f0", "f1", "f2", "f3", "f 4"}), ids(frames));
+
+    Corvane::rcAttrStream sent(server_.lastArgs("AllocateFramesEx"));
+    Corvane::rcAttrStream fmt;
+    clip_.writeTo(fmt);
+    Corvane::rcAttrStream expected;
+    expected.addStringValue("Node", "/clip a");
+    expected.addIntValue("NumFrames", 2);
+    expected.addStringValue("Fmt", fmt.str());
+    EXPECT_EQ(expected.str(), sent.str());
+
+    ASSERT_TRUE(api_.getFrames("/clip", frames));
+    EXPECT_EQ((std::vector<std::string>{"g1", "", "g2"}), ids(frames));
+    ASSERT_TRUE(api_.getFramesEx("/clip a", frames));
+    EXPECT_EQ(std::vector<std::string>{"h1"}, ids(frames));
+    EXPECT_EQ("Node 7 /clip a", server_.lastArgs("GetFramesEx"));
+}
+
+TEST_F(CorvaneNodeClientAPITest, CreateNodeSendsTheFormattedHeadThenTheClip) {
+    server_.reply("CreateNode", "/p/new");
+    CorvaneNodeId created;
+    ASSERT_TRUE(api_.createNode("/p q", "My \"clip\"", 3, "ext", clip_, created)) << api_.lastError();
+    EXPECT_EQ("\"/p q\" \"My \\\"clip\\\"\" 3 ext " + clip_.toText(), server_.lastArgs("CreateNode"));
+    EXPECT_STREQ("/p/new", created.getId());
+
+    // A head that would not fit the server's buffer is refused here.
+    const std::string longName(1100, 'n');
+    EXPECT_FALSE(api_.createNode("/p", longName.c_str(), 3, "", clip_, created));
+    EXPECT_EQ(1u, server_.argsOf("CreateNode").size());
+}
+
+TEST_F(CorvaneNodeClientAPITest, CreateNodeExSendsExTypeOnlyWhenGiven) {
+    server_.reply("CreateNodeEx", "/p/new");
+    Corvane::rcAttrStream fmt;
+    clip_.writeTo(fmt);
+    for (const char* exType : {static_cast<const char*>(nullptr), "", "still"}) {
+        CorvaneNodeId created;
+        ASSERT_TRUE(api_.createNodeEx("/p", "Name", 7, exType, clip_, created)) << api_.lastError();
+        EXPECT_STREQ("/p/new", created.getId());
+        std::string expected = "Parent 2 /pDispl 4 NameType 1 7";
+        if (exType && *exType)
+            expected += "ExType 5 still";
+        expected += "Fmt " + std::to_string(fmt.str().size()) + " " + fmt.str();
+        EXPECT_EQ(expected, server_.lastArgs("CreateNodeEx"));
+    }
+}
+
+TEST_F(CorvaneNodeClientAPITest, GetMetaDataLaysOutNodeStreamFilterAndDepth) {
+    server_.reply("GetMetaData", "<info/>");
+    struct Case {
+        const char* node;
+        const char* filter;
+        int depth;
+        const char* args;
+    };
+    const Case cases[] = {
+        {"/a", nullptr, 2, "/a info  2"},
+        {"/a", "xy", 0, "/a info xy 0"},
+        {"/a", "x y", -1, "/a info \"x y\" -1"},
+        {"/a b", "", 3, "\"/a b\" info  3"},
+    };
+    for (const Case& c : cases) {
+        std::string data;
+        ASSERT_TRUE(api_.getMetaData(c.node, "info", c.filter, c.depth, data));
+        EXPECT_EQ("<info/>", data);
+        EXPECT_EQ(c.args, server_.lastArgs("GetMetaData"));
+    }
+}
+
+TEST_F(CorvaneNodeClientAPITest, SetMetaDataQuotesTheTextAlways) {
+    server_.reply("SetMetaData", "ignored");
+    const std::pair<const char*, const char*> cases[] = {
+        {"plain", "/a info \"plain\""},
+        {"", "/a info \"\""},
+        {"<a b=\"1\">\\</a>", "/a info \"<a b=\\\"1\\\">\\\\</a>\""},
+        {"line1\nline2\ttab", "/a info \"line1\nline2\ttab\""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_TRUE(api_.setMetaData("/a", "info", c.first));
+        EXPECT_EQ(c.second, server_.lastArgs("SetMetaData"));
+    }
+}
+
+TEST_F(CorvaneNodeClientAPITest, FramePathsCarryTheHostFacts) {
+    server_.reply("GetFramePaths", "/m/1.dpx,/m/2.dpx");
+    server_.reply("GetFramePathsEx", stringList({"/m/a b.dpx"}));
+    server_.reply("SetFramePaths", "");
+    server_.reply("SetFramePathsEx", "");
+
+    StringList paths = {"old"};
+    ASSERT_TRUE(api_.getFramePaths("/n", paths));
+    EXPECT_EQ("/n " + hostName() + " 2 \"unknown\"", server_.lastArgs("GetFramePaths"));
+    EXPECT_EQ((StringList{"/m/1.dpx", "/m/2.dpx"}), paths);
+
+    ASSERT_TRUE(api_.getFramePathsEx("/n", paths));
+    EXPECT_EQ(StringList{"/m/a b.dpx"}, paths);
+    Corvane::rcAttrStream facts;
+    facts.addStringValue("Parent", "/n");
+    facts.addStringValue("HostName", hostName());
+    facts.addIntValue("OSType", 2);
+    facts.addStringValue("OSVersion", "unknown");
+    EXPECT_EQ(facts.str(), server_.lastArgs("GetFramePathsEx"));
+
+    ASSERT_TRUE(api_.setFramePaths("/n", {"/m/1", "/m/2"}, clip_));
+    EXPECT_EQ("/n /m/1,/m/2 " + hostName() + " 2 unknown " + clip_.toText(), server_.lastArgs("SetFramePaths"));
+
+    ASSERT_TRUE(api_.setFramePathsEx("/n", {"/m/1", "/m 2"}, clip_));
+    Corvane::rcAttrStream fmt;
+    clip_.writeTo(fmt);
+    Corvane::rcAttrStream expected;
+    expected.addStringValue("Parent", "/n");
+    expected.addStringValue("Paths", stringList({"/m/1", "/m 2"}));
+    expected.addStringValue("HostName", hostName());
+    expected.addIntValue("OSType", 2);
+    expected.addStringValue("OSVersion", "unknown");
+    expected.addStringValue("Fmt", fmt.str());
+    EXPECT_EQ(expected.str(), server_.lastArgs("SetFramePathsEx"));
+}
+
+TEST_F(CorvaneNodeClientAPITest, ShortOrOddRepliesAreTakenAsTheyCome) {
+    server_.reply("GetNodeType", "9");
+    int type = 0, second = 42;
+    ASSERT_TRUE(api_.getNodeType("/n", type, second));
+    EXPECT_EQ(9, type);
+    EXPECT_EQ(42, second);
+    server_.reply("GetNodeType", "5 7");
+    ASSERT_TRUE(api_.getNodeType("/n", type, second));
+    EXPECT_EQ(5, type);
+    EXPECT_EQ(7, second);
+
+    server_.reply("GetNbReadAheads", "many");
+    int count = 5;
+    ASSERT_TRUE(api_.getNbReadAheads("/n", count));
+    EXPECT_EQ(0, count);
+
+    server_.reply("QueryNodePlugInVersion", "3 x");
+    int major = -1, minor = -1;
+    ASSERT_TRUE(api_.queryNodePlugInVersion(major, minor));
+    EXPECT_EQ(3, major);
+    EXPECT_EQ(-1, minor);
+    EXPECT_EQ("", server_.lastArgs("QueryNodePlugInVersion"));
+
+    // The clip format without its metadata tag and metadata.
+    server_.reply("GetClipFormat", "1920 1080 30 3 0 1 25 rgb 2");
+    CorvaneClipFormat format = clip_;
+    ASSERT_TRUE(api_.getClipFormat("/n", format));
+    EXPECT_EQ(1920, format.getWidth());
+    EXPECT_EQ(25.0f, format.getFrameRate());
+    EXPECT_STREQ("rgb", format.getFormatTag());
+    EXPECT_EQ(2, format.getScanFormat());
+    EXPECT_STREQ("", format.getMetaDataTag());
+    EXPECT_STREQ("", format.getMetaData());
+
+    // The metadata is the rest of the reply, as it comes.
+    server_.reply("GetClipFormat", "720 486 24 3 0 0.9 29.97 yuv 1 xml <m a=\"1\"/> tail");
+    CorvaneClipFormat full;
+    ASSERT_TRUE(api_.getClipFormat("/n", full));
+    EXPECT_STREQ("xml", full.getMetaDataTag());
+    EXPECT_STREQ("<m a=\"1\"/> tail", full.getMetaData());
+}
+
+TEST_F(CorvaneNodeClientAPITest, DisplayNameIsConvertedOnlyByTheExtendedMethod) {
+    server_.reply("GetDisplayName", "caf\xc3\xa9");
+    server_.reply("GetDisplayNameEx", "caf\xc3\xa9");
+    std::string name;
+    ASSERT_TRUE(api_.getDisplayName("/n", name));
+    EXPECT_EQ("caf\xc3\xa9", name);
+    ASSERT_TRUE(api_.getDisplayNameEx("/n b", name));
+    EXPECT_EQ("caf?", name);
+    EXPECT_EQ("/n b", server_.lastArgs("GetDisplayNameEx"));  // raw, never quoted
+}
+
+TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
+    server_.reply("GetRootNode", "/root");
+    server_.reply("GetParentNode", "/");
+    server_.reply("RenameNode", "/renamed");
+    server_.reply("GetNodeTypeStr", "clip type");
+    server_.reply("GetStreamId", "stream-1");
+    server_.reply("GetStorageId", "store-9");
+    server_.reply("QueryMetaDataSupport", "info,,user");
+    server_.reply("QueryNodePlugInProduct", "Prod");
+    server_.reply("QueryNodePlugInVendor", "Vend");
+
+    CorvaneNodeId node;
+    ASSERT_TRUE(api_.getRootNode(node));
+    EXPECT_STREQ("/root", node.getId());
+    EXPECT_EQ("", server_.lastArgs("GetRootNode"));
+    ASSERT_TRUE(api_.getParentNode("/a b", node));
+    EXPECT_STREQ("/", node.getId());
+    EXPECT_EQ("Node 4 /a b", server_.lastArgs("GetParentNode"));
+    CorvaneNodeId renamed("/old");
+    ASSERT_TRUE(api_.renameNode(renamed, "New name"));
+    EXPECT_STREQ("/renamed", renamed.getId());
+    EXPECT_EQ("Node 4 /oldDispl 8 New name", server_.lastArgs("RenameNode"));
+
+    std::string text;
+    ASSERT_TRUE(api_.getNodeTypeStr("/n", text));
+    EXPECT_EQ("clip type", text);
+    CorvaneStr stream;
+    ASSERT_TRUE(api_.getStreamId("/n", stream));
+    EXPECT_STREQ("stream-1", stream.c_str());
+    ASSERT_TRUE(api_.getStorageId(text));
+    EXPECT_EQ("store-9", text);
+    EXPECT_EQ("", server_.lastArgs("GetStorageId"));
+    StringList streams = {"old"};
+    ASSERT_TRUE(api_.queryMetaDataSupport("/n", streams));
+    EXPECT_EQ((StringList{"info", "", "user"}), streams);
+    ASSERT_TRUE(api_.queryNodePlugInProduct(text));
+    EXPECT_EQ("Prod", text);
+    ASSERT_TRUE(api_.queryNodePlugInVendor(text));
+    EXPECT_EQ("Vend", text);
+}
+
+TEST_F(CorvaneNodeClientAPITest, ServerErrorIsTheLastErrorAndSuccessKeepsIt) {
+    server_.fail("DestroyNode", "Node '/x' is locked by 'bob'");
+    server_.reply("GetNodeTypeStr", "t");
+    EXPECT_FALSE(api_.destroyNode("/x"));
+    EXPECT_STREQ("Node '/x' is locked by 'bob'", api_.lastError());
+    std::string type;
+    EXPECT_TRUE(api_.getNodeTypeStr("/x", type));
+    EXPECT_STREQ("Node '/x' is locked by 'bob'", api_.lastError());
+    // An unknown method is the server's error too.
+    EXPECT_FALSE(api_.getStorageId(type));
+    EXPECT_STREQ("Unknown method: GetStorageId", api_.lastError());
+}
+
+TEST_F(CorvaneNodeClientAPITest, UnreachableServerIsTheLastError) {
+    CorvaneClientConnection nowhere(CorvaneServerId("127.0.0.1"));
+    CorvaneNodeClientAPI api(&nowhere);
+    CorvaneNodeId root;
+    EXPECT_FALSE(api.getRootNode(root));
+    EXPECT_STREQ(std::strerror(ECONNREFUSED), api.lastError());
+}
+
+}  // namespace

@@ -1,0 +1,151 @@
+#include "ScriptedServer.h"
+
+#include <chrono>
+
+namespace CorvaneTest {
+
+namespace {
+const Corvane::rcParam::Spec kArgsParam[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
+}
+
+void Gate::open() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    open_ = true;
+    cv_.notify_all();
+}
+
+bool Gate::wait(int timeoutMs) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return open_; });
+}
+
+ScriptedServer::ScriptedServer() : context_(-1), port_(context_.getPort()) {
+    thread_ = std::thread([this] {
+        for (;;) {
+            {
+                std::lock_guard<std::mutex> guard(mutex_);
+                if (stopping_)
+                    return;
+            }
+            context_.appContext().callIOHandler(-1);
+        }
+    });
+}
+
+ScriptedServer::~ScriptedServer() {
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        stopping_ = true;
+    }
+    context_.appContext().cancel();
+    thread_.join();
+}
+
+void ScriptedServer::handle(const char* method, Handler handler) {
+    bool known;
+    const char* name;
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        known = handlers_.count(method) != 0;
+        handlers_[method] = std::move(handler);
+        if (!known)
+            names_.emplace_back(method);
+        name = names_.back().c_str();
+    }
+    if (!known)
+        context_.registerMethod(Corvane::rcMethod(this, name, &ScriptedServer::dispatch,
+                                                  &Corvane::rcParamString::TYPE, kArgsParam));
+}
+
+void ScriptedServer::reply(const char* method, const std::string& reply) {
+    handle(method, [reply](const std::string&, std::string& out) {
+        out = reply;
+        return true;
+    });
+}
+
+void ScriptedServer::fail(const char* method, const std::string& text) {
+    handle(method, [text](const std::string&, std::string& out) {
+        out = text;
+        return false;
+    });
+}
+
+std::vector<ScriptedServer::Call> ScriptedServer::calls() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return calls_;
+}
+
+std::vector<std::string> ScriptedServer::argsOf(const char* method) const {
+    std::vector<std::string> args;
+    for (const Call& call : calls())
+        if (call.method == method)
+            args.push_back(call.args);
+    return args;
+}
+
+std::string ScriptedServer::lastArgs(const char* method) const {
+    const std::vector<std::string> args = argsOf(method);
+    return args.empty() ? "<no call>" : args.back();
+}
+
+void ScriptedServer::clearCalls() {
+    std::lock_guard<std::mutex> guard(mutex_);
+    calls_.clear();
+}
+
+bool ScriptedServer::dispatch(void*, const Corvane::rcMethod& method, const Corvane::rcParam::Array& args,
+                              Corvane::rcParam& result) {
+    ScriptedServer* self = static_cast<ScriptedServer*>(method.context());
+    const std::string text = args.size() > 0 ? args[0].toString() : std::string();
+    Handler handler;
+    {
+        std::lock_guard<std::mutex> guard(self->mutex_);
+        self->calls_.push_back(Call{method.name(), text});
+        handler = self->handlers_[method.name()];
+    }
+    std::string out;
+    if (handler && handler(text, out)) {
+        result.fromString(out);
+        return true;
+    }
+    method.setErrorText(out);
+    return false;
+}
+
+MessageCapture::MessageCapture() : oldLevel_(Corvane::CoMsg::getLevel()) {
+    Corvane::CoMsg::setRouter(this);
+    Corvane::CoMsg::setLevel(Corvane::CoMsg::debugging);
+}
+
+MessageCapture::~MessageCapture() {
+    Corvane::CoMsg::setLevel(oldLevel_);
+    Corvane::CoMsg::setRouter(nullptr);
+}
+
+void MessageCapture::route(const Corvane::CoMsg::Record& record) {
+    std::lock_guard<std::mutex> guard(mutex_);
+    messages_.emplace_back(record.text);
+}
+
+std::vector<std::string> MessageCapture::messages() const {
+    std::lock_guard<std::mutex> guard(mutex_);
+    return messages_;
+}
+
+std::vector<std::string> MessageCapture::startingWith(const std::string& prefix) const {
+    std::vector<std::string> found;
+    for (const std::string& message : messages())
+        if (message.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(message);
+    return found;
+}
+
+bool MessageCapture::contains(const std::string& text) const {
+    for (const std::string& message : messages())
+        if (message == text)
+            return true;
+    return false;
+}
+
+}  // namespace CorvaneTest

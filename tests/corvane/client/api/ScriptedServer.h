@@ -1,0 +1,98 @@
+// Test stand-ins for the client tests: a server context on a loopback port,
+// served by its own thread, whose methods record the argument text of every
+// call and answer with a scripted reply or error; a one-shot gate; and a
+// capture of posted messages.
+#pragma once
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/loggerBase/CoMsg.h"
+#include "base/rcApi/rcServerContext.h"
+
+namespace CorvaneTest {
+
+// A one-shot latch whose wait gives up after a hang guard.
+class Gate {
+public:
+    void open();
+    // False when not opened within timeoutMs.
+    bool wait(int timeoutMs = 10000);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool open_ = false;
+};
+
+class ScriptedServer {
+public:
+    // Fills out and returns true for an "ok" reply, or returns false with
+    // the error text in out. Runs on the server's thread.
+    typedef std::function<bool(const std::string& args, std::string& out)> Handler;
+
+    struct Call {
+        std::string method;
+        std::string args;
+    };
+
+    ScriptedServer();
+    // Every handler must have returned (open their gates first).
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    int port() const { return port_; }
+
+    void handle(const char* method, Handler handler);
+    // Answers every call of method with "ok" and reply.
+    void reply(const char* method, const std::string& reply);
+    // Answers every call of method with "error" and text.
+    void fail(const char* method, const std::string& text);
+
+    // Every call so far, in order ("_login" and "_ping" are not recorded).
+    std::vector<Call> calls() const;
+    std::vector<std::string> argsOf(const char* method) const;
+    std::string lastArgs(const char* method) const;
+    void clearCalls();
+
+private:
+    static bool dispatch(void* object, const Corvane::rcMethod& method, const Corvane::rcParam::Array& args,
+                         Corvane::rcParam& result);
+
+    Corvane::rcServerContext context_;
+    int port_;
+    mutable std::mutex mutex_;  // guards the three below
+    std::map<std::string, Handler> handlers_;
+    std::deque<std::string> names_;  // registered method names; rcMethod keeps pointers
+    std::vector<Call> calls_;
+    bool stopping_ = false;
+    std::thread thread_;
+};
+
+// Captures every message posted while it lives, with the level raised to
+// debug; restores the router and level afterwards.
+class MessageCapture : public Corvane::CoMsg::Router {
+public:
+    MessageCapture();
+    ~MessageCapture() override;
+
+    void route(const Corvane::CoMsg::Record& record) override;
+    std::vector<std::string> messages() const;
+    // Messages that begin with prefix.
+    std::vector<std::string> startingWith(const std::string& prefix) const;
+    bool contains(const std::string& text) const;
+
+private:
+    mutable std::mutex mutex_;  // guards messages_
+    std::vector<std::string> messages_;
+    int oldLevel_;
+};
+
+}  // namespace CorvaneTest
