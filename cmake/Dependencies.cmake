@@ -9,7 +9,7 @@ target_include_directories(corvane_tinyxml SYSTEM INTERFACE ${TINYXML_INCLUDE_DI
 target_link_libraries(corvane_tinyxml INTERFACE ${TINYXML_LIBRARY})
 
 find_path(UUID_INCLUDE_DIR uuid/uuid.h REQUIRED)
-find_library(UUID_LIBRARY NAMES uuid REQUIRED)
+find_library(UUID_LIBRARY NAMES libuuid.a uuid REQUIRED)
 add_library(corvane_uuid INTERFACE)
 target_include_directories(corvane_uuid SYSTEM INTERFACE ${UUID_INCLUDE_DIR})
 target_link_libraries(corvane_uuid INTERFACE ${UUID_LIBRARY})

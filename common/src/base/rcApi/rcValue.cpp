@@ -1,6 +1,5 @@
 #include "base/rcApi/rcValue.h"
 
-#include <cmath>
 #include <cstring>
 
 namespace Corvane {
@@ -8,7 +7,8 @@ namespace Corvane {
 std::string rcValue::escapedValue() const {
     std::string out;
     const size_t len = text_.length();
-    out.reserve(len == 0 ? 1 : static_cast<size_t>(std::lround(static_cast<double>(len) * 1.1)));
+    // Room for a tenth more, in integers: no floating point on this path.
+    out.reserve(len == 0 ? 1 : len + (len + 5) / 10);
     appendEscaped(out);
     return out;
 }
