@@ -140,6 +140,8 @@ void CorvaneClientConnection::notifyConnected() {
 
 void CorvaneClientConnection::callMethod(const char* method, const char* args, bool sync, std::string& result,
                                          unsigned int timeoutMs) {
+    if (!args)
+        args = "";
     bool justConnected = false;
     {
         Corvane::CoLockGuard guard(callMutex_);

@@ -30,7 +30,8 @@ class rcAPI;
 class CorvaneClientConnection {
 public:
     // Told after the connection has been (re)established, before the call
-    // that caused it goes out. Not owned by the connection.
+    // that caused it goes out. It may call methods on the connection but
+    // not add or remove callbacks. Not owned by the connection.
     class ConnectCallback {
     public:
         virtual ~ConnectCallback() = default;

@@ -2,7 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,6 +24,38 @@ using Shared = CorvaneClientConnection::Shared;
 namespace {
 
 constexpr int64_t kNeverExpire = -1;
+
+// Descriptors of this process that are TCP sockets connected to port: the
+// client ends only, which the in-process server's own sockets are not.
+int socketsConnectedTo(int port) {
+    std::set<std::string> inodes;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (dirent* entry = readdir(dir)) {
+            char target[64];
+            const std::string path = std::string("/proc/self/fd/") + entry->d_name;
+            const ssize_t n = readlink(path.c_str(), target, sizeof target - 1);
+            if (n > 0 && std::string(target, static_cast<size_t>(n)).rfind("socket:[", 0) == 0)
+                inodes.insert(std::string(target + 8, static_cast<size_t>(n) - 9));
+        }
+        closedir(dir);
+    }
+    char remote[16];
+    std::snprintf(remote, sizeof remote, ":%04X", port);
+    int count = 0;
+    for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+        std::ifstream in(table);
+        std::string line;
+        std::getline(in, line);  // the heading
+        while (std::getline(in, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, peer, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> peer >> state >> queues >> timer >> retransmits >> uid >> timeout >> inode;
+            if (peer.size() > 5 && peer.compare(peer.size() - 5, 5, remote) == 0 && inodes.count(inode))
+                ++count;
+        }
+    }
+    return count;
+}
 
 class CorvaneConnectionTableTest : public ::testing::Test {
 protected:
@@ -150,6 +189,21 @@ TEST_F(CorvaneConnectionTableTest, CleanDeletesIdleConnections) {
     { Shared idleOne(idle(2)); }
     corvaneCleanConnections(false);  // expired at once
     EXPECT_EQ(0, corvaneSharedConnectionCount());
+}
+
+TEST_F(CorvaneConnectionTableTest, DeletingTheTableClosesItsConnections) {
+    ScriptedServer server;
+    server.reply("Echo", "");
+    corvaneCreateConnectionTable(4, kNeverExpire);
+    for (int round = 0; round < 3; ++round) {
+        Shared shared(CorvaneServerId(server.port(), "127.0.0.1"));
+        std::string result;
+        shared->callMethod("Echo", "", true, result, 5000);
+        EXPECT_TRUE(shared->isConnected());
+    }
+    EXPECT_EQ(1, socketsConnectedTo(server.port()));  // idle, but kept open
+    corvaneDeleteConnectionTable();
+    EXPECT_EQ(0, socketsConnectedTo(server.port()));
 }
 
 TEST_F(CorvaneConnectionTableTest, WithoutATableHandlesStayEmpty) {
