@@ -161,6 +161,8 @@ CoIoDescriptor::Wait CoIoDescriptor::waitFor(short events, int timeoutMs, short*
 
 void CoIoDescriptor::consumeCancel() {
     cancelled_.store(true);
+    if (cancelRead_ == INVALID_ID)
+        return;
     char sink[512];
     // Bounded: the pipe holds at most 64 KiB.
     for (int i = 0; i < 256; ++i) {
@@ -211,6 +213,7 @@ int CoIoDescriptor::readAll(void* buf, int len) {
         got += n;
     }
     if (got < len) {
+        consumeCancel();  // the flag may have ended the loop before the byte was read
         setError(ErrorCode::Aborted);
         return -1;
     }
@@ -258,6 +261,7 @@ int CoIoDescriptor::writeAll(const void* buf, int len) {
         }
     }
     if (sent < len) {
+        consumeCancel();  // the flag may have ended the loop before the byte was read
         setError(ErrorCode::Aborted);
         return -1;
     }
@@ -344,8 +348,18 @@ bool CoIoDescriptor::isConnected() {
     }
     int err = 0;
     const int n = peek(&err);
-    if (n > 0 || (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)))
+    if (n > 0)
         return true;
+    if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK)) {
+        // A connect still in progress (or given up after its time-out) also
+        // has nothing to read; it has no peer yet.
+        sockaddr_storage peer;
+        socklen_t len = sizeof peer;
+        if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &len) == 0)
+            return true;
+        setError(ErrorCode::NotConnected);
+        return false;
+    }
     setError(ErrorCode::Reset);
     return false;
 }
@@ -375,18 +389,19 @@ bool CoIoDescriptor::getPeerIP(std::string&) {
 }
 
 void CoIoDescriptor::cancel() {
-    cancelled_.store(true);
+    // The byte goes first: a call that sees the flag then finds the byte to
+    // consume, and no stale byte is left to end the next call.
     for (;;) {
         if (::write(cancelWrite_, "*", 1) == 1)
-            return;
+            break;
         const int err = errno;
         if (err == EINTR)
             continue;
-        if (err == EAGAIN || err == EWOULDBLOCK)
-            return;  // the pipe is full: a cancel is waiting already
-        CO_ERROR("Could not cancel callIOHandler: %s", errnoText(err).c_str());
-        return;
+        if (err != EAGAIN && err != EWOULDBLOCK)  // full: a cancel is waiting already
+            CO_ERROR("Could not cancel callIOHandler: %s", errnoText(err).c_str());
+        break;
     }
+    cancelled_.store(true);
 }
 
 namespace {

@@ -56,7 +56,8 @@ public:
     virtual int readAll(void* buf, int len);
     // Closes the socket; the descriptor becomes invalid even on failure.
     virtual bool close();
-    // True while the peer has not closed the connection.
+    // True while the connection is established and the peer has not closed
+    // it (data still waiting counts as open).
     virtual bool isConnected();
     // Numeric address texts of the two ends; only subclasses answer.
     virtual bool getSocketIP(std::string& ip);

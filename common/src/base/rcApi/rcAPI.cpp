@@ -1,0 +1,253 @@
+#include "base/rcApi/rcAPI.h"
+
+#include <time.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <exception>
+#include <new>
+
+#include "base/rcApi/rcConnectionInfo.h"
+#include "base/rcApi/rcSysCalls.h"
+#include "base/tcp/CoIoTcpDescriptor.h"
+#include "base/threads/CoLockGuard.h"
+
+namespace Corvane {
+
+namespace {
+
+int64_t nowUs() {
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+// Whole milliseconds until the deadline, rounded up so that a wait never
+// ends just before it; 0 once it has passed.
+int msUntil(int64_t deadlineUs) {
+    const int64_t left = deadlineUs - nowUs();
+    if (left <= 0)
+        return 0;
+    const int64_t ms = (left + 999) / 1000;
+    return ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
+}
+
+int chunk(size_t n) { return n > static_cast<size_t>(INT_MAX) ? INT_MAX : static_cast<int>(n); }
+
+}  // namespace
+
+rcAPI::rcAPI() = default;
+
+rcAPI::~rcAPI() { disconnect(); }
+
+std::string rcAPI::lastError() const {
+    CoLockGuard guard(mutex_);
+    return lastError_;
+}
+
+bool rcAPI::fail(std::string& result, const std::string& text) {
+    const std::string copy = text;  // text may be result itself
+    {
+        CoLockGuard guard(mutex_);
+        lastError_ = copy;
+    }
+    result = copy;
+    return false;
+}
+
+bool rcAPI::failStopped(const char* method, std::string& result) {
+    disconnect();
+    stopped_.store(true);
+    std::string text;
+    {
+        CoLockGuard guard(mutex_);
+        if (lastError_.empty())
+            lastError_ = std::string(method) + " command stopped.";
+        text = lastError_;
+    }
+    result = text;
+    return false;
+}
+
+bool rcAPI::connect(const char* host, int port, int timeoutMs) {
+    disconnect();
+    timedOut_.store(false);
+    stopped_.store(false);
+    std::string ignored;
+    if (!buffer_) {
+        buffer_.reset(new (std::nothrow) char[kReceiveBufferBytes]);
+        if (!buffer_)
+            return fail(ignored, "Cannot allocate result buffer.");
+    }
+    if (!host || port < 0)
+        return fail(ignored, CoIoDescriptor::errnoText(EINVAL));
+    auto descriptor = std::make_unique<CoIoTcpDescriptor>(host, port, 0, 0, kConnectTimeoutSeconds);
+    if (!descriptor->lastError().empty() || !descriptor->isValid()) {
+        const std::string text = descriptor->lastError().empty() ? CoIoDescriptor::errnoText(ENOTCONN)
+                                                                  : descriptor->lastError();
+        return fail(ignored, text);
+    }
+    {
+        CoLockGuard guard(mutex_);
+        descriptor_ = std::move(descriptor);
+        stopRequested_.store(false);
+    }
+    pendingReplies_ = 0;
+    return login(timeoutMs);
+}
+
+bool rcAPI::login(int timeoutMs) {
+    std::string text;
+    try {
+        rcConnectionInfo info;
+        info.fill(descriptor_.get());
+        text = info.toString();
+    } catch (const std::exception& e) {
+        disconnect();
+        return fail(text, e.what());
+    }
+    std::string result;
+    if (call(0, rcSysCalls::CALL_LOGIN, text.c_str(), true, result, timeoutMs))
+        return true;
+    // A server without a login method takes every client.
+    const std::string unknown = "Unknown method: ";
+    if (descriptor_ && (result == unknown + rcSysCalls::CALL_LOGIN || result == unknown + "'" + rcSysCalls::CALL_LOGIN + "'.")) {
+        CoLockGuard guard(mutex_);
+        lastError_.clear();
+        return true;
+    }
+    disconnect();  // lastError_ keeps the reply's text
+    return false;
+}
+
+void rcAPI::disconnect() {
+    std::unique_ptr<CoIoTcpDescriptor> old;
+    {
+        CoLockGuard guard(mutex_);
+        old = std::move(descriptor_);
+        stopRequested_.store(false);
+    }
+    buffer_.reset();
+    pendingReplies_ = 0;
+    // old closes here, outside the lock.
+}
+
+bool rcAPI::isConnected() const { return descriptor_ && descriptor_->isConnected(); }
+
+void rcAPI::stop(const char* reason) {
+    CoLockGuard guard(mutex_);
+    if (!descriptor_)
+        return;
+    stopRequested_.store(true);
+    stopped_.store(true);
+    lastError_ = reason ? reason : CoIoDescriptor::errnoText(ECONNABORTED);
+    descriptor_->cancel();
+}
+
+bool rcAPI::call(int objectId, const char* method, const char* args, bool sync, std::string& result, int timeoutMs) {
+    timedOut_.store(false);
+    stopped_.store(false);
+    if (!method)
+        method = "";
+    if (!descriptor_)
+        return fail(result, "Connection not established.");
+    if (stopRequested())
+        return failStopped(method, result);
+    if (timeoutMs < 0)
+        timeoutMs = 0;
+    const int64_t startUs = nowUs();
+    try {
+        command_.set(sync, objectId, method, args);
+        line_.clear();
+        command_.render(line_);
+        if (!sendCommand(method, result, startUs + static_cast<int64_t>(timeoutMs) * 1000, timeoutMs))
+            return false;
+        if (!sync) {
+            result.clear();
+            return true;
+        }
+        // A time-out of 0 still gives the reply a millisecond.
+        const int readMs = timeoutMs == 0 ? 1 : timeoutMs;
+        return readReply(method, result, startUs + static_cast<int64_t>(readMs) * 1000);
+    } catch (const std::exception& e) {
+        // Only an allocation can throw here; the stream is unusable after.
+        disconnect();
+        return fail(result, e.what());
+    }
+}
+
+bool rcAPI::sendCommand(const char* method, std::string& result, int64_t deadlineUs, int timeoutMs) {
+    const char* p = line_.data();
+    size_t left = line_.size();
+    int msLeft = timeoutMs;
+    for (;;) {
+        const int n = descriptor_->writeSome(p, chunk(left), msLeft);
+        if (stopRequested())
+            return failStopped(method, result);
+        if (n < 0) {
+            const std::string text = descriptor_->lastError();
+            disconnect();
+            return fail(result, text);
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+        if (left == 0)
+            return true;
+        msLeft = msUntil(deadlineUs);
+        if (msLeft <= 0) {
+            disconnect();  // half a command is on the wire: the stream is lost
+            return fail(result, CoIoDescriptor::errnoText(ETIMEDOUT));
+        }
+    }
+}
+
+bool rcAPI::readReply(const char* method, std::string& result, int64_t deadlineUs) {
+    reply_.reset();
+    char* buf = buffer_.get();
+    size_t bytes = 0;
+    bool complete = false;
+    int msLeft = msUntil(deadlineUs);
+    while (!complete) {
+        const int n = descriptor_->readSome(buf, kReceiveBufferBytes, msLeft);
+        if (stopRequested())
+            return failStopped(method, result);
+        if (n < 0) {
+            const std::string text = descriptor_->lastError();
+            disconnect();
+            return fail(result, text);
+        }
+        bytes += static_cast<size_t>(n);
+        if (bytes > kMaxReplyBytes) {
+            disconnect();
+            return fail(result, "Reply to '" + std::string(method) + "' is longer than the limit; connection closed.");
+        }
+        for (int i = 0; i < n; ++i) {
+            const char c = buf[i];
+            if (pendingReplies_ > 0) {
+                // The tail of a reply to a call that timed out.
+                if (c == '\n')
+                    --pendingReplies_;
+                continue;
+            }
+            if (reply_.addChar(c)) {
+                complete = true;  // anything after the newline is dropped
+                break;
+            }
+        }
+        if (complete)
+            break;
+        msLeft = msUntil(deadlineUs);
+        if (msLeft <= 0) {
+            timedOut_.store(true);
+            ++pendingReplies_;  // skip the rest of this reply when it comes
+            return fail(result, CoIoDescriptor::errnoText(ETIMEDOUT));
+        }
+    }
+    result = reply_.value().str();
+    if (!reply_.isOk())
+        return fail(result, result);
+    return true;
+}
+
+}  // namespace Corvane

@@ -1,0 +1,92 @@
+// The client side of the RPC protocol: one TCP connection to a server, made
+// with a 10-second connection time-out and opened with a "_login"; then
+// calls of a named method on a numbered object, each sent as one command
+// line and, when synchronous, answered by one reply line, all within the
+// call's time-out.
+//
+// Design note. One thread (the owner) connects, calls and disconnects; only
+// stop() may come from another thread. stop() cancels the descriptor, whose
+// cancel pipe wakes the waiting call at once; a stop that arrives between
+// calls ends the next call instead, so it is never lost. mutex_ guards the
+// descriptor pointer (so that stop() never touches a descriptor being
+// deleted), the stop request and lastError_. A call that times out leaves
+// the connection open; the late reply is skipped by the next call, which
+// keeps replies matched to their commands.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "base/rcApi/rcCommand.h"
+#include "base/rcApi/rcResult.h"
+#include "base/threads/CoMutex.h"
+
+namespace Corvane {
+
+class CoIoTcpDescriptor;
+
+class rcAPI {
+public:
+    static constexpr int kReceiveBufferBytes = 32768;
+    // A server that accepts but never answers must not hold a connect for
+    // longer than this.
+    static constexpr int kConnectTimeoutSeconds = 10;
+    // A reply longer than this ends the connection: no method answers that
+    // much, and reading on would only eat memory.
+    static constexpr size_t kMaxReplyBytes = 64u * 1024 * 1024;
+
+    rcAPI();
+    virtual ~rcAPI();
+    rcAPI(const rcAPI&) = delete;
+    rcAPI& operator=(const rcAPI&) = delete;
+
+    // Connects and logs in; the login's reply decides. A server that does
+    // not know "_login" is accepted.
+    bool connect(const char* host, int port, int timeoutMs);
+    // Calls method on object objectId with the argument text args. On
+    // success result holds the reply value ("" for an asynchronous call);
+    // on failure result and lastError() hold the error text. A time-out
+    // leaves the connection open with timedOut() set; a send or read
+    // failure or a stop disconnects. Never throws.
+    bool call(int objectId, const char* method, const char* args, bool sync, std::string& result, int timeoutMs);
+    // Ends the call in progress (or the next one) with reason as its error
+    // text; a null reason means the system text for ECONNABORTED, an empty
+    // one "<method> command stopped.". Does nothing when not connected.
+    // Safe from any thread.
+    void stop(const char* reason);
+    void disconnect();
+    bool isConnected() const;
+
+    std::string lastError() const;
+    bool timedOut() const { return timedOut_.load(); }
+    bool stopped() const { return stopped_.load(); }
+
+private:
+    bool login(int timeoutMs);
+    bool sendCommand(const char* method, std::string& result, int64_t deadlineUs, int timeoutMs);
+    bool readReply(const char* method, std::string& result, int64_t deadlineUs);
+    // Fails the call with text, which also becomes lastError().
+    bool fail(std::string& result, const std::string& text);
+    // Fails a call that a stop ended: disconnects first.
+    bool failStopped(const char* method, std::string& result);
+    bool stopRequested() const { return stopRequested_.load(); }
+
+    std::unique_ptr<CoIoTcpDescriptor> descriptor_;
+    std::unique_ptr<char[]> buffer_;
+    rcCommand command_;
+    rcResult reply_;
+    std::string line_;  // the rendered command, reused
+    // Replies still owed by the server for calls that timed out; the next
+    // synchronous call skips that many lines first.
+    int pendingReplies_ = 0;
+    std::atomic<bool> timedOut_{false};
+    std::atomic<bool> stopped_{false};
+    std::atomic<bool> stopRequested_{false};
+
+    mutable CoMutex mutex_;  // guards descriptor_ (the pointer), lastError_
+    std::string lastError_;
+};
+
+}  // namespace Corvane

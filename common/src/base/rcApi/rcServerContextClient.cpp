@@ -1,0 +1,97 @@
+#include <time.h>
+
+#include <climits>
+#include <cstdint>
+
+#include "base/loggerBase/CoMsg.h"
+#include "base/rcApi/rcServerContext.h"
+
+namespace Corvane {
+
+namespace {
+
+int64_t nowMs() {
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+}  // namespace
+
+rcServerContext::Client::Client(rcServerContext& server, std::unique_ptr<CoIoTcpDescriptor> descriptor)
+    : CoIoHandler(kReadEvent), server_(server), descriptor_(std::move(descriptor)) {}
+
+rcServerContext::Client::~Client() = default;
+
+const CoIoDescriptor* rcServerContext::Client::getDescriptor() const { return descriptor_.get(); }
+
+CoIoDescriptor* rcServerContext::Client::getDescriptor() { return descriptor_.get(); }
+
+bool rcServerContext::Client::handleReadable() {
+    if (!descriptor_)
+        return false;
+    std::vector<char>& buf = server_.readBuffer_;
+    // The pass saw the socket ready, so this read does not wait.
+    const int n = descriptor_->rawRead(buf.data(), static_cast<int>(buf.size()));
+    if (n <= 0) {
+        if (n < 0)
+            CO_DEBUG("Client connection [fd:%d] failed: %s", descriptor_->getFd(), descriptor_->lastError().c_str());
+        close();
+        server_.retire(this);  // unregisters this handler; it is deleted later
+        return false;
+    }
+    for (int i = 0; i < n; ++i) {
+        if (++commandBytes_ > kMaxCommandBytes) {
+            CO_ERROR("Command line longer than %zu bytes [fd:%d]; dropping the client.", kMaxCommandBytes,
+                     descriptor_->getFd());
+            close();
+            server_.retire(this);
+            return false;
+        }
+        if (!command_.addChar(buf[static_cast<size_t>(i)]))
+            continue;
+        server_.processCommand(command_, this);
+        command_.reset();
+        commandBytes_ = 0;
+        if (!descriptor_ || !descriptor_->isValid()) {
+            server_.retire(this);
+            return false;
+        }
+    }
+    return true;
+}
+
+bool rcServerContext::Client::descriptorLost() {
+    server_.retire(this);
+    return true;
+}
+
+bool rcServerContext::Client::send(const std::string& text) {
+    if (!descriptor_ || !descriptor_->isValid())
+        return false;
+    const char* p = text.data();
+    size_t left = text.size();
+    // Most replies fit the socket buffer: one send, no wait.
+    int n = descriptor_->rawWrite(p, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+    const int64_t deadline = nowMs() + kReplyTimeoutMs;
+    while (n >= 0) {
+        p += n;
+        left -= static_cast<size_t>(n);
+        if (left == 0)
+            return true;
+        const int64_t msLeft = deadline - nowMs();
+        if (msLeft <= 0)
+            break;
+        n = descriptor_->writeSome(p, left > INT_MAX ? INT_MAX : static_cast<int>(left), static_cast<int>(msLeft));
+    }
+    CO_ERROR("%s", n < 0 ? descriptor_->lastError().c_str() : "Timed out writing a reply; dropping the client.");
+    close();
+    return false;
+}
+
+void rcServerContext::Client::close() {
+    if (descriptor_)
+        descriptor_->close();
+}
+
+}  // namespace Corvane

@@ -1,0 +1,424 @@
+// The client against a real server context, and against scripted raw peers
+// for what a server context never does (closing mid-reply, odd login
+// answers, garbage). Everything runs over 127.0.0.1.
+#include "base/rcApi/rcAPI.h"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "MsgLog.h"
+#include "RpcTestSupport.h"
+#include "base/loggerBase/CoException.h"
+#include "base/rcApi/rcServerContext.h"
+#include "support/TempDir.h"
+
+using namespace Corvane;
+using CorvaneTest::FakeServer;
+using CorvaneTest::Gate;
+using CorvaneTest::RawConn;
+using CorvaneTest::ServerThread;
+
+namespace {
+
+constexpr int kCallMs = 10000;  // only a hang guard
+
+std::string sysText(int err) { return std::strerror(err); }
+
+struct Shared {
+    Gate entered;
+    Gate release;
+    rcServerContext* server = nullptr;
+};
+
+const rcParam::Spec kText[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
+const rcParam::Spec kCount[] = {{&rcParamInt::TYPE, "n"}, {nullptr, nullptr}};
+
+bool echoCB(void*, const rcMethod&, const rcParam::Array& args, rcParam& result) {
+    result.fromString(args[0].toString());
+    return true;
+}
+
+// n bytes in which every escaped character appears, so that escapes fall
+// across read boundaries.
+std::string bigText(int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i)
+        s += "ab\\c\nd\te"[i % 8];
+    return s;
+}
+
+bool bigCB(void*, const rcMethod&, const rcParam::Array& args, rcParam& result) {
+    result.fromString(bigText(args[0].getInt()));
+    return true;
+}
+
+bool blockCB(void*, const rcMethod& method, const rcParam::Array&, rcParam& result) {
+    Shared* shared = static_cast<Shared*>(method.context());
+    shared->entered.open();
+    shared->release.wait();
+    result.fromString("released");
+    return true;
+}
+
+bool whoCB(void*, const rcMethod& method, const rcParam::Array&, rcParam& result) {
+    const rcConnectionInfo* login = static_cast<Shared*>(method.context())->server->currentClient()->login();
+    result.fromString(login ? login->userName() + "@" + login->processName() : "<no login>");
+    return true;
+}
+
+bool targetCB(void* object, const rcMethod&, const rcParam::Array&, rcParam& result) {
+    result.fromString(object ? *static_cast<std::string*>(object) : "<null>");
+    return true;
+}
+
+bool failCB(void*, const rcMethod& method, const rcParam::Array& args, rcParam&) {
+    if (args[0].toString() == "throw")
+        throw CoException("thrown text", __LINE__, __FILE__);
+    method.setErrorText("it failed: " + args[0].toString());
+    return false;
+}
+
+class TestServer : public rcServerContext {
+public:
+    TestServer() : rcServerContext(-1) {}
+    bool authenticate(const rcConnectionInfo& info) override {
+        lastUser = info.userName();
+        return !refuse;
+    }
+    std::atomic<bool> refuse{false};
+    std::string lastUser;  // written on the server thread before the reply
+};
+
+class rcAPITest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        CorvaneTest::MsgLog::instance().clear();
+        server_.reset(new TestServer);
+        shared_.server = server_.get();
+        server_->registerMethod(rcMethod(&shared_, "Echo", &echoCB, &rcParamString::TYPE, kText));
+        server_->registerMethod(rcMethod(&shared_, "Big", &bigCB, &rcParamString::TYPE, kCount));
+        server_->registerMethod(rcMethod(&shared_, "Block", &blockCB, &rcParamString::TYPE, kText));
+        server_->registerMethod(rcMethod(&shared_, "Who", &whoCB, &rcParamString::TYPE));
+        server_->registerMethod(rcMethod(&shared_, "Target", &targetCB, &rcParamString::TYPE, kText));
+        server_->registerMethod(rcMethod(&shared_, "Fail", &failCB, &rcParamString::TYPE, kText));
+        server_->registerObject(5, &target_);
+        thread_.reset(new ServerThread(*server_));
+    }
+    void TearDown() override {
+        shared_.release.open();  // never leave the server thread blocked
+        api_.disconnect();
+        thread_.reset();
+        server_.reset();
+    }
+
+    // A call waits in Block on another thread while this one stops it.
+    void stopDuringBlock(const char* reason, const std::string& expected) {
+        connect();
+        Gate done;
+        bool ok = true;
+        std::string result;
+        std::thread caller([&] {
+            ok = api_.call(0, "Block", "", true, result, 60000);
+            done.open();
+        });
+        ASSERT_TRUE(shared_.entered.wait());
+        api_.stop(reason);
+        const bool ended = done.wait(5000);  // far below the call's own 60 s
+        shared_.release.open();
+        caller.join();
+        ASSERT_TRUE(ended);
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(expected, result);
+        EXPECT_EQ(expected, api_.lastError());
+        EXPECT_TRUE(api_.stopped());
+        EXPECT_FALSE(api_.isConnected());
+    }
+
+    void connect() { ASSERT_TRUE(api_.connect("127.0.0.1", server_->getPort(), kCallMs)) << api_.lastError(); }
+
+    std::string call(const char* method, const std::string& args, bool* ok = nullptr, int objectId = 0) {
+        std::string result;
+        const bool success = api_.call(objectId, method, args.c_str(), true, result, kCallMs);
+        if (ok)
+            *ok = success;
+        return result;
+    }
+
+    Shared shared_;
+    std::string target_ = "object five";
+    std::unique_ptr<TestServer> server_;
+    std::unique_ptr<ServerThread> thread_;
+    rcAPI api_;
+};
+
+TEST_F(rcAPITest, CallAndReply) {
+    connect();
+    bool ok = false;
+    EXPECT_EQ("hello world", call("Echo", "hello world", &ok));
+    EXPECT_TRUE(ok);
+    std::string result = "stale";
+    EXPECT_TRUE(api_.call(0, "_ping", "", true, result, kCallMs));
+    EXPECT_EQ("", result);
+    EXPECT_EQ("object five", call("Target", "", &ok, 5));
+    EXPECT_TRUE(ok);
+    EXPECT_EQ("<null>", call("Target", "", &ok, 0));
+}
+
+TEST_F(rcAPITest, ArgumentsWithNewlinesTabsAndBackslashesArriveIntact) {
+    connect();
+    for (const std::string& args : {std::string("line1\nline2\n"), std::string("\t\\t\\n\\\\ \\"),
+                                    std::string("trailing blank "), std::string(""), std::string("\r\"'=")}) {
+        bool ok = false;
+        EXPECT_EQ(args, call("Echo", args, &ok));
+        EXPECT_TRUE(ok);
+    }
+}
+
+TEST_F(rcAPITest, ServerLogsTheClientIn) {
+    connect();
+    EXPECT_EQ(api_.lastError(), "");
+    bool ok = false;
+    const std::string who = call("Who", "", &ok);
+    ASSERT_TRUE(ok);
+    EXPECT_EQ("corvane_rpc_tests", who.substr(who.find('@') + 1));
+}
+
+TEST_F(rcAPITest, RefusedLoginFailsTheConnection) {
+    server_->refuse = true;
+    EXPECT_FALSE(api_.connect("127.0.0.1", server_->getPort(), kCallMs));
+    EXPECT_EQ("Authentication failed", api_.lastError());
+    EXPECT_FALSE(api_.isConnected());
+}
+
+TEST_F(rcAPITest, ErrorRepliesFailTheCallWithTheirText) {
+    connect();
+    struct Case {
+        const char* method;
+        const char* args;
+        int object;
+        const char* text;
+    };
+    for (const Case& c : {Case{"NoSuch", "", 0, "Unknown method: NoSuch"}, Case{"Echo", "x", 99, "Invalid Object: 99"},
+                          Case{"Fail", "why", 0, "it failed: why"}, Case{"Fail", "throw", 0, "thrown text"}}) {
+        bool ok = true;
+        EXPECT_EQ(c.text, call(c.method, c.args, &ok, c.object));
+        EXPECT_FALSE(ok);
+        EXPECT_EQ(c.text, api_.lastError());
+        EXPECT_TRUE(api_.isConnected());  // an error reply is still a reply
+    }
+    EXPECT_EQ("still fine", call("Echo", "still fine"));
+}
+
+TEST_F(rcAPITest, AsynchronousCallReadsNothing) {
+    connect();
+    std::string result = "stale";
+    // The server will sit in Block: a call that waited for anything would hang.
+    EXPECT_TRUE(api_.call(0, "Block", "", false, result, kCallMs));
+    EXPECT_EQ("", result);
+    ASSERT_TRUE(shared_.entered.wait());
+    shared_.release.open();
+    EXPECT_EQ("next", call("Echo", "next"));  // no reply came for the async call
+}
+
+TEST_F(rcAPITest, ZeroTimeoutFailsButKeepsTheConnection) {
+    connect();
+    std::string result;
+    EXPECT_FALSE(api_.call(0, "Block", "", true, result, 0));
+    EXPECT_EQ(sysText(ETIMEDOUT), result);
+    EXPECT_EQ(sysText(ETIMEDOUT), api_.lastError());
+    EXPECT_TRUE(api_.timedOut());
+    EXPECT_TRUE(api_.isConnected());
+    ASSERT_TRUE(shared_.entered.wait());
+    shared_.release.open();
+    // The late "released" reply must not be taken for this call's.
+    bool ok = false;
+    EXPECT_EQ("after", call("Echo", "after", &ok));
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(api_.timedOut());
+}
+
+TEST_F(rcAPITest, StopFromAnotherThreadEndsTheCallAtOnce) {
+    stopDuringBlock("watchdog fired", "watchdog fired");
+}
+
+TEST_F(rcAPITest, StopWithoutReasonUsesTheAbortText) { stopDuringBlock(nullptr, sysText(ECONNABORTED)); }
+
+TEST_F(rcAPITest, StopWithEmptyReasonNamesTheMethod) { stopDuringBlock("", "Block command stopped."); }
+
+TEST_F(rcAPITest, StopBetweenCallsEndsTheNextCall) {
+    connect();
+    api_.stop("stopped early");
+    std::string result;
+    EXPECT_FALSE(api_.call(0, "Echo", "x", true, result, kCallMs));
+    EXPECT_EQ("stopped early", result);
+    EXPECT_TRUE(api_.stopped());
+    EXPECT_FALSE(api_.isConnected());
+    connect();  // a new connection is not affected
+    EXPECT_EQ("y", call("Echo", "y"));
+}
+
+TEST_F(rcAPITest, RepliesLongerThanTheReceiveBuffer) {
+    connect();
+    for (int n : {32767, 32768, 32769, 200000}) {
+        bool ok = false;
+        const std::string got = call("Big", std::to_string(n), &ok);
+        ASSERT_TRUE(ok);
+        EXPECT_TRUE(got == bigText(n)) << "size " << n << " got " << got.size();
+    }
+}
+
+TEST_F(rcAPITest, FailsWithoutAConnection) {
+    std::string result;
+    EXPECT_FALSE(api_.call(0, "Echo", "x", true, result, kCallMs));
+    EXPECT_EQ("Connection not established.", result);
+    EXPECT_EQ("Connection not established.", api_.lastError());
+    api_.stop("ignored");  // nothing to stop
+    EXPECT_EQ("Connection not established.", api_.lastError());
+}
+
+TEST_F(rcAPITest, ConnectToAClosedPortIsRefused) {
+    // Bound but not listening: the port stays ours and refuses connections.
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
+    ASSERT_EQ(0, ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len));
+    EXPECT_FALSE(api_.connect("127.0.0.1", ntohs(addr.sin_port), kCallMs));
+    ::close(fd);
+    EXPECT_EQ(sysText(ECONNREFUSED), api_.lastError());
+    EXPECT_FALSE(api_.isConnected());
+}
+
+TEST_F(rcAPITest, ConnectionsDoNotLeakDescriptors) {
+    // The server shares the process: stop its thread and let it drop its
+    // closed clients on this one before each count.
+    const auto settle = [this] {
+        thread_.reset();
+        for (int pass = 0; pass < 50 && server_->clientCount() > 0; ++pass)
+            server_->appContext().callIOHandler(100);
+        EXPECT_EQ(0u, server_->clientCount());
+        return CorvaneTest::countOpenFds();
+    };
+    connect();  // warm up one-time descriptors (resolver, logging)
+    api_.disconnect();
+    const int before = settle();
+    thread_.reset(new ServerThread(*server_));
+    for (int i = 0; i < 20; ++i) {
+        connect();
+        EXPECT_EQ("x", call("Echo", "x"));
+        api_.disconnect();
+    }
+    EXPECT_EQ(before, settle());
+}
+
+// ---- scripted peers
+
+class rcAPIPeerTest : public ::testing::Test {
+protected:
+    void SetUp() override { CorvaneTest::MsgLog::instance().clear(); }
+    // Accepts the login line with reply, then runs then.
+    void serveLogin(const std::string& reply, std::function<void(RawConn&)> then = nullptr) {
+        peer_.serve([reply, then](RawConn& conn) {
+            if (conn.readLine().rfind("sync 0 _login StrUserName ", 0) != 0)
+                return;
+            conn.send(reply);
+            if (then)
+                then(conn);
+        });
+    }
+    bool connect() { return api_.connect("127.0.0.1", peer_.port(), kCallMs); }
+
+    FakeServer peer_;
+    rcAPI api_;
+};
+
+TEST_F(rcAPIPeerTest, ServerWithoutLoginIsAccepted) {
+    for (const char* reply : {"error Unknown method: _login\n", "error Unknown method: '_login'.\n"}) {
+        serveLogin(reply, [](RawConn& conn) {
+            if (conn.readLine() == "sync 0 Echo a\\nb")
+                conn.send("ok a\\nb\n");
+        });
+        ASSERT_TRUE(connect()) << reply << ": " << api_.lastError();
+        EXPECT_EQ("", api_.lastError());
+        std::string result;
+        EXPECT_TRUE(api_.call(0, "Echo", "a\nb", true, result, kCallMs));
+        EXPECT_EQ("a\nb", result);
+        peer_.join();
+        api_.disconnect();
+    }
+}
+
+TEST_F(rcAPIPeerTest, OtherLoginErrorsFailTheConnection) {
+    for (const char* reply : {"error Unknown method: _login2\n", "error Unknown method: \n", "error Go away\n",
+                              "ok-ish x\n"}) {
+        serveLogin(reply);
+        EXPECT_FALSE(connect()) << reply;
+        std::string text = reply;
+        EXPECT_EQ(text.substr(text.find(' ') + 1, text.size() - text.find(' ') - 2), api_.lastError());
+        EXPECT_FALSE(api_.isConnected());
+        peer_.join();
+    }
+}
+
+TEST_F(rcAPIPeerTest, ServerClosingMidReplyFailsTheCall) {
+    serveLogin("ok \n", [](RawConn& conn) {
+        conn.readLine();
+        conn.send("ok this reply never ends");
+        conn.close();
+    });
+    ASSERT_TRUE(connect());
+    std::string result;
+    EXPECT_FALSE(api_.call(0, "Echo", "x", true, result, kCallMs));
+    EXPECT_EQ(sysText(ECONNRESET), result);
+    EXPECT_FALSE(api_.isConnected());
+    EXPECT_FALSE(api_.timedOut());
+}
+
+TEST_F(rcAPIPeerTest, BytesAfterTheReplyAreDropped) {
+    serveLogin("ok \n", [](RawConn& conn) {
+        conn.readLine();
+        conn.send("ok first\nok unasked\n");
+        if (conn.readLine() == "sync 0 M second")
+            conn.send("ok second\n");
+    });
+    ASSERT_TRUE(connect());
+    std::string result;
+    EXPECT_TRUE(api_.call(0, "M", "first", true, result, kCallMs));
+    EXPECT_EQ("first", result);
+    EXPECT_TRUE(api_.call(0, "M", "second", true, result, kCallMs));
+    EXPECT_EQ("second", result);
+}
+
+TEST_F(rcAPIPeerTest, GarbageRepliesNeverCrashTheClient) {
+    std::mt19937 rng(99);
+    for (int round = 0; round < 30; ++round) {
+        std::string garbage(rng() % 300, '\0');
+        for (char& c : garbage)
+            c = static_cast<char>(rng());
+        serveLogin("ok \n", [garbage](RawConn& conn) {
+            conn.readLine();
+            conn.send(garbage);
+            conn.close();
+        });
+        ASSERT_TRUE(connect());
+        std::string result;
+        api_.call(0, "M", "", true, result, kCallMs);  // any outcome but a crash or a hang
+        peer_.join();
+        api_.disconnect();
+    }
+}
+
+}  // namespace

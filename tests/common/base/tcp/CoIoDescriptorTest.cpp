@@ -1,0 +1,336 @@
+#include "base/tcp/CoIoDescriptor.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <future>
+#include <memory>
+#include <set>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "base/tcp/CoIoMsgQDescriptor.h"
+#include "base/tcp/CoIoTcpDescriptor.h"
+#include "base/tcp/CoIoTcpServerDescriptor.h"
+#include "base/tcp/CoIoTcpServerHandler.h"
+#include "support/LoopbackListener.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using Corvane::CoIoDescriptor;
+using CorvaneTest::LoopbackListener;
+using CorvaneTest::ScopedFd;
+using namespace std::chrono_literals;
+
+std::string textOf(int err) { return std::strerror(err); }
+
+// Polls pred until it holds or five seconds pass; guards against hangs only.
+bool eventually(const std::function<bool()>& pred) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+int unreadBytes(int fd) {
+    int n = -1;
+    return ::ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
+}
+
+int unsentBytes(int fd) {
+    int n = -1;
+    return ::ioctl(fd, TIOCOUTQ, &n) == 0 ? n : -1;
+}
+
+// A descriptor over one end of a loopback TCP connection; the test plays the
+// peer on the raw other end.
+class CoIoDescriptorTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ScopedFd client = CorvaneTest::connectLoopback(listener_.port());
+        ASSERT_TRUE(client.valid());
+        peer_ = listener_.accept();
+        ASSERT_TRUE(peer_.valid());
+        io_ = std::make_unique<CoIoDescriptor>(client.release());
+    }
+
+    void peerSends(const std::string& bytes) {
+        ASSERT_TRUE(CorvaneTest::sendAll(peer_.get(), bytes));
+        const int expected = static_cast<int>(bytes.size());
+        ASSERT_TRUE(eventually([&] { return unreadBytes(io_->getFd()) >= expected; }));
+    }
+
+    // Waits for a call run on another thread; a hang fails the test and the
+    // peer's close then frees the thread.
+    template <typename T>
+    T finish(std::future<T>& result) {
+        if (result.wait_for(5s) != std::future_status::ready) {
+            ADD_FAILURE() << "the call did not end";
+            peer_.reset();
+        }
+        return result.get();
+    }
+
+    LoopbackListener listener_;
+    ScopedFd peer_;
+    std::unique_ptr<CoIoDescriptor> io_;
+};
+
+TEST_F(CoIoDescriptorTest, ReadLineReturnsLinesAndCutsLongOnes) {
+    peerSends("hello\n\nexact\n0123456789\na\r\nnext\n");
+    // Size 6 keeps 5 bytes; the tail of a longer line lands in the last one.
+    const struct {
+        int length;
+        const char* text;
+    } expected[] = {{5, "hello"}, {0, ""}, {5, "exact"}, {5, "01239"}, {2, "a\r"}, {4, "next"}};
+    for (const auto& line : expected) {
+        char buf[6];
+        EXPECT_EQ(line.length, io_->readLine(buf, sizeof buf));
+        EXPECT_STREQ(line.text, buf);
+    }
+    EXPECT_EQ("", io_->lastError());
+}
+
+TEST_F(CoIoDescriptorTest, ReadLineFailsWhenPeerClosesMidLine) {
+    peerSends("partial");
+    peer_.reset();
+    char buf[64];
+    EXPECT_EQ(0, io_->readLine(buf, sizeof buf));
+    EXPECT_EQ(textOf(ECONNRESET), io_->lastError());
+}
+
+TEST_F(CoIoDescriptorTest, ReadAllFailsWhenPeerClosesMidRead) {
+    peerSends("four");
+    peer_.reset();
+    char buf[10];
+    EXPECT_EQ(-1, io_->readAll(buf, sizeof buf));
+    EXPECT_EQ(textOf(ECONNRESET), io_->lastError());
+    EXPECT_FALSE(io_->cancelled());
+}
+
+TEST_F(CoIoDescriptorTest, LargeBlocksCrossInBothDirections) {
+    CoIoDescriptor peer(peer_.release());
+    std::string out(8 << 20, '\0');
+    for (size_t i = 0; i < out.size(); ++i)
+        out[i] = static_cast<char>(i * 7 + i / 4096);
+    const int size = static_cast<int>(out.size());
+    auto written = std::async(std::launch::async, [&] { return io_->writeAll(out.data(), size); });
+    std::string in(out.size(), '\0');
+    EXPECT_EQ(size, peer.readAll(&in[0], size)) << peer.lastError();
+    EXPECT_EQ(size, finish(written)) << io_->lastError();
+    EXPECT_TRUE(in == out);
+}
+
+TEST_F(CoIoDescriptorTest, CancelEndsBlockedReadAll) {
+    peerSends("abcde");
+    auto result = std::async(std::launch::async, [&] {
+        char buf[10];
+        return io_->readAll(buf, sizeof buf);
+    });
+    // Once the five bytes are taken, the reader waits inside readAll for more.
+    ASSERT_TRUE(eventually([&] { return unreadBytes(io_->getFd()) == 0; }));
+    io_->cancel();
+    EXPECT_EQ(-1, finish(result));
+    EXPECT_EQ(textOf(ECONNABORTED), io_->lastError());
+    EXPECT_TRUE(io_->cancelled());
+}
+
+TEST_F(CoIoDescriptorTest, CancelEndsBlockedReadSomeAtOnce) {
+    auto result = std::async(std::launch::async, [&] {
+        char buf[16];
+        return io_->readSome(buf, sizeof buf, 60000);
+    });
+    io_->cancel();
+    EXPECT_EQ(0, finish(result));
+    EXPECT_TRUE(io_->cancelled());
+}
+
+TEST_F(CoIoDescriptorTest, CancelEndsBlockedWriteAll) {
+    io_->setSendBufferSize(4096);
+    const std::string big(16 << 20, 'x');
+    auto result = std::async(std::launch::async, [&] { return io_->writeAll(big.data(), static_cast<int>(big.size())); });
+    ASSERT_TRUE(eventually([&] { return unsentBytes(io_->getFd()) > 0; }));
+    io_->cancel();
+    EXPECT_EQ(-1, finish(result));
+    EXPECT_EQ(textOf(ECONNABORTED), io_->lastError());
+}
+
+// A cancel that comes before the wait starts must not be lost, and a burst
+// larger than the pipe must neither block the canceller nor linger.
+TEST_F(CoIoDescriptorTest, EarlyCancelsEndTheNextWaitOnce) {
+    for (int i = 0; i < 70000; ++i)
+        io_->cancel();
+    char buf[16];
+    EXPECT_EQ(0, io_->readSome(buf, sizeof buf, 60000));
+    EXPECT_TRUE(io_->cancelled());
+    peerSends("x");
+    EXPECT_EQ(1, io_->readSome(buf, sizeof buf, 5000));
+    EXPECT_FALSE(io_->cancelled());
+}
+
+TEST_F(CoIoDescriptorTest, TimedCallsReturnZeroWhenNothingHappens) {
+    char buf[16];
+    EXPECT_EQ(0, io_->readSome(buf, sizeof buf, 20));
+    EXPECT_EQ(0, io_->readSome(buf, sizeof buf, -5));
+    const std::string chunk(64 << 10, 'y');
+    int result = 1;
+    for (int i = 0; i < 10000 && result > 0; ++i)
+        result = io_->writeSome(chunk.data(), static_cast<int>(chunk.size()), 0);
+    EXPECT_EQ(0, result) << "the socket never filled up";
+    EXPECT_EQ(0, io_->writeSome(chunk.data(), static_cast<int>(chunk.size()), 20));
+    EXPECT_EQ("", io_->lastError());
+    EXPECT_FALSE(io_->cancelled());
+}
+
+TEST_F(CoIoDescriptorTest, CancelledWriteSomeFails) {
+    io_->cancel();
+    EXPECT_EQ(-1, io_->writeSome("z", 1, 60000));
+    EXPECT_TRUE(io_->cancelled());
+}
+
+TEST_F(CoIoDescriptorTest, PeerCloseIsSeenOnlyAfterPendingData) {
+    EXPECT_TRUE(io_->isConnected());
+    peerSends("left");
+    peer_.reset();
+    EXPECT_TRUE(io_->isConnected());  // unread data first
+    char buf[4];
+    ASSERT_EQ(4, io_->readAll(buf, 4));
+    EXPECT_FALSE(io_->isConnected());
+    EXPECT_EQ(textOf(ECONNRESET), io_->lastError());
+    EXPECT_EQ(-1, io_->readSome(buf, sizeof buf, 1000));
+}
+
+TEST_F(CoIoDescriptorTest, WriteAllFailsOncePeerHasClosed) {
+    peer_.reset();
+    pollfd pfd = {io_->getFd(), POLLRDHUP, 0};
+    ASSERT_EQ(1, ::poll(&pfd, 1, 5000));
+    EXPECT_FALSE(io_->writeStr("after close\n"));
+    EXPECT_EQ(textOf(ECONNRESET), io_->lastError());
+}
+
+TEST_F(CoIoDescriptorTest, ClosedDescriptorRefusesEveryCall) {
+    EXPECT_TRUE(io_->close());
+    EXPECT_FALSE(io_->isValid());
+    EXPECT_TRUE(io_->close());
+    char buf[8];
+    const struct {
+        const char* call;
+        std::function<int()> run;
+        int result;
+        int err;
+    } cases[] = {
+        {"readAll", [&] { return io_->readAll(buf, 1); }, -1, ENOTCONN},
+        {"writeAll", [&] { return io_->writeAll("x", 1); }, -1, ENOTCONN},
+        {"readSome", [&] { return io_->readSome(buf, 1, 0); }, -1, ENOTCONN},
+        {"writeSome", [&] { return io_->writeSome("x", 1, 0); }, -1, ENOTCONN},
+        {"rawRead", [&] { return io_->rawRead(buf, 1); }, 0, ENOTCONN},
+        {"rawWrite", [&] { return io_->rawWrite("x", 1); }, -1, ENOTCONN},
+        {"isConnected", [&] { return io_->isConnected() ? 1 : 0; }, 0, ENOTCONN},
+        {"readLine", [&] { return io_->readLine(buf, sizeof buf); }, 0, ECONNRESET},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.result, c.run()) << c.call;
+        EXPECT_EQ(textOf(c.err), io_->lastError()) << c.call;
+    }
+}
+
+// ---- descriptors of every kind, as a process sees them
+
+std::set<int> openFds() {
+    std::set<int> fds;
+    DIR* dir = ::opendir("/proc/self/fd");
+    if (!dir)
+        return fds;
+    const int own = ::dirfd(dir);
+    while (dirent* entry = ::readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        const int fd = std::atoi(entry->d_name);
+        if (fd != own)
+            fds.insert(fd);
+    }
+    ::closedir(dir);
+    return fds;
+}
+
+class KeepingHandler : public Corvane::CoIoTcpServerHandler {
+public:
+    bool newConnection(std::unique_ptr<Corvane::CoIoTcpDescriptor> client) override {
+        client_ = std::move(client);
+        return true;
+    }
+    std::unique_ptr<Corvane::CoIoTcpDescriptor> client_;
+};
+
+// Opens one descriptor of every kind and an accepted connection; all of them
+// stay open while the returned objects live.
+struct EveryKind {
+    explicit EveryKind(const std::string& dir) : local(dir + "/msgq.cv.test") {
+        EXPECT_TRUE(handler.server().initPort(-1));
+        client = std::make_unique<Corvane::CoIoTcpDescriptor>("127.0.0.1", handler.server().getPort(), 0, 0, 5);
+        EXPECT_EQ("", client->lastError());
+        pollfd pfd = {handler.server().getFd(), POLLIN, 0};
+        EXPECT_EQ(1, ::poll(&pfd, 1, 5000));
+        EXPECT_TRUE(handler.handleReadable());
+        EXPECT_TRUE(handler.client_);
+        int closedPort = -1;
+        const ScopedFd blocker = CorvaneTest::bindWithoutListening(&closedPort);
+        refused = std::make_unique<Corvane::CoIoTcpDescriptor>("127.0.0.1", closedPort, 0, 0, 5);
+        EXPECT_NE("", refused->lastError());
+        EXPECT_TRUE(msgq.open(local.path())) << msgq.lastError();
+        EXPECT_FALSE(missing.open(dir + "/missing"));
+    }
+    CorvaneTest::LocalListener local;
+    KeepingHandler handler;
+    std::unique_ptr<Corvane::CoIoTcpDescriptor> client;
+    std::unique_ptr<Corvane::CoIoTcpDescriptor> refused;
+    Corvane::CoIoMsgQDescriptor msgq;
+    Corvane::CoIoMsgQDescriptor missing;
+    CoIoDescriptor bare;
+};
+
+TEST(CoIoDescriptorResources, EveryDescriptorIsCloseOnExec) {
+    CorvaneTest::TempDir dir;
+    const std::set<int> before = openFds();
+    EveryKind kinds(dir.path());
+    int checked = 0;
+    for (int fd : openFds()) {
+        if (before.count(fd))
+            continue;
+        const int flags = ::fcntl(fd, F_GETFD);
+        EXPECT_TRUE(flags >= 0 && (flags & FD_CLOEXEC)) << "descriptor " << fd << " is inherited by exec";
+        ++checked;
+    }
+    // Sockets of the local listener, server, client, accepted, refused and
+    // local connections, plus a cancel pipe for each of seven descriptors.
+    EXPECT_GE(checked, 6 + 2 * 7);
+}
+
+TEST(CoIoDescriptorResources, NothingLeaksAfterUseAndFailure) {
+    CorvaneTest::TempDir dir;
+    const int before = CorvaneTest::countOpenFds();
+    for (int round = 0; round < 3; ++round) {
+        EveryKind kinds(dir.path());
+        EXPECT_TRUE(kinds.client->close());
+        Corvane::CoIoTcpServerDescriptor again;
+        EXPECT_TRUE(again.initPort(-1));
+        EXPECT_TRUE(again.initPort(-1));  // the first socket is closed, not leaked
+    }
+    EXPECT_EQ(before, CorvaneTest::countOpenFds());
+}
+
+}  // namespace
