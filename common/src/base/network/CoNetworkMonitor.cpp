@@ -1,0 +1,111 @@
+// Design: one process-wide state (observer list and the running platform
+// implementation) under one monitor lock. The monitor thread calls trigger()
+// after a change; trigger() holds the monitor lock while it calls the active
+// observers, in registration order. init() starts the implementation under
+// the lock. uninit() takes the implementation out under the lock but stops
+// it after releasing it: the thread may be waiting for that lock in
+// trigger(), and stopping joins the thread.
+#include "base/network/CoNetworkMonitor.h"
+
+#include <algorithm>
+#include <cassert>
+#include <memory>
+#include <vector>
+
+#include "base/loggerBase/CoMsg.h"
+#include "base/network/CoNetworkMonitorImpl.h"
+#include "base/threads/CoLockGuard.h"
+#include "base/threads/CoMutex.h"
+#include "base/threads/CoThread.h"
+#include "base/threads/CoThreadMgr.h"
+
+namespace Corvane {
+
+namespace {
+
+struct MonitorState {
+    CoMutex mutex;  // guards the two fields below and every Observer::active_
+    std::unique_ptr<CoNetworkMonitorImpl> impl;
+    std::vector<CoNetworkMonitor::Observer*> observers;  // registration order
+};
+
+MonitorState& state() {
+    static MonitorState monitorState;
+    return monitorState;
+}
+
+}  // namespace
+
+CoNetworkMonitor::Observer::Observer() {
+    MonitorState& s = state();
+    CoLockGuard guard(s.mutex);
+    s.observers.push_back(this);
+}
+
+CoNetworkMonitor::Observer::~Observer() {
+    MonitorState& s = state();
+    CoLockGuard guard(s.mutex);
+    s.observers.erase(std::remove(s.observers.begin(), s.observers.end(), this), s.observers.end());
+}
+
+void CoNetworkMonitor::Observer::activate() {
+    MonitorState& s = state();
+    CoLockGuard guard(s.mutex);
+    active_ = true;
+}
+
+void CoNetworkMonitor::Observer::deactivate() {
+    MonitorState& s = state();
+    CoLockGuard guard(s.mutex);  // a trigger in progress holds it until its calls end
+    active_ = false;
+}
+
+void CoNetworkMonitor::init() {
+    MonitorState& s = state();
+    CoLockGuard guard(s.mutex);
+    assert(!s.impl && "_impl == 0");
+    s.impl = CoNetworkMonitorImpl::create(&CoNetworkMonitor::trigger);
+    s.impl->start();
+}
+
+void CoNetworkMonitor::uninit() {
+    std::unique_ptr<CoNetworkMonitorImpl> impl;
+    {
+        MonitorState& s = state();
+        CoLockGuard guard(s.mutex);
+        impl.swap(s.impl);
+    }
+    if (!impl)
+        return;
+    impl->stop();
+    impl.reset();  // closes the routing socket
+}
+
+void CoNetworkMonitor::trigger() {
+    CO_DEBUG("Network topology changed");
+    MonitorState& s = state();
+    CoLockGuard guard(s.mutex);
+    for (Observer* observer : s.observers)
+        if (observer->active_)
+            observer->callback();
+}
+
+void CoNetworkMonitorImpl::execute(void* impl) {
+    assert(impl && "impl");
+    static_cast<CoNetworkMonitorImpl*>(impl)->run();
+}
+
+void CoNetworkMonitorImpl::start() {
+    assert(!thread_ && "!thread_");
+    thread_ = &CoThreadMgr::createThread("CoNetworkMonitor Thread", &CoNetworkMonitorImpl::execute, this, false);
+}
+
+void CoNetworkMonitorImpl::stop() {
+    if (!thread_)
+        return;
+    thread_->cancel();
+    delete thread_;
+    thread_ = nullptr;
+}
+
+}  // namespace Corvane

@@ -1,0 +1,41 @@
+// Internal to corvane_base.
+// Platform part of the topology monitor: owns the thread that waits for
+// kernel notifications and calls the monitor's trigger after each change.
+// Created, started, stopped and destroyed by CoNetworkMonitor only.
+#pragma once
+
+#include <memory>
+
+namespace Corvane {
+
+class CoThread;
+
+class CoNetworkMonitorImpl {
+public:
+    typedef void (*Callback)();
+
+    explicit CoNetworkMonitorImpl(Callback callback) : callback_(callback) {}
+    virtual ~CoNetworkMonitorImpl() = default;
+    CoNetworkMonitorImpl(const CoNetworkMonitorImpl&) = delete;
+    CoNetworkMonitorImpl& operator=(const CoNetworkMonitorImpl&) = delete;
+
+    // Starts the "CoNetworkMonitor Thread".
+    virtual void start();
+    // Ends the thread and waits for it; no callback runs after it returns.
+    // This version cancels the thread.
+    virtual void stop();
+    // The thread's body.
+    virtual void run() = 0;
+
+    // Thread entry: calls run() on the implementation passed as argument.
+    static void execute(void* impl);
+
+    // The implementation for this platform.
+    static std::unique_ptr<CoNetworkMonitorImpl> create(Callback callback);
+
+protected:
+    Callback callback_;
+    CoThread* thread_ = nullptr;  // owned; null until started
+};
+
+}  // namespace Corvane

@@ -1,0 +1,243 @@
+#include "base/network/CoNetworkConfig.h"
+
+#include <unistd.h>
+#include <uuid/uuid.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "base/network/CoNetwork.h"
+#include "common/base/network/NetworkTestSupport.h"
+
+using Corvane::CoMsg;
+using Corvane::CoNetwork;
+using Corvane::CoNetworkConfig;
+using CorvaneTest::LogCapture;
+using CorvaneTest::ScopedNetworkConfig;
+
+namespace {
+
+CoNetworkConfig& config() { return CoNetworkConfig::instance(); }
+
+std::string newUuid() {
+    uuid_t id;
+    uuid_generate(id);
+    char text[37];
+    uuid_unparse(id, text);
+    return text;
+}
+
+TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
+    LogCapture log;
+    auto file = ScopedNetworkConfig::missing();
+
+    unsigned port = 7555, ttl = 1;
+    std::string scope = "224.0.0.1";
+    EXPECT_TRUE(config().getSelfDiscoveryPort(port));
+    EXPECT_TRUE(config().getSelfDiscoveryTTL(ttl));
+    EXPECT_TRUE(config().getSelfDiscoveryScope(scope));
+    EXPECT_EQ(7555u, port);
+    EXPECT_EQ(1u, ttl);
+    EXPECT_EQ("224.0.0.1", scope);
+
+    std::vector<std::string> names{"stale"};
+    EXPECT_TRUE(config().getMetadataInterfaces(names));
+    EXPECT_TRUE(names.empty());
+    std::string displayName = "stale";
+    EXPECT_TRUE(config().getDisplayName(displayName));
+    EXPECT_EQ("", displayName);
+
+    // No UUID is quiet: only the last error says so.
+    std::string uuid = "unchanged";
+    EXPECT_FALSE(config().getUUID(uuid));
+    EXPECT_EQ("unchanged", uuid);
+    EXPECT_EQ("No host UUID configured. Please check " + file.path() + ".", config().lastError());
+    EXPECT_EQ(0u, log.size());
+    EXPECT_FALSE(config().silentMode());
+}
+
+TEST(CoNetworkConfigTest, ReadsEveryKey) {
+    const std::string uuid = newUuid();
+    ScopedNetworkConfig file("[Local]\n"
+                             "UUID = " + uuid + "\n"
+                             "DisplayName = Edit Suite 3\n"
+                             "[Interfaces]\n"
+                             "Metadata = eth0, eth1 ,,eth2\n"
+                             "Data = ib0\n"
+                             "Multicast =\n"
+                             "[SelfDiscovery]\n"
+                             "Port = 8123\n"
+                             "Scope = 239.1.2.3\n"
+                             "TTL = 4\n");
+    std::string text;
+    EXPECT_TRUE(config().getUUID(text));
+    EXPECT_EQ(uuid, text);
+    EXPECT_TRUE(config().getDisplayName(text));
+    EXPECT_EQ("Edit Suite 3", text);
+
+    std::vector<std::string> names;
+    EXPECT_TRUE(config().getMetadataInterfaces(names));
+    EXPECT_EQ((std::vector<std::string>{"eth0", "eth1", "", "eth2"}), names);
+    EXPECT_TRUE(config().getDataInterfaces(names));
+    EXPECT_EQ(std::vector<std::string>{"ib0"}, names);
+    names = {"stale"};
+    EXPECT_TRUE(config().getMulticastInterfaces(names));
+    EXPECT_TRUE(names.empty());
+
+    unsigned port = 7555, ttl = 1;
+    std::string scope = "224.0.0.1";
+    EXPECT_TRUE(config().getSelfDiscoveryPort(port));
+    EXPECT_TRUE(config().getSelfDiscoveryTTL(ttl));
+    EXPECT_TRUE(config().getSelfDiscoveryScope(scope));
+    EXPECT_EQ(8123u, port);
+    EXPECT_EQ(4u, ttl);
+    EXPECT_EQ("239.1.2.3", scope);
+}
+
+TEST(CoNetworkConfigTest, ListItemsAreTrimmedAndEmptyOnesKept) {
+    const struct {
+        const char* value;
+        std::vector<std::string> items;
+    } cases[] = {
+        {"eth0", {"eth0"}},
+        {" a , b ", {"a", "b"}},
+        {"a,", {"a", ""}},
+        {",", {"", ""}},
+        {"a,\t,b", {"a", "", "b"}},
+    };
+    for (const auto& c : cases) {
+        ScopedNetworkConfig file(std::string("[Interfaces]\nMulticast = ") + c.value + "\n");
+        std::vector<std::string> names;
+        EXPECT_TRUE(config().getMulticastInterfaces(names));
+        EXPECT_EQ(c.items, names) << "'" << c.value << "'";
+    }
+}
+
+TEST(CoNetworkConfigTest, NumbersKeepTheDefaultUnlessTheyStartWithDigits) {
+    const struct {
+        const char* line;
+        unsigned port;
+    } cases[] = {
+        {"Port = 7000", 7000}, {"Port = 7001abc", 7001}, {"Port = abc", 7555},
+        {"Port =", 7555},      {"Other = 1", 7555},      {"Port = 0", 0},
+    };
+    for (const auto& c : cases) {
+        ScopedNetworkConfig file(std::string("[SelfDiscovery]\n") + c.line + "\n");
+        unsigned port = 7555;
+        EXPECT_TRUE(config().getSelfDiscoveryPort(port));
+        EXPECT_EQ(c.port, port) << c.line;
+    }
+}
+
+TEST(CoNetworkConfigTest, RefusesInvalidUuids) {
+    const std::string good = newUuid();
+    std::string wrongHex = good;
+    wrongHex[3] = 'g';
+    for (const std::string& bad : {good.substr(1), good + "0", wrongHex, std::string(36, '-'), std::string("x")}) {
+        LogCapture log;
+        ScopedNetworkConfig file("[Local]\nUUID=" + bad + "\n");
+        std::string uuid = "unchanged";
+        EXPECT_FALSE(config().getUUID(uuid)) << bad;
+        EXPECT_EQ("unchanged", uuid);
+        EXPECT_EQ("Invalid UUID '" + bad + "'", config().lastError());
+        EXPECT_EQ(std::vector<std::string>{"Invalid UUID '" + bad + "'"}, log.texts(CoMsg::error));
+    }
+}
+
+TEST(CoNetworkConfigTest, UnreadableFileFailsOnceThenReadsAsEmpty) {
+    LogCapture log;
+    ScopedNetworkConfig file("", /*asDirectory=*/true);
+    const std::string error = "Could not read '" + file.path() + "': " + std::strerror(EISDIR);
+
+    std::vector<std::string> names{"stale"};
+    EXPECT_FALSE(config().getDataInterfaces(names));
+    EXPECT_TRUE(names.empty());
+    EXPECT_EQ(error, config().lastError());
+    EXPECT_EQ(std::vector<std::string>{error}, log.texts(CoMsg::error));
+
+    unsigned port = 7555;
+    EXPECT_TRUE(config().getSelfDiscoveryPort(port));
+    EXPECT_EQ(7555u, port);
+    EXPECT_EQ(1u, log.texts(CoMsg::error).size());
+}
+
+TEST(CoNetworkConfigTest, FileIsReadOnlyOnce) {
+    ScopedNetworkConfig file("[SelfDiscovery]\nTTL=3\n");
+    unsigned ttl = 1;
+    ASSERT_TRUE(config().getSelfDiscoveryTTL(ttl));
+    EXPECT_EQ(3u, ttl);
+    CorvaneTest::TempDir dir;
+    ASSERT_EQ(0, std::rename(dir.write("new.cfg", "[SelfDiscovery]\nTTL=9\n").c_str(), file.path().c_str()));
+    ASSERT_TRUE(config().getSelfDiscoveryTTL(ttl));
+    EXPECT_EQ(3u, ttl);
+}
+
+class CoNetworkTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_FALSE(CoNetwork::isInitialized()) << "an earlier test left the network layer on"; }
+    // Stops the monitor thread before log_, which it may post through, goes.
+    void TearDown() override {
+        while (CoNetwork::isInitialized())
+            CoNetwork::uninit();
+    }
+
+    LogCapture log_;
+};
+
+TEST_F(CoNetworkTest, InitAndUninitNest) {
+    EXPECT_TRUE(CoNetwork::init());
+    EXPECT_TRUE(CoNetwork::isInitialized());
+    EXPECT_TRUE(CoNetwork::init());
+    EXPECT_TRUE(CoNetwork::uninit());
+    EXPECT_TRUE(CoNetwork::isInitialized());
+    EXPECT_TRUE(CoNetwork::uninit());
+    EXPECT_FALSE(CoNetwork::isInitialized());
+    // And again: the monitor can be started a second time.
+    EXPECT_TRUE(CoNetwork::init());
+    EXPECT_TRUE(CoNetwork::uninit());
+    EXPECT_FALSE(CoNetwork::isInitialized());
+}
+
+TEST_F(CoNetworkTest, HostNameQueries) {
+    ASSERT_TRUE(CoNetwork::init());
+    char expected[256] = {};
+    ASSERT_EQ(0, gethostname(expected, sizeof expected - 1));
+
+    std::string name;
+    EXPECT_TRUE(CoNetwork::getLocalHostName(name));
+    EXPECT_EQ(expected, name);
+
+    {
+        // A buffer too small for the name makes gethostname fail.
+        const size_t size = std::strlen(expected);
+        std::vector<char> small(size, 'x');
+        EXPECT_TRUE(CoNetwork::getHostName(small.data(), small.size()));
+        EXPECT_EQ(std::string("localhost").substr(0, size - 1), small.data());
+        EXPECT_EQ(std::vector<std::string>{"Could not retrieve host name: " + std::string(std::strerror(ENAMETOOLONG))},
+                  log_.texts(CoMsg::error));
+    }
+    {
+        ScopedNetworkConfig file("[Local]\nDisplayName=Studio A\n");
+        EXPECT_TRUE(CoNetwork::getLocalDisplayName(name));
+        EXPECT_EQ("Studio A", name);
+    }
+    {
+        ScopedNetworkConfig file("[Local]\nDisplayName=\n");
+        EXPECT_TRUE(CoNetwork::getLocalDisplayName(name));
+        EXPECT_EQ(expected, name);
+    }
+    {
+        const std::string uuid = newUuid();
+        ScopedNetworkConfig file("[Local]\nUUID=" + uuid + "\n");
+        std::string local;
+        EXPECT_TRUE(CoNetwork::getLocalUUID(local));
+        EXPECT_EQ(uuid, local);
+    }
+}
+
+}  // namespace

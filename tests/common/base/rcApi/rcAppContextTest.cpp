@@ -1,0 +1,104 @@
+#include "base/rcApi/rcAppContext.h"
+
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/tcp/CoIoDescriptor.h"
+
+using namespace Corvane;
+
+namespace {
+
+// A handler over one end of a socket pair that records its calls.
+class PairHandler : public CoIoHandler {
+public:
+    PairHandler(std::vector<std::string>* log, const std::string& name, bool keep = true)
+        : log_(log), name_(name), keep_(keep) {
+        int fds[2];
+        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
+            mine_ = std::make_unique<CoIoDescriptor>(fds[0]);
+            peer_ = fds[1];
+        }
+    }
+    ~PairHandler() override {
+        if (peer_ >= 0)
+            ::close(peer_);
+    }
+    const CoIoDescriptor* getDescriptor() const override { return mine_.get(); }
+    CoIoDescriptor* getDescriptor() override { return mine_.get(); }
+    bool handleReadable() override {
+        char buf[16];
+        (void)mine_->rawRead(buf, sizeof buf);
+        log_->push_back("read " + name_);
+        return keep_;
+    }
+    bool descriptorLost() override {
+        log_->push_back("lost " + name_);
+        return true;
+    }
+    void poke() { (void)::write(peer_, "x", 1); }
+    void lose() { mine_->close(); }
+
+private:
+    std::vector<std::string>* log_;
+    std::string name_;
+    bool keep_;
+    std::unique_ptr<CoIoDescriptor> mine_;
+    int peer_ = -1;
+};
+
+TEST(rcAppContextTest, CallsReadyHandlersLastRegisteredFirst) {
+    std::vector<std::string> log;
+    PairHandler a(&log, "a"), b(&log, "b", false), c(&log, "c");
+    rcAppContext ctx;
+    ctx.registerIOHandler(&a);
+    ctx.registerIOHandler(&b);
+    ctx.registerIOHandler(&c);
+    ctx.registerIOHandler(&a);  // no second entry
+    EXPECT_EQ(3u, ctx.handlerCount());
+    a.poke();
+    b.poke();
+    EXPECT_EQ(2, ctx.callIOHandler(5000));
+    EXPECT_EQ((std::vector<std::string>{"read b", "read a"}), log);
+    EXPECT_FALSE(ctx.isRegistered(&b));  // it answered false
+    EXPECT_EQ(2u, ctx.handlerCount());
+    EXPECT_EQ(0, ctx.callIOHandler(0));  // nothing ready
+}
+
+TEST(rcAppContextTest, HandlersWithoutADescriptorAreDropped) {
+    std::vector<std::string> log;
+    PairHandler a(&log, "a"), b(&log, "b");
+    rcAppContext ctx;
+    ctx.registerIOHandler(&a);
+    ctx.registerIOHandler(&b);
+    a.lose();
+    EXPECT_EQ(0, ctx.callIOHandler(0));
+    EXPECT_EQ((std::vector<std::string>{"lost a"}), log);
+    EXPECT_FALSE(ctx.isRegistered(&a));
+    EXPECT_TRUE(ctx.isRegistered(&b));
+}
+
+TEST(rcAppContextTest, CancelFromAnotherThreadWakesAnEndlessWait) {
+    std::vector<std::string> log;
+    PairHandler a(&log, "a");
+    rcAppContext ctx;
+    ctx.registerIOHandler(&a);
+    std::thread canceller([&ctx] { ctx.cancel(); });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(0, ctx.callIOHandler(-1));  // would hang without the cancel
+    canceller.join();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(log.empty());
+    // A cancel before the pass ends the next pass.
+    ctx.cancel();
+    EXPECT_EQ(0, ctx.callIOHandler(-1));
+}
+
+}  // namespace
