@@ -11,6 +11,7 @@
 #include <ctime>
 
 #include "base/loggerBase/CoMsg.h"
+#include "base/network/CoNetworkConfig.h"
 #include "base/osal/CoUser.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoDescriptor.h"
@@ -214,10 +215,12 @@ void rcConnectionInfo::fill(CoIoDescriptor* descriptor) {
     host[sizeof host - 1] = '\0';
     hostName_ = host;
 
-    // TODO: take the host UUID from the network configuration once that
-    // reader exists; until then records go without one, which servers
-    // accept because the UUID is optional.
-    hasHostUUID_ = false;
+    std::string uuid;
+    hasHostUUID_ = CoNetworkConfig::instance().getUUID(uuid);
+    if (hasHostUUID_)
+        hostUUID_ = uuid;
+    else
+        complete = false;
 
     complete &= fillProcessName();
     processId_ = static_cast<int>(::getpid());

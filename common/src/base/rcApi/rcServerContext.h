@@ -13,7 +13,8 @@
 // may still hold its pointer. The method and object tables may be changed
 // from other threads: tablesMutex_ guards them and is never held while a
 // method runs or while I/O is done. delayedReturn() must be called on the
-// dispatching thread.
+// dispatching thread, and the context destroyed only after that thread has
+// stopped dispatching.
 #pragma once
 
 #include <map>

@@ -10,8 +10,10 @@
 
 #include "MsgLog.h"
 #include "base/loggerBase/CoMsg.h"
+#include "base/network/CoNetworkConfig.h"
 #include "base/osal/CoUser.h"
 #include "base/rcApi/rcAttrStream.h"
+#include "support/TempDir.h"
 
 using Corvane::CoMsg;
 using Corvane::rcAttrStream;
@@ -204,6 +206,32 @@ TEST_F(rcConnectionInfoTest, FillDescribesThisProcess) {
     r.dump();
     EXPECT_EQ(1, static_cast<int>(MsgLog::instance().lines().size()) -
                      MsgLog::instance().count("User process information couldn't be adequately retrieved"));
+}
+
+TEST_F(rcConnectionInfoTest, FillCarriesTheConfiguredHostUUID) {
+    using Corvane::CoNetworkConfig;
+    CorvaneTest::TempDir dir;
+    const std::string uuid = "0f8e7c44-5a36-4c6b-9d0e-3b2a1c0d9e8f";
+    CoNetworkConfig::setFileNameForTesting(dir.write("network.cfg", "[Local]\nUUID=" + uuid + "\n"));
+    rcConnectionInfo with;
+    with.fill();
+    CoNetworkConfig::setFileNameForTesting(dir.file("absent.cfg"));
+    rcConnectionInfo without;
+    without.fill();
+    CoNetworkConfig::setFileNameForTesting(CoNetworkConfig::CFG_FILE_NAME);
+
+    EXPECT_TRUE(with.hasHostUUID());
+    EXPECT_EQ(uuid, with.hostUUID());
+    EXPECT_NE(std::string::npos, with.toString().find("StrHostUUID 36 " + uuid));
+    const rcConnectionInfo got(with.toString().c_str());
+    EXPECT_TRUE(got.isValid());
+    EXPECT_TRUE(got.hasHostUUID());
+    EXPECT_EQ(uuid, got.hostUUID());
+
+    EXPECT_FALSE(without.hasHostUUID());
+    EXPECT_EQ(std::string::npos, without.toString().find("StrHostUUID"));
+    EXPECT_TRUE(MsgLog::instance().contains("User process information couldn't be adequately retrieved",
+                                            CoMsg::debugging));
 }
 
 }  // namespace

@@ -1,0 +1,41 @@
+// The command line of corvane-sim: where to listen, which tree to serve,
+// how the server describes itself, and the faults it plays for tests. A
+// plain value.
+#pragma once
+
+#include <map>
+#include <string>
+#include <vector>
+
+class CorvaneDaemonInfo;
+
+namespace CorvaneSim {
+
+struct SimOptions {
+    int port = -1;  // 0: any free port
+    std::string treeFile;
+    int version[4] = {2014, 0, 0, 6115};
+    std::string database = "OBRAN";
+    std::string displayName = "corvane-sim";
+    bool login = true;  // false: the server does not know "_login"
+
+    // Faults, all chosen by method name.
+    int delayMs = 0;                          // before every reply
+    std::map<std::string, int> methodDelayMs;  // replaces delayMs for one method
+    std::map<std::string, std::string> failures;
+    std::vector<std::string> closeOn;
+
+    // Reads argv[1..argc-1]. False with *error set (naming the option) on
+    // anything it can not use; *help is set by --help.
+    bool parse(int argc, const char* const* argv, std::string* error, bool* help);
+    static const char* usage();
+
+    // The delay of one method's reply.
+    int delayFor(const std::string& method) const;
+
+    // The record the server answers "GetDaemonInfo" with, once it listens
+    // on port (and on ::1 too when ipv6).
+    CorvaneDaemonInfo daemonInfo(int port, bool ipv6) const;
+};
+
+}  // namespace CorvaneSim

@@ -1,0 +1,243 @@
+#include "sim/SimServer.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+#include "base/loggerBase/CoException.h"
+#include "base/loggerBase/CoMsg.h"
+#include "base/rcApi/rcResult.h"
+#include "base/rcApi/rcSysCalls.h"
+#include "base/tcp/CoIoTcpDescriptor.h"
+#include "sim/SimListener.h"
+
+namespace CorvaneSim {
+
+namespace {
+
+// One string parameter: the method gets the whole argument text unsplit.
+const Corvane::rcParam::Spec kArgsSpec[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
+
+// Tries for a port free on both loopback addresses when any port will do.
+constexpr int kPortAttempts = 20;
+
+int64_t nowMs() {
+    timespec ts;
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+[[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
+
+}  // namespace
+
+SimServer::SimServer(const SimOptions& options, SimTree tree, SimTranslations translations)
+    : Corvane::rcServerContext(-1), options_(options) {
+    // The context listens on every interface; this server answers on
+    // loopback only, through its own listeners.
+    appContext().unregisterIOHandler(this);
+    server().close();
+    listen(options.port);
+    service_ = std::make_unique<SimService>(std::move(tree), std::move(translations),
+                                            options.daemonInfo(port_, servesIpv6()));
+    registerMethods();
+}
+
+SimServer::~SimServer() {
+    for (const std::unique_ptr<SimListener>& l : listeners_)
+        appContext().unregisterIOHandler(l.get());
+}
+
+void SimServer::listen(int port) {
+    const int attempts = port == 0 ? kPortAttempts : 1;
+    std::string error;
+    for (int i = 0; i < attempts; ++i) {
+        int err = 0;
+        std::unique_ptr<SimListener> v4 = SimListener::open(*this, "127.0.0.1", port, &error, &err);
+        if (!v4)
+            throwText(error);
+        std::string error6;
+        int err6 = 0;
+        std::unique_ptr<SimListener> v6 = SimListener::open(*this, "::1", v4->port(), &error6, &err6);
+        if (!v6 && err6 == EADDRINUSE) {
+            error = error6;
+            continue;  // taken on ::1 only; with a chosen port that ends the loop
+        }
+        port_ = v4->port();
+        listeners_.push_back(std::move(v4));
+        if (v6)
+            listeners_.push_back(std::move(v6));
+        else
+            CO_WARNING("Serving IPv4 only: %s", error6.c_str());
+        for (const std::unique_ptr<SimListener>& l : listeners_)
+            appContext().registerIOHandler(l.get());
+        return;
+    }
+    throwText(error);
+}
+
+void SimServer::registerMethods() {
+    for (const std::string& name : SimService::methodNames())
+        registerMethod(Corvane::rcMethod(this, name.c_str(), &SimServer::methodCB, &Corvane::rcParamString::TYPE,
+                                         kArgsSpec),
+                       true);
+    const bool failLogin = options_.failures.count(Corvane::rcSysCalls::CALL_LOGIN) > 0;
+    if (!options_.login || failLogin)
+        unregisterMethod(Corvane::rcSysCalls::CALL_LOGIN);
+    if (failLogin)
+        registerMethod(Corvane::rcMethod(this, Corvane::rcSysCalls::CALL_LOGIN, &SimServer::failLoginCB,
+                                         &Corvane::rcParamString::TYPE, kArgsSpec));
+}
+
+bool SimServer::methodCB(void*, const Corvane::rcMethod& method, const Corvane::rcParam::Array& args,
+                         Corvane::rcParam&) {
+    static_cast<SimServer*>(method.context())->arrive(method.name(), args[0].toString());
+    return true;  // the reply goes out through answer()
+}
+
+bool SimServer::failLoginCB(void*, const Corvane::rcMethod& method, const Corvane::rcParam::Array&,
+                            Corvane::rcParam&) {
+    const SimServer* self = static_cast<const SimServer*>(method.context());
+    method.setErrorText(self->options_.failures.at(Corvane::rcSysCalls::CALL_LOGIN));
+    return false;
+}
+
+void SimServer::arrive(const std::string& method, const std::string& args) {
+    Client* client = currentClient();
+    const bool wantsReply = client->waitingForReply();
+    if (wantsReply) {
+        // A client that sends a call while an earlier one is still delayed
+        // has given up on it; its reply goes out first, as it is owed.
+        for (size_t i = 0; i < pending_.size();) {
+            if (pending_[i].client == client && pending_[i].wantsReply) {
+                const Pending p = std::move(pending_[i]);
+                pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+                answer(p, true);
+            } else {
+                ++i;
+            }
+        }
+    }
+    const Pending p{nowMs() + options_.delayFor(method), client, wantsReply, method, args};
+    if (options_.delayFor(method) > 0)
+        pending_.push_back(p);
+    else
+        answer(p, false);
+}
+
+void SimServer::answer(const Pending& p, bool direct) {
+    const bool gone = clientGone(p.client);
+    if (std::find(options_.closeOn.begin(), options_.closeOn.end(), p.method) != options_.closeOn.end()) {
+        CO_NOTICE("Closing the connection on '%s' as asked", p.method.c_str());
+        if (!gone)
+            p.client->getDescriptor()->close();
+        return;
+    }
+    Corvane::rcResult reply;
+    const auto failure = options_.failures.find(p.method);
+    if (failure != options_.failures.end()) {
+        reply.set(Corvane::rcResult::kError, failure->second);
+    } else {
+        std::string text;
+        const bool ok = service_->call(p.method, p.args, &text);
+        reply.set(ok ? Corvane::rcResult::kOk : Corvane::rcResult::kError, text);
+    }
+    if (p.wantsReply && !gone) {
+        if (direct) {
+            std::string line;
+            reply.render(line);
+            sendDirect(p.client, line);
+        } else {
+            delayedReturn(p.client, reply);
+        }
+    }
+    if (service_->shutdownRequested())
+        stop();
+}
+
+bool SimServer::clientGone(Client* client) {
+    if (!client)
+        return true;
+    const Corvane::CoIoDescriptor* d = client->getDescriptor();
+    return !d || !d->isValid();
+}
+
+bool SimServer::sendDirect(Client* client, const std::string& text) {
+    Corvane::CoIoDescriptor* d = client->getDescriptor();
+    const char* p = text.data();
+    size_t left = text.size();
+    const int64_t deadline = nowMs() + kReplyTimeoutMs;
+    int n = d->rawWrite(p, left > INT_MAX ? INT_MAX : static_cast<int>(left));
+    while (n >= 0) {
+        p += n;
+        left -= static_cast<size_t>(n);
+        if (left == 0)
+            return true;
+        const int64_t msLeft = deadline - nowMs();
+        if (msLeft <= 0)
+            break;
+        n = d->writeSome(p, left > INT_MAX ? INT_MAX : static_cast<int>(left), static_cast<int>(msLeft));
+    }
+    // Like the context's own replies: a client that takes nothing is dropped.
+    CO_ERROR("Could not send a reply; dropping the client: %s", d->lastError().c_str());
+    d->close();
+    return false;
+}
+
+bool SimServer::newConnection(std::unique_ptr<Corvane::CoIoTcpDescriptor> client) {
+    // The context is about to delete the clients whose connection ended.
+    for (Pending& p : pending_) {
+        if (clientGone(p.client))
+            p.client = nullptr;
+    }
+    return Corvane::rcServerContext::newConnection(std::move(client));
+}
+
+void SimServer::fireDue() {
+    const int64_t now = nowMs();
+    for (size_t i = 0; i < pending_.size();) {
+        if (pending_[i].dueMs > now) {
+            ++i;
+            continue;
+        }
+        const Pending p = std::move(pending_[i]);
+        pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(i));
+        answer(p, false);
+    }
+}
+
+int SimServer::msToNextDue() const {
+    if (pending_.empty())
+        return -1;
+    int64_t due = pending_.front().dueMs;
+    for (const Pending& p : pending_)
+        due = std::min(due, p.dueMs);
+    const int64_t left = due - nowMs();
+    return left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left, INT_MAX));
+}
+
+bool SimServer::run() {
+    int failures = 0;
+    while (!stopRequested_.load()) {
+        if (appContext().callIOHandler(msToNextDue()) < 0) {
+            // A wait that keeps failing would spin; give up instead.
+            if (++failures >= 3) {
+                CO_ERROR("Stopping: the dispatcher's wait keeps failing");
+                return false;
+            }
+        } else {
+            failures = 0;
+        }
+        fireDue();
+    }
+    return true;
+}
+
+void SimServer::stop() {
+    stopRequested_.store(true);
+    appContext().cancel();
+}
+
+}  // namespace CorvaneSim

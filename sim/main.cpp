@@ -1,0 +1,71 @@
+// corvane-sim: a stand-in Corvane media server for trying the gateway and
+// for tests. See sim/README.md.
+#include <signal.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "base/loggerBase/CoException.h"
+#include "base/loggerBase/CoMsg.h"
+#include "sim/SimOptions.h"
+#include "sim/SimServer.h"
+#include "sim/SimSignalWatch.h"
+#include "sim/SimTranslations.h"
+#include "sim/SimTree.h"
+#include "sim/SimTreeFile.h"
+
+namespace {
+
+// Standard output carries the port line alone; messages go to standard error.
+class StderrRouter : public Corvane::CoMsg::Router {
+public:
+    void route(const Corvane::CoMsg::Record& record) override {
+        char line[4096];
+        Corvane::CoMsg::formatRecord(record, line, sizeof line);
+        std::fputs(line, stderr);
+    }
+};
+
+int complain(const std::string& text, int status) {
+    std::fprintf(stderr, "corvane-sim: %s\n", text.c_str());
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // A client that closes while a reply is sent must not end the server.
+    ::signal(SIGPIPE, SIG_IGN);
+    static StderrRouter router;
+    Corvane::CoMsg::setRouter(&router);
+
+    CorvaneSim::SimOptions options;
+    std::string error;
+    bool help = false;
+    if (!options.parse(argc, argv, &error, &help)) {
+        std::fputs(CorvaneSim::SimOptions::usage(), stderr);
+        return complain(error, 2);
+    }
+    if (help) {
+        std::fputs(CorvaneSim::SimOptions::usage(), stdout);
+        return 0;
+    }
+
+    CorvaneSim::SimTree tree;
+    CorvaneSim::SimTranslations translations;
+    if (!CorvaneSim::SimTreeFile::load(options.treeFile, &tree, &translations, &error))
+        return complain(error, 1);
+
+    try {
+        CorvaneSim::SimServer server(options, std::move(tree), std::move(translations));
+        const std::unique_ptr<CorvaneSim::SimSignalWatch> watch = CorvaneSim::SimSignalWatch::create(server, &error);
+        if (!watch)
+            return complain(error, 1);
+        std::printf("%d\n", server.port());
+        std::fflush(stdout);
+        return server.run() ? 0 : 1;
+    } catch (const Corvane::CoException& e) {
+        return complain(e.what(), 1);
+    }
+}

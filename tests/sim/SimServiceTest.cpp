@@ -1,0 +1,440 @@
+#include "sim/SimService.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "base/loggerBase/CoMsg.h"
+#include "base/rcApi/rcAttrList.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "base/rcApi/rcValue.h"
+#include "client/api/CorvaneClipFormat.h"
+#include "client/api/CorvaneTokenizer.h"
+#include "sim/SimOptions.h"
+#include "sim/SimTreeFile.h"
+
+namespace CorvaneSim {
+namespace {
+
+const char* const kTree =
+    "node / FOLDER Root\n"
+    "meta / info <info><administrators>demo,admin</administrators></info>\n"
+    "node /media FOLDER Media\n"
+    "node /media/clip1 CLIP Clip one\n"
+    "format /media/clip1 1920 1080 24 3 6220800 1 25 rgb 4 none\n"
+    "frames /media/clip1 3\n"
+    "meta /media/clip1 info <clip/>\n"
+    "meta /media/clip1 notes n\n"
+    "node \"/media/My folder\" FOLDER Mine, really\n"
+    "node \"/media/My folder/take 2\" CLIP Take 2\n"
+    "node /empty FOLDER\n"
+    "group studio 7 edit1 edit2\n"
+    "group solo 3\n"
+    "hosttrans edit1 /mnt/media edit2 /Volumes/media\n"
+    "ostrans Linux /mnt WindowsNT M:\n";
+
+// Argument texts built the way the client builds them.
+std::string nodeArg(const std::string& id) {
+    return id.find(' ') == std::string::npos ? id : Corvane::rcValue::quote(id.c_str());
+}
+
+std::string quote(const std::string& text) { return Corvane::rcValue::quote(text.c_str()); }
+
+std::string clipStream(const CorvaneClipFormat& format) {
+    Corvane::rcAttrStream s;
+    format.writeTo(s);
+    return s.str();
+}
+
+// The client's reading of a "GetChildren" reply: pairs of tokens, swapped.
+std::vector<std::pair<std::string, std::string>> clientChildren(const std::string& reply) {
+    std::vector<char> buf(reply.begin(), reply.end());
+    buf.push_back('\0');
+    CorvaneTokenizer tok(buf.data(), ',');
+    std::vector<std::pair<std::string, std::string>> out;
+    // A token lives only until the next one is asked for.
+    for (;;) {
+        const char* first = tok.next();
+        if (!first)
+            return out;
+        const std::string firstText = first;
+        const char* second = tok.next();
+        if (!second)
+            return out;
+        out.emplace_back(second, firstText);
+    }
+}
+
+std::vector<std::string> decodeList(const std::string& reply) {
+    std::vector<std::string> items;
+    EXPECT_TRUE(Corvane::rcAttrList<std::string>(reply).decode(items)) << reply;
+    return items;
+}
+
+class SimServiceTest : public ::testing::Test {
+protected:
+    SimServiceTest() : service_(makeService()) {}
+
+    static SimService makeService() {
+        SimTree tree;
+        SimTranslations translations;
+        std::string error;
+        EXPECT_TRUE(SimTreeFile::parse(kTree, "tree", &tree, &translations, &error)) << error;
+        const CorvaneDaemonInfo info = SimOptions().daemonInfo(7549, true);
+        return SimService(std::move(tree), std::move(translations), info);
+    }
+
+    std::string ok(const std::string& method, const std::string& args) {
+        std::string reply;
+        EXPECT_TRUE(service_.call(method, args, &reply)) << method << "(" << args << ") failed: " << reply;
+        return reply;
+    }
+
+    std::string err(const std::string& method, const std::string& args) {
+        std::string reply;
+        EXPECT_FALSE(service_.call(method, args, &reply)) << method << "(" << args << ") succeeded: " << reply;
+        return reply;
+    }
+
+    SimService service_;
+};
+
+TEST_F(SimServiceTest, NodeArgumentsComeBareOrQuoted) {
+    EXPECT_EQ(ok("GetNodeTypeStr", nodeArg("/media/clip1")), "CLIP");
+    EXPECT_EQ(ok("GetNodeTypeStr", nodeArg("/media/My folder/take 2")), "CLIP");
+    EXPECT_EQ(ok("GetDisplayName", nodeArg("/media/My folder")), "Mine, really");
+    // The Ex forms send the identifier raw, blanks and all.
+    EXPECT_EQ(ok("GetDisplayNameEx", "/media/My folder"), "Mine, really");
+    EXPECT_EQ(err("GetNodeTypeStr", "/nowhere"), "Node '/nowhere' does not exist");
+    EXPECT_EQ(err("GetNodeTypeStr", "\"/media/My folder"),
+              "Malformed arguments for 'GetNodeTypeStr': expected a closing double quote");
+    EXPECT_EQ(err("DestroyNode", "\"/media/clip1\" x"),
+              "Malformed arguments for 'DestroyNode': expected one node identifier");
+    EXPECT_EQ(err("GetNodeType", ""), "Malformed arguments for 'GetNodeType': expected a node identifier");
+}
+
+TEST_F(SimServiceTest, ChildrenListDisplayNameFirstInTheOldForm) {
+    const std::string reply = ok("GetChildren", "/media");
+    // A comma in a display name would shift every later pair.
+    EXPECT_EQ(reply, "Clip one,/media/clip1,Mine_ really,/media/My folder");
+    const auto pairs = clientChildren(reply);
+    ASSERT_EQ(pairs.size(), 2u);
+    EXPECT_EQ(pairs[0], std::make_pair(std::string("/media/clip1"), std::string("Clip one")));
+    EXPECT_EQ(pairs[1], std::make_pair(std::string("/media/My folder"), std::string("Mine_ really")));
+    EXPECT_EQ(ok("GetChildren", "/empty"), "");
+}
+
+TEST_F(SimServiceTest, ChildrenExNestOneStreamPerChild) {
+    const Corvane::rcAttrStream reply(ok("GetChildrenEx", "/media"));
+    ASSERT_EQ(reply.count(), 2);
+    Corvane::rcAttrStream::ConstIterator it(reply);
+    std::vector<std::pair<std::string, std::string>> children;
+    Corvane::rcAttrStream::Entry e;
+    while (it.next(e)) {
+        const Corvane::rcAttrStream child(std::string(e.value, e.valueLen));
+        std::string id, name;
+        ASSERT_TRUE(child.getValue("Id", id));
+        ASSERT_TRUE(child.getValue("Displ", name));
+        children.emplace_back(id, name);
+    }
+    EXPECT_EQ(children, (std::vector<std::pair<std::string, std::string>>{{"/media/clip1", "Clip one"},
+                                                                          {"/media/My folder", "Mine, really"}}));
+    EXPECT_EQ(ok("GetChildrenEx", "/media/My folder").size() > 0, true);
+    EXPECT_EQ(ok("GetChildrenEx", "/empty"), "");
+}
+
+TEST_F(SimServiceTest, MetadataRoundTripsThroughTheClientsQuoting) {
+    // node, stream, filter (empty when null), depth
+    EXPECT_EQ(ok("GetMetaData", "/ info  1"), "<info><administrators>demo,admin</administrators></info>");
+    EXPECT_EQ(ok("GetMetaData", nodeArg("/media/clip1") + " notes " + quote("a filter") + " 3"), "n");
+    const std::string text = "<a x=\"1\">back\\slash\nnew line\ttab</a>";
+    EXPECT_EQ(ok("SetMetaData", nodeArg("/media/My folder") + " review " + quote(text)), "");
+    EXPECT_EQ(ok("GetMetaData", nodeArg("/media/My folder") + " review  1"), text);
+    EXPECT_EQ(ok("SetMetaData", "/media/clip1 info " + quote("")), "");
+    EXPECT_EQ(ok("GetMetaData", "/media/clip1 info  0"), "");
+    EXPECT_EQ(ok("QueryMetaDataSupport", "/media/clip1"), "info,notes");
+    EXPECT_EQ(ok("QueryMetaDataSupport", nodeArg("/media/My folder")), "review");
+
+    EXPECT_EQ(err("GetMetaData", "/ nothing  1"), "Node '/' has no metadata stream 'nothing'");
+    EXPECT_EQ(err("GetMetaData", "/x info  1"), "Node '/x' does not exist");
+    EXPECT_EQ(err("GetMetaData", "/ info  deep"),
+              "Malformed arguments for 'GetMetaData': expected a whole number where 'deep' is");
+    EXPECT_EQ(err("GetMetaData", "/ info"), "Malformed arguments for 'GetMetaData': expected a blank between fields");
+    EXPECT_EQ(err("SetMetaData", "/ info unquoted"),
+              "Malformed arguments for 'SetMetaData': expected a double-quoted field");
+    EXPECT_EQ(err("SetMetaData", "/ bad,name \"x\""),
+              "Invalid metadata stream name 'bad,name': it must not contain blanks, commas, quotes, backslashes or "
+              "control characters");
+}
+
+TEST_F(SimServiceTest, CreateNodeReadsTheOneLineForm) {
+    CorvaneClipFormat format(720, 576, 24, 3, 1244160, 25.0f, 1.5f, 1, "yuv", "xml", "<m a=\"1\"/>");
+    const std::string args = nodeArg("/media/My folder") + " " + quote("New \"clip\"") + " 2 CLIP " + format.toText();
+    const std::string id = ok("CreateNode", args);
+    EXPECT_EQ(id, "/media/My folder/New _clip_");
+    EXPECT_EQ(ok("GetNodeTypeStr", nodeArg(id)), "CLIP");
+    EXPECT_EQ(ok("GetNodeType", nodeArg(id)), "2 0");
+    EXPECT_EQ(ok("GetDisplayName", nodeArg(id)), "New \"clip\"");
+    const std::string clip = ok("GetClipFormat", nodeArg(id));
+    EXPECT_EQ(clip, "720 576 24 3 1244160 1.5 25 yuv 1 xml <m a=\"1\"/>");
+    CorvaneClipFormat back;
+    ASSERT_TRUE(back.fromText(clip.c_str()));
+    EXPECT_STREQ(back.getMetaData(), "<m a=\"1\"/>");
+    EXPECT_EQ(back.getHeight(), 576);
+
+    // The default format has empty tags: two blanks in a row on the way in,
+    // "none" on the way out so that the reply still reads as ten fields.
+    const std::string plain = ok("CreateNode", "/media \"Plain\" 2  " + CorvaneClipFormat().toText());
+    EXPECT_EQ(ok("GetClipFormat", plain), "1 1 24 3 1 1 30 none 0 none ");
+    EXPECT_EQ(ok("CreateNode", "/media \"Plain\" 1 FOLDER " + CorvaneClipFormat().toText()), "/media/Plain~2");
+    EXPECT_EQ(ok("GetNodeType", "/media"), "1 4");
+
+    EXPECT_EQ(err("CreateNode", "/media/clip1 \"x\" 1 FOLDER " + format.toText()),
+              "Node '/media/clip1' is a clip and cannot have children");
+    EXPECT_EQ(err("CreateNode", "/media \"\" 1 FOLDER " + format.toText()), "Display name must not be empty");
+    EXPECT_EQ(err("CreateNode", "/media \"x\" one FOLDER " + format.toText()),
+              "Malformed arguments for 'CreateNode': expected a whole number where 'one' is");
+    EXPECT_EQ(err("CreateNode", "/media \"x\" 1 FOLDER 1 2 3"),
+              "Malformed arguments for 'CreateNode': expected a blank between fields");
+    EXPECT_EQ(err("CreateNode", "/media \"x\" 1 FOLDER " + format.toText() + " extra"),
+              "Malformed arguments for 'CreateNode': expected the end of the text after the clip format");
+}
+
+TEST_F(SimServiceTest, CreateNodeExReadsTheStreamForm) {
+    Corvane::rcAttrStream args;
+    args.addStringValue("Parent", "/media/My folder");
+    args.addStringValue("Displ", "a/b,c");
+    args.addIntValue("Type", 1);
+    args.addStringValue("Fmt", clipStream(CorvaneClipFormat()));
+    const std::string id = ok("CreateNodeEx", args.str());
+    EXPECT_EQ(id, "/media/My folder/a_b_c");
+    EXPECT_EQ(ok("GetNodeTypeStr", nodeArg(id)), "FOLDER");
+    EXPECT_EQ(ok("GetDisplayNameEx", id), "a/b,c");
+
+    args.addStringValue("ExType", "BIN");
+    args.addIntValue("Type", 0);
+    const std::string bin = ok("CreateNodeEx", args.str());
+    EXPECT_EQ(bin, "/media/My folder/a_b_c~2");
+    EXPECT_EQ(ok("GetNodeType", nodeArg(bin)), "0 0");
+    EXPECT_EQ(ok("GetNodeTypeStr", nodeArg(bin)), "BIN");
+
+    Corvane::rcAttrStream clip;
+    clip.addStringValue("Parent", "/");
+    clip.addStringValue("Displ", "c");
+    clip.addIntValue("Type", 2);
+    clip.addStringValue("Fmt", clipStream(CorvaneClipFormat(64, 32, 8, 1, 2048, 50.0f, 1.0f, 4, "mono", "t", "m x")));
+    EXPECT_EQ(ok("CreateNodeEx", clip.str()), "/c");
+    EXPECT_EQ(ok("GetClipFormat", "/c"), "64 32 8 1 2048 1 50 mono 4 t m x");
+
+    Corvane::rcAttrStream noFmt;
+    noFmt.addStringValue("Parent", "/");
+    noFmt.addStringValue("Displ", "d");
+    noFmt.addIntValue("Type", 1);
+    EXPECT_EQ(err("CreateNodeEx", noFmt.str()), "Malformed arguments for 'CreateNodeEx': expected an attribute 'Fmt'");
+    noFmt.addStringValue("Fmt", "w 1 1");
+    EXPECT_EQ(err("CreateNodeEx", noFmt.str()), "Malformed arguments for 'CreateNodeEx': expected an attribute 'h'");
+    noFmt.addStringValue("Type", "folder");
+    EXPECT_EQ(err("CreateNodeEx", noFmt.str()),
+              "Malformed arguments for 'CreateNodeEx': expected a whole number in 'Type' where 'folder' is");
+}
+
+TEST_F(SimServiceTest, DestroyRenameAndParent) {
+    EXPECT_EQ(err("DestroyNode", "/media"), "Node '/media' still has 2 children");
+    EXPECT_EQ(err("DestroyNode", "/"), "The root node '/' cannot be destroyed");
+    EXPECT_EQ(ok("DestroyNode", nodeArg("/media/My folder/take 2")), "");
+    EXPECT_EQ(err("GetNodeTypeStr", nodeArg("/media/My folder/take 2")), "Node '/media/My folder/take 2' does not exist");
+    EXPECT_EQ(ok("GetChildren", nodeArg("/media/My folder")), "");
+    EXPECT_EQ(ok("DestroyNode", nodeArg("/media/My folder")), "");
+    EXPECT_EQ(err("DestroyNode", nodeArg("/media/My folder")), "Node '/media/My folder' does not exist");
+    // A blank outside quotes is a client that forgot to quote.
+    EXPECT_EQ(err("DestroyNode", "/media/My folder"),
+              "Malformed arguments for 'DestroyNode': expected one node identifier");
+
+    Corvane::rcAttrStream rename;
+    rename.addStringValue("Node", "/media/clip1");
+    rename.addStringValue("Displ", "Renamed, with comma");
+    EXPECT_EQ(ok("RenameNode", rename.str()), "/media/clip1");
+    EXPECT_EQ(ok("GetDisplayName", "/media/clip1"), "Renamed, with comma");
+    rename.addStringValue("Displ", "");
+    EXPECT_EQ(err("RenameNode", rename.str()), "Display name must not be empty");
+
+    Corvane::rcAttrStream parent;
+    parent.addStringValue("Node", "/media/clip1");
+    EXPECT_EQ(ok("GetParentNode", parent.str()), "/media");
+    parent.addStringValue("Node", "/");
+    EXPECT_EQ(err("GetParentNode", parent.str()), "The root node '/' has no parent");
+    EXPECT_EQ(ok("GetRootNode", ""), "/");
+}
+
+TEST_F(SimServiceTest, FramesInBothForms) {
+    const std::string ids = ok("GetFrames", "/media/clip1");
+    EXPECT_EQ(ids, "/media/clip1#0,/media/clip1#1,/media/clip1#2");
+    Corvane::rcAttrStream node;
+    node.addStringValue("Node", "/media/clip1");
+    EXPECT_EQ(decodeList(ok("GetFramesEx", node.str())),
+              (std::vector<std::string>{"/media/clip1#0", "/media/clip1#1", "/media/clip1#2"}));
+
+    const CorvaneClipFormat format(8, 8, 24, 3, 192, 24.0f, 1.0f, 4, "rgb", "none", "");
+    EXPECT_EQ(ok("AllocateFrames", "/media/clip1 2 " + format.toText()), "/media/clip1#3,/media/clip1#4");
+    EXPECT_EQ(ok("GetClipFormat", "/media/clip1"), "8 8 24 3 192 1 24 rgb 4 none ");
+    Corvane::rcAttrStream alloc;
+    alloc.addStringValue("Node", "/media/clip1");
+    alloc.addIntValue("NumFrames", 1);
+    alloc.addStringValue("Fmt", clipStream(format));
+    EXPECT_EQ(decodeList(ok("AllocateFramesEx", alloc.str())), (std::vector<std::string>{"/media/clip1#5"}));
+
+    // node, host name, OS type code, "OS version"
+    const std::string paths = ok("GetFramePaths", "/media/clip1 box 2 \"unknown\"");
+    EXPECT_EQ(std::count(paths.begin(), paths.end(), ','), 5);
+    EXPECT_EQ(paths.substr(0, paths.find(',')), "/corvane-sim/media/clip-2/frame-000000");
+
+    EXPECT_EQ(ok("SetFramePaths", "/media/clip1 /a/f1.dpx,/a/f2.dpx box 2 unknown " + format.toText()), "");
+    EXPECT_EQ(ok("GetFramePaths", "/media/clip1 box 2 \"unknown\""), "/a/f1.dpx,/a/f2.dpx");
+    EXPECT_EQ(ok("GetFrames", "/media/clip1"), "/media/clip1#6,/media/clip1#7");
+
+    Corvane::rcAttrStream set;
+    set.addStringValue("Parent", "/media/My folder/take 2");
+    set.addStringValue("Paths", Corvane::rcAttrList<std::string>(std::vector<std::string>{"/v/with blank.exr", "/v/b,c.exr"}).str());
+    set.addStringValue("HostName", "box");
+    set.addIntValue("OSType", 2);
+    set.addStringValue("OSVersion", "unknown");
+    set.addStringValue("Fmt", clipStream(format));
+    EXPECT_EQ(ok("SetFramePathsEx", set.str()), "");
+    Corvane::rcAttrStream get;
+    get.addStringValue("Parent", "/media/My folder/take 2");
+    get.addStringValue("HostName", "box");
+    get.addIntValue("OSType", 2);
+    get.addStringValue("OSVersion", "unknown");
+    EXPECT_EQ(decodeList(ok("GetFramePathsEx", get.str())),
+              (std::vector<std::string>{"/v/with blank.exr", "/v/b,c.exr"}));
+    set.addStringValue("Paths", Corvane::rcAttrList<std::string>(std::vector<std::string>()).str());
+    EXPECT_EQ(ok("SetFramePathsEx", set.str()), "");
+    EXPECT_EQ(ok("GetFramePathsEx", get.str()), "0 ");
+
+    EXPECT_EQ(err("GetFrames", "/media"), "Node '/media' is not a clip");
+    EXPECT_EQ(err("AllocateFrames", "/media/clip1 0 " + format.toText()), "Frame count 0 is outside 1 to 100000");
+    EXPECT_EQ(err("AllocateFrames", "/media/clip1 100001 " + format.toText()),
+              "Frame count 100001 is outside 1 to 100000");
+}
+
+TEST_F(SimServiceTest, ServerLevelQueries) {
+    EXPECT_EQ(ok("QueryVersion", ""), "2014 0");
+    EXPECT_EQ(ok("QueryNodePlugInVersion", ""), "1 0");
+    EXPECT_EQ(ok("QueryNodePlugInProduct", ""), "corvane-sim");
+    EXPECT_EQ(ok("QueryNodePlugInVendor", ""), "Corvane");
+    EXPECT_EQ(ok("GetStorageId", ""), "corvane-sim-OBRAN-7549");
+    EXPECT_EQ(ok("GetNbReadAheads", "/media"), "2");
+    EXPECT_EQ(ok("GetStreamId", "/media/clip1").rfind("corvane-sim-stream-", 0), 0u);
+    EXPECT_EQ(ok("Ping", ""), "");
+
+    const CorvaneDaemonInfo info{Corvane::rcAttrStream(ok("GetDaemonInfo", "\"\""))};
+    EXPECT_EQ(info, service_.daemonInfo());
+    const Corvane::rcAttrStream list(ok("GetDaemonList", ""));
+    int count = 0;
+    std::string node0;
+    ASSERT_TRUE(list.getIntValue("Count", count));
+    ASSERT_TRUE(list.getValue("Node0", node0));
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(CorvaneDaemonInfo(Corvane::rcAttrStream(node0)), service_.daemonInfo());
+
+    EXPECT_FALSE(service_.shutdownRequested());
+    EXPECT_EQ(ok("Shutdown", ""), "");
+    EXPECT_TRUE(service_.shutdownRequested());
+}
+
+TEST_F(SimServiceTest, PathTranslations) {
+    // "src host" src code "dst host" dst code, then each path in quotes.
+    EXPECT_EQ(ok("TranslatePaths", "\"edit1\" 2 \"edit2\" 2 \"/mnt/media/a b\",\"/other\""), "/Volumes/media/a b,/other");
+    EXPECT_EQ(ok("TranslatePaths", "\"x\" 2 \"y\" 3 \"/mnt/f\""), "M:/f");
+    EXPECT_EQ(ok("TranslatePaths", "\"x\" 2 \"y\" 3 "), "");
+    EXPECT_EQ(ok("TranslatePaths", "\"x\" 2 \"y\" 2 \"a\"b\""), "a\"b");
+    EXPECT_EQ(err("TranslatePaths", "x 2 \"y\" 2 "),
+              "Malformed arguments for 'TranslatePaths': expected a double-quoted field");
+    EXPECT_EQ(err("TranslatePaths", "\"x\" 2 \"y\" 2 /p"),
+              "Malformed arguments for 'TranslatePaths': expected double-quoted paths separated by commas");
+
+    const Corvane::rcAttrStream groups(ok("GetTranslationGroups", ""));
+    int n = 0;
+    std::string g0, g1;
+    ASSERT_TRUE(groups.getIntValue("numGroups", n));
+    EXPECT_EQ(n, 2);
+    ASSERT_TRUE(groups.getValue("0", g0));
+    ASSERT_TRUE(groups.getValue("1", g1));
+    EXPECT_EQ(g0, "studio,7,edit1,edit2");
+    EXPECT_EQ(g1, "solo,3");
+
+    const Corvane::rcAttrStream hosts(ok("GetHostTranslations", ""));
+    std::string h0, value;
+    ASSERT_TRUE(hosts.getIntValue("numHostTranslations", n));
+    EXPECT_EQ(n, 1);
+    ASSERT_TRUE(hosts.getValue("0", h0));
+    const Corvane::rcAttrStream entry(h0);
+    ASSERT_TRUE(entry.getValue("dstPath", value));
+    EXPECT_EQ(value, "/Volumes/media");
+    const Corvane::rcAttrStream os(ok("GetOsTypeTranslations", ""));
+    std::string o0;
+    ASSERT_TRUE(os.getValue("0", o0));
+    ASSERT_TRUE(Corvane::rcAttrStream(o0).getValue("dstType", value));
+    EXPECT_EQ(value, "WindowsNT");
+}
+
+TEST_F(SimServiceTest, EventRegistrationsAreRemembered) {
+    auto stream = [](int port, int connection, const char* subject) {
+        Corvane::rcAttrStream s;
+        s.addIntValue("Port", port);
+        s.addIntValue("Connection", connection);
+        s.addStringValue("Subject", subject);
+        return s.str();
+    };
+    EXPECT_EQ(ok("RegisterEvents", stream(40000, 3, "/media")), "");
+    EXPECT_EQ(ok("RegisterEvents", stream(40000, 3, "/media")), "");
+    EXPECT_EQ(ok("RegisterEvents", stream(40000, 4, "/media/My folder")), "");
+    ASSERT_EQ(service_.registrations().size(), 2u);
+    EXPECT_EQ(service_.registrations()[1].subject, "/media/My folder");
+    EXPECT_EQ(ok("UnregisterEvents", stream(40000, 3, "/media")), "");
+    EXPECT_EQ(ok("UnregisterEvents", stream(40000, 9, "/never")), "");
+    ASSERT_EQ(service_.registrations().size(), 1u);
+    EXPECT_EQ(service_.registrations()[0].connection, 4);
+
+    EXPECT_EQ(err("RegisterEvents", stream(40000, 3, "/gone")), "Node '/gone' does not exist");
+    EXPECT_EQ(err("RegisterEvents", stream(0, 3, "/")),
+              "Malformed arguments for 'RegisterEvents': expected a port from 1 to 65535 in 'Port'");
+    EXPECT_EQ(err("UnregisterEvents", "Port 2 10"),
+              "Malformed arguments for 'UnregisterEvents': expected an attribute 'Connection'");
+}
+
+// Whatever arrives, every method answers with a reply or an error text.
+TEST_F(SimServiceTest, GarbageArgumentsNeverBreakAMethod) {
+    const std::string garbage[] = {
+        "",           " ",       "  ",         "\"",        "\\",         "\"\\",        "/ \"",
+        "/ info \"",  "a b c d", "Node 5 /me", "Node 99 x", "Node -1 ",   "Fmt 3 w 1", "/media/clip1 -5 ",
+        "/media/clip1 2 1 1 24 3 1 1 30 rgb 0 none \"", "\"x\" 2 \"y\"",  std::string(100000, 'a'),
+        std::string("/\0x", 3), "/media/clip1 a,b,c h 2 v 1 1 1 1 1 1 1 r 0 m \"\"",
+    };
+    // Broken streams are posted as errors; keep the test output readable.
+    const int level = Corvane::CoMsg::getLevel();
+    Corvane::CoMsg::setLevel(-1);
+    for (const std::string& method : SimService::methodNames()) {
+        if (method == "Shutdown")
+            continue;
+        for (const std::string& args : garbage) {
+            std::string reply;
+            const bool okay = service_.call(method, args, &reply);
+            if (!okay) {
+                EXPECT_FALSE(reply.empty()) << method << " failed without a text for: " << args.substr(0, 40);
+            }
+        }
+    }
+    Corvane::CoMsg::setLevel(level);
+    EXPECT_EQ(ok("GetNodeTypeStr", "/media/clip1"), "CLIP");
+}
+
+TEST_F(SimServiceTest, UnknownMethodIsRefused) {
+    EXPECT_EQ(err("GetEverything", ""), "Unknown method: GetEverything");
+    EXPECT_EQ(SimService::methodNames().size(), 41u);
+}
+
+}  // namespace
+}  // namespace CorvaneSim
