@@ -24,6 +24,9 @@ struct SimOptions {
     std::map<std::string, int> methodDelayMs;  // replaces delayMs for one method
     std::map<std::string, std::string> failures;
     std::vector<std::string> closeOn;
+    // Each call is appended here as it arrives: the method, a blank and
+    // the argument text with newlines shown as "\n". Empty: no log.
+    std::string callLog;
 
     // Reads argv[1..argc-1]. False with *error set (naming the option) on
     // anything it can not use; *help is set by --help.

@@ -1,10 +1,13 @@
 #include "sim/SimServer.h"
 
+#include <fcntl.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
@@ -43,9 +46,16 @@ SimServer::SimServer(const SimOptions& options, SimTree tree, SimTranslations tr
     service_ = std::make_unique<SimService>(std::move(tree), std::move(translations),
                                             options.daemonInfo(port_, servesIpv6()));
     registerMethods();
+    if (!options.callLog.empty()) {
+        callLogFd_ = ::open(options.callLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (callLogFd_ < 0)
+            throwText("Could not open the call log '" + options.callLog + "': " + std::strerror(errno));
+    }
 }
 
 SimServer::~SimServer() {
+    if (callLogFd_ >= 0)
+        ::close(callLogFd_);
     for (const std::unique_ptr<SimListener>& l : listeners_)
         appContext().unregisterIOHandler(l.get());
 }
@@ -104,7 +114,20 @@ bool SimServer::failLoginCB(void*, const Corvane::rcMethod& method, const Corvan
     return false;
 }
 
+void SimServer::logCall(const std::string& method, const std::string& args) {
+    if (callLogFd_ < 0)
+        return;
+    std::string line = method + " ";
+    for (char c : args)
+        line += c == '\n' ? std::string("\\n") : std::string(1, c);
+    line += '\n';
+    // One write per line: tests read the log while the server runs.
+    if (::write(callLogFd_, line.data(), line.size()) < 0)
+        CO_WARNING("Could not write the call log: %s", std::strerror(errno));
+}
+
 void SimServer::arrive(const std::string& method, const std::string& args) {
+    logCall(method, args);
     Client* client = currentClient();
     const bool wantsReply = client->waitingForReply();
     if (wantsReply) {

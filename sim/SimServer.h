@@ -52,6 +52,7 @@ public:
     bool newConnection(std::unique_ptr<Corvane::CoIoTcpDescriptor> client) override;
 
 private:
+    void logCall(const std::string& method, const std::string& args);
     struct Pending {
         int64_t dueMs;
         Client* client;
@@ -80,6 +81,7 @@ private:
     std::unique_ptr<SimService> service_;
     std::vector<std::unique_ptr<SimListener>> listeners_;
     int port_ = 0;
+    int callLogFd_ = -1;  // --call-log, opened for appending
     std::vector<Pending> pending_;  // dispatching thread only
     std::atomic<bool> stopRequested_{false};
 };

@@ -1,0 +1,179 @@
+// The gateway as a process against corvane-sim servers on loopback.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "GatewayFixture.h"
+#include "support/SimProcess.h"
+
+namespace {
+
+using CorvaneTest::SimProcess;
+
+const char kWalkTree[] =
+    "node / FOLDER Root\n"
+    "node /a FOLDER A\n"
+    "node /a/x FOLDER X\n"
+    "node /a/x/deep CLIP Deep\n"
+    "node /a/y CLIP Y\n"
+    "frames /a/y 3\n"
+    "node /a/z FOLDER Z\n"
+    "node /b FOLDER B\n";
+
+class GatewaySimTest : public GatewayFixture {
+protected:
+    CorvaneTest::ProcessResult gw(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
+        return run(args, env);
+    }
+    // The node identifiers of the DestroyNode calls, in order.
+    static std::vector<std::string> destroyed(const SimProcess& sim) {
+        std::vector<std::string> ids;
+        for (const std::string& line : sim.calls("DestroyNode"))
+            ids.push_back(line.substr(12));
+        return ids;
+    }
+};
+
+TEST_F(GatewaySimTest, MetadataModesReadAndWriteInListOrder) {
+    SimProcess sim(SimProcess::demoTree());
+    ASSERT_TRUE(sim.started());
+    const std::string h = sim.host();
+    auto result = gw({"mode=getMetadata", "host=" + h, "nodeId=/media/clip,/,/media/clip", "streamName=info"});
+    const std::string clip = "<node><nodeId>/media/clip</nodeId><host>" + h + "</host><clip><title>One</title></clip></node>";
+    const std::string root = "<node><nodeId>/</nodeId><host>" + h +
+                             "</host><info><administrators>demo,admin</administrators></info></node>";
+    EXPECT_EQ(result.out, ok("<response>" + clip + root + clip + "</response>\n"));
+    EXPECT_EQ(result.err, "");
+
+    const std::string text = "<notes lang=\"fr\">caf\xc3\xa9 & co\n</notes>";
+    result = gw({"mode=setMetadata", "host=" + h, "nodeId=/media,/scratch", "streamName=notes",
+                 "corvaneMetadata=" + encode(text)});
+    EXPECT_EQ(result.out, ok("<response></response>\n"));
+    result = gw({"mode=getMetadata", "host=" + h, "nodeId=/scratch", "streamName=notes"});
+    EXPECT_EQ(result.out,
+              ok("<response><node><nodeId>/scratch</nodeId><host>" + h + "</host>" + text + "</node></response>\n"));
+}
+
+TEST_F(GatewaySimTest, HostsPairWithNodesOrOneHostServesAll) {
+    SimProcess a(SimProcess::demoTree()), b(SimProcess::demoTree());
+    ASSERT_TRUE(a.started() && b.started());
+    const auto result = gw({"mode=getMetadata", "host=" + a.host() + "," + b.host() + "," + a.host(),
+                            "nodeId=/,/,/", "streamName=info"});
+    const size_t first = result.out.find("<host>" + a.host() + "</host>");
+    const size_t second = result.out.find("<host>" + b.host() + "</host>");
+    const size_t third = result.out.rfind("<host>" + a.host() + "</host>");
+    ASSERT_NE(second, std::string::npos) << result.out;
+    EXPECT_LT(first, second);
+    EXPECT_LT(second, third);
+    EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
+    EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
+    // A failure at the second node writes nothing but the error.
+    const auto failed = gw({"mode=getMetadata", "host=" + a.host(), "nodeId=/,/missing", "streamName=info"});
+    EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist"));
+    EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + a.host());
+}
+
+TEST_F(GatewaySimTest, CreateNodeAnswersTheNewIdentifier) {
+    SimProcess sim(SimProcess::demoTree());
+    const auto result = gw({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=New Folder",
+                            "type=FOLDER"});
+    EXPECT_EQ(result.out, ok("<response><node>/scratch/New Folder</node></response>\n"));
+    ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
+    EXPECT_EQ(gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/scratch/New Folder", "streamName=x"}).out,
+              error("Node &apos;/scratch/New Folder&apos; has no metadata stream &apos;x&apos;"));
+}
+
+TEST_F(GatewaySimTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
+    SimProcess sim(kWalkTree);
+    const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a,/b"});
+    EXPECT_EQ(result.out, ok("<response></response>\n"));
+    EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/z", "/a/y", "/a/x/deep", "/a/x", "/a", "/b"}));
+    // A clip's own children (its media) are never walked.
+    for (const std::string& line : sim.calls("GetChildrenEx"))
+        EXPECT_TRUE(line != "GetChildrenEx /a/y" && line != "GetChildrenEx /a/x/deep") << line;
+}
+
+TEST_F(GatewaySimTest, PlainDestroyOnlyDestroysTheNodeItself) {
+    SimProcess sim(kWalkTree);
+    const auto result = gw({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a"});
+    EXPECT_EQ(result.out, error("Node &apos;/a&apos; still has 3 children"));
+    EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a"}));
+    EXPECT_TRUE(sim.calls("GetChildrenEx").empty());
+}
+
+TEST_F(GatewaySimTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
+    const struct {
+        const char* failMethod;
+        const char* message;
+    } cases[] = {
+        {"GetNodeTypeStr:type is <lost>", "Unable to retrieve node type: type is &lt;lost&gt;"},
+        {"GetChildrenEx:listing & failed", "Unable to get number of children: listing &amp; failed"},
+        {"DestroyNode:\"disk\" 'full'", "&quot;disk&quot; &apos;full&apos;"},
+    };
+    for (const auto& c : cases) {
+        SimProcess sim(kWalkTree, {"--fail-method", c.failMethod});
+        const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
+        EXPECT_EQ(result.out, error(c.message)) << c.failMethod;
+    }
+    // A failure deep in the walk leaves what was destroyed before it destroyed.
+    SimProcess sim(kWalkTree);
+    const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a/x/deep,/nope,/b"});
+    EXPECT_EQ(result.out, error("Unable to retrieve node type: Node &apos;/nope&apos; does not exist"));
+    EXPECT_EQ(destroyed(sim), std::vector<std::string>{"/a/x/deep"});
+}
+
+TEST_F(GatewaySimTest, AdministratorCheckComparesTheWholeUserName) {
+    SimProcess sim(SimProcess::demoTree());
+    const struct {
+        const char* user;
+        const char* answer;
+    } cases[] = {{"demo", "true"}, {"admin", "true"}, {"Demo", "false"}, {"DOM\\demo", "false"}, {"", "false"}};
+    for (const auto& c : cases)
+        EXPECT_EQ(gw({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.user}}).out,
+                  ok(std::string("<response>") + c.answer + "</response>\n"))
+            << c.user;
+}
+
+TEST_F(GatewaySimTest, AdministratorCheckRejectsBadRootMetadata) {
+    const struct {
+        const char* tree;
+        const char* message;
+    } cases[] = {
+        {"node / FOLDER R\nmeta / info <info><administrators>demo</info>\n", "Parse manager&apos;s metadata failed"},
+        {"node / FOLDER R\nmeta / info <config><administrators>demo</administrators></config>\n",
+         "Invalid manager&apos;s metadata"},
+        {"node / FOLDER R\nmeta / info <info><admins>demo</admins></info>\n", "Invalid manager&apos;s metadata"},
+        {"node / FOLDER R\n", "Node &apos;/&apos; has no metadata stream &apos;info&apos;"},
+    };
+    for (const auto& c : cases) {
+        SimProcess sim(c.tree);
+        EXPECT_EQ(gw({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", "demo"}}).out,
+                  error(c.message));
+    }
+}
+
+TEST_F(GatewaySimTest, RefusedConnectionAndServerErrorsPassThrough) {
+    EXPECT_EQ(gw({"mode=getMetadata", "host=127.0.0.1:1", "nodeId=/", "streamName=info"}).out,
+              error("Connection refused"));
+    SimProcess sim(SimProcess::demoTree(), {"--fail-method", "SetMetaData:Quota <exceeded> & more"});
+    const auto result = gw({"mode=setMetadata", "host=" + sim.host(), "nodeId=/", "streamName=s",
+                            "corvaneMetadata=x"});
+    EXPECT_EQ(result.out, error("Quota &lt;exceeded&gt; &amp; more"));
+    EXPECT_EQ(result.err, "Quota <exceeded> & more on host " + sim.host());
+}
+
+TEST_F(GatewaySimTest, WatchdogEndsAStuckOperation) {
+    SimProcess sim(SimProcess::demoTree(), {"--delay-ms", "3000"});
+    for (const char* limit : {"300", "0"}) {
+        const auto start = std::chrono::steady_clock::now();
+        const auto result = gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"},
+                               {{"XQ_CVC_BROWSE_TIMEOUT", limit}});
+        const auto elapsedMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(result.out.rfind(ok("<response>\n\n<error>"), 0), 0u) << result.out;
+        // Well before the server's three seconds: the watchdog, not the reply, ended it.
+        EXPECT_LT(elapsedMs, 2000) << "limit " << limit;
+    }
+}
+
+}  // namespace
