@@ -1,7 +1,8 @@
 #!/bin/sh
-# Installs what is needed, builds, and serves the gateway through lighttpd on
-# 127.0.0.1:PORT (default 8080) until Ctrl-C. Prints example requests and
-# their real answers first.
+# Installs what is needed, builds, starts corvane-sim (a stand-in media
+# server) with the demo tree on 127.0.0.1, and serves the gateway through
+# lighttpd on 127.0.0.1:PORT (default 8080) until Ctrl-C. Prints example
+# requests for every mode with their real answers first.
 set -e
 PORT="${1:-8080}"
 cd "$(dirname "$0")/.."
@@ -23,19 +24,36 @@ var.corvane_users = "$RUN/users"
 include "$TOP/deploy/lighttpd-corvane.conf"
 CONF
 
+SIM=""
+LIGHTTPD=""
+cleanup() {
+  [ -n "$LIGHTTPD" ] && kill "$LIGHTTPD" 2>/dev/null && wait "$LIGHTTPD" 2>/dev/null
+  [ -n "$SIM" ] && kill "$SIM" 2>/dev/null && wait "$SIM" 2>/dev/null
+  echo
+  echo "lighttpd and corvane-sim stopped."
+}
+trap cleanup EXIT
+trap 'exit 0' INT TERM
+
+# The sim prints the port it took on its first line.
+mkfifo "$RUN/sim.port"
+"$TOP/build/bin/corvane-sim" --port 0 --tree "$TOP/sim/demo-tree.txt" >"$RUN/sim.port" 2>"$RUN/sim.log" &
+SIM=$!
+read -r SIM_PORT <"$RUN/sim.port"
+SERVER="127.0.0.1:$SIM_PORT"
+
 # The gateway's own complaints (standard error) go to the error log.
 lighttpd -D -f "$RUN/lighttpd.conf" 2>>"$RUN/error.log" &
 LIGHTTPD=$!
-trap 'kill $LIGHTTPD 2>/dev/null; wait $LIGHTTPD 2>/dev/null; echo; echo "lighttpd stopped."' EXIT
-trap 'exit 0' INT TERM
 
 URL="http://127.0.0.1:$PORT/cgi-bin/corvane-gateway"
 for _ in $(seq 50); do
   curl -s -o /dev/null "$URL" && break
   sleep 0.1
 done
-kill -0 $LIGHTTPD 2>/dev/null || { cat "$RUN/error.log"; exit 1; }
+kill -0 "$LIGHTTPD" 2>/dev/null || { cat "$RUN/error.log"; exit 1; }
 
+echo "corvane-sim serves the demo tree (sim/demo-tree.txt) at $SERVER."
 echo "The gateway is served at $URL (user 'demo', password 'demo')."
 echo "Account files are kept in $RUN/root/cgi-bin/account."
 example() {
@@ -45,10 +63,18 @@ example() {
   echo
   curl -s -u demo:demo "$@"
 }
-example "$URL?mode=getUser&host=demo&nodeId=1"
-example --data 'mode=saveUser&host=demo&nodeId=1&corvaneMetadata=%3Cprefs+theme%3D%22dark%22%2F%3E' "$URL"
-example "$URL?mode=loadUser&host=demo&nodeId=1"
-example "$URL?mode=frobnicate&host=demo&nodeId=1"
+Q="host=$SERVER"
+example "$URL?mode=getUser&$Q&nodeId=/"
+example --data "mode=saveUser&$Q&nodeId=/&corvaneMetadata=%3Cprefs+theme%3D%22dark%22%2F%3E" "$URL"
+example "$URL?mode=loadUser&$Q&nodeId=/"
+example "$URL?mode=isAdmin&$Q&nodeId=/"
+example "$URL?mode=getMetadata&$Q&nodeId=/,/media/trailer&streamName=info"
+example "$URL?mode=createNode&$Q&nodeId=/scratch&displayName=Dailies&type=FOLDER"
+example --data "mode=setMetadata&$Q&nodeId=/scratch/Dailies&streamName=notes&corvaneMetadata=%3Cnotes%3Eday+one%3C%2Fnotes%3E" "$URL"
+example "$URL?mode=getMetadata&$Q&nodeId=/scratch/Dailies&streamName=notes"
+example "$URL?mode=destroyNodeRecursive&$Q&nodeId=/projects"
+example "$URL?mode=destroyNode&$Q&nodeId=/scratch/Dailies"
+example "$URL?mode=getMetadata&$Q&nodeId=/projects&streamName=info"
 echo
 echo "Serving until Ctrl-C."
-wait $LIGHTTPD
+wait "$LIGHTTPD"

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "support/Process.h"
+#include "support/SimProcess.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -130,6 +131,18 @@ TEST_F(LighttpdTest, ErrorsAreDocumentsAndUnauthenticatedRequestsNeverReachTheGa
               "<response>\n\n<error>Unknown mode</error>\n\n</response>\n");
     const std::string anonymous = http(port_, "GET /cgi-bin/corvane-gateway?mode=getUser HTTP/1.0\r\n\r\n");
     EXPECT_NE(anonymous.find("401"), std::string::npos) << anonymous;
+}
+
+TEST_F(LighttpdTest, ServerModesReachTheMediaServer) {
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
+    ASSERT_TRUE(sim.started());
+    const std::string host = "host=" + sim.host();
+    EXPECT_EQ(body(request("GET", "mode=getMetadata&" + host + "&nodeId=/media/clip&streamName=info")),
+              "<response><node><nodeId>/media/clip</nodeId><host>" + sim.host() +
+                  "</host><clip><title>One</title></clip></node></response>\n");
+    EXPECT_EQ(body(request("POST", "", "mode=createNode&" + host + "&nodeId=/scratch&displayName=Cut+2&type=FOLDER")),
+              "<response><node>/scratch/Cut 2</node></response>\n");
+    EXPECT_EQ(body(request("GET", "mode=isAdmin&" + host + "&nodeId=/")), "<response>false</response>\n");
 }
 
 }  // namespace
