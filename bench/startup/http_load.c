@@ -1,0 +1,100 @@
+/* A small bounded HTTP load: CONNECTIONS threads, each sending one
+ * HTTP/1.0 request at a time to 127.0.0.1:PORT for SECONDS seconds.
+ * Prints requests per second and the number of failed requests (no
+ * answer, or a status other than 200, or a body lacking EXPECT). */
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <pthread.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+static int port;
+static const char* request;
+static const char* expect;
+static double deadline;
+
+struct counts {
+    long ok;
+    long failed;
+};
+
+static double now(void) {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+static int exchange(void) {
+    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return 0;
+    struct timeval tv = {10, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    struct sockaddr_in addr;
+    memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons((unsigned short)port);
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int good = 0;
+    if (connect(fd, (struct sockaddr*)&addr, sizeof addr) == 0 &&
+        send(fd, request, strlen(request), MSG_NOSIGNAL) == (ssize_t)strlen(request)) {
+        char buf[16384];
+        size_t len = 0;
+        ssize_t n;
+        while (len < sizeof buf - 1 && (n = recv(fd, buf + len, sizeof buf - 1 - len, 0)) > 0)
+            len += (size_t)n;
+        buf[len] = '\0';
+        good = strstr(buf, " 200 ") != NULL && strstr(buf, expect) != NULL;
+    }
+    close(fd);
+    return good;
+}
+
+static void* worker(void* arg) {
+    struct counts* c = arg;
+    while (now() < deadline) {
+        if (exchange())
+            ++c->ok;
+        else
+            ++c->failed;
+    }
+    return NULL;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 7) {
+        fprintf(stderr, "usage: %s PORT PATH AUTH CONNECTIONS SECONDS EXPECT\n", argv[0]);
+        return 2;
+    }
+    port = atoi(argv[1]);
+    const int connections = atoi(argv[4]);
+    const double seconds = atof(argv[5]);
+    expect = argv[6];
+    if (port <= 0 || connections <= 0 || connections > 64 || seconds <= 0 || seconds > 300)
+        return 2;
+    static char text[4096];
+    snprintf(text, sizeof text, "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic %s\r\n\r\n", argv[2],
+             argv[3]);
+    request = text;
+    pthread_t threads[64];
+    struct counts counts[64];
+    memset(counts, 0, sizeof counts);
+    const double start = now();
+    deadline = start + seconds;
+    for (int i = 0; i < connections; ++i)
+        pthread_create(&threads[i], NULL, worker, &counts[i]);
+    long ok = 0, failed = 0;
+    for (int i = 0; i < connections; ++i) {
+        pthread_join(threads[i], NULL);
+        ok += counts[i].ok;
+        failed += counts[i].failed;
+    }
+    const double elapsed = now() - start;
+    printf("%.0f %ld\n", (double)ok / elapsed, failed);
+    return 0;
+}
