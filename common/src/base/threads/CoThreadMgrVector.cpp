@@ -64,7 +64,8 @@ void CoThreadMgrVector::uninitialise() {
                        static_cast<int>(thread->getThreadId()), thread->getName().c_str());
             thread->cancel();
         }
-        // A detached thread still running deletes itself when its task returns.
+        // A detached thread still running deletes itself when its task
+        // returns; every other object left on the list is the manager's now.
         if (thread->getType() == CoThread::DETACHED_THREAD && thread->isRunning())
             continue;
         delete thread;

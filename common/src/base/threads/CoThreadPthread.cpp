@@ -136,8 +136,9 @@ void CoThreadPthread::runOnThread() {
     // Off while this code holds a lock or posts: a cancel landing there
     // would leave the lock (or the output stream's) held for good.
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
-    if (pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &old) != 0)
-        std::abort();
+    const int err = pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &old);
+    if (err != 0)
+        fatal("Error making pthread cancellable: %s", err);
     TLS<kThreadSlot>::set(this);
     {
         // Waits until start() has recorded the identifier and the state.

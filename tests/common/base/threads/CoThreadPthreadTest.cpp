@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
@@ -73,6 +74,21 @@ TEST_F(CoThreadPthreadTest, StartFinishAndWaitMoveThroughTheStates) {
     EXPECT_EQ(nullptr, CoThreadMgr::instance().findThread("state walker"));
     EXPECT_EQ(0, thread->cancel());  // nothing left to cancel
     EXPECT_TRUE(thread->isJoined());
+}
+
+TEST_F(CoThreadPthreadTest, DetachedThreadDeletesItselfWhenItsTaskReturns) {
+    struct Task : Corvane::CoTask {
+        explicit Task(std::atomic<bool>& deleted) : deleted_(deleted) {}
+        ~Task() override { deleted_ = true; }
+        void run(CoThread&) override {}
+        std::atomic<bool>& deleted_;
+    };
+    std::atomic<bool> deleted{false};
+    CoThread* thread = CoThreadMgr::instance().createThread(new Task(deleted), "detached", CoThread::DETACHED_THREAD,
+                                                            CoThread::POLICY_TS, CoThread::PRIORITY_MIN, -1, true);
+    thread->start();  // from here on the thread owns its object
+    EXPECT_TRUE(eventually([&] { return deleted.load(); }));
+    EXPECT_TRUE(eventually([] { return CoThreadMgr::instance().findThread("detached") == nullptr; }));
 }
 
 TEST_F(CoThreadPthreadTest, StopAsksTheTaskAndWaitJoins) {
