@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <new>
 
@@ -180,9 +181,13 @@ bool rcAPI::call(int objectId, const char* method, const char* args, bool sync, 
 bool rcAPI::sendCommand(const char* method, std::string& result, int64_t deadlineUs, int timeoutMs) {
     const char* p = line_.data();
     size_t left = line_.size();
+    // A command nearly always fits the socket buffer: the first try does not
+    // wait, and the waiting writes (which watch the cancel pipe) take the
+    // rest, the first of them with the whole time-out.
+    int n = descriptor_->rawWrite(p, chunk(left));
     int msLeft = timeoutMs;
+    bool waited = false;
     for (;;) {
-        const int n = descriptor_->writeSome(p, chunk(left), msLeft);
         if (stopRequested())
             return failStopped(method, result);
         if (n < 0) {
@@ -194,11 +199,15 @@ bool rcAPI::sendCommand(const char* method, std::string& result, int64_t deadlin
         left -= static_cast<size_t>(n);
         if (left == 0)
             return true;
-        msLeft = msUntil(deadlineUs);
-        if (msLeft <= 0) {
-            disconnect();  // half a command is on the wire: the stream is lost
-            return fail(result, CoIoDescriptor::errnoText(ETIMEDOUT));
+        if (waited) {
+            msLeft = msUntil(deadlineUs);
+            if (msLeft <= 0) {
+                disconnect();  // half a command is on the wire: the stream is lost
+                return fail(result, CoIoDescriptor::errnoText(ETIMEDOUT));
+            }
         }
+        n = descriptor_->writeSome(p, chunk(left), msLeft);
+        waited = true;
     }
 }
 
@@ -222,19 +231,21 @@ bool rcAPI::readReply(const char* method, std::string& result, int64_t deadlineU
             disconnect();
             return fail(result, "Reply to '" + std::string(method) + "' is longer than the limit; connection closed.");
         }
-        for (int i = 0; i < n; ++i) {
-            const char c = buf[i];
-            if (pendingReplies_ > 0) {
-                // The tail of a reply to a call that timed out.
-                if (c == '\n')
-                    --pendingReplies_;
-                continue;
-            }
-            if (reply_.addChar(c)) {
-                complete = true;  // anything after the newline is dropped
+        const char* p = buf;
+        size_t left = static_cast<size_t>(n);
+        while (pendingReplies_ > 0 && left > 0) {
+            // The tail of a reply to a call that timed out.
+            const char* nl = static_cast<const char*>(std::memchr(p, '\n', left));
+            if (!nl) {
+                left = 0;
                 break;
             }
+            --pendingReplies_;
+            left -= static_cast<size_t>(nl + 1 - p);
+            p = nl + 1;
         }
+        if (left > 0)
+            reply_.feed(p, left, &complete);  // anything after the newline is dropped
         if (complete)
             break;
         msLeft = msUntil(deadlineUs);
@@ -244,7 +255,7 @@ bool rcAPI::readReply(const char* method, std::string& result, int64_t deadlineU
             return fail(result, CoIoDescriptor::errnoText(ETIMEDOUT));
         }
     }
-    result = reply_.value().str();
+    result.assign(reply_.value().data(), reply_.value().length());
     if (!reply_.isOk())
         return fail(result, result);
     return true;

@@ -72,30 +72,18 @@ void rcAppContext::cancel() {
 }
 
 int rcAppContext::callIOHandler(int timeoutMs) {
-    // Drop the handlers whose descriptor is gone, outside the lock: their
-    // descriptorLost() may register or unregister handlers.
-    std::vector<CoIoHandler*> handlers;
-    {
-        CoLockGuard guard(mutex_);
-        handlers = handlers_;
-    }
-    for (CoIoHandler* io : handlers) {
-        const CoIoDescriptor* d = io->getDescriptor();
-        if (!d || !d->isValid()) {
-            unregisterIOHandler(io);
-            io->descriptorLost();
-        }
-    }
-
     ready_.clear();
+    lost_.clear();
     fds_.clear();
     fds_.push_back({cancelRead_, POLLIN, 0});
     {
         CoLockGuard guard(mutex_);
         for (CoIoHandler* io : handlers_) {
             const CoIoDescriptor* d = io->getDescriptor();
-            if (!d || !d->isValid())
-                continue;  // lost since; the next pass deals with it
+            if (!d || !d->isValid()) {
+                lost_.push_back(io);
+                continue;
+            }
             const int mask = io->getEventMask();
             short events = 0;
             if (mask & CoIoHandler::kReadEvent)
@@ -107,6 +95,11 @@ int rcAppContext::callIOHandler(int timeoutMs) {
             ready_.push_back(io);
             fds_.push_back({d->getFd(), events, 0});
         }
+    }
+    // Outside the lock: descriptorLost() may register or unregister handlers.
+    for (CoIoHandler* io : lost_) {
+        unregisterIOHandler(io);
+        io->descriptorLost();
     }
 
     const int rc = ::poll(fds_.data(), fds_.size(), timeoutMs < 0 ? -1 : timeoutMs);

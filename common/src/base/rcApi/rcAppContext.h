@@ -53,6 +53,7 @@ private:
     // Working storage of a pass, reused to spare allocations; touched only
     // by the dispatching thread.
     std::vector<CoIoHandler*> ready_;
+    std::vector<CoIoHandler*> lost_;
     std::vector<struct pollfd> fds_;
 };
 

@@ -1,7 +1,7 @@
 #include "base/rcApi/rcCommand.h"
 
+#include <charconv>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 
 #include "base/rcApi/rcTextScan.h"
@@ -10,9 +10,9 @@ namespace Corvane {
 
 void rcCommand::set(bool sync, int objectId, const char* method, const char* args) {
     char id[16];
-    const int n = std::snprintf(id, sizeof id, "%d", objectId);
+    const std::to_chars_result r = std::to_chars(id, id + sizeof id, objectId);  // "%d", without printf's cost
     mode_.assign(sync ? "sync" : "async");
-    objectId_.assign(id, static_cast<size_t>(n));
+    objectId_.assign(id, static_cast<size_t>(r.ptr - id));
     method_.assign(method ? method : "");
     args_.assign(args ? args : "");
     state_ = 0;
@@ -34,6 +34,26 @@ std::string rcCommand::toString() const {
     std::string out;
     render(out);
     return out;
+}
+
+size_t rcCommand::feed(const char* p, size_t n, bool* complete) {
+    *complete = false;
+    size_t i = 0;
+    while (i < n && state_ < 3) {
+        if (addChar(p[i++])) {
+            *complete = true;
+            return i;
+        }
+    }
+    if (i == n)
+        return n;
+    const char* nl = static_cast<const char*>(std::memchr(p + i, '\n', n - i));
+    const size_t runEnd = nl ? static_cast<size_t>(nl - p) : n;
+    args_.appendReceived(p + i, runEnd - i);
+    if (!nl)
+        return n;
+    *complete = true;
+    return runEnd + 1;
 }
 
 void rcCommand::reset() {

@@ -6,6 +6,7 @@
 // bound how many it feeds. A plain value; not thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "base/rcApi/CoStringBuilder.h"
@@ -42,6 +43,10 @@ public:
         (state_ == 0 ? mode_ : state_ == 1 ? objectId_ : method_).append(c);
         return false;
     }
+
+    // Feeds up to n received bytes, stopping after a newline that completes
+    // the command (*complete set); returns how many bytes were used.
+    size_t feed(const char* p, size_t n, bool* complete);
 
     const char* mode() const { return mode_.c_str(); }
     bool isSync() const;

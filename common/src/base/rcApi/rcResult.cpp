@@ -1,5 +1,7 @@
 #include "base/rcApi/rcResult.h"
 
+#include <cstring>
+
 namespace Corvane {
 
 namespace {
@@ -32,6 +34,26 @@ std::string rcResult::toString() const {
     std::string out;
     render(out);
     return out;
+}
+
+size_t rcResult::feed(const char* p, size_t n, bool* complete) {
+    *complete = false;
+    size_t i = 0;
+    while (i < n && state_ == 0) {
+        if (addChar(p[i++])) {
+            *complete = true;
+            return i;
+        }
+    }
+    if (i == n)
+        return n;
+    const char* nl = static_cast<const char*>(std::memchr(p + i, '\n', n - i));
+    const size_t runEnd = nl ? static_cast<size_t>(nl - p) : n;
+    value_.appendReceived(p + i, runEnd - i);
+    if (!nl)
+        return n;
+    *complete = true;
+    return runEnd + 1;
 }
 
 void rcResult::reset() {

@@ -5,6 +5,7 @@
 // bound how many it feeds. A plain value; not thread-safe.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 #include "base/rcApi/rcValue.h"
@@ -41,6 +42,10 @@ public:
             status_ += c;
         return false;
     }
+
+    // Feeds up to n received bytes, stopping after a newline that completes
+    // the reply (*complete set); returns how many bytes were used.
+    size_t feed(const char* p, size_t n, bool* complete);
 
     bool isOk() const { return status_ == "ok"; }
     const std::string& status() const { return status_; }

@@ -73,7 +73,13 @@ bool rcServerContext::registerMethod(const rcMethod& method, bool delayedReturn)
 
 bool rcServerContext::unregisterMethod(const char* name) {
     CoLockGuard guard(tablesMutex_);
-    return name && methods_.erase(name) > 0;
+    if (!name)
+        return false;
+    const auto it = methods_.find(name);
+    if (it == methods_.end())
+        return false;
+    methods_.erase(it);
+    return true;
 }
 
 bool rcServerContext::registerObject(int id, void* object) {

@@ -17,6 +17,7 @@
 // stopped dispatching.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -122,7 +123,7 @@ private:
 
     rcAppContext appContext_;
     mutable CoMutex tablesMutex_;  // guards methods_ and objects_
-    std::map<std::string, MethodEntry> methods_;
+    std::map<std::string, MethodEntry, std::less<>> methods_;  // found by const char*
     std::map<int, void*> objects_;
 
     // Dispatching thread only.

@@ -40,16 +40,23 @@ bool rcServerContext::Client::handleReadable() {
         server_.retire(this);  // unregisters this handler; it is deleted later
         return false;
     }
-    for (int i = 0; i < n; ++i) {
-        if (++commandBytes_ > kMaxCommandBytes) {
+    const char* p = buf.data();
+    size_t left = static_cast<size_t>(n);
+    while (left > 0) {
+        bool complete = false;
+        const size_t used = command_.feed(p, left, &complete);
+        p += used;
+        left -= used;
+        commandBytes_ += used;
+        if (commandBytes_ > kMaxCommandBytes) {
             CO_ERROR("Command line longer than %zu bytes [fd:%d]; dropping the client.", kMaxCommandBytes,
                      descriptor_->getFd());
             close();
             server_.retire(this);
             return false;
         }
-        if (!command_.addChar(buf[static_cast<size_t>(i)]))
-            continue;
+        if (!complete)
+            break;
         server_.processCommand(command_, this);
         command_.reset();
         commandBytes_ = 0;

@@ -33,6 +33,24 @@ void rcValue::appendEscaped(std::string& out) const {
     }
 }
 
+void rcValue::appendReceived(const char* p, size_t n) {
+    const char* end = p + n;
+    while (p < end) {
+        if (escapePending_) {
+            append(*p++);
+            continue;
+        }
+        const char* backslash = static_cast<const char*>(std::memchr(p, '\\', static_cast<size_t>(end - p)));
+        const char* runEnd = backslash ? backslash : end;
+        text_.append(p, static_cast<size_t>(runEnd - p));
+        p = runEnd;
+        if (backslash) {
+            escapePending_ = true;
+            ++p;
+        }
+    }
+}
+
 std::string rcValue::quote(const char* s) {
     std::string out;
     if (!s)

@@ -37,6 +37,10 @@ public:
         text_.append(c == 'n' ? '\n' : c == 't' ? '\t' : c);
     }
 
+    // Adds n received characters, undoing the wire escapes; the same as n
+    // calls of append(), in runs.
+    void appendReceived(const char* p, size_t n);
+
     // Sets the plain (unescaped) text.
     void assign(const char* text) {
         text_.assign(text);

@@ -4,6 +4,7 @@
 // parsed stays consistent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -127,6 +128,53 @@ TEST_F(GarbageInputTest, CommandAndReplyParsersSurviveAnyBytes) {
                 reply.reset();
             }
         }
+    }
+}
+
+// The socket readers feed whole blocks; they must parse exactly what
+// character-by-character feeding parses, wherever the blocks are cut.
+TEST_F(GarbageInputTest, BlockFeedingParsesLikeCharacterFeeding) {
+    std::uniform_int_distribution<size_t> cut(1, 40);
+    for (int round = 0; round < kRounds; ++round) {
+        const std::string text = randomText(200);
+        std::vector<std::string> byChar, byBlock;
+        rcCommand a, b;
+        rcResult ra, rb;
+        std::vector<std::string> resultsByChar, resultsByBlock;
+        for (char c : text) {
+            if (a.addChar(c)) {
+                byChar.push_back(std::string(a.mode()) + "|" + a.method() + "|" + std::to_string(a.objectId()) + "|" +
+                                 a.argValue().str());
+                a.reset();
+            }
+            if (ra.addChar(c)) {
+                resultsByChar.push_back(ra.status() + "|" + ra.value().str());
+                ra.reset();
+            }
+        }
+        for (size_t pos = 0; pos < text.size();) {
+            const size_t n = std::min(cut(rng_), text.size() - pos);
+            for (size_t used = 0; used < n;) {
+                bool complete = false;
+                used += b.feed(text.data() + pos + used, n - used, &complete);
+                if (complete) {
+                    byBlock.push_back(std::string(b.mode()) + "|" + b.method() + "|" + std::to_string(b.objectId()) +
+                                      "|" + b.argValue().str());
+                    b.reset();
+                }
+            }
+            for (size_t used = 0; used < n;) {
+                bool complete = false;
+                used += rb.feed(text.data() + pos + used, n - used, &complete);
+                if (complete) {
+                    resultsByBlock.push_back(rb.status() + "|" + rb.value().str());
+                    rb.reset();
+                }
+            }
+            pos += n;
+        }
+        ASSERT_EQ(byChar, byBlock);
+        ASSERT_EQ(resultsByChar, resultsByBlock);
     }
 }
 
