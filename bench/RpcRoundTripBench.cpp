@@ -29,7 +29,7 @@ constexpr int kCallTimeoutMs = 5000;
 constexpr size_t kReplyBytes = 200;
 const char kArgument[] = "node-1234 stream";
 
-const Corvane::rcParam::Spec kOneText[] = {{&Corvane::rcParamString::TYPE, "text"}, {nullptr, nullptr}};
+const Corvane::rcParam::Decl kOneText[] = {{&Corvane::rcParamString::TYPE, "text"}, {nullptr, nullptr}};
 
 bool replyCB(void*, const Corvane::rcMethod&, const Corvane::rcParam::Array&, Corvane::rcParam& result) {
     static const std::string reply(kReplyBytes, 'r');

@@ -21,7 +21,7 @@ namespace CorvaneSim {
 namespace {
 
 // One string parameter: the method gets the whole argument text unsplit.
-const Corvane::rcParam::Spec kArgsSpec[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
+const Corvane::rcParam::Decl kArgsDecl[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
 
 // Tries for a port free on both loopback addresses when any port will do.
 constexpr int kPortAttempts = 20;
@@ -91,14 +91,14 @@ void SimServer::listen(int port) {
 void SimServer::registerMethods() {
     for (const std::string& name : SimService::methodNames())
         registerMethod(Corvane::rcMethod(this, name.c_str(), &SimServer::methodCB, &Corvane::rcParamString::TYPE,
-                                         kArgsSpec),
+                                         kArgsDecl),
                        true);
     const bool failLogin = options_.failures.count(Corvane::rcSysCalls::CALL_LOGIN) > 0;
     if (!options_.login || failLogin)
         unregisterMethod(Corvane::rcSysCalls::CALL_LOGIN);
     if (failLogin)
         registerMethod(Corvane::rcMethod(this, Corvane::rcSysCalls::CALL_LOGIN, &SimServer::failLoginCB,
-                                         &Corvane::rcParamString::TYPE, kArgsSpec));
+                                         &Corvane::rcParamString::TYPE, kArgsDecl));
 }
 
 bool SimServer::methodCB(void*, const Corvane::rcMethod& method, const Corvane::rcParam::Array& args,

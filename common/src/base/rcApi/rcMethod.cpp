@@ -4,10 +4,10 @@
 
 namespace Corvane {
 
-const rcParam::Spec rcMethod::dudParamList_[1] = {{nullptr, nullptr}};
+const rcParam::Decl rcMethod::dudParamList_[1] = {{nullptr, nullptr}};
 
 rcMethod::rcMethod(void* context, const char* name, Callback callback, const rcParam::Type* resultType,
-                   const rcParam::Spec* params)
+                   const rcParam::Decl* params)
     : context_(context),
       name_(name),
       callback_(callback),

@@ -19,10 +19,10 @@ public:
     typedef bool (*Callback)(void* object, const rcMethod& method, const rcParam::Array& args, rcParam& result);
 
     // The empty parameter list, for methods without parameters.
-    static const rcParam::Spec dudParamList_[1];
+    static const rcParam::Decl dudParamList_[1];
 
     rcMethod(void* context, const char* name, Callback callback, const rcParam::Type* resultType,
-             const rcParam::Spec* params = dudParamList_);
+             const rcParam::Decl* params = dudParamList_);
     virtual ~rcMethod() = default;
 
     // Converts argText into typed arguments, calls the callback and puts
@@ -34,7 +34,7 @@ public:
     const char* name() const { return name_; }
     Callback callback() const { return callback_; }
     const rcParam::Type* resultType() const { return resultType_; }
-    const rcParam::Spec* params() const { return params_; }
+    const rcParam::Decl* params() const { return params_; }
     const std::string& errorText() const { return errorText_; }
     void setErrorText(const std::string& text) const { errorText_ = text; }
 
@@ -43,7 +43,7 @@ private:
     const char* name_;  // a program constant
     Callback callback_;
     const rcParam::Type* resultType_;
-    const rcParam::Spec* params_;  // a static list
+    const rcParam::Decl* params_;  // a static list
     mutable std::string errorText_;
 };
 

@@ -7,7 +7,7 @@
 
 namespace Corvane {
 
-// Constant-initialised, so that specification lists in other files may
+// Constant-initialised, so that declaration lists in other files may
 // point at them from before main.
 const rcParamType<rcParamVoid> rcParamVoid::TYPE("void");
 const rcParamType<rcParamBool> rcParamBool::TYPE("bool");

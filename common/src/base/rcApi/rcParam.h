@@ -26,8 +26,8 @@ public:
         virtual const char* name() const = 0;
     };
 
-    // One entry of a parameter specification list.
-    struct Spec {
+    // One entry of a parameter declaration list.
+    struct Decl {
         const Type* type;  // null ends the list
         const char* name;
     };
@@ -52,10 +52,10 @@ public:
 // The parameters of one call, one per specified parameter, in order.
 class rcParam::Array {
 public:
-    // Creates a default parameter per entry of spec, then hands them the
+    // Creates a default parameter per entry of decls, then hands them the
     // argument text: all of it to a single parameter, else split at blanks
     // outside double quotes, one token per parameter.
-    Array(const Spec* spec, const char* argText);
+    Array(const Decl* decls, const char* argText);
     virtual ~Array() = default;
     Array(const Array&) = delete;
     Array& operator=(const Array&) = delete;

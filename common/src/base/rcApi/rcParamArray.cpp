@@ -2,8 +2,8 @@
 
 namespace Corvane {
 
-rcParam::Array::Array(const Spec* spec, const char* argText) {
-    for (const Spec* s = spec; s && s->type; ++s)
+rcParam::Array::Array(const Decl* decls, const char* argText) {
+    for (const Decl* s = decls; s && s->type; ++s)
         params_.push_back(s->type->create());
     if (!argText || params_.empty())
         return;

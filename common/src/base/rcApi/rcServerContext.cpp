@@ -17,7 +17,7 @@ namespace {
 
 constexpr size_t kReadBufferBytes = 32768;
 
-const rcParam::Spec kLoginParams[] = {{&rcParamString::TYPE, "attrStr"}, {nullptr, nullptr}};
+const rcParam::Decl kLoginParams[] = {{&rcParamString::TYPE, "attrStr"}, {nullptr, nullptr}};
 
 [[noreturn]] void throwSetupError(const char* text) {
     CO_ERROR("%s", text);

@@ -41,8 +41,8 @@ struct Shared {
     rcServerContext* server = nullptr;
 };
 
-const rcParam::Spec kText[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
-const rcParam::Spec kCount[] = {{&rcParamInt::TYPE, "n"}, {nullptr, nullptr}};
+const rcParam::Decl kText[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
+const rcParam::Decl kCount[] = {{&rcParamInt::TYPE, "n"}, {nullptr, nullptr}};
 
 bool echoCB(void*, const rcMethod&, const rcParam::Array& args, rcParam& result) {
     result.fromString(args[0].toString());

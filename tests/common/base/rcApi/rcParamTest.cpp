@@ -11,18 +11,18 @@ using namespace Corvane;
 
 namespace {
 
-const rcParam::Spec kOneString[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
-const rcParam::Spec kTwoStrings[] = {{&rcParamString::TYPE, "a"}, {&rcParamString::TYPE, "b"}, {nullptr, nullptr}};
-const rcParam::Spec kThreeStrings[] = {
+const rcParam::Decl kOneString[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
+const rcParam::Decl kTwoStrings[] = {{&rcParamString::TYPE, "a"}, {&rcParamString::TYPE, "b"}, {nullptr, nullptr}};
+const rcParam::Decl kThreeStrings[] = {
     {&rcParamString::TYPE, "a"}, {&rcParamString::TYPE, "b"}, {&rcParamString::TYPE, "c"}, {nullptr, nullptr}};
-const rcParam::Spec kMixed[] = {{&rcParamInt::TYPE, "i"},
+const rcParam::Decl kMixed[] = {{&rcParamInt::TYPE, "i"},
                                 {&rcParamBool::TYPE, "b"},
                                 {&rcParamFloat::TYPE, "f"},
                                 {&rcParamLong::TYPE, "l"},
                                 {nullptr, nullptr}};
 
-std::vector<std::string> texts(const rcParam::Spec* spec, const char* args) {
-    rcParam::Array array(spec, args);
+std::vector<std::string> texts(const rcParam::Decl* decls, const char* args) {
+    rcParam::Array array(decls, args);
     std::vector<std::string> out;
     for (size_t i = 0; i < array.size(); ++i)
         out.push_back(array[i].toString());
@@ -72,7 +72,7 @@ TEST(rcParamTest, ConversionsFollowTheCLibraryAndTheWordRule) {
 
 TEST(rcParamTest, ArgumentTextIsSplitAmongParameters) {
     struct Case {
-        const rcParam::Spec* spec;
+        const rcParam::Decl* decls;
         const char* args;
         Strings expected;
     };
@@ -93,7 +93,7 @@ TEST(rcParamTest, ArgumentTextIsSplitAmongParameters) {
         {rcMethod::dudParamList_, "ignored", {}},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(c.expected, texts(c.spec, c.args)) << "args: '" << c.args << "'";
+        EXPECT_EQ(c.expected, texts(c.decls, c.args)) << "args: '" << c.args << "'";
     EXPECT_EQ((Strings{"", ""}), texts(kTwoStrings, nullptr));
 }
 

@@ -20,7 +20,7 @@ using CorvaneTest::RawConn;
 
 namespace {
 
-const rcParam::Spec kText[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
+const rcParam::Decl kText[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
 
 class RecordingServer : public rcServerContext {
 public:

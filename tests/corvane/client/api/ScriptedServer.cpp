@@ -5,7 +5,7 @@
 namespace CorvaneTest {
 
 namespace {
-const Corvane::rcParam::Spec kArgsParam[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
+const Corvane::rcParam::Decl kArgsParam[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
 }
 
 void Gate::open() {
