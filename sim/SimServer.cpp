@@ -171,7 +171,7 @@ void SimServer::answer(const Pending& p, bool direct) {
         if (direct) {
             std::string line;
             reply.render(line);
-            sendDirect(p.client, line);
+            p.client->send(line);
         } else {
             delayedReturn(p.client, reply);
         }
@@ -185,28 +185,6 @@ bool SimServer::clientGone(Client* client) {
         return true;
     const Corvane::CoIoDescriptor* d = client->getDescriptor();
     return !d || !d->isValid();
-}
-
-bool SimServer::sendDirect(Client* client, const std::string& text) {
-    Corvane::CoIoDescriptor* d = client->getDescriptor();
-    const char* p = text.data();
-    size_t left = text.size();
-    const int64_t deadline = nowMs() + kReplyTimeoutMs;
-    int n = d->rawWrite(p, left > INT_MAX ? INT_MAX : static_cast<int>(left));
-    while (n >= 0) {
-        p += n;
-        left -= static_cast<size_t>(n);
-        if (left == 0)
-            return true;
-        const int64_t msLeft = deadline - nowMs();
-        if (msLeft <= 0)
-            break;
-        n = d->writeSome(p, left > INT_MAX ? INT_MAX : static_cast<int>(left), static_cast<int>(msLeft));
-    }
-    // Like the context's own replies: a client that takes nothing is dropped.
-    CO_ERROR("Could not send a reply; dropping the client: %s", d->lastError().c_str());
-    d->close();
-    return false;
 }
 
 bool SimServer::newConnection(std::unique_ptr<Corvane::CoIoTcpDescriptor> client) {

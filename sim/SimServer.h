@@ -75,7 +75,6 @@ private:
     void fireDue();
     int msToNextDue() const;
     static bool clientGone(Client* client);
-    static bool sendDirect(Client* client, const std::string& text);
 
     SimOptions options_;
     std::unique_ptr<SimService> service_;

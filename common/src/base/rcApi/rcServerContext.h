@@ -50,13 +50,13 @@ public:
         // The record of a successful "_login"; null before.
         const rcConnectionInfo* login() const { return login_.get(); }
         bool waitingForReply() const { return waitingForReply_; }
+        // Writes a rendered reply line within the reply time-out; on failure
+        // closes the connection and returns false. Dispatching thread only.
+        bool send(const std::string& text);
 
     private:
         friend class rcServerContext;
 
-        // Writes text within the reply time-out; on failure closes the
-        // connection and returns false.
-        bool send(const std::string& text);
         void close();
 
         rcServerContext& server_;
