@@ -10,18 +10,6 @@ namespace CorvaneSim {
 
 namespace {
 
-bool parseFloat(const std::string& text, float* out) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0')
-        return false;
-    *out = static_cast<float>(v);
-    return true;
-}
-
 // A tag travels as one word of the reply.
 std::string replyWord(const char* tag) {
     std::string out = tag;
@@ -35,6 +23,18 @@ std::string replyWord(const char* tag) {
 }
 
 }  // namespace
+
+bool parseFloat(const std::string& text, float* out) {
+    if (text.empty())
+        return false;
+    errno = 0;
+    char* end = nullptr;
+    const double v = std::strtod(text.c_str(), &end);
+    if (errno != 0 || *end != '\0')
+        return false;
+    *out = static_cast<float>(v);
+    return true;
+}
 
 bool parseInt(const std::string& text, int* out) {
     if (text.empty() || text[0] == ' ')

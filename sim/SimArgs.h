@@ -68,6 +68,8 @@ bool requireClipStream(const Corvane::rcAttrStream& stream, const char* key, Cor
 
 // A whole decimal int, nothing before or after it.
 bool parseInt(const std::string& text, int* out);
+// The whole text as a number (strtod); false for anything else.
+bool parseFloat(const std::string& text, float* out);
 
 // The clip format as "GetClipFormat" answers it: ten fields, then the
 // metadata unquoted. Empty tags are written "none" and blanks inside tags

@@ -2,11 +2,11 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+#include "sim/SimArgs.h"
 #include "sim/SimTranslations.h"
 #include "sim/SimTree.h"
 
@@ -110,30 +110,6 @@ bool unescape(const std::string& in, std::string* out, std::string* why) {
             return false;
         }
     }
-    return true;
-}
-
-bool toInt(const std::string& text, int* out) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const long v = std::strtol(text.c_str(), &end, 10);
-    if (errno != 0 || *end != '\0' || v < -2147483647L - 1 || v > 2147483647L)
-        return false;
-    *out = static_cast<int>(v);
-    return true;
-}
-
-bool toFloat(const std::string& text, float* out) {
-    if (text.empty())
-        return false;
-    errno = 0;
-    char* end = nullptr;
-    const double v = std::strtod(text.c_str(), &end);
-    if (errno != 0 || *end != '\0')
-        return false;
-    *out = static_cast<float>(v);
     return true;
 }
 
@@ -292,11 +268,11 @@ private:
         float f[2] = {};
         const int intField[6] = {1, 2, 3, 4, 5, 9};
         for (int i = 0; i < 6; ++i) {
-            if (!toInt(t[static_cast<size_t>(intField[i])], &n[i]))
+            if (!parseInt(t[static_cast<size_t>(intField[i])], &n[i]))
                 return fail("'" + t[static_cast<size_t>(intField[i])] + "' is not a whole number");
         }
         for (int i = 0; i < 2; ++i) {
-            if (!toFloat(t[static_cast<size_t>(6 + i)], &f[i]))
+            if (!parseFloat(t[static_cast<size_t>(6 + i)], &f[i]))
                 return fail("'" + t[static_cast<size_t>(6 + i)] + "' is not a number");
         }
         std::string metaData;
@@ -313,7 +289,7 @@ private:
         if (!tokens(scan, 2, &t, usage) || !noMore(scan, usage) || !existingNode(t[0]))
             return false;
         int count = 0;
-        if (!toInt(t[1], &count))
+        if (!parseInt(t[1], &count))
             return fail("'" + t[1] + "' is not a whole number");
         CorvaneClipFormat fmt;
         std::vector<std::string> ids;
@@ -326,7 +302,7 @@ private:
             return false;
         SimTranslationGroup g;
         g.name = t[0];
-        if (!toInt(t[1], &g.number))
+        if (!parseInt(t[1], &g.number))
             return fail("'" + t[1] + "' is not a whole number");
         std::string member;
         while (scan.token(&member, &why_))
