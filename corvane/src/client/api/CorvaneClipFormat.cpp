@@ -47,10 +47,11 @@ bool CorvaneClipFormat::fromText(const char* text) {
     int width = 0, height = 0, bits = 0, channels = 0, size = 0, scan = 0;
     double ratio = 0, rate = 0;
     char tag[256] = "", metaTag[256] = "", meta[4096] = "";
-    // Tags longer than 255 characters stop the scan and fail the read.
+    // Tags longer than 255 characters stop the scan. A reply that ends
+    // before the metadata tag leaves the tag and the metadata empty.
     const int n = std::sscanf(text, "%d %d %d %d %d %lg %lg %255s %d %255s %4095c", &width, &height, &bits, &channels,
                               &size, &ratio, &rate, tag, &scan, metaTag, meta);
-    if (n < 10)
+    if (n < 9)
         return false;
     width_ = width;
     height_ = height;

@@ -50,7 +50,8 @@ public:
 
     // The argument text of the node methods: ten fields, then the quoted metadata.
     std::string toText() const;
-    // Reads a "GetClipFormat" reply; false when the fields do not scan.
+    // Reads a "GetClipFormat" reply; false (the format unchanged) when the
+    // nine leading fields do not scan.
     bool fromText(const char* text);
     // Writes w h bpp nch sz asp rate fmt scan metag meta, in this order.
     void writeTo(Corvane::rcAttrStream& stream) const;

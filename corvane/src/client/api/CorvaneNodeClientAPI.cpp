@@ -335,18 +335,8 @@ bool CorvaneNodeClientAPI::getClipFormat(const CorvaneNodeId& node, CorvaneClipF
     return guarded(lastError_, [&] {
         std::string reply;
         call("GetClipFormat", nodeArg(node), reply);
-        if (format.fromText(reply.c_str()))
-            return true;
-        // A reply that ends before the metadata tag still carries the nine
-        // numbers and the format tag; the tag and metadata are then empty.
-        int width = 0, height = 0, bits = 0, channels = 0, size = 0, scan = 0;
-        double ratio = 0, rate = 0;
-        char tag[256] = "";
-        if (std::sscanf(reply.c_str(), "%d %d %d %d %d %lg %lg %255s %d", &width, &height, &bits, &channels, &size,
-                        &ratio, &rate, tag, &scan) == 9) {
-            format = CorvaneClipFormat(width, height, bits, channels, size, static_cast<float>(rate),
-                                       static_cast<float>(ratio), scan, tag, "", "");
-        }
+        // A reply too short to read leaves the format as it was.
+        format.fromText(reply.c_str());
         return true;
     });
 }

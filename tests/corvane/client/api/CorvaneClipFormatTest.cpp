@@ -34,7 +34,10 @@ TEST(CorvaneClipFormatTest, ReplyTextIsReadFieldByField) {
     const std::string longMeta(5000, 'm');
     ASSERT_TRUE(format.fromText(("1 1 8 1 1 1 25 mono 4 none " + longMeta).c_str()));
     EXPECT_EQ(std::string(format.getMetaData()), std::string(4095, 'm'));
-    for (const char* bad : {"", "1 2 3", "a b c d e f g h i j", static_cast<const char*>(nullptr)})
+    ASSERT_TRUE(format.fromText("1 2 8 1 2 1 25 mono 4"));
+    EXPECT_STREQ(format.getMetaDataTag(), "");
+    EXPECT_STREQ(format.getMetaData(), "");
+    for (const char* bad : {"", "1 2 3", "1 2 8 1 2 1 25 mono", "a b c d e f g h i j", static_cast<const char*>(nullptr)})
         EXPECT_FALSE(format.fromText(bad)) << (bad ? bad : "null");
 }
 
