@@ -12,6 +12,7 @@
 #include "base/threads/CoThreadMgr.h"
 #include "common/base/threads/CapturedMessages.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Gate.h"
 
 namespace {
 

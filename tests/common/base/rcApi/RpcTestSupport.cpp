@@ -23,17 +23,6 @@ ServerThread::~ServerThread() {
     thread_.join();
 }
 
-void Gate::open() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    open_ = true;
-    cv_.notify_all();
-}
-
-bool Gate::wait(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return open_; });
-}
-
 RawConn::~RawConn() { close(); }
 
 int RawConn::connectTo(int port) {

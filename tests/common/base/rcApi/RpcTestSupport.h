@@ -5,9 +5,7 @@
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
@@ -27,19 +25,6 @@ private:
     Corvane::rcServerContext& ctx_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
-};
-
-// A one-shot latch with a hang guard.
-class Gate {
-public:
-    void open();
-    // False when not opened within timeoutMs.
-    bool wait(int timeoutMs = 10000);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
 };
 
 // One accepted (or connected) raw socket, used by a script.

@@ -21,6 +21,7 @@
 #include "RpcTestSupport.h"
 #include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcServerContext.h"
+#include "support/Gate.h"
 #include "support/TempDir.h"
 
 using namespace Corvane;

@@ -14,6 +14,7 @@
 #include "base/loggerBase/CoMsg.h"
 #include "common/base/threads/CapturedMessages.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Gate.h"
 
 namespace {
 

@@ -12,6 +12,7 @@
 #include "base/loggerBase/CoException.h"
 #include "base/osal/EnvVar.h"
 #include "base/rcApi/rcAttrStream.h"
+#include "support/Gate.h"
 #include "support/LoopbackListener.h"
 
 using CorvaneTest::Gate;

@@ -8,17 +8,6 @@ namespace {
 const Corvane::rcParam::Decl kArgsParam[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
 }
 
-void Gate::open() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    open_ = true;
-    cv_.notify_all();
-}
-
-bool Gate::wait(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return open_; });
-}
-
 ScriptedServer::ScriptedServer() : context_(-1), port_(context_.getPort()) {
     thread_ = std::thread([this] {
         for (;;) {

@@ -1,10 +1,9 @@
 // Test stand-ins for the client tests: a server context on a loopback port,
 // served by its own thread, whose methods record the argument text of every
-// call and answer with a scripted reply or error; a one-shot gate; and a
-// capture of posted messages.
+// call and answer with a scripted reply or error; and a capture of posted
+// messages.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -17,19 +16,6 @@
 #include "base/rcApi/rcServerContext.h"
 
 namespace CorvaneTest {
-
-// A one-shot latch whose wait gives up after a hang guard.
-class Gate {
-public:
-    void open();
-    // False when not opened within timeoutMs.
-    bool wait(int timeoutMs = 10000);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
 
 class ScriptedServer {
 public:
