@@ -23,17 +23,19 @@
 
 #include <gtest/gtest.h>
 
+#include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetwork.h"
 #include "base/network/CoNetworkDispatcher.h"
 #include "base/threads/CoThreadMgr.h"
 #include "common/base/network/NetworkTestSupport.h"
+#include "support/MessageLog.h"
 
 using Corvane::CoMsg;
 using Corvane::CoNetwork;
 using Corvane::CoNetworkDispatcher;
 using Corvane::CoNetworkInterface;
 using Corvane::CoThreadMgr;
-using CorvaneTest::LogCapture;
+using CorvaneTest::MessageLog;
 using CorvaneTest::ScopedNetworkConfig;
 using Type = CoNetworkDispatcher::Type;
 
@@ -246,7 +248,7 @@ TEST(CoNetworkMonitorTest, DISABLED_FollowsChangesInsideNamespace) {
     ASSERT_TRUE(parent && parent != namespaceId() && namespaceId() != "unknown") << "not inside namespace " << ns;
 
     // Destroyed in reverse order: the network layer stops first.
-    LogCapture log;
+    MessageLog::Scope log;
     ScopedNetworkConfig file(
         "[Interfaces]\n"
         "Metadata = ib0, eth0\n"
@@ -268,7 +270,7 @@ TEST(CoNetworkMonitorTest, DISABLED_FollowsChangesInsideNamespace) {
     for (const char* warning : {"Metadata interface 'ib0' is invalid or down",
                                 "Metadata interface 'eth0' is invalid or down",
                                 "Multicast interface 'eth0' is invalid or down"})
-        EXPECT_TRUE(log.contains(CoMsg::warning, warning)) << warning;
+        EXPECT_TRUE(log->contains(warning, CoMsg::warning)) << warning;
 
     // A link change.
     ASSERT_TRUE(ip("link set lo up"));

@@ -14,15 +14,14 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "base/loggerBase/CoMsg.h"
 #include "base/osal/CoEffectiveGroupChanger.h"
 #include "base/osal/CoEffectiveUserChanger.h"
+#include "support/MessageLog.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -200,23 +199,6 @@ int runInChild(const std::function<int()>& body) {
     return waitBounded(pid, std::chrono::seconds(30));
 }
 
-// Collects posted texts; used only inside forked children.
-class Capture : public Corvane::CoMsg::Router {
-public:
-    void route(const Corvane::CoMsg::Record& record) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        texts_.push_back(record.text);
-    }
-    bool contains(const std::string& text) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
-    }
-
-private:
-    std::mutex mutex_;  // guards texts_
-    std::vector<std::string> texts_;
-};
-
 uid_t unknownUid() {
     for (uid_t uid = 54321; uid < 54321 + 1000; ++uid)
         if (!CoUser::userName(uid, nullptr))
@@ -343,13 +325,12 @@ TEST_F(CoUserTest, UserInTooManyGroupsGetsTheFirst64) {
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount(path.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
             return kSkipStatus;
-        Capture capture;
-        Corvane::CoMsg::setRouter(&capture);
+        CorvaneTest::MessageLog::Scope log;
         std::vector<std::string> names;
         CHILD_CHECK(CoUser::groupNamesOfUser("nobody", &names));
         CHILD_CHECK(names.size() == 64);
         CHILD_CHECK(names.front() == "nogroup" && names[1] == "corvgrp0");
-        CHILD_CHECK(capture.contains("More than 64 groups for user nobody"));
+        CHILD_CHECK(log->contains("More than 64 groups for user nobody"));
         return 0;
     });
     if (status == kSkipStatus)

@@ -17,11 +17,11 @@
 #include <string>
 #include <thread>
 
-#include "MsgLog.h"
 #include "RpcTestSupport.h"
 #include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcServerContext.h"
 #include "support/Gate.h"
+#include "support/MessageLog.h"
 #include "support/TempDir.h"
 
 using namespace Corvane;
@@ -104,7 +104,6 @@ public:
 class rcAPITest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CorvaneTest::MsgLog::instance().clear();
         server_.reset(new TestServer);
         shared_.server = server_.get();
         server_->registerMethod(rcMethod(&shared_, "Echo", &echoCB, &rcParamString::TYPE, kText));
@@ -156,6 +155,7 @@ protected:
         return result;
     }
 
+    CorvaneTest::MessageLog::Scope log_;
     Shared shared_;
     std::string target_ = "object five";
     std::unique_ptr<TestServer> server_;
@@ -328,7 +328,6 @@ TEST_F(rcAPITest, ConnectionsDoNotLeakDescriptors) {
 
 class rcAPIPeerTest : public ::testing::Test {
 protected:
-    void SetUp() override { CorvaneTest::MsgLog::instance().clear(); }
     // Accepts the login line with reply, then runs then.
     void serveLogin(const std::string& reply, std::function<void(RawConn&)> then = nullptr) {
         peer_.serve([reply, then](RawConn& conn) {
@@ -341,6 +340,7 @@ protected:
     }
     bool connect() { return api_.connect("127.0.0.1", peer_.port(), kCallMs); }
 
+    CorvaneTest::MessageLog::Scope log_;
     FakeServer peer_;
     rcAPI api_;
 };

@@ -5,23 +5,24 @@
 #include <string>
 #include <vector>
 
-#include "MsgLog.h"
+#include "base/loggerBase/CoMsg.h"
+#include "support/MessageLog.h"
 
 using Corvane::CoMsg;
 using Corvane::rcAttrStream;
-using CorvaneTest::MsgLog;
+using CorvaneTest::MessageLog;
 
 namespace {
 
 class rcAttrStreamTest : public ::testing::Test {
 protected:
-    void SetUp() override { MsgLog::instance().clear(); }
-
     static std::string valueOf(const rcAttrStream& s, const char* name) {
         std::string v = "<missing>";
         s.getValue(name, v);
         return v;
     }
+
+    MessageLog::Scope log_;
 };
 
 TEST_F(rcAttrStreamTest, EncodesTwoAttributesByteForByte) {
@@ -49,7 +50,7 @@ TEST_F(rcAttrStreamTest, EmptyStreamFindsNothingAndDumpsOnlyItsFrame) {
     EXPECT_TRUE(b);
     EXPECT_STREQ("xy", buf);
     s.dump();
-    const auto lines = MsgLog::instance().lines();
+    const auto lines = log_->lines();
     ASSERT_EQ(2u, lines.size());
     EXPECT_EQ("Attribute Stream Dump", lines[0].text);
     EXPECT_EQ("Attribute Stream Dump Done", lines[1].text);
@@ -189,12 +190,12 @@ TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
     for (const Case& c : {Case{"a 1 xb", false}, Case{"a 1 xb 9 short", true}, Case{"a 1 xb -1 x", true},
                           Case{"a 1 xb x", true}, Case{"a 1 xb    ", true}, Case{"a 1 xb 99999999999999999999 x", true},
                           Case{"a 1 xb 2", true}}) {
-        MsgLog::instance().clear();
+        log_->clear();
         rcAttrStream s(c.text);
         EXPECT_EQ("x", valueOf(s, "a")) << c.text;
         EXPECT_EQ("<missing>", valueOf(s, "b")) << c.text;
         EXPECT_EQ(1, s.count()) << c.text;
-        EXPECT_EQ(c.posted, MsgLog::instance().contains("Error parsing attribute stream.", CoMsg::error)) << c.text;
+        EXPECT_EQ(c.posted, log_->contains("Error parsing attribute stream.", CoMsg::error)) << c.text;
     }
 }
 
@@ -277,7 +278,7 @@ TEST_F(rcAttrStreamTest, PrettyStringCutsLongValuesAndFlattensLines) {
     EXPECT_EQ("a='short' b='0123456...' c='x y z '", s.prettyString(10));
     EXPECT_EQ("a='...' b='...' c='...'", s.prettyString(0));  // counts as 3
     s.prettyDump(10);
-    const auto lines = MsgLog::instance().lines();
+    const auto lines = log_->lines();
     ASSERT_EQ(3u, lines.size());
     EXPECT_EQ("Attribute Stream Pretty Dump", lines[0].text);
     EXPECT_EQ("a='short' b='0123456...' c='x y z '", lines[1].text);
@@ -287,7 +288,7 @@ TEST_F(rcAttrStreamTest, PrettyStringCutsLongValuesAndFlattensLines) {
 TEST_F(rcAttrStreamTest, DumpPostsEachEntry) {
     rcAttrStream s("a 2 hi  3 oldb 0 ");
     s.dump();
-    const auto lines = MsgLog::instance().lines();
+    const auto lines = log_->lines();
     ASSERT_EQ(4u, lines.size());
     EXPECT_EQ("'a': 'hi'", lines[1].text);
     EXPECT_EQ("'b': ''", lines[2].text);
@@ -297,7 +298,7 @@ TEST_F(rcAttrStreamTest, NameWithABlankIsAProgrammingError) {
     rcAttrStream s;
     EXPECT_DEBUG_DEATH(s.addStringValue("bad name", "v"), "");
 #ifdef NDEBUG
-    EXPECT_TRUE(MsgLog::instance().contains("Illegal character: ' ' in attribute 'bad name'.", CoMsg::error));
+    EXPECT_TRUE(log_->contains("Illegal character: ' ' in attribute 'bad name'.", CoMsg::error));
     EXPECT_TRUE(s.isEmpty());
 #endif
 }

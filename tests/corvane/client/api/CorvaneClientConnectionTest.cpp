@@ -14,9 +14,10 @@
 #include "base/rcApi/rcAttrStream.h"
 #include "support/Gate.h"
 #include "support/LoopbackListener.h"
+#include "support/MessageLog.h"
 
 using CorvaneTest::Gate;
-using CorvaneTest::MessageCapture;
+using CorvaneTest::MessageLog;
 using CorvaneTest::ScriptedServer;
 
 namespace {
@@ -92,7 +93,7 @@ protected:
         });
     }
 
-    MessageCapture messages_;
+    MessageLog::Scope messages_;
     ScriptedServer server_;
     Gate entered_;
     Gate release_;
@@ -137,14 +138,14 @@ TEST_F(CorvaneClientConnectionTest, HostAndPortConnectDirectlyWhenDiscoveryCanno
     EXPECT_EQ("a b\tc\\d", server_.lastArgs("Echo"));
     EXPECT_TRUE(connection.isConnected());
     const std::string port = std::to_string(server_.port());
-    EXPECT_TRUE(messages_.contains("Connecting to server [127.0.0.1:" + port + "] [] []"));
-    EXPECT_TRUE(messages_.contains("Connected to server [127.0.0.1:" + port + "] [] []"));
+    EXPECT_TRUE(messages_->contains("Connecting to server [127.0.0.1:" + port + "] [] []"));
+    EXPECT_TRUE(messages_->contains("Connected to server [127.0.0.1:" + port + "] [] []"));
 }
 
 TEST_F(CorvaneClientConnectionTest, HostOnlyIdentifierFailsWithConnectionRefused) {
     CorvaneClientConnection connection(CorvaneServerId("127.0.0.1"));
     EXPECT_EQ(std::strerror(ECONNREFUSED), callError(connection, "Echo"));
-    EXPECT_TRUE(messages_.contains("Connecting to server [127.0.0.1:0] [OBRAN] []"));
+    EXPECT_TRUE(messages_->contains("Connecting to server [127.0.0.1:0] [OBRAN] []"));
     EXPECT_TRUE(server_.calls().empty());
     EXPECT_TRUE(lostServers().empty());  // never connected, nothing lost
 }
@@ -157,8 +158,8 @@ TEST_F(CorvaneClientConnectionTest, RefusedConnectionCarriesTheSystemText) {
     const std::string error = callError(connection, "Echo");
     EXPECT_NE(std::string::npos, error.find(std::strerror(ECONNREFUSED))) << error;
     EXPECT_FALSE(connection.isConnected());
-    EXPECT_EQ(1u, messages_.startingWith("Could not connect to server [127.0.0.1:" + std::to_string(port) +
-                                         "] [] []: " + error)
+    EXPECT_EQ(1u, messages_->startingWith("Could not connect to server [127.0.0.1:" + std::to_string(port) +
+                                          "] [] []: " + error)
                       .size());
 }
 
@@ -171,7 +172,7 @@ TEST_F(CorvaneClientConnectionTest, ServerErrorBecomesTheExceptionTextUnchanged)
     EXPECT_TRUE(connection.isConnected());
     EXPECT_TRUE(lostServers().empty());
     EXPECT_EQ("pong", echo(connection));
-    EXPECT_EQ(1u, messages_.startingWith("Connected to server").size());
+    EXPECT_EQ(1u, messages_->startingWith("Connected to server").size());
 }
 
 TEST_F(CorvaneClientConnectionTest, TimedOutCallDisconnectsAndTheNextCallReconnects) {
@@ -215,7 +216,7 @@ TEST_F(CorvaneClientConnectionTest, ConnectCallbacksRunAfterEachConnectionBefore
     EXPECT_EQ(expected, methods);
     EXPECT_EQ(2, hello.count);
     EXPECT_EQ(3, other.count);
-    EXPECT_TRUE(messages_.contains("Forced disconnect"));
+    EXPECT_TRUE(messages_->contains("Forced disconnect"));
     connection.removeConnectCallback(&other);
 }
 
@@ -279,9 +280,9 @@ TEST_F(CorvaneClientConnectionTest, TracingShowsCallsAndResults) {
     echo(connection, "x y");
     trace.setValue(false);
     echo(connection, "quiet");
-    EXPECT_TRUE(messages_.contains("Calling Echo(x y)"));
-    EXPECT_TRUE(messages_.contains("Finished Echo() -> 'pong'"));
-    EXPECT_FALSE(messages_.contains("Calling Echo(quiet)"));
+    EXPECT_TRUE(messages_->contains("Calling Echo(x y)"));
+    EXPECT_TRUE(messages_->contains("Finished Echo() -> 'pong'"));
+    EXPECT_FALSE(messages_->contains("Calling Echo(quiet)"));
 }
 
 }  // namespace

@@ -102,39 +102,4 @@ bool ScriptedServer::dispatch(void*, const Corvane::rcMethod& method, const Corv
     return false;
 }
 
-MessageCapture::MessageCapture() : oldLevel_(Corvane::CoMsg::getLevel()) {
-    Corvane::CoMsg::setRouter(this);
-    Corvane::CoMsg::setLevel(Corvane::CoMsg::debugging);
-}
-
-MessageCapture::~MessageCapture() {
-    Corvane::CoMsg::setLevel(oldLevel_);
-    Corvane::CoMsg::setRouter(nullptr);
-}
-
-void MessageCapture::route(const Corvane::CoMsg::Record& record) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    messages_.emplace_back(record.text);
-}
-
-std::vector<std::string> MessageCapture::messages() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return messages_;
-}
-
-std::vector<std::string> MessageCapture::startingWith(const std::string& prefix) const {
-    std::vector<std::string> found;
-    for (const std::string& message : messages())
-        if (message.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(message);
-    return found;
-}
-
-bool MessageCapture::contains(const std::string& text) const {
-    for (const std::string& message : messages())
-        if (message == text)
-            return true;
-    return false;
-}
-
 }  // namespace CorvaneTest

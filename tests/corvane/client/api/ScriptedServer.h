@@ -1,7 +1,6 @@
 // Test stand-ins for the client tests: a server context on a loopback port,
 // served by its own thread, whose methods record the argument text of every
-// call and answer with a scripted reply or error; and a capture of posted
-// messages.
+// call and answer with a scripted reply or error.
 #pragma once
 
 #include <deque>
@@ -12,7 +11,6 @@
 #include <thread>
 #include <vector>
 
-#include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcServerContext.h"
 
 namespace CorvaneTest {
@@ -60,25 +58,6 @@ private:
     std::vector<Call> calls_;
     bool stopping_ = false;
     std::thread thread_;
-};
-
-// Captures every message posted while it lives, with the level raised to
-// debug; restores the router and level afterwards.
-class MessageCapture : public Corvane::CoMsg::Router {
-public:
-    MessageCapture();
-    ~MessageCapture() override;
-
-    void route(const Corvane::CoMsg::Record& record) override;
-    std::vector<std::string> messages() const;
-    // Messages that begin with prefix.
-    std::vector<std::string> startingWith(const std::string& prefix) const;
-    bool contains(const std::string& text) const;
-
-private:
-    mutable std::mutex mutex_;  // guards messages_
-    std::vector<std::string> messages_;
-    int oldLevel_;
 };
 
 }  // namespace CorvaneTest
