@@ -46,7 +46,7 @@ bool secondCB(void*, const rcMethod&, const rcParam::Array&, rcParam& result) {
 class rcServerContextTest : public ::testing::Test {
 protected:
     std::unique_ptr<RawConn> connectClient() {
-        auto conn = std::make_unique<RawConn>(RawConn::connectTo(server_.getPort()));
+        auto conn = std::make_unique<RawConn>(CorvaneTest::connectLoopback(server_.getPort()));
         EXPECT_GE(conn->fd(), 0);
         return conn;
     }
@@ -204,7 +204,7 @@ bool rememberClientCB(void*, const rcMethod& method, const rcParam::Array& args,
 TEST(rcServerContextDelayedTest, DelayedReturnAnswersLater) {
     MessageLog::Scope log;
     DelayedServer server;
-    RawConn conn(RawConn::connectTo(server.getPort()));
+    RawConn conn(CorvaneTest::connectLoopback(server.getPort()));
     conn.send("sync 0 Later x\n");
     for (int pass = 0; pass < 20 && !server.waiting; ++pass)
         server.appContext().callIOHandler(200);

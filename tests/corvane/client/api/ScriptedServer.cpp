@@ -1,34 +1,14 @@
 #include "ScriptedServer.h"
 
-#include <chrono>
-
 namespace CorvaneTest {
 
 namespace {
 const Corvane::rcParam::Decl kArgsParam[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
 }
 
-ScriptedServer::ScriptedServer() : context_(-1), port_(context_.getPort()) {
-    thread_ = std::thread([this] {
-        for (;;) {
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                if (stopping_)
-                    return;
-            }
-            context_.appContext().callIOHandler(-1);
-        }
-    });
-}
+ScriptedServer::ScriptedServer() : context_(-1), port_(context_.getPort()), thread_(context_) {}
 
-ScriptedServer::~ScriptedServer() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        stopping_ = true;
-    }
-    context_.appContext().cancel();
-    thread_.join();
-}
+ScriptedServer::~ScriptedServer() = default;
 
 void ScriptedServer::handle(const char* method, Handler handler) {
     bool known;

@@ -8,10 +8,10 @@
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "base/rcApi/rcServerContext.h"
+#include "common/base/rcApi/ServerThread.h"
 
 namespace CorvaneTest {
 
@@ -56,8 +56,7 @@ private:
     std::map<std::string, Handler> handlers_;
     std::deque<std::string> names_;  // registered method names; rcMethod keeps pointers
     std::vector<Call> calls_;
-    bool stopping_ = false;
-    std::thread thread_;
+    ServerThread thread_;  // last: stops before the members its methods use go
 };
 
 }  // namespace CorvaneTest
