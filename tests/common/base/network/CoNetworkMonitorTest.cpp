@@ -5,20 +5,17 @@
 // traffic is sent anywhere. Without root or iproute2 the test is skipped.
 #include "base/network/CoNetworkMonitor.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -29,6 +26,7 @@
 #include "base/threads/CoThreadMgr.h"
 #include "common/base/network/NetworkTestSupport.h"
 #include "support/MessageLog.h"
+#include "support/Process.h"
 
 using Corvane::CoMsg;
 using Corvane::CoNetwork;
@@ -47,30 +45,18 @@ constexpr const char* kChildTest = "CoNetworkMonitorTest.DISABLED_FollowsChanges
 constexpr const char* kMonitorThread = "CoNetworkMonitor Thread";
 // Guards against hangs only; a change normally arrives within milliseconds.
 constexpr auto kEventTimeout = std::chrono::seconds(30);
-constexpr int kChildTimeoutSeconds = 120;
+constexpr int kChildTimeoutMs = 120000;
 
-// Runs a program with arguments; its exit status, or -1 when it could not run.
+// Runs a program found in PATH, with this process's environment; its exit
+// status, or -1 when it could not run. Unless quiet, what it wrote to
+// standard error is shown when it fails.
 int run(const std::vector<std::string>& args, bool quiet = false) {
-    const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        const int devNull = quiet ? open("/dev/null", O_WRONLY) : -1;
-        if (devNull >= 0) {
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-        }
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    CorvaneTest::ProcessOptions options;
+    options.env = CorvaneTest::currentEnvironment();
+    const CorvaneTest::ProcessResult result = CorvaneTest::runProcess(args, options);
+    if (result.exitStatus != 0 && !quiet)
+        std::fprintf(stderr, "%s", result.err.c_str());
+    return result.exitStatus;
 }
 
 // Runs "ip" with blank-separated arguments; true on success.
@@ -116,47 +102,19 @@ std::string namespaceId() {
     return std::to_string(own.st_dev) + ":" + std::to_string(own.st_ino);
 }
 
-// Runs this binary's child test inside the namespace: its exit status, -1
-// when it could not run, -2 when it was killed for taking too long.
-int runChildInNamespace(const std::string& ns) {
+// Runs this binary's child test inside the namespace.
+CorvaneTest::ProcessResult runChildInNamespace(const std::string& ns) {
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        setenv(kNamespaceVariable, ns.c_str(), 1);
-        setenv(kParentNamespaceVariable, namespaceId().c_str(), 1);
-        const std::string filter = std::string("--gtest_filter=") + kChildTest;
-        execlp("ip", "ip", "netns", "exec", ns.c_str(), self, filter.c_str(), "--gtest_also_run_disabled_tests",
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // A helper thread reaps the child so that this one can wait with a limit.
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    int status = 0;
-    std::thread reaper([&] {
-        int s = 0;
-        const bool reaped = waitpid(pid, &s, 0) == pid;
-        std::lock_guard<std::mutex> guard(mutex);
-        status = reaped ? s : -1;
-        done = true;
-        ended.notify_all();
-    });
-    bool timedOut = false;
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        timedOut = !ended.wait_for(lock, std::chrono::seconds(kChildTimeoutSeconds), [&] { return done; });
-    }
-    if (timedOut)
-        kill(pid, SIGKILL);  // the reaper then returns
-    reaper.join();
-    if (timedOut)
-        return -2;
-    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return CorvaneTest::ProcessResult();
+    CorvaneTest::ProcessOptions options;
+    options.env = CorvaneTest::currentEnvironment();
+    options.env[kNamespaceVariable] = ns;
+    options.env[kParentNamespaceVariable] = namespaceId();
+    options.timeoutMs = kChildTimeoutMs;
+    return CorvaneTest::runProcess({"ip", "netns", "exec", ns, self, std::string("--gtest_filter=") + kChildTest,
+                                    "--gtest_also_run_disabled_tests"},
+                                   options);
 }
 
 // Leaves the network layer off when a test ends, also after a failed
@@ -236,7 +194,9 @@ TEST(CoNetworkMonitorTest, FollowsTopologyChangesInOwnNamespace) {
     NetworkNamespace ns;
     if (!ns.created())
         GTEST_SKIP() << "could not create a network namespace (no CAP_SYS_ADMIN here?)";
-    EXPECT_EQ(0, runChildInNamespace(ns.name())) << "the child's failures are printed above";
+    const CorvaneTest::ProcessResult child = runChildInNamespace(ns.name());
+    EXPECT_FALSE(child.timedOut);
+    EXPECT_EQ(0, child.exitStatus) << child.out << child.err;
 }
 
 // Runs only inside the namespace made by the test above.
