@@ -1,6 +1,5 @@
 #include "base/tcp/CoIoDescriptor.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -8,7 +7,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
@@ -250,23 +248,6 @@ TEST_F(CoIoDescriptorTest, ClosedDescriptorRefusesEveryCall) {
 
 // ---- descriptors of every kind, as a process sees them
 
-std::set<int> openFds() {
-    std::set<int> fds;
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (!dir)
-        return fds;
-    const int own = ::dirfd(dir);
-    while (dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const int fd = std::atoi(entry->d_name);
-        if (fd != own)
-            fds.insert(fd);
-    }
-    ::closedir(dir);
-    return fds;
-}
-
 class KeepingHandler : public Corvane::CoIoTcpServerHandler {
 public:
     bool newConnection(std::unique_ptr<Corvane::CoIoTcpDescriptor> client) override {
@@ -305,10 +286,10 @@ struct EveryKind {
 
 TEST(CoIoDescriptorResources, EveryDescriptorIsCloseOnExec) {
     CorvaneTest::TempDir dir;
-    const std::set<int> before = openFds();
+    const std::set<int> before = CorvaneTest::openFds();
     EveryKind kinds(dir.path());
     int checked = 0;
-    for (int fd : openFds()) {
+    for (int fd : CorvaneTest::openFds()) {
         if (before.count(fd))
             continue;
         const int flags = ::fcntl(fd, F_GETFD);
