@@ -11,6 +11,7 @@
 
 #include "base/threads/CoThreadMgr.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Eventually.h"
 #include "support/Gate.h"
 #include "support/MessageLog.h"
 

@@ -13,7 +13,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -21,28 +20,19 @@
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "base/tcp/CoIoTcpServerDescriptor.h"
 #include "base/tcp/CoIoTcpServerHandler.h"
+#include "support/Eventually.h"
 #include "support/LoopbackListener.h"
 #include "support/TempDir.h"
 
 namespace {
 
 using Corvane::CoIoDescriptor;
+using CorvaneTest::eventually;
 using CorvaneTest::LoopbackListener;
 using CorvaneTest::ScopedFd;
 using namespace std::chrono_literals;
 
 std::string textOf(int err) { return std::strerror(err); }
-
-// Polls pred until it holds or five seconds pass; guards against hangs only.
-bool eventually(const std::function<bool()>& pred) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 int unreadBytes(int fd) {
     int n = -1;

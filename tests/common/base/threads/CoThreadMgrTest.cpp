@@ -13,6 +13,7 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Eventually.h"
 #include "support/Gate.h"
 #include "support/MessageLog.h"
 

@@ -17,6 +17,7 @@
 #include "base/threads/CoThreadMgr.h"
 #include "common/base/threads/ScopedSetting.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Eventually.h"
 #include "support/MessageLog.h"
 
 namespace {

@@ -1,35 +1,18 @@
-// Test helpers for thread tests: bounded waits for a state,
-// and a task that blocks until it is released, stopped or cancelled.
+// Test helpers for thread tests: a task that runs until it is released and
+// one that blocks until it is cancelled.
 #pragma once
 
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstddef>
-#include <thread>
 
 #include "base/threads/CoTask.h"
 #include "base/threads/CoThread.h"
 #include "support/Gate.h"
 
 namespace CorvaneTest {
-
-// Guards every wait in these tests against a hang; never an ordering tool.
-constexpr std::chrono::seconds kHangLimit{20};
-
-// Spins (yielding) until pred holds; false after kHangLimit.
-template <typename Pred>
-bool eventually(Pred pred) {
-    const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // Runs until released (or asked to stop), recording what it saw of its
 // own thread.
