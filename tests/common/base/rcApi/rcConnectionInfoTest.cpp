@@ -9,11 +9,10 @@
 #include <string>
 
 #include "base/loggerBase/CoMsg.h"
-#include "base/network/CoNetworkConfig.h"
 #include "base/osal/CoUser.h"
 #include "base/rcApi/rcAttrStream.h"
+#include "common/base/network/NetworkTestSupport.h"
 #include "support/MessageLog.h"
-#include "support/TempDir.h"
 
 using Corvane::CoMsg;
 using Corvane::rcAttrStream;
@@ -208,16 +207,16 @@ TEST_F(rcConnectionInfoTest, FillDescribesThisProcess) {
 }
 
 TEST_F(rcConnectionInfoTest, FillCarriesTheConfiguredHostUUID) {
-    using Corvane::CoNetworkConfig;
-    CorvaneTest::TempDir dir;
     const std::string uuid = "0f8e7c44-5a36-4c6b-9d0e-3b2a1c0d9e8f";
-    CoNetworkConfig::setFileNameForTesting(dir.write("network.cfg", "[Local]\nUUID=" + uuid + "\n"));
-    rcConnectionInfo with;
-    with.fill();
-    CoNetworkConfig::setFileNameForTesting(dir.file("absent.cfg"));
-    rcConnectionInfo without;
-    without.fill();
-    CoNetworkConfig::setFileNameForTesting(CoNetworkConfig::CFG_FILE_NAME);
+    rcConnectionInfo with, without;
+    {
+        CorvaneTest::ScopedNetworkConfig file("[Local]\nUUID=" + uuid + "\n");
+        with.fill();
+    }
+    {
+        const auto file = CorvaneTest::ScopedNetworkConfig::missing();
+        without.fill();
+    }
 
     EXPECT_TRUE(with.hasHostUUID());
     EXPECT_EQ(uuid, with.hostUUID());
