@@ -151,6 +151,7 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ProcessOp
     ::close(devnull);
     outFd_ = out.fds[0];
     out.fds[0] = -1;
+    out_ = LineReader(outFd_);
 }
 
 ChildProcess::~ChildProcess() {
@@ -160,29 +161,15 @@ ChildProcess::~ChildProcess() {
 }
 
 std::string ChildProcess::readLine(int timeoutMs) {
-    const int64_t deadline = nowMs() + timeoutMs;
-    while (true) {
-        const size_t nl = buffered_.find('\n');
-        if (nl != std::string::npos) {
-            std::string line = buffered_.substr(0, nl);
-            buffered_.erase(0, nl + 1);
-            return line;
-        }
-        const int64_t left = deadline - nowMs();
-        if (left <= 0 || outFd_ < 0)
-            return std::string();
-        pollfd pfd{outFd_, POLLIN, 0};
-        if (poll(&pfd, 1, static_cast<int>(left)) <= 0)
-            continue;
-        char buf[4096];
-        const ssize_t r = ::read(outFd_, buf, sizeof buf);
-        if (r <= 0) {
-            ::close(outFd_);
-            outFd_ = -1;
-            return std::string();
-        }
-        buffered_.append(buf, static_cast<size_t>(r));
+    if (outFd_ < 0)
+        return std::string();
+    std::string line;
+    const LineReader::Result result = out_.readLine(&line, timeoutMs);
+    if (result == LineReader::Result::Closed) {
+        ::close(outFd_);
+        outFd_ = -1;
     }
+    return result == LineReader::Result::Line ? line : std::string();
 }
 
 int ChildProcess::stop(int timeoutMs) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "support/LineReader.h"
+
 namespace CorvaneTest {
 
 struct ProcessResult {
@@ -60,7 +62,7 @@ public:
 private:
     pid_t pid_ = -1;
     int outFd_ = -1;
-    std::string buffered_;
+    LineReader out_{-1};  // reads outFd_
 };
 
 // The path of a program built into build/bin.

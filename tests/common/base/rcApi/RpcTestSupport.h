@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "support/LineReader.h"
 #include "support/LoopbackListener.h"
 
 namespace CorvaneTest {
@@ -15,7 +16,7 @@ namespace CorvaneTest {
 class RawConn {
 public:
     // fd() is -1 when fd is empty (a failed connect).
-    explicit RawConn(ScopedFd fd) : fd_(std::move(fd)) {}
+    explicit RawConn(ScopedFd fd) : fd_(std::move(fd)), reader_(fd_.get()) {}
 
     // One line without its newline; "<closed>" at end of stream and
     // "<timeout>" after timeoutMs. Bytes after the line wait for the next call.
@@ -26,7 +27,7 @@ public:
 
 private:
     ScopedFd fd_;
-    std::string pending_;
+    LineReader reader_;
 };
 
 // Listens on 127.0.0.1, port chosen by the system, and runs a script on
