@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,6 +92,19 @@ protected:
             out = "late";
             return true;
         });
+    }
+
+    // The error of a "Slow" call that stopper ends from this thread while the
+    // call waits on another.
+    std::string errorOfStoppedCall(CorvaneClientConnection& connection, const std::function<void()>& stopper) {
+        makeSlow();
+        std::string error;
+        std::thread caller([&] { error = callError(connection, "Slow", 20000); });
+        EXPECT_TRUE(entered_.wait());
+        stopper();
+        caller.join();
+        release_.open();
+        return error;
     }
 
     MessageLog::Scope messages_;
@@ -221,30 +235,16 @@ TEST_F(CorvaneClientConnectionTest, ConnectCallbacksRunAfterEachConnectionBefore
 }
 
 TEST_F(CorvaneClientConnectionTest, StopFromAnotherThreadEndsTheCallWithTheReason) {
-    makeSlow();
     CorvaneClientConnection connection(serverId());
-    std::string error;
-    std::thread caller([&] { error = callError(connection, "Slow", 20000); });
-    ASSERT_TRUE(entered_.wait());
-    connection.stop("watchdog fired");
-    caller.join();
-    release_.open();
-    EXPECT_EQ("watchdog fired", error);
+    EXPECT_EQ("watchdog fired", errorOfStoppedCall(connection, [&] { connection.stop("watchdog fired"); }));
     EXPECT_FALSE(connection.isConnected());
     EXPECT_EQ(std::vector<std::string>{serverId().getStr()}, lostServers());
     EXPECT_EQ("pong", echo(connection));
 }
 
 TEST_F(CorvaneClientConnectionTest, StopWithoutReasonGivesTheAbortText) {
-    makeSlow();
     CorvaneClientConnection connection(serverId());
-    std::string error;
-    std::thread caller([&] { error = callError(connection, "Slow", 20000); });
-    ASSERT_TRUE(entered_.wait());
-    connection.forcedDisconnect();
-    caller.join();
-    release_.open();
-    EXPECT_EQ(std::strerror(ECONNABORTED), error);
+    EXPECT_EQ(std::strerror(ECONNABORTED), errorOfStoppedCall(connection, [&] { connection.forcedDisconnect(); }));
     EXPECT_EQ("pong", echo(connection));
 }
 
