@@ -1,15 +1,14 @@
 // The account modes as a process: documents kept per user in ./account.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <thread>
 
 #include "GatewayFixture.h"
+#include "support/LoopbackListener.h"
 
 namespace {
 
@@ -78,15 +77,10 @@ TEST_F(AccountStoreTest, MissingOrFileAccountDirectoryIsInvalid) {
 TEST_F(AccountStoreTest, AccountFilesThatCanNotBeOpenedFailClearly) {
     // Root may open any regular file, so use kinds of file that no one can
     // open as asked: a socket for reading, a directory for writing.
-    const std::string socketPath = dir_.file("account/sock.xml");
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    ASSERT_LT(socketPath.size(), sizeof addr.sun_path);
-    socketPath.copy(addr.sun_path, socketPath.size());
-    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    EXPECT_EQ(load("sock").out, error("Failed to open account for loading persistent user data"));
-    close(fd);
+    {
+        const CorvaneTest::LocalListener socket(dir_.file("account/sock.xml"));
+        EXPECT_EQ(load("sock").out, error("Failed to open account for loading persistent user data"));
+    }
 
     ASSERT_EQ(mkdir(dir_.file("account/dir.xml").c_str(), 0755), 0);
     const auto saved = save("dir", "x");

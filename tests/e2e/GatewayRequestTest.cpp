@@ -67,29 +67,6 @@ TEST_F(GatewayRequestTest, GetHeadAndPostCarryTheSameRequest) {
               expected);
 }
 
-TEST_F(GatewayRequestTest, RepeatedParametersJoinWithColons) {
-    auto result = run({"mode=x", "host=a", "nodeId=n"}, {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "host=b"}});
-    EXPECT_EQ(result.err, "Unknown mode on host a:b");
-    result = get("mode=x&nodeId=n&host=&host=2");
-    EXPECT_EQ(result.err, "Unknown mode on host 2");
-    result = get("mode=x&nodeId=n&host=1&host=");
-    EXPECT_EQ(result.err, "Unknown mode on host 1:");
-}
-
-TEST_F(GatewayRequestTest, DecodingRules) {
-    // An encoded letter in a name stays encoded, so the name is not "mode".
-    EXPECT_EQ(get("%6Dode=getUser&host=h&nodeId=n").err, "Unknown mode on host h");
-    // In a value it decodes; a plus is a space; an encoded plus stays a plus.
-    EXPECT_EQ(get("mode=x&nodeId=n&host=%41+b%2Bc").err, "Unknown mode on host A b+c");
-    // On the command line a plus stays a plus.
-    EXPECT_EQ(run({"mode=x", "nodeId=n", "host=a+b%21"}).err, "Unknown mode on host a+b!");
-    // A percent sign near the end is kept, never read past.
-    EXPECT_EQ(get("mode=x&nodeId=n&host=ab%4").err, "Unknown mode on host ab%4");
-    EXPECT_EQ(get("mode=x&nodeId=n&host=ab%").err, "Unknown mode on host ab%");
-    // Tokens without "=" are skipped.
-    EXPECT_EQ(get("junk&mode=x&&nodeId=n&host=h&=v").err, "Unknown mode on host h");
-}
-
 TEST_F(GatewayRequestTest, RejectedCgiInputLeavesOnlyTheArguments) {
     struct Case {
         std::map<std::string, std::string> env;

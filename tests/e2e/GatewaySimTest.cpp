@@ -127,7 +127,7 @@ TEST_F(GatewaySimTest, AdministratorCheckComparesTheWholeUserName) {
     const struct {
         const char* user;
         const char* answer;
-    } cases[] = {{"demo", "true"}, {"admin", "true"}, {"Demo", "false"}, {"DOM\\demo", "false"}, {"", "false"}};
+    } cases[] = {{"demo", "true"}, {"DOM\\demo", "false"}};  // matching rules: AdminCheckTest
     for (const auto& c : cases)
         EXPECT_EQ(gw({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.user}}).out,
                   ok(std::string("<response>") + c.answer + "</response>\n"))
@@ -139,9 +139,7 @@ TEST_F(GatewaySimTest, AdministratorCheckRejectsBadRootMetadata) {
         const char* tree;
         const char* message;
     } cases[] = {
-        {"node / FOLDER R\nmeta / info <info><administrators>demo</info>\n", "Parse manager&apos;s metadata failed"},
-        {"node / FOLDER R\nmeta / info <config><administrators>demo</administrators></config>\n",
-         "Invalid manager&apos;s metadata"},
+        // Every kind of bad document is in AdminCheckTest; one shows the path to the answer.
         {"node / FOLDER R\nmeta / info <info><admins>demo</admins></info>\n", "Invalid manager&apos;s metadata"},
         {"node / FOLDER R\n", "Node &apos;/&apos; has no metadata stream &apos;info&apos;"},
     };

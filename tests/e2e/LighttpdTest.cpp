@@ -1,16 +1,14 @@
 // The gateway under a real lighttpd over real HTTP on 127.0.0.1, configured
 // with the same snippet the README tells users to include.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
+#include <string>
 #include <thread>
 
+#include "support/LoopbackListener.h"
 #include "support/Process.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
@@ -21,36 +19,17 @@ const char kLighttpd[] = "/usr/sbin/lighttpd";
 
 // A port that was free a moment ago; lighttpd takes it right after.
 int freeLoopbackPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    close(fd);
-    return ntohs(addr.sin_port);
+    int port = -1;
+    CorvaneTest::bindWithoutListening(&port);
+    return port;
 }
 
 // One HTTP/1.0 exchange; the whole response, or "" when the server is not there.
 std::string http(int port, const std::string& request) {
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    timeval tv{10, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    std::string response;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        send(fd, request.data(), request.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(request.size())) {
-        char buf[4096];
-        ssize_t n;
-        while ((n = recv(fd, buf, sizeof buf, 0)) > 0)
-            response.append(buf, static_cast<size_t>(n));
-    }
-    close(fd);
-    return response;
+    const CorvaneTest::ScopedFd fd = CorvaneTest::connectLoopback(port);
+    if (!fd.valid() || !CorvaneTest::sendAll(fd.get(), request))
+        return "";
+    return CorvaneTest::recvUpTo(fd.get(), std::string::npos, 10000);
 }
 
 std::string body(const std::string& response) {

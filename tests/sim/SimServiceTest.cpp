@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcAttrList.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/rcApi/rcValue.h"
@@ -14,6 +13,7 @@
 #include "client/api/CorvaneTokenizer.h"
 #include "sim/SimOptions.h"
 #include "sim/SimTreeFile.h"
+#include "support/MessageLog.h"
 
 namespace CorvaneSim {
 namespace {
@@ -414,8 +414,7 @@ TEST_F(SimServiceTest, GarbageArgumentsNeverBreakAMethod) {
         std::string("/\0x", 3), "/media/clip1 a,b,c h 2 v 1 1 1 1 1 1 1 r 0 m \"\"",
     };
     // Broken streams are posted as errors; keep the test output readable.
-    const int level = Corvane::CoMsg::getLevel();
-    Corvane::CoMsg::setLevel(-1);
+    CorvaneTest::MessageLog::Scope silent(-1);
     for (const std::string& method : SimService::methodNames()) {
         if (method == "Shutdown")
             continue;
@@ -427,7 +426,6 @@ TEST_F(SimServiceTest, GarbageArgumentsNeverBreakAMethod) {
             }
         }
     }
-    Corvane::CoMsg::setLevel(level);
     EXPECT_EQ(ok("GetNodeTypeStr", "/media/clip1"), "CLIP");
 }
 

@@ -6,7 +6,6 @@
 
 #include "sim/SimTranslations.h"
 #include "sim/SimTree.h"
-#include "support/Process.h"
 #include "support/TempDir.h"
 
 namespace CorvaneSim {
@@ -31,24 +30,6 @@ protected:
     SimTranslations translations_;
     std::string error_;
 };
-
-TEST_F(SimTreeFileTest, DemoTreeLoads) {
-    const std::string path = CorvaneTest::sourcePath("sim/demo-tree.txt");
-    ASSERT_TRUE(SimTreeFile::load(path, &tree_, &translations_, &error_)) << error_;
-    EXPECT_EQ(meta("/", "info"), "<info><administrators>demo,admin</administrators></info>");
-    EXPECT_EQ(meta("/media/trailer", "info"), "<clip>\n  <title>Trailer</title>\n  <rating>PG</rating>\n</clip>");
-    const SimNode* beach = tree_.find("/media/Summer 2014/beach");
-    ASSERT_NE(beach, nullptr);
-    EXPECT_EQ(beach->displayName, "Beach, day one");
-    EXPECT_EQ(beach->typeNumber, kTypeClip);
-    EXPECT_EQ(beach->frames.size(), 12u);
-    EXPECT_FLOAT_EQ(beach->format.getFrameRate(), 29.97f);
-    EXPECT_STREQ(beach->format.getFormatTag(), "rgba");
-    EXPECT_EQ(tree_.find("/media")->children,
-              (std::vector<std::string>{"/media/trailer", "/media/Summer 2014"}));
-    ASSERT_EQ(translations_.groups.size(), 1u);
-    EXPECT_EQ(translations_.groups[0].members, (std::vector<std::string>{"edit1", "edit2"}));
-}
 
 TEST_F(SimTreeFileTest, ReadsQuotesEscapesCommentsAndDefaults) {
     ASSERT_TRUE(parse("# a comment\r\n"

@@ -3,10 +3,8 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -186,22 +184,6 @@ bool recvLine(int fd, std::string* line, int timeoutMs) {
             return true;
         *line += c;
     }
-}
-
-int waitForChild(pid_t pid, int timeoutMs) {
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    int status = 0;
-    while (Clock::now() < deadline) {
-        const pid_t done = ::waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return status;
-        if (done < 0 && errno != EINTR)
-            return -1;
-        ::poll(nullptr, 0, 10);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-    return status;
 }
 
 }  // namespace CorvaneTest

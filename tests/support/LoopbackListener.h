@@ -4,8 +4,7 @@
 // tested with itself. Every descriptor is close-on-exec.
 #pragma once
 
-#include <sys/types.h>
-
+#include <cstddef>
 #include <string>
 
 namespace CorvaneTest {
@@ -77,9 +76,5 @@ std::string recvUpTo(int fd, size_t n, int timeoutMs = 5000);
 // Reads one line (without its newline) within timeoutMs; false on end of
 // stream or time-out.
 bool recvLine(int fd, std::string* line, int timeoutMs = 5000);
-
-// The wait status of a forked child (a server or a probe); a child still
-// running after timeoutMs is killed first.
-int waitForChild(pid_t pid, int timeoutMs = 5000);
 
 }  // namespace CorvaneTest

@@ -1,13 +1,17 @@
-// Runs a program as a child process with a chosen environment, working
-// directory and standard input, and collects its output. For end-to-end
-// tests; every run is bounded in time.
+// Child processes for tests: a program run with a chosen environment,
+// working directory and standard input, its output collected; a program
+// left running; and a function run in a forked child. Every wait is bounded
+// in time.
 #pragma once
 
 #include <sys/types.h>
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "support/LineReader.h"
 
 namespace CorvaneTest {
 
@@ -23,9 +27,23 @@ struct ProcessOptions {
     std::string cwd;                          // empty: inherit
     std::string input;                        // written to standard input
     int timeoutMs = 30000;                    // the child is killed past this
+    std::function<void()> beforeExec;         // runs in the child (to change its ids, say)
 };
 
+// argv[0] without a slash is looked up in this process's PATH.
 ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options);
+
+// This process's environment, to pass on with changes.
+std::map<std::string, std::string> currentEnvironment();
+
+// Runs body in a forked child, for changes that must stay out of this
+// process (ids, namespaces). Its result is the exit status; -1 when the
+// child crashed or ran past timeoutMs, and was killed then.
+int runInChild(const std::function<int()>& body, int timeoutMs = 30000);
+
+// The wait status of a forked child; a child still running after timeoutMs
+// is killed first.
+int waitForChild(pid_t pid, int timeoutMs = 5000);
 
 // A child left running (a server); killed and reaped on destruction.
 class ChildProcess {
@@ -44,7 +62,7 @@ public:
 private:
     pid_t pid_ = -1;
     int outFd_ = -1;
-    std::string buffered_;
+    LineReader out_{-1};  // reads outFd_
 };
 
 // The path of a program built into build/bin.

@@ -42,16 +42,19 @@ std::string readFile(const std::string& path) {
     return out.str();
 }
 
-int countOpenFds() {
+std::set<int> openFds() {
+    std::set<int> fds;
     DIR* dir = opendir("/proc/self/fd");
     if (!dir)
-        return -1;
-    int n = 0;
+        return fds;
+    const int own = dirfd(dir);
     while (dirent* entry = readdir(dir))
-        if (entry->d_name[0] != '.')
-            ++n;
+        if (entry->d_name[0] != '.' && std::atoi(entry->d_name) != own)
+            fds.insert(std::atoi(entry->d_name));
     closedir(dir);
-    return n - 1;  // the directory stream's own descriptor
+    return fds;
 }
+
+int countOpenFds() { return static_cast<int>(openFds().size()); }
 
 }  // namespace CorvaneTest

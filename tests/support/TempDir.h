@@ -2,6 +2,7 @@
 // the object goes away. For tests that need real files.
 #pragma once
 
+#include <set>
 #include <string>
 
 namespace CorvaneTest {
@@ -26,7 +27,8 @@ private:
 // Reads a whole file; empty when it can not be read.
 std::string readFile(const std::string& path);
 
-// Number of descriptors open in this process (entries of /proc/self/fd).
+// The descriptors open in this process, and their number.
+std::set<int> openFds();
 int countOpenFds();
 
 }  // namespace CorvaneTest

@@ -1,46 +1,20 @@
 #include "base/fileUtil/CoConfigFileReader.h"
 
 #include <cerrno>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "base/loggerBase/CoMsg.h"
+#include "support/MessageLog.h"
 #include "support/TempDir.h"
 
 using Corvane::CoConfigFileReader;
 using Corvane::CoMsg;
+using CorvaneTest::MessageLog;
 
 namespace {
-
-// Collects the warnings posted while it lives.
-class WarningCapture : public CoMsg::Router {
-public:
-    WarningCapture() : oldLevel_(CoMsg::getLevel()) {
-        CoMsg::setLevel(CoMsg::warning);
-        CoMsg::setRouter(this);
-    }
-    ~WarningCapture() override {
-        CoMsg::setRouter(nullptr);
-        CoMsg::setLevel(oldLevel_);
-    }
-    void route(const CoMsg::Record& record) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        if (record.level == CoMsg::warning)
-            texts_.push_back(record.text);
-    }
-    std::vector<std::string> texts() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return texts_;
-    }
-
-private:
-    int oldLevel_;
-    std::mutex mutex_;
-    std::vector<std::string> texts_;
-};
 
 class CoConfigFileReaderTest : public ::testing::Test {
 protected:
@@ -128,7 +102,7 @@ TEST_F(CoConfigFileReaderTest, SplitsNamesValuesAndSectionHeaders) {
 }
 
 TEST_F(CoConfigFileReaderTest, WarnsAboutBadLinesAndGoesOn) {
-    WarningCapture warnings;
+    MessageLog::Scope warnings(CoMsg::warning);
     ASSERT_EQ(0, load("# comment\n"
                       "early=1\n"
                       "[S]\n"
@@ -144,7 +118,7 @@ TEST_F(CoConfigFileReaderTest, WarnsAboutBadLinesAndGoesOn) {
                   "Invalid syntax: No variable name. Ignoring line 6 of '" + file + "'",
                   "Invalid syntax: No variable name. Ignoring line 7 of '" + file + "'",
               }),
-              warnings.texts());
+              warnings->texts(CoMsg::warning));
     EXPECT_EQ("1", value("S", "good"));
     EXPECT_FALSE(reader_.hasVariable("S", "early"));
     // Ignored lines leave the pending comment for the next item.
@@ -191,13 +165,13 @@ TEST_F(CoConfigFileReaderTest, DuplicateSectionReopensIt) {
 }
 
 TEST_F(CoConfigFileReaderTest, CarriageReturnsEndLines) {
-    WarningCapture warnings;
+    MessageLog::Scope warnings(CoMsg::warning);
     ASSERT_EQ(0, load("[S]\r\na=1\r\nbad\r\nb = 2 \r\n"));
     EXPECT_EQ("1", value("S", "a"));
     EXPECT_EQ("2", value("S", "b"));
     // Each CR LF counts as two lines; the empty ones become blank comment lines.
     EXPECT_EQ(std::vector<std::string>{"Invalid syntax: No variable value. Ignoring line 5 of '" + path_ + "'"},
-              warnings.texts());
+              warnings->texts(CoMsg::warning));
     EXPECT_EQ("[S]\n\na=1\n\n\nb=2\n\n", writeBack());
 
     ASSERT_EQ(0, load("[Mac]\rx=1\ry=2"));
@@ -217,7 +191,7 @@ TEST_F(CoConfigFileReaderTest, LastLineWithoutNewlineIsRead) {
 }
 
 TEST_F(CoConfigFileReaderTest, OverlongLineContinuesAsTheNextLine) {
-    WarningCapture warnings;
+    MessageLog::Scope warnings(CoMsg::warning);
     const std::string head = "k=" + std::string(2045, 'a');  // 2047 characters
     ASSERT_EQ(0, load("[S]\n" + head + "tail\nexact=" + std::string(2041, 'e') + "\nafter=1\nbad\n"));
     EXPECT_EQ(std::string(2045, 'a'), value("S", "k"));
@@ -228,7 +202,7 @@ TEST_F(CoConfigFileReaderTest, OverlongLineContinuesAsTheNextLine) {
                   "Invalid syntax: No variable value. Ignoring line 3 of '" + path_ + "'",
                   "Invalid syntax: No variable value. Ignoring line 6 of '" + path_ + "'",
               }),
-              warnings.texts());
+              warnings->texts(CoMsg::warning));
 }
 
 TEST_F(CoConfigFileReaderTest, ReadErrorsReturnErrno) {

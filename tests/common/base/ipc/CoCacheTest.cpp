@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include "base/threads/CoThreadMgr.h"
-#include "common/base/threads/CapturedMessages.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Eventually.h"
+#include "support/Gate.h"
+#include "support/MessageLog.h"
 
 namespace {
 
@@ -320,11 +322,11 @@ TEST_F(CoCacheTest, SharedEntryCountsReferencesFromSeveralThreads) {
 
 TEST_F(CoCacheTest, FactoryReturningNullChangesNothing) {
     makeCache(1);
-    CorvaneTest::CapturedMessages messages;
+    CorvaneTest::MessageLog::Scope messages;
     cache_->factory = TestCache::Factory::ReturnNull;
     EXPECT_EQ(nullptr, get("a"));  // free slot: stays free
     EXPECT_TRUE(names().empty());
-    EXPECT_EQ(1u, messages.find("Cache factory returned NULL.").size());
+    EXPECT_EQ(1, messages->count("Cache factory returned NULL."));
 
     cache_->factory = TestCache::Factory::Make;
     touch("a", 100);

@@ -37,21 +37,25 @@ void setMsgLevelVariable(const char* value) {
     registry.getEnvVar(found[0])->dynSetValue(std::string(value));
 }
 
+// Tests the router mechanism itself, so it puts its own router in place of
+// whatever the process had, and that one back afterwards.
 class CoMsgTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        previous_ = CoMsg::getRouter();
         CoMsg::setRouter(&router_);
         setMsgLevelVariable("");
         CoMsg::setVerbose(false);
         CoMsg::enableFamily(false);
     }
     void TearDown() override {
-        CoMsg::setRouter(nullptr);
+        CoMsg::setRouter(previous_);
         setMsgLevelVariable("");
         CoMsg::setVerbose(false);
         CoMsg::enableFamily(false);
     }
     CapturingRouter router_;
+    CoMsg::Router* previous_ = nullptr;
 };
 
 TEST_F(CoMsgTest, LevelNamesAreExactAndCaseSensitive) {

@@ -11,13 +11,15 @@
 
 #include <gtest/gtest.h>
 
+#include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetwork.h"
 #include "common/base/network/NetworkTestSupport.h"
+#include "support/MessageLog.h"
 
 using Corvane::CoMsg;
 using Corvane::CoNetwork;
 using Corvane::CoNetworkConfig;
-using CorvaneTest::LogCapture;
+using CorvaneTest::MessageLog;
 using CorvaneTest::ScopedNetworkConfig;
 
 namespace {
@@ -33,7 +35,7 @@ std::string newUuid() {
 }
 
 TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
-    LogCapture log;
+    MessageLog::Scope log;
     auto file = ScopedNetworkConfig::missing();
 
     unsigned port = 7555, ttl = 1;
@@ -57,7 +59,7 @@ TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
     EXPECT_FALSE(config().getUUID(uuid));
     EXPECT_EQ("unchanged", uuid);
     EXPECT_EQ("No host UUID configured. Please check " + file.path() + ".", config().lastError());
-    EXPECT_EQ(0u, log.size());
+    EXPECT_EQ(0u, log->lines().size());
     EXPECT_FALSE(config().silentMode());
 }
 
@@ -139,18 +141,18 @@ TEST(CoNetworkConfigTest, RefusesInvalidUuids) {
     std::string wrongHex = good;
     wrongHex[3] = 'g';
     for (const std::string& bad : {good.substr(1), good + "0", wrongHex, std::string(36, '-'), std::string("x")}) {
-        LogCapture log;
+        MessageLog::Scope log;
         ScopedNetworkConfig file("[Local]\nUUID=" + bad + "\n");
         std::string uuid = "unchanged";
         EXPECT_FALSE(config().getUUID(uuid)) << bad;
         EXPECT_EQ("unchanged", uuid);
         EXPECT_EQ("Invalid UUID '" + bad + "'", config().lastError());
-        EXPECT_EQ(std::vector<std::string>{"Invalid UUID '" + bad + "'"}, log.texts(CoMsg::error));
+        EXPECT_EQ(std::vector<std::string>{"Invalid UUID '" + bad + "'"}, log->texts(CoMsg::error));
     }
 }
 
 TEST(CoNetworkConfigTest, UnreadableFileFailsOnceThenReadsAsEmpty) {
-    LogCapture log;
+    MessageLog::Scope log;
     ScopedNetworkConfig file("", /*asDirectory=*/true);
     const std::string error = "Could not read '" + file.path() + "': " + std::strerror(EISDIR);
 
@@ -158,12 +160,12 @@ TEST(CoNetworkConfigTest, UnreadableFileFailsOnceThenReadsAsEmpty) {
     EXPECT_FALSE(config().getDataInterfaces(names));
     EXPECT_TRUE(names.empty());
     EXPECT_EQ(error, config().lastError());
-    EXPECT_EQ(std::vector<std::string>{error}, log.texts(CoMsg::error));
+    EXPECT_EQ(std::vector<std::string>{error}, log->texts(CoMsg::error));
 
     unsigned port = 7555;
     EXPECT_TRUE(config().getSelfDiscoveryPort(port));
     EXPECT_EQ(7555u, port);
-    EXPECT_EQ(1u, log.texts(CoMsg::error).size());
+    EXPECT_EQ(1u, log->texts(CoMsg::error).size());
 }
 
 TEST(CoNetworkConfigTest, FileIsReadOnlyOnce) {
@@ -180,13 +182,13 @@ TEST(CoNetworkConfigTest, FileIsReadOnlyOnce) {
 class CoNetworkTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_FALSE(CoNetwork::isInitialized()) << "an earlier test left the network layer on"; }
-    // Stops the monitor thread before log_, which it may post through, goes.
+    // The next test finds the network layer off, also after a failed assertion.
     void TearDown() override {
         while (CoNetwork::isInitialized())
             CoNetwork::uninit();
     }
 
-    LogCapture log_;
+    MessageLog::Scope log_;
 };
 
 TEST_F(CoNetworkTest, InitAndUninitNest) {
@@ -219,7 +221,7 @@ TEST_F(CoNetworkTest, HostNameQueries) {
         EXPECT_TRUE(CoNetwork::getHostName(small.data(), small.size()));
         EXPECT_EQ(std::string("localhost").substr(0, size - 1), small.data());
         EXPECT_EQ(std::vector<std::string>{"Could not retrieve host name: " + std::string(std::strerror(ENAMETOOLONG))},
-                  log_.texts(CoMsg::error));
+                  log_->texts(CoMsg::error));
     }
     {
         ScopedNetworkConfig file("[Local]\nDisplayName=Studio A\n");

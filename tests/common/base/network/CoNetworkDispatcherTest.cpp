@@ -12,12 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include "base/loggerBase/CoMsg.h"
 #include "common/base/network/NetworkTestSupport.h"
+#include "support/MessageLog.h"
 
 using Corvane::CoMsg;
 using Corvane::CoNetworkDispatcher;
 using Corvane::CoNetworkInterface;
-using CorvaneTest::LogCapture;
+using CorvaneTest::MessageLog;
 using CorvaneTest::ScopedNetworkConfig;
 using Type = CoNetworkDispatcher::Type;
 
@@ -107,7 +109,7 @@ TEST(CoNetworkDispatcherTest, ListsLoopbackFirstWithoutConfiguration) {
 
 TEST(CoNetworkDispatcherTest, ConfiguredNamesChooseAndOrderEachRole) {
     const std::vector<std::string> others = runningNonLoopbackNames();
-    LogCapture log;
+    MessageLog::Scope log;
     // Names that match nothing are reported; the others still apply.
     ScopedNetworkConfig file(
         "[Interfaces]\n"
@@ -123,7 +125,7 @@ TEST(CoNetworkDispatcherTest, ConfiguredNamesChooseAndOrderEachRole) {
         EXPECT_FALSE(i.has(CoNetworkInterface::Multicast)) << "not named, yet multicast: " << i.toString();
     EXPECT_EQ((std::vector<std::string>{"Metadata interface 'nosuch0' is invalid or down",
                                         "Multicast interface 'nosuch1' is invalid or down"}),
-              log.texts(CoMsg::warning));
+              log->texts(CoMsg::warning));
 
     if (others.empty())
         return;  // only a loopback interface here; the ordering below needs another one
@@ -166,7 +168,7 @@ TEST(CoNetworkDispatcherTest, ObserversHearOfEachInterfaceOnce) {
 }
 
 TEST(CoNetworkDispatcherTest, UnreadableConfigurationFailsTheUpdate) {
-    LogCapture log;
+    MessageLog::Scope log;
     ScopedNetworkConfig file("", /*asDirectory=*/true);
     CoNetworkDispatcher dispatcher(false);
     std::vector<CoNetworkInterface> out(1);
@@ -174,7 +176,7 @@ TEST(CoNetworkDispatcherTest, UnreadableConfigurationFailsTheUpdate) {
     EXPECT_EQ(1u, out.size());
     EXPECT_EQ("Could not read '" + file.path() + "': " + std::strerror(EISDIR), dispatcher.lastError());
     // Posted once, by the configuration; the configuration reads as empty afterwards.
-    EXPECT_EQ(1u, log.texts(CoMsg::error).size());
+    EXPECT_EQ(1u, log->texts(CoMsg::error).size());
     EXPECT_TRUE(dispatcher.getInterfaces(out, Type::All, CoNetworkDispatcher::Filter()));
     EXPECT_FALSE(out.empty());
 }

@@ -5,35 +5,35 @@
 // traffic is sent anywhere. Without root or iproute2 the test is skipped.
 #include "base/network/CoNetworkMonitor.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetwork.h"
 #include "base/network/CoNetworkDispatcher.h"
 #include "base/threads/CoThreadMgr.h"
 #include "common/base/network/NetworkTestSupport.h"
+#include "support/MessageLog.h"
+#include "support/Process.h"
 
 using Corvane::CoMsg;
 using Corvane::CoNetwork;
 using Corvane::CoNetworkDispatcher;
 using Corvane::CoNetworkInterface;
 using Corvane::CoThreadMgr;
-using CorvaneTest::LogCapture;
+using CorvaneTest::MessageLog;
 using CorvaneTest::ScopedNetworkConfig;
 using Type = CoNetworkDispatcher::Type;
 
@@ -45,30 +45,18 @@ constexpr const char* kChildTest = "CoNetworkMonitorTest.DISABLED_FollowsChanges
 constexpr const char* kMonitorThread = "CoNetworkMonitor Thread";
 // Guards against hangs only; a change normally arrives within milliseconds.
 constexpr auto kEventTimeout = std::chrono::seconds(30);
-constexpr int kChildTimeoutSeconds = 120;
+constexpr int kChildTimeoutMs = 120000;
 
-// Runs a program with arguments; its exit status, or -1 when it could not run.
+// Runs a program found in PATH, with this process's environment; its exit
+// status, or -1 when it could not run. Unless quiet, what it wrote to
+// standard error is shown when it fails.
 int run(const std::vector<std::string>& args, bool quiet = false) {
-    const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        const int devNull = quiet ? open("/dev/null", O_WRONLY) : -1;
-        if (devNull >= 0) {
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-        }
-        std::vector<char*> argv;
-        for (const std::string& arg : args)
-            argv.push_back(const_cast<char*>(arg.c_str()));
-        argv.push_back(nullptr);
-        execvp(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    CorvaneTest::ProcessOptions options;
+    options.env = CorvaneTest::currentEnvironment();
+    const CorvaneTest::ProcessResult result = CorvaneTest::runProcess(args, options);
+    if (result.exitStatus != 0 && !quiet)
+        std::fprintf(stderr, "%s", result.err.c_str());
+    return result.exitStatus;
 }
 
 // Runs "ip" with blank-separated arguments; true on success.
@@ -114,47 +102,19 @@ std::string namespaceId() {
     return std::to_string(own.st_dev) + ":" + std::to_string(own.st_ino);
 }
 
-// Runs this binary's child test inside the namespace: its exit status, -1
-// when it could not run, -2 when it was killed for taking too long.
-int runChildInNamespace(const std::string& ns) {
+// Runs this binary's child test inside the namespace.
+CorvaneTest::ProcessResult runChildInNamespace(const std::string& ns) {
     char self[4096] = {};
     if (readlink("/proc/self/exe", self, sizeof self - 1) <= 0)
-        return -1;
-    const pid_t pid = fork();
-    if (pid < 0)
-        return -1;
-    if (pid == 0) {
-        setenv(kNamespaceVariable, ns.c_str(), 1);
-        setenv(kParentNamespaceVariable, namespaceId().c_str(), 1);
-        const std::string filter = std::string("--gtest_filter=") + kChildTest;
-        execlp("ip", "ip", "netns", "exec", ns.c_str(), self, filter.c_str(), "--gtest_also_run_disabled_tests",
-               static_cast<char*>(nullptr));
-        _exit(127);
-    }
-    // A helper thread reaps the child so that this one can wait with a limit.
-    std::mutex mutex;
-    std::condition_variable ended;
-    bool done = false;
-    int status = 0;
-    std::thread reaper([&] {
-        int s = 0;
-        const bool reaped = waitpid(pid, &s, 0) == pid;
-        std::lock_guard<std::mutex> guard(mutex);
-        status = reaped ? s : -1;
-        done = true;
-        ended.notify_all();
-    });
-    bool timedOut = false;
-    {
-        std::unique_lock<std::mutex> lock(mutex);
-        timedOut = !ended.wait_for(lock, std::chrono::seconds(kChildTimeoutSeconds), [&] { return done; });
-    }
-    if (timedOut)
-        kill(pid, SIGKILL);  // the reaper then returns
-    reaper.join();
-    if (timedOut)
-        return -2;
-    return status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return CorvaneTest::ProcessResult();
+    CorvaneTest::ProcessOptions options;
+    options.env = CorvaneTest::currentEnvironment();
+    options.env[kNamespaceVariable] = ns;
+    options.env[kParentNamespaceVariable] = namespaceId();
+    options.timeoutMs = kChildTimeoutMs;
+    return CorvaneTest::runProcess({"ip", "netns", "exec", ns, self, std::string("--gtest_filter=") + kChildTest,
+                                    "--gtest_also_run_disabled_tests"},
+                                   options);
 }
 
 // Leaves the network layer off when a test ends, also after a failed
@@ -234,7 +194,9 @@ TEST(CoNetworkMonitorTest, FollowsTopologyChangesInOwnNamespace) {
     NetworkNamespace ns;
     if (!ns.created())
         GTEST_SKIP() << "could not create a network namespace (no CAP_SYS_ADMIN here?)";
-    EXPECT_EQ(0, runChildInNamespace(ns.name())) << "the child's failures are printed above";
+    const CorvaneTest::ProcessResult child = runChildInNamespace(ns.name());
+    EXPECT_FALSE(child.timedOut);
+    EXPECT_EQ(0, child.exitStatus) << child.out << child.err;
 }
 
 // Runs only inside the namespace made by the test above.
@@ -246,7 +208,7 @@ TEST(CoNetworkMonitorTest, DISABLED_FollowsChangesInsideNamespace) {
     ASSERT_TRUE(parent && parent != namespaceId() && namespaceId() != "unknown") << "not inside namespace " << ns;
 
     // Destroyed in reverse order: the network layer stops first.
-    LogCapture log;
+    MessageLog::Scope log;
     ScopedNetworkConfig file(
         "[Interfaces]\n"
         "Metadata = ib0, eth0\n"
@@ -268,7 +230,7 @@ TEST(CoNetworkMonitorTest, DISABLED_FollowsChangesInsideNamespace) {
     for (const char* warning : {"Metadata interface 'ib0' is invalid or down",
                                 "Metadata interface 'eth0' is invalid or down",
                                 "Multicast interface 'eth0' is invalid or down"})
-        EXPECT_TRUE(log.contains(CoMsg::warning, warning)) << warning;
+        EXPECT_TRUE(log->contains(warning, CoMsg::warning)) << warning;
 
     // A link change.
     ASSERT_TRUE(ip("link set lo up"));

@@ -1,28 +1,23 @@
 #include "base/osal/CoUser.h"
 
-#include <fcntl.h>
-#include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <functional>
-#include <mutex>
+#include <map>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
-#include "base/loggerBase/CoMsg.h"
 #include "base/osal/CoEffectiveGroupChanger.h"
 #include "base/osal/CoEffectiveUserChanger.h"
+#include "support/MessageLog.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -112,110 +107,22 @@ struct RunScenarioBeforeMain {
 
 // ---- Child processes
 
-struct ChildResult {
-    int exitStatus = -1;  // -1: killed or did not end in time
-    std::string out;
-    std::string err;
-};
-
-int waitBounded(pid_t pid, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    for (;;) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        if (done < 0 || std::chrono::steady_clock::now() > deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            return -1;
-        }
-        poll(nullptr, 0, 10);  // not ordering anything: only paces the reaping
-    }
-}
-
-// Reads both pipes to their end, for at most limit.
-void drain(int outFd, int errFd, ChildResult* result, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    pollfd fds[2] = {{outFd, POLLIN, 0}, {errFd, POLLIN, 0}};
-    std::string* sinks[2] = {&result->out, &result->err};
-    int open = 2;
-    while (open > 0 && std::chrono::steady_clock::now() < deadline) {
-        if (poll(fds, 2, 100) <= 0)
-            continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP)))
-                continue;
-            char buf[4096];
-            const ssize_t n = read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else {
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-}
-
 // Runs this binary again with the given ids; the scenario runs before main.
-ChildResult runSelfAs(const char* scenario, uid_t realUid, uid_t effectiveUid,
-                      const std::vector<std::string>& extraEnv = {}) {
-    int outPipe[2], errPipe[2];
-    ChildResult result;
-    if (pipe2(outPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0)
-        return result;
-    const pid_t pid = fork();
-    if (pid == 0) {
-        dup2(outPipe[1], 1);
-        dup2(errPipe[1], 2);
-        // Exec keeps the effective id as the saved one, as a set-user-id
-        // root program would have it.
+CorvaneTest::ProcessResult runSelfAs(const char* scenario, uid_t realUid, uid_t effectiveUid,
+                                     const std::map<std::string, std::string>& extraEnv = {}) {
+    CorvaneTest::ProcessOptions options;
+    options.env = CorvaneTest::currentEnvironment();
+    options.env[kScenarioVar] = scenario;
+    for (const auto& entry : extraEnv)
+        options.env[entry.first] = entry.second;
+    // Exec keeps the effective id as the saved one, as a set-user-id root
+    // program would have it.
+    options.beforeExec = [realUid, effectiveUid] {
         if (setresuid(realUid, effectiveUid, effectiveUid) != 0)
             _exit(kSkipStatus);
-        setenv(kScenarioVar, scenario, 1);
-        for (const std::string& entry : extraEnv)
-            putenv(const_cast<char*>(entry.c_str()));
-        execl("/proc/self/exe", "corvane_base_tests", static_cast<char*>(nullptr));
-        _exit(kSkipStatus);
-    }
-    close(outPipe[1]);
-    close(errPipe[1]);
-    drain(outPipe[0], errPipe[0], &result, std::chrono::seconds(30));
-    close(outPipe[0]);
-    close(errPipe[0]);
-    result.exitStatus = waitBounded(pid, std::chrono::seconds(30));
-    return result;
+    };
+    return CorvaneTest::runProcess({"/proc/self/exe"}, options);
 }
-
-// Runs body in a forked child, so identity changes stay out of this process.
-int runInChild(const std::function<int()>& body) {
-    std::fflush(stdout);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int status = body();
-        std::fflush(stdout);
-        _exit(status);
-    }
-    return waitBounded(pid, std::chrono::seconds(30));
-}
-
-// Collects posted texts; used only inside forked children.
-class Capture : public Corvane::CoMsg::Router {
-public:
-    void route(const Corvane::CoMsg::Record& record) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        texts_.push_back(record.text);
-    }
-    bool contains(const std::string& text) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return std::find(texts_.begin(), texts_.end(), text) != texts_.end();
-    }
-
-private:
-    std::mutex mutex_;  // guards texts_
-    std::vector<std::string> texts_;
-};
 
 uid_t unknownUid() {
     for (uid_t uid = 54321; uid < 54321 + 1000; ++uid)
@@ -233,7 +140,7 @@ protected:
 };
 
 TEST_F(CoUserTest, SetUserIdRootProgramSwitchesBetweenUserAndRoot) {
-    const ChildResult child = runSelfAs("setuid", kNobody, 0);
+    const CorvaneTest::ProcessResult child = runSelfAs("setuid", kNobody, 0);
     if (child.exitStatus == kSkipStatus)
         GTEST_SKIP() << "could not start a child under other ids";
     EXPECT_EQ(0, child.exitStatus) << child.out << child.err;
@@ -241,8 +148,8 @@ TEST_F(CoUserTest, SetUserIdRootProgramSwitchesBetweenUserAndRoot) {
 }
 
 TEST_F(CoUserTest, ProgramWithoutRootFailsTheCheckAndAbortsWhenAsked) {
-    const ChildResult child =
-        runSelfAs("plain", kNobody, kNobody, {"XQ_SUID_DEBUG=1", "XQ_MSG_LEVEL=debug"});
+    const CorvaneTest::ProcessResult child =
+        runSelfAs("plain", kNobody, kNobody, {{"XQ_SUID_DEBUG", "1"}, {"XQ_MSG_LEVEL", "debug"}});
     if (child.exitStatus == kSkipStatus)
         GTEST_SKIP() << "could not start a child under other ids";
     EXPECT_EQ(1, child.exitStatus) << child.out << child.err;
@@ -254,7 +161,7 @@ TEST_F(CoUserTest, ProgramWithoutRootFailsTheCheckAndAbortsWhenAsked) {
 }
 
 TEST_F(CoUserTest, NestedPushesPopBackInOrder) {
-    const int status = runInChild([] {
+    const int status = CorvaneTest::runInChild([] {
         CHILD_CHECK(CoUser::pushUser(0, kNobody) && getuid() == 0 && geteuid() == kNobody);
         // From one non-root id to another needs the pass through root.
         CHILD_CHECK(CoUser::pushUser(0, kDaemon) && geteuid() == kDaemon);
@@ -267,7 +174,7 @@ TEST_F(CoUserTest, NestedPushesPopBackInOrder) {
 }
 
 TEST_F(CoUserTest, ScopedChangersRestoreOnlyWhatTheyChanged) {
-    const int status = runInChild([] {
+    const int status = CorvaneTest::runInChild([] {
         {
             CoEffectiveUserChanger same(0);
             CHILD_CHECK(!same.changed());
@@ -292,7 +199,7 @@ TEST_F(CoUserTest, ScopedChangersRestoreOnlyWhatTheyChanged) {
 }
 
 TEST_F(CoUserTest, ChangesEffectiveIdsByName) {
-    const int status = runInChild([] {
+    const int status = CorvaneTest::runInChild([] {
         CHILD_CHECK(!CoUser::setEffectiveUserByName("corvane-no-such-user"));
         CHILD_CHECK(!CoUser::setEffectiveGroupByName("corvane-no-such-group"));
         CHILD_CHECK(geteuid() == 0 && getegid() == 0);
@@ -339,17 +246,16 @@ TEST_F(CoUserTest, UserInTooManyGroupsGetsTheFirst64) {
         groups += "corvgrp" + std::to_string(i) + ":x:" + std::to_string(41000 + i) + ":daemon,nobody\n";
     const std::string path = dir.write("group", groups);
 
-    const int status = runInChild([&path] {
+    const int status = CorvaneTest::runInChild([&path] {
         if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
             mount(path.c_str(), "/etc/group", nullptr, MS_BIND, nullptr) != 0)
             return kSkipStatus;
-        Capture capture;
-        Corvane::CoMsg::setRouter(&capture);
+        CorvaneTest::MessageLog::Scope log;
         std::vector<std::string> names;
         CHILD_CHECK(CoUser::groupNamesOfUser("nobody", &names));
         CHILD_CHECK(names.size() == 64);
         CHILD_CHECK(names.front() == "nogroup" && names[1] == "corvgrp0");
-        CHILD_CHECK(capture.contains("More than 64 groups for user nobody"));
+        CHILD_CHECK(log->contains("More than 64 groups for user nobody"));
         return 0;
     });
     if (status == kSkipStatus)

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "MsgLog.h"
 #include "base/rcApi/rcAttrList.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/rcApi/rcCommand.h"
 #include "base/rcApi/rcResult.h"
+#include "support/MessageLog.h"
 
 using namespace Corvane;
 
@@ -23,8 +23,6 @@ constexpr int kRounds = 3000;
 
 class GarbageInputTest : public ::testing::Test {
 protected:
-    void TearDown() override { CorvaneTest::MsgLog::instance().clear(); }
-
     // Random bytes biased towards the characters the formats care about.
     std::string randomText(size_t maxLen) {
         static const char kSpecial[] = {' ', ' ', '\n', '\\', '"', '0', '1', '9', '-', 'n', 't', '\0', '\t'};
@@ -46,6 +44,8 @@ protected:
         return s;
     }
 
+    // At debug level, so that every message about bad input is formatted.
+    CorvaneTest::MessageLog::Scope log_;
     std::mt19937 rng_{20240613};
 };
 

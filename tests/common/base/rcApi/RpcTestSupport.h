@@ -1,87 +1,51 @@
-// Helpers for the RPC tests: a thread that drives a server context's
-// dispatch passes, and a scripted raw TCP peer on loopback that plays a
-// server (or client) byte by byte, for behaviour a real server context
-// would never show.
+// Scripted raw TCP peers on loopback for the RPC tests: they play a server
+// (or client) byte by byte, for behaviour a real server context would
+// never show.
 #pragma once
 
-#include <atomic>
-#include <condition_variable>
 #include <functional>
-#include <mutex>
 #include <string>
 #include <thread>
 
-#include "base/rcApi/rcServerContext.h"
+#include "support/LineReader.h"
+#include "support/LoopbackListener.h"
 
 namespace CorvaneTest {
-
-// Runs ctx's dispatch passes until destroyed.
-class ServerThread {
-public:
-    explicit ServerThread(Corvane::rcServerContext& ctx);
-    ~ServerThread();
-    ServerThread(const ServerThread&) = delete;
-    ServerThread& operator=(const ServerThread&) = delete;
-
-private:
-    Corvane::rcServerContext& ctx_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
-// A one-shot latch with a hang guard.
-class Gate {
-public:
-    void open();
-    // False when not opened within timeoutMs.
-    bool wait(int timeoutMs = 10000);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
 
 // One accepted (or connected) raw socket, used by a script.
 class RawConn {
 public:
-    explicit RawConn(int fd) : fd_(fd) {}
-    ~RawConn();
-    RawConn(const RawConn&) = delete;
-    RawConn& operator=(const RawConn&) = delete;
-
-    // Connects to 127.0.0.1:port; fd() is -1 on failure.
-    static int connectTo(int port);
+    // fd() is -1 when fd is empty (a failed connect).
+    explicit RawConn(ScopedFd fd) : fd_(std::move(fd)), reader_(fd_.get()) {}
 
     // One line without its newline; "<closed>" at end of stream and
-    // "<timeout>" after timeoutMs.
+    // "<timeout>" after timeoutMs. Bytes after the line wait for the next call.
     std::string readLine(int timeoutMs = 10000);
-    bool send(const std::string& bytes);
-    void close();
-    int fd() const { return fd_; }
+    bool send(const std::string& bytes) { return sendAll(fd_.get(), bytes); }
+    void close() { fd_.reset(); }
+    int fd() const { return fd_.get(); }
 
 private:
-    int fd_;
-    std::string pending_;
+    ScopedFd fd_;
+    LineReader reader_;
 };
 
 // Listens on 127.0.0.1, port chosen by the system, and runs a script on
 // the next connection in its own thread.
 class FakeServer {
 public:
-    FakeServer();
-    ~FakeServer();
+    FakeServer() = default;
+    ~FakeServer() { join(); }
     FakeServer(const FakeServer&) = delete;
     FakeServer& operator=(const FakeServer&) = delete;
 
-    int port() const { return port_; }
+    int port() const { return listener_.port(); }
     void serve(std::function<void(RawConn&)> script);
     // Waits for the script to end.
     void join();
 
 private:
-    int listenFd_ = -1;
-    int port_ = 0;
+    LoopbackListener listener_;
     std::thread thread_;
 };
 

@@ -3,24 +3,22 @@
 // answers, garbage). Everything runs over 127.0.0.1.
 #include "base/rcApi/rcAPI.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstring>
 #include <memory>
 #include <random>
 #include <string>
 #include <thread>
 
-#include "MsgLog.h"
 #include "RpcTestSupport.h"
+#include "ServerThread.h"
 #include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcServerContext.h"
+#include "support/Gate.h"
+#include "support/LoopbackListener.h"
+#include "support/MessageLog.h"
 #include "support/TempDir.h"
 
 using namespace Corvane;
@@ -103,7 +101,6 @@ public:
 class rcAPITest : public ::testing::Test {
 protected:
     void SetUp() override {
-        CorvaneTest::MsgLog::instance().clear();
         server_.reset(new TestServer);
         shared_.server = server_.get();
         server_->registerMethod(rcMethod(&shared_, "Echo", &echoCB, &rcParamString::TYPE, kText));
@@ -155,6 +152,7 @@ protected:
         return result;
     }
 
+    CorvaneTest::MessageLog::Scope log_;
     Shared shared_;
     std::string target_ = "object five";
     std::unique_ptr<TestServer> server_;
@@ -287,16 +285,10 @@ TEST_F(rcAPITest, FailsWithoutAConnection) {
 }
 
 TEST_F(rcAPITest, ConnectToAClosedPortIsRefused) {
-    // Bound but not listening: the port stays ours and refuses connections.
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    ASSERT_EQ(0, ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr));
-    ASSERT_EQ(0, ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len));
-    EXPECT_FALSE(api_.connect("127.0.0.1", ntohs(addr.sin_port), kCallMs));
-    ::close(fd);
+    int port = -1;
+    const CorvaneTest::ScopedFd closed = CorvaneTest::bindWithoutListening(&port);
+    ASSERT_TRUE(closed.valid());
+    EXPECT_FALSE(api_.connect("127.0.0.1", port, kCallMs));
     EXPECT_EQ(sysText(ECONNREFUSED), api_.lastError());
     EXPECT_FALSE(api_.isConnected());
 }
@@ -327,7 +319,6 @@ TEST_F(rcAPITest, ConnectionsDoNotLeakDescriptors) {
 
 class rcAPIPeerTest : public ::testing::Test {
 protected:
-    void SetUp() override { CorvaneTest::MsgLog::instance().clear(); }
     // Accepts the login line with reply, then runs then.
     void serveLogin(const std::string& reply, std::function<void(RawConn&)> then = nullptr) {
         peer_.serve([reply, then](RawConn& conn) {
@@ -340,6 +331,7 @@ protected:
     }
     bool connect() { return api_.connect("127.0.0.1", peer_.port(), kCallMs); }
 
+    CorvaneTest::MessageLog::Scope log_;
     FakeServer peer_;
     rcAPI api_;
 };

@@ -8,17 +8,16 @@
 #include <random>
 #include <string>
 
-#include "MsgLog.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/network/CoNetworkConfig.h"
 #include "base/osal/CoUser.h"
 #include "base/rcApi/rcAttrStream.h"
-#include "support/TempDir.h"
+#include "common/base/network/NetworkTestSupport.h"
+#include "support/MessageLog.h"
 
 using Corvane::CoMsg;
 using Corvane::rcAttrStream;
 using Corvane::rcConnectionInfo;
-using CorvaneTest::MsgLog;
+using CorvaneTest::MessageLog;
 
 namespace {
 
@@ -63,7 +62,7 @@ rcConnectionInfo sample() {
 
 class rcConnectionInfoTest : public ::testing::Test {
 protected:
-    void SetUp() override { MsgLog::instance().clear(); }
+    MessageLog::Scope log_;
 };
 
 TEST_F(rcConnectionInfoTest, CrcStepMatchesZlibAndResetsOnEmptyInput) {
@@ -153,8 +152,7 @@ TEST_F(rcConnectionInfoTest, ReceivedRecordVerifiesIncludingNegativeChecksums) {
     EXPECT_FALSE(got.hasGroupName());
     EXPECT_FALSE(got.hasHostUUID());
     EXPECT_EQ("undefined", got.groupName());
-    EXPECT_FALSE(MsgLog::instance().contains("Syntax error while parsing connection information, output values "
-                                             "won't be accurate"));
+    EXPECT_FALSE(log_->contains("Syntax error while parsing connection information, output values won't be accurate"));
 }
 
 TEST_F(rcConnectionInfoTest, WrongChecksumIsRefusedAndPosted) {
@@ -163,18 +161,18 @@ TEST_F(rcConnectionInfoTest, WrongChecksumIsRefusedAndPosted) {
     r.setCrc(r.checksum() ^ 1);
     const rcConnectionInfo got(r.toString().c_str());
     EXPECT_FALSE(got.isValid());
-    EXPECT_TRUE(MsgLog::instance().contains("Unable to establish connection [77]: checksum failed.", CoMsg::error));
+    EXPECT_TRUE(log_->contains("Unable to establish connection [77]: checksum failed.", CoMsg::error));
     bool sawAge = false;
-    for (const auto& line : MsgLog::instance().lines())
+    for (const auto& line : log_->lines())
         sawAge |= line.level == CoMsg::debugging && line.text.rfind("Connection [77] Timestamp: 1700000000 Age: ", 0) == 0;
     EXPECT_TRUE(sawAge);
 }
 
 TEST_F(rcConnectionInfoTest, MissingKeysKeepDefaultsAndAreReported) {
     for (const char* text : {"", "StrUserName 1 u", "garbage without structure", "IntCRC 1 0"}) {
-        MsgLog::instance().clear();
+        log_->clear();
         const rcConnectionInfo got(text);
-        EXPECT_TRUE(MsgLog::instance().contains(
+        EXPECT_TRUE(log_->contains(
             "Syntax error while parsing connection information, output values won't be accurate", CoMsg::debugging))
             << text;
         EXPECT_EQ("0.0.0.0", got.ipAddr());
@@ -204,21 +202,21 @@ TEST_F(rcConnectionInfoTest, FillDescribesThisProcess) {
     EXPECT_EQ("0.0.0.0", r.ipAddr());  // no descriptor given
     EXPECT_TRUE(rcConnectionInfo(r.toString().c_str()).isValid());
     r.dump();
-    EXPECT_EQ(1, static_cast<int>(MsgLog::instance().lines().size()) -
-                     MsgLog::instance().count("User process information couldn't be adequately retrieved"));
+    EXPECT_EQ(1, static_cast<int>(log_->lines().size()) -
+                     log_->count("User process information couldn't be adequately retrieved"));
 }
 
 TEST_F(rcConnectionInfoTest, FillCarriesTheConfiguredHostUUID) {
-    using Corvane::CoNetworkConfig;
-    CorvaneTest::TempDir dir;
     const std::string uuid = "0f8e7c44-5a36-4c6b-9d0e-3b2a1c0d9e8f";
-    CoNetworkConfig::setFileNameForTesting(dir.write("network.cfg", "[Local]\nUUID=" + uuid + "\n"));
-    rcConnectionInfo with;
-    with.fill();
-    CoNetworkConfig::setFileNameForTesting(dir.file("absent.cfg"));
-    rcConnectionInfo without;
-    without.fill();
-    CoNetworkConfig::setFileNameForTesting(CoNetworkConfig::CFG_FILE_NAME);
+    rcConnectionInfo with, without;
+    {
+        CorvaneTest::ScopedNetworkConfig file("[Local]\nUUID=" + uuid + "\n");
+        with.fill();
+    }
+    {
+        const auto file = CorvaneTest::ScopedNetworkConfig::missing();
+        without.fill();
+    }
 
     EXPECT_TRUE(with.hasHostUUID());
     EXPECT_EQ(uuid, with.hostUUID());
@@ -230,8 +228,7 @@ TEST_F(rcConnectionInfoTest, FillCarriesTheConfiguredHostUUID) {
 
     EXPECT_FALSE(without.hasHostUUID());
     EXPECT_EQ(std::string::npos, without.toString().find("StrHostUUID"));
-    EXPECT_TRUE(MsgLog::instance().contains("User process information couldn't be adequately retrieved",
-                                            CoMsg::debugging));
+    EXPECT_TRUE(log_->contains("User process information couldn't be adequately retrieved", CoMsg::debugging));
 }
 
 }  // namespace

@@ -8,14 +8,15 @@
 #include <random>
 #include <string>
 
-#include "MsgLog.h"
 #include "RpcTestSupport.h"
 #include "base/loggerBase/CoException.h"
+#include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcSysCalls.h"
+#include "support/MessageLog.h"
 #include "support/TempDir.h"
 
 using namespace Corvane;
-using CorvaneTest::MsgLog;
+using CorvaneTest::MessageLog;
 using CorvaneTest::RawConn;
 
 namespace {
@@ -44,10 +45,8 @@ bool secondCB(void*, const rcMethod&, const rcParam::Array&, rcParam& result) {
 
 class rcServerContextTest : public ::testing::Test {
 protected:
-    void SetUp() override { MsgLog::instance().clear(); }
-
     std::unique_ptr<RawConn> connectClient() {
-        auto conn = std::make_unique<RawConn>(RawConn::connectTo(server_.getPort()));
+        auto conn = std::make_unique<RawConn>(CorvaneTest::connectLoopback(server_.getPort()));
         EXPECT_GE(conn->fd(), 0);
         return conn;
     }
@@ -84,6 +83,7 @@ protected:
         return commandLine(true, 0, rcSysCalls::CALL_LOGIN, info.toString());
     }
 
+    MessageLog::Scope log_;
     RecordingServer server_;
 };
 
@@ -161,14 +161,14 @@ TEST_F(rcServerContextTest, GarbageLinesLeaveTheConnectionServing) {
 TEST_F(rcServerContextTest, RegistrationConflictsAreRefused) {
     EXPECT_TRUE(server_.registerMethod(rcMethod(nullptr, "Twice", &firstCB, &rcParamString::TYPE)));
     EXPECT_FALSE(server_.registerMethod(rcMethod(nullptr, "Twice", &secondCB, &rcParamString::TYPE)));
-    EXPECT_TRUE(MsgLog::instance().contains("Method 'Twice' already registered", CoMsg::error));
+    EXPECT_TRUE(log_->contains("Method 'Twice' already registered", CoMsg::error));
     EXPECT_FALSE(server_.registerMethod(rcMethod(nullptr, "_login", &secondCB, &rcParamString::TYPE)));
     int a = 0, b = 0;
     EXPECT_FALSE(server_.registerObject(0, &a));
-    EXPECT_TRUE(MsgLog::instance().contains("Reserved object Id", CoMsg::error));
+    EXPECT_TRUE(log_->contains("Reserved object Id", CoMsg::error));
     EXPECT_TRUE(server_.registerObject(7, &a));
     EXPECT_FALSE(server_.registerObject(7, &b));
-    EXPECT_TRUE(MsgLog::instance().contains("Object '7' already registered", CoMsg::error));
+    EXPECT_TRUE(log_->contains("Object '7' already registered", CoMsg::error));
 
     auto conn = connectClient();
     conn->send(commandLine(true, 0, "Twice", ""));
@@ -202,9 +202,9 @@ bool rememberClientCB(void*, const rcMethod& method, const rcParam::Array& args,
 }
 
 TEST(rcServerContextDelayedTest, DelayedReturnAnswersLater) {
-    MsgLog::instance().clear();
+    MessageLog::Scope log;
     DelayedServer server;
-    RawConn conn(RawConn::connectTo(server.getPort()));
+    RawConn conn(CorvaneTest::connectLoopback(server.getPort()));
     conn.send("sync 0 Later x\n");
     for (int pass = 0; pass < 20 && !server.waiting; ++pass)
         server.appContext().callIOHandler(200);
@@ -217,8 +217,7 @@ TEST(rcServerContextDelayedTest, DelayedReturnAnswersLater) {
     EXPECT_TRUE(server.delayedReturn(server.waiting, reply));
     EXPECT_EQ("ok done\\nat last", conn.readLine(5000));
     EXPECT_FALSE(server.delayedReturn(server.waiting, reply));
-    EXPECT_TRUE(MsgLog::instance().contains("Trying to do a delayed return for a client that isn't waiting for it.",
-                                            CoMsg::error));
+    EXPECT_TRUE(log->contains("Trying to do a delayed return for a client that isn't waiting for it.", CoMsg::error));
 
     // A delayed method that fails answers at once; an async one never.
     conn.send("sync 0 Later fail\nasync 0 Later y\nsync 0 _ping \n");
@@ -254,7 +253,6 @@ TEST_F(rcServerContextTest, ClosedClientsAreDroppedWithTheirDescriptors) {
 }
 
 TEST(rcServerContextSetupTest, PortInUseThrowsWithItsText) {
-    MsgLog::instance().clear();
     rcServerContext first(-1);
     const int port = first.getPort();
     try {

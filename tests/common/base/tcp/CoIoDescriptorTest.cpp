@@ -1,6 +1,5 @@
 #include "base/tcp/CoIoDescriptor.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -8,14 +7,12 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
 #include <set>
 #include <string>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -23,28 +20,19 @@
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "base/tcp/CoIoTcpServerDescriptor.h"
 #include "base/tcp/CoIoTcpServerHandler.h"
+#include "support/Eventually.h"
 #include "support/LoopbackListener.h"
 #include "support/TempDir.h"
 
 namespace {
 
 using Corvane::CoIoDescriptor;
+using CorvaneTest::eventually;
 using CorvaneTest::LoopbackListener;
 using CorvaneTest::ScopedFd;
 using namespace std::chrono_literals;
 
 std::string textOf(int err) { return std::strerror(err); }
-
-// Polls pred until it holds or five seconds pass; guards against hangs only.
-bool eventually(const std::function<bool()>& pred) {
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
 
 int unreadBytes(int fd) {
     int n = -1;
@@ -250,23 +238,6 @@ TEST_F(CoIoDescriptorTest, ClosedDescriptorRefusesEveryCall) {
 
 // ---- descriptors of every kind, as a process sees them
 
-std::set<int> openFds() {
-    std::set<int> fds;
-    DIR* dir = ::opendir("/proc/self/fd");
-    if (!dir)
-        return fds;
-    const int own = ::dirfd(dir);
-    while (dirent* entry = ::readdir(dir)) {
-        if (entry->d_name[0] == '.')
-            continue;
-        const int fd = std::atoi(entry->d_name);
-        if (fd != own)
-            fds.insert(fd);
-    }
-    ::closedir(dir);
-    return fds;
-}
-
 class KeepingHandler : public Corvane::CoIoTcpServerHandler {
 public:
     bool newConnection(std::unique_ptr<Corvane::CoIoTcpDescriptor> client) override {
@@ -305,10 +276,10 @@ struct EveryKind {
 
 TEST(CoIoDescriptorResources, EveryDescriptorIsCloseOnExec) {
     CorvaneTest::TempDir dir;
-    const std::set<int> before = openFds();
+    const std::set<int> before = CorvaneTest::openFds();
     EveryKind kinds(dir.path());
     int checked = 0;
-    for (int fd : openFds()) {
+    for (int fd : CorvaneTest::openFds()) {
         if (before.count(fd))
             continue;
         const int flags = ::fcntl(fd, F_GETFD);

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -18,6 +17,7 @@
 
 #include "base/loggerBase/CoException.h"
 #include "support/LoopbackListener.h"
+#include "support/Process.h"
 
 namespace {
 
@@ -159,32 +159,29 @@ TEST(CoIoTcpDescriptorTest, LocalHostNameIsShortAndItsAddressCached) {
 // a failing lookup reaches no one. Exit bits: 1 no exception, 2 the
 // non-throwing form succeeded, 4 the connection did not fail with a text.
 TEST(CoIoTcpDescriptorTest, FailedLookupsThrowOrReturnFalse) {
-    const pid_t pid = ::fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
+    const int status = CorvaneTest::runInChild([] {
         if (::unshare(CLONE_NEWUSER | CLONE_NEWNET) != 0)
-            ::_exit(100);
-        int status = 0;
+            return 100;
+        int bits = 0;
         try {
             CoIoTcpDescriptor::getIpAddrFromHostName("no-such-host.invalid");
-            status |= 1;
+            bits |= 1;
         } catch (const Corvane::CoException& e) {
             if (std::strlen(e.what()) == 0)
-                status |= 1;
+                bits |= 1;
         }
         std::string address;
         if (CoIoTcpDescriptor::getIpAddrFromHostName("no-such-host.invalid", address))
-            status |= 2;
+            bits |= 2;
         CoIoTcpDescriptor client("no-such-host.invalid", 1, 0, 0, 1);
         if (client.lastError().empty() || client.isValid())
-            status |= 4;
-        ::_exit(status);
-    }
-    const int status = CorvaneTest::waitForChild(pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "the lookup child hung or crashed";
-    if (WEXITSTATUS(status) == 100)
+            bits |= 4;
+        return bits;
+    }, 5000);
+    ASSERT_NE(-1, status) << "the lookup child hung or crashed";
+    if (status == 100)
         GTEST_SKIP() << "no private network namespace here; a failing lookup would query the network";
-    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_EQ(0, status);
 }
 
 }  // namespace

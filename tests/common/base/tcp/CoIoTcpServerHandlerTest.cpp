@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "support/LoopbackListener.h"
+#include "support/Process.h"
 #include "support/TempDir.h"
 
 namespace {

@@ -11,6 +11,7 @@
 #include "base/threads/CoThreadMgr.h"
 #include "base/threads/TLS.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Gate.h"
 
 namespace {
 

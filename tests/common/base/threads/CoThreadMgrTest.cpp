@@ -12,8 +12,10 @@
 #include <gtest/gtest.h>
 
 #include "base/loggerBase/CoMsg.h"
-#include "common/base/threads/CapturedMessages.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Eventually.h"
+#include "support/Gate.h"
+#include "support/MessageLog.h"
 
 namespace {
 
@@ -21,9 +23,9 @@ using Corvane::CoThread;
 using Corvane::CoThreadMgr;
 using CorvaneTest::BlockingProbe;
 using CorvaneTest::BlockingTask;
-using CorvaneTest::CapturedMessages;
 using CorvaneTest::eventually;
 using CorvaneTest::Gate;
+using CorvaneTest::MessageLog;
 
 // What a function run by createThread saw of itself.
 struct Probe {
@@ -56,7 +58,7 @@ std::string warningFor(CoThread& thread) {
 }
 
 TEST(CoThreadMgrTest, CreatedThreadIsRegisteredUntilItEnds) {
-    CapturedMessages messages;
+    MessageLog::Scope messages;
     Probe probe;
     std::unique_ptr<CoThread> thread(&CoThreadMgr::createThread("registry probe", &probeThread, &probe, false));
     ASSERT_TRUE(probe.started.wait());
@@ -72,7 +74,7 @@ TEST(CoThreadMgrTest, CreatedThreadIsRegisteredUntilItEnds) {
 
     // From the first use of the manager on, a record carries the posting
     // thread's identifier.
-    const auto posted = messages.find("pid probe");
+    const auto posted = messages->find("pid probe");
     ASSERT_EQ(1u, posted.size());
     EXPECT_EQ(static_cast<uint32_t>(static_cast<int>(probe.id)), posted[0].pid);
 
@@ -97,7 +99,7 @@ TEST(CoThreadMgrTest, ThreadsTheLibraryDidNotStartAreGivenTheMainThread) {
 
 // Run in a fresh process: uninitialising tears the registry down.
 int uninitialiseWithAThreadLeftRunning() {
-    CapturedMessages messages;
+    MessageLog::Scope messages;
     BlockingProbe probe;
     CoThread* thread = CoThreadMgr::instance().createThread(new BlockingTask(probe), "left running",
                                                             CoThread::NEW_THREAD, CoThread::POLICY_TS,
@@ -108,7 +110,7 @@ int uninitialiseWithAThreadLeftRunning() {
     const std::string warning = warningFor(*thread);
 
     CoThreadMgr::instance().uninitialise();  // deletes thread
-    if (!messages.contains(warning))
+    if (!messages->contains(warning))
         return 3;
     if (!probe.unwound || probe.returned)
         return 4;

@@ -13,10 +13,12 @@
 
 #include <gtest/gtest.h>
 
+#include "base/loggerBase/CoMsg.h"
 #include "base/threads/CoThreadMgr.h"
-#include "common/base/threads/CapturedMessages.h"
 #include "common/base/threads/ScopedSetting.h"
 #include "common/base/threads/ThreadTestSupport.h"
+#include "support/Eventually.h"
+#include "support/MessageLog.h"
 
 namespace {
 
@@ -25,7 +27,7 @@ using Corvane::CoThreadMgr;
 using Corvane::CoThreadPthread;
 using CorvaneTest::BlockingProbe;
 using CorvaneTest::BlockingTask;
-using CorvaneTest::CapturedMessages;
+using CorvaneTest::MessageLog;
 using CorvaneTest::eventually;
 using CorvaneTest::GateTask;
 using CorvaneTest::ScopedSetting;
@@ -162,7 +164,7 @@ TEST_F(CoThreadPthreadTest, StackSizeComesFromTheSetting) {
 TEST_F(CoThreadPthreadTest, JobExecThreadsAreAnnouncedOnlyWhenDebugging) {
     for (const bool debug : {false, true}) {
         ScopedSetting<bool> threadDebug("XQ_THREAD_DEBUG", debug);
-        CapturedMessages messages(Corvane::CoMsg::notice);
+        MessageLog::Scope messages(Corvane::CoMsg::notice);
         for (const char* name : {"Batch Job Exec 7", "plain worker"}) {
             auto* task = new GateTask;
             std::unique_ptr<CoThread> thread = makeThread(task, name);
@@ -170,29 +172,29 @@ TEST_F(CoThreadPthreadTest, JobExecThreadsAreAnnouncedOnlyWhenDebugging) {
             task->release.open();
             thread->wait();
         }
-        EXPECT_EQ(debug, messages.contains("Registered thread 'Batch Job Exec 7' [ ")) << "debug " << debug;
-        EXPECT_TRUE(messages.contains("Registered thread 'plain worker' [ ")) << "debug " << debug;
+        EXPECT_EQ(debug, !messages->startingWith("Registered thread 'Batch Job Exec 7' [ ").empty()) << debug;
+        EXPECT_FALSE(messages->startingWith("Registered thread 'plain worker' [ ").empty()) << debug;
     }
 }
 
 TEST_F(CoThreadPthreadTest, QuietThreadsAreNotAnnounced) {
-    CapturedMessages messages(Corvane::CoMsg::notice);
+    MessageLog::Scope messages(Corvane::CoMsg::notice);
     auto* task = new GateTask;
     std::unique_ptr<CoThread> thread(CoThreadMgr::instance().createThread(
         task, "quiet worker", CoThread::NEW_THREAD, CoThread::POLICY_TS, CoThread::PRIORITY_MIN, -1, true));
     thread->start();
     task->release.open();
     thread->wait();
-    EXPECT_FALSE(messages.contains("quiet worker"));
+    EXPECT_TRUE(messages->find("quiet worker").empty());
 }
 
 TEST_F(CoThreadPthreadTest, SchedulingNeedsARunningThreadAndReadsBack) {
     auto* task = new GateTask;
     std::unique_ptr<CoThread> thread = makeThread(task, "scheduled");
     {
-        CapturedMessages messages;
+        MessageLog::Scope messages;
         EXPECT_EQ(-1, thread->setScheduling(CoThread::PRIORITY_MIN, CoThread::POLICY_TS));
-        EXPECT_TRUE(messages.contains("Cannot set scheduling of thread."));
+        EXPECT_TRUE(messages->contains("Cannot set scheduling of thread."));
     }
     thread->start();
     ASSERT_TRUE(task->started.wait());
@@ -209,10 +211,10 @@ TEST_F(CoThreadPthreadTest, SchedulingNeedsARunningThreadAndReadsBack) {
     const int timeSharing[CoThread::NUM_PRIO_LEVELS] = {};
     const int defaultRoundRobin[CoThread::NUM_PRIO_LEVELS] = {90, 91, 92, 93, 94, 95, 96, 97, 98, 99};
     CoThreadMgr::instance().setPriorityTables(roundRobin, timeSharing);
-    CapturedMessages messages;
+    MessageLog::Scope messages;
     const int result = thread->setScheduling(static_cast<CoThread::PriorityType>(3), CoThread::POLICY_RR);
     if (result == 1) {
-        EXPECT_TRUE(messages.contains("Unable to set thread policy: Operation not permitted"));
+        EXPECT_TRUE(messages->contains("Unable to set thread policy: Operation not permitted"));
     } else {
         EXPECT_EQ(0, result);
         EXPECT_EQ(0, CoThreadPthread::getScheduling(thread->getThreadId(), &policy, &level));

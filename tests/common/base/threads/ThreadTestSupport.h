@@ -1,58 +1,18 @@
-// Test helpers for thread tests: a one-shot gate, bounded waits for a state,
-// and a task that blocks until it is released, stopped or cancelled.
+// Test helpers for thread tests: a task that runs until it is released and
+// one that blocks until it is cancelled.
 #pragma once
 
 #include <pthread.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
-#include <condition_variable>
 #include <cstddef>
-#include <mutex>
-#include <thread>
 
 #include "base/threads/CoTask.h"
 #include "base/threads/CoThread.h"
+#include "support/Gate.h"
 
 namespace CorvaneTest {
-
-// Guards every wait in these tests against a hang; never an ordering tool.
-constexpr std::chrono::seconds kHangLimit{20};
-
-class Gate {
-public:
-    void open() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        open_ = true;
-        cv_.notify_all();
-    }
-    bool wait() {
-        std::unique_lock<std::mutex> lock(mutex_);
-        return cv_.wait_for(lock, kHangLimit, [this] { return open_; });
-    }
-    bool isOpen() {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return open_;
-    }
-
-private:
-    std::mutex mutex_;  // guards open_
-    std::condition_variable cv_;
-    bool open_ = false;
-};
-
-// Spins (yielding) until pred holds; false after kHangLimit.
-template <typename Pred>
-bool eventually(Pred pred) {
-    const auto deadline = std::chrono::steady_clock::now() + kHangLimit;
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::yield();
-    }
-    return true;
-}
 
 // Runs until released (or asked to stop), recording what it saw of its
 // own thread.

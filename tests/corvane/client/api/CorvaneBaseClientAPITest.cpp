@@ -14,6 +14,7 @@
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneNodeId.h"
 #include "client/api/CorvaneStrList.h"
+#include "support/Gate.h"
 #include "support/LoopbackListener.h"
 
 using CorvaneTest::Gate;

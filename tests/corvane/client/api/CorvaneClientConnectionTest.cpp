@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,10 +13,12 @@
 #include "base/loggerBase/CoException.h"
 #include "base/osal/EnvVar.h"
 #include "base/rcApi/rcAttrStream.h"
+#include "support/Gate.h"
 #include "support/LoopbackListener.h"
+#include "support/MessageLog.h"
 
 using CorvaneTest::Gate;
-using CorvaneTest::MessageCapture;
+using CorvaneTest::MessageLog;
 using CorvaneTest::ScriptedServer;
 
 namespace {
@@ -91,7 +94,20 @@ protected:
         });
     }
 
-    MessageCapture messages_;
+    // The error of a "Slow" call that stopper ends from this thread while the
+    // call waits on another.
+    std::string errorOfStoppedCall(CorvaneClientConnection& connection, const std::function<void()>& stopper) {
+        makeSlow();
+        std::string error;
+        std::thread caller([&] { error = callError(connection, "Slow", 20000); });
+        EXPECT_TRUE(entered_.wait());
+        stopper();
+        caller.join();
+        release_.open();
+        return error;
+    }
+
+    MessageLog::Scope messages_;
     ScriptedServer server_;
     Gate entered_;
     Gate release_;
@@ -136,14 +152,14 @@ TEST_F(CorvaneClientConnectionTest, HostAndPortConnectDirectlyWhenDiscoveryCanno
     EXPECT_EQ("a b\tc\\d", server_.lastArgs("Echo"));
     EXPECT_TRUE(connection.isConnected());
     const std::string port = std::to_string(server_.port());
-    EXPECT_TRUE(messages_.contains("Connecting to server [127.0.0.1:" + port + "] [] []"));
-    EXPECT_TRUE(messages_.contains("Connected to server [127.0.0.1:" + port + "] [] []"));
+    EXPECT_TRUE(messages_->contains("Connecting to server [127.0.0.1:" + port + "] [] []"));
+    EXPECT_TRUE(messages_->contains("Connected to server [127.0.0.1:" + port + "] [] []"));
 }
 
 TEST_F(CorvaneClientConnectionTest, HostOnlyIdentifierFailsWithConnectionRefused) {
     CorvaneClientConnection connection(CorvaneServerId("127.0.0.1"));
     EXPECT_EQ(std::strerror(ECONNREFUSED), callError(connection, "Echo"));
-    EXPECT_TRUE(messages_.contains("Connecting to server [127.0.0.1:0] [OBRAN] []"));
+    EXPECT_TRUE(messages_->contains("Connecting to server [127.0.0.1:0] [OBRAN] []"));
     EXPECT_TRUE(server_.calls().empty());
     EXPECT_TRUE(lostServers().empty());  // never connected, nothing lost
 }
@@ -156,8 +172,8 @@ TEST_F(CorvaneClientConnectionTest, RefusedConnectionCarriesTheSystemText) {
     const std::string error = callError(connection, "Echo");
     EXPECT_NE(std::string::npos, error.find(std::strerror(ECONNREFUSED))) << error;
     EXPECT_FALSE(connection.isConnected());
-    EXPECT_EQ(1u, messages_.startingWith("Could not connect to server [127.0.0.1:" + std::to_string(port) +
-                                         "] [] []: " + error)
+    EXPECT_EQ(1u, messages_->startingWith("Could not connect to server [127.0.0.1:" + std::to_string(port) +
+                                          "] [] []: " + error)
                       .size());
 }
 
@@ -170,7 +186,7 @@ TEST_F(CorvaneClientConnectionTest, ServerErrorBecomesTheExceptionTextUnchanged)
     EXPECT_TRUE(connection.isConnected());
     EXPECT_TRUE(lostServers().empty());
     EXPECT_EQ("pong", echo(connection));
-    EXPECT_EQ(1u, messages_.startingWith("Connected to server").size());
+    EXPECT_EQ(1u, messages_->startingWith("Connected to server").size());
 }
 
 TEST_F(CorvaneClientConnectionTest, TimedOutCallDisconnectsAndTheNextCallReconnects) {
@@ -214,35 +230,21 @@ TEST_F(CorvaneClientConnectionTest, ConnectCallbacksRunAfterEachConnectionBefore
     EXPECT_EQ(expected, methods);
     EXPECT_EQ(2, hello.count);
     EXPECT_EQ(3, other.count);
-    EXPECT_TRUE(messages_.contains("Forced disconnect"));
+    EXPECT_TRUE(messages_->contains("Forced disconnect"));
     connection.removeConnectCallback(&other);
 }
 
 TEST_F(CorvaneClientConnectionTest, StopFromAnotherThreadEndsTheCallWithTheReason) {
-    makeSlow();
     CorvaneClientConnection connection(serverId());
-    std::string error;
-    std::thread caller([&] { error = callError(connection, "Slow", 20000); });
-    ASSERT_TRUE(entered_.wait());
-    connection.stop("watchdog fired");
-    caller.join();
-    release_.open();
-    EXPECT_EQ("watchdog fired", error);
+    EXPECT_EQ("watchdog fired", errorOfStoppedCall(connection, [&] { connection.stop("watchdog fired"); }));
     EXPECT_FALSE(connection.isConnected());
     EXPECT_EQ(std::vector<std::string>{serverId().getStr()}, lostServers());
     EXPECT_EQ("pong", echo(connection));
 }
 
 TEST_F(CorvaneClientConnectionTest, StopWithoutReasonGivesTheAbortText) {
-    makeSlow();
     CorvaneClientConnection connection(serverId());
-    std::string error;
-    std::thread caller([&] { error = callError(connection, "Slow", 20000); });
-    ASSERT_TRUE(entered_.wait());
-    connection.forcedDisconnect();
-    caller.join();
-    release_.open();
-    EXPECT_EQ(std::strerror(ECONNABORTED), error);
+    EXPECT_EQ(std::strerror(ECONNABORTED), errorOfStoppedCall(connection, [&] { connection.forcedDisconnect(); }));
     EXPECT_EQ("pong", echo(connection));
 }
 
@@ -278,9 +280,9 @@ TEST_F(CorvaneClientConnectionTest, TracingShowsCallsAndResults) {
     echo(connection, "x y");
     trace.setValue(false);
     echo(connection, "quiet");
-    EXPECT_TRUE(messages_.contains("Calling Echo(x y)"));
-    EXPECT_TRUE(messages_.contains("Finished Echo() -> 'pong'"));
-    EXPECT_FALSE(messages_.contains("Calling Echo(quiet)"));
+    EXPECT_TRUE(messages_->contains("Calling Echo(x y)"));
+    EXPECT_TRUE(messages_->contains("Finished Echo() -> 'pong'"));
+    EXPECT_FALSE(messages_->contains("Calling Echo(quiet)"));
 }
 
 }  // namespace

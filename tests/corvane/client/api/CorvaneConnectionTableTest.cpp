@@ -16,8 +16,9 @@
 #include "ScriptedServer.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneClientConnection.h"
+#include "support/MessageLog.h"
 
-using CorvaneTest::MessageCapture;
+using CorvaneTest::MessageLog;
 using CorvaneTest::ScriptedServer;
 using Shared = CorvaneClientConnection::Shared;
 
@@ -67,7 +68,7 @@ protected:
     // The reference counts posted for the connection to name, in order.
     std::vector<int> counts(const std::string& name) const {
         std::vector<int> found;
-        for (const std::string& message : messages_.messages()) {
+        for (const std::string& message : messages_->texts()) {
             const bool ref = message.rfind("Referencing shared connection", 0) == 0;
             const bool unref = message.rfind("Unreferencing shared connection", 0) == 0;
             const std::string tail = "to '" + name + "' (";
@@ -78,10 +79,10 @@ protected:
         return found;
     }
 
-    size_t created() const { return messages_.startingWith("Creating shared connection").size(); }
-    size_t released() const { return messages_.startingWith("Releasing shared connection").size(); }
+    size_t created() const { return messages_->startingWith("Creating shared connection").size(); }
+    size_t released() const { return messages_->startingWith("Releasing shared connection").size(); }
 
-    MessageCapture messages_;
+    MessageLog::Scope messages_;
 };
 
 TEST_F(CorvaneConnectionTableTest, HandlesForOneServerShareOneConnection) {

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneServerId.h"
+#include "support/MessageLog.h"
 
 namespace {
 
@@ -75,19 +79,11 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
 }
 
 TEST(CorvaneDaemonInfoTest, SixthAddressIsRefusedWithAWarning) {
-    struct Capture : Corvane::CoMsg::Router {
-        void route(const Corvane::CoMsg::Record& r) override { text = r.text; }
-        std::string text;
-    } capture;
-    Corvane::CoMsg::setRouter(&capture);
-    const int level = Corvane::CoMsg::getLevel();
-    Corvane::CoMsg::setLevel(Corvane::CoMsg::warning);
+    CorvaneTest::MessageLog::Scope log(Corvane::CoMsg::warning);
     CorvaneDaemonInfo info;
     const CorvaneDaemonInfo before = info;
     info.setIP(5, "6.6.6.6");
-    Corvane::CoMsg::setLevel(level);
-    Corvane::CoMsg::setRouter(nullptr);
-    EXPECT_EQ(capture.text, "Exceding maximum number of IPs allowed, ignoring 6.6.6.6");
+    EXPECT_EQ(log->texts(), std::vector<std::string>{"Exceding maximum number of IPs allowed, ignoring 6.6.6.6"});
     EXPECT_TRUE(info == before);
 }
 

@@ -8,6 +8,7 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "client/api/CorvaneLocale.h"
+#include "support/MessageLog.h"
 
 namespace {
 
@@ -42,24 +43,11 @@ TEST(CorvaneTokenizerTest, KeepsEmptyTokensAndRestoresTheInput) {
 // Runs body in the named LC_CTYPE locale, skipping when the machine lacks it.
 class CorvaneLocaleTest : public ::testing::Test {
 protected:
-    struct Capture : Corvane::CoMsg::Router {
-        void route(const Corvane::CoMsg::Record& r) override { warnings.push_back(r.text); }
-        std::vector<std::string> warnings;
-    };
-    void SetUp() override {
-        previousLevel_ = Corvane::CoMsg::getLevel();
-        Corvane::CoMsg::setLevel(Corvane::CoMsg::warning);
-        Corvane::CoMsg::setRouter(&capture_);
-    }
-    void TearDown() override {
-        std::setlocale(LC_CTYPE, "C");
-        Corvane::CoMsg::setRouter(nullptr);
-        Corvane::CoMsg::setLevel(previousLevel_);
-    }
+    void TearDown() override { std::setlocale(LC_CTYPE, "C"); }
     bool use(const char* name) { return std::setlocale(LC_CTYPE, name) != nullptr; }
+    std::vector<std::string> warnings() const { return log_->texts(); }
 
-    Capture capture_;
-    int previousLevel_ = 0;
+    CorvaneTest::MessageLog::Scope log_{Corvane::CoMsg::warning};
 };
 
 TEST_F(CorvaneLocaleTest, CLocaleReplacesWhatItCanNotShow) {
@@ -67,14 +55,14 @@ TEST_F(CorvaneLocaleTest, CLocaleReplacesWhatItCanNotShow) {
     std::string text = "caf\xc3\xa9!";
     corvaneUtf8ToLocale(text);
     EXPECT_EQ(text, "caf?!");
-    ASSERT_EQ(capture_.warnings.size(), 2u);
-    EXPECT_EQ(capture_.warnings[0], "Cannot convert Unicode character 0xe9 to locale C");
-    EXPECT_EQ(capture_.warnings[1], "Source UTF8: c3 a9 21 00");
+    ASSERT_EQ(warnings().size(), 2u);
+    EXPECT_EQ(warnings()[0], "Cannot convert Unicode character 0xe9 to locale C");
+    EXPECT_EQ(warnings()[1], "Source UTF8: c3 a9 21 00");
 
     text = "ok\xff tail";
     corvaneUtf8ToLocale(text);
     EXPECT_EQ(text, "ok");
-    EXPECT_EQ(capture_.warnings.back(), "Invalid UTF8 character in string: ff 20 74 61");
+    EXPECT_EQ(warnings().back(), "Invalid UTF8 character in string: ff 20 74 61");
 
     // Cut short at the end: the padding reads as continuation bytes and never shows.
     text = "a\xe2\x82";
@@ -102,8 +90,8 @@ TEST_F(CorvaneLocaleTest, Utf8LocaleLeavesTextAloneOnlyWhenSpeltExactly) {
     corvaneUtf8ToLocale(text);
     EXPECT_EQ(text, original);
     EXPECT_EQ(corvaneLocaleToUtf8((original + "\xff").c_str()), original + "?");
-    EXPECT_TRUE(capture_.warnings.back().rfind("Invalid character for locale C.utf8: ff", 0) == 0)
-        << capture_.warnings.back();
+    EXPECT_TRUE(warnings().back().rfind("Invalid character for locale C.utf8: ff", 0) == 0)
+        << warnings().back();
 }
 
 }  // namespace

@@ -1,45 +1,14 @@
 #include "ScriptedServer.h"
 
-#include <chrono>
-
 namespace CorvaneTest {
 
 namespace {
 const Corvane::rcParam::Decl kArgsParam[] = {{&Corvane::rcParamString::TYPE, "args"}, {nullptr, nullptr}};
 }
 
-void Gate::open() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    open_ = true;
-    cv_.notify_all();
-}
+ScriptedServer::ScriptedServer() : context_(-1), port_(context_.getPort()), thread_(context_) {}
 
-bool Gate::wait(int timeoutMs) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return cv_.wait_for(lock, std::chrono::milliseconds(timeoutMs), [this] { return open_; });
-}
-
-ScriptedServer::ScriptedServer() : context_(-1), port_(context_.getPort()) {
-    thread_ = std::thread([this] {
-        for (;;) {
-            {
-                std::lock_guard<std::mutex> guard(mutex_);
-                if (stopping_)
-                    return;
-            }
-            context_.appContext().callIOHandler(-1);
-        }
-    });
-}
-
-ScriptedServer::~ScriptedServer() {
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        stopping_ = true;
-    }
-    context_.appContext().cancel();
-    thread_.join();
-}
+ScriptedServer::~ScriptedServer() = default;
 
 void ScriptedServer::handle(const char* method, Handler handler) {
     bool known;
@@ -110,41 +79,6 @@ bool ScriptedServer::dispatch(void*, const Corvane::rcMethod& method, const Corv
         return true;
     }
     method.setErrorText(out);
-    return false;
-}
-
-MessageCapture::MessageCapture() : oldLevel_(Corvane::CoMsg::getLevel()) {
-    Corvane::CoMsg::setRouter(this);
-    Corvane::CoMsg::setLevel(Corvane::CoMsg::debugging);
-}
-
-MessageCapture::~MessageCapture() {
-    Corvane::CoMsg::setLevel(oldLevel_);
-    Corvane::CoMsg::setRouter(nullptr);
-}
-
-void MessageCapture::route(const Corvane::CoMsg::Record& record) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    messages_.emplace_back(record.text);
-}
-
-std::vector<std::string> MessageCapture::messages() const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    return messages_;
-}
-
-std::vector<std::string> MessageCapture::startingWith(const std::string& prefix) const {
-    std::vector<std::string> found;
-    for (const std::string& message : messages())
-        if (message.compare(0, prefix.size(), prefix) == 0)
-            found.push_back(message);
-    return found;
-}
-
-bool MessageCapture::contains(const std::string& text) const {
-    for (const std::string& message : messages())
-        if (message == text)
-            return true;
     return false;
 }
 

@@ -1,35 +1,19 @@
 // Test stand-ins for the client tests: a server context on a loopback port,
 // served by its own thread, whose methods record the argument text of every
-// call and answer with a scripted reply or error; a one-shot gate; and a
-// capture of posted messages.
+// call and answer with a scripted reply or error.
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
-#include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcServerContext.h"
+#include "common/base/rcApi/ServerThread.h"
 
 namespace CorvaneTest {
-
-// A one-shot latch whose wait gives up after a hang guard.
-class Gate {
-public:
-    void open();
-    // False when not opened within timeoutMs.
-    bool wait(int timeoutMs = 10000);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable cv_;
-    bool open_ = false;
-};
 
 class ScriptedServer {
 public:
@@ -72,27 +56,7 @@ private:
     std::map<std::string, Handler> handlers_;
     std::deque<std::string> names_;  // registered method names; rcMethod keeps pointers
     std::vector<Call> calls_;
-    bool stopping_ = false;
-    std::thread thread_;
-};
-
-// Captures every message posted while it lives, with the level raised to
-// debug; restores the router and level afterwards.
-class MessageCapture : public Corvane::CoMsg::Router {
-public:
-    MessageCapture();
-    ~MessageCapture() override;
-
-    void route(const Corvane::CoMsg::Record& record) override;
-    std::vector<std::string> messages() const;
-    // Messages that begin with prefix.
-    std::vector<std::string> startingWith(const std::string& prefix) const;
-    bool contains(const std::string& text) const;
-
-private:
-    mutable std::mutex mutex_;  // guards messages_
-    std::vector<std::string> messages_;
-    int oldLevel_;
+    ServerThread thread_;  // last: stops before the members its methods use go
 };
 
 }  // namespace CorvaneTest
