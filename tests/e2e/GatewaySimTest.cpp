@@ -139,7 +139,8 @@ TEST_F(GatewaySimTest, AdministratorCheckRejectsBadRootMetadata) {
         const char* tree;
         const char* message;
     } cases[] = {
-        // Every kind of bad document is in AdminCheckTest; one shows the path to the answer.
+        // Every kind of bad document is in AdminCheckTest; one of each failure reaches the answer here.
+        {"node / FOLDER R\nmeta / info <info><administrators>demo</info>\n", "Parse manager&apos;s metadata failed"},
         {"node / FOLDER R\nmeta / info <info><admins>demo</admins></info>\n", "Invalid manager&apos;s metadata"},
         {"node / FOLDER R\n", "Node &apos;/&apos; has no metadata stream &apos;info&apos;"},
     };
