@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -230,6 +231,18 @@ TEST_F(CoExceptionTest, FileNameIsCutTo127Characters) {
     const Corvane::CoException e("text", 1, path.c_str());
     EXPECT_EQ(std::strlen(e.file()), 127u);
     EXPECT_STREQ(e.what(), "text");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(CoStackDumpTest, PrintsAtMostTheAskedNumberOfFrames) {
+    ::testing::internal::CaptureStdout();
+    Corvane::CoStackDump(3);
+    const std::string out = ::testing::internal::GetCapturedStdout();
+    ASSERT_EQ(out.rfind("Obtained 3 stack frames.\n", 0), 0u) << out;
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 4);
 }
 
 }  // namespace
