@@ -36,6 +36,9 @@ std::vector<std::string> items(const CorvaneStrList& list) {
     return out;
 }
 
+// A record's fields in order, so that one comparison shows them all.
+using Fields = std::vector<std::string>;
+
 class CorvaneBaseClientAPITest : public ::testing::Test {
 protected:
     CorvaneBaseClientAPITest() : connection_(CorvaneServerId(server_.port(), "127.0.0.1")), api_(&connection_) {}
@@ -93,15 +96,12 @@ TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
     ASSERT_TRUE(api_.getTranslationGroups(groups)) << api_.lastError();
     EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));
     ASSERT_EQ(4u, groups.size());
-    EXPECT_EQ("g", groups[0].name);
-    EXPECT_EQ(3, groups[0].number);
-    EXPECT_EQ((std::vector<std::string>{"h1", "h2"}), groups[0].members);
-    EXPECT_EQ("k", groups[1].name);
-    EXPECT_EQ(5, groups[1].number);
-    EXPECT_TRUE(groups[1].members.empty());
-    EXPECT_EQ("lonely", groups[2].name);
-    EXPECT_EQ(0, groups[2].number);
-    EXPECT_EQ("", groups[3].name);
+    const Fields expected[] = {{"g 3", "h1", "h2"}, {"k 5"}, {"lonely 0"}, {" 0"}};
+    for (size_t i = 0; i < groups.size(); ++i) {
+        Fields got{groups[i].name + " " + std::to_string(groups[i].number)};
+        got.insert(got.end(), groups[i].members.begin(), groups[i].members.end());
+        EXPECT_EQ(expected[i], got) << "group " << i;
+    }
 
     server_.reply("GetTranslationGroups", "");
     ASSERT_TRUE(api_.getTranslationGroups(groups));
@@ -125,12 +125,9 @@ TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
     std::vector<CorvaneHostTranslation> hosts;
     ASSERT_TRUE(api_.getHostTranslations(hosts)) << api_.lastError();
     ASSERT_EQ(2u, hosts.size());
-    EXPECT_EQ("a", hosts[0].srcHost);
-    EXPECT_EQ("/x y", hosts[0].srcPath);
-    EXPECT_EQ("b", hosts[0].dstHost);
-    EXPECT_EQ("/z", hosts[0].dstPath);
-    EXPECT_EQ("", hosts[1].srcHost);
-    EXPECT_EQ("/only", hosts[1].dstPath);
+    const Fields expected[] = {{"a", "/x y", "b", "/z"}, {"", "", "", "/only"}};
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(expected[i], Fields({hosts[i].srcHost, hosts[i].srcPath, hosts[i].dstHost, hosts[i].dstPath}));
 
     Corvane::rcAttrStream os;
     os.addStringValue("srcType", "Linux");
@@ -144,10 +141,8 @@ TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
     std::vector<CorvaneOsTypeTranslation> types;
     ASSERT_TRUE(api_.getOsTypeTranslations(types));
     ASSERT_EQ(1u, types.size());
-    EXPECT_EQ("Linux", types[0].srcType);
-    EXPECT_EQ("/mnt", types[0].srcPath);
-    EXPECT_EQ("Windows", types[0].dstType);
-    EXPECT_EQ("M:\\", types[0].dstPath);
+    EXPECT_EQ(Fields({"Linux", "/mnt", "Windows", "M:\\"}),
+              Fields({types[0].srcType, types[0].srcPath, types[0].dstType, types[0].dstPath}));
 
     // A count far beyond what the reply holds is bounded, not obeyed.
     Corvane::rcAttrStream huge;
@@ -171,16 +166,12 @@ TEST_F(CorvaneBaseClientAPITest, EventRegistrationSendsItsStream) {
 TEST_F(CorvaneBaseClientAPITest, EventRegistrationTimesOutAfterFifteenSeconds) {
     Gate release;
     ScriptedServer other;
-    for (ScriptedServer* server : {&server_, &other}) {
-        server->handle("RegisterEvents", [&release](const std::string&, std::string&) {
-            release.wait(60000);
-            return true;
-        });
-        server->handle("UnregisterEvents", [&release](const std::string&, std::string&) {
-            release.wait(60000);
-            return true;
-        });
-    }
+    for (ScriptedServer* server : {&server_, &other})
+        for (const char* method : {"RegisterEvents", "UnregisterEvents"})
+            server->handle(method, [&release](const std::string&, std::string&) {
+                release.wait(60000);
+                return true;
+            });
     CorvaneClientConnection otherConnection(CorvaneServerId(other.port(), "127.0.0.1"));
     CorvaneBaseClientAPI otherApi(&otherConnection);
     typedef std::chrono::steady_clock Clock;
