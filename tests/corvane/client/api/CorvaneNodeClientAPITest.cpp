@@ -53,6 +53,12 @@ protected:
           clip_(720, 486, 24, 3, 29.97f, 0.9f, 1, "yuv", "xml", "<m a=\"1\"/>") {}
 
     std::string hostName() const { return getLocalHostName().c_str(); }
+    // The clip as the extended methods nest it.
+    std::string clipStream() const {
+        Corvane::rcAttrStream fmt;
+        clip_.writeTo(fmt);
+        return fmt.str();
+    }
 
     ScriptedServer server_;
     CorvaneClientConnection connection_;
@@ -178,14 +184,11 @@ TEST_F(CorvaneNodeClientAPITest, AllocateFramesAppendsAndGetFramesReplaces) {
     ASSERT_TRUE(api_.allocateFramesEx("/clip a", 2, clip_, frames));
     EXPECT_EQ((std::vector<std::string>{"f0", "f1", "f2", "f3", "f 4"}), ids(frames));
 
-    Corvane::rcAttrStream sent(server_.lastArgs("AllocateFramesEx"));
-    Corvane::rcAttrStream fmt;
-    clip_.writeTo(fmt);
     Corvane::rcAttrStream expected;
     expected.addStringValue("Node", "/clip a");
     expected.addIntValue("NumFrames", 2);
-    expected.addStringValue("Fmt", fmt.str());
-    EXPECT_EQ(expected.str(), sent.str());
+    expected.addStringValue("Fmt", clipStream());
+    EXPECT_EQ(expected.str(), server_.lastArgs("AllocateFramesEx"));
 
     ASSERT_TRUE(api_.getFrames("/clip", frames));
     EXPECT_EQ((std::vector<std::string>{"g1", "", "g2"}), ids(frames));
@@ -209,8 +212,7 @@ TEST_F(CorvaneNodeClientAPITest, CreateNodeSendsTheFormattedHeadThenTheClip) {
 
 TEST_F(CorvaneNodeClientAPITest, CreateNodeExSendsExTypeOnlyWhenGiven) {
     server_.reply("CreateNodeEx", "/p/new");
-    Corvane::rcAttrStream fmt;
-    clip_.writeTo(fmt);
+    const std::string fmt = clipStream();
     for (const char* exType : {static_cast<const char*>(nullptr), "", "still"}) {
         CorvaneNodeId created;
         ASSERT_TRUE(api_.createNodeEx("/p", "Name", 7, exType, clip_, created)) << api_.lastError();
@@ -218,7 +220,7 @@ TEST_F(CorvaneNodeClientAPITest, CreateNodeExSendsExTypeOnlyWhenGiven) {
         std::string expected = "Parent 2 /pDispl 4 NameType 1 7";
         if (exType && *exType)
             expected += "ExType 5 still";
-        expected += "Fmt " + std::to_string(fmt.str().size()) + " " + fmt.str();
+        expected += "Fmt " + std::to_string(fmt.size()) + " " + fmt;
         EXPECT_EQ(expected, server_.lastArgs("CreateNodeEx"));
     }
 }
@@ -283,15 +285,13 @@ TEST_F(CorvaneNodeClientAPITest, FramePathsCarryTheHostFacts) {
     EXPECT_EQ("/n /m/1,/m/2 " + hostName() + " 2 unknown " + clip_.toText(), server_.lastArgs("SetFramePaths"));
 
     ASSERT_TRUE(api_.setFramePathsEx("/n", {"/m/1", "/m 2"}, clip_));
-    Corvane::rcAttrStream fmt;
-    clip_.writeTo(fmt);
     Corvane::rcAttrStream expected;
     expected.addStringValue("Parent", "/n");
     expected.addStringValue("Paths", stringList({"/m/1", "/m 2"}));
     expected.addStringValue("HostName", hostName());
     expected.addIntValue("OSType", 2);
     expected.addStringValue("OSVersion", "unknown");
-    expected.addStringValue("Fmt", fmt.str());
+    expected.addStringValue("Fmt", clipStream());
     EXPECT_EQ(expected.str(), server_.lastArgs("SetFramePathsEx"));
 }
 
@@ -337,17 +337,6 @@ TEST_F(CorvaneNodeClientAPITest, ShortOrOddRepliesAreTakenAsTheyCome) {
     EXPECT_STREQ("<m a=\"1\"/> tail", full.getMetaData());
 }
 
-TEST_F(CorvaneNodeClientAPITest, DisplayNameIsConvertedOnlyByTheExtendedMethod) {
-    server_.reply("GetDisplayName", "caf\xc3\xa9");
-    server_.reply("GetDisplayNameEx", "caf\xc3\xa9");
-    std::string name;
-    ASSERT_TRUE(api_.getDisplayName("/n", name));
-    EXPECT_EQ("caf\xc3\xa9", name);
-    ASSERT_TRUE(api_.getDisplayNameEx("/n b", name));
-    EXPECT_EQ("caf?", name);
-    EXPECT_EQ("/n b", server_.lastArgs("GetDisplayNameEx"));  // raw, never quoted
-}
-
 TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
     server_.reply("GetRootNode", "/root");
     server_.reply("GetParentNode", "/");
@@ -358,6 +347,8 @@ TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
     server_.reply("QueryMetaDataSupport", "info,,user");
     server_.reply("QueryNodePlugInProduct", "Prod");
     server_.reply("QueryNodePlugInVendor", "Vend");
+    server_.reply("GetDisplayName", "caf\xc3\xa9");
+    server_.reply("GetDisplayNameEx", "caf\xc3\xa9");
 
     CorvaneNodeId node;
     ASSERT_TRUE(api_.getRootNode(node));
@@ -371,7 +362,13 @@ TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
     EXPECT_STREQ("/renamed", renamed.getId());
     EXPECT_EQ("Node 4 /oldDispl 8 New name", server_.lastArgs("RenameNode"));
 
+    // Only the extended method converts the display name; it sends the node raw.
     std::string text;
+    ASSERT_TRUE(api_.getDisplayName("/n", text));
+    EXPECT_EQ("caf\xc3\xa9", text);
+    ASSERT_TRUE(api_.getDisplayNameEx("/n b", text));
+    EXPECT_EQ("caf?", text);
+    EXPECT_EQ("/n b", server_.lastArgs("GetDisplayNameEx"));
     ASSERT_TRUE(api_.getNodeTypeStr("/n", text));
     EXPECT_EQ("clip type", text);
     CorvaneStr stream;
