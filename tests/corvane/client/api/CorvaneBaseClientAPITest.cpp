@@ -17,6 +17,7 @@
 #include "support/Gate.h"
 #include "support/LoopbackListener.h"
 
+using CorvaneTest::attrs;
 using CorvaneTest::Gate;
 using CorvaneTest::ScriptedServer;
 
@@ -85,13 +86,9 @@ TEST_F(CorvaneBaseClientAPITest, TranslatePathsSendsTheHeadThenQuotedPaths) {
 }
 
 TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
-    Corvane::rcAttrStream reply;
-    reply.addIntValue("numGroups", 4);
-    reply.addStringValue("0", "g,3,h1,h2");
-    reply.addStringValue("1", "k,5");
-    reply.addStringValue("2", "lonely");
     // "3" is missing: an empty group
-    server_.reply("GetTranslationGroups", reply.str());
+    server_.reply("GetTranslationGroups",
+                  attrs({{"numGroups", "4"}, {"0", "g,3,h1,h2"}, {"1", "k,5"}, {"2", "lonely"}}));
     std::vector<CorvaneTranslationGroup> groups(1);
     ASSERT_TRUE(api_.getTranslationGroups(groups)) << api_.lastError();
     EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));
@@ -109,18 +106,9 @@ TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
 }
 
 TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
-    Corvane::rcAttrStream host;
-    host.addStringValue("srcHost", "a");
-    host.addStringValue("srcPath", "/x y");
-    host.addStringValue("dstHost", "b");
-    host.addStringValue("dstPath", "/z");
-    Corvane::rcAttrStream partial;
-    partial.addStringValue("dstPath", "/only");
-    Corvane::rcAttrStream reply;
-    reply.addIntValue("numHostTranslations", 2);
-    reply.addStringValue("0", host.str());
-    reply.addStringValue("1", partial.str());
-    server_.reply("GetHostTranslations", reply.str());
+    const std::string host = attrs({{"srcHost", "a"}, {"srcPath", "/x y"}, {"dstHost", "b"}, {"dstPath", "/z"}});
+    server_.reply("GetHostTranslations",
+                  attrs({{"numHostTranslations", "2"}, {"0", host}, {"1", attrs({{"dstPath", "/only"}})}}));
 
     std::vector<CorvaneHostTranslation> hosts;
     ASSERT_TRUE(api_.getHostTranslations(hosts)) << api_.lastError();
@@ -129,15 +117,9 @@ TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(expected[i], Fields({hosts[i].srcHost, hosts[i].srcPath, hosts[i].dstHost, hosts[i].dstPath}));
 
-    Corvane::rcAttrStream os;
-    os.addStringValue("srcType", "Linux");
-    os.addStringValue("srcPath", "/mnt");
-    os.addStringValue("dstType", "Windows");
-    os.addStringValue("dstPath", "M:\\");
-    Corvane::rcAttrStream osReply;
-    osReply.addIntValue("numOsTypeTranslations", 1);
-    osReply.addStringValue("0", os.str());
-    server_.reply("GetOsTypeTranslations", osReply.str());
+    const std::string os =
+        attrs({{"srcType", "Linux"}, {"srcPath", "/mnt"}, {"dstType", "Windows"}, {"dstPath", "M:\\"}});
+    server_.reply("GetOsTypeTranslations", attrs({{"numOsTypeTranslations", "1"}, {"0", os}}));
     std::vector<CorvaneOsTypeTranslation> types;
     ASSERT_TRUE(api_.getOsTypeTranslations(types));
     ASSERT_EQ(1u, types.size());
@@ -145,9 +127,7 @@ TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
               Fields({types[0].srcType, types[0].srcPath, types[0].dstType, types[0].dstPath}));
 
     // A count far beyond what the reply holds is bounded, not obeyed.
-    Corvane::rcAttrStream huge;
-    huge.addIntValue("numHostTranslations", 2000000000);
-    server_.reply("GetHostTranslations", huge.str());
+    server_.reply("GetHostTranslations", attrs({{"numHostTranslations", "2000000000"}}));
     EXPECT_TRUE(api_.getHostTranslations(hosts));
     EXPECT_LE(hosts.size(), 65536u);
 }

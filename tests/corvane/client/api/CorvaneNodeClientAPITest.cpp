@@ -17,6 +17,7 @@
 #include "client/api/CorvaneEnv.h"
 #include "client/api/CorvaneStr.h"
 
+using CorvaneTest::attrs;
 using CorvaneTest::ScriptedServer;
 using ChildList = CorvaneNodeInterface::ChildList;
 using FrameList = CorvaneNodeInterface::FrameList;
@@ -129,10 +130,8 @@ TEST_F(CorvaneNodeClientAPITest, GetChildrenSwapsEachPairAndDropsAnOddToken) {
 }
 
 TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndConvertsNames) {
-    Corvane::rcAttrStream reply;
-    reply.addStringValue("0", child("/a", "Alpha"));
-    reply.addStringValue("1", child("/b", "caf\xc3\xa9"));  // UTF-8, C locale here
-    server_.reply("GetChildrenEx", reply.str());
+    // UTF-8, C locale here
+    server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", child("/b", "caf\xc3\xa9")}}));
     ChildList children;
     ASSERT_TRUE(api_.getChildrenEx("/", children)) << api_.lastError();
     const ChildList expected = {{"/a", "Alpha"}, {"/b", "caf?"}};
@@ -141,11 +140,7 @@ TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndConvertsNames
 
 TEST_F(CorvaneNodeClientAPITest, GetChildrenExFailsOnAnEntryWithoutBothNames) {
     for (const std::string& bad : {child("/b", nullptr), child(nullptr, "Beta"), std::string("garbage")}) {
-        Corvane::rcAttrStream reply;
-        reply.addStringValue("0", child("/a", "Alpha"));
-        reply.addStringValue("1", bad);
-        reply.addStringValue("2", child("/c", "Gamma"));
-        server_.reply("GetChildrenEx", reply.str());
+        server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", bad}, {"2", child("/c", "Gamma")}}));
         ChildList children;
         EXPECT_FALSE(api_.getChildrenEx("/", children)) << bad;
         EXPECT_STREQ("Invalid children list", api_.lastError());
@@ -184,11 +179,8 @@ TEST_F(CorvaneNodeClientAPITest, AllocateFramesAppendsAndGetFramesReplaces) {
     ASSERT_TRUE(api_.allocateFramesEx("/clip a", 2, clip_, frames));
     EXPECT_EQ((std::vector<std::string>{"f0", "f1", "f2", "f3", "f 4"}), ids(frames));
 
-    Corvane::rcAttrStream expected;
-    expected.addStringValue("Node", "/clip a");
-    expected.addIntValue("NumFrames", 2);
-    expected.addStringValue("Fmt", clipStream());
-    EXPECT_EQ(expected.str(), server_.lastArgs("AllocateFramesEx"));
+    EXPECT_EQ(attrs({{"Node", "/clip a"}, {"NumFrames", "2"}, {"Fmt", clipStream()}}),
+              server_.lastArgs("AllocateFramesEx"));
 
     ASSERT_TRUE(api_.getFrames("/clip", frames));
     EXPECT_EQ((std::vector<std::string>{"g1", "", "g2"}), ids(frames));
@@ -274,25 +266,16 @@ TEST_F(CorvaneNodeClientAPITest, FramePathsCarryTheHostFacts) {
 
     ASSERT_TRUE(api_.getFramePathsEx("/n", paths));
     EXPECT_EQ(StringList{"/m/a b.dpx"}, paths);
-    Corvane::rcAttrStream facts;
-    facts.addStringValue("Parent", "/n");
-    facts.addStringValue("HostName", hostName());
-    facts.addIntValue("OSType", 2);
-    facts.addStringValue("OSVersion", "unknown");
-    EXPECT_EQ(facts.str(), server_.lastArgs("GetFramePathsEx"));
+    EXPECT_EQ(attrs({{"Parent", "/n"}, {"HostName", hostName()}, {"OSType", "2"}, {"OSVersion", "unknown"}}),
+              server_.lastArgs("GetFramePathsEx"));
 
     ASSERT_TRUE(api_.setFramePaths("/n", {"/m/1", "/m/2"}, clip_));
     EXPECT_EQ("/n /m/1,/m/2 " + hostName() + " 2 unknown " + clip_.toText(), server_.lastArgs("SetFramePaths"));
 
     ASSERT_TRUE(api_.setFramePathsEx("/n", {"/m/1", "/m 2"}, clip_));
-    Corvane::rcAttrStream expected;
-    expected.addStringValue("Parent", "/n");
-    expected.addStringValue("Paths", stringList({"/m/1", "/m 2"}));
-    expected.addStringValue("HostName", hostName());
-    expected.addIntValue("OSType", 2);
-    expected.addStringValue("OSVersion", "unknown");
-    expected.addStringValue("Fmt", clipStream());
-    EXPECT_EQ(expected.str(), server_.lastArgs("SetFramePathsEx"));
+    EXPECT_EQ(attrs({{"Parent", "/n"}, {"Paths", stringList({"/m/1", "/m 2"})}, {"HostName", hostName()},
+                     {"OSType", "2"}, {"OSVersion", "unknown"}, {"Fmt", clipStream()}}),
+              server_.lastArgs("SetFramePathsEx"));
 }
 
 TEST_F(CorvaneNodeClientAPITest, ShortOrOddRepliesAreTakenAsTheyCome) {
