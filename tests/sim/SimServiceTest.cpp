@@ -77,6 +77,13 @@ std::string attrs(std::initializer_list<std::pair<const char*, std::string>> ite
     return s.str();
 }
 
+// One attribute of a reply stream, or "<missing>".
+std::string valueOf(const std::string& stream, const char* name) {
+    std::string value = "<missing>";
+    Corvane::rcAttrStream(stream).getValue(name, value);
+    return value;
+}
+
 std::string stringList(const std::vector<std::string>& items) { return Corvane::rcAttrList<std::string>(items).str(); }
 
 std::vector<std::string> decodeList(const std::string& reply) {
@@ -145,11 +152,8 @@ TEST_F(SimServiceTest, ChildrenExNestOneStreamPerChild) {
     std::vector<std::pair<std::string, std::string>> children;
     Corvane::rcAttrStream::Entry e;
     while (it.next(e)) {
-        const Corvane::rcAttrStream child(std::string(e.value, e.valueLen));
-        std::string id, name;
-        ASSERT_TRUE(child.getValue("Id", id));
-        ASSERT_TRUE(child.getValue("Displ", name));
-        children.emplace_back(id, name);
+        const std::string child(e.value, e.valueLen);
+        children.emplace_back(valueOf(child, "Id"), valueOf(child, "Displ"));
     }
     EXPECT_EQ(children, (std::vector<std::pair<std::string, std::string>>{{"/media/clip1", "Clip one"},
                                                                           {"/media/My folder", "Mine, really"}}));
@@ -316,13 +320,9 @@ TEST_F(SimServiceTest, ServerLevelQueries) {
 
     const CorvaneDaemonInfo info{Corvane::rcAttrStream(ok("GetDaemonInfo", "\"\""))};
     EXPECT_EQ(info, service_.daemonInfo());
-    const Corvane::rcAttrStream list(ok("GetDaemonList", ""));
-    int count = 0;
-    std::string node0;
-    ASSERT_TRUE(list.getIntValue("Count", count));
-    ASSERT_TRUE(list.getValue("Node0", node0));
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(CorvaneDaemonInfo(Corvane::rcAttrStream(node0)), service_.daemonInfo());
+    const std::string list = ok("GetDaemonList", "");
+    EXPECT_EQ(valueOf(list, "Count"), "1");
+    EXPECT_EQ(CorvaneDaemonInfo(Corvane::rcAttrStream(valueOf(list, "Node0"))), service_.daemonInfo());
 
     EXPECT_FALSE(service_.shutdownRequested());
     EXPECT_EQ(ok("Shutdown", ""), "");
@@ -340,29 +340,14 @@ TEST_F(SimServiceTest, PathTranslations) {
     EXPECT_EQ(err("TranslatePaths", "\"x\" 2 \"y\" 2 /p"),
               "Malformed arguments for 'TranslatePaths': expected double-quoted paths separated by commas");
 
-    const Corvane::rcAttrStream groups(ok("GetTranslationGroups", ""));
-    int n = 0;
-    std::string g0, g1;
-    ASSERT_TRUE(groups.getIntValue("numGroups", n));
-    EXPECT_EQ(n, 2);
-    ASSERT_TRUE(groups.getValue("0", g0));
-    ASSERT_TRUE(groups.getValue("1", g1));
-    EXPECT_EQ(g0, "studio,7,edit1,edit2");
-    EXPECT_EQ(g1, "solo,3");
-
-    const Corvane::rcAttrStream hosts(ok("GetHostTranslations", ""));
-    std::string h0, value;
-    ASSERT_TRUE(hosts.getIntValue("numHostTranslations", n));
-    EXPECT_EQ(n, 1);
-    ASSERT_TRUE(hosts.getValue("0", h0));
-    const Corvane::rcAttrStream entry(h0);
-    ASSERT_TRUE(entry.getValue("dstPath", value));
-    EXPECT_EQ(value, "/Volumes/media");
-    const Corvane::rcAttrStream os(ok("GetOsTypeTranslations", ""));
-    std::string o0;
-    ASSERT_TRUE(os.getValue("0", o0));
-    ASSERT_TRUE(Corvane::rcAttrStream(o0).getValue("dstType", value));
-    EXPECT_EQ(value, "WindowsNT");
+    const std::string groups = ok("GetTranslationGroups", "");
+    EXPECT_EQ(valueOf(groups, "numGroups"), "2");
+    EXPECT_EQ(valueOf(groups, "0"), "studio,7,edit1,edit2");
+    EXPECT_EQ(valueOf(groups, "1"), "solo,3");
+    const std::string hosts = ok("GetHostTranslations", "");
+    EXPECT_EQ(valueOf(hosts, "numHostTranslations"), "1");
+    EXPECT_EQ(valueOf(valueOf(hosts, "0"), "dstPath"), "/Volumes/media");
+    EXPECT_EQ(valueOf(valueOf(ok("GetOsTypeTranslations", ""), "0"), "dstType"), "WindowsNT");
 }
 
 TEST_F(SimServiceTest, EventRegistrationsAreRemembered) {
