@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/rcApi/rcAttrList.h"
@@ -66,6 +68,23 @@ std::vector<std::pair<std::string, std::string>> clientChildren(const std::strin
         out.emplace_back(second, firstText);
     }
 }
+
+// An attribute stream in the order given; numbers go as their text.
+std::string attrs(std::initializer_list<std::pair<const char*, std::string>> items) {
+    Corvane::rcAttrStream s;
+    for (const auto& item : items)
+        s.addStringValue(item.first, item.second.c_str());
+    return s.str();
+}
+
+// One attribute of a reply stream, or "<missing>".
+std::string valueOf(const std::string& stream, const char* name) {
+    std::string value = "<missing>";
+    Corvane::rcAttrStream(stream).getValue(name, value);
+    return value;
+}
+
+std::string stringList(const std::vector<std::string>& items) { return Corvane::rcAttrList<std::string>(items).str(); }
 
 std::vector<std::string> decodeList(const std::string& reply) {
     std::vector<std::string> items;
@@ -133,11 +152,8 @@ TEST_F(SimServiceTest, ChildrenExNestOneStreamPerChild) {
     std::vector<std::pair<std::string, std::string>> children;
     Corvane::rcAttrStream::Entry e;
     while (it.next(e)) {
-        const Corvane::rcAttrStream child(std::string(e.value, e.valueLen));
-        std::string id, name;
-        ASSERT_TRUE(child.getValue("Id", id));
-        ASSERT_TRUE(child.getValue("Displ", name));
-        children.emplace_back(id, name);
+        const std::string child(e.value, e.valueLen);
+        children.emplace_back(valueOf(child, "Id"), valueOf(child, "Displ"));
     }
     EXPECT_EQ(children, (std::vector<std::pair<std::string, std::string>>{{"/media/clip1", "Clip one"},
                                                                           {"/media/My folder", "Mine, really"}}));
@@ -203,41 +219,33 @@ TEST_F(SimServiceTest, CreateNodeReadsTheOneLineForm) {
 }
 
 TEST_F(SimServiceTest, CreateNodeExReadsTheStreamForm) {
-    Corvane::rcAttrStream args;
-    args.addStringValue("Parent", "/media/My folder");
-    args.addStringValue("Displ", "a/b,c");
-    args.addIntValue("Type", 1);
-    args.addStringValue("Fmt", clipStream(CorvaneClipFormat()));
-    const std::string id = ok("CreateNodeEx", args.str());
+    const std::string fmt = clipStream(CorvaneClipFormat());
+    const std::string id =
+        ok("CreateNodeEx", attrs({{"Parent", "/media/My folder"}, {"Displ", "a/b,c"}, {"Type", "1"}, {"Fmt", fmt}}));
     EXPECT_EQ(id, "/media/My folder/a_b_c");
     EXPECT_EQ(ok("GetNodeTypeStr", nodeArg(id)), "FOLDER");
     EXPECT_EQ(ok("GetDisplayNameEx", id), "a/b,c");
 
-    args.addStringValue("ExType", "BIN");
-    args.addIntValue("Type", 0);
-    const std::string bin = ok("CreateNodeEx", args.str());
+    const std::string bin = ok(
+        "CreateNodeEx",
+        attrs({{"Parent", "/media/My folder"}, {"Displ", "a/b,c"}, {"Type", "0"}, {"Fmt", fmt}, {"ExType", "BIN"}}));
     EXPECT_EQ(bin, "/media/My folder/a_b_c~2");
     EXPECT_EQ(ok("GetNodeType", nodeArg(bin)), "0 0");
     EXPECT_EQ(ok("GetNodeTypeStr", nodeArg(bin)), "BIN");
 
-    Corvane::rcAttrStream clip;
-    clip.addStringValue("Parent", "/");
-    clip.addStringValue("Displ", "c");
-    clip.addIntValue("Type", 2);
-    clip.addStringValue("Fmt", clipStream(CorvaneClipFormat(64, 32, 8, 1, 2048, 50.0f, 1.0f, 4, "mono", "t", "m x")));
-    EXPECT_EQ(ok("CreateNodeEx", clip.str()), "/c");
+    const CorvaneClipFormat mono(64, 32, 8, 1, 2048, 50.0f, 1.0f, 4, "mono", "t", "m x");
+    EXPECT_EQ(ok("CreateNodeEx", attrs({{"Parent", "/"}, {"Displ", "c"}, {"Type", "2"}, {"Fmt", clipStream(mono)}})),
+              "/c");
     EXPECT_EQ(ok("GetClipFormat", "/c"), "64 32 8 1 2048 1 50 mono 4 t m x");
 
-    Corvane::rcAttrStream noFmt;
-    noFmt.addStringValue("Parent", "/");
-    noFmt.addStringValue("Displ", "d");
-    noFmt.addIntValue("Type", 1);
-    EXPECT_EQ(err("CreateNodeEx", noFmt.str()), "Malformed arguments for 'CreateNodeEx': expected an attribute 'Fmt'");
-    noFmt.addStringValue("Fmt", "w 1 1");
-    EXPECT_EQ(err("CreateNodeEx", noFmt.str()), "Malformed arguments for 'CreateNodeEx': expected an attribute 'h'");
-    noFmt.addStringValue("Type", "folder");
-    EXPECT_EQ(err("CreateNodeEx", noFmt.str()),
-              "Malformed arguments for 'CreateNodeEx': expected a whole number in 'Type' where 'folder' is");
+    const std::pair<std::string, std::string> bad[] = {
+        {attrs({{"Parent", "/"}, {"Displ", "d"}, {"Type", "1"}}), "expected an attribute 'Fmt'"},
+        {attrs({{"Parent", "/"}, {"Displ", "d"}, {"Type", "1"}, {"Fmt", "w 1 1"}}), "expected an attribute 'h'"},
+        {attrs({{"Parent", "/"}, {"Displ", "d"}, {"Type", "folder"}, {"Fmt", "w 1 1"}}),
+         "expected a whole number in 'Type' where 'folder' is"},
+    };
+    for (const auto& b : bad)
+        EXPECT_EQ(err("CreateNodeEx", b.first), "Malformed arguments for 'CreateNodeEx': " + b.second);
 }
 
 TEST_F(SimServiceTest, DestroyRenameAndParent) {
@@ -252,38 +260,27 @@ TEST_F(SimServiceTest, DestroyRenameAndParent) {
     EXPECT_EQ(err("DestroyNode", "/media/My folder"),
               "Malformed arguments for 'DestroyNode': expected one node identifier");
 
-    Corvane::rcAttrStream rename;
-    rename.addStringValue("Node", "/media/clip1");
-    rename.addStringValue("Displ", "Renamed, with comma");
-    EXPECT_EQ(ok("RenameNode", rename.str()), "/media/clip1");
+    EXPECT_EQ(ok("RenameNode", attrs({{"Node", "/media/clip1"}, {"Displ", "Renamed, with comma"}})), "/media/clip1");
     EXPECT_EQ(ok("GetDisplayName", "/media/clip1"), "Renamed, with comma");
-    rename.addStringValue("Displ", "");
-    EXPECT_EQ(err("RenameNode", rename.str()), "Display name must not be empty");
+    EXPECT_EQ(err("RenameNode", attrs({{"Node", "/media/clip1"}, {"Displ", ""}})), "Display name must not be empty");
 
-    Corvane::rcAttrStream parent;
-    parent.addStringValue("Node", "/media/clip1");
-    EXPECT_EQ(ok("GetParentNode", parent.str()), "/media");
-    parent.addStringValue("Node", "/");
-    EXPECT_EQ(err("GetParentNode", parent.str()), "The root node '/' has no parent");
+    EXPECT_EQ(ok("GetParentNode", attrs({{"Node", "/media/clip1"}})), "/media");
+    EXPECT_EQ(err("GetParentNode", attrs({{"Node", "/"}})), "The root node '/' has no parent");
     EXPECT_EQ(ok("GetRootNode", ""), "/");
 }
 
 TEST_F(SimServiceTest, FramesInBothForms) {
     const std::string ids = ok("GetFrames", "/media/clip1");
     EXPECT_EQ(ids, "/media/clip1#0,/media/clip1#1,/media/clip1#2");
-    Corvane::rcAttrStream node;
-    node.addStringValue("Node", "/media/clip1");
-    EXPECT_EQ(decodeList(ok("GetFramesEx", node.str())),
+    EXPECT_EQ(decodeList(ok("GetFramesEx", attrs({{"Node", "/media/clip1"}}))),
               (std::vector<std::string>{"/media/clip1#0", "/media/clip1#1", "/media/clip1#2"}));
 
     const CorvaneClipFormat format(8, 8, 24, 3, 192, 24.0f, 1.0f, 4, "rgb", "none", "");
     EXPECT_EQ(ok("AllocateFrames", "/media/clip1 2 " + format.toText()), "/media/clip1#3,/media/clip1#4");
     EXPECT_EQ(ok("GetClipFormat", "/media/clip1"), "8 8 24 3 192 1 24 rgb 4 none ");
-    Corvane::rcAttrStream alloc;
-    alloc.addStringValue("Node", "/media/clip1");
-    alloc.addIntValue("NumFrames", 1);
-    alloc.addStringValue("Fmt", clipStream(format));
-    EXPECT_EQ(decodeList(ok("AllocateFramesEx", alloc.str())), (std::vector<std::string>{"/media/clip1#5"}));
+    EXPECT_EQ(decodeList(ok("AllocateFramesEx",
+                            attrs({{"Node", "/media/clip1"}, {"NumFrames", "1"}, {"Fmt", clipStream(format)}}))),
+              (std::vector<std::string>{"/media/clip1#5"}));
 
     // node, host name, OS type code, "OS version"
     const std::string paths = ok("GetFramePaths", "/media/clip1 box 2 \"unknown\"");
@@ -294,24 +291,16 @@ TEST_F(SimServiceTest, FramesInBothForms) {
     EXPECT_EQ(ok("GetFramePaths", "/media/clip1 box 2 \"unknown\""), "/a/f1.dpx,/a/f2.dpx");
     EXPECT_EQ(ok("GetFrames", "/media/clip1"), "/media/clip1#6,/media/clip1#7");
 
-    Corvane::rcAttrStream set;
-    set.addStringValue("Parent", "/media/My folder/take 2");
-    set.addStringValue("Paths", Corvane::rcAttrList<std::string>(std::vector<std::string>{"/v/with blank.exr", "/v/b,c.exr"}).str());
-    set.addStringValue("HostName", "box");
-    set.addIntValue("OSType", 2);
-    set.addStringValue("OSVersion", "unknown");
-    set.addStringValue("Fmt", clipStream(format));
-    EXPECT_EQ(ok("SetFramePathsEx", set.str()), "");
-    Corvane::rcAttrStream get;
-    get.addStringValue("Parent", "/media/My folder/take 2");
-    get.addStringValue("HostName", "box");
-    get.addIntValue("OSType", 2);
-    get.addStringValue("OSVersion", "unknown");
-    EXPECT_EQ(decodeList(ok("GetFramePathsEx", get.str())),
-              (std::vector<std::string>{"/v/with blank.exr", "/v/b,c.exr"}));
-    set.addStringValue("Paths", Corvane::rcAttrList<std::string>(std::vector<std::string>()).str());
-    EXPECT_EQ(ok("SetFramePathsEx", set.str()), "");
-    EXPECT_EQ(ok("GetFramePathsEx", get.str()), "0 ");
+    const auto setPaths = [&](const std::vector<std::string>& paths) {
+        return attrs({{"Parent", "/media/My folder/take 2"}, {"Paths", stringList(paths)}, {"HostName", "box"},
+                      {"OSType", "2"}, {"OSVersion", "unknown"}, {"Fmt", clipStream(format)}});
+    };
+    const std::string get =
+        attrs({{"Parent", "/media/My folder/take 2"}, {"HostName", "box"}, {"OSType", "2"}, {"OSVersion", "unknown"}});
+    EXPECT_EQ(ok("SetFramePathsEx", setPaths({"/v/with blank.exr", "/v/b,c.exr"})), "");
+    EXPECT_EQ(decodeList(ok("GetFramePathsEx", get)), (std::vector<std::string>{"/v/with blank.exr", "/v/b,c.exr"}));
+    EXPECT_EQ(ok("SetFramePathsEx", setPaths({})), "");
+    EXPECT_EQ(ok("GetFramePathsEx", get), "0 ");
 
     EXPECT_EQ(err("GetFrames", "/media"), "Node '/media' is not a clip");
     EXPECT_EQ(err("AllocateFrames", "/media/clip1 0 " + format.toText()), "Frame count 0 is outside 1 to 100000");
@@ -331,13 +320,9 @@ TEST_F(SimServiceTest, ServerLevelQueries) {
 
     const CorvaneDaemonInfo info{Corvane::rcAttrStream(ok("GetDaemonInfo", "\"\""))};
     EXPECT_EQ(info, service_.daemonInfo());
-    const Corvane::rcAttrStream list(ok("GetDaemonList", ""));
-    int count = 0;
-    std::string node0;
-    ASSERT_TRUE(list.getIntValue("Count", count));
-    ASSERT_TRUE(list.getValue("Node0", node0));
-    EXPECT_EQ(count, 1);
-    EXPECT_EQ(CorvaneDaemonInfo(Corvane::rcAttrStream(node0)), service_.daemonInfo());
+    const std::string list = ok("GetDaemonList", "");
+    EXPECT_EQ(valueOf(list, "Count"), "1");
+    EXPECT_EQ(CorvaneDaemonInfo(Corvane::rcAttrStream(valueOf(list, "Node0"))), service_.daemonInfo());
 
     EXPECT_FALSE(service_.shutdownRequested());
     EXPECT_EQ(ok("Shutdown", ""), "");
@@ -355,38 +340,20 @@ TEST_F(SimServiceTest, PathTranslations) {
     EXPECT_EQ(err("TranslatePaths", "\"x\" 2 \"y\" 2 /p"),
               "Malformed arguments for 'TranslatePaths': expected double-quoted paths separated by commas");
 
-    const Corvane::rcAttrStream groups(ok("GetTranslationGroups", ""));
-    int n = 0;
-    std::string g0, g1;
-    ASSERT_TRUE(groups.getIntValue("numGroups", n));
-    EXPECT_EQ(n, 2);
-    ASSERT_TRUE(groups.getValue("0", g0));
-    ASSERT_TRUE(groups.getValue("1", g1));
-    EXPECT_EQ(g0, "studio,7,edit1,edit2");
-    EXPECT_EQ(g1, "solo,3");
-
-    const Corvane::rcAttrStream hosts(ok("GetHostTranslations", ""));
-    std::string h0, value;
-    ASSERT_TRUE(hosts.getIntValue("numHostTranslations", n));
-    EXPECT_EQ(n, 1);
-    ASSERT_TRUE(hosts.getValue("0", h0));
-    const Corvane::rcAttrStream entry(h0);
-    ASSERT_TRUE(entry.getValue("dstPath", value));
-    EXPECT_EQ(value, "/Volumes/media");
-    const Corvane::rcAttrStream os(ok("GetOsTypeTranslations", ""));
-    std::string o0;
-    ASSERT_TRUE(os.getValue("0", o0));
-    ASSERT_TRUE(Corvane::rcAttrStream(o0).getValue("dstType", value));
-    EXPECT_EQ(value, "WindowsNT");
+    const std::string groups = ok("GetTranslationGroups", "");
+    EXPECT_EQ(valueOf(groups, "numGroups"), "2");
+    EXPECT_EQ(valueOf(groups, "0"), "studio,7,edit1,edit2");
+    EXPECT_EQ(valueOf(groups, "1"), "solo,3");
+    const std::string hosts = ok("GetHostTranslations", "");
+    EXPECT_EQ(valueOf(hosts, "numHostTranslations"), "1");
+    EXPECT_EQ(valueOf(valueOf(hosts, "0"), "dstPath"), "/Volumes/media");
+    EXPECT_EQ(valueOf(valueOf(ok("GetOsTypeTranslations", ""), "0"), "dstType"), "WindowsNT");
 }
 
 TEST_F(SimServiceTest, EventRegistrationsAreRemembered) {
     auto stream = [](int port, int connection, const char* subject) {
-        Corvane::rcAttrStream s;
-        s.addIntValue("Port", port);
-        s.addIntValue("Connection", connection);
-        s.addStringValue("Subject", subject);
-        return s.str();
+        return attrs(
+            {{"Port", std::to_string(port)}, {"Connection", std::to_string(connection)}, {"Subject", subject}});
     };
     EXPECT_EQ(ok("RegisterEvents", stream(40000, 3, "/media")), "");
     EXPECT_EQ(ok("RegisterEvents", stream(40000, 3, "/media")), "");

@@ -230,9 +230,8 @@ TEST_F(CoCacheTest, IdleEntryExpiresExactlyAtTheLimit) {
 
 TEST_F(CoCacheTest, HeldEntriesDoNotExpire) {
     makeCache(4, 1000);
-    cache_->now = 0;
-    CoCache::Entry* held = get("held");
     touch("idle", 0);
+    CoCache::Entry* held = get("held");  // looked up at 0 too
     cache_->now = 100000;
     EXPECT_EQ(nullptr, get("other", false));
     EXPECT_EQ(std::vector<std::string>{"held"}, names());
@@ -242,9 +241,7 @@ TEST_F(CoCacheTest, HeldEntriesDoNotExpire) {
 TEST_F(CoCacheTest, ExpiredMatchIsReusedOnlyWhenAllowed) {
     for (const bool reuse : {true, false}) {
         makeCache(4, 1000, reuse);
-        cache_->now = 0;
-        CoCache::Entry* first = get("a");
-        cache_->release(first);
+        touch("a", 0);
         cache_->now = 5000;
         CoCache::Entry* second = get("a");
         ASSERT_NE(nullptr, second);

@@ -34,18 +34,21 @@ std::string newUuid() {
     return text;
 }
 
-TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
-    MessageLog::Scope log;
-    auto file = ScopedNetworkConfig::missing();
-
+// Port, TTL and scope read over the values a caller starts from.
+std::string selfDiscovery() {
     unsigned port = 7555, ttl = 1;
     std::string scope = "224.0.0.1";
     EXPECT_TRUE(config().getSelfDiscoveryPort(port));
     EXPECT_TRUE(config().getSelfDiscoveryTTL(ttl));
     EXPECT_TRUE(config().getSelfDiscoveryScope(scope));
-    EXPECT_EQ(7555u, port);
-    EXPECT_EQ(1u, ttl);
-    EXPECT_EQ("224.0.0.1", scope);
+    return std::to_string(port) + " " + std::to_string(ttl) + " " + scope;
+}
+
+TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
+    MessageLog::Scope log;
+    auto file = ScopedNetworkConfig::missing();
+
+    EXPECT_EQ("7555 1 224.0.0.1", selfDiscovery());
 
     std::vector<std::string> names{"stale"};
     EXPECT_TRUE(config().getMetadataInterfaces(names));
@@ -90,15 +93,7 @@ TEST(CoNetworkConfigTest, ReadsEveryKey) {
     names = {"stale"};
     EXPECT_TRUE(config().getMulticastInterfaces(names));
     EXPECT_TRUE(names.empty());
-
-    unsigned port = 7555, ttl = 1;
-    std::string scope = "224.0.0.1";
-    EXPECT_TRUE(config().getSelfDiscoveryPort(port));
-    EXPECT_TRUE(config().getSelfDiscoveryTTL(ttl));
-    EXPECT_TRUE(config().getSelfDiscoveryScope(scope));
-    EXPECT_EQ(8123u, port);
-    EXPECT_EQ(4u, ttl);
-    EXPECT_EQ("239.1.2.3", scope);
+    EXPECT_EQ("8123 4 239.1.2.3", selfDiscovery());
 }
 
 TEST(CoNetworkConfigTest, ListItemsAreTrimmedAndEmptyOnesKept) {

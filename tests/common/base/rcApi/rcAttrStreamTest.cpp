@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/loggerBase/CoMsg.h"
@@ -13,6 +15,14 @@ using Corvane::rcAttrStream;
 using CorvaneTest::MessageLog;
 
 namespace {
+
+// A stream of string entries added in the order given.
+rcAttrStream make(std::initializer_list<std::pair<const char*, std::string>> items) {
+    rcAttrStream s;
+    for (const auto& item : items)
+        s.addStringValue(item.first, item.second);
+    return s;
+}
 
 class rcAttrStreamTest : public ::testing::Test {
 protected:
@@ -62,10 +72,7 @@ TEST_F(rcAttrStreamTest, ValuesComeBackExactly) {
 }
 
 TEST_F(rcAttrStreamTest, AddingANameTwiceBlanksTheFirstEntry) {
-    rcAttrStream s;
-    s.addStringValue("Name", "old");
-    s.addStringValue("Other", "o");
-    s.addStringValue("Name", "new");
+    rcAttrStream s = make({{"Name", "old"}, {"Other", "o"}, {"Name", "new"}});
     EXPECT_EQ("     3 oldOther 1 oName 3 new", s.str());
     EXPECT_EQ(2, s.count());
     EXPECT_EQ("new", valueOf(s, "Name"));
@@ -112,10 +119,7 @@ TEST_F(rcAttrStreamTest, TypedValuesEncodeByteForByteAndRoundTrip) {
 }
 
 TEST_F(rcAttrStreamTest, NarrowAndUnparsableNumbersConvertAsTheCLibraryDoes) {
-    rcAttrStream s;
-    s.addStringValue("big", "300");
-    s.addStringValue("junk", "abc");
-    s.addStringValue("hexNoPrefix", "ff");
+    const rcAttrStream s = make({{"big", "300"}, {"junk", "abc"}, {"hexNoPrefix", "ff"}});
     int8_t small = 0;
     int junk = 5;
     uint32_t hex = 0;
@@ -128,9 +132,7 @@ TEST_F(rcAttrStreamTest, NarrowAndUnparsableNumbersConvertAsTheCLibraryDoes) {
 }
 
 TEST_F(rcAttrStreamTest, TypedReadersConvertOnlyTheFirst63Bytes) {
-    rcAttrStream s;
-    s.addStringValue("cut", (std::string(62, '0') + "42").c_str());
-    s.addStringValue("fits", (std::string(61, '0') + "42").c_str());
+    const rcAttrStream s = make({{"cut", std::string(62, '0') + "42"}, {"fits", std::string(61, '0') + "42"}});
     int cut = 0, fits = 0;
     ASSERT_TRUE(s.getIntValue("cut", cut));
     ASSERT_TRUE(s.getIntValue("fits", fits));
@@ -140,34 +142,23 @@ TEST_F(rcAttrStreamTest, TypedReadersConvertOnlyTheFirst63Bytes) {
 }
 
 TEST_F(rcAttrStreamTest, StringValueIsCutToTheBuffer) {
-    rcAttrStream s;
-    s.addStringValue("v", "abcd");
-    char four[4];
-    char five[5];
-    char eight[8];
-    ASSERT_TRUE(s.getStringValue("v", four, sizeof four));
-    ASSERT_TRUE(s.getStringValue("v", five, sizeof five));
-    ASSERT_TRUE(s.getStringValue("v", eight, sizeof eight));
-    EXPECT_STREQ("abc", four);
-    EXPECT_STREQ("abcd", five);
-    EXPECT_STREQ("abcd", eight);
+    const rcAttrStream s = make({{"v", "abcd"}});
+    for (const auto& c : {std::make_pair(4, "abc"), std::make_pair(5, "abcd"), std::make_pair(8, "abcd")}) {
+        char buf[8];
+        ASSERT_TRUE(s.getStringValue("v", buf, c.first));
+        EXPECT_STREQ(c.second, buf) << "size " << c.first;
+    }
 }
 
 TEST_F(rcAttrStreamTest, BooleanWordRule) {
-    for (const char* yes : {"1", "true", "TRUE", "True", "yes", "YES", "Yes", "on", "ON"}) {
-        rcAttrStream s;
-        s.addStringValue("b", yes);
-        bool b = false;
-        ASSERT_TRUE(s.getBoolValue("b", b));
-        EXPECT_TRUE(b) << yes;
-    }
-    for (const char* no : {"0", "2", "false", "FALSE", "no", "off", "", " yes", "yes ", "y"}) {
-        rcAttrStream s;
-        s.addStringValue("b", no);
-        bool b = true;
-        ASSERT_TRUE(s.getBoolValue("b", b));
-        EXPECT_FALSE(b) << "'" << no << "'";
-    }
+    const std::vector<const char*> yes = {"1", "true", "TRUE", "True", "yes", "YES", "Yes", "on", "ON"};
+    const std::vector<const char*> no = {"0", "2", "false", "FALSE", "no", "off", "", " yes", "yes ", "y"};
+    for (const bool expected : {true, false})
+        for (const char* word : expected ? yes : no) {
+            bool b = !expected;
+            ASSERT_TRUE(make({{"b", word}}).getBoolValue("b", b));
+            EXPECT_EQ(expected, b) << "'" << word << "'";
+        }
 }
 
 TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
@@ -218,17 +209,11 @@ TEST_F(rcAttrStreamTest, ReadingInWrittenOrderTouchesOneEntryEach) {
 }
 
 TEST_F(rcAttrStreamTest, EqualityIgnoresOrderAndNamelessEntries) {
-    rcAttrStream a, b, c, d, e;
-    a.addStringValue("x", "1");
-    a.addStringValue("y", "two");
-    b.addStringValue("y", "two");
-    b.addStringValue("x", "1");
-    c.addStringValue("x", "old");
-    c.addStringValue("y", "two");
-    c.addStringValue("x", "1");  // leaves a nameless entry behind
-    d.addStringValue("x", "1");
-    d.addStringValue("y", "twO");
-    e.addStringValue("x", "1");
+    const rcAttrStream a = make({{"x", "1"}, {"y", "two"}});
+    const rcAttrStream b = make({{"y", "two"}, {"x", "1"}});
+    const rcAttrStream c = make({{"x", "old"}, {"y", "two"}, {"x", "1"}});  // leaves a nameless entry behind
+    const rcAttrStream d = make({{"x", "1"}, {"y", "twO"}});
+    const rcAttrStream e = make({{"x", "1"}});
     EXPECT_TRUE(a == b);
     EXPECT_TRUE(a == c);
     EXPECT_TRUE(c == b);
@@ -239,9 +224,7 @@ TEST_F(rcAttrStreamTest, EqualityIgnoresOrderAndNamelessEntries) {
 }
 
 TEST_F(rcAttrStreamTest, IteratorReadsItsSnapshotAndRemovesFromItsOwner) {
-    rcAttrStream s;
-    s.addStringValue("a", "1");
-    s.addStringValue("b", "2");
+    rcAttrStream s = make({{"a", "1"}, {"b", "2"}});
     rcAttrStream::Iterator it(s);
     s.addStringValue("c", "3");  // not seen by the iterator
     ASSERT_TRUE(it.find("b"));
@@ -259,10 +242,7 @@ TEST_F(rcAttrStreamTest, IteratorReadsItsSnapshotAndRemovesFromItsOwner) {
 }
 
 TEST_F(rcAttrStreamTest, PrettyStringCutsLongValuesAndFlattensLines) {
-    rcAttrStream s;
-    s.addStringValue("a", "short");
-    s.addStringValue("b", "0123456789abc");
-    s.addStringValue("c", "x\ny\tz\r");
+    const rcAttrStream s = make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}});
     EXPECT_EQ("a='short' b='0123456...' c='x y z '", s.prettyString(10));
     EXPECT_EQ("a='...' b='...' c='...'", s.prettyString(0));  // counts as 3
     s.prettyDump(10);

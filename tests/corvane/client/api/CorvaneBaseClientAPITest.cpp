@@ -17,6 +17,7 @@
 #include "support/Gate.h"
 #include "support/LoopbackListener.h"
 
+using CorvaneTest::attrs;
 using CorvaneTest::Gate;
 using CorvaneTest::ScriptedServer;
 
@@ -35,6 +36,9 @@ std::vector<std::string> items(const CorvaneStrList& list) {
         out.emplace_back(list.getStr(i));
     return out;
 }
+
+// A record's fields in order, so that one comparison shows them all.
+using Fields = std::vector<std::string>;
 
 class CorvaneBaseClientAPITest : public ::testing::Test {
 protected:
@@ -82,26 +86,19 @@ TEST_F(CorvaneBaseClientAPITest, TranslatePathsSendsTheHeadThenQuotedPaths) {
 }
 
 TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
-    Corvane::rcAttrStream reply;
-    reply.addIntValue("numGroups", 4);
-    reply.addStringValue("0", "g,3,h1,h2");
-    reply.addStringValue("1", "k,5");
-    reply.addStringValue("2", "lonely");
     // "3" is missing: an empty group
-    server_.reply("GetTranslationGroups", reply.str());
+    server_.reply("GetTranslationGroups",
+                  attrs({{"numGroups", "4"}, {"0", "g,3,h1,h2"}, {"1", "k,5"}, {"2", "lonely"}}));
     std::vector<CorvaneTranslationGroup> groups(1);
     ASSERT_TRUE(api_.getTranslationGroups(groups)) << api_.lastError();
     EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));
     ASSERT_EQ(4u, groups.size());
-    EXPECT_EQ("g", groups[0].name);
-    EXPECT_EQ(3, groups[0].number);
-    EXPECT_EQ((std::vector<std::string>{"h1", "h2"}), groups[0].members);
-    EXPECT_EQ("k", groups[1].name);
-    EXPECT_EQ(5, groups[1].number);
-    EXPECT_TRUE(groups[1].members.empty());
-    EXPECT_EQ("lonely", groups[2].name);
-    EXPECT_EQ(0, groups[2].number);
-    EXPECT_EQ("", groups[3].name);
+    const Fields expected[] = {{"g 3", "h1", "h2"}, {"k 5"}, {"lonely 0"}, {" 0"}};
+    for (size_t i = 0; i < groups.size(); ++i) {
+        Fields got{groups[i].name + " " + std::to_string(groups[i].number)};
+        got.insert(got.end(), groups[i].members.begin(), groups[i].members.end());
+        EXPECT_EQ(expected[i], got) << "group " << i;
+    }
 
     server_.reply("GetTranslationGroups", "");
     ASSERT_TRUE(api_.getTranslationGroups(groups));
@@ -109,50 +106,28 @@ TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
 }
 
 TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
-    Corvane::rcAttrStream host;
-    host.addStringValue("srcHost", "a");
-    host.addStringValue("srcPath", "/x y");
-    host.addStringValue("dstHost", "b");
-    host.addStringValue("dstPath", "/z");
-    Corvane::rcAttrStream partial;
-    partial.addStringValue("dstPath", "/only");
-    Corvane::rcAttrStream reply;
-    reply.addIntValue("numHostTranslations", 2);
-    reply.addStringValue("0", host.str());
-    reply.addStringValue("1", partial.str());
-    server_.reply("GetHostTranslations", reply.str());
+    const std::string host = attrs({{"srcHost", "a"}, {"srcPath", "/x y"}, {"dstHost", "b"}, {"dstPath", "/z"}});
+    server_.reply("GetHostTranslations",
+                  attrs({{"numHostTranslations", "2"}, {"0", host}, {"1", attrs({{"dstPath", "/only"}})}}));
 
     std::vector<CorvaneHostTranslation> hosts;
     ASSERT_TRUE(api_.getHostTranslations(hosts)) << api_.lastError();
     ASSERT_EQ(2u, hosts.size());
-    EXPECT_EQ("a", hosts[0].srcHost);
-    EXPECT_EQ("/x y", hosts[0].srcPath);
-    EXPECT_EQ("b", hosts[0].dstHost);
-    EXPECT_EQ("/z", hosts[0].dstPath);
-    EXPECT_EQ("", hosts[1].srcHost);
-    EXPECT_EQ("/only", hosts[1].dstPath);
+    const Fields expected[] = {{"a", "/x y", "b", "/z"}, {"", "", "", "/only"}};
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(expected[i], Fields({hosts[i].srcHost, hosts[i].srcPath, hosts[i].dstHost, hosts[i].dstPath}));
 
-    Corvane::rcAttrStream os;
-    os.addStringValue("srcType", "Linux");
-    os.addStringValue("srcPath", "/mnt");
-    os.addStringValue("dstType", "Windows");
-    os.addStringValue("dstPath", "M:\\");
-    Corvane::rcAttrStream osReply;
-    osReply.addIntValue("numOsTypeTranslations", 1);
-    osReply.addStringValue("0", os.str());
-    server_.reply("GetOsTypeTranslations", osReply.str());
+    const std::string os =
+        attrs({{"srcType", "Linux"}, {"srcPath", "/mnt"}, {"dstType", "Windows"}, {"dstPath", "M:\\"}});
+    server_.reply("GetOsTypeTranslations", attrs({{"numOsTypeTranslations", "1"}, {"0", os}}));
     std::vector<CorvaneOsTypeTranslation> types;
     ASSERT_TRUE(api_.getOsTypeTranslations(types));
     ASSERT_EQ(1u, types.size());
-    EXPECT_EQ("Linux", types[0].srcType);
-    EXPECT_EQ("/mnt", types[0].srcPath);
-    EXPECT_EQ("Windows", types[0].dstType);
-    EXPECT_EQ("M:\\", types[0].dstPath);
+    EXPECT_EQ(Fields({"Linux", "/mnt", "Windows", "M:\\"}),
+              Fields({types[0].srcType, types[0].srcPath, types[0].dstType, types[0].dstPath}));
 
     // A count far beyond what the reply holds is bounded, not obeyed.
-    Corvane::rcAttrStream huge;
-    huge.addIntValue("numHostTranslations", 2000000000);
-    server_.reply("GetHostTranslations", huge.str());
+    server_.reply("GetHostTranslations", attrs({{"numHostTranslations", "2000000000"}}));
     EXPECT_TRUE(api_.getHostTranslations(hosts));
     EXPECT_LE(hosts.size(), 65536u);
 }
@@ -171,16 +146,12 @@ TEST_F(CorvaneBaseClientAPITest, EventRegistrationSendsItsStream) {
 TEST_F(CorvaneBaseClientAPITest, EventRegistrationTimesOutAfterFifteenSeconds) {
     Gate release;
     ScriptedServer other;
-    for (ScriptedServer* server : {&server_, &other}) {
-        server->handle("RegisterEvents", [&release](const std::string&, std::string&) {
-            release.wait(60000);
-            return true;
-        });
-        server->handle("UnregisterEvents", [&release](const std::string&, std::string&) {
-            release.wait(60000);
-            return true;
-        });
-    }
+    for (ScriptedServer* server : {&server_, &other})
+        for (const char* method : {"RegisterEvents", "UnregisterEvents"})
+            server->handle(method, [&release](const std::string&, std::string&) {
+                release.wait(60000);
+                return true;
+            });
     CorvaneClientConnection otherConnection(CorvaneServerId(other.port(), "127.0.0.1"));
     CorvaneBaseClientAPI otherApi(&otherConnection);
     typedef std::chrono::steady_clock Clock;

@@ -17,6 +17,7 @@
 #include "client/api/CorvaneEnv.h"
 #include "client/api/CorvaneStr.h"
 
+using CorvaneTest::attrs;
 using CorvaneTest::ScriptedServer;
 using ChildList = CorvaneNodeInterface::ChildList;
 using FrameList = CorvaneNodeInterface::FrameList;
@@ -53,6 +54,12 @@ protected:
           clip_(720, 486, 24, 3, 29.97f, 0.9f, 1, "yuv", "xml", "<m a=\"1\"/>") {}
 
     std::string hostName() const { return getLocalHostName().c_str(); }
+    // The clip as the extended methods nest it.
+    std::string clipStream() const {
+        Corvane::rcAttrStream fmt;
+        clip_.writeTo(fmt);
+        return fmt.str();
+    }
 
     ScriptedServer server_;
     CorvaneClientConnection connection_;
@@ -123,10 +130,8 @@ TEST_F(CorvaneNodeClientAPITest, GetChildrenSwapsEachPairAndDropsAnOddToken) {
 }
 
 TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndConvertsNames) {
-    Corvane::rcAttrStream reply;
-    reply.addStringValue("0", child("/a", "Alpha"));
-    reply.addStringValue("1", child("/b", "caf\xc3\xa9"));  // UTF-8, C locale here
-    server_.reply("GetChildrenEx", reply.str());
+    // UTF-8, C locale here
+    server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", child("/b", "caf\xc3\xa9")}}));
     ChildList children;
     ASSERT_TRUE(api_.getChildrenEx("/", children)) << api_.lastError();
     const ChildList expected = {{"/a", "Alpha"}, {"/b", "caf?"}};
@@ -135,11 +140,7 @@ TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndConvertsNames
 
 TEST_F(CorvaneNodeClientAPITest, GetChildrenExFailsOnAnEntryWithoutBothNames) {
     for (const std::string& bad : {child("/b", nullptr), child(nullptr, "Beta"), std::string("garbage")}) {
-        Corvane::rcAttrStream reply;
-        reply.addStringValue("0", child("/a", "Alpha"));
-        reply.addStringValue("1", bad);
-        reply.addStringValue("2", child("/c", "Gamma"));
-        server_.reply("GetChildrenEx", reply.str());
+        server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", bad}, {"2", child("/c", "Gamma")}}));
         ChildList children;
         EXPECT_FALSE(api_.getChildrenEx("/", children)) << bad;
         EXPECT_STREQ("Invalid children list", api_.lastError());
@@ -178,14 +179,8 @@ TEST_F(CorvaneNodeClientAPITest, AllocateFramesAppendsAndGetFramesReplaces) {
     ASSERT_TRUE(api_.allocateFramesEx("/clip a", 2, clip_, frames));
     EXPECT_EQ((std::vector<std::string>{"f0", "f1", "f2", "f3", "f 4"}), ids(frames));
 
-    Corvane::rcAttrStream sent(server_.lastArgs("AllocateFramesEx"));
-    Corvane::rcAttrStream fmt;
-    clip_.writeTo(fmt);
-    Corvane::rcAttrStream expected;
-    expected.addStringValue("Node", "/clip a");
-    expected.addIntValue("NumFrames", 2);
-    expected.addStringValue("Fmt", fmt.str());
-    EXPECT_EQ(expected.str(), sent.str());
+    EXPECT_EQ(attrs({{"Node", "/clip a"}, {"NumFrames", "2"}, {"Fmt", clipStream()}}),
+              server_.lastArgs("AllocateFramesEx"));
 
     ASSERT_TRUE(api_.getFrames("/clip", frames));
     EXPECT_EQ((std::vector<std::string>{"g1", "", "g2"}), ids(frames));
@@ -209,8 +204,7 @@ TEST_F(CorvaneNodeClientAPITest, CreateNodeSendsTheFormattedHeadThenTheClip) {
 
 TEST_F(CorvaneNodeClientAPITest, CreateNodeExSendsExTypeOnlyWhenGiven) {
     server_.reply("CreateNodeEx", "/p/new");
-    Corvane::rcAttrStream fmt;
-    clip_.writeTo(fmt);
+    const std::string fmt = clipStream();
     for (const char* exType : {static_cast<const char*>(nullptr), "", "still"}) {
         CorvaneNodeId created;
         ASSERT_TRUE(api_.createNodeEx("/p", "Name", 7, exType, clip_, created)) << api_.lastError();
@@ -218,7 +212,7 @@ TEST_F(CorvaneNodeClientAPITest, CreateNodeExSendsExTypeOnlyWhenGiven) {
         std::string expected = "Parent 2 /pDispl 4 NameType 1 7";
         if (exType && *exType)
             expected += "ExType 5 still";
-        expected += "Fmt " + std::to_string(fmt.str().size()) + " " + fmt.str();
+        expected += "Fmt " + std::to_string(fmt.size()) + " " + fmt;
         EXPECT_EQ(expected, server_.lastArgs("CreateNodeEx"));
     }
 }
@@ -272,27 +266,16 @@ TEST_F(CorvaneNodeClientAPITest, FramePathsCarryTheHostFacts) {
 
     ASSERT_TRUE(api_.getFramePathsEx("/n", paths));
     EXPECT_EQ(StringList{"/m/a b.dpx"}, paths);
-    Corvane::rcAttrStream facts;
-    facts.addStringValue("Parent", "/n");
-    facts.addStringValue("HostName", hostName());
-    facts.addIntValue("OSType", 2);
-    facts.addStringValue("OSVersion", "unknown");
-    EXPECT_EQ(facts.str(), server_.lastArgs("GetFramePathsEx"));
+    EXPECT_EQ(attrs({{"Parent", "/n"}, {"HostName", hostName()}, {"OSType", "2"}, {"OSVersion", "unknown"}}),
+              server_.lastArgs("GetFramePathsEx"));
 
     ASSERT_TRUE(api_.setFramePaths("/n", {"/m/1", "/m/2"}, clip_));
     EXPECT_EQ("/n /m/1,/m/2 " + hostName() + " 2 unknown " + clip_.toText(), server_.lastArgs("SetFramePaths"));
 
     ASSERT_TRUE(api_.setFramePathsEx("/n", {"/m/1", "/m 2"}, clip_));
-    Corvane::rcAttrStream fmt;
-    clip_.writeTo(fmt);
-    Corvane::rcAttrStream expected;
-    expected.addStringValue("Parent", "/n");
-    expected.addStringValue("Paths", stringList({"/m/1", "/m 2"}));
-    expected.addStringValue("HostName", hostName());
-    expected.addIntValue("OSType", 2);
-    expected.addStringValue("OSVersion", "unknown");
-    expected.addStringValue("Fmt", fmt.str());
-    EXPECT_EQ(expected.str(), server_.lastArgs("SetFramePathsEx"));
+    EXPECT_EQ(attrs({{"Parent", "/n"}, {"Paths", stringList({"/m/1", "/m 2"})}, {"HostName", hostName()},
+                     {"OSType", "2"}, {"OSVersion", "unknown"}, {"Fmt", clipStream()}}),
+              server_.lastArgs("SetFramePathsEx"));
 }
 
 TEST_F(CorvaneNodeClientAPITest, ShortOrOddRepliesAreTakenAsTheyCome) {
@@ -337,17 +320,6 @@ TEST_F(CorvaneNodeClientAPITest, ShortOrOddRepliesAreTakenAsTheyCome) {
     EXPECT_STREQ("<m a=\"1\"/> tail", full.getMetaData());
 }
 
-TEST_F(CorvaneNodeClientAPITest, DisplayNameIsConvertedOnlyByTheExtendedMethod) {
-    server_.reply("GetDisplayName", "caf\xc3\xa9");
-    server_.reply("GetDisplayNameEx", "caf\xc3\xa9");
-    std::string name;
-    ASSERT_TRUE(api_.getDisplayName("/n", name));
-    EXPECT_EQ("caf\xc3\xa9", name);
-    ASSERT_TRUE(api_.getDisplayNameEx("/n b", name));
-    EXPECT_EQ("caf?", name);
-    EXPECT_EQ("/n b", server_.lastArgs("GetDisplayNameEx"));  // raw, never quoted
-}
-
 TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
     server_.reply("GetRootNode", "/root");
     server_.reply("GetParentNode", "/");
@@ -358,6 +330,8 @@ TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
     server_.reply("QueryMetaDataSupport", "info,,user");
     server_.reply("QueryNodePlugInProduct", "Prod");
     server_.reply("QueryNodePlugInVendor", "Vend");
+    server_.reply("GetDisplayName", "caf\xc3\xa9");
+    server_.reply("GetDisplayNameEx", "caf\xc3\xa9");
 
     CorvaneNodeId node;
     ASSERT_TRUE(api_.getRootNode(node));
@@ -371,7 +345,13 @@ TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
     EXPECT_STREQ("/renamed", renamed.getId());
     EXPECT_EQ("Node 4 /oldDispl 8 New name", server_.lastArgs("RenameNode"));
 
+    // Only the extended method converts the display name; it sends the node raw.
     std::string text;
+    ASSERT_TRUE(api_.getDisplayName("/n", text));
+    EXPECT_EQ("caf\xc3\xa9", text);
+    ASSERT_TRUE(api_.getDisplayNameEx("/n b", text));
+    EXPECT_EQ("caf?", text);
+    EXPECT_EQ("/n b", server_.lastArgs("GetDisplayNameEx"));
     ASSERT_TRUE(api_.getNodeTypeStr("/n", text));
     EXPECT_EQ("clip type", text);
     CorvaneStr stream;

@@ -5,15 +5,27 @@
 
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "base/rcApi/rcAttrStream.h"
 #include "base/rcApi/rcServerContext.h"
 #include "common/base/rcApi/ServerThread.h"
 
 namespace CorvaneTest {
+
+// An attribute stream in the order given, as scripts reply and the client
+// sends; a number goes as its decimal text, as addIntValue writes it.
+inline std::string attrs(std::initializer_list<std::pair<const char*, std::string>> items) {
+    Corvane::rcAttrStream stream;
+    for (const auto& item : items)
+        stream.addStringValue(item.first, item.second.c_str());
+    return stream.str();
+}
 
 class ScriptedServer {
 public:
