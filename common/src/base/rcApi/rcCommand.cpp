@@ -47,13 +47,8 @@ size_t rcCommand::feed(const char* p, size_t n, bool* complete) {
     }
     if (i == n)
         return n;
-    const char* nl = static_cast<const char*>(std::memchr(p + i, '\n', n - i));
-    const size_t runEnd = nl ? static_cast<size_t>(nl - p) : n;
-    args_.appendReceived(p + i, runEnd - i);
-    if (!nl)
-        return n;
-    *complete = true;
-    return runEnd + 1;
+    // The rest of the line is value text: take it in one run.
+    return i + args_.appendReceivedLine(p + i, n - i, complete);
 }
 
 void rcCommand::reset() {

@@ -33,6 +33,14 @@ void rcValue::appendEscaped(std::string& out) const {
     }
 }
 
+size_t rcValue::appendReceivedLine(const char* p, size_t n, bool* complete) {
+    const char* nl = static_cast<const char*>(std::memchr(p, '\n', n));
+    const size_t runEnd = nl ? static_cast<size_t>(nl - p) : n;
+    appendReceived(p, runEnd);
+    *complete = nl != nullptr;
+    return nl ? runEnd + 1 : n;
+}
+
 void rcValue::appendReceived(const char* p, size_t n) {
     const char* end = p + n;
     while (p < end) {

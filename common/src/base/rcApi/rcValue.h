@@ -40,6 +40,9 @@ public:
     // Adds n received characters, undoing the wire escapes; the same as n
     // calls of append(), in runs.
     void appendReceived(const char* p, size_t n);
+    // Appends received characters up to the line's newline: the count
+    // consumed (the newline included), with *complete set when the line ended.
+    size_t appendReceivedLine(const char* p, size_t n, bool* complete);
 
     // Sets the plain (unescaped) text.
     void assign(const char* text) {

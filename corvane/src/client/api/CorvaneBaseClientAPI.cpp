@@ -4,11 +4,11 @@
 #include <cassert>
 #include <cstdio>
 #include <cstdlib>
-#include <exception>
 
 #include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneGuarded.h"
 #include "client/api/CorvaneNodeId.h"
 #include "client/api/CorvaneStrList.h"
 #include "client/api/CorvaneTokenizer.h"
@@ -26,16 +26,6 @@ constexpr size_t kTranslateHeadSize = 1024;
 // keeps is a broken reply, not a reason to loop for minutes.
 constexpr int kMaxTranslationEntries = 65536;
 
-// Runs one operation; anything thrown on the way becomes the last error.
-template <typename Body>
-bool guarded(std::string& lastError, Body&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        lastError = e.what();
-        return false;
-    }
-}
 
 std::string eventArgs(int port, int connection, const CorvaneNodeId& subject) {
     Corvane::rcAttrStream args;

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <exception>
 
 #include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcAttrList.h"
@@ -14,6 +13,7 @@
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneClipFormat.h"
 #include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneGuarded.h"
 #include "client/api/CorvaneLocale.h"
 #include "client/api/CorvaneStr.h"
 #include "client/api/CorvaneTokenizer.h"
@@ -98,17 +98,6 @@ bool appendStringList(const std::string& reply, List& out) {
 
 const char* orEmpty(const char* text) { return text ? text : ""; }
 
-// Runs one operation (build the argument text, call, decode); anything
-// thrown on the way becomes the last error.
-template <typename Body>
-bool guarded(std::string& lastError, Body&& body) {
-    try {
-        return body();
-    } catch (const std::exception& e) {
-        lastError = e.what();
-        return false;
-    }
-}
 
 }  // namespace
 
