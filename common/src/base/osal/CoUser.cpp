@@ -119,7 +119,7 @@ bool CoUser::setUserIds(uid_t realUid, uid_t effectiveUid) {
     // Going from one non-root effective id to another is only allowed
     // from root.
     if (effectiveUid > 0 && effectiveUid != geteuid())
-        (void)setreuid(static_cast<uid_t>(-1), 0);
+        [[maybe_unused]] const int toRoot = setreuid(static_cast<uid_t>(-1), 0);  // the next call fails if this did
     // An unchanged real id is passed as -1: naming it would also overwrite
     // the saved set-user-id, and with it the way back to root.
     const uid_t realArg = realUid == getuid() ? static_cast<uid_t>(-1) : realUid;
@@ -138,7 +138,7 @@ bool CoUser::setUserIds(uid_t realUid, uid_t effectiveUid) {
 
 bool CoUser::setGroupIds(gid_t realGid, gid_t effectiveGid) {
     if (effectiveGid > 0 && effectiveGid != getegid())
-        (void)setregid(static_cast<gid_t>(-1), 0);
+        [[maybe_unused]] const int toRoot = setregid(static_cast<gid_t>(-1), 0);  // the next call fails if this did
     const gid_t realArg = realGid == getgid() ? static_cast<gid_t>(-1) : realGid;
     if (setregid(realArg, effectiveGid) != 0) {
         const int err = errno;

@@ -43,7 +43,7 @@ public:
         log_->push_back("lost " + name_);
         return true;
     }
-    void poke() { (void)::write(peer_, "x", 1); }
+    void poke() { ASSERT_EQ(1, ::write(peer_, "x", 1)); }
     void lose() { mine_->close(); }
 
 private:
