@@ -93,6 +93,15 @@ TEST_F(GatewaySimTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
         EXPECT_TRUE(line != "GetChildrenEx /a/y" && line != "GetChildrenEx /a/x/deep") << line;
 }
 
+TEST_F(GatewaySimTest, RecursiveDestroyStopsAtANodeListedBelowItself) {
+    // A server that listed a node among its own descendants made the walk recurse until the stack overflowed.
+    SimProcess sim(kWalkTree, {"--extra-child", "/a/x,/a"});
+    const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
+    EXPECT_EQ(result.out, error("Node &apos;/a&apos; is listed twice in the tree (again under &apos;/a/x&apos;)"));
+    // What the walk destroyed before it met the loop stays destroyed.
+    EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/z", "/a/y", "/a/x/deep"}));
+}
+
 TEST_F(GatewaySimTest, PlainDestroyOnlyDestroysTheNodeItself) {
     SimProcess sim(kWalkTree);
     const auto result = gw({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a"});
