@@ -73,14 +73,18 @@ TEST_F(GatewaySimTest, HostsPairWithNodesOrOneHostServesAll) {
     EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + a.host());
 }
 
-TEST_F(GatewaySimTest, CreateNodeAnswersTheNewIdentifier) {
+TEST_F(GatewaySimTest, CreateNodeSendsTheUtf8NameAndAnswersTheNewIdentifier) {
+    // In the C locale a UTF-8 name from a web form went out as "Caf?".
+    const std::string name = "New Caf\xc3\xa9 \xe2\x98\x95";
     SimProcess sim(SimProcess::demoTree());
-    const auto result = gw({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=New Folder",
-                            "type=FOLDER"});
-    EXPECT_EQ(result.out, ok("<response><node>/scratch/New Folder</node></response>\n"));
+    const auto result =
+        gw({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=" + name, "type=FOLDER"});
+    EXPECT_EQ(result.out, ok("<response><node>/scratch/" + name + "</node></response>\n"));
     ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
-    EXPECT_EQ(gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/scratch/New Folder", "streamName=x"}).out,
-              error("Node &apos;/scratch/New Folder&apos; has no metadata stream &apos;x&apos;"));
+    EXPECT_NE(sim.calls("CreateNodeEx")[0].find("Displ " + std::to_string(name.size()) + " " + name), std::string::npos)
+        << sim.calls("CreateNodeEx")[0];
+    EXPECT_EQ(gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/scratch/" + name, "streamName=x"}).out,
+              error("Node &apos;/scratch/" + name + "&apos; has no metadata stream &apos;x&apos;"));
 }
 
 TEST_F(GatewaySimTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
