@@ -1,7 +1,7 @@
 // The gateway as a process against corvane-sim servers on loopback.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <vector>
 
 #include "GatewayFixture.h"
 #include "support/SimProcess.h"
@@ -25,6 +25,12 @@ protected:
     CorvaneTest::ProcessResult gw(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
         return run(args, env);
     }
+    static std::vector<std::string> getInfo(const std::string& host) {
+        return {"mode=getMetadata", "host=" + host, "nodeId=/", "streamName=info"};
+    }
+    static bool failed(const CorvaneTest::ProcessResult& result) {
+        return result.out.rfind(ok("<response>\n\n<error>"), 0) == 0;
+    }
     // The node identifiers of the DestroyNode calls, in order.
     static std::vector<std::string> destroyed(const SimProcess& sim) {
         std::vector<std::string> ids;
@@ -44,6 +50,8 @@ TEST_F(GatewaySimTest, MetadataModesReadAndWriteInListOrder) {
                              "</host><info><administrators>demo,admin</administrators></info></node>";
     EXPECT_EQ(result.out, ok("<response>" + clip + root + clip + "</response>\n"));
     EXPECT_EQ(result.err, "");
+    // Depth 1 and an empty filter, as the server receives them.
+    EXPECT_EQ(sim.calls("GetMetaData").front(), "GetMetaData /media/clip info  1");
 
     const std::string text = "<notes lang=\"fr\">caf\xc3\xa9 & co\n</notes>";
     result = gw({"mode=setMetadata", "host=" + h, "nodeId=/media,/scratch", "streamName=notes",
@@ -67,10 +75,11 @@ TEST_F(GatewaySimTest, HostsPairWithNodesOrOneHostServesAll) {
     EXPECT_LT(second, third);
     EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
-    // A failure at the second node writes nothing but the error.
-    const auto failed = gw({"mode=getMetadata", "host=" + a.host(), "nodeId=/,/missing", "streamName=info"});
+    // A failure at the second node writes nothing but the error, and names the second host.
+    const auto failed =
+        gw({"mode=getMetadata", "host=" + a.host() + "," + b.host(), "nodeId=/,/missing", "streamName=info"});
     EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist"));
-    EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + a.host());
+    EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + b.host());
 }
 
 TEST_F(GatewaySimTest, CreateNodeSendsTheUtf8NameAndAnswersTheNewIdentifier) {
@@ -145,6 +154,8 @@ TEST_F(GatewaySimTest, AdministratorCheckComparesTheWholeUserName) {
         EXPECT_EQ(gw({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.user}}).out,
                   ok(std::string("<response>") + c.answer + "</response>\n"))
             << c.user;
+    // The root's "info" stream at depth 0, as the server receives it.
+    EXPECT_EQ(sim.calls("GetMetaData"), std::vector<std::string>(2, "GetMetaData / info  0"));
 }
 
 TEST_F(GatewaySimTest, AdministratorCheckRejectsBadRootMetadata) {
@@ -176,16 +187,33 @@ TEST_F(GatewaySimTest, RefusedConnectionAndServerErrorsPassThrough) {
 
 TEST_F(GatewaySimTest, WatchdogEndsAStuckOperation) {
     SimProcess sim(SimProcess::demoTree(), {"--delay-ms", "3000"});
-    for (const char* limit : {"300", "0"}) {
-        const auto start = std::chrono::steady_clock::now();
-        const auto result = gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"},
-                               {{"XQ_CVC_BROWSE_TIMEOUT", limit}});
-        const auto elapsedMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_EQ(result.out.rfind(ok("<response>\n\n<error>"), 0), 0u) << result.out;
+    // The limit is its leading digits: a blank or a sign reads as 0 (they once read as 5000).
+    for (const char* limit : {"300", "0", " 5000", "+5000"}) {
+        long long elapsedMs = 0;
+        const auto result = timedRun(getInfo(sim.host()), {{"XQ_CVC_BROWSE_TIMEOUT", limit}}, &elapsedMs);
+        EXPECT_TRUE(failed(result)) << "limit '" << limit << "': " << result.out;
         // Well before the server's three seconds: the watchdog, not the reply, ended it.
-        EXPECT_LT(elapsedMs, 2000) << "limit " << limit;
+        EXPECT_LT(elapsedMs, 2000) << "limit '" << limit << "'";
     }
+}
+
+TEST_F(GatewaySimTest, WatchdogInterruptsNeitherBeforeItsLimitNorLongAfter) {
+    SimProcess fast(SimProcess::demoTree()), slow(SimProcess::demoTree(), {"--delay-method", "GetMetaData:10000"});
+    const std::map<std::string, std::string> limit{{"XQ_CVC_BROWSE_TIMEOUT", "1000"}};
+    long long baselineMs = 0, stuckMs = 0;
+    ASSERT_FALSE(failed(timedRun(getInfo(fast.host()), limit, &baselineMs)));
+    EXPECT_TRUE(failed(timedRun(getInfo(slow.host()), limit, &stuckMs)));
+    EXPECT_GE(stuckMs, 1000);
+    EXPECT_LE(stuckMs, baselineMs + 1000 + 1500) << "baseline " << baselineMs << " ms";
+}
+
+TEST_F(GatewaySimTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
+    // Each destroy fits the limit; the three together pass only if the count restarts per node.
+    SimProcess sim(kWalkTree, {"--delay-method", "DestroyNode:800"});
+    const auto result = gw({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a/y,/b"},
+                           {{"XQ_CVC_BROWSE_TIMEOUT", "1500"}});
+    EXPECT_EQ(result.out, ok("<response></response>\n"));
+    EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a/y", "/b"}));
 }
 
 }  // namespace
