@@ -5,23 +5,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "CgiRequest.h"
+#include "TimeoutCorvaneServerHandle.h"
 
 namespace {
 
 const char kAccountDirectory[] = "./account";
+const char kLoadFailure[] = "Failed to open account for loading persistent user data";
+const char kSaveFailure[] = "Failed to open account for saving persistent user data";
+// Short enough that a lock freed meanwhile is taken almost at once.
+constexpr int kMaxLockBackoffMs = 50;
 
-// Owns one open account file and its advisory lock.
+// Owns one open account file and its advisory lock. The lock is waited for
+// no longer than a server operation may take: a holder that is stuck must
+// not hang the web request. fd() is -1 when the file could not be opened or
+// locked in time.
 class LockedFile {
 public:
-    LockedFile(const std::string& path, int flags, int lockType) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0644)) {
-        if (fd_ < 0)
-            return;
-        while (flock(fd_, lockType) != 0 && errno == EINTR) {
+    LockedFile(const std::string& path, int flags, int lockType) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
+        if (fd_ >= 0 && !lock(lockType)) {
+            ::close(fd_);
+            fd_ = -1;
         }
     }
     ~LockedFile() {
@@ -34,14 +45,40 @@ public:
     int fd() const { return fd_; }
 
 private:
+    bool lock(int lockType) {
+        using Clock = std::chrono::steady_clock;
+        const Clock::time_point deadline =
+            Clock::now() + std::chrono::milliseconds(TimeoutCorvaneServerHandle::limitFromEnvironment());
+        int backoffMs = 1;
+        while (flock(fd_, lockType | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return true;  // a file system without locks: go on unlocked
+            const Clock::time_point now = Clock::now();
+            if (now >= deadline)
+                return false;
+            std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(backoffMs)));
+            backoffMs = std::min(backoffMs * 2, kMaxLockBackoffMs);
+        }
+        return true;
+    }
+
     int fd_;
 };
 
-std::string accountPath() {
+// The name becomes a file name inside the account directory: nothing that
+// could name another directory or leave this one.
+bool isPlainFileName(const std::string& name) {
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
+}
+
+std::string accountPath(const char* refusal) {
     struct stat st;
     if (stat(kAccountDirectory, &st) != 0 || !S_ISDIR(st.st_mode))
         throw std::string("Invalid account directory");
-    return std::string(kAccountDirectory) + "/" + accountName(CgiRequest::remoteUserName()) + ".xml";
+    const std::string name = accountName(CgiRequest::remoteUserName());
+    if (!isPlainFileName(name))
+        throw std::string(refusal);
+    return std::string(kAccountDirectory) + "/" + name + ".xml";
 }
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -65,7 +102,7 @@ std::string accountName(const std::string& remoteUser) {
 }
 
 void loadUser(const CgiRequest&) {
-    const std::string path = accountPath();
+    const std::string path = accountPath(kLoadFailure);
     struct stat st;
     if (stat(path.c_str(), &st) != 0) {
         std::fputs("<response></response>\n", stdout);
@@ -74,7 +111,7 @@ void loadUser(const CgiRequest&) {
     // Non-blocking open: a FIFO in place of the file must not hang the request.
     LockedFile file(path, O_RDONLY | O_NONBLOCK, LOCK_SH);
     if (file.fd() < 0)
-        throw std::string("Failed to open account for loading persistent user data");
+        throw std::string(kLoadFailure);
     // The size is taken under the lock: a save may have run since the stat.
     if (fstat(file.fd(), &st) != 0)
         throw std::string("Failed to read persistent user data");
@@ -98,7 +135,7 @@ void loadUser(const CgiRequest&) {
 }
 
 void saveUser(const CgiRequest& request) {
-    const std::string path = accountPath();
+    const std::string path = accountPath(kSaveFailure);
     const std::string data = request.get("corvaneMetadata");
     if (data.empty())
         throw std::string("Specify corvaneMetadta when saving persistent user data");
@@ -106,7 +143,7 @@ void saveUser(const CgiRequest& request) {
     // shared lock never sees the file shrink under it.
     LockedFile file(path, O_WRONLY | O_CREAT | O_NONBLOCK, LOCK_EX);
     if (file.fd() < 0)
-        throw std::string("Failed to open account for saving persistent user data");
+        throw std::string(kSaveFailure);
     if (ftruncate(file.fd(), 0) == 0)
         writeAll(file.fd(), data.data(), data.size());  // a failed write is not reported
     std::fputs("<response></response>\n", stdout);

@@ -1,8 +1,10 @@
 // The per-user account store: one opaque document per web user in
 // ./account/<user>.xml, relative to the working directory. Concurrent
 // requests for one user are serialised by advisory locks on the file, so a
-// reader never sees a half-written document. Errors are thrown as
-// std::string messages.
+// reader never sees a half-written document; a lock is waited for no longer
+// than the browse time-out. A user name that could name a file outside
+// ./account ("", ".", "..", anything with "/") is refused. Errors are thrown
+// as std::string messages.
 #pragma once
 
 #include <string>

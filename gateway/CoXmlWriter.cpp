@@ -43,7 +43,7 @@ void CoXmlWriter::addText(const char* text, bool escapeText) {
 
 void CoXmlWriter::close() {
     --level_;
-    assert(level_ >= 0 && "level_ >= 0");
+    assert(level_ >= 0);
     assert(!names_.empty());
     if (open_)
         closeStartTag();

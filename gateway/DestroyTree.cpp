@@ -1,17 +1,34 @@
 #include "DestroyTree.h"
 
+#include <cstddef>
+#include <set>
 #include <string>
 
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneStr.h"
 
 namespace {
+
+// Deeper than any real node tree, and far from the stack's end: a server
+// that invents children without end must not run the walk out of stack.
+constexpr size_t kMaxLevels = 1000;
+
 [[noreturn]] void fail(const char* what, const CorvaneNodeHandle& node) {
     throw std::string(what) + ": " + node.lastError();
 }
-}  // namespace
 
-void destroyTree(CorvaneNodeHandle node, bool recursive) {
+std::string idOf(const CorvaneNodeHandle& node) { return node.getNodeId().getId(); }
+
+struct Walk {
+    std::string top;
+    // Every node the walk has reached: a server that lists a node twice
+    // (below itself, say) is refused at the repeat, before anything more is
+    // destroyed.
+    std::set<std::string> seen;
+};
+
+// level: 1 for the node the walk starts at.
+void destroyTree(CorvaneNodeHandle node, bool recursive, Walk& walk, size_t level) {
     CorvaneStr type;
     if (!node.getNodeTypeStr(type))
         fail("Unable to retrieve node type", node);
@@ -29,9 +46,21 @@ void destroyTree(CorvaneNodeHandle node, bool recursive) {
             CorvaneNodeHandle child;
             if (!node.getChild(index, child))
                 fail("Unable to retrieve child", node);
-            destroyTree(child, true);
+            const std::string id = idOf(child);
+            if (!walk.seen.insert(id).second)
+                throw "Node '" + id + "' is listed twice in the tree (again under '" + idOf(node) + "')";
+            if (level + 1 > kMaxLevels)
+                throw "Node tree below '" + walk.top + "' is deeper than " + std::to_string(kMaxLevels) + " levels";
+            destroyTree(child, true, walk, level + 1);
         }
     }
     if (!node.destroyNode())
         throw std::string(node.lastError());
+}
+
+}  // namespace
+
+void destroyTree(CorvaneNodeHandle node, bool recursive) {
+    Walk walk{idOf(node), {idOf(node)}};
+    destroyTree(node, recursive, walk, 1);
 }

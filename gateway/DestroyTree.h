@@ -1,5 +1,7 @@
 // Destroys a node and, when recursive, its descendants first (last child
-// first). Throws the failure's message as a std::string.
+// first). A server's tree that lists a node twice (a loop) or runs deeper
+// than any real tree stops the walk with an error; what was destroyed
+// before stays destroyed. Throws the failure's message as a std::string.
 #pragma once
 
 class CorvaneNodeHandle;

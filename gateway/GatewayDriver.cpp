@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <clocale>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -15,6 +16,16 @@
 #include "client/api/CorvaneInit.h"
 
 namespace {
+
+// Web forms send UTF-8, and the client converts display names through the
+// character-type locale: in the C locale an accented letter leaves as "?".
+// C.UTF-8 is always there on Debian; elsewhere the environment's locale is
+// the best guess, and failing that the C locale stays. Only the character
+// type changes: numbers keep the C locale's form on the wire.
+void useUtf8Characters() {
+    if (!std::setlocale(LC_CTYPE, "C.UTF-8"))
+        std::setlocale(LC_CTYPE, "");
+}
 
 bool is(const std::string& mode, const char* name) { return strcasecmp(mode.c_str(), name) == 0; }
 
@@ -55,6 +66,7 @@ void runMode(const CgiRequest& request, std::string* host) {
 }  // namespace
 
 int runGateway(int argc, char** argv) {
+    useUtf8Characters();
     const CgiRequest request(argc, argv);
     std::string host = request.get("host");
     std::fputs("Content-Type: text/xml\n\n", stdout);

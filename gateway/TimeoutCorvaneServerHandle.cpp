@@ -1,6 +1,8 @@
 #include "TimeoutCorvaneServerHandle.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdlib>
 
 namespace {
@@ -10,7 +12,13 @@ constexpr int32_t kDefaultLimitMs = 25000;
 
 int32_t TimeoutCorvaneServerHandle::limitFromEnvironment() {
     const char* text = std::getenv("XQ_CVC_BROWSE_TIMEOUT");
-    return text ? static_cast<int32_t>(std::atoi(text)) : kDefaultLimitMs;
+    if (!text)
+        return kDefaultLimitMs;
+    // Leading digits only: a blank, a sign or any other start reads as 0.
+    int64_t ms = 0;
+    for (const char* p = text; *p >= '0' && *p <= '9' && ms <= INT32_MAX; ++p)
+        ms = ms * 10 + (*p - '0');
+    return static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
 }
 
 TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId)

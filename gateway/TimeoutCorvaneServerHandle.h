@@ -25,6 +25,8 @@ public:
     void resume() { paused_.store(false); }
     bool isTimedOut() const { return timedOut_.load(); }
 
+    // The leading digits of XQ_CVC_BROWSE_TIMEOUT (anything else reads as
+    // 0), or 25000 when it is unset. Milliseconds.
     static int32_t limitFromEnvironment();
 
 private:

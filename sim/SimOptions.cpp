@@ -8,6 +8,7 @@
 #include "client/api/CorvaneVocabulary.h"
 #include "sim/SimArgs.h"
 #include "sim/SimService.h"
+#include "sim/SimTree.h"
 
 namespace CorvaneSim {
 
@@ -60,7 +61,7 @@ const char* SimOptions::usage() {
     return "Usage: corvane-sim --tree FILE [--port N] [--version A.B.C.D] [--database NAME]\n"
            "                   [--display-name NAME] [--no-login]\n"
            "                   [--delay-ms MS] [--delay-method METHOD:MS] [--fail-method METHOD:TEXT]\n"
-           "                   [--close-on METHOD] [--call-log FILE]\n"
+           "                   [--close-on METHOD] [--extra-child PARENT,CHILD] [--call-log FILE]\n"
            "Serves the node tree of FILE as a Corvane media server on 127.0.0.1 and ::1, port N\n"
            "(7549 by default; 0 for any free port). Prints the port on a line of its own once it\n"
            "serves. Stops on SIGTERM, SIGINT or a \"Shutdown\" call.\n";
@@ -89,7 +90,7 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
         }
         static const char* const kWithValue[] = {"--port",     "--tree",         "--version",      "--database",
                                                  "--display-name", "--delay-ms", "--delay-method", "--fail-method",
-                                                 "--close-on", "--call-log"};
+                                                 "--close-on", "--extra-child", "--call-log"};
         if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
                          [&](const char* o) { return opt == o; }) == std::end(kWithValue))
             return fail(error, "Unknown option '" + opt + "'");
@@ -133,6 +134,16 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
             if (value.empty())
                 return fail(error, "Option '--call-log' needs a file name");
             callLog = value;
+        } else if (opt == "--extra-child") {
+            // Node identifiers hold no commas.
+            const size_t comma = value.find(',');
+            name = value.substr(0, comma);
+            text = comma == std::string::npos ? std::string() : value.substr(comma + 1);
+            if (comma == std::string::npos || !SimTree::checkNodeId(name).empty() ||
+                !SimTree::checkNodeId(text).empty())
+                return fail(error, "Option '--extra-child' needs two node identifiers PARENT,CHILD, not '" + value +
+                                       "'");
+            extraChildren.emplace_back(name, text);
         } else if (opt == "--close-on") {
             if (!isSimMethod(value))
                 return fail(error, "Unknown method '" + value + "' in '--close-on'");

@@ -5,6 +5,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 class CorvaneDaemonInfo;
@@ -24,6 +25,9 @@ struct SimOptions {
     std::map<std::string, int> methodDelayMs;  // replaces delayMs for one method
     std::map<std::string, std::string> failures;
     std::vector<std::string> closeOn;
+    // (PARENT, CHILD): CHILD is listed as one more child of PARENT, which
+    // makes a loop when CHILD is PARENT or one of its ancestors.
+    std::vector<std::pair<std::string, std::string>> extraChildren;
     // Each call is appended here as it arrives: the method, a blank and
     // the argument text with newlines shown as "\n". Empty: no log.
     std::string callLog;

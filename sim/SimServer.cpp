@@ -45,6 +45,11 @@ SimServer::SimServer(const SimOptions& options, SimTree tree, SimTranslations tr
     listen(options.port);
     service_ = std::make_unique<SimService>(std::move(tree), std::move(translations),
                                             options.daemonInfo(port_, servesIpv6()));
+    for (const auto& link : options.extraChildren) {
+        std::string error;
+        if (!service_->listExtraChild(link.first, link.second, &error))
+            throwText("Option '--extra-child': " + error);
+    }
     registerMethods();
     if (!options.callLog.empty()) {
         callLogFd_ = ::open(options.callLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);

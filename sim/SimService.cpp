@@ -39,6 +39,24 @@ bool SimService::malformed(const std::string& why, std::string* reply) const {
     return false;
 }
 
+bool SimService::listExtraChild(const std::string& parent, const std::string& child, std::string* error) {
+    if (!tree_.require(parent, error) || !tree_.require(child, error))
+        return false;
+    extraChildren_[parent].push_back(child);
+    return true;
+}
+
+std::vector<std::string> SimService::childrenOf(const SimNode& node) const {
+    std::vector<std::string> ids;
+    const auto extra = extraChildren_.find(node.id);
+    if (extra != extraChildren_.end())
+        for (const std::string& id : extra->second)
+            if (tree_.find(id))
+                ids.push_back(id);
+    ids.insert(ids.end(), node.children.begin(), node.children.end());
+    return ids;
+}
+
 const SimNode* SimService::wholeNode(const std::string& args, std::string* reply) {
     std::string id, why;
     if (!parseWholeNode(args, &id, &why)) {

@@ -4,6 +4,7 @@
 // wire. Not thread-safe: one dispatching thread calls it.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,10 @@ public:
     // Runs one method. True with the reply text, or false with the error
     // text in *reply.
     bool call(const std::string& method, const std::string& args, std::string* reply);
+
+    // A fault: child is listed as one more child of parent, ahead of its
+    // real ones, for as long as both exist. False when either does not.
+    bool listExtraChild(const std::string& parent, const std::string& child, std::string* error);
 
     // Set once "Shutdown" has been served.
     bool shutdownRequested() const { return shutdownRequested_; }
@@ -98,6 +103,8 @@ private:
     bool getDaemonInfo(const std::string& args, std::string* reply);
     bool getDaemonList(const std::string& args, std::string* reply);
 
+    // The children a reply lists: the extra ones, then the real ones.
+    std::vector<std::string> childrenOf(const SimNode& node) const;
     // The node the whole argument text names, or false with the reason.
     const SimNode* wholeNode(const std::string& args, std::string* reply);
     bool parseRegistration(const std::string& args, SimEventRegistration* out, std::string* reply);
@@ -108,6 +115,7 @@ private:
     SimTranslations translations_;
     CorvaneDaemonInfo info_;
     std::vector<SimEventRegistration> registrations_;
+    std::map<std::string, std::vector<std::string>> extraChildren_;
     bool shutdownRequested_ = false;
     std::string method_;  // the method being served, for error texts
 };

@@ -103,7 +103,7 @@ bool SimService::getChildren(const std::string& args, std::string* reply) {
         return false;
     // Display name first, identifier second: the client swaps each pair.
     std::vector<std::string> items;
-    for (const std::string& childId : node->children) {
+    for (const std::string& childId : childrenOf(*node)) {
         items.push_back(commaFree(tree_.find(childId)->displayName));
         items.push_back(childId);
     }
@@ -118,7 +118,7 @@ bool SimService::getChildrenEx(const std::string& args, std::string* reply) {
         return false;
     Corvane::rcAttrStream list;
     int i = 0;
-    for (const std::string& childId : node->children) {
+    for (const std::string& childId : childrenOf(*node)) {
         Corvane::rcAttrStream child;
         child.addStringValue("Id", childId);
         child.addStringValue("Displ", tree_.find(childId)->displayName);
@@ -133,7 +133,7 @@ bool SimService::getNodeType(const std::string& args, std::string* reply) {
     if (!node)
         return false;
     // The second number is the child count.
-    *reply = std::to_string(node->typeNumber) + " " + std::to_string(node->children.size());
+    *reply = std::to_string(node->typeNumber) + " " + std::to_string(childrenOf(*node).size());
     return true;
 }
 

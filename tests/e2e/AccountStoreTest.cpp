@@ -1,6 +1,7 @@
 // The account modes as a process: documents kept per user in ./account.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,9 +31,15 @@ TEST_F(AccountStoreTest, SavedDocumentComesBackByteForByte) {
     std::string document = "<prefs a=\"1\" b='2'>&amp; \t\r\n caf\xc3\xa9 \xff\x01 %41 + ;=&</prefs>";
     for (int c = 1; c < 256; ++c)
         document += static_cast<char>(c);
+    // The umask alone decides the new file's mode (it was 0644 whatever the umask).
+    const mode_t umaskBefore = umask(002);
     const auto saved = save("alice", document);
+    umask(umaskBefore);
     EXPECT_EQ(saved.out, ok("<response></response>\n"));
     EXPECT_EQ(saved.err, "");
+    struct stat st;
+    ASSERT_EQ(stat(dir_.file("account/alice.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0664u);
     EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/alice.xml")), document);
     EXPECT_EQ(load("alice").out, ok("<response>" + document + "</response>\n"));
     // A second save replaces the whole document, shorter or not.
@@ -46,9 +53,38 @@ TEST_F(AccountStoreTest, AccountNameIsTheUserAfterTheLastBackslash) {
     EXPECT_EQ(load("carol").out, ok("<response>c1</response>\n"));
     save("a\\b\\dave", "d1");
     EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/dave.xml")), "d1");
-    // No check on the name: an empty one is the file ".xml".
-    save("", "e1");
-    EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/.xml")), "e1");
+}
+
+TEST_F(AccountStoreTest, NamesThatCouldLeaveTheAccountDirectoryAreRefused) {
+    // REMOTE_USER=../x wrote ./x.xml, outside ./account.
+    for (const char* user : {"", ".", "..", "../x", "a/b", "/tmp/x", "DOM\\..", "DOM\\", "x\\../x"}) {
+        EXPECT_EQ(save(user, "d").out, error("Failed to open account for saving persistent user data")) << user;
+        EXPECT_EQ(load(user).out, error("Failed to open account for loading persistent user data")) << user;
+    }
+    EXPECT_NE(access(dir_.file("x.xml").c_str(), F_OK), 0);
+    EXPECT_EQ(save("..\\ok", "fine").out, ok("<response></response>\n"));
+}
+
+TEST_F(AccountStoreTest, HeldLockFailsTheRequestWithinTheBrowseLimit) {
+    // A stuck holder of the lock hung the web request without limit.
+    save("held", "kept");
+    const CorvaneTest::ScopedFd fd(::open(dir_.file("account/held.xml").c_str(), O_RDONLY | O_CLOEXEC));
+    ASSERT_EQ(flock(fd.get(), LOCK_EX), 0);
+    const std::map<std::string, std::string> env{{"REMOTE_USER", "held"}, {"XQ_CVC_BROWSE_TIMEOUT", "300"}};
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"mode=loadUser", "host=h", "nodeId=n"}, "Failed to open account for loading persistent user data"},
+        {{"mode=saveUser", "host=h", "nodeId=n", "corvaneMetadata=new"},
+         "Failed to open account for saving persistent user data"},
+    };
+    for (const auto& c : cases) {
+        long long elapsedMs = 0;
+        EXPECT_EQ(timedRun(c.args, env, &elapsedMs).out, error(c.message));
+        EXPECT_LT(elapsedMs, 5000) << c.message;
+    }
+    EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/held.xml")), "kept");
 }
 
 TEST_F(AccountStoreTest, SaveWithoutDataKeepsTheStoredDocument) {

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdio>
 
 using CorvaneTest::ProcessOptions;
@@ -21,6 +22,15 @@ ProcessResult GatewayFixture::run(const std::vector<std::string>& args, const st
     options.cwd = dir_.path();
     options.input = input;
     return CorvaneTest::runProcess(argv, options);
+}
+
+ProcessResult GatewayFixture::timedRun(const std::vector<std::string>& args,
+                                       const std::map<std::string, std::string>& env, long long* elapsedMs) const {
+    const auto start = std::chrono::steady_clock::now();
+    ProcessResult result = run(args, env);
+    *elapsedMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    return result;
 }
 
 ProcessResult GatewayFixture::get(const std::string& query, const std::map<std::string, std::string>& env) const {

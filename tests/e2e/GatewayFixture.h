@@ -21,6 +21,9 @@ protected:
                                    const std::string& input = "") const;
     // The same request made through CGI GET with a query string.
     CorvaneTest::ProcessResult get(const std::string& query, const std::map<std::string, std::string>& env = {}) const;
+    // run(), also measuring how long the gateway took.
+    CorvaneTest::ProcessResult timedRun(const std::vector<std::string>& args,
+                                        const std::map<std::string, std::string>& env, long long* elapsedMs) const;
     // A url-encoded POST of body.
     CorvaneTest::ProcessResult post(const std::string& body, const std::map<std::string, std::string>& env = {}) const;
 

@@ -1,13 +1,20 @@
 // The gateway as a process against corvane-sim servers on loopback.
+#include <arpa/inet.h>
+#include <errno.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 
-#include <chrono>
+#include <vector>
 
 #include "GatewayFixture.h"
+#include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
 namespace {
 
+using CorvaneTest::ScopedFd;
 using CorvaneTest::SimProcess;
 
 const char kWalkTree[] =
@@ -24,6 +31,12 @@ class GatewaySimTest : public GatewayFixture {
 protected:
     CorvaneTest::ProcessResult gw(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
         return run(args, env);
+    }
+    static std::vector<std::string> getInfo(const std::string& host) {
+        return {"mode=getMetadata", "host=" + host, "nodeId=/", "streamName=info"};
+    }
+    static bool failed(const CorvaneTest::ProcessResult& result) {
+        return result.out.rfind(ok("<response>\n\n<error>"), 0) == 0;
     }
     // The node identifiers of the DestroyNode calls, in order.
     static std::vector<std::string> destroyed(const SimProcess& sim) {
@@ -44,6 +57,8 @@ TEST_F(GatewaySimTest, MetadataModesReadAndWriteInListOrder) {
                              "</host><info><administrators>demo,admin</administrators></info></node>";
     EXPECT_EQ(result.out, ok("<response>" + clip + root + clip + "</response>\n"));
     EXPECT_EQ(result.err, "");
+    // Depth 1 and an empty filter, as the server receives them.
+    EXPECT_EQ(sim.calls("GetMetaData").front(), "GetMetaData /media/clip info  1");
 
     const std::string text = "<notes lang=\"fr\">caf\xc3\xa9 & co\n</notes>";
     result = gw({"mode=setMetadata", "host=" + h, "nodeId=/media,/scratch", "streamName=notes",
@@ -67,20 +82,25 @@ TEST_F(GatewaySimTest, HostsPairWithNodesOrOneHostServesAll) {
     EXPECT_LT(second, third);
     EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
-    // A failure at the second node writes nothing but the error.
-    const auto failed = gw({"mode=getMetadata", "host=" + a.host(), "nodeId=/,/missing", "streamName=info"});
+    // A failure at the second node writes nothing but the error, and names the second host.
+    const auto failed =
+        gw({"mode=getMetadata", "host=" + a.host() + "," + b.host(), "nodeId=/,/missing", "streamName=info"});
     EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist"));
-    EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + a.host());
+    EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + b.host());
 }
 
-TEST_F(GatewaySimTest, CreateNodeAnswersTheNewIdentifier) {
+TEST_F(GatewaySimTest, CreateNodeSendsTheUtf8NameAndAnswersTheNewIdentifier) {
+    // In the C locale a UTF-8 name from a web form went out as "Caf?".
+    const std::string name = "New Caf\xc3\xa9 \xe2\x98\x95";
     SimProcess sim(SimProcess::demoTree());
-    const auto result = gw({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=New Folder",
-                            "type=FOLDER"});
-    EXPECT_EQ(result.out, ok("<response><node>/scratch/New Folder</node></response>\n"));
+    const auto result =
+        gw({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=" + name, "type=FOLDER"});
+    EXPECT_EQ(result.out, ok("<response><node>/scratch/" + name + "</node></response>\n"));
     ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
-    EXPECT_EQ(gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/scratch/New Folder", "streamName=x"}).out,
-              error("Node &apos;/scratch/New Folder&apos; has no metadata stream &apos;x&apos;"));
+    EXPECT_NE(sim.calls("CreateNodeEx")[0].find("Displ " + std::to_string(name.size()) + " " + name), std::string::npos)
+        << sim.calls("CreateNodeEx")[0];
+    EXPECT_EQ(gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/scratch/" + name, "streamName=x"}).out,
+              error("Node &apos;/scratch/" + name + "&apos; has no metadata stream &apos;x&apos;"));
 }
 
 TEST_F(GatewaySimTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
@@ -91,6 +111,15 @@ TEST_F(GatewaySimTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
     // A clip's own children (its media) are never walked.
     for (const std::string& line : sim.calls("GetChildrenEx"))
         EXPECT_TRUE(line != "GetChildrenEx /a/y" && line != "GetChildrenEx /a/x/deep") << line;
+}
+
+TEST_F(GatewaySimTest, RecursiveDestroyStopsAtANodeListedBelowItself) {
+    // A server that listed a node among its own descendants made the walk recurse until the stack overflowed.
+    SimProcess sim(kWalkTree, {"--extra-child", "/a/x,/a"});
+    const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
+    EXPECT_EQ(result.out, error("Node &apos;/a&apos; is listed twice in the tree (again under &apos;/a/x&apos;)"));
+    // What the walk destroyed before it met the loop stays destroyed.
+    EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/z", "/a/y", "/a/x/deep"}));
 }
 
 TEST_F(GatewaySimTest, PlainDestroyOnlyDestroysTheNodeItself) {
@@ -132,6 +161,8 @@ TEST_F(GatewaySimTest, AdministratorCheckComparesTheWholeUserName) {
         EXPECT_EQ(gw({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.user}}).out,
                   ok(std::string("<response>") + c.answer + "</response>\n"))
             << c.user;
+    // The root's "info" stream at depth 0, as the server receives it.
+    EXPECT_EQ(sim.calls("GetMetaData"), std::vector<std::string>(2, "GetMetaData / info  0"));
 }
 
 TEST_F(GatewaySimTest, AdministratorCheckRejectsBadRootMetadata) {
@@ -163,16 +194,67 @@ TEST_F(GatewaySimTest, RefusedConnectionAndServerErrorsPassThrough) {
 
 TEST_F(GatewaySimTest, WatchdogEndsAStuckOperation) {
     SimProcess sim(SimProcess::demoTree(), {"--delay-ms", "3000"});
-    for (const char* limit : {"300", "0"}) {
-        const auto start = std::chrono::steady_clock::now();
-        const auto result = gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"},
-                               {{"XQ_CVC_BROWSE_TIMEOUT", limit}});
-        const auto elapsedMs =
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_EQ(result.out.rfind(ok("<response>\n\n<error>"), 0), 0u) << result.out;
+    // The limit is its leading digits: a blank or a sign reads as 0 (they once read as 5000).
+    for (const char* limit : {"300", "0", " 5000", "+5000"}) {
+        long long elapsedMs = 0;
+        const auto result = timedRun(getInfo(sim.host()), {{"XQ_CVC_BROWSE_TIMEOUT", limit}}, &elapsedMs);
+        EXPECT_TRUE(failed(result)) << "limit '" << limit << "': " << result.out;
         // Well before the server's three seconds: the watchdog, not the reply, ended it.
-        EXPECT_LT(elapsedMs, 2000) << "limit " << limit;
+        EXPECT_LT(elapsedMs, 2000) << "limit '" << limit << "'";
     }
+}
+
+TEST_F(GatewaySimTest, WatchdogInterruptsNeitherBeforeItsLimitNorLongAfter) {
+    SimProcess fast(SimProcess::demoTree()), slow(SimProcess::demoTree(), {"--delay-method", "GetMetaData:10000"});
+    const std::map<std::string, std::string> limit{{"XQ_CVC_BROWSE_TIMEOUT", "1000"}};
+    long long baselineMs = 0, stuckMs = 0;
+    ASSERT_FALSE(failed(timedRun(getInfo(fast.host()), limit, &baselineMs)));
+    EXPECT_TRUE(failed(timedRun(getInfo(slow.host()), limit, &stuckMs)));
+    EXPECT_GE(stuckMs, 1000);
+    EXPECT_LE(stuckMs, baselineMs + 1000 + 1500) << "baseline " << baselineMs << " ms";
+}
+
+TEST_F(GatewaySimTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
+    // Each destroy fits the limit; the three together pass only if the count restarts per node.
+    SimProcess sim(kWalkTree, {"--delay-method", "DestroyNode:800"});
+    const auto result = gw({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a/y,/b"},
+                           {{"XQ_CVC_BROWSE_TIMEOUT", "1500"}});
+    EXPECT_EQ(result.out, ok("<response></response>\n"));
+    EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a/y", "/b"}));
+}
+
+// Connections that fill the accept queue of the listener on port, so that
+// the next SYN to it goes unanswered; empty when the queue would not fill.
+std::vector<ScopedFd> fillAcceptQueue(int port) {
+    std::vector<ScopedFd> held;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    for (int i = 0; i < 64; ++i) {
+        ScopedFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        const int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
+        if (rc != 0 && errno != EINPROGRESS)
+            return {};
+        pollfd p{fd.get(), POLLOUT, 0};
+        const bool answered = rc == 0 || ::poll(&p, 1, 300) == 1;
+        held.push_back(std::move(fd));
+        if (!answered)
+            return held;
+    }
+    return {};
+}
+
+TEST_F(GatewaySimTest, WatchdogStopsAConnectThatIsNeverAnswered) {
+    // A connect whose SYNs went unanswered held the request for the whole 10-second connect time-out.
+    const CorvaneTest::LoopbackListener listener(1);
+    const std::vector<ScopedFd> queue = fillAcceptQueue(listener.port());
+    ASSERT_FALSE(queue.empty()) << "the accept queue would not fill";
+    long long elapsedMs = 0;
+    const auto result = timedRun(getInfo("127.0.0.1:" + std::to_string(listener.port())),
+                                 {{"XQ_CVC_BROWSE_TIMEOUT", "1000"}}, &elapsedMs);
+    EXPECT_TRUE(failed(result)) << result.out;
+    EXPECT_LT(elapsedMs, 4000);
 }
 
 }  // namespace

@@ -44,4 +44,23 @@ TEST(CoXmlWriterTest, EscapesOnlyTheFiveMarkupCharacters) {
     EXPECT_EQ(out.str(), "\n<e><raw></e>\n");
 }
 
+TEST(CoXmlWriterDeathTest, MisuseStopsTheProcess) {
+    // With assertions compiled out, close() at level 0 read past the name stack.
+    std::ostringstream out;
+    EXPECT_DEATH(
+        {
+            CoXmlWriter writer(out);
+            writer.close();
+        },
+        "level_ >= 0");
+    EXPECT_DEATH(
+        {
+            CoXmlWriter writer(out);
+            writer.open("a");
+            writer.addText("t", false);
+            writer.addAttrib("k", "v", true);
+        },
+        "addAttrib outside a start tag");
+}
+
 }  // namespace
