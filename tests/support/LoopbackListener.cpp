@@ -136,6 +136,23 @@ bool ipv6LoopbackAvailable() {
     return boundSocket(true, &port).valid();
 }
 
+std::vector<ScopedFd> stallListener(int port) {
+    std::vector<ScopedFd> pending;
+    for (int i = 0; i < 32; ++i) {
+        ScopedFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+        sockaddr_storage addr;
+        const socklen_t len = loopbackAddress(false, port, &addr);
+        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 && errno != EINPROGRESS)
+            break;
+        pollfd pfd = {fd.get(), POLLOUT, 0};
+        const bool stalled = ::poll(&pfd, 1, 300) == 0;
+        pending.push_back(std::move(fd));
+        if (stalled)
+            return pending;
+    }
+    return {};
+}
+
 bool sendAll(int fd, const std::string& bytes, int timeoutMs) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     size_t sent = 0;

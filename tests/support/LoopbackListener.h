@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace CorvaneTest {
 
@@ -68,6 +69,11 @@ ScopedFd connectLoopback(int port, bool ipv6 = false);
 ScopedFd bindWithoutListening(int* port, bool ipv6 = false);
 // True when ::1 can be bound here.
 bool ipv6LoopbackAvailable();
+// Fills the accept queue of a 127.0.0.1 listener that never accepts (make it
+// with a backlog of 0) until a connect stops completing: further SYNs to port
+// go unanswered while the returned sockets live. Empty when the kernel
+// completes every connect.
+std::vector<ScopedFd> stallListener(int port);
 
 // Sends all of bytes within timeoutMs.
 bool sendAll(int fd, const std::string& bytes, int timeoutMs = 5000);

@@ -83,18 +83,21 @@ bool rcAPI::connect(const char* host, int port, int timeoutMs) {
     }
     if (!host || port < 0)
         return fail(ignored, CoIoDescriptor::errnoText(EINVAL));
-    auto descriptor = std::make_unique<CoIoTcpDescriptor>(host, port, 0, 0, kConnectTimeoutSeconds);
-    if (!descriptor->lastError().empty() || !descriptor->isValid()) {
-        const std::string text = descriptor->lastError().empty() ? CoIoDescriptor::errnoText(ENOTCONN)
-                                                                  : descriptor->lastError();
-        return fail(ignored, text);
-    }
     {
+        // Published before connecting, so that stop() can end the connect.
         CoLockGuard guard(mutex_);
-        descriptor_ = std::move(descriptor);
+        descriptor_ = std::make_unique<CoIoTcpDescriptor>();
         stopRequested_.store(false);
     }
-    pendingReplies_ = 0;
+    const bool connected = descriptor_->connectTo(host, port, 0, 0, kConnectTimeoutSeconds);
+    if (stopRequested())
+        return failStopped(rcSysCalls::CALL_LOGIN, ignored);
+    if (!connected) {
+        const std::string text = descriptor_->lastError().empty() ? CoIoDescriptor::errnoText(ENOTCONN)
+                                                                  : descriptor_->lastError();
+        disconnect();
+        return fail(ignored, text);
+    }
     return login(timeoutMs);
 }
 
@@ -109,7 +112,7 @@ bool rcAPI::login(int timeoutMs) {
         return fail(text, e.what());
     }
     std::string result;
-    if (call(0, rcSysCalls::CALL_LOGIN, text.c_str(), true, result, timeoutMs))
+    if (exchange(0, rcSysCalls::CALL_LOGIN, text.c_str(), true, result, timeoutMs))
         return true;
     // A server without a login method takes every client.
     const std::string unknown = "Unknown method: ";
@@ -130,7 +133,6 @@ void rcAPI::disconnect() {
         stopRequested_.store(false);
     }
     buffer_.reset();
-    pendingReplies_ = 0;
     // old closes here, outside the lock.
 }
 
@@ -149,10 +151,24 @@ void rcAPI::stop(const char* reason) {
 bool rcAPI::call(int objectId, const char* method, const char* args, bool sync, std::string& result, int timeoutMs) {
     timedOut_.store(false);
     stopped_.store(false);
+    {
+        // A stop that came before this call was meant for an earlier one.
+        CoLockGuard guard(mutex_);
+        stopRequested_.store(false);
+        if (descriptor_)
+            descriptor_->resetCancel();
+    }
+    if (!isConnected()) {
+        disconnect();  // a socket the server has closed is of no further use
+        return fail(result, "Connection not established.");
+    }
+    return exchange(objectId, method, args, sync, result, timeoutMs);
+}
+
+bool rcAPI::exchange(int objectId, const char* method, const char* args, bool sync, std::string& result,
+                     int timeoutMs) {
     if (!method)
         method = "";
-    if (!descriptor_)
-        return fail(result, "Connection not established.");
     if (stopRequested())
         return failStopped(method, result);
     if (timeoutMs < 0)
@@ -231,27 +247,13 @@ bool rcAPI::readReply(const char* method, std::string& result, int64_t deadlineU
             disconnect();
             return fail(result, "Reply to '" + std::string(method) + "' is longer than the limit; connection closed.");
         }
-        const char* p = buf;
-        size_t left = static_cast<size_t>(n);
-        while (pendingReplies_ > 0 && left > 0) {
-            // The tail of a reply to a call that timed out.
-            const char* nl = static_cast<const char*>(std::memchr(p, '\n', left));
-            if (!nl) {
-                left = 0;
-                break;
-            }
-            --pendingReplies_;
-            left -= static_cast<size_t>(nl + 1 - p);
-            p = nl + 1;
-        }
-        if (left > 0)
-            reply_.feed(p, left, &complete);  // anything after the newline is dropped
+        reply_.feed(buf, static_cast<size_t>(n), &complete);  // anything after the newline is dropped
         if (complete)
             break;
         msLeft = msUntil(deadlineUs);
         if (msLeft <= 0) {
             timedOut_.store(true);
-            ++pendingReplies_;  // skip the rest of this reply when it comes
+            disconnect();  // the reply may still come: it must not meet the next call
             return fail(result, CoIoDescriptor::errnoText(ETIMEDOUT));
         }
     }

@@ -5,13 +5,15 @@
 // call's time-out.
 //
 // Design note. One thread (the owner) connects, calls and disconnects; only
-// stop() may come from another thread. stop() cancels the descriptor, whose
-// cancel pipe wakes the waiting call at once; a stop that arrives between
-// calls ends the next call instead, so it is never lost. mutex_ guards the
-// descriptor pointer (so that stop() never touches a descriptor being
-// deleted), the stop request and lastError_. A call that times out leaves
-// the connection open; the late reply is skipped by the next call, which
-// keeps replies matched to their commands.
+// stop() may come from another thread. The descriptor exists from the start
+// of a connect, so stop() reaches every phase: the connect's wait, the login,
+// the send and the read; the cancel pipe wakes the wait at once. connect()
+// and call() begin by forgetting earlier stops (under mutex_, so no stop can
+// slip between), and from then on no stop is lost: each wait checks the stop
+// request when it wakes. mutex_ guards the descriptor pointer (so that stop()
+// never touches a descriptor being deleted), the stop request and
+// lastError_. A call that times out disconnects: its reply may still come,
+// and must never be read as another call's.
 #pragma once
 
 #include <atomic>
@@ -48,13 +50,14 @@ public:
     // Calls method on object objectId with the argument text args. On
     // success result holds the reply value ("" for an asynchronous call);
     // on failure result and lastError() hold the error text. A time-out
-    // leaves the connection open with timedOut() set; a send or read
-    // failure or a stop disconnects. Never throws.
+    // (timedOut() set), a send or read failure or a stop disconnects. Never
+    // throws.
     bool call(int objectId, const char* method, const char* args, bool sync, std::string& result, int timeoutMs);
-    // Ends the call in progress (or the next one) with reason as its error
-    // text; a null reason means the system text for ECONNABORTED, an empty
-    // one "<method> command stopped.". Does nothing when not connected.
-    // Safe from any thread.
+    // Ends the connect or call in progress with reason as its error text; a
+    // null reason means the system text for ECONNABORTED, an empty one
+    // "<method> command stopped." ("_login" for a connect). Does nothing
+    // when neither connected nor connecting; the next connect or call
+    // forgets it. Safe from any thread.
     void stop(const char* reason);
     void disconnect();
     bool isConnected() const;
@@ -65,6 +68,8 @@ public:
 
 private:
     bool login(int timeoutMs);
+    // call() without forgetting earlier stops.
+    bool exchange(int objectId, const char* method, const char* args, bool sync, std::string& result, int timeoutMs);
     bool sendCommand(const char* method, std::string& result, int64_t deadlineUs, int timeoutMs);
     bool readReply(const char* method, std::string& result, int64_t deadlineUs);
     // Fails the call with text, which also becomes lastError().
@@ -78,9 +83,6 @@ private:
     rcCommand command_;
     rcResult reply_;
     std::string line_;  // the rendered command, reused
-    // Replies still owed by the server for calls that timed out; the next
-    // synchronous call skips that many lines first.
-    int pendingReplies_ = 0;
     std::atomic<bool> timedOut_{false};
     std::atomic<bool> stopped_{false};
     std::atomic<bool> stopRequested_{false};

@@ -161,6 +161,17 @@ CoIoDescriptor::Wait CoIoDescriptor::waitFor(short events, int timeoutMs, short*
 
 void CoIoDescriptor::consumeCancel() {
     cancelled_.store(true);
+    drainCancelPipe();
+}
+
+void CoIoDescriptor::resetCancel() {
+    // Flag first: a cancel() that has written its byte but not yet set the
+    // flag sets it after this and so still ends the call that follows.
+    cancelled_.store(false);
+    drainCancelPipe();
+}
+
+void CoIoDescriptor::drainCancelPipe() {
     if (cancelRead_ == INVALID_ID)
         return;
     char sink[512];
@@ -193,7 +204,7 @@ int CoIoDescriptor::readAll(void* buf, int len) {
         setError(ErrorCode::NotConnected);
         return -1;
     }
-    cancelled_.store(false);
+    resetCancel();
     char* p = static_cast<char*>(buf);
     int got = 0;
     while (got < len && !cancelled_.load()) {
@@ -226,7 +237,7 @@ int CoIoDescriptor::writeAll(const void* buf, int len) {
         setError(ErrorCode::NotConnected);
         return -1;
     }
-    cancelled_.store(false);
+    resetCancel();
     const char* p = static_cast<const char*>(buf);
     int sent = 0;
     // Peer-close checks stop once the peer turns out to have stopped sending
@@ -389,8 +400,9 @@ bool CoIoDescriptor::getPeerIP(std::string&) {
 }
 
 void CoIoDescriptor::cancel() {
-    // The byte goes first: a call that sees the flag then finds the byte to
-    // consume, and no stale byte is left to end the next call.
+    // The byte goes first: resetCancel() clears the flag before it drains,
+    // so a cancel racing with it is either forgotten whole or still ends the
+    // call that follows (by the flag, by the byte, or both).
     for (;;) {
         if (::write(cancelWrite_, "*", 1) == 1)
             break;

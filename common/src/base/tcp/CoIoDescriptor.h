@@ -4,12 +4,14 @@
 //
 // Design note. Every wait watches the socket and the read end of the cancel
 // pipe, with a time-out or a one-second re-check of the cancelled flag, so no
-// call blocks for ever. cancel() only sets the flag and writes one byte to
-// the pipe (both ends are non-blocking), so it is safe from any thread while
-// the owner is blocked. The byte stays in the pipe until a waiting call
-// consumes it: a cancel made while no call is waiting ends the next waiting
-// call, and a burst of cancels is consumed as one. The owner must keep the
-// object alive while another thread may still call cancel().
+// call blocks for ever. cancel() only writes one byte to the pipe and sets
+// the flag (both ends are non-blocking), so it is safe from any thread while
+// the owner is blocked. readAll and writeAll start with resetCancel(): a
+// cancel made before them was meant for an earlier call. readSome and
+// writeSome do not, so a cancel made just before them still ends them; their
+// caller decides with resetCancel() when earlier cancels stop counting. A
+// burst of cancels is consumed as one. The owner must keep the object alive
+// while another thread may still call cancel().
 #pragma once
 
 #include <atomic>
@@ -73,6 +75,8 @@ public:
 
     // Ends the waiting call of the owner thread. Safe from any thread.
     void cancel();
+    // Forgets the cancels made so far. Owner thread only.
+    void resetCancel();
     // True after the current or last call was ended by cancel().
     bool cancelled() const { return cancelled_.load(); }
 
@@ -88,6 +92,13 @@ public:
     static std::string errnoText(int err);
 
 protected:
+    enum class Wait { Ready, TimedOut, Cancelled, Failed };
+
+    // Waits for events on the socket and the cancel pipe; on Ready, *revents
+    // holds the socket's events. Cancelled has consumed the pipe's bytes;
+    // Failed has set lastError. A signal counts as TimedOut.
+    Wait waitFor(short events, int timeoutMs, short* revents);
+
     // System uses err; the other codes carry their own errno.
     void setError(ErrorCode code, int err = 0);
     void setLastError(const std::string& text) { lastError_ = text; }
@@ -98,13 +109,9 @@ protected:
     void closeFd();
 
 private:
-    enum class Wait { Ready, TimedOut, Cancelled, Failed };
-
-    // Waits for events on the socket and the cancel pipe; on Ready, *revents
-    // holds the socket's events. Failed has set lastError.
-    Wait waitFor(short events, int timeoutMs, short* revents);
     // Empties the cancel pipe and marks the call cancelled.
     void consumeCancel();
+    void drainCancelPipe();
     // A one-byte peek without waiting: >0 data, 0 end of stream, -1 error
     // (errno in *err; EAGAIN when nothing is waiting).
     int peek(int* err) const;

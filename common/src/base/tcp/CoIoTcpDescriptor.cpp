@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <chrono>
@@ -97,39 +98,44 @@ CoIoTcpDescriptor::CoIoTcpDescriptor(int fd) : CoIoDescriptor(fd) {}
 CoIoTcpDescriptor::CoIoTcpDescriptor(const char* remoteHost, int port, int sendBufSize, int rcvBufSize,
                                      int connectionTimeout)
     : CoIoDescriptor(INVALID_ID) {
+    connectTo(remoteHost, port, sendBufSize, rcvBufSize, connectionTimeout);
+}
+
+bool CoIoTcpDescriptor::connectTo(const char* remoteHost, int port, int sendBufSize, int rcvBufSize,
+                                  int connectionTimeout) {
     assert(remoteHost && "remoteHost");
     assert(port >= 0 && "port >= 0");
     assert(sendBufSize >= 0 && "sendBufSize >= 0");
     assert(rcvBufSize >= 0 && "rcvBufSize >= 0");
     assert(connectionTimeout >= 0 && "connectionTimeout >= 0");
-    connectTo(remoteHost, port, sendBufSize, rcvBufSize, connectionTimeout);
-}
-
-void CoIoTcpDescriptor::connectTo(const char* remoteHost, int port, int sendBufSize, int rcvBufSize,
-                                  int connectionTimeout) {
+    assert(!isValid() && "!isValid()");
     AddrInfoPtr addrs(nullptr, &::freeaddrinfo);
     int err = 0;
     int rc = resolve(remoteHost, AI_NUMERICHOST, &addrs, &err);
-    if (rc == EAI_NONAME)
+    if (rc == EAI_NONAME && !cancelled())
         rc = resolve(remoteHost, 0, &addrs, &err);
+    if (cancelled()) {
+        setError(ErrorCode::Aborted);
+        return false;
+    }
     if (rc != 0) {
         CO_DEBUG("Could not get info on '%s': %s", remoteHost, ::gai_strerror(rc));
         if (rc == EAI_SYSTEM)
             setError(ErrorCode::System, err);
         else
             setError(ErrorCode::NoAddress);
-        return;
+        return false;
     }
     addrinfo* ai = addrs.get();
     if (port > kMaxPort || !setPortOf(ai->ai_addr, port)) {
         setError(ErrorCode::System, port > kMaxPort ? EINVAL : EAFNOSUPPORT);
-        return;
+        return false;
     }
     const int fd = ::socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         err = errno;
         setError(ErrorCode::System, err);
-        return;
+        return false;
     }
     setFd(fd);
     setNoDelay(true);
@@ -141,36 +147,38 @@ void CoIoTcpDescriptor::connectTo(const char* remoteHost, int port, int sendBufS
 
     if (::connect(fd, ai->ai_addr, ai->ai_addrlen) == 0) {
         CO_DEBUG("Connected to %s:%d [fd:%d]", remoteHost, port, fd);
-        return;
+        return true;
     }
     err = errno;
     // An interrupted connect goes on in the background, like one in progress.
     if (err != EINPROGRESS && err != EINTR) {
         setError(ErrorCode::System, err);
-        return;
+        return false;
     }
     const int timeoutMs = connectionTimeout > INT_MAX / 1000 ? INT_MAX : connectionTimeout * 1000;
-    finishConnect(remoteHost, port, timeoutMs);
+    return finishConnect(remoteHost, port, timeoutMs);
 }
 
-void CoIoTcpDescriptor::finishConnect(const char* remoteHost, int port, int timeoutMs) {
+bool CoIoTcpDescriptor::finishConnect(const char* remoteHost, int port, int timeoutMs) {
     const int64_t deadlineMs = nowMs() + timeoutMs;
+    // The cancel pipe is watched too: a cancel made before this wait began
+    // has left its byte there.
     for (;;) {
-        const int64_t leftMs = deadlineMs - nowMs();
-        pollfd pfd = {getFd(), POLLOUT, 0};
-        const int rc = ::poll(&pfd, 1, leftMs > 0 ? static_cast<int>(leftMs) : 0);
-        if (rc < 0) {
-            const int err = errno;
-            if (err == EINTR)
-                continue;
-            setError(ErrorCode::System, err);
-            return;
+        const int64_t leftMs = std::max<int64_t>(deadlineMs - nowMs(), 0);
+        short revents = 0;
+        const Wait wait = waitFor(POLLOUT, static_cast<int>(std::min<int64_t>(leftMs, INT_MAX)), &revents);
+        if (wait == Wait::Failed)
+            return false;
+        if (wait == Wait::Cancelled) {
+            setError(ErrorCode::Aborted);
+            return false;
         }
-        if (rc == 0) {
+        if (wait == Wait::Ready)
+            break;
+        if (leftMs == 0) {
             setError(ErrorCode::TimedOut);
-            return;
+            return false;
         }
-        break;
     }
     int status = 0;
     socklen_t len = sizeof status;
@@ -178,13 +186,14 @@ void CoIoTcpDescriptor::finishConnect(const char* remoteHost, int port, int time
         const int err = errno;
         CO_WARNING("Could not get status code for new connection: %s", errnoText(err).c_str());
         setError(ErrorCode::System, err);
-        return;
+        return false;
     }
     if (status == 0) {
         CO_DEBUG("Connected to %s:%d [fd:%d]", remoteHost, port, getFd());
-        return;
+        return true;
     }
     setLastError(errnoText(status));
+    return false;
 }
 
 bool CoIoTcpDescriptor::setNoDelay(bool on) {

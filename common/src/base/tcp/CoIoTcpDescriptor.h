@@ -14,6 +14,7 @@ namespace Corvane {
 
 class CoIoTcpDescriptor : public CoIoDescriptor {
 public:
+    // Not connected yet: see connectTo().
     CoIoTcpDescriptor();
     // Takes ownership of an already connected socket (an accepted client).
     explicit CoIoTcpDescriptor(int fd);
@@ -22,6 +23,13 @@ public:
     // lastError() set (the socket stays open, non-blocking). Buffer sizes of
     // 0 keep the system's.
     CoIoTcpDescriptor(const char* remoteHost, int port, int sendBufSize, int rcvBufSize, int connectionTimeout);
+
+    // The same connect for a descriptor made without one, so that another
+    // thread can end it: a cancel() made before or during it fails it with
+    // the ECONNABORTED text. The name lookup itself (numeric addresses skip
+    // it) cannot be interrupted; a cancel during it acts once it returns.
+    // True when connected.
+    bool connectTo(const char* remoteHost, int port, int sendBufSize, int rcvBufSize, int connectionTimeout);
 
     bool setNoDelay(bool on);
     bool setNonBlocking(bool on);
@@ -52,9 +60,8 @@ public:
     static std::string shortenHostName(const std::string& name);
 
 private:
-    void connectTo(const char* remoteHost, int port, int sendBufSize, int rcvBufSize, int connectionTimeout);
     // Waits for a non-blocking connect to finish and reads its outcome.
-    void finishConnect(const char* remoteHost, int port, int timeoutMs);
+    bool finishConnect(const char* remoteHost, int port, int timeoutMs);
 };
 
 }  // namespace Corvane

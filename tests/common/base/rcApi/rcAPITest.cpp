@@ -11,11 +11,13 @@
 #include <random>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "RpcTestSupport.h"
 #include "ServerThread.h"
 #include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcServerContext.h"
+#include "support/Eventually.h"
 #include "support/Gate.h"
 #include "support/LoopbackListener.h"
 #include "support/MessageLog.h"
@@ -224,17 +226,18 @@ TEST_F(rcAPITest, AsynchronousCallReadsNothing) {
     EXPECT_EQ("next", call("Echo", "next"));  // no reply came for the async call
 }
 
-TEST_F(rcAPITest, ZeroTimeoutFailsButKeepsTheConnection) {
+TEST_F(rcAPITest, ZeroTimeoutFailsAndDropsTheConnection) {
     connect();
     std::string result;
     EXPECT_FALSE(api_.call(0, "Block", "", true, result, 0));
     EXPECT_EQ(sysText(ETIMEDOUT), result);
     EXPECT_EQ(sysText(ETIMEDOUT), api_.lastError());
     EXPECT_TRUE(api_.timedOut());
-    EXPECT_TRUE(api_.isConnected());
+    // Its late reply must never be taken for a later call's.
+    EXPECT_FALSE(api_.isConnected());
     ASSERT_TRUE(shared_.entered.wait());
     shared_.release.open();
-    // The late "released" reply must not be taken for this call's.
+    connect();
     bool ok = false;
     EXPECT_EQ("after", call("Echo", "after", &ok));
     EXPECT_TRUE(ok);
@@ -249,16 +252,15 @@ TEST_F(rcAPITest, StopWithoutReasonUsesTheAbortText) { stopDuringBlock(nullptr, 
 
 TEST_F(rcAPITest, StopWithEmptyReasonNamesTheMethod) { stopDuringBlock("", "Block command stopped."); }
 
-TEST_F(rcAPITest, StopBetweenCallsEndsTheNextCall) {
+// A stop that came while no call ran used to end the next, unrelated call.
+TEST_F(rcAPITest, StaleStopDoesNotEndALaterCall) {
     connect();
     api_.stop("stopped early");
-    std::string result;
-    EXPECT_FALSE(api_.call(0, "Echo", "x", true, result, kCallMs));
-    EXPECT_EQ("stopped early", result);
-    EXPECT_TRUE(api_.stopped());
-    EXPECT_FALSE(api_.isConnected());
-    connect();  // a new connection is not affected
-    EXPECT_EQ("y", call("Echo", "y"));
+    bool ok = false;
+    EXPECT_EQ("x", call("Echo", "x", &ok));
+    EXPECT_TRUE(ok);
+    EXPECT_FALSE(api_.stopped());
+    EXPECT_TRUE(api_.isConnected());
 }
 
 TEST_F(rcAPITest, RepliesLongerThanTheReceiveBuffer) {
@@ -372,6 +374,81 @@ TEST_F(rcAPIPeerTest, ServerClosingMidReplyFailsTheCall) {
     EXPECT_EQ(sysText(ECONNRESET), result);
     EXPECT_FALSE(api_.isConnected());
     EXPECT_FALSE(api_.timedOut());
+}
+
+// After a read time-out the connection stayed open, and the counter that
+// skipped the late reply then ate the next call's reply when none came.
+TEST_F(rcAPIPeerTest, CallAfterATimeOutGetsItsOwnReply) {
+    const auto answerTwo = [](RawConn& conn) {
+        if (conn.readLine() == "sync 0 M two")
+            conn.send("ok two\n");
+    };
+    for (const bool lateReply : {true, false}) {
+        SCOPED_TRACE(lateReply ? "late reply" : "no reply");
+        const auto timedOut = std::make_shared<Gate>();
+        serveLogin("ok \n", [=](RawConn& conn) {
+            conn.readLine();  // call one, not answered in time
+            timedOut->wait();
+            if (lateReply)
+                conn.send("ok one\n");
+            answerTwo(conn);  // only if the client kept this connection
+        });
+        EXPECT_TRUE(connect());
+        std::string result;
+        EXPECT_FALSE(api_.call(0, "M", "one", true, result, 50));
+        EXPECT_TRUE(api_.timedOut());
+        timedOut->open();
+        if (!api_.isConnected()) {
+            peer_.join();
+            serveLogin("ok \n", answerTwo);
+            EXPECT_TRUE(connect());
+        }
+        EXPECT_TRUE(api_.call(0, "M", "two", true, result, kCallMs));
+        EXPECT_EQ("two", result);
+        peer_.join();
+        api_.disconnect();
+    }
+}
+
+// A call on a connection the server had closed failed with the socket's
+// error text rather than saying that there is no connection.
+TEST_F(rcAPIPeerTest, CallAfterTheServerClosedFailsAsNotEstablished) {
+    serveLogin("ok \n", [](RawConn& conn) { conn.close(); });
+    ASSERT_TRUE(connect());
+    peer_.join();
+    ASSERT_TRUE(CorvaneTest::eventually([&] { return !api_.isConnected(); }));
+    std::string result;
+    EXPECT_FALSE(api_.call(0, "M", "", true, result, kCallMs));
+    EXPECT_EQ("Connection not established.", result);
+    EXPECT_EQ("Connection not established.", api_.lastError());
+}
+
+// stop() acted only once the connection existed, so a watchdog could not end
+// a connect whose SYNs go unanswered before its 10-second time-out.
+TEST_F(rcAPIPeerTest, StopEndsAConnectThatGetsNoAnswer) {
+    const CorvaneTest::LoopbackListener listener(0);
+    const std::vector<CorvaneTest::ScopedFd> stalled = CorvaneTest::stallListener(listener.port());
+    if (stalled.empty())
+        GTEST_SKIP() << "this kernel completes every loopback connect";
+    Gate done;
+    bool ok = true;
+    std::thread connector([&] {
+        ok = api_.connect("127.0.0.1", listener.port(), 60000);
+        done.open();
+    });
+    // Stop again and again, as the watchdog does, so that the test does not
+    // depend on when the connect begins.
+    bool ended = false;
+    for (int i = 0; i < 150 && !ended; ++i) {
+        api_.stop("watchdog fired");
+        ended = done.wait(20);
+    }
+    connector.join();
+    ASSERT_TRUE(ended) << "the connect was not stopped";
+    EXPECT_FALSE(ok);
+    EXPECT_EQ("watchdog fired", api_.lastError());
+    EXPECT_TRUE(api_.stopped());
+    EXPECT_FALSE(api_.isConnected());
 }
 
 TEST_F(rcAPIPeerTest, BytesAfterTheReplyAreDropped) {

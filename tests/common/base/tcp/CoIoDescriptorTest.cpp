@@ -170,6 +170,19 @@ TEST_F(CoIoDescriptorTest, EarlyCancelsEndTheNextWaitOnce) {
     EXPECT_FALSE(io_->cancelled());
 }
 
+// A cancel made while no call waited used to abort the next readAll or
+// writeAll, even with its data ready.
+TEST_F(CoIoDescriptorTest, StaleCancelAbortsNoLaterReadAllOrWriteAll) {
+    peerSends("abcd");
+    io_->cancel();
+    char buf[4];
+    EXPECT_EQ(4, io_->readAll(buf, 4)) << io_->lastError();
+    io_->cancel();
+    EXPECT_EQ(2, io_->writeAll("xy", 2)) << io_->lastError();
+    EXPECT_EQ("xy", CorvaneTest::recvUpTo(peer_.get(), 2));
+    EXPECT_FALSE(io_->cancelled());
+}
+
 TEST_F(CoIoDescriptorTest, TimedCallsReturnZeroWhenNothingHappens) {
     char buf[16];
     EXPECT_EQ(0, io_->readSome(buf, sizeof buf, 20));

@@ -1,9 +1,6 @@
 #include "base/tcp/CoIoTcpDescriptor.h"
 
-#include <netinet/in.h>
-#include <poll.h>
 #include <sched.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -71,37 +68,19 @@ TEST(CoIoTcpDescriptorTest, RefusedConnectLeavesRefusalText) {
     EXPECT_FALSE(client.isConnected());
 }
 
-// Fills the accept queue of a listener that never accepts until a connect
-// stops completing; the stalled sockets stay open. Empty when the kernel
-// never stalls one.
-std::vector<ScopedFd> stallListener(int port) {
-    std::vector<ScopedFd> pending;
-    for (int i = 0; i < 32; ++i) {
-        ScopedFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        sockaddr_in addr;
-        std::memset(&addr, 0, sizeof addr);
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = htons(static_cast<uint16_t>(port));
-        if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 && errno != EINPROGRESS)
-            break;
-        pollfd pfd = {fd.get(), POLLOUT, 0};
-        const bool stalled = ::poll(&pfd, 1, 300) == 0;
-        pending.push_back(std::move(fd));
-        if (stalled)
-            return pending;
-    }
-    return {};
-}
-
-TEST(CoIoTcpDescriptorTest, ConnectGivesUpAfterItsTimeOut) {
+TEST(CoIoTcpDescriptorTest, ConnectGivesUpAfterItsTimeOutOrACancel) {
     LoopbackListener listener(0);
-    const std::vector<ScopedFd> pending = stallListener(listener.port());
+    const std::vector<ScopedFd> pending = CorvaneTest::stallListener(listener.port());
     if (pending.empty())
         GTEST_SKIP() << "this kernel completes every loopback connect, so none can time out";
     CoIoTcpDescriptor client("127.0.0.1", listener.port(), 0, 0, 1);
     EXPECT_EQ(textOf(ETIMEDOUT), client.lastError());
     EXPECT_FALSE(client.isConnected());  // nothing to read must not pass for a peer
+    // A cancel made before the connect began still ends it at once.
+    CoIoTcpDescriptor cancelled;
+    cancelled.cancel();
+    EXPECT_FALSE(cancelled.connectTo("127.0.0.1", listener.port(), 0, 0, 30));
+    EXPECT_EQ(textOf(ECONNABORTED), cancelled.lastError());
 }
 
 TEST(CoIoTcpDescriptorTest, ShortensHostNamesButNotLocalOnes) {
