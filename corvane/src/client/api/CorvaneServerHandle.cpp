@@ -38,46 +38,42 @@ CorvaneServerHandle::CorvaneServerHandle(const CorvaneServerId& serverId)
 CorvaneServerHandle::~CorvaneServerHandle() = default;
 
 bool CorvaneServerHandle::getVersion(int& major, int& minor) {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    if (!info)
+    CorvaneDaemonInfo info;
+    if (!imp_->getDaemonInfo(info))
         return false;
-    major = info->getVersionMajor();
-    minor = info->getVersionMinor();
+    major = info.getVersionMajor();
+    minor = info.getVersionMinor();
     return true;
 }
 
-bool CorvaneServerHandle::getDaemonInfo(CorvaneDaemonInfo& out) {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    if (!info)
-        return false;
-    out = *info;
-    return true;
-}
+bool CorvaneServerHandle::getDaemonInfo(CorvaneDaemonInfo& info) { return imp_->getDaemonInfo(info); }
 
 bool CorvaneServerHandle::getStorageId(CorvaneStr& storageId) {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    if (!info)
+    CorvaneDaemonInfo info;
+    if (!imp_->getDaemonInfo(info))
         return false;
-    storageId = info->getStorageId();
+    storageId = info.getStorageId();
     return true;
 }
 
 bool CorvaneServerHandle::getDisplayName(CorvaneStr& name) {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    if (!info)
+    CorvaneDaemonInfo info;
+    if (!imp_->getDaemonInfo(info))
         return false;
-    name = info->getDisplayName();
+    name = info.getDisplayName();
     return true;
 }
 
+// The texts point into the server implementation's own last record, which
+// only this handle's thread rewrites.
 const char* CorvaneServerHandle::getHostName() {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    return info ? info->getHostName() : nullptr;
+    CorvaneDaemonInfo info;
+    return imp_->getDaemonInfo(info) ? imp_->lastDaemonInfo().getHostName() : nullptr;
 }
 
 const char* CorvaneServerHandle::getHostUUID() {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    return info ? info->getHostUUID() : nullptr;
+    CorvaneDaemonInfo info;
+    return imp_->getDaemonInfo(info) ? imp_->lastDaemonInfo().getHostUUID() : nullptr;
 }
 
 bool CorvaneServerHandle::isConnected() { return imp_->isConnected(); }

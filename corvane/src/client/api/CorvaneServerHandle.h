@@ -32,7 +32,8 @@ public:
     bool getDaemonInfo(CorvaneDaemonInfo& info);
     bool getStorageId(CorvaneStr& storageId);
     bool getDisplayName(CorvaneStr& name);
-    // Null when the server can not be asked.
+    // Null when the server can not be asked; valid until the handle's next
+    // operation.
     const char* getHostName();
     const char* getHostUUID();
 

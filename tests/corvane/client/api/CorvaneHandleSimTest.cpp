@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
@@ -260,6 +261,50 @@ TEST_F(CorvaneHandleSimTest, HandlesForOneServerShareOneConnection) {
     EXPECT_EQ(corvaneSharedConnectionCount(), before + 2);
     corvanePurgeConnections(true);
     EXPECT_EQ(corvaneSharedConnectionCount(), 0);
+}
+
+// Regression: a handle copied the shared connection's daemon record outside
+// its lock while another handle's refresh rewrote it (ThreadSanitizer: data
+// races, reads of freed memory). One thread disconnects and refreshes, the
+// other reads the record as fast as it can and purges the table; between
+// phases the idle connection expires and the next phase makes a new one.
+TEST_F(CorvaneHandleSimTest, DaemonInfoRaceBetweenHandlesOfOneServer) {
+    SimProcess sim(kTree);
+    ASSERT_TRUE(sim.started());
+    // Idle connections expire at once.
+    corvaneUninit();
+    corvaneCreateConnectionTable(4, 0);
+    ASSERT_TRUE(corvaneInit());
+    const std::string host = sim.host();
+    constexpr int kPhases = 4, kRefreshes = 10, kReads = 5000;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    auto inTime = [&] { return std::chrono::steady_clock::now() < deadline; };
+    int refreshed = 0;
+    for (int phase = 0; phase < kPhases; ++phase) {
+        std::atomic<bool> done{false};
+        std::thread refresher([&] {
+            CorvaneServerHandle a(host.c_str());
+            for (int i = 0; i < kRefreshes && inTime(); ++i) {
+                a.disconnect();
+                int major = 0, minor = 0;
+                refreshed += a.ping(5000) && a.getVersion(major, minor) ? 1 : 0;
+            }
+            done = true;
+        });
+        {
+            CorvaneServerHandle b(host.c_str());
+            for (int i = 0; i < kReads && !done && inTime(); ++i) {
+                int major = 0, minor = 0;
+                b.getVersion(major, minor);  // may fail: the other thread cuts its calls off
+                if (i % 16 == 0)
+                    corvanePurgeConnections(i % 32 == 0);
+            }
+        }
+        refresher.join();
+        corvanePurgeConnections(false);
+        EXPECT_EQ(corvaneSharedConnectionCount(), 0) << "the idle connection outlived its time-out";
+    }
+    EXPECT_GT(refreshed, kPhases * kRefreshes / 2);
 }
 
 // Runs in a child process started with CORVANE_SHARED_CONNECTIONS=1: one
