@@ -1,5 +1,6 @@
 #include "client/api/CorvaneServerHandle.h"
 
+#include <atomic>
 #include <cassert>
 #include <string>
 
@@ -194,9 +195,22 @@ const char* CorvaneServerHandle::lastError() const {
     return imp_->lastError();
 }
 
+namespace {
+std::atomic<bool>& defaultServerMade() {
+    static std::atomic<bool> made{false};
+    return made;
+}
+}  // namespace
+
 CorvaneServerHandle& CorvaneServerHandle::defaultServer() {
     // Never destroyed: node handles in other static objects may outlive any
-    // destruction order, and the connection table is gone by then anyway.
+    // destruction order. Library stop releases its connection instead.
     static CorvaneServerHandle* const server = new CorvaneServerHandle("");
+    defaultServerMade().store(true);
     return *server;
+}
+
+void corvaneReleaseDefaultServer() {
+    if (defaultServerMade().load())
+        CorvaneServerHandle::defaultServer().imp()->release();
 }

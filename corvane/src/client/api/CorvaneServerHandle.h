@@ -70,7 +70,8 @@ public:
     // Never null.
     const char* lastError() const;
 
-    // The handle that default-built node handles belong to.
+    // The handle that default-built node handles belong to. It lives to the
+    // end of the process; library stop drops its connection.
     static CorvaneServerHandle& defaultServer();
 
     CorvaneServerImp* imp() const { return imp_.get(); }

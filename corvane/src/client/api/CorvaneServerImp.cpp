@@ -9,7 +9,9 @@
 
 CorvaneServerImp::CorvaneServerImp(const CorvaneServerId& id) : serverId_(id) {}
 
-CorvaneServerImp::~CorvaneServerImp() {
+CorvaneServerImp::~CorvaneServerImp() { release(); }
+
+void CorvaneServerImp::release() {
     // The encoders point at the connection: release them before the reference.
     nodeApi_.reset();
     baseApi_.reset();

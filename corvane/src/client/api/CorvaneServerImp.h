@@ -36,6 +36,9 @@ public:
     // The record last read by getDaemonInfo; its texts stay valid until the
     // next read.
     const CorvaneDaemonInfo& lastDaemonInfo() const { return info_; }
+    // Drops the encoders and the reference on the shared connection; the
+    // next operation takes a new one.
+    void release();
     const char* lastError() const override { return lastError_.c_str(); }
 
     // Stores text as the last error and returns false.
@@ -64,6 +67,10 @@ private:
     CorvaneDaemonInfo info_;  // the last record read, for the text getters
     bool infoStale_ = true;
 };
+
+// Releases the default server handle's connection, if that handle was ever
+// made: library stop calls it before it deletes the connection table.
+void corvaneReleaseDefaultServer();
 
 // True when info's four-part version is at least major.minor.maint.build.
 bool serverNotOlderThan(const CorvaneDaemonInfo* info, int major, int minor, int maint, int build);

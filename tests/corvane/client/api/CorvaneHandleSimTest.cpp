@@ -307,6 +307,19 @@ TEST_F(CorvaneHandleSimTest, DaemonInfoRaceBetweenHandlesOfOneServer) {
     EXPECT_GT(refreshed, kPhases * kRefreshes / 2);
 }
 
+// Regression: the default server handle kept its reference into the
+// connection table that corvaneUninit deleted, and used it after the next
+// corvaneInit.
+TEST_F(CorvaneHandleSimTest, DefaultServerSurvivesUninitAndInit) {
+    CorvaneServerHandle& server = CorvaneServerHandle::defaultServer();
+    for (int round = 0; round < 2; ++round) {
+        server.getServerId();  // takes a reference on its connection, calls nothing
+        EXPECT_EQ(corvaneSharedConnectionCount(), 1) << "round " << round;
+        corvaneUninit();
+        ASSERT_TRUE(corvaneInit());
+    }
+}
+
 // Runs in a child process started with CORVANE_SHARED_CONNECTIONS=1: one
 // connection at most, idle for at most one second.
 TEST_F(CorvaneHandleSimTest, DISABLED_SharedConnectionSettingChild) {
