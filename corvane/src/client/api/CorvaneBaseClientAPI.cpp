@@ -108,9 +108,9 @@ bool CorvaneBaseClientAPI::unregisterEvents(int port, int connection, const Corv
     });
 }
 
-bool CorvaneBaseClientAPI::getDaemonInfo(CorvaneDaemonInfo*& info) {
+bool CorvaneBaseClientAPI::getDaemonInfo(CorvaneDaemonInfo& info) {
     return guarded(lastError_, [&] {
-        info = &connection_->getDaemonInfo(false);
+        info = connection_->getDaemonInfo(false);
         return true;
     });
 }

@@ -52,9 +52,8 @@ public:
     // the events of subject.
     bool registerEvents(int port, int connection, const CorvaneNodeId& subject);
     bool unregisterEvents(int port, int connection, const CorvaneNodeId& subject);
-    // Points info at the connection's record, asked from the server when
-    // stale. The record stays owned by the connection.
-    bool getDaemonInfo(CorvaneDaemonInfo*& info);
+    // A copy of the connection's record, asked from the server when stale.
+    bool getDaemonInfo(CorvaneDaemonInfo& info);
     // Translates paths from srcHost to dstHost into out; the codes are passed
     // to the server unchanged.
     bool translatePaths(const CorvaneStrList& paths, CorvaneStrList& out, const char* srcHost, const char* dstHost,

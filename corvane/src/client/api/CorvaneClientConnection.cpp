@@ -40,21 +40,31 @@ int toRcTimeout(unsigned int timeoutMs) {
     return static_cast<int>(timeoutMs > kMax ? kMax : timeoutMs);
 }
 
+// A bare host names the default database; a host name becomes its address
+// when it resolves.
+CorvaneServerId completed(const CorvaneServerId& given) {
+    CorvaneServerId id(given);
+    if (!*id.getStorageId()) {
+        if (!*id.getDatabase() && id.getPort() == 0)
+            id.setDatabase(kDefaultDatabase);
+        const char* host = id.getHost();
+        std::string address;
+        if (std::isalpha(static_cast<unsigned char>(host[0])) &&
+            Corvane::CoIoTcpDescriptor::getIpAddrFromHostName(host, address))
+            id.setHost(address.c_str());
+    }
+    // The text form is cached on first use: fill it now, so that threads
+    // handed the identifier (disconnect callback, discovery) only read it.
+    id.getStr();
+    return id;
+}
+
 }  // namespace
 
 CorvaneClientConnection::DisconnectCallback CorvaneClientConnection::disconnectCB_ = nullptr;
 
 CorvaneClientConnection::CorvaneClientConnection(const CorvaneServerId& id)
-    : rc_(new Corvane::rcAPI), serverId_(id) {
-    if (!*serverId_.getStorageId()) {
-        if (!*serverId_.getDatabase() && serverId_.getPort() == 0)
-            serverId_.setDatabase(kDefaultDatabase);
-        const char* host = serverId_.getHost();
-        std::string address;
-        if (std::isalpha(static_cast<unsigned char>(host[0])) &&
-            Corvane::CoIoTcpDescriptor::getIpAddrFromHostName(host, address))
-            serverId_.setHost(address.c_str());
-    }
+    : rc_(new Corvane::rcAPI), serverId_(completed(id)) {
     info_.setDatabase(serverId_.getDatabase());
     info_.setIP(0, serverId_.getHost());
     info_.setStorageId(serverId_.getStorageId());
@@ -69,7 +79,7 @@ CorvaneClientConnection::~CorvaneClientConnection() = default;
 bool CorvaneClientConnection::connectToAddressesLocked(unsigned int timeoutMs) {
     CorvaneMulticastClient* discovery = CorvaneMulticastClient::instance();
     // Resolved into a copy: the table reads info_ from other threads.
-    CorvaneDaemonInfo info = cachedDaemonInfo();
+    CorvaneDaemonInfo info = getDaemonInfo(true);
     if (!discovery->resolve(info.toServerId(), info))
         return false;
     {
@@ -175,26 +185,19 @@ void CorvaneClientConnection::callMethod(const char* method, const char* args, b
     throwText(result);
 }
 
-CorvaneDaemonInfo& CorvaneClientConnection::getDaemonInfo(bool cachedOnly) {
-    bool stale;
+CorvaneDaemonInfo CorvaneClientConnection::getDaemonInfo(bool cachedOnly) {
     {
         Corvane::CoLockGuard guard(infoMutex_);
-        stale = infoStale_;
+        if (!infoStale_ || cachedOnly)
+            return info_;
     }
-    if (stale && !cachedOnly) {
-        std::string reply;
-        callMethod("GetDaemonInfo", "\"\"", true, reply, kDaemonInfoTimeoutMs);
-        const CorvaneDaemonInfo fresh{Corvane::rcAttrStream(reply)};
-        Corvane::CoLockGuard guard(infoMutex_);
-        info_ = fresh;
-        infoStale_ = false;
-    }
-    return info_;
-}
-
-CorvaneDaemonInfo CorvaneClientConnection::cachedDaemonInfo() {
+    std::string reply;
+    callMethod("GetDaemonInfo", "\"\"", true, reply, kDaemonInfoTimeoutMs);
+    const CorvaneDaemonInfo fresh{Corvane::rcAttrStream(reply)};
     Corvane::CoLockGuard guard(infoMutex_);
-    return info_;
+    info_ = fresh;
+    infoStale_ = false;
+    return fresh;
 }
 
 bool CorvaneClientConnection::isConnected() {

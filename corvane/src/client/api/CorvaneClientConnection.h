@@ -87,10 +87,10 @@ public:
     // server's error reply unchanged) on failure.
     void callMethod(const char* method, const char* args, bool sync, std::string& result, unsigned int timeoutMs);
 
-    // The server's description; asked from the server (connecting if need
-    // be) when stale and cachedOnly is false. Throws like callMethod. The
-    // record stays owned by the connection.
-    CorvaneDaemonInfo& getDaemonInfo(bool cachedOnly);
+    // A copy of the server's description; asked from the server (connecting
+    // if need be) when stale and cachedOnly is false. Throws like callMethod.
+    // A copy, because another handle's refresh may rewrite the record.
+    CorvaneDaemonInfo getDaemonInfo(bool cachedOnly);
 
     bool isConnected();
     // Aborts a call in progress and closes the connection; the next call
@@ -104,10 +104,8 @@ public:
     // Removes the first occurrence.
     void removeConnectCallback(ConnectCallback* callback);
 
-    // A copy of the daemon information as it stands, without a server call.
-    CorvaneDaemonInfo cachedDaemonInfo();
-
-    // The identifier as given, after the construction rules above.
+    // The identifier as given, after the construction rules above. Fixed at
+    // construction, so the reference is safe from any thread.
     const CorvaneServerId& getServerId() const { return serverId_; }
 
 private:
@@ -118,7 +116,7 @@ private:
     std::list<ConnectCallback*> callbacks_;
     Corvane::CoMutex callbacksMutex_;  // guards callbacks_
     std::unique_ptr<Corvane::rcAPI> rc_;
-    CorvaneServerId serverId_;
+    const CorvaneServerId serverId_;  // completed by the constructor only
     Corvane::CoMutex callMutex_;  // serialises connecting and calls on rc_
     // Guards info_ and infoStale_ against the table's matching, which reads
     // the record from other threads. Taken after callMutex_, never across I/O.

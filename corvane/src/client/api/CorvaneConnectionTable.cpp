@@ -60,7 +60,7 @@ public:
         if (!server)
             return false;
         try {
-            return connection_.cachedDaemonInfo().matches(server->id());
+            return connection_.getDaemonInfo(true).matches(server->id());
         } catch (const std::exception& e) {
             CO_DEBUG("%s", e.what());
             return false;

@@ -9,7 +9,8 @@ public:
     virtual ~CorvaneDaemonInfoMgr() = default;
     // The next read asks the server again.
     virtual void invalidate() = 0;
-    // Null when the server can not tell; lastError() says why.
-    virtual const CorvaneDaemonInfo* getDaemonInfo() = 0;
+    // Copies the server's description into info; false when the server can
+    // not tell, with the reason in lastError().
+    virtual bool getDaemonInfo(CorvaneDaemonInfo& info) = 0;
     virtual const char* lastError() const = 0;
 };

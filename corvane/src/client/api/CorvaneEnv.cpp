@@ -1,11 +1,11 @@
 #include "client/api/CorvaneEnv.h"
 
-#include <grp.h>
-#include <pwd.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <string>
+
+#include "base/osal/CoUser.h"
 
 namespace {
 std::string& userOverride() {
@@ -22,16 +22,17 @@ CorvaneStr getLocalHostName() {
     return CorvaneStr(name);
 }
 
+// The look-ups go through CoUser's re-entrant forms: any thread may ask.
 CorvaneStr getCurrentGroup() {
-    const group* gr = getgrgid(getgid());
-    return CorvaneStr(gr && gr->gr_name ? gr->gr_name : "unknown");
+    std::string name;
+    return CorvaneStr(Corvane::CoUser::groupName(getgid(), &name) ? name.c_str() : "unknown");
 }
 
 CorvaneStr getCurrentUser() {
     if (!userOverride().empty())
         return CorvaneStr(userOverride().c_str());
-    const passwd* pw = getpwuid(getuid());
-    return CorvaneStr(pw && pw->pw_name ? pw->pw_name : "unknown");
+    std::string name;
+    return CorvaneStr(Corvane::CoUser::userName(getuid(), &name) ? name.c_str() : "unknown");
 }
 
 void setCurrentUser(const char* user) { userOverride() = user ? user : ""; }

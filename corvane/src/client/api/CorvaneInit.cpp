@@ -5,6 +5,7 @@
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneConnectionTable.h"
 #include "client/api/CorvaneMulticastClient.h"
+#include "client/api/CorvaneServerImp.h"
 
 namespace {
 int gInitCount = 0;
@@ -28,6 +29,8 @@ void corvaneUninit() {
     if (gInitCount <= 0 || --gInitCount > 0)
         return;
     CorvaneMulticastClient::destroyInstance();
+    // The default handle outlives the table: its reference must go first.
+    corvaneReleaseDefaultServer();
     corvaneDeleteConnectionTable();
     Corvane::CoNetwork::uninit();
 }

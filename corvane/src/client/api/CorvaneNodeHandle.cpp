@@ -16,16 +16,17 @@
 namespace {
 
 // One server operation on behalf of a node: the server connected, its node
-// encoder, and (for version-dependent operations) its description.
+// encoder, and (for version-dependent operations) a copy of its description.
 struct Call {
     CorvaneServerImp* server = nullptr;
     CorvaneNodeClientAPI* api = nullptr;
-    const CorvaneDaemonInfo* info = nullptr;
+    CorvaneDaemonInfo info;
+    bool haveInfo = false;
 
     // Copies the encoder's reason into the server's last error.
     bool failed() { return server->fail(api->lastError()); }
     bool atLeast(int major, int minor, int maint, int build) const {
-        return serverNotOlderThan(info, major, minor, maint, build);
+        return serverNotOlderThan(haveInfo ? &info : nullptr, major, minor, maint, build);
     }
 };
 
@@ -37,12 +38,9 @@ bool begin(CorvaneNodeImp& imp, bool needsVersion, Call& call) {
     call.api = call.server->nodeApi();
     if (!call.api)
         return false;
-    if (needsVersion) {
-        call.info = call.server->getDaemonInfo();
-        if (!call.info)
-            return false;
-    }
-    return true;
+    if (needsVersion)
+        call.haveInfo = call.server->getDaemonInfo(call.info);
+    return !needsVersion || call.haveInfo;
 }
 
 template <typename List, typename T>

@@ -1,5 +1,6 @@
 #include "client/api/CorvaneServerHandle.h"
 
+#include <atomic>
 #include <cassert>
 #include <string>
 
@@ -38,46 +39,42 @@ CorvaneServerHandle::CorvaneServerHandle(const CorvaneServerId& serverId)
 CorvaneServerHandle::~CorvaneServerHandle() = default;
 
 bool CorvaneServerHandle::getVersion(int& major, int& minor) {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    if (!info)
+    CorvaneDaemonInfo info;
+    if (!imp_->getDaemonInfo(info))
         return false;
-    major = info->getVersionMajor();
-    minor = info->getVersionMinor();
+    major = info.getVersionMajor();
+    minor = info.getVersionMinor();
     return true;
 }
 
-bool CorvaneServerHandle::getDaemonInfo(CorvaneDaemonInfo& out) {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    if (!info)
-        return false;
-    out = *info;
-    return true;
-}
+bool CorvaneServerHandle::getDaemonInfo(CorvaneDaemonInfo& info) { return imp_->getDaemonInfo(info); }
 
 bool CorvaneServerHandle::getStorageId(CorvaneStr& storageId) {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    if (!info)
+    CorvaneDaemonInfo info;
+    if (!imp_->getDaemonInfo(info))
         return false;
-    storageId = info->getStorageId();
+    storageId = info.getStorageId();
     return true;
 }
 
 bool CorvaneServerHandle::getDisplayName(CorvaneStr& name) {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    if (!info)
+    CorvaneDaemonInfo info;
+    if (!imp_->getDaemonInfo(info))
         return false;
-    name = info->getDisplayName();
+    name = info.getDisplayName();
     return true;
 }
 
+// The texts point into the server implementation's own last record, which
+// only this handle's thread rewrites.
 const char* CorvaneServerHandle::getHostName() {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    return info ? info->getHostName() : nullptr;
+    CorvaneDaemonInfo info;
+    return imp_->getDaemonInfo(info) ? imp_->lastDaemonInfo().getHostName() : nullptr;
 }
 
 const char* CorvaneServerHandle::getHostUUID() {
-    const CorvaneDaemonInfo* info = imp_->getDaemonInfo();
-    return info ? info->getHostUUID() : nullptr;
+    CorvaneDaemonInfo info;
+    return imp_->getDaemonInfo(info) ? imp_->lastDaemonInfo().getHostUUID() : nullptr;
 }
 
 bool CorvaneServerHandle::isConnected() { return imp_->isConnected(); }
@@ -198,9 +195,22 @@ const char* CorvaneServerHandle::lastError() const {
     return imp_->lastError();
 }
 
+namespace {
+std::atomic<bool>& defaultServerMade() {
+    static std::atomic<bool> made{false};
+    return made;
+}
+}  // namespace
+
 CorvaneServerHandle& CorvaneServerHandle::defaultServer() {
     // Never destroyed: node handles in other static objects may outlive any
-    // destruction order, and the connection table is gone by then anyway.
+    // destruction order. Library stop releases its connection instead.
     static CorvaneServerHandle* const server = new CorvaneServerHandle("");
+    defaultServerMade().store(true);
     return *server;
+}
+
+void corvaneReleaseDefaultServer() {
+    if (defaultServerMade().load())
+        CorvaneServerHandle::defaultServer().imp()->release();
 }

@@ -32,7 +32,8 @@ public:
     bool getDaemonInfo(CorvaneDaemonInfo& info);
     bool getStorageId(CorvaneStr& storageId);
     bool getDisplayName(CorvaneStr& name);
-    // Null when the server can not be asked.
+    // Null when the server can not be asked; valid until the handle's next
+    // operation.
     const char* getHostName();
     const char* getHostUUID();
 
@@ -69,7 +70,8 @@ public:
     // Never null.
     const char* lastError() const;
 
-    // The handle that default-built node handles belong to.
+    // The handle that default-built node handles belong to. It lives to the
+    // end of the process; library stop drops its connection.
     static CorvaneServerHandle& defaultServer();
 
     CorvaneServerImp* imp() const { return imp_.get(); }

@@ -9,7 +9,9 @@
 
 CorvaneServerImp::CorvaneServerImp(const CorvaneServerId& id) : serverId_(id) {}
 
-CorvaneServerImp::~CorvaneServerImp() {
+CorvaneServerImp::~CorvaneServerImp() { release(); }
+
+void CorvaneServerImp::release() {
     // The encoders point at the connection: release them before the reference.
     nodeApi_.reset();
     baseApi_.reset();
@@ -40,18 +42,16 @@ bool CorvaneServerImp::connect() {
     }
 }
 
-const CorvaneDaemonInfo* CorvaneServerImp::getDaemonInfo() {
+bool CorvaneServerImp::getDaemonInfo(CorvaneDaemonInfo& info) {
     if (!connect())
-        return nullptr;
-    CorvaneDaemonInfo* info = nullptr;
-    if (!baseApi_->getDaemonInfo(info) || !info) {
-        lastError_ = baseApi_->lastError();
+        return false;
+    if (!baseApi_->getDaemonInfo(info_)) {
         infoStale_ = true;
-        return nullptr;
+        return fail(baseApi_->lastError());
     }
-    info_ = *info;
     infoStale_ = false;
-    return &info_;
+    info = info_;
+    return true;
 }
 
 bool CorvaneServerImp::isConnected() { return shared_.get() && shared_.get()->isConnected(); }

@@ -5,7 +5,9 @@
 //
 // One thread operates; the watchdog's thread may call cancel() at any time.
 // connectionMutex_ guards the connection pointers between the two and is
-// never held across I/O (stopping a call does not block).
+// never held across I/O (stopping a call does not block). Everything else,
+// the last record read included, is the operating thread's alone; the
+// shared connection's own record is only ever copied out of it.
 #pragma once
 
 #include <memory>
@@ -30,7 +32,13 @@ public:
     bool connect();
 
     void invalidate() override { infoStale_ = true; }
-    const CorvaneDaemonInfo* getDaemonInfo() override;
+    bool getDaemonInfo(CorvaneDaemonInfo& info) override;
+    // The record last read by getDaemonInfo; its texts stay valid until the
+    // next read.
+    const CorvaneDaemonInfo& lastDaemonInfo() const { return info_; }
+    // Drops the encoders and the reference on the shared connection; the
+    // next operation takes a new one.
+    void release();
     const char* lastError() const override { return lastError_.c_str(); }
 
     // Stores text as the last error and returns false.
@@ -56,9 +64,13 @@ private:
     std::unique_ptr<CorvaneBaseClientAPI> baseApi_;
     std::unique_ptr<CorvaneNodeClientAPI> nodeApi_;
     std::string lastError_;
-    CorvaneDaemonInfo info_;
+    CorvaneDaemonInfo info_;  // the last record read, for the text getters
     bool infoStale_ = true;
 };
+
+// Releases the default server handle's connection, if that handle was ever
+// made: library stop calls it before it deletes the connection table.
+void corvaneReleaseDefaultServer();
 
 // True when info's four-part version is at least major.minor.maint.build.
 bool serverNotOlderThan(const CorvaneDaemonInfo* info, int major, int minor, int maint, int build);

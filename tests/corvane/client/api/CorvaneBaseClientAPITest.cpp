@@ -175,11 +175,10 @@ TEST_F(CorvaneBaseClientAPITest, VersionShutdownAndDaemonInfo) {
     EXPECT_EQ(2013, major);
     EXPECT_EQ(1, minor);
     EXPECT_TRUE(api_.isConnected());
-    CorvaneDaemonInfo* info = nullptr;
+    CorvaneDaemonInfo info;
     ASSERT_TRUE(api_.getDaemonInfo(info));
-    ASSERT_NE(nullptr, info);
-    EXPECT_STREQ("beta", info->getDisplayName());
-    EXPECT_EQ(&connection_.getDaemonInfo(true), info);
+    EXPECT_STREQ("beta", info.getDisplayName());
+    EXPECT_STREQ("beta", connection_.getDaemonInfo(true).getDisplayName());
     ASSERT_TRUE(api_.shutdown());
     EXPECT_EQ("", server_.lastArgs("Shutdown"));
 

@@ -137,7 +137,7 @@ TEST_F(CorvaneClientConnectionTest, ConstructionCompletesTheIdentifier) {
         else
             EXPECT_EQ(c.id.getHost(), host);
         // The record to match against starts from the completed identifier.
-        const CorvaneDaemonInfo info = connection.cachedDaemonInfo();
+        const CorvaneDaemonInfo info = connection.getDaemonInfo(true);
         EXPECT_EQ(host, info.getIP(0));
         EXPECT_STREQ(c.database, info.getDatabase());
         EXPECT_EQ(c.id.getPort(), info.getNodePort());

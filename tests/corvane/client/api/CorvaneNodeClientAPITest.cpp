@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -388,6 +389,21 @@ TEST_F(CorvaneNodeClientAPITest, UnreachableServerIsTheLastError) {
     CorvaneNodeId root;
     EXPECT_FALSE(api.getRootNode(root));
     EXPECT_STREQ(std::strerror(ECONNREFUSED), api.lastError());
+}
+
+// Regression: getpwuid and getgrgid answer in one static buffer, so two
+// threads asking for the user or group name raced (ThreadSanitizer).
+TEST(CorvaneLocalHostFactsTest, UserAndGroupNamesFromTwoThreads) {
+    const std::string user = getCurrentUser().c_str(), group = getCurrentGroup().c_str();
+    auto ask = [&] {
+        for (int i = 0; i < 50; ++i) {
+            EXPECT_EQ(user, getCurrentUser().c_str());
+            EXPECT_EQ(group, getCurrentGroup().c_str());
+        }
+    };
+    std::thread other(ask);
+    ask();
+    other.join();
 }
 
 }  // namespace
