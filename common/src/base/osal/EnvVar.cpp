@@ -1,6 +1,7 @@
 #include "base/osal/EnvVar.h"
 
 #include <cassert>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,8 +18,18 @@ bool parseBool(const char* text) {
     return !(std::strcmp(text, "false") == 0 || std::strcmp(text, "FALSE") == 0 || std::strcmp(text, "0") == 0);
 }
 
-// Leading decimal digits (with an optional sign); no digits reads as 0.
-int parseInt(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 10)); }
+// Leading decimal digits only: a blank or a sign is no digit, and no
+// digits read as 0. Too many digits stop at the largest int.
+int parseInt(const char* text) {
+    int value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const int digit = *text - '0';
+        if (value > (INT_MAX - digit) / 10)
+            return INT_MAX;
+        value = value * 10 + digit;
+    }
+    return value;
+}
 
 char* dupText(const char* text) { return strdup(text ? text : ""); }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <climits>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -19,7 +20,7 @@ using Corvane::RegEnvVar;
 EnvVarRegistryImp& registry() { return EnvVarRegistryImp::getInstance(); }
 
 // Each test declares its own records under names no module uses.
-TEST(EnvVarTest, BoolAndIntTextRules) {
+TEST(EnvVarTest, BoolTextRules) {
     const struct {
         const char* text;
         bool value;
@@ -29,10 +30,15 @@ TEST(EnvVarTest, BoolAndIntTextRules) {
         EnvVar<bool> var("CO_TEST_BOOL", false);
         EXPECT_EQ(var.getValue(), c.value) << "'" << c.text << "'";
     }
+}
+
+// An integer setting is its leading digits: blanks and signs are no digits.
+TEST(EnvVarTest, IntSettingReadsLeadingDigitsOnly) {
     const struct {
         const char* text;
         int value;
-    } ints[] = {{"12abc", 12}, {"abc", 0}, {"", 0}, {"-7", -7}, {"0042", 42}};
+    } ints[] = {{"12abc", 12}, {"abc", 0}, {"", 0}, {"0042", 42}, {" 5", 0}, {"+5", 0}, {"-5", 0},
+                {"99999999999999999999", INT_MAX}};
     for (const auto& c : ints) {
         setenv("CO_TEST_INT", c.text, 1);
         EnvVar<int> var("CO_TEST_INT", 5);
