@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <ostream>
 #include <type_traits>
 
@@ -32,6 +33,14 @@ int parseInt(const char* text) {
 }
 
 char* dupText(const char* text) { return strdup(text ? text : ""); }
+
+// One lock for the first reads of every record. A std::mutex is constant
+// initialised and needs no destruction, so records read before main or
+// during exit still find it.
+std::mutex& firstReadMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 void copyText(const char* text, char* buf, size_t size) {
     if (size == 0)
@@ -96,12 +105,15 @@ int EnvVar<T>::typeCode() {
 
 template <typename T>
 void EnvVar<T>::firstRead() {
-    initialised_ = true;
+    std::lock_guard<std::mutex> guard(firstReadMutex());
+    if (initialised_.load(std::memory_order_relaxed))
+        return;  // another thread was first
     const char* text = std::getenv(name_);
     if (text)
         Ops<T>::fromEnv(value_, text);
     else
         Ops<T>::assign(value_, default_);
+    initialised_.store(true, std::memory_order_release);
 }
 
 template <typename T>

@@ -3,12 +3,16 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <climits>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/osal/EnvVarRegistry.h"
+#include "support/Gate.h"
 
 namespace {
 
@@ -47,6 +51,28 @@ TEST(EnvVarTest, IntSettingReadsLeadingDigitsOnly) {
     unsetenv("CO_TEST_INT");
     EnvVar<int> absent("CO_TEST_INT", 5);
     EXPECT_EQ(absent.getValue(), 5);
+}
+
+// Settings such as the trace flag are first read by whichever thread gets
+// there first; racing first reads once freed one another's copies.
+TEST(EnvVarTest, FirstReadRaceFromManyThreadsIsSafe) {
+    setenv("CO_TEST_RACE", "raced", 1);
+    for (int round = 0; round < 5; ++round) {
+        EnvVar<std::string> var("CO_TEST_RACE", "dflt");
+        CorvaneTest::Gate go;
+        std::atomic<int> right{0};
+        std::vector<std::thread> readers;
+        for (int i = 0; i < 8; ++i)
+            readers.emplace_back([&] {
+                if (go.wait() && std::string(var.getValue()) == "raced")
+                    ++right;
+            });
+        go.open();
+        for (std::thread& reader : readers)
+            reader.join();
+        EXPECT_EQ(8, right.load());
+    }
+    unsetenv("CO_TEST_RACE");
 }
 
 TEST(EnvVarTest, StringTakesTheEnvironmentOrACopyOfTheDefault) {
