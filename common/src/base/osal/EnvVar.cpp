@@ -78,6 +78,7 @@ struct Ops {
     static T get(T value) { return value; }
     static T toSetArg(T value) { return value; }
     static bool equal(T a, T b) { return a == b; }
+    static void release(T&) {}
 };
 
 template <>
@@ -92,6 +93,10 @@ struct Ops<std::string> {
     static const char* get(const char* value) { return value ? value : ""; }
     static std::string toSetArg(const char* value) { return value ? value : ""; }
     static bool equal(const char* a, const char* b) { return std::strcmp(get(a), get(b)) == 0; }
+    static void release(char*& value) {
+        std::free(value);
+        value = nullptr;
+    }
 };
 
 // ---- EnvVar<T>
@@ -101,6 +106,14 @@ int EnvVar<T>::typeCode() {
     if (std::is_same<T, std::string>::value)
         return kEnvVarString;
     return std::is_same<T, bool>::value ? kEnvVarBool : kEnvVarInt;
+}
+
+template <typename T>
+EnvVar<T>::~EnvVar() {
+    Ops<T>::release(value_);
+    // A late exit handler that still reads a destroyed string record gets
+    // the empty text instead of a fresh copy nobody frees.
+    initialised_.store(true, std::memory_order_release);
 }
 
 template <typename T>

@@ -49,6 +49,8 @@ public:
 
     constexpr EnvVar(const char* name, Default def, ChangeCallback cb = nullptr, void* cbArg = nullptr)
         : name_(name), initialised_(false), callback_(cb), callbackArg_(cbArg), default_(def), value_(), locked_(false) {}
+    // Frees a string value.
+    ~EnvVar();
     EnvVar(const EnvVar&) = delete;
     EnvVar& operator=(const EnvVar&) = delete;
 
