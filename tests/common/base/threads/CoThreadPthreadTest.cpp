@@ -117,7 +117,17 @@ TEST_F(CoThreadPthreadTest, CancelUnwindsABlockedThreadAndJoinsIt) {
     EXPECT_EQ(nullptr, CoThreadMgr::instance().findThread("blocked reader"));
 }
 
-TEST_F(CoThreadPthreadTest, DestroyingAStartedThreadCancelsIt) {
+// A task that can be told to end is asked first: a cancel landing in its
+// condition-variable wait would end the whole process.
+TEST_F(CoThreadPthreadTest, DestroyingAStartedThreadStopsItOrCancelsIt) {
+    std::atomic<bool> returned{false};
+    auto* stoppable = new CorvaneTest::StoppableTask([&returned] { returned = true; });
+    std::unique_ptr<CoThread> asked = makeThread(stoppable, "forgotten worker");
+    asked->start();
+    ASSERT_TRUE(stoppable->started.wait());
+    asked.reset();
+    EXPECT_TRUE(returned);
+
     BlockingProbe probe;
     std::unique_ptr<CoThread> thread = makeThread(new BlockingTask(probe), "forgotten reader");
     thread->start();
