@@ -204,6 +204,13 @@ TEST_F(CoNetworkTest, InitAndUninitNest) {
     EXPECT_FALSE(CoNetwork::isInitialized());
 }
 
+// More uninits than inits is a programming error; carrying on would leave a
+// count of -1 that keeps the monitor off after the next init.
+TEST_F(CoNetworkTest, UnbalancedUninitStopsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(CoNetwork::uninit(), "after >= 0");
+}
+
 [[noreturn]] void exitWithTheNetworkLayerOn() {
     static CorvaneTest::StderrRouter router;
     CoMsg::setRouter(&router);
