@@ -5,10 +5,17 @@
 // the lock. uninit() takes the implementation out under the lock but stops
 // it after releasing it: the thread may be waiting for that lock in
 // trigger(), and stopping joins the thread.
+//
+// Exit: programs forget their last CoNetwork::uninit. An exit handler,
+// registered after the thread manager exists and so run before the
+// manager's own, stops the monitor as the last uninit would; the manager
+// never finds the thread running. The state itself is never destroyed, so
+// an observer or a late uninit in another static destructor still finds it.
 #include "base/network/CoNetworkMonitor.h"
 
 #include <algorithm>
 #include <cassert>
+#include <cstdlib>
 #include <memory>
 #include <vector>
 
@@ -30,8 +37,8 @@ struct MonitorState {
 };
 
 MonitorState& state() {
-    static MonitorState monitorState;
-    return monitorState;
+    static MonitorState* const monitorState = new MonitorState;
+    return *monitorState;
 }
 
 }  // namespace
@@ -61,6 +68,9 @@ void CoNetworkMonitor::Observer::deactivate() {
 }
 
 void CoNetworkMonitor::init() {
+    CoThreadMgr::instance();  // registers its exit handler before ours
+    static const bool stopsAtExit = std::atexit(&CoNetworkMonitor::uninit) == 0;
+    (void)stopsAtExit;
     MonitorState& s = state();
     CoLockGuard guard(s.mutex);
     assert(!s.impl && "_impl == 0");
@@ -103,7 +113,8 @@ void CoNetworkMonitorImpl::start() {
 void CoNetworkMonitorImpl::stop() {
     if (!thread_)
         return;
-    thread_->cancel();
+    wake();
+    thread_->wait();
     delete thread_;
     thread_ = nullptr;
 }

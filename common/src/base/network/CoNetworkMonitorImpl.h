@@ -20,11 +20,12 @@ public:
     CoNetworkMonitorImpl& operator=(const CoNetworkMonitorImpl&) = delete;
 
     // Starts the "CoNetworkMonitor Thread".
-    virtual void start();
-    // Ends the thread and waits for it; no callback runs after it returns.
-    // This version cancels the thread.
-    virtual void stop();
-    // The thread's body.
+    void start();
+    // Wakes the thread and joins it; no callback runs after it returns. The
+    // thread ends by itself, never by cancellation, so it never dies
+    // holding a lock.
+    void stop();
+    // The thread's body; returns soon after wake().
     virtual void run() = 0;
 
     // Thread entry: calls run() on the implementation passed as argument.
@@ -34,6 +35,9 @@ public:
     static std::unique_ptr<CoNetworkMonitorImpl> create(Callback callback);
 
 protected:
+    // Asks run() to return; called from another thread.
+    virtual void wake() = 0;
+
     Callback callback_;
     CoThread* thread_ = nullptr;  // owned; null until started
 };

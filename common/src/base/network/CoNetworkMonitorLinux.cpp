@@ -1,9 +1,11 @@
 // Design: the monitor thread waits in poll() on the routing socket and on a
-// wake pipe. stop() writes one byte to the pipe and joins the thread, so the
-// thread always ends between datagrams, outside every lock. The thread allows
-// cancellation only while it waits, so that the thread manager's cancel at
-// process exit can never leave a lock held. If the socket could not be opened
-// or bound, the thread waits on the pipe alone: no spinning, no log flood.
+// wake pipe. wake() sets the stop flag and writes one byte to the pipe;
+// stop() then joins the thread, so the thread always ends between
+// datagrams, outside every lock. Without a pipe the wait has a short
+// time-out after which the flag is read. The thread allows cancellation
+// only while it waits, so that even a last-resort cancel can never leave a
+// lock held. If the socket could not be opened or bound, the thread waits on
+// the pipe alone: no spinning, no log flood.
 #include "base/network/CoNetworkMonitorImpl.h"
 
 #include <fcntl.h>
@@ -14,6 +16,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -26,15 +29,19 @@ namespace Corvane {
 
 namespace {
 
+// How often a thread with no wake pipe looks at its stop flag.
+constexpr int kNoPipePollMs = 200;
+
 class CoNetworkMonitorLinux : public CoNetworkMonitorImpl {
 public:
     explicit CoNetworkMonitorLinux(Callback callback);
     ~CoNetworkMonitorLinux() override;
 
-    void stop() override;
     void run() override;
 
 private:
+    void wake() override;
+
     // Receives one datagram; true when it reports a change, or when the
     // kernel dropped notifications and the picture must be read again.
     bool receive();
@@ -42,6 +49,7 @@ private:
     int socket_ = -1;  // routing socket, -1 when none
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
+    std::atomic<bool> stopping_{false};
 };
 
 CoNetworkMonitorLinux::CoNetworkMonitorLinux(Callback callback) : CoNetworkMonitorImpl(callback) {
@@ -84,17 +92,14 @@ CoNetworkMonitorLinux::~CoNetworkMonitorLinux() {
         close(wakeWrite_);
 }
 
-void CoNetworkMonitorLinux::stop() {
-    if (!thread_)
+void CoNetworkMonitorLinux::wake() {
+    stopping_.store(true);
+    // Without a pipe the poll time-out brings the thread to the flag.
+    if (wakeWrite_ < 0)
         return;
     const char byte = 'x';
-    if (wakeWrite_ >= 0 && write(wakeWrite_, &byte, 1) == 1) {
-        thread_->wait();
-        delete thread_;
-        thread_ = nullptr;
-        return;
-    }
-    CoNetworkMonitorImpl::stop();  // no way to wake it: cancel
+    const ssize_t written = write(wakeWrite_, &byte, 1);
+    (void)written;  // a full pipe already holds a wake
 }
 
 bool CoNetworkMonitorLinux::receive() {
@@ -120,10 +125,11 @@ void CoNetworkMonitorLinux::run() {
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
     pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, &old);
     int watched = socket_;
-    for (;;) {
+    const int timeoutMs = wakeRead_ >= 0 ? -1 : kNoPipePollMs;
+    while (!stopping_.load()) {
         pollfd fds[2] = {{wakeRead_, POLLIN, 0}, {watched, POLLIN, 0}};  // poll skips a descriptor of -1
         pthread_setcancelstate(PTHREAD_CANCEL_ENABLE, &old);
-        const int ready = poll(fds, 2, -1);
+        const int ready = poll(fds, 2, timeoutMs);
         pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
         if (ready < 0) {
             const int err = errno;
@@ -132,7 +138,7 @@ void CoNetworkMonitorLinux::run() {
             CO_ERROR("Could not wait for netlink: %s", std::strerror(err));
             return;
         }
-        if (fds[0].revents != 0)
+        if (fds[0].revents != 0 || stopping_.load())
             return;  // stop() asked
         if (fds[1].revents & POLLNVAL) {
             watched = -1;

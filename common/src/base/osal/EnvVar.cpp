@@ -1,9 +1,11 @@
 #include "base/osal/EnvVar.h"
 
 #include <cassert>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <ostream>
 #include <type_traits>
 
@@ -17,10 +19,28 @@ bool parseBool(const char* text) {
     return !(std::strcmp(text, "false") == 0 || std::strcmp(text, "FALSE") == 0 || std::strcmp(text, "0") == 0);
 }
 
-// Leading decimal digits (with an optional sign); no digits reads as 0.
-int parseInt(const char* text) { return static_cast<int>(std::strtol(text, nullptr, 10)); }
+// Leading decimal digits only: a blank or a sign is no digit, and no
+// digits read as 0. Too many digits stop at the largest int.
+int parseInt(const char* text) {
+    int value = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        const int digit = *text - '0';
+        if (value > (INT_MAX - digit) / 10)
+            return INT_MAX;
+        value = value * 10 + digit;
+    }
+    return value;
+}
 
 char* dupText(const char* text) { return strdup(text ? text : ""); }
+
+// One lock for the first reads of every record. A std::mutex is constant
+// initialised and needs no destruction, so records read before main or
+// during exit still find it.
+std::mutex& firstReadMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
 
 void copyText(const char* text, char* buf, size_t size) {
     if (size == 0)
@@ -58,6 +78,7 @@ struct Ops {
     static T get(T value) { return value; }
     static T toSetArg(T value) { return value; }
     static bool equal(T a, T b) { return a == b; }
+    static void release(T&) {}
 };
 
 template <>
@@ -72,6 +93,10 @@ struct Ops<std::string> {
     static const char* get(const char* value) { return value ? value : ""; }
     static std::string toSetArg(const char* value) { return value ? value : ""; }
     static bool equal(const char* a, const char* b) { return std::strcmp(get(a), get(b)) == 0; }
+    static void release(char*& value) {
+        std::free(value);
+        value = nullptr;
+    }
 };
 
 // ---- EnvVar<T>
@@ -84,13 +109,24 @@ int EnvVar<T>::typeCode() {
 }
 
 template <typename T>
+EnvVar<T>::~EnvVar() {
+    Ops<T>::release(value_);
+    // A late exit handler that still reads a destroyed string record gets
+    // the empty text instead of a fresh copy nobody frees.
+    initialised_.store(true, std::memory_order_release);
+}
+
+template <typename T>
 void EnvVar<T>::firstRead() {
-    initialised_ = true;
+    std::lock_guard<std::mutex> guard(firstReadMutex());
+    if (initialised_.load(std::memory_order_relaxed))
+        return;  // another thread was first
     const char* text = std::getenv(name_);
     if (text)
         Ops<T>::fromEnv(value_, text);
     else
         Ops<T>::assign(value_, default_);
+    initialised_.store(true, std::memory_order_release);
 }
 
 template <typename T>

@@ -8,11 +8,14 @@
 //
 // EnvVar has a constexpr constructor, so records are ready before any
 // static constructor runs and registrations may be made in any order.
-// The record is read from the environment on first use; run-time changes
-// go through setValue() or a registration's dynSetValue(). The first read
-// is not guarded: records are read first during start-up, on one thread.
+// The record is read from the environment on first use, by whichever thread
+// comes first (the trace setting is read per call, on any thread): the first
+// read is made once, under a lock, and published through an atomic flag.
+// Run-time changes go through setValue() or a registration's dynSetValue()
+// and are made at configuration time, before other threads read.
 #pragma once
 
+#include <atomic>
 #include <iosfwd>
 #include <string>
 
@@ -46,6 +49,8 @@ public:
 
     constexpr EnvVar(const char* name, Default def, ChangeCallback cb = nullptr, void* cbArg = nullptr)
         : name_(name), initialised_(false), callback_(cb), callbackArg_(cbArg), default_(def), value_(), locked_(false) {}
+    // Frees a string value.
+    ~EnvVar();
     EnvVar(const EnvVar&) = delete;
     EnvVar& operator=(const EnvVar&) = delete;
 
@@ -74,17 +79,17 @@ public:
     }
 
     void ensureRead() {
-        if (!initialised_)
+        if (!initialised_.load(std::memory_order_acquire))
             firstRead();
     }
     // The last registration is gone: the next read consults the environment again.
-    void forget() { initialised_ = false; }
+    void forget() { initialised_.store(false, std::memory_order_release); }
 
 private:
     void firstRead();
 
     const char* name_;
-    bool initialised_;
+    std::atomic<bool> initialised_;  // set, with release, once value_ holds the first read
     ChangeCallback callback_;
     void* callbackArg_;
     Default default_;

@@ -50,6 +50,10 @@ public:
     // Cancels and joins a started NEW_THREAD and takes the thread off the
     // manager's list. 0, or the error number when it could not be cancelled.
     virtual int cancel() = 0;
+    // How the library ends a thread its owner left running: asks the task
+    // to stop, gives it a short grace to end, and cancels it only if it has
+    // not. Returns as cancel() does.
+    virtual int stopOrCancel() = 0;
 
     virtual bool isCreated() const = 0;  // not started yet
     virtual bool isJoined() const = 0;   // waited for or cancelled

@@ -1,8 +1,9 @@
 // The process-wide thread manager: creates threads, keeps the registry of
-// live ones (searchable by name and identifier), and at process exit cancels
-// every joinable thread its owner left running. Reached through instance(),
-// which on first use also makes the pid of every log record the posting
-// thread's identifier. Thread-safe; see CoThreadMgrVector for the lock.
+// live ones (searchable by name and identifier), and at process exit stops
+// every joinable thread its owner left running (cancelling it only when it
+// does not end when asked). Reached through instance(), which on first use
+// also makes the pid of every log record the posting thread's identifier.
+// Thread-safe; see CoThreadMgrVector for the lock.
 #pragma once
 
 #include <iosfwd>
@@ -43,8 +44,9 @@ public:
     virtual void addThread(CoThread* thread) = 0;
     virtual void removeThread(CoThread* thread) = 0;
 
-    // Cancels the joinable threads still running, with a warning for each,
-    // and destroys every registered thread object.
+    // Stops (or, as the last resort, cancels) the joinable threads still
+    // running, with a warning for each, and destroys every registered
+    // thread object.
     virtual void uninitialise() = 0;
 
     // One line per registered thread.

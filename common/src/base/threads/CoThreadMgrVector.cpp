@@ -62,7 +62,7 @@ void CoThreadMgrVector::uninitialise() {
         if (thread->getType() == CoThread::NEW_THREAD && alive) {
             CO_WARNING("Thread id = %i named=%s was not stopped by its owner.",
                        static_cast<int>(thread->getThreadId()), thread->getName().c_str());
-            thread->cancel();
+            thread->stopOrCancel();
         }
         // A detached thread still running deletes itself when its task
         // returns; every other object left on the list is the manager's now.

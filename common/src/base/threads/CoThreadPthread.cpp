@@ -2,6 +2,7 @@
 
 #include <errno.h>
 #include <sched.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cassert>
@@ -32,6 +33,10 @@ EnvVar<bool> gThreadDebugVar("XQ_THREAD_DEBUG", false);
 RegEnvVar<bool> gThreadDebugReg(__FILE__, gThreadDebugVar);
 
 constexpr long kDefaultStackPages = 256;
+// How long a task asked to stop may take to end before it is cancelled.
+// A task that honours stop() ends within microseconds; this only delays the
+// exit of a process that left a thread running which ignores it.
+constexpr int kStopGraceMs = 500;
 
 bool debugOn() { return gThreadDebugVar.getValue(); }
 
@@ -86,7 +91,7 @@ CoThreadPthread::~CoThreadPthread() {
     // An owner that forgot to wait must not leave a thread running on a
     // freed object.
     if (type_ == NEW_THREAD && isStartedNoLock() && !pthread_equal(threadId_.load(), pthread_self()))
-        cancel();
+        stopOrCancel();
     mgr_.removeThread(this);
     if (TLS<kThreadSlot>::get() == this)
         TLS<kThreadSlot>::set(nullptr);
@@ -136,7 +141,7 @@ void CoThreadPthread::runOnThread() {
     // Off while this code holds a lock or posts: a cancel landing there
     // would leave the lock (or the output stream's) held for good.
     pthread_setcancelstate(PTHREAD_CANCEL_DISABLE, &old);
-    const int err = pthread_setcanceltype(PTHREAD_CANCEL_ASYNCHRONOUS, &old);
+    const int err = pthread_setcanceltype(PTHREAD_CANCEL_DEFERRED, &old);
     if (err != 0)
         fatal("Error making pthread cancellable: %s", err);
     TLS<kThreadSlot>::set(this);
@@ -210,6 +215,36 @@ int CoThreadPthread::cancel() {
         fatal("Error joining pthread: %s", joinErr);
     state_.store(kJoined);
     return 0;
+}
+
+int CoThreadPthread::stopOrCancel() {
+    if (type_ == NEW_THREAD) {
+        if (isRunning())
+            stop();
+        joinWithin(kStopGraceMs);
+    }
+    return cancel();  // after a join it only takes the thread off the list
+}
+
+bool CoThreadPthread::joinWithin(int timeoutMs) {
+    CoLockGuard guard(lock_);
+    if (!isStartedNoLock())
+        return true;
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);  // the clock pthread_timedjoin_np uses
+    deadline.tv_sec += timeoutMs / 1000;
+    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1000000L;
+    if (deadline.tv_nsec >= 1000000000L) {
+        ++deadline.tv_sec;
+        deadline.tv_nsec -= 1000000000L;
+    }
+    lock_.release();
+    const int err = pthread_timedjoin_np(threadId_.load(), nullptr, &deadline);
+    lock_.get();
+    if (err != 0)
+        return false;
+    state_.store(kJoined);
+    return true;
 }
 
 int CoThreadPthread::setScheduling(PriorityType level, PolicyType policy) {

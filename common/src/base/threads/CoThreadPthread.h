@@ -6,7 +6,9 @@
 // thread, so the new thread's first step waits until both are recorded. The
 // lock is never held while the task runs, while joining, or while calling
 // the task's stop(). The thread's own code runs with cancellation off
-// (it takes locks and posts); the task runs cancellable at any point.
+// (it takes locks and posts). The task runs with deferred cancellation: a
+// cancel, the last resort of stopOrCancel(), acts only where the task waits
+// at a cancellation point, never in the middle of an allocation.
 // Lock order: lock_, then the manager's list lock.
 #pragma once
 
@@ -28,13 +30,14 @@ public:
     // process's initial thread and is running from the start.
     CoThreadPthread(CoThreadMgr& mgr, CoTask* task, const char* name, ThreadType type, PolicyType policy,
                     PriorityType level, int cpu, bool quiet);
-    // Cancels (and joins) a started NEW_THREAD that was not waited for.
+    // Stops or cancels (and joins) a started NEW_THREAD that was not waited for.
     ~CoThreadPthread() override;
 
     void start() override;
     void stop() override;
     void wait() override;
     int cancel() override;
+    int stopOrCancel() override;
 
     bool isCreated() const override { return state_.load() == kCreated; }
     bool isJoined() const override { return state_.load() == kJoined; }
@@ -53,6 +56,8 @@ private:
     enum State : int { kCreated = 0, kRunning = 1, kFinished = 2, kJoined = 3 };
 
     static void* entry(void* self);
+    // Joins a started thread if it ends within timeoutMs; true when it did.
+    bool joinWithin(int timeoutMs);
     void runOnThread();
     bool isRunningNoLock() const { return state_.load() == kRunning; }
     bool isStartedNoLock() const {

@@ -5,15 +5,19 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetwork.h"
+#include "base/threads/CoThreadMgr.h"
 #include "common/base/network/NetworkTestSupport.h"
+#include "common/base/threads/ThreadTestSupport.h"
 #include "support/MessageLog.h"
 
 using Corvane::CoMsg;
@@ -198,6 +202,32 @@ TEST_F(CoNetworkTest, InitAndUninitNest) {
     EXPECT_TRUE(CoNetwork::init());
     EXPECT_TRUE(CoNetwork::uninit());
     EXPECT_FALSE(CoNetwork::isInitialized());
+}
+
+// More uninits than inits is a programming error; carrying on would leave a
+// count of -1 that keeps the monitor off after the next init.
+TEST_F(CoNetworkTest, UnbalancedUninitStopsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(CoNetwork::uninit(), "after >= 0");
+}
+
+[[noreturn]] void exitWithTheNetworkLayerOn() {
+    static CorvaneTest::StderrRouter router;
+    CoMsg::setRouter(&router);
+    CoMsg::setLevel(CoMsg::warning);
+    CoNetwork::init();
+    if (!Corvane::CoThreadMgr::instance().findThread("CoNetworkMonitor Thread"))
+        std::_Exit(2);
+    std::exit(0);  // as returning from main does
+}
+
+// Programs forget the last uninit. The monitor must end its thread itself at
+// exit: the thread manager's exit handler would delete the thread object the
+// monitor still holds, and the monitor would then use it.
+TEST_F(CoNetworkTest, ExitWithoutUninitStopsTheMonitorCleanly) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(exitWithTheNetworkLayerOn(), ::testing::ExitedWithCode(0),
+                ::testing::Not(::testing::HasSubstr("was not stopped by its owner")));
 }
 
 TEST_F(CoNetworkTest, HostNameQueries) {

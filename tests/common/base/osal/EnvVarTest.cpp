@@ -3,11 +3,16 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
+#include <climits>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "base/osal/EnvVarRegistry.h"
+#include "support/Gate.h"
 
 namespace {
 
@@ -19,7 +24,7 @@ using Corvane::RegEnvVar;
 EnvVarRegistryImp& registry() { return EnvVarRegistryImp::getInstance(); }
 
 // Each test declares its own records under names no module uses.
-TEST(EnvVarTest, BoolAndIntTextRules) {
+TEST(EnvVarTest, BoolTextRules) {
     const struct {
         const char* text;
         bool value;
@@ -29,10 +34,15 @@ TEST(EnvVarTest, BoolAndIntTextRules) {
         EnvVar<bool> var("CO_TEST_BOOL", false);
         EXPECT_EQ(var.getValue(), c.value) << "'" << c.text << "'";
     }
+}
+
+// An integer setting is its leading digits: blanks and signs are no digits.
+TEST(EnvVarTest, IntSettingReadsLeadingDigitsOnly) {
     const struct {
         const char* text;
         int value;
-    } ints[] = {{"12abc", 12}, {"abc", 0}, {"", 0}, {"-7", -7}, {"0042", 42}};
+    } ints[] = {{"12abc", 12}, {"abc", 0}, {"", 0}, {"0042", 42}, {" 5", 0}, {"+5", 0}, {"-5", 0},
+                {"99999999999999999999", INT_MAX}};
     for (const auto& c : ints) {
         setenv("CO_TEST_INT", c.text, 1);
         EnvVar<int> var("CO_TEST_INT", 5);
@@ -41,6 +51,28 @@ TEST(EnvVarTest, BoolAndIntTextRules) {
     unsetenv("CO_TEST_INT");
     EnvVar<int> absent("CO_TEST_INT", 5);
     EXPECT_EQ(absent.getValue(), 5);
+}
+
+// Settings such as the trace flag are first read by whichever thread gets
+// there first; racing first reads once freed one another's copies.
+TEST(EnvVarTest, FirstReadRaceFromManyThreadsIsSafe) {
+    setenv("CO_TEST_RACE", "raced", 1);
+    for (int round = 0; round < 5; ++round) {
+        EnvVar<std::string> var("CO_TEST_RACE", "dflt");
+        CorvaneTest::Gate go;
+        std::atomic<int> right{0};
+        std::vector<std::thread> readers;
+        for (int i = 0; i < 8; ++i)
+            readers.emplace_back([&] {
+                if (go.wait() && std::string(var.getValue()) == "raced")
+                    ++right;
+            });
+        go.open();
+        for (std::thread& reader : readers)
+            reader.join();
+        EXPECT_EQ(8, right.load());
+    }
+    unsetenv("CO_TEST_RACE");
 }
 
 TEST(EnvVarTest, StringTakesTheEnvironmentOrACopyOfTheDefault) {

@@ -1,5 +1,6 @@
-// Test helpers for thread tests: a task that runs until it is released and
-// one that blocks until it is cancelled.
+// Test helpers for thread tests: a task that runs until it is released (or
+// asked to stop) and one that blocks until it is cancelled; a router for
+// death tests.
 #pragma once
 
 #include <pthread.h>
@@ -7,7 +8,11 @@
 
 #include <atomic>
 #include <cstddef>
+#include <cstdio>
+#include <functional>
+#include <utility>
 
+#include "base/loggerBase/CoMsg.h"
 #include "base/threads/CoTask.h"
 #include "base/threads/CoThread.h"
 #include "support/Gate.h"
@@ -42,6 +47,19 @@ public:
     size_t stackSizeBytes = 0;
 };
 
+// A GateTask that calls onReturn when its run returns normally.
+class StoppableTask : public GateTask {
+public:
+    explicit StoppableTask(std::function<void()> onReturn) : onReturn_(std::move(onReturn)) {}
+    void run(Corvane::CoThread& thread) override {
+        GateTask::run(thread);
+        onReturn_();
+    }
+
+private:
+    std::function<void()> onReturn_;
+};
+
 // What a BlockingTask reports; owned by the test, so that it outlives the
 // task. Closing the write end lets the task return if a cancel fails.
 struct BlockingProbe {
@@ -60,8 +78,8 @@ struct BlockingProbe {
         fds[1] = -1;
     }
 
-    // An atomic, not a Gate: the cancel is asynchronous and must not land
-    // inside a noexcept library call such as a condition-variable notify.
+    // Atomics, not a Gate: the task's only cancellation point must be its
+    // read(), never a noexcept library call such as a condition-variable wait.
     std::atomic<bool> started{false};
     std::atomic<bool> unwound{false};   // its stack was unwound (cancelled or returned)
     std::atomic<bool> returned{false};  // run() returned normally
@@ -87,6 +105,13 @@ public:
 
 private:
     BlockingProbe& probe_;
+};
+
+// Messages to standard error, where a death test looks; kept for the exit
+// handlers, so install a static one.
+class StderrRouter : public Corvane::CoMsg::Router {
+public:
+    void route(const Corvane::CoMsg::Record& record) override { std::fprintf(stderr, "%s\n", record.text); }
 };
 
 }  // namespace CorvaneTest
