@@ -1,6 +1,5 @@
 #include "CgiRequest.h"
 
-#include <pwd.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -10,6 +9,9 @@
 #include <cstring>
 #include <new>
 
+#include "base/osal/CoUser.h"
+#include "base/osal/EnvVar.h"
+
 namespace {
 
 // Hex digit value, without any validity check: a non-hexadecimal pair
@@ -17,19 +19,6 @@ namespace {
 int digitValue(char c) {
     const signed char s = static_cast<signed char>(c);
     return s > 0x40 ? (s & ~0x20) - 55 : s - 48;
-}
-
-// Leading decimal digits; anything else reads as 0.
-long long leadingNumber(const char* text) {
-    if (!text)
-        return 0;
-    long long n = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9'; ++p) {
-        if (n > CgiRequest::kMaxContentLength)
-            break;  // already too large; stop before it can overflow
-        n = n * 10 + (*p - '0');
-    }
-    return n;
 }
 
 void complain(const char* message) { std::fputs(message, stderr); }
@@ -104,7 +93,7 @@ bool CgiRequest::readPostBody(std::string* body) {
         complain("Unsupported content type.");
         return false;
     }
-    const long long length = leadingNumber(std::getenv("CONTENT_LENGTH"));
+    const long long length = Corvane::leadingDigits(std::getenv("CONTENT_LENGTH"));
     if (length == 0) {
         complain("No content length was sent with the POST request");
         return false;
@@ -148,8 +137,8 @@ void CgiRequest::parseInput(std::string input) {
 std::string CgiRequest::remoteUserName() {
     if (const char* user = std::getenv("REMOTE_USER"))
         return user;
-    const passwd* pw = getpwuid(geteuid());
-    return pw && pw->pw_name ? pw->pw_name : "unknown";
+    std::string name;
+    return Corvane::CoUser::userName(geteuid(), &name) && !name.empty() ? name : "unknown";
 }
 
 void CgiRequest::splitString(const std::string& text, std::vector<std::string>& list, const char* delimiters) {

@@ -1,9 +1,10 @@
 #include "TimeoutCorvaneServerHandle.h"
 
-#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+
+#include "base/osal/EnvVar.h"
 
 namespace {
 constexpr int32_t kStepMs = 100;
@@ -14,11 +15,7 @@ int32_t TimeoutCorvaneServerHandle::limitFromEnvironment() {
     const char* text = std::getenv("XQ_CVC_BROWSE_TIMEOUT");
     if (!text)
         return kDefaultLimitMs;
-    // Leading digits only: a blank, a sign or any other start reads as 0.
-    int64_t ms = 0;
-    for (const char* p = text; *p >= '0' && *p <= '9' && ms <= INT32_MAX; ++p)
-        ms = ms * 10 + (*p - '0');
-    return static_cast<int32_t>(std::min<int64_t>(ms, INT32_MAX));
+    return Corvane::leadingDigits(text);
 }
 
 TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId)

@@ -19,19 +19,6 @@ bool parseBool(const char* text) {
     return !(std::strcmp(text, "false") == 0 || std::strcmp(text, "FALSE") == 0 || std::strcmp(text, "0") == 0);
 }
 
-// Leading decimal digits only: a blank or a sign is no digit, and no
-// digits read as 0. Too many digits stop at the largest int.
-int parseInt(const char* text) {
-    int value = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        const int digit = *text - '0';
-        if (value > (INT_MAX - digit) / 10)
-            return INT_MAX;
-        value = value * 10 + digit;
-    }
-    return value;
-}
-
 char* dupText(const char* text) { return strdup(text ? text : ""); }
 
 // One lock for the first reads of every record. A std::mutex is constant
@@ -64,6 +51,18 @@ void setAllRegistrations(const char* name, int type, T value) {
 
 }  // namespace
 
+int leadingDigits(const char* text) {
+    int value = 0;
+    for (; text && *text >= '0' && *text <= '9'; ++text) {
+        const int digit = *text - '0';
+        if (value > (INT_MAX - digit) / 10)
+            return INT_MAX;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+
 // What differs between the three record types.
 template <typename T>
 struct Ops {
@@ -73,7 +72,7 @@ struct Ops {
         if (std::is_same<T, bool>::value)
             value = parseBool(text);
         else
-            value = static_cast<T>(parseInt(text));
+            value = static_cast<T>(leadingDigits(text));
     }
     static T get(T value) { return value; }
     static T toSetArg(T value) { return value; }

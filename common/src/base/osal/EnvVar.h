@@ -21,6 +21,10 @@
 
 namespace Corvane {
 
+// A setting's number: its leading decimal digits only (a blank or a sign is
+// no digit; no digits, or null, read as 0). Too many digits stop at INT_MAX.
+int leadingDigits(const char* text);
+
 // Type codes reported by a registration.
 enum EnvVarTypeCode : int { kEnvVarString = 1, kEnvVarBool = 2, kEnvVarInt = 3 };
 
