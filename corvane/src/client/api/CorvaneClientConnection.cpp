@@ -174,10 +174,7 @@ void CorvaneClientConnection::callMethod(const char* method, const char* args, b
             CO_DEBUG("Finished %s() -> '%s'", method, result.c_str());
         if (ok)
             return;
-        // A read time-out leaves the connection open, and the reply may
-        // still come: start afresh rather than read it as the next reply.
-        if (rc_->timedOut())
-            rc_->disconnect();
+        // A time-out has closed the connection too: its reply may still come.
         lost = !rc_->isConnected();
     }
     if (lost && disconnectCB_)
