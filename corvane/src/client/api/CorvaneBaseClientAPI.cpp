@@ -10,6 +10,7 @@
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneGuarded.h"
 #include "client/api/CorvaneNodeId.h"
+#include "client/api/CorvaneReplyDecoders.h"
 #include "client/api/CorvaneStrList.h"
 #include "client/api/CorvaneTokenizer.h"
 
@@ -138,12 +139,7 @@ bool CorvaneBaseClientAPI::translatePaths(const CorvaneStrList& paths, CorvaneSt
         }
         std::string reply;
         connection_->callMethod("TranslatePaths", args.c_str(), true, reply, kCallTimeoutMs);
-        out.resize(0);
-        if (!reply.empty()) {
-            CorvaneTokenizer tokens(&reply[0], ',');
-            while (const char* token = tokens.next())
-                out.append(token);
-        }
+        decodeTranslatedPaths(reply, out);
         return true;
     });
 }
@@ -153,17 +149,7 @@ bool CorvaneBaseClientAPI::getTranslationGroups(std::vector<CorvaneTranslationGr
         groups.clear();
         std::string reply;
         connection_->callMethod("GetTranslationGroups", "", true, reply, kCallTimeoutMs);
-        readIndexed(reply, "numGroups", groups, [](std::string& value, CorvaneTranslationGroup& group) {
-            if (value.empty())
-                return;
-            CorvaneTokenizer tokens(&value[0], ',');
-            if (const char* name = tokens.next())
-                group.name = name;
-            if (const char* number = tokens.next())
-                group.number = static_cast<int>(std::strtol(number, nullptr, 10));
-            while (const char* member = tokens.next())
-                group.members.emplace_back(member);
-        });
+        decodeTranslationGroups(reply, groups);
         return true;
     });
 }
@@ -173,14 +159,7 @@ bool CorvaneBaseClientAPI::getHostTranslations(std::vector<CorvaneHostTranslatio
         translations.clear();
         std::string reply;
         connection_->callMethod("GetHostTranslations", "", true, reply, kCallTimeoutMs);
-        readIndexed(reply, "numHostTranslations", translations,
-                    [](const std::string& value, CorvaneHostTranslation& t) {
-                        const Corvane::rcAttrStream entry(value);
-                        entry.getValue("srcHost", t.srcHost);
-                        entry.getValue("srcPath", t.srcPath);
-                        entry.getValue("dstHost", t.dstHost);
-                        entry.getValue("dstPath", t.dstPath);
-                    });
+        decodeHostTranslations(reply, translations);
         return true;
     });
 }
@@ -190,14 +169,7 @@ bool CorvaneBaseClientAPI::getOsTypeTranslations(std::vector<CorvaneOsTypeTransl
         translations.clear();
         std::string reply;
         connection_->callMethod("GetOsTypeTranslations", "", true, reply, kCallTimeoutMs);
-        readIndexed(reply, "numOsTypeTranslations", translations,
-                    [](const std::string& value, CorvaneOsTypeTranslation& t) {
-                        const Corvane::rcAttrStream entry(value);
-                        entry.getValue("srcType", t.srcType);
-                        entry.getValue("srcPath", t.srcPath);
-                        entry.getValue("dstType", t.dstType);
-                        entry.getValue("dstPath", t.dstPath);
-                    });
+        decodeOsTypeTranslations(reply, translations);
         return true;
     });
 }
@@ -210,4 +182,47 @@ void CorvaneBaseClientAPI::addConnectCallback(CorvaneClientConnection::ConnectCa
 
 void CorvaneBaseClientAPI::removeConnectCallback(CorvaneClientConnection::ConnectCallback* callback) {
     connection_->removeConnectCallback(callback);
+}
+
+void decodeTranslatedPaths(std::string& reply, CorvaneStrList& out) {
+    out.resize(0);
+    if (reply.empty())
+        return;
+    CorvaneTokenizer tokens(&reply[0], ',');
+    while (const char* token = tokens.next())
+        out.append(token);
+}
+
+void decodeTranslationGroups(const std::string& reply, std::vector<CorvaneTranslationGroup>& out) {
+    readIndexed(reply, "numGroups", out, [](std::string& value, CorvaneTranslationGroup& group) {
+        if (value.empty())
+            return;
+        CorvaneTokenizer tokens(&value[0], ',');
+        if (const char* name = tokens.next())
+            group.name = name;
+        if (const char* number = tokens.next())
+            group.number = static_cast<int>(std::strtol(number, nullptr, 10));
+        while (const char* member = tokens.next())
+            group.members.emplace_back(member);
+    });
+}
+
+void decodeHostTranslations(const std::string& reply, std::vector<CorvaneHostTranslation>& out) {
+    readIndexed(reply, "numHostTranslations", out, [](const std::string& value, CorvaneHostTranslation& t) {
+        const Corvane::rcAttrStream entry(value);
+        entry.getValue("srcHost", t.srcHost);
+        entry.getValue("srcPath", t.srcPath);
+        entry.getValue("dstHost", t.dstHost);
+        entry.getValue("dstPath", t.dstPath);
+    });
+}
+
+void decodeOsTypeTranslations(const std::string& reply, std::vector<CorvaneOsTypeTranslation>& out) {
+    readIndexed(reply, "numOsTypeTranslations", out, [](const std::string& value, CorvaneOsTypeTranslation& t) {
+        const Corvane::rcAttrStream entry(value);
+        entry.getValue("srcType", t.srcType);
+        entry.getValue("srcPath", t.srcPath);
+        entry.getValue("dstType", t.dstType);
+        entry.getValue("dstPath", t.dstPath);
+    });
 }

@@ -15,6 +15,7 @@
 #include "client/api/CorvaneEnv.h"
 #include "client/api/CorvaneGuarded.h"
 #include "client/api/CorvaneLocale.h"
+#include "client/api/CorvaneReplyDecoders.h"
 #include "client/api/CorvaneStr.h"
 #include "client/api/CorvaneTokenizer.h"
 
@@ -157,12 +158,7 @@ bool CorvaneNodeClientAPI::getChildren(const CorvaneNodeId& node, ChildList& chi
         std::string reply;
         call("GetChildren", nodeArg(node), reply);
         children.clear();
-        std::vector<std::string> tokens;
-        appendCommaList(reply, tokens);
-        // The reply pairs each display name with the identifier after it; a
-        // last token without its partner is dropped.
-        for (size_t i = 0; i + 1 < tokens.size(); i += 2)
-            children.emplace_back(tokens[i + 1], tokens[i]);
+        decodeChildren(reply, children);
         return true;
     });
 }
@@ -172,22 +168,8 @@ bool CorvaneNodeClientAPI::getChildrenEx(const CorvaneNodeId& node, ChildList& c
         std::string reply;
         call("GetChildrenEx", node.getId(), reply);
         children.clear();
-        if (reply.empty())
-            return true;
-        // One entry per child, each a nested stream; the entries' own names
-        // carry nothing.
-        const Corvane::rcAttrStream list(reply);
-        Corvane::rcAttrStream::ConstIterator it(list);
-        Corvane::rcAttrStream::Entry entry;
-        while (it.next(entry)) {
-            const Corvane::rcAttrStream child(std::string(entry.value, entry.valueLen));
-            std::string id;
-            std::string name;
-            if (!child.getValue("Id", id) || !child.getValue("Displ", name))
-                return fail("Invalid children list");
-            corvaneUtf8ToLocale(name);
-            children.emplace_back(std::move(id), std::move(name));
-        }
+        if (!decodeChildrenEx(reply, children))
+            return fail("Invalid children list");
         return true;
     });
 }
@@ -477,4 +459,33 @@ bool CorvaneNodeClientAPI::queryNodePlugInVendor(std::string& vendor) {
         vendor = std::move(reply);
         return true;
     });
+}
+
+void decodeChildren(std::string& reply, CorvaneNodeInterface::ChildList& children) {
+    std::vector<std::string> tokens;
+    appendCommaList(reply, tokens);
+    // The reply pairs each display name with the identifier after it; a
+    // last token without its partner is dropped.
+    for (size_t i = 0; i + 1 < tokens.size(); i += 2)
+        children.emplace_back(tokens[i + 1], tokens[i]);
+}
+
+bool decodeChildrenEx(const std::string& reply, CorvaneNodeInterface::ChildList& children) {
+    if (reply.empty())
+        return true;
+    // One entry per child, each a nested stream; the entries' own names
+    // carry nothing.
+    const Corvane::rcAttrStream list(reply);
+    Corvane::rcAttrStream::ConstIterator it(list);
+    Corvane::rcAttrStream::Entry entry;
+    while (it.next(entry)) {
+        const Corvane::rcAttrStream child(std::string(entry.value, entry.valueLen));
+        std::string id;
+        std::string name;
+        if (!child.getValue("Id", id) || !child.getValue("Displ", name))
+            return false;
+        corvaneUtf8ToLocale(name);
+        children.emplace_back(std::move(id), std::move(name));
+    }
+    return true;
 }
