@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CorvaneClipFormat format;
     if (!format.fromText(text.c_str()))
         return 0;
-    if (format.getNumChannels() > 0)
+    if (format.getNumChannels() != 0)
         (void)format.getBitsPerChannel();
     Corvane::rcAttrStream stream;
     format.writeTo(stream);

@@ -1,6 +1,9 @@
 #include "client/api/CorvaneClipFormat.h"
 
+#include <algorithm>
 #include <cassert>
+#include <climits>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -30,7 +33,9 @@ CorvaneClipFormat::CorvaneClipFormat(int width, int height, int bitsPerPixel, in
 
 int CorvaneClipFormat::getBitsPerChannel() const {
     assert(numChannels_ != 0 && "bits per channel of a format without channels");
-    return bitsPerPixel_ / numChannels_;
+    // Widened: a server's INT_MIN over -1 would overflow an int.
+    const int64_t bits = static_cast<int64_t>(bitsPerPixel_) / numChannels_;
+    return static_cast<int>(std::min<int64_t>(bits, INT_MAX));
 }
 
 std::string CorvaneClipFormat::toText() const {

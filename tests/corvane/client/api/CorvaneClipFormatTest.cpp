@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 #include "base/rcApi/rcAttrStream.h"
@@ -37,6 +38,10 @@ TEST(CorvaneClipFormatTest, ReplyTextIsReadFieldByField) {
     ASSERT_TRUE(format.fromText("1 2 8 1 2 1 25 mono 4"));
     EXPECT_STREQ(format.getMetaDataTag(), "");
     EXPECT_STREQ(format.getMetaData(), "");
+    // A server's channel count of -1 under the smallest pixel size must not
+    // overflow the division.
+    ASSERT_TRUE(format.fromText("1 1 -2147483648 -1 1 1 25 x 0"));
+    EXPECT_EQ(format.getBitsPerChannel(), INT_MAX);
     for (const char* bad : {"", "1 2 3", "1 2 8 1 2 1 25 mono", "a b c d e f g h i j", static_cast<const char*>(nullptr)})
         EXPECT_FALSE(format.fromText(bad)) << (bad ? bad : "null");
 }
