@@ -36,22 +36,43 @@ std::string eventArgs(int port, int connection, const CorvaneNodeId& subject) {
     return args.str();
 }
 
+// The index an entry's name stands for: plain decimal without leading
+// zeros, below count; -1 for any other name.
+int entryIndex(const Corvane::rcAttrStream::Entry& entry, int count) {
+    if (entry.nameLen == 0 || entry.nameLen > 9 || (entry.nameLen > 1 && entry.name[0] == '0'))
+        return -1;
+    int index = 0;
+    for (size_t i = 0; i < entry.nameLen; ++i) {
+        if (entry.name[i] < '0' || entry.name[i] > '9')
+            return -1;
+        index = index * 10 + (entry.name[i] - '0');
+    }
+    return index < count ? index : -1;
+}
+
 // The entries of a translation reply: count under countKey, then one entry
 // per index, named by the index in decimal. Missing ones read as empty.
+// One pass over the reply: looking each index up would cost a pass each
+// when a server lists them out of order.
 template <typename Record, typename Fill>
 void readIndexed(const std::string& reply, const char* countKey, std::vector<Record>& out, Fill&& fill) {
     const Corvane::rcAttrStream stream(reply);
     int count = 0;
     stream.getIntValue(countKey, count);
-    if (count > kMaxTranslationEntries)
-        count = kMaxTranslationEntries;
-    if (count > 0)
-        out.reserve(static_cast<size_t>(std::min(count, stream.count())));
-    for (int i = 0; i < count; ++i) {
-        char key[16];
-        std::snprintf(key, sizeof key, "%d", i);
-        std::string value;
-        stream.getValue(key, value);
+    count = std::max(0, std::min(count, kMaxTranslationEntries));
+    std::vector<std::string> values(static_cast<size_t>(count));
+    std::vector<bool> seen(values.size());
+    Corvane::rcAttrStream::ConstIterator entries(stream);
+    Corvane::rcAttrStream::Entry entry;
+    while (entries.next(entry)) {
+        const int index = entryIndex(entry, count);
+        if (index >= 0 && !seen[index]) {
+            seen[index] = true;  // the first entry of a name is the one a lookup finds
+            values[index].assign(entry.value, entry.valueLen);
+        }
+    }
+    out.reserve(out.size() + values.size());
+    for (std::string& value : values) {
         Record record;
         fill(value, record);
         out.push_back(std::move(record));

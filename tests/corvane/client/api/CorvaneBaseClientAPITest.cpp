@@ -85,9 +85,10 @@ TEST_F(CorvaneBaseClientAPITest, TranslatePathsSendsTheHeadThenQuotedPaths) {
 }
 
 TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
-    // "3" is missing: an empty group
-    server_.reply("GetTranslationGroups",
-                  attrs({{"numGroups", "4"}, {"0", "g,3,h1,h2"}, {"1", "k,5"}, {"2", "lonely"}}));
+    // "3" is missing: an empty group. Entries may come in any order, and
+    // "01" names no index.
+    server_.reply("GetTranslationGroups", attrs({{"numGroups", "4"}, {"2", "lonely"}, {"01", "decoy"},
+                                                 {"1", "k,5"}, {"0", "g,3,h1,h2"}}));
     std::vector<CorvaneTranslationGroup> groups(1);
     ASSERT_TRUE(api_.getTranslationGroups(groups)) << api_.lastError();
     EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));
