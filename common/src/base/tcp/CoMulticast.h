@@ -44,7 +44,8 @@ public:
     void sendTo(const void* data, int length, const sockaddr* destination);
     // length is the buffer size on entry and the byte count on return; a
     // longer datagram is cut. Nothing waiting (without blocking), a signal or
-    // a reset give 0. source, when not null, must hold an IPv6 address.
+    // a reset give 0. source, when not null, needs room for an address of
+    // the socket's family (a sockaddr_storage always has it).
     void receive(void* buffer, int& length, sockaddr* source, bool blocking);
 
     // Numeric text and host-order port of an IPv4 or IPv6 address; "" and 0

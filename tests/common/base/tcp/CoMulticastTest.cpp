@@ -9,10 +9,13 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -180,6 +183,24 @@ TEST_F(CoMulticastTest, RoundTripsThroughGroupOnLoopbackInOwnNamespace) {
         CoMulticast badGroup(kGroupPort, "bad-group.invalid", nullptr);
         CHECK_RAISES_IN_CHILD([&] { badGroup.join(); }, textOf(EINVAL),
                               "Unable to join multicast group bad-group.invalid.");
+
+        // With every ephemeral port of the interface taken, the last one tried is named.
+        rlimit files{};
+        ::getrlimit(RLIMIT_NOFILE, &files);
+        files.rlim_cur = std::min<rlim_t>(files.rlim_max, 17000);
+        if (::setrlimit(RLIMIT_NOFILE, &files) != 0 || files.rlim_cur < 17000)
+            return;  // cannot hold the whole range here
+        for (unsigned port = CoMulticast::kEphemeralPortMin; port <= CoMulticast::kEphemeralPortMax; ++port) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            local.sin_port = htons(static_cast<uint16_t>(port));
+            const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0)
+                ::close(fd);  // ours already; the child's exit closes the others
+        }
+        CHECK_RAISES_IN_CHILD([] { CoMulticast(kGroupPort, kGroup, "127.0.0.1").bind(true); }, textOf(EADDRINUSE),
+                              "Unable to bind to 127.0.0.1,65535");
     });
 }
 
