@@ -7,6 +7,7 @@
 
 #include <cassert>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "base/loggerBase/CoMsg.h"
@@ -63,6 +64,11 @@ CoIoDescriptor::~CoIoDescriptor() {
     closeFd();
     closeQuietly(cancelRead_);
     closeQuietly(cancelWrite_);
+}
+
+bool CoIoDescriptor::resolveAsIpv6() {
+    static const bool ipv6 = std::getenv("XQ_TCP_IPV6") != nullptr;
+    return ipv6;
 }
 
 std::string CoIoDescriptor::errnoText(int err) {

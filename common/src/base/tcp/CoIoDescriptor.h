@@ -90,6 +90,9 @@ public:
 
     // The system text of err, at most 255 characters.
     static std::string errnoText(int err);
+    // XQ_TCP_IPV6, read once per process: set means host names are
+    // resolved as IPv6 only.
+    static bool resolveAsIpv6();
 
 protected:
     enum class Wait { Ready, TimedOut, Cancelled, Failed };

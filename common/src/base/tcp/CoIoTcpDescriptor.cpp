@@ -31,12 +31,6 @@ constexpr size_t kHostNameSize = 128;
 constexpr size_t kNumericHostSize = 256;
 constexpr auto kLocalAddressLifetime = std::chrono::seconds(60);
 
-// Read once per process: set means remote hosts are resolved as IPv6.
-bool resolveAsIpv6() {
-    static const bool ipv6 = std::getenv("XQ_TCP_IPV6") != nullptr;
-    return ipv6;
-}
-
 using AddrInfoPtr = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 
 // getaddrinfo for stream sockets in the configured family; the resolver's
@@ -44,7 +38,7 @@ using AddrInfoPtr = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 int resolve(const char* host, int flags, AddrInfoPtr* out, int* err) {
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = resolveAsIpv6() ? AF_INET6 : AF_UNSPEC;
+    hints.ai_family = CoIoDescriptor::resolveAsIpv6() ? AF_INET6 : AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
     hints.ai_flags = flags;
     addrinfo* list = nullptr;

@@ -32,12 +32,6 @@ constexpr size_t kAddressTextSize = 46;
 static_assert(sizeof(sockaddr_in) == kIpv4AddressLength, "IPv4 address length");
 static_assert(sizeof(sockaddr_in6) == kIpv6AddressLength, "IPv6 address length");
 
-// Read once per process, the same switch as the TCP descriptors'.
-bool resolveAsIpv6() {
-    static const bool ipv6 = std::getenv("XQ_TCP_IPV6") != nullptr;
-    return ipv6;
-}
-
 socklen_t lengthOf(int family) { return family == AF_INET ? kIpv4AddressLength : kIpv6AddressLength; }
 
 // Throws with text and a printf-style detail, at the caller's line.
@@ -61,7 +55,7 @@ void resolveAddress(const char* text, sockaddr_storage* out) {
     std::memset(out, 0, sizeof *out);
     addrinfo hints;
     std::memset(&hints, 0, sizeof hints);
-    hints.ai_family = resolveAsIpv6() ? AF_INET6 : AF_UNSPEC;
+    hints.ai_family = CoIoDescriptor::resolveAsIpv6() ? AF_INET6 : AF_UNSPEC;
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* list = nullptr;
     if (::getaddrinfo(text, nullptr, &hints, &list) == 0 && list != nullptr) {
