@@ -16,14 +16,6 @@ using Corvane::CoMsg;
 using Corvane::rcAttrStream;
 using Texts = std::vector<std::string>;
 
-CorvaneDaemonInfo server(const char* name, const char* database, int nodePort) {
-    CorvaneDaemonInfo info;
-    info.setDisplayName(name);
-    info.setDatabase(database);
-    info.setNodePort(nodePort);
-    return info;
-}
-
 // "DisplayName:NodePort" of each record decoded from text.
 Texts decoded(const std::string& text, const char* database = nullptr) {
     ServerList list;
@@ -79,7 +71,11 @@ TEST(CorvaneMulticastProtocolTest, CorruptRequestsAreRefusedWithTheirError) {
 }
 
 TEST(CorvaneMulticastProtocolTest, ServerListsFilterDefaultThePortAndSkipMissingNodes) {
-    const std::string text = encodeServerList({server("A", "OBRAN", 7000), server("B", "X", 0), server("C", "OBRAN", 0)});
+    ServerList servers;
+    for (const char* record :
+         {"DisplayName 1 ADatabase 5 OBRANNodePort 4 7000", "DisplayName 1 B", "DisplayName 1 CDatabase 5 OBRAN"})
+        servers.emplace_back(rcAttrStream(record));
+    const std::string text = encodeServerList(servers);
     EXPECT_EQ(text.rfind("Count 1 3Node0 ", 0), 0u) << text;
     EXPECT_EQ(decoded(text), (Texts{"A:7000", "B:7549", "C:7549"}));
     EXPECT_EQ(decoded(text, ""), decoded(text));
