@@ -177,20 +177,23 @@ unsigned int CoMulticast::interfaceIndex() const {
     return 0;
 }
 
-void CoMulticast::join() {
-    int rc;
+int CoMulticast::changeMembership(bool add) {
     if (isIPv6()) {
         ipv6_mreq request;
         request.ipv6mr_multiaddr = reinterpret_cast<const sockaddr_in6*>(groupAddress_.get())->sin6_addr;
         request.ipv6mr_interface = interface_.empty() ? 0 : interfaceIndex();
-        rc = ::setsockopt(descriptor_, IPPROTO_IPV6, IPV6_ADD_MEMBERSHIP, &request, sizeof request);
-    } else {
-        ip_mreq request;
-        request.imr_multiaddr = reinterpret_cast<const sockaddr_in*>(groupAddress_.get())->sin_addr;
-        request.imr_interface.s_addr = interface_.empty() ? htonl(INADDR_ANY) : ::inet_addr(interface_.c_str());
-        rc = ::setsockopt(descriptor_, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof request);
+        return ::setsockopt(descriptor_, IPPROTO_IPV6, add ? IPV6_ADD_MEMBERSHIP : IPV6_DROP_MEMBERSHIP, &request,
+                            sizeof request);
     }
-    if (rc != 0) {
+    ip_mreq request;
+    request.imr_multiaddr = reinterpret_cast<const sockaddr_in*>(groupAddress_.get())->sin_addr;
+    request.imr_interface.s_addr = interface_.empty() ? htonl(INADDR_ANY) : ::inet_addr(interface_.c_str());
+    return ::setsockopt(descriptor_, IPPROTO_IP, add ? IP_ADD_MEMBERSHIP : IP_DROP_MEMBERSHIP, &request,
+                        sizeof request);
+}
+
+void CoMulticast::join() {
+    if (changeMembership(true) != 0) {
         const int err = errno;
         CO_MCAST_RAISE(err, "Unable to join multicast group %s.%s", group_.c_str(),
                        err == ENODEV ? "  Check the default/multicast/gateway route entry" : "");
@@ -198,19 +201,7 @@ void CoMulticast::join() {
 }
 
 void CoMulticast::leave() {
-    int rc;
-    if (isIPv6()) {
-        ipv6_mreq request;
-        request.ipv6mr_multiaddr = reinterpret_cast<const sockaddr_in6*>(groupAddress_.get())->sin6_addr;
-        request.ipv6mr_interface = interface_.empty() ? 0 : interfaceIndex();
-        rc = ::setsockopt(descriptor_, IPPROTO_IPV6, IPV6_DROP_MEMBERSHIP, &request, sizeof request);
-    } else {
-        ip_mreq request;
-        request.imr_multiaddr = reinterpret_cast<const sockaddr_in*>(groupAddress_.get())->sin_addr;
-        request.imr_interface.s_addr = interface_.empty() ? htonl(INADDR_ANY) : ::inet_addr(interface_.c_str());
-        rc = ::setsockopt(descriptor_, IPPROTO_IP, IP_DROP_MEMBERSHIP, &request, sizeof request);
-    }
-    if (rc != 0)
+    if (changeMembership(false) != 0)
         CO_MCAST_RAISE(errno, "Unable to leave multicast group %s", group_.c_str());
 }
 

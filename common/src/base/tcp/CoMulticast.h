@@ -63,6 +63,8 @@ private:
     // 0 when none does.
     unsigned int interfaceIndex() const;
     int level() const;
+    // setsockopt's result for adding or dropping the group membership.
+    int changeMembership(bool add);
 
     std::string group_;
     std::unique_ptr<sockaddr_storage> groupAddress_;
