@@ -1,10 +1,5 @@
 // The gateway as a process against corvane-sim servers on loopback.
-#include <arpa/inet.h>
-#include <errno.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 
 #include <vector>
 
@@ -223,32 +218,10 @@ TEST_F(GatewaySimTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a/y", "/b"}));
 }
 
-// Connections that fill the accept queue of the listener on port, so that
-// the next SYN to it goes unanswered; empty when the queue would not fill.
-std::vector<ScopedFd> fillAcceptQueue(int port) {
-    std::vector<ScopedFd> held;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    for (int i = 0; i < 64; ++i) {
-        ScopedFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-        const int rc = ::connect(fd.get(), reinterpret_cast<const sockaddr*>(&addr), sizeof addr);
-        if (rc != 0 && errno != EINPROGRESS)
-            return {};
-        pollfd p{fd.get(), POLLOUT, 0};
-        const bool answered = rc == 0 || ::poll(&p, 1, 300) == 1;
-        held.push_back(std::move(fd));
-        if (!answered)
-            return held;
-    }
-    return {};
-}
-
 TEST_F(GatewaySimTest, WatchdogStopsAConnectThatIsNeverAnswered) {
     // A connect whose SYNs went unanswered held the request for the whole 10-second connect time-out.
-    const CorvaneTest::LoopbackListener listener(1);
-    const std::vector<ScopedFd> queue = fillAcceptQueue(listener.port());
+    const CorvaneTest::LoopbackListener listener(0);
+    const std::vector<ScopedFd> queue = CorvaneTest::stallListener(listener.port());
     ASSERT_FALSE(queue.empty()) << "the accept queue would not fill";
     long long elapsedMs = 0;
     const auto result = timedRun(getInfo("127.0.0.1:" + std::to_string(listener.port())),
