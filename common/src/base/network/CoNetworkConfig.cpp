@@ -3,6 +3,7 @@
 #include <uuid/uuid.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
@@ -47,7 +48,12 @@ private:
 
 }  // namespace
 
-CoNetworkConfig::CoNetworkConfig() : fileName_(CFG_FILE_NAME) {}
+// A host may keep its network file elsewhere (a demo, a second installation
+// beside the system one); an empty value counts as unset.
+CoNetworkConfig::CoNetworkConfig() {
+    const char* named = std::getenv(CFG_FILE_ENV);
+    fileName_ = named && *named ? named : CFG_FILE_NAME;
+}
 
 CoNetworkConfig::~CoNetworkConfig() = default;
 

@@ -19,6 +19,8 @@ class CoConfigFileReader;
 class CoNetworkConfig : public CoLastErrLogger {
 public:
     static constexpr const char* CFG_FILE_NAME = "/usr/pellane/cfg/network.cfg";
+    // Names another file to read instead, when set and not empty.
+    static constexpr const char* CFG_FILE_ENV = "CORVANE_NETWORK_CONFIG";
 
     static constexpr const char* LOCAL_SECTION_TOKEN = "Local";
     static constexpr const char* LOCAL_UUID_TOKEN = "UUID";
@@ -58,7 +60,7 @@ public:
     std::string lastError() const;
 
     // For tests only: forget what was loaded and read fileName at the next
-    // question. Production code always reads CFG_FILE_NAME.
+    // question.
     static void setFileNameForTesting(const std::string& fileName);
 
 private:

@@ -27,6 +27,7 @@
 #include "common/base/network/NetworkTestSupport.h"
 #include "support/MessageLog.h"
 #include "support/Process.h"
+#include "support/PrivateNetwork.h"
 
 using Corvane::CoMsg;
 using Corvane::CoNetwork;
@@ -39,7 +40,7 @@ using Type = CoNetworkDispatcher::Type;
 
 namespace {
 
-constexpr const char* kNamespaceVariable = "CORVANE_TEST_NETNS";
+constexpr const char* kNamespaceVariable = CorvaneTest::kPlacedInNamespaceVariable;
 constexpr const char* kParentNamespaceVariable = "CORVANE_TEST_PARENT_NETNS";
 constexpr const char* kChildTest = "CoNetworkMonitorTest.DISABLED_FollowsChangesInsideNamespace";
 constexpr const char* kMonitorThread = "CoNetworkMonitor Thread";
