@@ -6,6 +6,8 @@
 # corvane-sim.
 # Usage: bench/gateway_startup.sh [RUNS_PER_ROUND] [ROUNDS]
 set -e
+# Requests start server discovery: keep its multicast on this machine.
+[ -n "$CORVANE_PRIVATE_NETWORK" ] || exec "$(dirname "$0")/../scripts/private-network.sh" "$0" "$@"
 RUNS="${1:-300}"
 ROUNDS="${2:-5}"
 cd "$(dirname "$0")/.."

@@ -5,6 +5,8 @@
 # Everything runs on 127.0.0.1 and stops by itself.
 # Usage: bench/lighttpd_load.sh [CONNECTIONS] [SECONDS]
 set -e
+# Requests start server discovery: keep its multicast on this machine.
+[ -n "$CORVANE_PRIVATE_NETWORK" ] || exec "$(dirname "$0")/../scripts/private-network.sh" "$0" "$@"
 CONNECTIONS="${1:-8}"
 SECONDS_="${2:-10}"
 cd "$(dirname "$0")/.."
