@@ -1,5 +1,8 @@
 #include "sim/SimOptions.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -16,6 +19,7 @@ namespace {
 
 constexpr int kDefaultPort = 7549;
 constexpr int kMaxDelayMs = 3600 * 1000;
+constexpr int kMaxAnnounceEverySec = 24 * 3600;
 
 bool isSimMethod(const std::string& name) {
     const std::vector<std::string>& names = SimService::methodNames();
@@ -55,6 +59,75 @@ bool splitPair(const std::string& text, std::string* name, std::string* value) {
     return true;
 }
 
+// What a numeric address is; family 0 for any other text.
+struct AddressKind {
+    int family = 0;
+    bool multicast = false;
+    bool unspecified = false;  // 0.0.0.0 or ::, which means every interface
+};
+
+AddressKind addressKind(const std::string& text) {
+    AddressKind kind;
+    in_addr v4;
+    in6_addr v6;
+    if (::inet_pton(AF_INET, text.c_str(), &v4) == 1) {
+        kind.family = AF_INET;
+        kind.multicast = IN_MULTICAST(ntohl(v4.s_addr));
+        kind.unspecified = v4.s_addr == htonl(INADDR_ANY);
+    } else if (::inet_pton(AF_INET6, text.c_str(), &v6) == 1) {
+        kind.family = AF_INET6;
+        kind.multicast = IN6_IS_ADDR_MULTICAST(&v6);
+        kind.unspecified = IN6_IS_ADDR_UNSPECIFIED(&v6);
+    }
+    return kind;
+}
+
+bool parseRange(const std::string& opt, const std::string& value, int low, int high, int* out, std::string* error) {
+    if (parseInt(value, out) && *out >= low && *out <= high)
+        return true;
+    return fail(error, "Option '" + opt + "' needs a number from " + std::to_string(low) + " to " +
+                           std::to_string(high) + ", not '" + value + "'");
+}
+
+// The options of discovery and identity; false with *error set for a bad
+// value.
+bool parseDiscovery(const std::string& opt, const std::string& value, SimOptions* o, std::string* error) {
+    const AddressKind kind = addressKind(value);
+    if (opt == "--discovery-port")
+        return parseRange(opt, value, 1, 65535, &o->discoveryPort, error);
+    if (opt == "--discovery-ttl")
+        return parseRange(opt, value, 0, 255, &o->discoveryTtl, error);
+    if (opt == "--announce-every")
+        return parseRange(opt, value, 1, kMaxAnnounceEverySec, &o->announceEverySec, error);
+    if (opt == "--discovery-group") {
+        if (kind.family == 0 || !kind.multicast)
+            return fail(error, "Option '--discovery-group' needs a multicast address, not '" + value + "'");
+        o->discoveryGroup = value;
+    } else if (opt == "--discovery-interface") {
+        // The server also listens there: "every interface" would defeat
+        // keeping it on one.
+        if (kind.family == 0 || kind.multicast || kind.unspecified)
+            return fail(error, "Option '--discovery-interface' needs the address of one interface, not '" + value +
+                                   "'");
+        o->discoveryInterface = value;
+    } else if (opt == "--storage-id") {
+        if (value.empty())
+            return fail(error, "Option '--storage-id' needs a non-empty identifier");
+        o->storageId = value;
+    } else if (opt == "--host-uuid") {
+        o->hostUuid = value;
+    }
+    return true;
+}
+
+// Announcements go to the group from the interface: one family for both.
+bool checkDiscoveryFamilies(const SimOptions& o, std::string* error) {
+    if (addressKind(o.discoveryGroup).family == addressKind(o.discoveryInterface).family)
+        return true;
+    return fail(error, "Options '--discovery-group' and '--discovery-interface' need addresses of one family, not '" +
+                           o.discoveryGroup + "' and '" + o.discoveryInterface + "'");
+}
+
 }  // namespace
 
 const char* SimOptions::usage() {
@@ -62,9 +135,17 @@ const char* SimOptions::usage() {
            "                   [--display-name NAME] [--no-login]\n"
            "                   [--delay-ms MS] [--delay-method METHOD:MS] [--fail-method METHOD:TEXT]\n"
            "                   [--close-on METHOD] [--extra-child PARENT,CHILD] [--call-log FILE]\n"
+           "                   [--storage-id ID] [--host-uuid UUID] [--no-discovery]\n"
+           "                   [--discovery-port N] [--discovery-group ADDR] [--discovery-ttl N]\n"
+           "                   [--discovery-interface ADDR] [--announce-every SECONDS]\n"
            "Serves the node tree of FILE as a Corvane media server on 127.0.0.1 and ::1, port N\n"
-           "(7549 by default; 0 for any free port). Prints the port on a line of its own once it\n"
-           "serves. Stops on SIGTERM, SIGINT or a \"Shutdown\" call.\n";
+           "(7549 by default; 0 for any free port), and on the discovery interface's address\n"
+           "when that is not loopback. Prints the port on a line of its own once it serves.\n"
+           "Stops on SIGTERM, SIGINT or a \"Shutdown\" call.\n"
+           "Discovery: announces itself on group 224.0.0.1, UDP port 7555, TTL 1 at start (and every\n"
+           "SECONDS with --announce-every), from the interface address ADDR (127.0.0.1 by default);\n"
+           "answers the searches its record satisfies; says goodbye on exit. --no-discovery: none\n"
+           "of it.\n";
 }
 
 bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bool* help) {
@@ -84,13 +165,14 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
             *help = true;
             return true;
         }
-        if (opt == "--no-login") {
-            login = false;
+        if (opt == "--no-login" || opt == "--no-discovery") {
+            (opt == "--no-login" ? login : discovery) = false;
             continue;
         }
-        static const char* const kWithValue[] = {"--port",     "--tree",         "--version",      "--database",
-                                                 "--display-name", "--delay-ms", "--delay-method", "--fail-method",
-                                                 "--close-on", "--extra-child", "--call-log"};
+        static const char* const kWithValue[] = {
+            "--port", "--tree", "--version", "--database", "--display-name", "--delay-ms", "--delay-method",
+            "--fail-method", "--close-on", "--extra-child", "--call-log", "--storage-id", "--host-uuid",
+            "--discovery-port", "--discovery-group", "--discovery-ttl", "--discovery-interface", "--announce-every"};
         if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
                          [&](const char* o) { return opt == o; }) == std::end(kWithValue))
             return fail(error, "Unknown option '" + opt + "'");
@@ -101,7 +183,11 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
         }
 
         std::string name, text;
-        if (opt == "--port") {
+        if (opt == "--storage-id" || opt == "--host-uuid" || opt.compare(0, 12, "--discovery-") == 0 ||
+            opt == "--announce-every") {
+            if (!parseDiscovery(opt, value, this, error))
+                return false;
+        } else if (opt == "--port") {
             if (!parseInt(value, &port) || port < 0 || port > 65535)
                 return fail(error, "Option '--port' needs a port from 0 to 65535, not '" + value + "'");
         } else if (opt == "--tree") {
@@ -152,7 +238,7 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
     }
     if (treeFile.empty())
         return fail(error, "Option '--tree' is required");
-    return true;
+    return checkDiscoveryFamilies(*this, error);
 }
 
 int SimOptions::delayFor(const std::string& method) const {
@@ -160,13 +246,21 @@ int SimOptions::delayFor(const std::string& method) const {
     return it == methodDelayMs.end() ? delayMs : it->second;
 }
 
+std::vector<std::string> SimOptions::addresses(bool ipv6) const {
+    std::vector<std::string> out;
+    for (const std::string& a : {discoveryInterface, std::string("127.0.0.1"), std::string("::1")}) {
+        if ((ipv6 || a != "::1") && std::find(out.begin(), out.end(), a) == out.end())
+            out.push_back(a);
+    }
+    return out;
+}
+
 CorvaneDaemonInfo SimOptions::daemonInfo(int boundPort, bool ipv6) const {
     CorvaneDaemonInfo info;
-    info.setIP(0, "127.0.0.1");
-    info.setFrameIP(0, "127.0.0.1");
-    if (ipv6) {
-        info.setIP(1, "::1");
-        info.setFrameIP(1, "::1");
+    const std::vector<std::string> listed = addresses(ipv6);
+    for (size_t i = 0; i < listed.size(); ++i) {
+        info.setIP(static_cast<int>(i), listed[i].c_str());
+        info.setFrameIP(static_cast<int>(i), listed[i].c_str());
     }
     std::string host;
     info.setHostName(Corvane::CoIoTcpDescriptor::getLocalHostName(host) ? host.c_str() : "localhost");
@@ -186,7 +280,10 @@ CorvaneDaemonInfo SimOptions::daemonInfo(int boundPort, bool ipv6) const {
     info.setProductVersionMaint(0);
     info.setProductBuild(0);
     info.setProductVersionStr("1.0.0");
-    info.setStorageId(("corvane-sim-" + database + "-" + std::to_string(boundPort)).c_str());
+    const std::string storage =
+        storageId.empty() ? "corvane-sim-" + database + "-" + std::to_string(boundPort) : storageId;
+    info.setStorageId(storage.c_str());
+    info.setHostUUID(hostUuid.c_str());
     return info;
 }
 

@@ -32,6 +32,18 @@ struct SimOptions {
     // the argument text with newlines shown as "\n". Empty: no log.
     std::string callLog;
 
+    // Discovery. The interface address is where announcements and replies
+    // leave from, and one more address the server listens on; loopback by
+    // default, so that a server started by hand is heard on this host only.
+    bool discovery = true;  // false: --no-discovery, a server that answers none
+    int discoveryPort = 7555;
+    std::string discoveryGroup = "224.0.0.1";
+    int discoveryTtl = 1;
+    std::string discoveryInterface = "127.0.0.1";
+    int announceEverySec = 0;  // 0: only at start
+    std::string storageId;     // empty: corvane-sim-<database>-<port>
+    std::string hostUuid;
+
     // Reads argv[1..argc-1]. False with *error set (naming the option) on
     // anything it can not use; *help is set by --help.
     bool parse(int argc, const char* const* argv, std::string* error, bool* help);
@@ -43,6 +55,9 @@ struct SimOptions {
     // The record the server answers "GetDaemonInfo" with, once it listens
     // on port (and on ::1 too when ipv6).
     CorvaneDaemonInfo daemonInfo(int port, bool ipv6) const;
+    // The addresses the server listens on and lists, in the record's order:
+    // the discovery interface first, then 127.0.0.1, then ::1 when ipv6.
+    std::vector<std::string> addresses(bool ipv6) const;
 };
 
 }  // namespace CorvaneSim

@@ -14,6 +14,7 @@
 #include "base/rcApi/rcResult.h"
 #include "base/rcApi/rcSysCalls.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
+#include "sim/SimDiscovery.h"
 #include "sim/SimListener.h"
 
 namespace CorvaneSim {
@@ -59,6 +60,9 @@ SimServer::SimServer(const SimOptions& options, SimTree tree, SimTranslations tr
 }
 
 SimServer::~SimServer() {
+    // The goodbye goes out while the server still listens.
+    service_->setPeerSource(nullptr);
+    discovery_.reset();
     if (callLogFd_ >= 0)
         ::close(callLogFd_);
     for (const std::unique_ptr<SimListener>& l : listeners_)
@@ -80,17 +84,40 @@ void SimServer::listen(int port) {
             error = error6;
             continue;  // taken on ::1 only; with a chosen port that ends the loop
         }
+        // The discovery interface is in the record: the server must answer
+        // there too, or a client on another host could never reach it.
+        std::unique_ptr<SimListener> extra;
+        const std::string& interface = options_.discoveryInterface;
+        if (interface != "127.0.0.1" && interface != "::1") {
+            extra = SimListener::open(*this, interface.c_str(), v4->port(), &error, &err);
+            if (!extra && err == EADDRINUSE)
+                continue;
+            if (!extra)
+                throwText(error);
+        }
         port_ = v4->port();
+        ipv6_ = v6 != nullptr;
         listeners_.push_back(std::move(v4));
         if (v6)
             listeners_.push_back(std::move(v6));
         else
             CO_WARNING("Serving IPv4 only: %s", error6.c_str());
+        if (extra)
+            listeners_.push_back(std::move(extra));
         for (const std::unique_ptr<SimListener>& l : listeners_)
             appContext().registerIOHandler(l.get());
         return;
     }
     throwText(error);
+}
+
+void SimServer::startDiscovery() {
+    if (!options_.discovery || discovery_)
+        return;
+    discovery_ = std::make_unique<SimDiscovery>(options_, service_->daemonInfo());
+    discovery_->start();
+    SimDiscovery* discovery = discovery_.get();
+    service_->setPeerSource([discovery] { return discovery->heard(); });
 }
 
 void SimServer::registerMethods() {

@@ -1,7 +1,8 @@
 // The stand-in media server on the wire: a server context that listens on
-// 127.0.0.1 and ::1 only, serves every SimService method on object 0, and
-// plays the faults of its options (delayed replies, failed methods, closed
-// connections).
+// 127.0.0.1, ::1 and the discovery interface's address only, serves every
+// SimService method on object 0, plays the faults of its options (delayed
+// replies, failed methods, closed connections), and owns the server's part
+// in discovery once startDiscovery() is called.
 //
 // Design note. Everything runs on the thread that calls run(): accepting,
 // reading commands, running methods and sending replies; stop() alone may
@@ -15,7 +16,9 @@
 // and newConnection() drops the queue's entries for gone clients first.
 // The context answers one delayed reply per connection, so a second call
 // arriving on a connection that still waits gets the first reply sent at
-// once, ahead of its own: replies stay in order.
+// once, ahead of its own: replies stay in order. Discovery runs on a thread
+// of its own (see SimDiscovery); "GetDaemonList" reads its heard records
+// through a copy made under its lock.
 #pragma once
 
 #include <atomic>
@@ -30,6 +33,7 @@
 
 namespace CorvaneSim {
 
+class SimDiscovery;
 class SimListener;
 
 class SimServer : public Corvane::rcServerContext {
@@ -40,8 +44,15 @@ public:
     ~SimServer() override;
 
     int port() const { return port_; }
-    bool servesIpv6() const { return listeners_.size() > 1; }
+    bool servesIpv6() const { return ipv6_; }
     const SimService& service() const { return *service_; }
+
+    // Announces the server and starts answering discovery, unless the
+    // options say --no-discovery. Call it once, from the thread that will
+    // call run(), after the signals are blocked: it starts a thread.
+    // Throws Corvane::CoException when that thread can not be had; a
+    // discovery socket that can not be had is only logged.
+    void startDiscovery();
 
     // Serves until stop() or a served "Shutdown". False when the
     // dispatcher itself failed.
@@ -80,9 +91,12 @@ private:
     std::unique_ptr<SimService> service_;
     std::vector<std::unique_ptr<SimListener>> listeners_;
     int port_ = 0;
+    bool ipv6_ = false;
     int callLogFd_ = -1;  // --call-log, opened for appending
     std::vector<Pending> pending_;  // dispatching thread only
     std::atomic<bool> stopRequested_{false};
+    // Last, so that it says goodbye before anything else goes.
+    std::unique_ptr<SimDiscovery> discovery_;
 };
 
 }  // namespace CorvaneSim

@@ -190,13 +190,10 @@ bool SimService::getDaemonInfo(const std::string&, std::string* reply) {
 }
 
 bool SimService::getDaemonList(const std::string&, std::string* reply) {
-    // This server knows only itself.
-    Corvane::rcAttrStream record;
-    info_.write(record);
-    Corvane::rcAttrStream list;
-    list.addIntValue("Count", 1);
-    list.addStringValue("Node0", record.str());
-    *reply = list.str();
+    CorvaneMulticastProtocol::ServerList list{info_};
+    if (peers_)
+        list.splice(list.end(), peers_());
+    *reply = CorvaneMulticastProtocol::encodeServerList(list);
     return true;
 }
 

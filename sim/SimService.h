@@ -4,11 +4,14 @@
 // wire. Not thread-safe: one dispatching thread calls it.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneMulticastProtocol.h"
 #include "sim/SimTranslations.h"
 #include "sim/SimTree.h"
 
@@ -42,6 +45,11 @@ public:
     // A fault: child is listed as one more child of parent, ahead of its
     // real ones, for as long as both exist. False when either does not.
     bool listExtraChild(const std::string& parent, const std::string& child, std::string* error);
+
+    // The other servers "GetDaemonList" lists after this one; a copy each
+    // call, so the source may be fed by another thread. Empty: none.
+    using PeerSource = std::function<CorvaneMulticastProtocol::ServerList()>;
+    void setPeerSource(PeerSource peers) { peers_ = std::move(peers); }
 
     // Set once "Shutdown" has been served.
     bool shutdownRequested() const { return shutdownRequested_; }
@@ -116,6 +124,7 @@ private:
     CorvaneDaemonInfo info_;
     std::vector<SimEventRegistration> registrations_;
     std::map<std::string, std::vector<std::string>> extraChildren_;
+    PeerSource peers_;
     bool shutdownRequested_ = false;
     std::string method_;  // the method being served, for error texts
 };

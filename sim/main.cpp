@@ -62,6 +62,9 @@ int main(int argc, char** argv) {
         const std::unique_ptr<CorvaneSim::SimSignalWatch> watch = CorvaneSim::SimSignalWatch::create(server, &error);
         if (!watch)
             return complain(error, 1);
+        // Announced before the port line, so a test that reads the line
+        // knows the announcement has gone out.
+        server.startDiscovery();
         std::printf("%d\n", server.port());
         std::fflush(stdout);
         return server.run() ? 0 : 1;
