@@ -78,6 +78,18 @@ SimDiscovery::SimDiscovery(const SimOptions& options, const CorvaneDaemonInfo& s
         CO_ERROR("Not listening for discovery on '%u/%s': %s", port, group, exceptionText(e).c_str());
         listen_.reset();
     }
+    const std::string loopback = listen_ && listen_->isIPv6() ? "::1" : "127.0.0.1";
+    for (const std::string& address : {std::string(interface), loopback}) {
+        if (!unicast_.empty() && address == unicast_.front()->getInterface())
+            continue;
+        try {
+            auto socket = std::make_unique<Corvane::CoMulticast>(port, group, address.c_str());
+            socket->bind(false);
+            unicast_.push_back(std::move(socket));
+        } catch (const Corvane::CoException& e) {
+            CO_ERROR("Not listening for searches on '%s:%u': %s", address.c_str(), port, exceptionText(e).c_str());
+        }
+    }
     try {
         send_ = std::make_unique<Corvane::CoMulticast>(port, group, interface);
         send_->setTimeToLive(static_cast<unsigned char>(options.discoveryTtl));
@@ -112,7 +124,7 @@ SimDiscovery::~SimDiscovery() {
 
 void SimDiscovery::start() {
     send(RequestType::DiscoverServers);
-    if (!listen_ && !send_)
+    if (!listen_ && !send_ && unicast_.empty())
         return;
     if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
         const int err = errno;
@@ -140,14 +152,21 @@ void SimDiscovery::run() {
 
 void SimDiscovery::loop() {
     int64_t nextAnnounceMs = announceEveryMs_ > 0 ? nowMs() + announceEveryMs_ : -1;
+    std::vector<Corvane::CoMulticast*> sockets;
+    for (const auto& socket : {listen_.get(), send_.get()})
+        if (socket)
+            sockets.push_back(socket);
+    for (const auto& socket : unicast_)
+        sockets.push_back(socket.get());
+    std::vector<pollfd> fds(1 + sockets.size());
     for (;;) {
-        pollfd fds[3] = {{pipe_[0], POLLIN, 0},
-                         {listen_ ? listen_->getDescriptor() : -1, POLLIN, 0},
-                         {send_ ? send_->getDescriptor() : -1, POLLIN, 0}};
+        fds[0] = {pipe_[0], POLLIN, 0};
+        for (size_t i = 0; i < sockets.size(); ++i)
+            fds[i + 1] = {sockets[i]->getDescriptor(), POLLIN, 0};
         int timeoutMs = -1;
         if (nextAnnounceMs >= 0)
             timeoutMs = static_cast<int>(std::min<int64_t>(std::max<int64_t>(nextAnnounceMs - nowMs(), 0), INT_MAX));
-        if (::poll(fds, 3, timeoutMs) < 0) {
+        if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
             const int err = errno;
             if (err == EINTR)
                 continue;
@@ -158,10 +177,9 @@ void SimDiscovery::loop() {
         if (fds[0].revents != 0)
             return;
         // A socket in error is readable too: receiving clears the error.
-        if (fds[1].revents != 0)
-            receiveOn(*listen_);
-        if (fds[2].revents != 0)
-            receiveOn(*send_);
+        for (size_t i = 0; i < sockets.size(); ++i)
+            if (fds[i + 1].revents != 0)
+                receiveOn(*sockets[i]);
         if (nextAnnounceMs >= 0 && nowMs() >= nextAnnounceMs) {
             send(RequestType::DiscoverServers);
             nextAnnounceMs = std::max(nextAnnounceMs + announceEveryMs_, nowMs());

@@ -10,7 +10,11 @@
 // and joined to the group: it hears searches and announcements. The other
 // is bound to the interface address on an ephemeral port and is the
 // outgoing multicast interface: everything is sent from it, so nothing
-// leaves through another interface. start() sends the first announcement on
+// leaves through another interface. A unicast datagram to a port that
+// several sockets share on the wildcard address goes to the newest of them
+// only (a client's own discovery socket, say), so the searches sent to this
+// host by unicast are heard on sockets bound to the interface address and
+// to loopback, which take precedence over the wildcard ones. start() sends the first announcement on
 // the calling thread, then starts the discovery thread, which alone
 // receives, answers and repeats the announcement. The destructor wakes it
 // through the control pipe, joins it and only then sends the goodbye: no
@@ -22,6 +26,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/threads/CoMutex.h"
 #include "client/api/CorvaneDaemonInfo.h"
@@ -81,6 +86,7 @@ private:
     const int64_t announceEveryMs_;  // 0: at start only
     std::unique_ptr<Corvane::CoMulticast> listen_;  // the group port; null when it could not be had
     std::unique_ptr<Corvane::CoMulticast> send_;    // the interface; null likewise
+    std::vector<std::unique_ptr<Corvane::CoMulticast>> unicast_;  // the group port on one address each
     int pipe_[2] = {-1, -1};                        // control pipe: a byte means stop
     std::thread thread_;
 

@@ -168,6 +168,15 @@ TEST_F(SimDiscoveryTest, AnswersWhatItSatisfiesListsWhatItHearsAndSaysGoodbye) {
     EXPECT_EQ(daemonList(*a), (std::vector<std::string>{"a-store", "b-store"}));
     EXPECT_EQ(daemonList(*b), (std::vector<std::string>{"b-store"}));
 
+    // A client's discovery socket, bound later on the wildcard address, is
+    // handed unicasts to the port before older wildcard sockets: a search
+    // sent to this host must still reach a server.
+    CoMulticast late(kPort, kGroup, "");
+    late.bind(false);
+    const std::string find = CorvaneMulticastProtocol::encodeRequest(RequestType::FindServers, Corvane::rcAttrStream());
+    sockets[0]->send(find.data(), static_cast<int>(find.size()), "127.0.0.1", kPort);
+    EXPECT_NE(next(*sockets[0], RequestType::DiscoverServersReply), "");
+
     b->stop();
     EXPECT_EQ(next(*group_, RequestType::RemoveServer), "b-store");
     search(*sockets[1], nullptr, "a-store");  // A has taken in the goodbye once it answers this
