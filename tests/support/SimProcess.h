@@ -3,6 +3,7 @@
 // destruction.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,8 +15,10 @@ namespace CorvaneTest {
 
 class SimProcess {
 public:
-    // tree: the tree file's text; options: extra command-line options.
-    explicit SimProcess(const std::string& tree, const std::vector<std::string>& options = {}, int port = 0);
+    // tree: the tree file's text; options: extra command-line options;
+    // beforeExec: runs in the child first (to move it into a virtual host).
+    explicit SimProcess(const std::string& tree, const std::vector<std::string>& options = {}, int port = 0,
+                        const std::function<void()>& beforeExec = nullptr);
     ~SimProcess();
     SimProcess(const SimProcess&) = delete;
     SimProcess& operator=(const SimProcess&) = delete;
