@@ -21,6 +21,7 @@
 #include "ScriptedServer.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoMulticast.h"
+#include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneServerId.h"
 #include "common/base/network/NetworkTestSupport.h"
 #include "support/Eventually.h"
@@ -374,6 +375,18 @@ TEST_F(CorvaneMulticastClientTest, SecondClientStopsTheProcess) {
     TestClient& client = startedClient();
     (void)client;
     EXPECT_DEATH(TestClient second, "instance == 0");
+}
+
+// A discovery configuration naming no group makes the client impossible to
+// build; a server given by host and port must still be reached.
+TEST_F(CorvaneMulticastClientTest, ConnectionSurvivesUnusableDiscoveryConfiguration) {
+    CorvaneTest::ScopedNetworkConfig config("[SelfDiscovery]\nScope =\n");
+    CorvaneTest::ScriptedServer rpc;
+    rpc.reply("Echo", "pong");
+    CorvaneClientConnection connection(CorvaneServerId(rpc.port(), "127.0.0.1"));
+    std::string result;
+    EXPECT_NO_THROW(connection.callMethod("Echo", "", true, result, kWaitMs));
+    EXPECT_EQ("pong", result);
 }
 
 }  // namespace
