@@ -46,6 +46,7 @@
 #include "base/network/CoNetworkConfig.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/threads/CoLockGuard.h"
+#include "base/threads/CoTask.h"
 #include "base/threads/CoThread.h"
 #include "base/threads/CoThreadMgr.h"
 #include "client/api/CorvaneClientConnection.h"
@@ -134,6 +135,22 @@ public:
     explicit Observer(CorvaneMulticastClient* client) : client_(client) {}
     void interfaceChanged(int event, const CoNetworkInterface& interface) override {
         client_->interfaceChanged(event, interface);
+    }
+
+private:
+    CorvaneMulticastClient* client_;
+};
+
+// Runs threadCB. Asked to stop (the thread manager does so at exit when the
+// singleton was never destroyed), it makes the loop end at once instead of
+// waiting to be cancelled.
+class CorvaneMulticastClient::Task final : public Corvane::CoTask {
+public:
+    explicit Task(CorvaneMulticastClient* client) : client_(client) {}
+    void run(Corvane::CoThread&) override { threadCB(client_); }
+    void stop(Corvane::CoThread&) override {
+        client_->stopping_.store(true);
+        client_->wakeUp();
     }
 
 private:
@@ -244,7 +261,12 @@ void CorvaneMulticastClient::start(bool fetchServers) {
             CO_WARNING("Could not fetch servers list: %s", e.what());
         }
     }
-    thread_.reset(&Corvane::CoThreadMgr::createThread("Corvane Multicast", &threadCB, this, false));
+    Corvane::CoThread* thread =
+        Corvane::CoThreadMgr::instance().createThread(new Task(this), "Corvane Multicast", Corvane::CoThread::NEW_THREAD,
+                                                      Corvane::CoThread::POLICY_TS, Corvane::CoThread::PRIORITY_MIN, -1,
+                                                      false);
+    thread_.reset(thread);
+    thread->start();
 }
 
 void CorvaneMulticastClient::stop() {

@@ -126,6 +126,7 @@ protected:
 
 private:
     class Observer;
+    class Task;
     struct PrivateSocket;
 
     // The parts of waitForActivity. The read set holds the private sockets
