@@ -2,10 +2,14 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/errqueue.h>
 #include <net/if.h>
 #include <netdb.h>
+#include <netinet/icmp6.h>
 #include <netinet/in.h>
+#include <netinet/ip_icmp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +21,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "base/loggerBase/CoException.h"
 #include "base/tcp/CoIoDescriptor.h"
@@ -28,6 +33,11 @@ namespace {
 constexpr socklen_t kIpv4AddressLength = 16;
 constexpr socklen_t kIpv6AddressLength = 28;
 constexpr size_t kAddressTextSize = 46;
+// Room for the one control message a receive asks for (packet information).
+constexpr size_t kControlSize = 128;
+// Reports read from the error queue in one call; the queue is bounded by
+// the receive buffer anyway, this only bounds the loop.
+constexpr int kMaxReports = 64;
 
 static_assert(sizeof(sockaddr_in) == kIpv4AddressLength, "IPv4 address length");
 static_assert(sizeof(sockaddr_in6) == kIpv6AddressLength, "IPv6 address length");
@@ -72,6 +82,37 @@ void resolveAddress(const char* text, sockaddr_storage* out) {
         in4->sin_family = AF_INET;
         in4->sin_addr.s_addr = ::inet_addr(text);
     }
+}
+
+// Errors that an ICMP report of an earlier send leaves pending on a socket
+// with the error queue on; the next receive returns them once.
+bool isRefusal(int err) { return err == ECONNREFUSED || err == EHOSTUNREACH || err == ENETUNREACH; }
+
+bool isPortUnreachable(const sock_extended_err& report) {
+    if (report.ee_origin == SO_EE_ORIGIN_ICMP)
+        return report.ee_type == ICMP_DEST_UNREACH && report.ee_code == ICMP_PORT_UNREACH;
+    if (report.ee_origin == SO_EE_ORIGIN_ICMP6)
+        return report.ee_type == ICMP6_DST_UNREACH && report.ee_code == ICMP6_DST_UNREACH_NOPORT;
+    return false;
+}
+
+// The packet-information destination of a received datagram, or "".
+std::string destinationOf(msghdr& message) {
+    char text[kAddressTextSize] = {};
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            if (::inet_ntop(AF_INET, &info.ipi_addr, text, sizeof text))
+                return text;
+        } else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO) {
+            in6_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            if (::inet_ntop(AF_INET6, &info.ipi6_addr, text, sizeof text))
+                return text;
+        }
+    }
+    return "";
 }
 
 void setPort(sockaddr_storage* address, unsigned int port) {
@@ -139,6 +180,13 @@ void CoMulticast::bind(bool ephemeral) {
         CO_MCAST_RAISE(err, "Unable to bind to %s%s%d", interface_.c_str(), interface_.empty() ? "port " : ",",
                        static_cast<int>(port));
     }
+    // Extras that the socket works without: a failure leaves them off.
+    const int on = 1;
+    if (ephemeral)
+        reportsUnreachable_ = ::setsockopt(descriptor_, level(), isIPv6() ? IPV6_RECVERR : IP_RECVERR, &on,
+                                           sizeof on) == 0;
+    else
+        ::setsockopt(descriptor_, level(), isIPv6() ? IPV6_RECVPKTINFO : IP_PKTINFO, &on, sizeof on);
     if (interface_.empty())
         return;
     int rc;
@@ -267,21 +315,79 @@ void CoMulticast::sendTo(const void* data, int length, const sockaddr* destinati
     }
 }
 
-void CoMulticast::receive(void* buffer, int& length, sockaddr* source, bool blocking) {
+void CoMulticast::receive(void* buffer, int& length, sockaddr* source, bool blocking, std::string* destination) {
     assert(length >= 0 && "length >= 0");
-    socklen_t sourceLength = isIPv6() ? kIpv6AddressLength : kIpv4AddressLength;
-    const ssize_t count = ::recvfrom(descriptor_, buffer, static_cast<size_t>(length), blocking ? 0 : MSG_DONTWAIT,
-                                     source, source ? &sourceLength : nullptr);
+    if (destination)
+        destination->clear();
+    iovec data{buffer, static_cast<size_t>(length)};
+    alignas(cmsghdr) char control[kControlSize];
+    msghdr message{};
+    message.msg_name = source;
+    message.msg_namelen = source ? (isIPv6() ? kIpv6AddressLength : kIpv4AddressLength) : 0;
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = destination ? control : nullptr;
+    message.msg_controllen = destination ? sizeof control : 0;
+    const ssize_t count = ::recvmsg(descriptor_, &message, blocking ? 0 : MSG_DONTWAIT);
     if (count >= 0) {
         length = static_cast<int>(count);
+        if (destination)
+            *destination = destinationOf(message);
         return;
     }
     const int err = errno;
-    if (err == ECONNRESET || err == EAGAIN || err == EWOULDBLOCK || err == EINTR) {
+    if (err == ECONNRESET || err == EAGAIN || err == EWOULDBLOCK || err == EINTR ||
+        (reportsUnreachable_ && isRefusal(err))) {
         length = 0;
         return;
     }
     CO_MCAST_RAISE(err, "Unable to receive %d bytes", length);
+}
+
+std::vector<CoMulticast::Endpoint> CoMulticast::takeUnreachable() {
+    std::vector<Endpoint> refused;
+    for (int i = 0; i < kMaxReports; ++i) {
+        sockaddr_storage to;
+        std::memset(&to, 0, sizeof to);
+        char byte;
+        iovec data{&byte, sizeof byte};
+        alignas(cmsghdr) char control[kControlSize * 4];
+        msghdr message{};
+        message.msg_name = &to;
+        message.msg_namelen = sizeof to;
+        message.msg_iov = &data;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        if (::recvmsg(descriptor_, &message, MSG_ERRQUEUE | MSG_DONTWAIT) < 0)
+            break;  // empty (EAGAIN), or no queue at all
+        for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+            const bool report = (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) ||
+                                (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR);
+            if (!report)
+                continue;
+            sock_extended_err error;
+            std::memcpy(&error, CMSG_DATA(c), sizeof error);
+            if (!isPortUnreachable(error))
+                continue;
+            Endpoint endpoint;
+            getAddressText(reinterpret_cast<const sockaddr*>(&to), endpoint.address, endpoint.port);
+            refused.push_back(endpoint);
+        }
+    }
+    return refused;
+}
+
+unsigned int CoMulticast::getBoundPort() const {
+    sockaddr_storage local;
+    std::memset(&local, 0, sizeof local);
+    socklen_t length = sizeof local;
+    if (::getsockname(descriptor_, reinterpret_cast<sockaddr*>(&local), &length) != 0)
+        return 0;
+    std::string text;
+    unsigned port = 0;
+    getAddressText(reinterpret_cast<const sockaddr*>(&local), text, port);
+    return port;
 }
 
 void CoMulticast::getAddressText(const sockaddr* address, std::string& text, unsigned& port) {

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 struct sockaddr;          // by pointer only; <sys/socket.h> stays in the .cpp
 struct sockaddr_storage;  // the resolved group
@@ -16,6 +17,12 @@ namespace Corvane {
 
 class CoMulticast {
 public:
+    // A destination of an earlier send, as the kernel reported it.
+    struct Endpoint {
+        std::string address;
+        unsigned int port;
+    };
+
     static constexpr unsigned int kEphemeralPortMin = 49152;
     static constexpr unsigned int kEphemeralPortMax = 65535;
 
@@ -29,6 +36,9 @@ public:
     // reuse. Ephemeral: the first free port from kEphemeralPortMin up on the
     // interface address, where unicast replies to our datagrams arrive. With
     // an interface, it also becomes the outgoing multicast interface.
+    // A group-port socket also learns where each datagram was sent (see
+    // receive), an ephemeral one which destinations refused its datagrams
+    // (see takeUnreachable); both best effort, never a failure.
     void bind(bool ephemeral);
     // Membership on the interface, or on the system's choice when "".
     void join();
@@ -45,8 +55,20 @@ public:
     // length is the buffer size on entry and the byte count on return; a
     // longer datagram is cut. Nothing waiting (without blocking), a signal or
     // a reset give 0. source, when not null, needs room for an address of
-    // the socket's family (a sockaddr_storage always has it).
-    void receive(void* buffer, int& length, sockaddr* source, bool blocking);
+    // the socket's family (a sockaddr_storage always has it). destination,
+    // when not null, receives the address the datagram was sent to (the
+    // group, or this host's own for a unicast); "" when the socket does not
+    // know it. On an ephemeral-bound socket a refusal reported for an
+    // earlier send also gives 0: takeUnreachable() tells what it was.
+    void receive(void* buffer, int& length, sockaddr* source, bool blocking, std::string* destination = nullptr);
+
+    // The destinations that refused earlier datagrams of an ephemeral-bound
+    // socket because nothing listens on their port, oldest first. Empties
+    // the socket's error queue, whose other reports are dropped: a queued
+    // report keeps the socket readable. Never throws.
+    std::vector<Endpoint> takeUnreachable();
+    // The local port after a bind; 0 before.
+    unsigned int getBoundPort() const;
 
     // Numeric text and host-order port of an IPv4 or IPv6 address; "" and 0
     // for another family.
@@ -71,6 +93,7 @@ private:
     std::string interface_;
     int descriptor_;
     unsigned int port_;
+    bool reportsUnreachable_ = false;  // the error queue is on (ephemeral bind)
 };
 
 }  // namespace Corvane

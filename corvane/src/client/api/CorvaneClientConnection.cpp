@@ -59,6 +59,18 @@ CorvaneServerId completed(const CorvaneServerId& given) {
     return id;
 }
 
+// The discovery client, or null when it cannot be made (a discovery
+// configuration naming no group, no descriptor left for its pipe): the
+// identifier's own host and port still lead to the server.
+CorvaneMulticastClient* discoveryClient() {
+    try {
+        return CorvaneMulticastClient::instance();
+    } catch (const Corvane::CoException& e) {
+        CO_WARNING("Server discovery is unavailable: %s", e.what());
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 CorvaneClientConnection::DisconnectCallback CorvaneClientConnection::disconnectCB_ = nullptr;
@@ -77,10 +89,10 @@ CorvaneClientConnection::~CorvaneClientConnection() = default;
 // took. A stop or a time-out ends the attempt at once: the caller's budget
 // is spent.
 bool CorvaneClientConnection::connectToAddressesLocked(unsigned int timeoutMs) {
-    CorvaneMulticastClient* discovery = CorvaneMulticastClient::instance();
+    CorvaneMulticastClient* discovery = discoveryClient();
     // Resolved into a copy: the table reads info_ from other threads.
     CorvaneDaemonInfo info = getDaemonInfo(true);
-    if (!discovery->resolve(info.toServerId(), info))
+    if (!discovery || !discovery->resolve(info.toServerId(), info))
         return false;
     {
         Corvane::CoLockGuard guard(infoMutex_);
@@ -130,7 +142,8 @@ void CorvaneClientConnection::connectLocked(unsigned int timeoutMs) {
         throwText(error);
     }
     CO_DEBUG("Connected to server [%s:%u] [%s] [%s]", host, port, serverId_.getDatabase(), serverId_.getStorageId());
-    CorvaneMulticastClient::instance()->refreshServer(serverId_);
+    if (CorvaneMulticastClient* discovery = discoveryClient())
+        discovery->refreshServer(serverId_);
 }
 
 void CorvaneClientConnection::notifyConnected() {

@@ -55,26 +55,17 @@ protected:
     }
 
     // Waits for a datagram, then receives it without blocking; its length.
-    static int receiveWithin(CoMulticast& socket, char* buffer, int size, sockaddr_storage* source) {
+    static int receiveWithin(CoMulticast& socket, char* buffer, int size, sockaddr_storage* source,
+                             std::string* destination = nullptr) {
         pollfd waiting{socket.getDescriptor(), POLLIN, 0};
         if (::poll(&waiting, 1, kWaitMs) != 1)
             return -1;
         int length = size;
-        socket.receive(buffer, length, reinterpret_cast<sockaddr*>(source), false);
+        socket.receive(buffer, length, reinterpret_cast<sockaddr*>(source), false, destination);
         return length;
     }
 
-    // The port a socket is bound to.
-    static unsigned boundPort(const CoMulticast& socket) {
-        sockaddr_storage local;
-        socklen_t length = sizeof local;
-        std::memset(&local, 0, sizeof local);
-        ::getsockname(socket.getDescriptor(), reinterpret_cast<sockaddr*>(&local), &length);
-        std::string text;
-        unsigned port = 0;
-        CoMulticast::getAddressText(reinterpret_cast<sockaddr*>(&local), text, port);
-        return port;
-    }
+    static unsigned boundPort(const CoMulticast& socket) { return socket.getBoundPort(); }
 
     // Runs body in a child inside a fresh network namespace with lo up and
     // multicast on; body appends a line to its argument per failure. The
@@ -154,12 +145,18 @@ TEST_F(CoMulticastTest, RoundTripsThroughGroupOnLoopbackInOwnNamespace) {
         sender.send("search", 6);
         char buffer[2048];
         sockaddr_storage source;
-        int length = receiveWithin(listener, buffer, sizeof buffer, &source);
+        std::string to;
+        int length = receiveWithin(listener, buffer, sizeof buffer, &source, &to);
         std::string from;
         unsigned fromPort = 0;
         CoMulticast::getAddressText(reinterpret_cast<sockaddr*>(&source), from, fromPort);
         CHECK_IN_CHILD(length == 6 && std::string(buffer, 6) == "search", "group datagram not received");
         CHECK_IN_CHILD(from == "127.0.0.1" && fromPort == 49152, "source " + from + ":" + std::to_string(fromPort));
+        CHECK_IN_CHILD(to == kGroup, "group datagram sent to '" + to + "'");
+        // The group port also takes unicast; the destination tells them apart.
+        sender.send("direct", 6, "127.0.0.1");
+        length = receiveWithin(listener, buffer, sizeof buffer, &source, &to);
+        CHECK_IN_CHILD(length == 6 && to == "127.0.0.1", "unicast datagram sent to '" + to + "'");
 
         // The answer goes back by unicast to the sender's own port.
         listener.sendTo("reply", 5, reinterpret_cast<sockaddr*>(&source));
@@ -271,6 +268,39 @@ TEST_F(CoMulticastTest, FailuresCarrySystemTextAndOperation) {
     for (const auto& c : cases)
         EXPECT_EQ("", raises(c.op, c.text, c.detail));
     ::close(held);
+}
+
+// A search sent to a host where nothing listens comes back at once as port
+// unreachable; the sender must learn it without its receives failing.
+TEST_F(CoMulticastTest, ReportsUnreachableDestinationOfEarlierSend) {
+    const int probe = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(0, ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address));
+    socklen_t size = sizeof address;
+    ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    ::close(probe);  // its port is now closed
+    const unsigned closedPort = ntohs(address.sin_port);
+
+    CoMulticast sender(kGroupPort, kGroup, "127.0.0.1");
+    EXPECT_EQ(0u, sender.getBoundPort());
+    sender.bind(true);
+    EXPECT_GE(sender.getBoundPort(), CoMulticast::kEphemeralPortMin);
+    sender.send("find", 4, "127.0.0.1", closedPort);
+    pollfd waiting{sender.getDescriptor(), POLLIN, 0};
+    ASSERT_EQ(1, ::poll(&waiting, 1, kWaitMs));
+    char buffer[16];
+    int length = sizeof buffer;
+    sender.receive(buffer, length, nullptr, false);  // the refusal, not data
+    EXPECT_EQ(0, length);
+    const std::vector<CoMulticast::Endpoint> refused = sender.takeUnreachable();
+    ASSERT_EQ(1u, refused.size());
+    EXPECT_EQ("127.0.0.1", refused[0].address);
+    EXPECT_EQ(closedPort, refused[0].port);
+    // Taken: the socket no longer polls ready.
+    EXPECT_EQ(0, ::poll(&waiting, 1, 0));
+    EXPECT_TRUE(sender.takeUnreachable().empty());
 }
 
 }  // namespace

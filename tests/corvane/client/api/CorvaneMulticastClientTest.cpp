@@ -1,0 +1,392 @@
+// Discovery multicasts on every interface, so these tests run only inside a
+// private network namespace with nothing but lo up (multicast on, the
+// multicast route on lo); anywhere else they skip. The servers' side is
+// played here with CoMulticast sockets on a group of the loopback.
+#include "client/api/CorvaneMulticastClient.h"
+
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "ScriptedServer.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "base/tcp/CoMulticast.h"
+#include "client/api/CorvaneClientConnection.h"
+#include "client/api/CorvaneServerId.h"
+#include "common/base/network/NetworkTestSupport.h"
+#include "support/Eventually.h"
+#include "support/MessageLog.h"
+
+namespace {
+
+using Corvane::CoMulticast;
+using Corvane::rcAttrStream;
+using CorvaneMulticastProtocol::RequestType;
+using CorvaneTest::MessageLog;
+
+constexpr unsigned int kPort = 17555;
+constexpr const char* kGroup = "239.75.5.55";
+constexpr int kWaitMs = 5000;  // hang guard only
+
+bool onlyLoopbackIsUp() {
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0)
+        return false;
+    bool only = true;
+    for (const ifaddrs* entry = list; entry; entry = entry->ifa_next)
+        if ((entry->ifa_flags & IFF_UP) && !(entry->ifa_flags & IFF_LOOPBACK))
+            only = false;
+    ::freeifaddrs(list);
+    return only;
+}
+
+CorvaneDaemonInfo server(const char* display, const char* database, const char* storageId,
+                         std::vector<const char*> addresses, int nodePort = 7000) {
+    CorvaneDaemonInfo record;
+    record.setVersionMajor(3);  // servers before 3 carry no storage identifier
+    record.setDisplayName(display);
+    record.setDatabase(database);
+    record.setStorageId(storageId);
+    record.setNodePort(nodePort);
+    for (size_t i = 0; i < addresses.size(); ++i)
+        record.setIP(static_cast<int>(i), addresses[i]);
+    return record;
+}
+
+std::string request(RequestType type, const CorvaneDaemonInfo& record) {
+    rcAttrStream payload;
+    record.write(payload);
+    return CorvaneMulticastProtocol::encodeRequest(type, payload);
+}
+
+// The client with its load-time settings opened to the test.
+class TestClient : public CorvaneMulticastClient {
+public:
+    explicit TestClient(int64_t resyncUs = 3600LL * 1000000) : CorvaneMulticastClient(kPort, kGroup, 1) {
+        verbosity_ = 1;
+        resyncPeriodUs_ = resyncUs;
+    }
+    ~TestClient() override { stop(); }  // the thread calls our overrides
+    using CorvaneMulticastClient::findServers;
+    using CorvaneMulticastClient::processRequest;
+    using CorvaneMulticastClient::start;
+
+    // Storage identifiers (or display names) in list order; the thread must run.
+    std::vector<std::string> listed() {
+        ServerList servers;
+        findServers(&servers, nullptr, nullptr, 0);
+        std::vector<std::string> names;
+        for (const CorvaneDaemonInfo& s : servers)
+            names.push_back(*s.getStorageId() ? s.getStorageId() : s.getDisplayName());
+        return names;
+    }
+};
+
+// The servers: one socket on the group port, one on 127.0.0.1 for unicast
+// when asked (it takes unicast before the client's own public socket), and
+// a sender that multicasts from 127.0.0.1.
+class FakeServers {
+public:
+    explicit FakeServers(bool unicast) : group_(kPort, kGroup, nullptr), sender_(kPort, kGroup, "127.0.0.1") {
+        group_.bind(false);
+        group_.join();
+        sender_.setLoopback(1);
+        sender_.bind(true);
+        if (unicast) {
+            unicast_ = std::make_unique<CoMulticast>(kPort, kGroup, "127.0.0.1");
+            unicast_->bind(false);
+        }
+    }
+    ~FakeServers() {
+        stop_ = true;
+        if (responder_.joinable())
+            responder_.join();
+    }
+
+    void multicast(const std::string& text) { sender_.send(text.data(), static_cast<int>(text.size())); }
+
+    // The next search on the group whose payload has the key and value.
+    bool nextSearch(const char* key, const std::string& value, sockaddr_storage* from) {
+        for (int i = 0; i < 20; ++i) {
+            RequestType type;
+            rcAttrStream payload;
+            std::string found;
+            if (!receive(group_, from, type, payload))
+                return false;
+            if (type == RequestType::FindServers && payload.getValue(key, found) && found == value)
+                return true;
+        }
+        return false;
+    }
+    void reply(const sockaddr_storage& to, const CorvaneDaemonInfo& record) { reply(group_, to, record); }
+
+    // A local server: answers the unicast searches with record until
+    // destroyed, and no multicast one, so that only the search sent to
+    // 127.0.0.1 can find it.
+    void answerUnicastSearches(const CorvaneDaemonInfo& record) {
+        responder_ = std::thread([this, record] {
+            for (int i = 0; i < 500 && !stop_; ++i) {
+                sockaddr_storage from;
+                RequestType type;
+                rcAttrStream payload;
+                if (receive(*unicast_, &from, type, payload, 20) && type == RequestType::FindServers)
+                    reply(*unicast_, from, record);
+            }
+        });
+    }
+
+private:
+    static void reply(CoMulticast& via, const sockaddr_storage& to, const CorvaneDaemonInfo& record) {
+        const std::string text = request(RequestType::DiscoverServersReply, record);
+        via.sendTo(text.data(), static_cast<int>(text.size()), reinterpret_cast<const sockaddr*>(&to));
+    }
+
+    static bool receive(CoMulticast& socket, sockaddr_storage* from, RequestType& type, rcAttrStream& payload,
+                        int waitMs = kWaitMs) {
+        pollfd ready{socket.getDescriptor(), POLLIN, 0};
+        if (::poll(&ready, 1, waitMs) != 1)
+            return false;
+        char text[2048];
+        int length = sizeof text - 1;
+        socket.receive(text, length, reinterpret_cast<sockaddr*>(from), false);
+        text[length] = '\0';
+        return CorvaneMulticastProtocol::decodeRequest(text, type, payload);
+    }
+
+    CoMulticast group_;
+    CoMulticast sender_;
+    std::unique_ptr<CoMulticast> unicast_;
+    std::atomic<bool> stop_{false};
+    std::thread responder_;
+};
+
+class CorvaneMulticastClientTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!onlyLoopbackIsUp())
+            GTEST_SKIP() << "discovery must not leave the host: run inside a network namespace with only lo up";
+        CorvaneMulticastClient::destroyInstance();  // left by another test of the binary
+    }
+    void TearDown() override { CorvaneMulticastClient::destroyInstance(); }
+
+    // A started client that made no start-up search; the singleton owns it.
+    TestClient& startedClient(int64_t resyncUs = 3600LL * 1000000) {
+        auto client = std::make_unique<TestClient>(resyncUs);
+        client->start(false);
+        return *client.release();
+    }
+
+    static bool eventuallyResolves(CorvaneMulticastClient& client, const CorvaneServerId& id, bool wanted = true) {
+        CorvaneDaemonInfo out;
+        return CorvaneTest::eventually([&] { return client.resolve(id, out) == wanted; }, kWaitMs);
+    }
+
+    static CorvaneServerId byStorage(const char* storageId) {
+        CorvaneServerId id("elsewhere");
+        id.setStorageId(storageId);
+        return id;
+    }
+
+    MessageLog::Scope messages_;
+};
+
+TEST_F(CorvaneMulticastClientTest, ListsAnnouncedServersInOrderAndResolvesThem) {
+    FakeServers servers(false);
+    TestClient& client = startedClient();
+    const CorvaneDaemonInfo remote = server("delta", "DB1", "SD", {"127.0.0.1", "10.9.8.7"});
+    for (const CorvaneDaemonInfo& record :
+         {server("alpha", "DB2", "SA", {"10.1.1.1"}), server("alpha", "DB1", "SB", {"10.1.1.1"}, 7001),
+          server("beta", "", "", {}, 0), remote})
+        servers.multicast(request(RequestType::DiscoverServers, record));
+    ASSERT_TRUE(eventuallyResolves(client, byStorage("SD")));
+    ASSERT_TRUE(eventuallyResolves(client, CorvaneServerId("127.0.0.1")));
+    EXPECT_EQ((std::vector<std::string>{"SB", "SA", "beta", "SD"}), client.listed());
+
+    const struct {
+        CorvaneServerId id;
+        const char* storageId;  // null: no match
+    } cases[] = {
+        {CorvaneServerId("10.1.1.1"), "SB"},  // first of two in list order
+        {CorvaneServerId("10.1.1.1:DB2"), "SA"},
+        {CorvaneServerId("10.1.1.1:7000"), "SA"},
+        {byStorage("SD"), "SD"},
+        {CorvaneServerId(7549, "127.0.0.1"), ""},  // sender added, NodePort 0 listed as 7549
+        {CorvaneServerId("localhost:OBRAN"), ""},  // no Database listed as OBRAN
+        {CorvaneServerId("10.9.8.7:DB1"), "SD"},
+        {CorvaneServerId("127.0.0.1:DB1"), nullptr},  // the remote loopback address was dropped
+        {byStorage("S?"), nullptr},
+    };
+    for (const auto& c : cases) {
+        CorvaneDaemonInfo out;
+        const bool found = client.resolve(c.id, out);
+        EXPECT_EQ(std::string(c.storageId ? c.storageId : "<none>"), found ? out.getStorageId() : "<none>")
+            << c.id.getStr();
+    }
+    CorvaneDaemonInfo out;
+    ASSERT_TRUE(client.resolve(byStorage("SD"), out));
+    EXPECT_EQ("10.9.8.7", std::string(out.getIP(0)));
+    EXPECT_EQ("", std::string(out.getIP(1)));
+
+    // The same server again overwrites its record in place.
+    CorvaneDaemonInfo moved = remote;
+    moved.setIP(1, "10.9.8.8");
+    servers.multicast(request(RequestType::DiscoverServers, moved));
+    ASSERT_TRUE(eventuallyResolves(client, CorvaneServerId("10.9.8.8")));
+    EXPECT_EQ(4u, client.listed().size());
+}
+
+TEST_F(CorvaneMulticastClientTest, SearchIsAnsweredByUnicastToThePrivateSocket) {
+    FakeServers servers(false);
+    TestClient& client = startedClient();
+    client.findStorage("SX");
+    sockaddr_storage from;
+    ASSERT_TRUE(servers.nextSearch("StorageId", "SX", &from));
+    std::string address;
+    unsigned port = 0;
+    CoMulticast::getAddressText(reinterpret_cast<sockaddr*>(&from), address, port);
+    EXPECT_EQ("127.0.0.1", address);
+    EXPECT_GE(port, CoMulticast::kEphemeralPortMin);  // not the shared group port
+
+    servers.reply(from, server("found", "DB", "SX", {"10.3.3.3"}));
+    EXPECT_TRUE(eventuallyResolves(client, byStorage("SX")));
+}
+
+TEST_F(CorvaneMulticastClientTest, RemovalForgetsOnlyTheServerItNames) {
+    FakeServers servers(false);
+    TestClient& client = startedClient();
+    const CorvaneDaemonInfo kept = server("kept", "DB", "SK", {"10.4.4.4"});
+    const CorvaneDaemonInfo gone = server("gone", "DB", "SG", {"10.4.4.5"});
+    servers.multicast(request(RequestType::DiscoverServers, kept));
+    servers.multicast(request(RequestType::DiscoverServers, gone));
+    ASSERT_TRUE(eventuallyResolves(client, byStorage("SG")));
+
+    rcAttrStream unknown;
+    server("never", "DB", "SN", {"10.4.4.6"}).write(unknown);
+    EXPECT_TRUE(client.processRequest(RequestType::RemoveServer, unknown, "10.4.4.6", kPort));
+    servers.multicast(request(RequestType::RemoveServer, gone));
+    EXPECT_TRUE(eventuallyResolves(client, byStorage("SG"), false));
+    EXPECT_EQ(std::vector<std::string>{"SK"}, client.listed());
+}
+
+TEST_F(CorvaneMulticastClientTest, ResyncDropsSilentServersAndKeepsRefreshedOnes) {
+    FakeServers servers(false);
+    TestClient& client = startedClient(300000);
+    const CorvaneDaemonInfo heard = server("heard", "DB", "SH", {"10.5.5.5"});
+    servers.multicast(request(RequestType::DiscoverServers, heard));
+    servers.multicast(request(RequestType::DiscoverServers, server("silent", "DB", "SS", {"10.5.5.6"})));
+    ASSERT_TRUE(eventuallyResolves(client, byStorage("SS")));
+    // A server refreshed after each connection stays; the silent one goes.
+    EXPECT_TRUE(CorvaneTest::eventually(
+        [&] {
+            client.refreshServer(heard.toServerId());
+            return client.listed() == std::vector<std::string>{"SH"};
+        },
+        kWaitMs));
+}
+
+TEST_F(CorvaneMulticastClientTest, DropsCorruptAndOversizedDatagramsWithWarning) {
+    FakeServers servers(false);
+    TestClient& client = startedClient();
+    // Valid, but past the 1024 bytes a datagram is read to: it arrives cut.
+    const std::string oversized =
+        request(RequestType::DiscoverServers, server(std::string(1200, 'x').c_str(), "DB", "SO", {"10.6.6.6"}));
+    ASSERT_GT(oversized.size(), 1024u);
+    for (const std::string& text : {std::string("garbage"), oversized})
+        servers.multicast(text);
+    servers.multicast(request(RequestType::DiscoverServers, server("after", "DB", "SF", {"10.6.6.7"})));
+    ASSERT_TRUE(eventuallyResolves(client, byStorage("SF")));  // after the bad ones: same socket, same order
+
+    const std::vector<MessageLog::Line> warnings =
+        messages_->find("Invalid/Corrupted packet received from '127.0.0.1:");
+    ASSERT_EQ(2u, warnings.size());
+    EXPECT_EQ(Corvane::CoMsg::warning, warnings[0].level);
+    EXPECT_EQ(": garbage", warnings[0].text.substr(warnings[0].text.size() - 9));
+    EXPECT_EQ(": " + oversized.substr(0, 1024), warnings[1].text.substr(warnings[1].text.size() - 1026));
+    EXPECT_EQ((std::vector<std::string>{"SF"}), client.listed());
+}
+
+TEST_F(CorvaneMulticastClientTest, StartUpFetchesServerListOfFirstServerThatAnswers) {
+    CorvaneTest::ScriptedServer rpc;
+    const CorvaneDaemonInfo first = server("first", "DB", "S0", {"127.0.0.1"}, rpc.port());
+    CorvaneMulticastProtocol::ServerList known{server("second", "DB", "S1", {"10.7.7.7"}, 0),
+                                               server("third", "DB", "S2", {"10.7.7.8"})};
+    rpc.reply("GetDaemonList", CorvaneMulticastProtocol::encodeServerList(known));
+    FakeServers servers(true);
+    servers.answerUnicastSearches(first);
+
+    auto made = std::make_unique<TestClient>();
+    made->start(true);
+    TestClient& client = *made.release();
+    EXPECT_EQ((std::vector<std::string>{"S0", "S1", "S2"}), client.listed());
+    EXPECT_EQ(std::vector<std::string>{""}, rpc.argsOf("GetDaemonList"));
+    CorvaneDaemonInfo out;
+    ASSERT_TRUE(client.resolve(byStorage("S1"), out));
+    EXPECT_EQ(7549, out.getNodePort());
+    EXPECT_EQ("10.7.7.7", std::string(out.getIP(0)));  // no sender address for a fetched record
+    EXPECT_EQ("", std::string(out.getIP(1)));
+    // The local search was answered: no time-out, no network search.
+    EXPECT_EQ(0u, messages_->startingWith("Unable to find a Corvane daemon").size());
+}
+
+// With nothing listening on the local discovery port, the start-up search of
+// 127.0.0.1 cannot be answered: it must not wait its full second for it.
+TEST_F(CorvaneMulticastClientTest, LocalSearchEndsEarlyWhenNothingCanAnswer) {
+    CorvaneTest::ScopedNetworkConfig config(std::string("[SelfDiscovery]\nPort = ") + std::to_string(kPort) +
+                                            "\nScope = " + kGroup + "\nTTL = 1\n");
+    CorvaneMulticastClient::instance();
+    const std::vector<std::string> searches = messages_->startingWith("Corvane Multicast: no Corvane daemon");
+    EXPECT_EQ((std::vector<std::string>{"Corvane Multicast: no Corvane daemon listens on '127.0.0.1:17555'."}),
+              searches);
+    const std::vector<std::string> timeOuts = messages_->startingWith("Unable to find a Corvane daemon");
+    EXPECT_EQ((std::vector<std::string>{"Unable to find a Corvane daemon on 127.0.0.1 (time-out).",
+                                        std::string("Unable to find a Corvane daemon on ") + kGroup + " (time-out)."}),
+              timeOuts);
+}
+
+// A search to a port where nothing at all listens comes back as port
+// unreachable; the report must end the search and leave the socket quiet.
+TEST_F(CorvaneMulticastClientTest, UnreachableLocalPortEndsTheSearch) {
+    class Redirected : public TestClient {
+    protected:
+        // The unicast goes to a port nobody holds, not to our own public socket.
+        void sendRequest(RequestType type, const rcAttrStream& payload, const char* host, unsigned int port) override {
+            TestClient::sendRequest(type, payload, host, host ? kPort + 1 : port);
+        }
+    };
+    auto client = std::make_unique<Redirected>();
+    EXPECT_EQ(0, client->findServers(nullptr, nullptr, "127.0.0.1", 0));
+    EXPECT_TRUE(messages_->contains("Corvane Multicast: no Corvane daemon listens on '127.0.0.1:17556'."));
+    EXPECT_EQ(0u, messages_->find("Caught Exception").size());
+    client.release();  // the singleton: TearDown deletes it
+}
+
+TEST_F(CorvaneMulticastClientTest, SecondClientStopsTheProcess) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TestClient& client = startedClient();
+    (void)client;
+    EXPECT_DEATH(TestClient second, "instance == 0");
+}
+
+// A discovery configuration naming no group makes the client impossible to
+// build; a server given by host and port must still be reached.
+TEST_F(CorvaneMulticastClientTest, ConnectionSurvivesUnusableDiscoveryConfiguration) {
+    CorvaneTest::ScopedNetworkConfig config("[SelfDiscovery]\nScope =\n");
+    CorvaneTest::ScriptedServer rpc;
+    rpc.reply("Echo", "pong");
+    CorvaneClientConnection connection(CorvaneServerId(rpc.port(), "127.0.0.1"));
+    std::string result;
+    EXPECT_NO_THROW(connection.callMethod("Echo", "", true, result, kWaitMs));
+    EXPECT_EQ("pong", result);
+}
+
+}  // namespace
