@@ -124,6 +124,9 @@ SimDiscovery::~SimDiscovery() {
 
 void SimDiscovery::start() {
     send(RequestType::DiscoverServers);
+    // The servers that were there before us answer this, so that our list
+    // holds them too.
+    send(RequestType::FindServers);
     if (!listen_ && !send_ && unicast_.empty())
         return;
     if (::pipe2(pipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
@@ -267,7 +270,8 @@ void SimDiscovery::send(RequestType type, const char* address, unsigned port) {
     if (!send_)
         return;
     Corvane::rcAttrStream stream;
-    self_.write(stream);
+    if (type != RequestType::FindServers)  // a search for every server carries nothing
+        self_.write(stream);
     const std::string text = CorvaneMulticastProtocol::encodeRequest(type, stream);
     try {
         send_->send(text.data(), static_cast<int>(text.size()), address, port);

@@ -76,7 +76,8 @@ private:
                 unsigned fromPort);
     void remember(const CorvaneDaemonInfo& record);
     void forget(const CorvaneDaemonInfo& record);
-    // Sends the record to the group, or by unicast to address:port.
+    // Sends the record (nothing for a search) to the group, or by unicast
+    // to address:port.
     void send(RequestType type, const char* address = nullptr, unsigned port = 0);
 
     const CorvaneDaemonInfo self_;

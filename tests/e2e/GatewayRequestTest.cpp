@@ -42,7 +42,7 @@ TEST_F(GatewayRequestTest, ModeNamesIgnoreCase) {
               error("Specify streamName when getting or setting metadata"));
 }
 
-TEST_F(GatewayRequestTest, HostWithoutPortIsRefusedWithoutDiscovery) {
+TEST_F(GatewayRequestTest, HostWithoutPortIsRefusedWhenNoServerAnswers) {
     // No server answers discovery here, and a bare host names no port.
     const auto result = run({"mode=getMetadata", "host=a<b&c", "nodeId=n", "streamName=s"});
     EXPECT_EQ(result.exitStatus, 0);

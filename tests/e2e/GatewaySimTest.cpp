@@ -188,7 +188,7 @@ TEST_F(GatewaySimTest, RefusedConnectionAndServerErrorsPassThrough) {
 }
 
 TEST_F(GatewaySimTest, WatchdogEndsAStuckOperation) {
-    SimProcess sim(SimProcess::demoTree(), {"--delay-ms", "3000"});
+    SimProcess sim(SimProcess::demoTree(), {"--delay-method", "GetMetaData:3000"});
     // The limit is its leading digits: a blank or a sign reads as 0 (they once read as 5000).
     for (const char* limit : {"300", "0", " 5000", "+5000"}) {
         long long elapsedMs = 0;
