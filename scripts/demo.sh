@@ -2,7 +2,8 @@
 # Installs what is needed, builds, starts corvane-sim (a stand-in media
 # server) with the demo tree on 127.0.0.1, and serves the gateway through
 # lighttpd on 127.0.0.1:PORT (default 8080) until Ctrl-C. Prints example
-# requests for every mode with their real answers first.
+# requests for every mode with their real answers first. Server discovery
+# is confined to this machine by a network file of the demo's own.
 set -e
 PORT="${1:-8080}"
 cd "$(dirname "$0")/.."
@@ -15,6 +16,20 @@ rm -rf "$RUN"
 mkdir -p "$RUN/root/cgi-bin/account"
 ln -s "$TOP/build/bin/corvane-gateway" "$RUN/root/cgi-bin/corvane-gateway"
 echo "demo:demo" > "$RUN/users"
+# Discovery stays on this machine: a time-to-live of 0 keeps every
+# multicast datagram on the host (the kernel loops it back to local
+# listeners and sends nothing). Where lo can multicast, it is the only
+# interface used; elsewhere (lo lacks the flag on a stock system) the
+# interfaces that can are used, with nothing leaving them.
+LO_FLAGS=$(cat /sys/class/net/lo/flags 2>/dev/null || echo 0)
+if [ $((LO_FLAGS & 0x1000)) -ne 0 ]; then MULTICAST=lo; else MULTICAST=; fi
+cat > "$RUN/network.cfg" <<CFG
+[Interfaces]
+Multicast = $MULTICAST
+[SelfDiscovery]
+TTL = 0
+CFG
+export CORVANE_NETWORK_CONFIG="$RUN/network.cfg"
 cat > "$RUN/lighttpd.conf" <<CONF
 server.document-root = "$RUN/root"
 server.bind = "127.0.0.1"
@@ -22,6 +37,8 @@ server.port = $PORT
 server.errorlog = "$RUN/error.log"
 var.corvane_users = "$RUN/users"
 include "$TOP/deploy/lighttpd-corvane.conf"
+server.modules += ( "mod_setenv" )
+setenv.add-environment = ( "CORVANE_NETWORK_CONFIG" => "$RUN/network.cfg" )
 CONF
 
 SIM=""
@@ -37,7 +54,7 @@ trap 'exit 0' INT TERM
 
 # The sim prints the port it took on its first line.
 mkfifo "$RUN/sim.port"
-"$TOP/build/bin/corvane-sim" --port 0 --tree "$TOP/sim/demo-tree.txt" >"$RUN/sim.port" 2>"$RUN/sim.log" &
+"$TOP/build/bin/corvane-sim" --port 0 --tree "$TOP/sim/demo-tree.txt" --discovery-ttl 0 >"$RUN/sim.port" 2>"$RUN/sim.log" &
 SIM=$!
 read -r SIM_PORT <"$RUN/sim.port"
 SERVER="127.0.0.1:$SIM_PORT"
@@ -63,12 +80,14 @@ example() {
   echo
   curl -s -u demo:demo "$@"
 }
-Q="host=$SERVER"
+# By address alone: discovery finds the sim and its port.
+Q="host=127.0.0.1"
 example "$URL?mode=getUser&$Q&nodeId=/"
 example --data "mode=saveUser&$Q&nodeId=/&corvaneMetadata=%3Cprefs+theme%3D%22dark%22%2F%3E" "$URL"
 example "$URL?mode=loadUser&$Q&nodeId=/"
 example "$URL?mode=isAdmin&$Q&nodeId=/"
-example "$URL?mode=getMetadata&$Q&nodeId=/,/media/trailer&streamName=info"
+example "$URL?mode=getMetadata&host=$SERVER&nodeId=/,/media/trailer&streamName=info"
+example "$URL?mode=getMetadata&host=localhost:OBRAN&nodeId=/media/trailer&streamName=info"
 example "$URL?mode=createNode&$Q&nodeId=/scratch&displayName=Dailies&type=FOLDER"
 example --data "mode=setMetadata&$Q&nodeId=/scratch/Dailies&streamName=notes&corvaneMetadata=%3Cnotes%3Eday+one%3C%2Fnotes%3E" "$URL"
 example "$URL?mode=getMetadata&$Q&nodeId=/scratch/Dailies&streamName=notes"
