@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/fileUtil/CoDirectIO.h"
 #include "base/loggerBase/CoException.h"
 #include "common/base/fileUtil/FreshProcess.h"
 #include "support/MessageLog.h"
@@ -182,7 +183,9 @@ TEST_F(CoFilePathTest, MovesAcrossFileSystemsThroughACopy) {
     if (!tmpfs.mounted() || !full.mounted() || !ramfs.mounted())
         GTEST_SKIP() << "could not mount tmpfs or ramfs: " << tmpfs.error() << ramfs.error();
 
-    // tmpfs to disk, over a longer file, keeping the source's private mode.
+    // tmpfs to disk, over a longer file, keeping the source's private mode,
+    // in pieces of a page.
+    Corvane::CoDirectIO::setChunkSizeForTesting(4096);
     const std::string content(3 * 4096 + 100, 'c');
     CoFilePath moved(dir_.write("tmp/f", content));
     chmod(moved.c_str(), 0600);
@@ -202,6 +205,7 @@ TEST_F(CoFilePathTest, MovesAcrossFileSystemsThroughACopy) {
     EXPECT_EQ(large.path(), thrownDetail([&] { large.moveTo(CoFilePath(dir_.file("full/large"))); }));
     EXPECT_FALSE(CoFilePath(dir_.file("full/large")).exists());
     EXPECT_EQ(64 * 1024u, CorvaneTest::readFile(large.path()).size());
+    Corvane::CoDirectIO::setChunkSizeForTesting(0);
     EXPECT_FALSE(log_->startingWith("Unable to write ").empty());
 
     // ramfs refuses direct I/O: the copy goes on without it.
