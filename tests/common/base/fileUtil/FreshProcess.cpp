@@ -55,15 +55,13 @@ ScopedMount::ScopedMount(const std::string& source, const std::string& dir, cons
                          const std::string& options)
     : dir_(dir) {
     mkdir(dir.c_str(), 0755);
-    ProcessOptions env;
-    env.env = currentEnvironment();
-    const ProcessResult result = runProcess({"mount", "-t", type, "-o", options, source, dir}, env);
-    mounted_ = result.exitStatus == 0;
-    error_ = result.err;
+    ProcessOptions inherit;
+    inherit.env = currentEnvironment();
+    result_ = runProcess({"mount", "-t", type, "-o", options, source, dir}, inherit);
 }
 
 ScopedMount::~ScopedMount() {
-    if (mounted_)
+    if (mounted())
         umount2(dir_.c_str(), MNT_DETACH);
 }
 
