@@ -284,7 +284,7 @@ void CoFilePath::expand() {
 }
 
 void CoFilePath::createFile(const Permissions& permissions, bool exclusive) {
-    const int flags = O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | (exclusive ? O_EXCL : 0);
+    const int flags = O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC | O_LARGEFILE | (exclusive ? O_EXCL : 0);
     const int fd = open(path_.c_str(), flags, toMode(permissions));
     if (fd < 0) {
         const int err = errno;
@@ -366,8 +366,14 @@ void CoFilePath::copyTo(const CoFilePath& destination) const {
     // file must not become readable for a moment on the way.
     const mode_t mode = status.st_mode & 07777;
     int err = 0;
-    const int fd = open(target, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
-    if (fd < 0 || fchmod(fd, mode) != 0)
+    bool emptied = false;  // the destination is ours to remove on failure
+    const int fd = open(target, O_WRONLY | O_CREAT | O_CLOEXEC | O_LARGEFILE, mode);
+    struct stat64 made;
+    if (fd < 0 || fstat64(fd, &made) != 0)
+        err = errno;
+    else if (made.st_dev == status.st_dev && made.st_ino == status.st_ino)
+        err = EINVAL;  // the source itself: emptying it would lose it
+    else if (!(emptied = ftruncate64(fd, 0) == 0) || fchmod(fd, mode) != 0)
         err = errno;
     if (fd >= 0)
         close(fd);
@@ -395,7 +401,7 @@ void CoFilePath::copyTo(const CoFilePath& destination) const {
     if (err == 0 && truncate64(target, static_cast<off64_t>(copied)) != 0)
         err = errno;
     if (err != 0) {
-        if (fd >= 0)
+        if (emptied)
             unlink(target);
         CO_THROW_ERRNO(err, "%s", path_.c_str());
     }

@@ -113,6 +113,13 @@ TEST_F(CoFilePathTest, ChangesTheFileSystemAndNamesThePathInFailures) {
     EXPECT_EQ("mkdir " + deep.path(), thrownDetail([&] { deep.makeDirectory({7, 5, 5}, true); }));
 }
 
+TEST_F(CoFilePathTest, CopyOntoItselfKeepsTheFile) {
+    // Why: the copy emptied its destination before reading the source.
+    CoFilePath file(dir_.write("b", "kept"));
+    EXPECT_EQ(file.path(), thrownDetail([&] { file.copyTo(CoFilePath(dir_.file("./b"))); }));
+    EXPECT_EQ("kept", CorvaneTest::readFile(file.path()));
+}
+
 // tmpfs, and ramfs which refuses O_DIRECT, beside the disk.
 TEST_F(CoFilePathTest, MovesAcrossFileSystemsThroughACopy) {
     if (!CorvaneTest::inFreshProcess())
