@@ -13,6 +13,7 @@
 # Usage: bench/cross_fs_copy.sh [ROUNDS]
 set -e
 ROUNDS="${1:-5}"
+[ "$(id -u)" = 0 ] || { echo "$0: needs root, to mount a tmpfs" >&2; exit 1; }
 if [ -z "$CORVANE_BENCH_NS" ]; then
   exec unshare -m env CORVANE_BENCH_NS=1 sh "$0" "$@"
 fi
