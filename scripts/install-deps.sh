@@ -3,7 +3,7 @@
 # Idempotent and quiet; run as root.
 set -e
 PACKAGES="cmake make g++ libtinyxml-dev libboost-dev uuid-dev libgtest-dev libgmock-dev \
-libbenchmark-dev zlib1g-dev lighttpd curl iproute2"
+libbenchmark-dev zlib1g-dev lighttpd curl iproute2 xfsprogs"
 missing=""
 for p in $PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
