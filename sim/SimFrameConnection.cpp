@@ -77,6 +77,8 @@ bool SimFrameConnection::integer(int64_t* out) {
 }
 
 bool SimFrameConnection::exact(void* data, size_t size) {
+    if (size == 0)
+        return true;  // an empty block may come without a buffer
     char* p = static_cast<char*>(data);
     const size_t buffered = std::min(size, end_ - begin_);
     std::memcpy(p, buffer_.data() + begin_, buffered);
@@ -303,6 +305,7 @@ bool SimFrameConnection::pushFile() {
         return false;
     std::vector<char> block(kBufferBytes * 4);
     bool written = true;
+    int writeErr = 0;
     for (int64_t left = size; left > 0;) {
         const size_t n = static_cast<size_t>(std::min<int64_t>(left, static_cast<int64_t>(block.size())));
         if (!exact(block.data(), n))
@@ -312,10 +315,12 @@ bool SimFrameConnection::pushFile() {
             if (w < 0 && errno == EINTR)
                 continue;
             written = w > 0;
+            writeErr = w < 0 ? errno : ENOSPC;
             done += written ? static_cast<size_t>(w) : 0;
         }
+        // The rest is still read, so that the connection stays in step.
         if (!written && error.empty())
-            error = "Could not write '" + path + "': " + std::strerror(errno);
+            error = "Could not write '" + path + "': " + std::strerror(writeErr);
         left -= static_cast<int64_t>(n);
     }
     if (written && !upload->commit(&error))
