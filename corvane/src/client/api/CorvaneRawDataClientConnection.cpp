@@ -1,5 +1,7 @@
 #include "client/api/CorvaneRawDataClientConnection.h"
 
+#include <sys/socket.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -110,6 +112,25 @@ void CorvaneRawDataClientConnection::readExactly(void* buffer, size_t size) {
     size_t left = size;
     int idleMs = 0;
     while (left > 0) {
+        // What has arrived is taken without a wait, which would cost a
+        // poll per chunk of a large frame; only an empty socket is waited
+        // on, through the descriptor, which also watches for interrupts.
+        const ssize_t got = ::recv(d->getFd(), p, left, MSG_DONTWAIT);
+        const int err = errno;
+        if (d->cancelled())
+            fail("Operation aborted.");
+        if (got > 0) {
+            p += got;
+            left -= static_cast<size_t>(got);
+            idleMs = 0;
+            continue;
+        }
+        if (got == 0)
+            fail("Connection closed");
+        if (err == EINTR)
+            continue;
+        if (err != EAGAIN && err != EWOULDBLOCK)
+            fail("Cannot read data on socket: " + Corvane::CoIoDescriptor::errnoText(err));
         const int n = d->readSome(p, chunkOf(left), kSliceMs);
         if (n > 0) {
             p += n;
