@@ -21,6 +21,8 @@ namespace {
 
 // Loopback clients answer at once; anything slower is a stalled client.
 constexpr int kCallTimeoutMs = 2000;
+// What a send from a thread that changes nodes may wait for the socket.
+constexpr int kDirectTimeoutMs = 100;
 
 std::atomic<SimEvents*> gCurrent{nullptr};
 
@@ -31,6 +33,14 @@ int64_t monotonicUs() {
 }
 
 }  // namespace
+
+struct SimEvents::Link {
+    std::mutex mutex;  // serialises the use of api
+    Corvane::rcAPI api;
+    size_t queued = 0;  // events of this link in queue_; SimEvents::mutex_
+};
+
+SimEvents::SimEvents() = default;
 
 SimEvents::~SimEvents() {
     {
@@ -98,29 +108,67 @@ void SimEvents::changed(const std::string& node, const char* type, const Details
     for (const auto& d : details)
         detail.addStringValue(d.first.c_str(), d.second);
     size_t dropped = 0;
+    bool queued = false;
+    std::vector<Pending> direct;
     {
         std::lock_guard<std::mutex> guard(mutex_);
         for (const Registration& r : registrations_) {
             if (!isUnder(node, r.subject))
                 continue;
-            if (queue_.size() >= kMaxQueued) {
-                ++dropped;
-                continue;
-            }
             Corvane::rcAttrStream payload;
             payload.addStringValue("NodeId", r.subject);
             payload.addStringValue("Type", type);
             payload.addStringValue("Details", detail.str());
-            queue_.push_back(Pending{r.host, r.port, r.connection, payload.str()});
+            Pending p{linkLocked(r.host, r.port), r.host, r.port, r.connection, payload.str()};
+            if (p.link->queued == 0) {
+                direct.push_back(std::move(p));
+            } else if (queue_.size() < kMaxQueued) {
+                ++p.link->queued;
+                queue_.push_back(std::move(p));
+                queued = true;
+            } else {
+                ++dropped;
+            }
         }
+    }
+    for (Pending& p : direct) {
+        if (sendNow(p))
+            continue;
+        std::lock_guard<std::mutex> guard(mutex_);
+        if (queue_.size() >= kMaxQueued) {
+            ++dropped;
+            continue;
+        }
+        ++p.link->queued;
+        queue_.push_back(std::move(p));
+        queued = true;
     }
     if (dropped > 0)
         CO_WARNING("Dropped %zu events of '%s': too many are waiting", dropped, node.c_str());
-    wake_.notify_one();
+    if (queued)
+        wake_.notify_one();
+}
+
+SimEvents::Link* SimEvents::linkLocked(const std::string& host, int port) {
+    std::unique_ptr<Link>& link = links_[std::make_pair(host, port)];
+    if (!link)
+        link = std::make_unique<Link>();
+    return link.get();
+}
+
+bool SimEvents::sendNow(Pending& p) {
+    std::unique_lock<std::mutex> use(p.link->mutex, std::try_to_lock);
+    if (!use.owns_lock())
+        return false;
+    // call() itself refuses a link never connected, or one the client closed.
+    std::string result;
+    if (p.link->api.call(p.connection, "NodeEvent", p.payload.c_str(), false, result, kDirectTimeoutMs))
+        return true;
+    p.link->api.disconnect();  // the sender connects again
+    return false;
 }
 
 void SimEvents::run() {
-    std::map<std::pair<std::string, int>, std::unique_ptr<Corvane::rcAPI>> clients;
     for (;;) {
         Pending next;
         {
@@ -130,23 +178,25 @@ void SimEvents::run() {
                 return;
             next = std::move(queue_.front());
             queue_.pop_front();
-            std::unique_ptr<Corvane::rcAPI>& api = clients[std::make_pair(next.host, next.port)];
-            if (!api)
-                api = std::make_unique<Corvane::rcAPI>();
-            busy_ = api.get();
+            busy_ = &next.link->api;
         }
-        Corvane::rcAPI* api = busy_;  // only this thread sets it
-        std::string result;
-        const bool sent = (api->isConnected() || api->connect(next.host.c_str(), next.port, kCallTimeoutMs)) &&
-                          api->call(next.connection, "NodeEvent", next.payload.c_str(), false, result,
-                                    kCallTimeoutMs);
-        if (!sent) {
-            CO_WARNING("Could not send an event to '%s:%d': %s", next.host.c_str(), next.port,
-                       api->lastError().c_str());
-            api->disconnect();
+        {
+            std::lock_guard<std::mutex> use(next.link->mutex);
+            Corvane::rcAPI* api = &next.link->api;
+            std::string result;
+            const bool sent =
+                (api->isConnected() || api->connect(next.host.c_str(), next.port, kCallTimeoutMs)) &&
+                api->call(next.connection, "NodeEvent", next.payload.c_str(), false, result, kCallTimeoutMs);
+            if (!sent) {
+                CO_WARNING("Could not send an event to '%s:%d': %s", next.host.c_str(), next.port,
+                           api->lastError().c_str());
+                api->disconnect();
+            }
         }
         std::lock_guard<std::mutex> guard(mutex_);
         busy_ = nullptr;
+        // Counted until sent, so that no later event overtakes it.
+        --next.link->queued;
     }
 }
 

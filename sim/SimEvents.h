@@ -4,18 +4,25 @@
 // subject or to a node under it. Owns its thread and its connections to
 // the askers; every method is safe from any thread.
 //
-// Design note. changed() only queues, so the threads that change nodes
-// (the dispatching one, the frame service's) never wait on a client. One
-// sender thread makes the calls, as "async" commands: a client that stalls
-// or does not answer holds up nothing but the events queued behind its own.
-// It keeps one RPC connection per asking address and port, reconnecting
-// after a failure. mutex_ guards registrations_, queue_ and stopping_, and
-// is never held across I/O.
+// Design note. Events go as "async" commands on one RPC connection per
+// asking address and port (a Link). changed() sends an event itself when
+// its link is connected, idle and has nothing queued, which spares the
+// hop to another thread; the write is bounded by kDirectTimeoutMs, and
+// only a client that has stopped reading could make it wait. Everything
+// else (a first connection, a link in use, a failed send) is queued for
+// the sender thread, which connects and sends in order; a link with
+// events queued gets the later ones queued too, so each link keeps its
+// order. mutex_ guards registrations_, queue_, links_ (the map; links
+// live as long as this object), each link's queued count, busy_ and
+// stopping_, and is never held across I/O. A link's own mutex serialises
+// the use of its connection and nests inside nothing.
 #pragma once
 
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -39,7 +46,7 @@ public:
     static constexpr size_t kMaxQueued = 10000;
     static constexpr size_t kMaxRegistrations = 10000;
 
-    SimEvents() = default;
+    SimEvents();
     // Stops the thread; queued events are dropped.
     ~SimEvents();
     SimEvents(const SimEvents&) = delete;
@@ -74,7 +81,9 @@ private:
         int connection;
         std::string subject;
     };
+    struct Link;
     struct Pending {
+        Link* link;
         std::string host;
         int port;
         int connection;
@@ -82,6 +91,9 @@ private:
     };
 
     void run();
+    // Sends p now if its link is connected and free; false otherwise.
+    static bool sendNow(Pending& p);
+    Link* linkLocked(const std::string& host, int port);
     static bool isUnder(const std::string& node, const std::string& subject);
 
     const Corvane::rcServerContext* server_ = nullptr;  // the dispatching thread's
@@ -89,6 +101,7 @@ private:
     std::condition_variable wake_;
     std::vector<Registration> registrations_;
     std::deque<Pending> queue_;
+    std::map<std::pair<std::string, int>, std::unique_ptr<Link>> links_;
     bool stopping_ = false;
     Corvane::rcAPI* busy_ = nullptr;  // the call in progress, which stopping ends
     std::thread thread_;
