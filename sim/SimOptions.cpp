@@ -138,6 +138,8 @@ const char* SimOptions::usage() {
            "                   [--storage-id ID] [--host-uuid UUID] [--no-discovery]\n"
            "                   [--discovery-port N] [--discovery-group ADDR] [--discovery-ttl N]\n"
            "                   [--discovery-interface ADDR] [--announce-every SECONDS]\n"
+           "                   [--frame-port N] [--local-socket PATH|auto] [--file-dir DIR]\n"
+           "                   [--redirect-to HOST:PORT]\n"
            "Serves the node tree of FILE as a Corvane media server on 127.0.0.1 and ::1, port N\n"
            "(7549 by default; 0 for any free port), and on the discovery interface's address\n"
            "when that is not loopback. Prints the port on a line of its own once it serves.\n"
@@ -145,7 +147,11 @@ const char* SimOptions::usage() {
            "Discovery: announces itself on group 224.0.0.1, UDP port 7555, TTL 1 at start (and every\n"
            "SECONDS with --announce-every), from the interface address ADDR (127.0.0.1 by default);\n"
            "answers the searches its record satisfies; says goodbye on exit. --no-discovery: none\n"
-           "of it.\n";
+           "of it.\n"
+           "Frames: served on the same addresses, port N of --frame-port (any free port by default),\n"
+           "and on the socket file PATH (auto: where clients on this host look for it). PullFile and\n"
+           "PushFile work inside DIR only. ReadAheadRedirect sends clients to the server at\n"
+           "HOST:PORT for the frames this one does not hold.\n";
 }
 
 bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bool* help) {
@@ -172,7 +178,8 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
         static const char* const kWithValue[] = {
             "--port", "--tree", "--version", "--database", "--display-name", "--delay-ms", "--delay-method",
             "--fail-method", "--close-on", "--extra-child", "--call-log", "--storage-id", "--host-uuid",
-            "--discovery-port", "--discovery-group", "--discovery-ttl", "--discovery-interface", "--announce-every"};
+            "--discovery-port", "--discovery-group", "--discovery-ttl", "--discovery-interface", "--announce-every",
+            "--frame-port", "--local-socket", "--file-dir", "--redirect-to"};
         if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
                          [&](const char* o) { return opt == o; }) == std::end(kWithValue))
             return fail(error, "Unknown option '" + opt + "'");
@@ -187,9 +194,22 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
             opt == "--announce-every") {
             if (!parseDiscovery(opt, value, this, error))
                 return false;
-        } else if (opt == "--port") {
-            if (!parseInt(value, &port) || port < 0 || port > 65535)
-                return fail(error, "Option '--port' needs a port from 0 to 65535, not '" + value + "'");
+        } else if (opt == "--port" || opt == "--frame-port") {
+            int& target = opt == "--port" ? port : framePort;
+            if (!parseInt(value, &target) || target < 0 || target > 65535)
+                return fail(error, "Option '" + opt + "' needs a port from 0 to 65535, not '" + value + "'");
+        } else if (opt == "--local-socket" || opt == "--file-dir") {
+            if (value.empty())
+                return fail(error, "Option '" + opt + "' needs a path");
+            (opt == "--local-socket" ? localSocket : fileDir) = value;
+        } else if (opt == "--redirect-to") {
+            // At the last colon, so that an IPv6 address may stand as HOST.
+            const size_t colon = value.rfind(':');
+            int target = 0;
+            if (colon == std::string::npos || colon == 0 || !parseInt(value.substr(colon + 1), &target) ||
+                target <= 0 || target > 65535)
+                return fail(error, "Option '--redirect-to' needs HOST:PORT, not '" + value + "'");
+            redirectTo = value;
         } else if (opt == "--tree") {
             treeFile = value;
         } else if (opt == "--version") {
@@ -246,6 +266,15 @@ int SimOptions::delayFor(const std::string& method) const {
     return it == methodDelayMs.end() ? delayMs : it->second;
 }
 
+std::string SimOptions::localSocketPath() const {
+    if (localSocket != "auto")
+        return localSocket;
+    CorvaneDaemonInfo info;
+    info.setDatabase(database.c_str());
+    info.setFramePort(framePort);
+    return info.getMsgQName();
+}
+
 std::vector<std::string> SimOptions::addresses(bool ipv6) const {
     std::vector<std::string> out;
     for (const std::string& a : {discoveryInterface, std::string("127.0.0.1"), std::string("::1")}) {
@@ -268,7 +297,7 @@ CorvaneDaemonInfo SimOptions::daemonInfo(int boundPort, bool ipv6) const {
     info.setOSType(CorvaneOSType::Linux);
     info.setDatabase(database.c_str());
     info.setNodePort(boundPort);
-    info.setFramePort(0);  // there is no frame service
+    info.setFramePort(framePort);
     info.setVersionMajor(version[0]);
     info.setVersionMinor(version[1]);
     info.setVersionMaint(version[2]);

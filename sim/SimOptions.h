@@ -44,6 +44,14 @@ struct SimOptions {
     std::string storageId;     // empty: corvane-sim-<database>-<port>
     std::string hostUuid;
 
+    // Frames. The frame service listens where the server does, on
+    // framePort (0: any free port; main stores the bound one back here, for
+    // the record), and on a local socket file when one is asked for.
+    int framePort = 0;
+    std::string localSocket;  // a path, "auto" for the name clients look for, empty for none
+    std::string fileDir;      // PullFile and PushFile stay inside it; empty: refused
+    std::string redirectTo;   // HOST:PORT of the server ReadAheadRedirect sends clients to
+
     // Reads argv[1..argc-1]. False with *error set (naming the option) on
     // anything it can not use; *help is set by --help.
     bool parse(int argc, const char* const* argv, std::string* error, bool* help);
@@ -55,6 +63,9 @@ struct SimOptions {
     // The record the server answers "GetDaemonInfo" with, once it listens
     // on port (and on ::1 too when ipv6).
     CorvaneDaemonInfo daemonInfo(int port, bool ipv6) const;
+    // The local socket file to listen on; empty for none. Call it once
+    // framePort holds the bound port.
+    std::string localSocketPath() const;
     // The addresses the server listens on and lists, in the record's order:
     // the discovery interface first, then 127.0.0.1, then ::1 when ipv6.
     std::vector<std::string> addresses(bool ipv6) const;

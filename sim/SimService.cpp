@@ -6,6 +6,7 @@
 
 #include "base/rcApi/rcAttrStream.h"
 #include "sim/SimArgs.h"
+#include "sim/SimEvents.h"
 
 namespace CorvaneSim {
 
@@ -95,6 +96,8 @@ bool SimService::registerEvents(const std::string& args, std::string* reply) {
         return false;
     if (!tree_.require(r.subject, reply))
         return false;
+    if (SimEvents* events = SimEvents::current())
+        events->registered(r.port, r.connection, r.subject);
     if (std::find(registrations_.begin(), registrations_.end(), r) == registrations_.end())
         registrations_.push_back(std::move(r));
     return true;
@@ -105,8 +108,16 @@ bool SimService::unregisterEvents(const std::string& args, std::string* reply) {
     if (!parseRegistration(args, &r, reply))
         return false;
     // Forgetting what was never registered is harmless: the client
-    // unregisters after reconnecting without knowing what we kept.
-    registrations_.erase(std::remove(registrations_.begin(), registrations_.end(), r), registrations_.end());
+    // unregisters after reconnecting without knowing what we kept. An
+    // empty subject stands for all of that connection's.
+    if (SimEvents* events = SimEvents::current())
+        events->unregistered(r.port, r.connection, r.subject);
+    registrations_.erase(std::remove_if(registrations_.begin(), registrations_.end(),
+                                        [&r](const SimEventRegistration& k) {
+                                            return k.port == r.port && k.connection == r.connection &&
+                                                   (r.subject.empty() || k.subject == r.subject);
+                                        }),
+                         registrations_.end());
     return true;
 }
 

@@ -4,6 +4,7 @@
 #include "base/rcApi/rcAttrList.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "sim/SimArgs.h"
+#include "sim/SimEvents.h"
 #include "sim/SimService.h"
 
 namespace CorvaneSim {
@@ -22,6 +23,14 @@ std::string commaFree(const std::string& text) {
             c = '_';
     }
     return out;
+}
+
+// Tells the clients that asked for node's events (or its ancestors') that
+// it changed.
+bool notify(const std::string& node, const char* type, const SimEvents::Details& details = SimEvents::Details()) {
+    if (SimEvents* events = SimEvents::current())
+        events->changed(node, type, details);
+    return true;
 }
 
 std::string commaList(const std::vector<std::string>& items) {
@@ -83,7 +92,7 @@ bool SimService::renameNode(const std::string& args, std::string* reply) {
     if (!tree_.rename(id, name, reply))
         return false;
     *reply = id;  // identifiers survive a rename
-    return true;
+    return notify(id, "NodeRenamed", {{"Name", name}});
 }
 
 bool SimService::destroyNode(const std::string& args, std::string* reply) {
@@ -94,7 +103,7 @@ bool SimService::destroyNode(const std::string& args, std::string* reply) {
     if (!tree_.destroy(id, reply))
         return false;
     reply->clear();
-    return true;
+    return notify(id, "NodeDestroyed");
 }
 
 bool SimService::getChildren(const std::string& args, std::string* reply) {
@@ -169,7 +178,7 @@ bool SimService::createNode(const std::string& args, std::string* reply) {
     if (!scan.node(&parent) || !scan.blank() || !scan.quoted(&name) || !scan.blank() || !scan.integer(&type) ||
         !scan.blank() || !scan.word(&exType) || !scan.blank() || !scan.clipText(&format))
         return malformed(scan.why(), reply);
-    return tree_.createChild(parent, name, type, exType, format, reply, reply);
+    return tree_.createChild(parent, name, type, exType, format, reply, reply) && notify(*reply, "NodeCreated");
 }
 
 bool SimService::createNodeEx(const std::string& args, std::string* reply) {
@@ -181,7 +190,7 @@ bool SimService::createNodeEx(const std::string& args, std::string* reply) {
         !requireInt(stream, "Type", &type, &why) || !requireClipStream(stream, "Fmt", &format, &why))
         return malformed(why, reply);
     stream.getValue("ExType", exType);  // sent only when there is one
-    return tree_.createChild(parent, name, type, exType, format, reply, reply);
+    return tree_.createChild(parent, name, type, exType, format, reply, reply) && notify(*reply, "NodeCreated");
 }
 
 bool SimService::getMetaData(const std::string& args, std::string* reply) {
@@ -202,7 +211,7 @@ bool SimService::setMetaData(const std::string& args, std::string* reply) {
     if (!scan.node(&id) || !scan.blank() || !scan.word(&stream) || !scan.blank() || !scan.quoted(&text) ||
         !scan.atEnd())
         return malformed(scan.why().empty() ? "the end of the text after the metadata" : scan.why(), reply);
-    return tree_.setMetaData(id, stream, text, reply);
+    return tree_.setMetaData(id, stream, text, reply) && notify(id, "MetaDataChanged", {{"Stream", stream}});
 }
 
 bool SimService::queryMetaDataSupport(const std::string& args, std::string* reply) {
@@ -277,7 +286,7 @@ bool SimService::allocateFrames(const std::string& args, std::string* reply) {
     if (!tree_.allocateFrames(id, count, format, &ids, reply))
         return false;
     *reply = commaList(ids);
-    return true;
+    return notify(id, "FramesChanged");
 }
 
 bool SimService::allocateFramesEx(const std::string& args, std::string* reply) {
@@ -292,7 +301,7 @@ bool SimService::allocateFramesEx(const std::string& args, std::string* reply) {
     if (!tree_.allocateFrames(id, count, format, &ids, reply))
         return false;
     *reply = splitFreeList(ids);
-    return true;
+    return notify(id, "FramesChanged");
 }
 
 bool SimService::getFramePaths(const std::string& args, std::string* reply) {
@@ -344,7 +353,7 @@ bool SimService::setFramePaths(const std::string& args, std::string* reply) {
             break;
         start = comma + 1;
     }
-    return tree_.setFramePaths(id, paths, format, reply);
+    return tree_.setFramePaths(id, paths, format, reply) && notify(id, "FramesChanged");
 }
 
 bool SimService::setFramePathsEx(const std::string& args, std::string* reply) {
@@ -361,7 +370,7 @@ bool SimService::setFramePathsEx(const std::string& args, std::string* reply) {
     if (!Corvane::rcAttrList<std::string>(pathText).decode(paths) &&
         pathText != Corvane::rcAttrList<std::string>(std::vector<std::string>()).str())
         return malformed("a list of paths in 'Paths'", reply);
-    return tree_.setFramePaths(id, paths, format, reply);
+    return tree_.setFramePaths(id, paths, format, reply) && notify(id, "FramesChanged");
 }
 
 bool SimService::queryNodePlugInVersion(const std::string&, std::string* reply) {

@@ -67,8 +67,9 @@ public:
         bool waitingForReply_ = false;
     };
 
-    // A command line longer than this ends the client's connection: it is
-    // not a client of ours, and its line would otherwise grow without end.
+    // By default, a command line longer than this ends the client's
+    // connection: it is not a client of ours, and its line would otherwise
+    // grow without end.
     static constexpr size_t kMaxCommandBytes = 64u * 1024 * 1024;
     // A client that takes no reply bytes for this long is dropped, so that
     // one stuck peer cannot stall the dispatching thread.
@@ -83,6 +84,10 @@ public:
     ~rcServerContext() override;
 
     int getPort() const { return server().getPort(); }
+    // A context that only ever receives short commands bounds them tighter.
+    // Set before the first client connects.
+    void setMaxCommandBytes(size_t bytes) { maxCommandBytes_ = bytes; }
+    size_t maxCommandBytes() const { return maxCommandBytes_; }
     rcAppContext& appContext() { return appContext_; }
 
     // A method name already registered is refused (and posted).
@@ -133,6 +138,7 @@ private:
     rcResult reply_;
     std::string replyText_;
     std::vector<char> readBuffer_;
+    size_t maxCommandBytes_ = kMaxCommandBytes;
 };
 
 }  // namespace Corvane

@@ -48,8 +48,8 @@ bool rcServerContext::Client::handleReadable() {
         p += used;
         left -= used;
         commandBytes_ += used;
-        if (commandBytes_ > kMaxCommandBytes) {
-            CO_ERROR("Command line longer than %zu bytes [fd:%d]; dropping the client.", kMaxCommandBytes,
+        if (commandBytes_ > server_.maxCommandBytes()) {
+            CO_ERROR("Command line longer than %zu bytes [fd:%d]; dropping the client.", server_.maxCommandBytes(),
                      descriptor_->getFd());
             close();
             server_.retire(this);

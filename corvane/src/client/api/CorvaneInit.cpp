@@ -4,6 +4,7 @@
 #include "base/network/CoNetwork.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneConnectionTable.h"
+#include "client/api/CorvaneEventMonitor.h"
 #include "client/api/CorvaneMulticastClient.h"
 #include "client/api/CorvaneServerImp.h"
 
@@ -19,8 +20,9 @@ bool corvaneInit() {
     Corvane::CoMsg::setDefaultLevel(Corvane::CoMsg::user);
     if (!Corvane::CoNetwork::init())
         return false;
-    // TODO: start the node-event monitor here once it exists; stopping it
-    // in corvaneUninit comes with it.
+    // The node-event monitor starts at the first handler registration:
+    // most programs (the gateway) never register, and should not pay for
+    // its thread and listening socket.
     corvaneCreateConnectionTable();
     return true;
 }
@@ -29,6 +31,7 @@ void corvaneUninit() {
     if (gInitCount <= 0 || --gInitCount > 0)
         return;
     CorvaneMulticastClient::destroyInstance();
+    CorvaneEventMonitor::stopIfMade();
     // The default handle outlives the table: its reference must go first.
     corvaneReleaseDefaultServer();
     corvaneDeleteConnectionTable();

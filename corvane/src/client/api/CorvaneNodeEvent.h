@@ -1,5 +1,6 @@
 // One node event reported by a server: which node, what happened, details.
-// A value type.
+// A value type. Handler is what an application registers (through
+// CorvaneServerHandle::registerEventHandler) to be told of them.
 #pragma once
 
 #include "client/api/CorvaneDictionary.h"
@@ -8,6 +9,16 @@
 
 class CorvaneNodeEvent {
 public:
+    // Told of the events of the nodes it is registered for. Called on the
+    // library's event thread, one event at a time, in the order the server
+    // sent them; it must return promptly, since other events wait for it.
+    // Not owned by the library: unregister it before destroying it.
+    class Handler {
+    public:
+        virtual ~Handler() = default;
+        virtual void handleEvent(const CorvaneNodeEvent& event) = 0;
+    };
+
     CorvaneNodeEvent() = default;
     CorvaneNodeEvent(const CorvaneNodeId& nodeId, const char* type, const CorvaneDictionary& details)
         : nodeId_(nodeId), type_(type), details_(details) {}

@@ -2,11 +2,13 @@
 
 #include <cassert>
 #include <cctype>
+#include <climits>
 #include <cstdlib>
 #include <string>
 
 #include "client/api/CorvaneClipFormat.h"
 #include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneFrameClientAPI.h"
 #include "client/api/CorvaneNodeClientAPI.h"
 #include "client/api/CorvaneNodeImp.h"
 #include "client/api/CorvaneServerHandle.h"
@@ -451,5 +453,37 @@ bool CorvaneNodeHandle::setFramePaths(const CorvaneStrList& paths, const Corvane
     imp_->framesStale_ = true;
     imp_->framePathsStale_ = true;
     imp_->clipFormatStale_ = true;
+    return true;
+}
+
+bool CorvaneNodeHandle::readFrame(const CorvaneFrameId& frame, void* buffer, size_t sizeBytes,
+                                  const CorvaneFrameReadOptions& options) {
+    return imp_->server_->imp()->frameOperation([&](CorvaneFrameClientAPI& frames) {
+        frames.readFrame(frame.getId(), static_cast<char*>(buffer), sizeBytes, options.params, options.paramsBytes,
+                         options.readAhead[0].getId(), options.readAhead[1].getId(), options.noAck);
+    });
+}
+
+bool CorvaneNodeHandle::writeFrame(const CorvaneFrameId& frame, const void* data, size_t sizeBytes) {
+    return imp_->server_->imp()->frameOperation(
+        [&](CorvaneFrameClientAPI& frames) { frames.writeFrame(frame.getId(), data, sizeBytes); });
+}
+
+bool CorvaneNodeHandle::readStream(void* buffer, size_t sizeBytes, int64_t position, size_t elementBytes,
+                                   int& count) {
+    if (imp_->streamIdStale_) {
+        CorvaneStr id;
+        if (!getStreamId(id))
+            return false;
+        imp_->streamId_ = id.c_str();
+        imp_->streamIdStale_ = false;
+    }
+    int64_t n = count;
+    if (!imp_->server_->imp()->frameOperation([&](CorvaneFrameClientAPI& frames) {
+            frames.readStream(imp_->streamId_.c_str(), static_cast<char*>(buffer), sizeBytes, position,
+                              elementBytes, &n);
+        }))
+        return false;
+    count = n > INT_MAX ? INT_MAX : static_cast<int>(n);
     return true;
 }

@@ -6,6 +6,8 @@
 // server's last error). Used by one thread at a time.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -17,6 +19,21 @@ class CorvaneClipFormat;
 class CorvaneServerHandle;
 class CorvaneStrList;
 class CorvaneNodeImp;
+
+// How CorvaneNodeHandle::readFrame reads.
+struct CorvaneFrameReadOptions {
+    // The server sends the frame without a status first, saving a round
+    // trip per frame; a failure then arrives inside the buffer and is
+    // reported as usual. Honoured for buffers of 4096 bytes or more only.
+    bool noAck = false;
+    // Frames the server may start reading now, for the reads to come;
+    // empty identifiers are skipped.
+    CorvaneFrameId readAhead[2];
+    // A block for the server's frame reader, passed on unchanged; null for
+    // none.
+    const void* params = nullptr;
+    size_t paramsBytes = 0;
+};
 
 class CorvaneNodeHandle {
 public:
@@ -72,6 +89,22 @@ public:
     bool getFramePath(int index, CorvaneStr& path);
     // Makes the node's frames the existing media files at paths.
     bool setFramePaths(const CorvaneStrList& paths, const CorvaneClipFormat& format);
+
+    // Frame data, over the server's frame data channel (servers of
+    // 2012.0.0.5120 and later; older ones fail with "Functionality not
+    // supported on remote Corvane server."). Sizes are in bytes; buffers
+    // are the caller's, and are filled in place without copies. A frame of
+    // another server's is read from there when this server says so.
+    //
+    // Fills exactly sizeBytes of buffer with the frame's data.
+    bool readFrame(const CorvaneFrameId& frame, void* buffer, size_t sizeBytes,
+                   const CorvaneFrameReadOptions& options = CorvaneFrameReadOptions());
+    bool writeFrame(const CorvaneFrameId& frame, const void* data, size_t sizeBytes);
+    // Reads up to count elements of elementBytes each from the node's
+    // stream, starting at position, into buffer; count becomes the number
+    // read. Fails with "Buffer too small." when the server sends more than
+    // sizeBytes.
+    bool readStream(void* buffer, size_t sizeBytes, int64_t position, size_t elementBytes, int& count);
 
 private:
     std::unique_ptr<CorvaneNodeImp> imp_;

@@ -38,4 +38,6 @@ public:
     bool streamsStale_ = true;
     int readAheads_ = 0;
     bool readAheadsStale_ = true;
+    std::string streamId_;  // for reading the node's stream
+    bool streamIdStale_ = true;
 };

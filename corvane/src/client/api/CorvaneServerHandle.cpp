@@ -6,6 +6,7 @@
 
 #include "client/api/CorvaneBaseClientAPI.h"
 #include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneFrameClientAPI.h"
 #include "client/api/CorvaneNodeClientAPI.h"
 #include "client/api/CorvaneServerId.h"
 #include "client/api/CorvaneServerImp.h"
@@ -181,6 +182,26 @@ bool CorvaneServerHandle::getNumOsTypeTranslations(int& count) {
 
 bool CorvaneServerHandle::getOsTypeTranslation(int index, CorvaneOsTypeTranslation& translation) {
     return entryAt(*imp_, translations_->osTypes, index, translation, "OS Type Translation index out of range");
+}
+
+bool CorvaneServerHandle::pullFile(const char* remotePath, const char* localPath) {
+    return imp_->frameOperation([&](CorvaneFrameClientAPI& frames) { frames.pullFile(remotePath, localPath); });
+}
+
+bool CorvaneServerHandle::pushFile(const char* remotePath, const char* localPath) {
+    return imp_->frameOperation([&](CorvaneFrameClientAPI& frames) { frames.pushFile(remotePath, localPath); });
+}
+
+bool CorvaneServerHandle::invalidateFrameCache() {
+    return imp_->frameOperation([](CorvaneFrameClientAPI& frames) { frames.invalidateCache(); });
+}
+
+bool CorvaneServerHandle::registerEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler) {
+    return imp_->registerEventHandler(node, handler);
+}
+
+bool CorvaneServerHandle::unregisterEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler) {
+    return imp_->unregisterEventHandler(node, handler);
 }
 
 const CorvaneServerId& CorvaneServerHandle::getServerId() {

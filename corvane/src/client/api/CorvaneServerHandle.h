@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "client/api/CorvaneNodeEvent.h"
 #include "client/api/CorvaneStr.h"
 
 class CorvaneDaemonInfo;
@@ -62,6 +63,26 @@ public:
     bool getHostTranslation(int index, CorvaneHostTranslation& translation);
     bool getNumOsTypeTranslations(int& count);
     bool getOsTypeTranslation(int index, CorvaneOsTypeTranslation& translation);
+
+    // Whole files over the frame data channel (servers of 2012.0.0.5120 and
+    // later; older ones fail with "Functionality not supported on remote
+    // Corvane server."). remotePath is a path as the server knows it. A
+    // pulled file replaces localPath only once all of it has come.
+    bool pullFile(const char* remotePath, const char* localPath);
+    bool pushFile(const char* remotePath, const char* localPath);
+    // Tells the server to forget the frames it keeps cached.
+    bool invalidateFrameCache();
+
+    // Has handler told of the events of node, after the handlers registered
+    // before it; it must stay alive until unregistered (see
+    // CorvaneNodeEvent::Handler). The first handler of a node asks the
+    // server for its events, and the library asks again after every
+    // reconnection. Registering twice means being told twice.
+    bool registerEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler);
+    // Once this returns, handler is not running for node and will not be
+    // called for it again. The last handler of a node tells the server to
+    // stop sending its events.
+    bool unregisterEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler);
 
     // The identifier, after the handle has tried to connect.
     const CorvaneServerId& getServerId();

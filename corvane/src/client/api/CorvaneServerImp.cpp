@@ -5,19 +5,36 @@
 
 #include "base/threads/CoLockGuard.h"
 #include "client/api/CorvaneBaseClientAPI.h"
+#include "client/api/CorvaneFrameClientAPI.h"
 #include "client/api/CorvaneNodeClientAPI.h"
+#include "client/api/CorvaneRawDataClientConnection.h"
+
+namespace {
+// Older servers have no frame channel a client can use.
+constexpr int kFrameVersion[4] = {2012, 0, 0, 5120};
+}  // namespace
 
 CorvaneServerImp::CorvaneServerImp(const CorvaneServerId& id) : serverId_(id) {}
 
 CorvaneServerImp::~CorvaneServerImp() { release(); }
 
 void CorvaneServerImp::release() {
-    // The encoders point at the connection: release them before the reference.
+    // The encoders and the link point at the connection: release them
+    // before the reference.
+    eventLink_.reset();
     nodeApi_.reset();
     baseApi_.reset();
-    Corvane::CoLockGuard guard(connectionMutex_);
-    connection_ = nullptr;
-    shared_.reset();
+    std::unique_ptr<CorvaneFrameClientAPI> frameClient;
+    std::unique_ptr<CorvaneRawDataClientConnection> frameLink;
+    {
+        Corvane::CoLockGuard guard(connectionMutex_);
+        connection_ = nullptr;
+        shared_.reset();
+        frameClient = std::move(frameClient_);
+        frameLink = std::move(frameLink_);
+    }
+    // Closed here, outside the lock; the client reads through the link.
+    frameClient.reset();
 }
 
 bool CorvaneServerImp::connect() {
@@ -57,6 +74,10 @@ bool CorvaneServerImp::getDaemonInfo(CorvaneDaemonInfo& info) {
 bool CorvaneServerImp::isConnected() { return shared_.get() && shared_.get()->isConnected(); }
 
 void CorvaneServerImp::disconnect() {
+    if (frameLink_) {
+        frameLink_->interrupt();
+        frameLink_->close();
+    }
     if (CorvaneClientConnection* connection = shared_.get())
         connection->forcedDisconnect();
 }
@@ -70,6 +91,48 @@ void CorvaneServerImp::cancel(const char* reason) {
         shared->stop(text);
     if (connection_ && connection_ != shared)
         connection_->stop(text);
+    if (frameClient_)
+        frameClient_->interrupt();
+}
+
+CorvaneFrameClientAPI* CorvaneServerImp::frameClient() {
+    if (frameClient_)
+        return frameClient_.get();
+    CorvaneDaemonInfo info;
+    if (!getDaemonInfo(info))
+        return nullptr;
+    if (!serverNotOlderThan(&info, kFrameVersion[0], kFrameVersion[1], kFrameVersion[2], kFrameVersion[3])) {
+        fail("Functionality not supported on remote Corvane server.");
+        return nullptr;
+    }
+    auto link = std::make_unique<CorvaneRawDataClientConnection>(*this);
+    auto client = std::make_unique<CorvaneFrameClientAPI>(*link, info);
+    Corvane::CoLockGuard guard(connectionMutex_);
+    frameLink_ = std::move(link);
+    frameClient_ = std::move(client);
+    return frameClient_.get();
+}
+
+bool CorvaneServerImp::registerEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler) {
+    assert(handler && "hdlr");
+    if (!connect())
+        return false;
+    if (!eventLink_) {
+        try {
+            CorvaneEventMonitor::instance().start();
+            eventLink_.reset(new CorvaneEventMonitor::Connection(connection_));
+        } catch (const std::exception& e) {
+            return fail(e.what());
+        }
+    }
+    return eventLink_->registerEventHandler(node, handler) || fail(eventLink_->lastError());
+}
+
+bool CorvaneServerImp::unregisterEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler) {
+    assert(handler && "hdlr");
+    if (!eventLink_)
+        return true;
+    return eventLink_->unregisterEventHandler(node, handler) || fail(eventLink_->lastError());
 }
 
 bool serverNotOlderThan(const CorvaneDaemonInfo* info, int major, int minor, int maint, int build) {

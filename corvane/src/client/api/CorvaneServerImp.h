@@ -1,15 +1,18 @@
 // Internal to corvane_client.
 // What a server handle holds: the server identifier, a reference on the
 // server's shared connection (taken on the first operation), the method
-// encoders on it, the server's description and the last error.
+// encoders on it, the event link (made at the first handler registration),
+// the frame channel (made at the first frame operation), the server's
+// description and the last error.
 //
 // One thread operates; the watchdog's thread may call cancel() at any time.
-// connectionMutex_ guards the connection pointers between the two and is
-// never held across I/O (stopping a call does not block). Everything else,
+// connectionMutex_ guards the connection and frame-channel pointers between
+// the two and is never held across I/O (stopping a call does not block). Everything else,
 // the last record read included, is the operating thread's alone; the
 // shared connection's own record is only ever copied out of it.
 #pragma once
 
+#include <exception>
 #include <memory>
 #include <string>
 
@@ -17,10 +20,14 @@
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneDaemonInfoMgr.h"
+#include "client/api/CorvaneEventMonitor.h"
+#include "client/api/CorvaneNodeEvent.h"
 #include "client/api/CorvaneServerId.h"
 
 class CorvaneBaseClientAPI;
+class CorvaneFrameClientAPI;
 class CorvaneNodeClientAPI;
+class CorvaneRawDataClientConnection;
 
 class CorvaneServerImp : public CorvaneDaemonInfoMgr {
 public:
@@ -52,17 +59,43 @@ public:
     // Safe from another thread.
     void cancel(const char* reason);
 
+    // The first registration makes the event link, starting the event
+    // monitor if need be.
+    bool registerEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler);
+    bool unregisterEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler);
+
+    // Runs op on the frame channel, made at the first call against a
+    // server new enough for it; false with the reason in lastError().
+    template <typename Op>
+    bool frameOperation(Op op) {
+        CorvaneFrameClientAPI* client = frameClient();
+        if (!client)
+            return false;
+        try {
+            op(*client);
+            return true;
+        } catch (const std::exception& e) {
+            return fail(e.what());
+        }
+    }
+
     CorvaneNodeClientAPI* nodeApi() const { return nodeApi_.get(); }
     CorvaneBaseClientAPI* baseApi() const { return baseApi_.get(); }
     const CorvaneServerId& serverId() const { return serverId_; }
 
 private:
+    CorvaneFrameClientAPI* frameClient();
+
     CorvaneServerId serverId_;
     Corvane::CoMutex connectionMutex_;  // guards shared_ and connection_
     CorvaneClientConnection::Shared shared_;
     CorvaneClientConnection* connection_ = nullptr;
     std::unique_ptr<CorvaneBaseClientAPI> baseApi_;
     std::unique_ptr<CorvaneNodeClientAPI> nodeApi_;
+    // Points at the connection: goes before the reference does.
+    std::unique_ptr<CorvaneEventMonitor::Connection> eventLink_;
+    std::unique_ptr<CorvaneRawDataClientConnection> frameLink_;  // its owner is this object
+    std::unique_ptr<CorvaneFrameClientAPI> frameClient_;          // reads through frameLink_
     std::string lastError_;
     CorvaneDaemonInfo info_;  // the last record read, for the text getters
     bool infoStale_ = true;

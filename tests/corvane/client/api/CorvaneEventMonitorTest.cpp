@@ -1,0 +1,238 @@
+// Node events from a real corvane-sim through the event monitor.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/network/CoNetworkConfig.h"
+#include "base/rcApi/rcAPI.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "base/rcApi/rcServerContext.h"
+#include "client/api/CorvaneEventListener.h"
+#include "client/api/CorvaneEventMonitor.h"
+#include "client/api/CorvaneInit.h"
+#include "client/api/CorvaneNodeHandle.h"
+#include "client/api/CorvaneServerHandle.h"
+#include "support/LoopbackListener.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using CorvaneTest::SimProcess;
+
+// Every handler call, as "name type node", in the order they came.
+class EventLog {
+public:
+    void add(const std::string& line) {
+        std::lock_guard<std::mutex> guard(mutex_);
+        lines_.push_back(line);
+        cv_.notify_all();
+    }
+    // The first n lines, once they are there (fewer after the hang guard).
+    std::vector<std::string> first(size_t n) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait_for(lock, std::chrono::seconds(10), [&] { return lines_.size() >= n; });
+        return std::vector<std::string>(lines_.begin(), lines_.begin() + std::min(n, lines_.size()));
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    std::vector<std::string> lines_;
+};
+
+class Recorder : public CorvaneNodeEvent::Handler {
+public:
+    Recorder(const char* name, EventLog& log) : name_(name), log_(log) {}
+    void handleEvent(const CorvaneNodeEvent& event) override {
+        CorvaneStr node;
+        event.getDetails().getStringAttribute("Node", node);
+        log_.add(name_ + " " + event.getType() + " " + node.c_str());
+    }
+
+private:
+    std::string name_;
+    EventLog& log_;
+};
+
+class CorvaneEventMonitorTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(corvaneInit()); }
+    void TearDown() override { corvaneUninit(); }
+
+    // The connection numbers the sim was asked to send events to.
+    static std::vector<int> registeredConnections(const SimProcess& sim) {
+        std::vector<int> numbers;
+        for (const std::string& line : sim.calls("RegisterEvents")) {
+            int number = 0;
+            Corvane::rcAttrStream(line.substr(line.find(' ') + 1)).getIntValue("Connection", number);
+            numbers.push_back(number);
+        }
+        return numbers;
+    }
+
+    EventLog log_;
+    Recorder a_{"a", log_};
+    Recorder b_{"b", log_};
+};
+
+TEST_F(CorvaneEventMonitorTest, HandlersOfOneNodeShareOneRegistration) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    CorvaneServerHandle server(sim.host().c_str());
+    CorvaneNodeHandle media(server, "/media");
+    ASSERT_TRUE(server.registerEventHandler("/media", &a_)) << server.lastError();
+    ASSERT_TRUE(server.registerEventHandler("/media", &b_));
+    EXPECT_EQ(sim.calls("RegisterEvents").size(), 1u);
+
+    CorvaneNodeHandle child;
+    ASSERT_TRUE(media.createNode("Child", "FOLDER", child)) << media.lastError();
+    EXPECT_EQ(log_.first(2), (std::vector<std::string>{"a NodeCreated /media/Child", "b NodeCreated /media/Child"}));
+
+    ASSERT_TRUE(server.unregisterEventHandler("/media", &a_));
+    EXPECT_TRUE(sim.calls("UnregisterEvents").empty());
+    ASSERT_TRUE(child.rename("Renamed"));
+    EXPECT_EQ(log_.first(3).back(), "b NodeRenamed /media/Child");
+    ASSERT_TRUE(server.unregisterEventHandler("/media", &b_));
+    EXPECT_EQ(sim.calls("UnregisterEvents").size(), 1u);
+    EXPECT_FALSE(server.unregisterEventHandler("/media", &b_));
+}
+
+TEST_F(CorvaneEventMonitorTest, RegistersAgainWhenTheServerComesBack) {
+    auto sim = std::make_unique<SimProcess>(SimProcess::demoTree(), std::vector<std::string>{"--no-discovery"});
+    const int port = sim->port();
+    CorvaneServerHandle server(sim->host().c_str());
+    ASSERT_TRUE(server.registerEventHandler("/media", &a_)) << server.lastError();
+    sim.reset();
+    sim = std::make_unique<SimProcess>(SimProcess::demoTree(), std::vector<std::string>{"--no-discovery"}, port);
+    ASSERT_TRUE(sim->started());
+
+    // The next call finds the connection gone, reconnects and registers
+    // again before it goes out.
+    CorvaneNodeHandle clip(server, "/media/clip");
+    ASSERT_TRUE(clip.setMetaData("notes", "x")) << clip.lastError();
+    EXPECT_EQ(log_.first(1), std::vector<std::string>{"a MetaDataChanged /media/clip"});
+    const std::vector<std::string> calls = sim->calls();
+    ASSERT_GE(calls.size(), 2u);
+    EXPECT_EQ(calls[0].compare(0, 17, "UnregisterEvents "), 0) << calls[0];
+    EXPECT_EQ(calls[1].compare(0, 15, "RegisterEvents "), 0) << calls[1];
+}
+
+TEST_F(CorvaneEventMonitorTest, ConnectionNumbersAreNeverReused) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    for (int i = 0; i < 3; ++i) {
+        CorvaneServerHandle server(sim.host().c_str());
+        ASSERT_TRUE(server.registerEventHandler("/", &a_)) << server.lastError();
+    }
+    const std::vector<int> numbers = registeredConnections(sim);
+    ASSERT_EQ(numbers.size(), 3u);
+    EXPECT_GT(numbers[0], 0);
+    EXPECT_LT(numbers[0], numbers[1]);
+    EXPECT_LT(numbers[1], numbers[2]);
+}
+
+TEST_F(CorvaneEventMonitorTest, RefusesPayloadsWithoutTheirFields) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    CorvaneServerHandle server(sim.host().c_str());
+    ASSERT_TRUE(server.registerEventHandler("/media", &a_)) << server.lastError();
+    const int connection = registeredConnections(sim).at(0);
+    Corvane::rcAPI api;
+    ASSERT_TRUE(api.connect("127.0.0.1", CorvaneEventMonitor::instance().boundPort(), 5000)) << api.lastError();
+
+    const struct {
+        const char* keys;
+        int object;
+        const char* error;
+    } cases[] = {
+        {"Type Details", connection, "Missing 'NodeId' parameter"},
+        {"NodeId Details", connection, "Missing 'Type' parameter"},
+        {"NodeId Type", connection, "Missing 'Details' parameter"},
+        {"NodeId Type Details", 0, "Invalid Object: 0"},
+        {"NodeId Type Details", connection + 1000, "Invalid Object: "},
+    };
+    for (const auto& c : cases) {
+        Corvane::rcAttrStream payload;
+        for (const char* key : {"NodeId", "Type", "Details"})
+            if (std::string(" " + std::string(c.keys) + " ").find(std::string(" ") + key + " ") != std::string::npos)
+                payload.addStringValue(key, std::string(key) == "NodeId" ? "/media" : "x");
+        std::string result;
+        EXPECT_FALSE(api.call(c.object, "NodeEvent", payload.c_str(), true, result, 5000)) << c.keys;
+        EXPECT_EQ(result.compare(0, std::strlen(c.error), c.error), 0) << c.keys << ": " << result;
+    }
+    // A whole payload reaches the handler, and is the first one to.
+    Corvane::rcAttrStream details;
+    details.addStringValue("Node", "/media/z");
+    Corvane::rcAttrStream payload;
+    payload.addStringValue("NodeId", "/media");
+    payload.addStringValue("Type", "Made");
+    payload.addStringValue("Details", details.str());
+    std::string result;
+    ASSERT_TRUE(api.call(connection, "NodeEvent", payload.c_str(), true, result, 5000)) << result;
+    EXPECT_EQ(log_.first(1), std::vector<std::string>{"a Made /media/z"});
+}
+
+TEST_F(CorvaneEventMonitorTest, BadClientsDoNotStopOtherEvents) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    CorvaneServerHandle server(sim.host().c_str());
+    ASSERT_TRUE(server.registerEventHandler("/media/clip", &a_)) << server.lastError();
+    const int port = CorvaneEventMonitor::instance().boundPort();
+
+    CorvaneTest::ScopedFd garbage = CorvaneTest::connectLoopback(port);
+    CorvaneTest::ScopedFd unfinished = CorvaneTest::connectLoopback(port);
+    CorvaneTest::ScopedFd endless = CorvaneTest::connectLoopback(port);
+    ASSERT_TRUE(CorvaneTest::sendAll(garbage.get(), std::string("\x01\xff garbage\n\n sync x\n", 20)));
+    ASSERT_TRUE(CorvaneTest::sendAll(unfinished.get(), "sync 1 NodeEvent 6 NodeId"));
+    // A line past the bound ends its client, and only it.
+    const std::string chunk(64 * 1024, 'x');
+    bool dropped = false;
+    for (size_t sent = 0; sent <= CorvaneEventMonitor::kMaxLineBytes + chunk.size() && !dropped; sent += chunk.size())
+        dropped = !CorvaneTest::sendAll(endless.get(), chunk, 2000);
+    EXPECT_EQ(CorvaneTest::recvUpTo(endless.get(), 1, 5000), "") << "the endless line was kept";
+
+    CorvaneNodeHandle clip(server, "/media/clip");
+    ASSERT_TRUE(clip.setMetaData("notes", "y")) << clip.lastError();
+    EXPECT_EQ(log_.first(1), std::vector<std::string>{"a MetaDataChanged /media/clip"});
+}
+
+TEST_F(CorvaneEventMonitorTest, ListensOnTheMetadataInterfacesOnly) {
+    CorvaneTest::TempDir dir;
+    Corvane::CoNetworkConfig::setFileNameForTesting(dir.write("network.cfg", "[Interfaces]\nMetadata = lo\n"));
+    std::vector<std::string> addresses = CorvaneEventMonitor::metadataAddresses();
+    Corvane::CoNetworkConfig::setFileNameForTesting(dir.file("none.cfg"));
+    EXPECT_TRUE(CorvaneEventMonitor::metadataAddresses().empty());
+    ASSERT_FALSE(addresses.empty());
+    EXPECT_EQ(addresses[0], "127.0.0.1");
+
+    Corvane::rcServerContext server(-1);
+    int port = -1;
+    auto listeners = CorvaneEventListener::openAll(server, {"127.0.0.1"}, &port);
+    ASSERT_EQ(listeners.size(), 1u);
+    for (const auto& l : listeners)
+        server.appContext().registerIOHandler(l.get());
+    // 127.0.0.2 is this host too, but not an address listened on.
+    Corvane::rcAPI other;
+    EXPECT_FALSE(other.connect("127.0.0.2", port, 2000));
+    std::atomic<bool> stop{false};
+    std::thread serving([&] {
+        while (!stop.load())
+            server.appContext().callIOHandler(100);
+    });
+    Corvane::rcAPI api;
+    std::string result;
+    EXPECT_TRUE(api.connect("127.0.0.1", port, 5000) && api.call(0, "_ping", "", true, result, 5000))
+        << api.lastError();
+    stop.store(true);
+    serving.join();
+    for (const auto& l : listeners)
+        server.appContext().unregisterIOHandler(l.get());
+}
+
+}  // namespace

@@ -1,0 +1,284 @@
+// Frame data between the client and real corvane-sim processes, and against
+// a stand-in frame server that cuts its connection.
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "base/loggerBase/CoException.h"
+#include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneDaemonInfoMgr.h"
+#include "client/api/CorvaneFrameClientAPI.h"
+#include "client/api/CorvaneInit.h"
+#include "client/api/CorvaneNodeHandle.h"
+#include "client/api/CorvaneRawDataClientConnection.h"
+#include "client/api/CorvaneServerHandle.h"
+#include "support/LoopbackListener.h"
+#include "support/SimProcess.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using CorvaneTest::SimProcess;
+
+std::string pattern(size_t size) {
+    std::string bytes(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>(i * 7 + i / 251);
+    return bytes;
+}
+
+// A server known by a fixed record.
+struct FixedServer : CorvaneDaemonInfoMgr {
+    CorvaneDaemonInfo info;
+    void invalidate() override {}
+    bool getDaemonInfo(CorvaneDaemonInfo& out) override {
+        out = info;
+        return true;
+    }
+    const char* lastError() const override { return ""; }
+};
+
+// Bytes in memory, read as a connection would be.
+struct Bytes : CorvaneByteSource {
+    std::string data;
+    size_t at = 0;
+    void readExactly(void* buffer, size_t size) override {
+        if (at + size > data.size())
+            throw Corvane::CoException("Connection closed", __LINE__, __FILE__);
+        std::memcpy(buffer, data.data() + at, size);
+        at += size;
+    }
+};
+
+class CorvaneFrameClientAPITest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(corvaneInit()); }
+    void TearDown() override { corvaneUninit(); }
+
+    CorvaneTest::TempDir files_;  // the sim's
+    CorvaneTest::TempDir local_;  // the client's
+};
+
+TEST_F(CorvaneFrameClientAPITest, FramesRoundTripWithAndWithoutAcknowledgement) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    CorvaneServerHandle server(sim.host().c_str());
+    CorvaneNodeHandle clip(server, "/media/clip");
+    const std::string data = pattern(8192);
+    ASSERT_TRUE(clip.writeFrame("/media/clip#0", data.data(), data.size())) << clip.lastError();
+
+    const struct {
+        const char* frame;
+        size_t size;
+        bool noAck;
+        const char* method;  // what goes on the wire
+        const char* error;
+    } cases[] = {
+        {"/media/clip#0", 8192, false, "ReadFrame", nullptr},
+        {"/media/clip#0", 8192, true, "ReadFrameNoAck", nullptr},
+        {"/media/clip#0", 4095, true, "ReadFrame", nullptr},  // no room for an error text: acknowledged
+        {"/none", 4096, true, "ReadFrameNoAck", "Frame '/none' does not exist"},
+        {"/none", 4095, true, "ReadFrame", "Frame '/none' does not exist"},
+        {"/media/clip#0", 12000, false, "ReadFrame", nullptr},  // padded with zeros
+    };
+    for (const auto& c : cases) {
+        sim.clearCalls();
+        CorvaneFrameReadOptions options;
+        options.noAck = c.noAck;
+        std::string buffer(c.size, '?');
+        const bool ok = clip.readFrame(c.frame, &buffer[0], buffer.size(), options);
+        const std::string label = std::string(c.frame) + " " + std::to_string(c.size);
+        EXPECT_EQ(sim.calls(c.method).size(), 1u) << label;
+        if (c.error) {
+            EXPECT_FALSE(ok) << label;
+            EXPECT_STREQ(clip.lastError(), c.error) << label;
+            continue;
+        }
+        ASSERT_TRUE(ok) << label << ": " << clip.lastError();
+        EXPECT_EQ(buffer.substr(0, std::min(c.size, data.size())), data.substr(0, c.size)) << label;
+        EXPECT_EQ(buffer.find_first_not_of('\0', data.size()), std::string::npos) << label;
+    }
+
+    CorvaneStr streamId;
+    ASSERT_TRUE(clip.getStreamId(streamId));
+    const std::string stream = pattern(1000);
+    ASSERT_TRUE(clip.writeFrame(streamId.c_str(), stream.data(), stream.size()));
+    int count = 20;
+    std::string small(100, '\0');
+    EXPECT_FALSE(clip.readStream(&small[0], small.size(), 0, 10, count));
+    EXPECT_STREQ(clip.lastError(), "Buffer too small.");
+    // The elements that did not fit are dropped with the connection.
+    std::string buffer(200, '\0');
+    count = 20;
+    ASSERT_TRUE(clip.readStream(&buffer[0], buffer.size(), 2, 10, count)) << clip.lastError();
+    EXPECT_EQ(count, 20);
+    EXPECT_EQ(buffer, stream.substr(20, 200));
+}
+
+TEST_F(CorvaneFrameClientAPITest, FrameChannelNeedsANewEnoughServer) {
+    for (const char* version : {"2012.0.0.5119", "2012.0.0.5120"}) {
+        SimProcess sim(SimProcess::demoTree(), {"--no-discovery", "--version", version});
+        CorvaneServerHandle server(sim.host().c_str());
+        CorvaneNodeHandle clip(server, "/media/clip");
+        const bool ok = clip.writeFrame("f", "x", 1);
+        EXPECT_EQ(ok, std::string(version) == "2012.0.0.5120") << version;
+        EXPECT_STREQ(clip.lastError(), ok ? "" : "Functionality not supported on remote Corvane server.");
+    }
+}
+
+TEST_F(CorvaneFrameClientAPITest, FilesRoundTripAndStayInTheirDirectory) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery", "--file-dir", files_.path()});
+    CorvaneServerHandle server(sim.host().c_str());
+    for (size_t size : {size_t(0), size_t(256 * 1024 + 1), size_t(3 * 256 * 1024)}) {
+        const std::string remote = "/f" + std::to_string(size);
+        const std::string data = pattern(size);
+        const std::string in = local_.write("in", data);
+        ASSERT_TRUE(server.pushFile(remote.c_str(), in.c_str())) << server.lastError();
+        EXPECT_EQ(CorvaneTest::readFile(files_.file(remote.substr(1))), data) << size;
+        const std::string out = local_.file("out");
+        ASSERT_TRUE(server.pullFile(remote.c_str(), out.c_str())) << server.lastError();
+        EXPECT_EQ(CorvaneTest::readFile(out), data) << size;
+    }
+
+    const std::string kept = local_.write("kept", "old");
+    local_.write("secret", "s");
+    ASSERT_EQ(::symlink(local_.path().c_str(), files_.file("out").c_str()), 0);
+    for (const char* bad : {"../escape", "a/../../escape", "out/secret", "/"}) {
+        EXPECT_FALSE(server.pullFile(bad, kept.c_str())) << bad;
+        EXPECT_FALSE(server.pushFile(bad, kept.c_str())) << bad;
+    }
+    EXPECT_FALSE(server.pullFile("missing", kept.c_str()));
+    EXPECT_EQ(CorvaneTest::readFile(kept), "old");  // a failed pull leaves the local file whole
+    EXPECT_EQ(CorvaneTest::readFile(local_.file("secret")), "s");
+}
+
+TEST_F(CorvaneFrameClientAPITest, ALocalServerIsReachedThroughItsSocketFile) {
+    const std::string database = "LOCAL" + std::to_string(::getpid());
+    for (bool socketFile : {true, false}) {
+        std::vector<std::string> options{"--no-discovery", "--database", database};
+        if (socketFile)
+            options.insert(options.end(), {"--local-socket", "auto"});
+        SimProcess sim(SimProcess::demoTree(), options);
+        CorvaneServerHandle server(sim.host().c_str());
+        CorvaneNodeHandle clip(server, "/media/clip");
+        char byte = 0;
+        ASSERT_TRUE(clip.writeFrame("f", "x", 1)) << clip.lastError();
+        ASSERT_TRUE(clip.readFrame("f", &byte, 1)) << clip.lastError();
+        EXPECT_EQ(sim.calls("FrameConnection"),
+                  std::vector<std::string>{socketFile ? "FrameConnection local" : "FrameConnection tcp"});
+    }
+}
+
+TEST_F(CorvaneFrameClientAPITest, RedirectedFramesAreReadFromTheirHolder) {
+    SimProcess holder(SimProcess::demoTree(), {"--no-discovery"});
+    SimProcess first(SimProcess::demoTree(), {"--no-discovery", "--redirect-to", holder.host()});
+    ASSERT_TRUE(first.started());
+    CorvaneServerHandle holderServer(holder.host().c_str());
+    CorvaneServerHandle firstServer(first.host().c_str());
+    const std::string data = pattern(5000);
+    ASSERT_TRUE(CorvaneNodeHandle(holderServer, "/media/clip").writeFrame("/media/clip#7", data.data(), data.size()));
+
+    CorvaneNodeHandle clip(firstServer, "/media/clip");
+    CorvaneFrameReadOptions options;
+    options.readAhead[0] = "/media/clip#7";
+    std::string buffer(data.size(), '\0');
+    ASSERT_TRUE(clip.readFrame("/media/clip#7", &buffer[0], buffer.size(), options)) << clip.lastError();
+    EXPECT_EQ(buffer, data);
+    EXPECT_EQ(first.calls("ReadAheadRedirect").size(), 1u);
+    EXPECT_TRUE(first.calls("ReadFrame").empty());
+    EXPECT_EQ(holder.calls("ReadFrame").size(), 1u);
+}
+
+TEST_F(CorvaneFrameClientAPITest, AFrameCutShortClosesTheConnection) {
+    CorvaneTest::LoopbackListener listener;
+    std::thread frameServer([&] {
+        for (int i = 0; i < 2; ++i) {
+            CorvaneTest::ScopedFd client = listener.accept();
+            CorvaneTest::recvUpTo(client.get(), sizeof "ReadFrame\0f\0001000", 5000);
+            CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(100, 'f'));
+        }  // closed after 100 of 1000 bytes
+    });
+    FixedServer server;
+    server.info.setFrameIP(0, "127.0.0.1");
+    server.info.setFramePort(listener.port());
+    server.info.setDatabase("CUT");
+    CorvaneRawDataClientConnection connection(server);
+    CorvaneFrameClientAPI frames(connection, server.info);
+    std::string buffer(1000, '\0');
+    for (int i = 0; i < 2; ++i) {
+        try {
+            frames.readFrame("f", &buffer[0], buffer.size(), nullptr, 0, nullptr, nullptr, false);
+            ADD_FAILURE() << "a cut frame was read";
+        } catch (const Corvane::CoException& e) {
+            EXPECT_STREQ(e.what(), "Connection closed");
+        }
+        EXPECT_FALSE(connection.isConnected());  // the next read starts on a new connection
+    }
+    frameServer.join();
+}
+
+TEST_F(CorvaneFrameClientAPITest, RedirectionsFollowTheServerVersionAndAge) {
+    const struct {
+        int version[3];
+        bool redirects;
+    } versions[] = {{{2009, 9, 9}, false}, {{2010, 1, 0}, false}, {{2010, 1, 1}, true},
+                    {{2010, 1, 2}, false}, {{2010, 2, 0}, true},  {{2011, 0, 0}, true}};
+    for (const auto& v : versions) {
+        CorvaneDaemonInfo info;
+        info.setVersionMajor(v.version[0]);
+        info.setVersionMinor(v.version[1]);
+        info.setVersionMaint(v.version[2]);
+        EXPECT_EQ(CorvaneFrameClientAPI::redirectionsSupported(info), v.redirects) << v.version[0] << "."
+                                                                                     << v.version[1] << "."
+                                                                                     << v.version[2];
+    }
+
+    CorvaneRedirectionsCache cache(32);
+    CorvaneDaemonInfo holder;
+    for (int i = 0; i < 32; ++i)
+        cache.store("f" + std::to_string(i), holder);
+    ASSERT_NE(cache.connectionFor("f0"), nullptr);  // f0 is used, f1 is now the oldest
+    EXPECT_EQ(cache.connectionFor("unknown"), nullptr);
+    cache.store("f32", holder);
+    for (const char* frame : {"f0", "f2", "f31", "f32"})
+        EXPECT_TRUE(cache.holder(frame, &holder)) << frame;
+    EXPECT_FALSE(cache.holder("f1", &holder));
+}
+
+TEST_F(CorvaneFrameClientAPITest, ReadsOnlyWellFormedTokens) {
+    const struct {
+        std::string bytes;
+        bool ok;
+        int64_t value;
+    } cases[] = {
+        {std::string("12\0", 3), true, 12},
+        {std::string("-3\0", 3), true, -3},
+        {std::string("\0", 1), false, 0},
+        {std::string("1x\0", 3), false, 0},
+        {std::string("+1\0", 3), false, 0},
+        {std::string(19, '9') + '\0', false, 0},
+        {std::string(64, '1') + '\0', false, 0},
+        {"12", false, 0},  // cut before its NUL
+    };
+    for (const auto& c : cases) {
+        Bytes source;
+        source.data = c.bytes;
+        try {
+            EXPECT_EQ(readFrameInteger(source), c.value);
+            EXPECT_TRUE(c.ok) << c.bytes;
+        } catch (const Corvane::CoException&) {
+            EXPECT_FALSE(c.ok) << c.bytes;
+        }
+    }
+    Bytes status;
+    status.data = std::string(1024, 'e') + '\0';
+    EXPECT_THROW(checkFrameStatus(status), Corvane::CoException);
+    EXPECT_LE(status.at, 1024u);  // stopped at the bound, not at the NUL
+}
+
+}  // namespace
