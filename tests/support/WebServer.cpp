@@ -94,7 +94,7 @@ bool hasExited(pid_t pid) {
 
 }  // namespace
 
-WebServer::WebServer(WebServerKind kind, bool postOnly) : kind_(kind), postOnly_(postOnly) {
+WebServer::WebServer(WebServerKind kind, bool postOnly) : kind_(kind) {
     const ServerFacts& f = facts(kind);
     const ServiceUser user = serviceUser();
     const std::string state = stateDir();
@@ -115,7 +115,7 @@ WebServer::WebServer(WebServerKind kind, bool postOnly) : kind_(kind), postOnly_
     etc_ = dir_.file("etc") + std::string(f.etc).substr(4);
     ProcessOptions quiet;
     quiet.env = {{"PATH", "/usr/bin:/bin"}};
-    if (runProcess({"cp", "-a", f.etc, dir_.file("etc")}, quiet).exitStatus != 0)
+    if (runProcess({"cp", "-RP", f.etc, dir_.file("etc")}, quiet).exitStatus != 0)  // links stay links
         fail(std::string("Could not copy ") + f.etc);
 
     // The drop-in as shipped, with its paths moved into this directory.

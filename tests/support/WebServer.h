@@ -56,7 +56,6 @@ private:
     bool fail(const std::string& text);
 
     WebServerKind kind_;
-    bool postOnly_;
     TempDir dir_;
     std::string etc_;  // the copy of /etc/<server>
     std::vector<std::string> argv_;
