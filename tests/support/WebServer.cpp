@@ -108,13 +108,17 @@ WebServer::WebServer(WebServerKind kind, bool postOnly) : kind_(kind) {
             if (::chown(d.c_str(), user.uid, user.gid) != 0)
                 fail("Could not hand " + d + " to www-data");
     }
-    if (::symlink(binPath("corvane-gateway").c_str(), (state + "/corvane-gateway").c_str()) != 0)
-        fail("Could not link the gateway into " + state);
+    // The program is copied in where the package puts it: the service user
+    // may not reach into the build tree (a clone in root's home, say).
+    const std::string program = dir_.file("usr/bin/corvane-gateway");
+    ProcessOptions quiet;
+    quiet.env = {{"PATH", "/usr/bin:/bin"}};
+    if (runProcess({"install", "-D", binPath("corvane-gateway"), program}, quiet).exitStatus != 0 ||
+        ::symlink(program.c_str(), (state + "/corvane-gateway").c_str()) != 0)
+        fail("Could not put the gateway into " + state);
 
     ::mkdir(dir_.file("etc").c_str(), 0755);
     etc_ = dir_.file("etc") + std::string(f.etc).substr(4);
-    ProcessOptions quiet;
-    quiet.env = {{"PATH", "/usr/bin:/bin"}};
     if (runProcess({"cp", "-RP", f.etc, dir_.file("etc")}, quiet).exitStatus != 0)  // links stay links
         fail(std::string("Could not copy ") + f.etc);
 

@@ -3,9 +3,10 @@
 // copied to a temporary directory, our drop-in from deploy/ enabled the way
 // the README says, listening on a free port on 127.0.0.1. The temporary
 // directory stands for / : it is the document root (the worst a deployer
-// could pick), and the drop-in's paths move into it: the gateway's working
-// directory var/lib/corvane-gateway (the link to the program and account/),
-// the password file with alice:secret, logs and sockets. Nothing of the
+// could pick), and what the package and the drop-in place move into it: the
+// program in usr/bin, its working directory var/lib/corvane-gateway (the
+// link to the program and account/), the password file with alice:secret,
+// logs and sockets. Nothing of the
 // system's is touched and no service is started. Run as root, the servers switch to www-data as their
 // services do, so the working directory and logs are handed to that user.
 // Stopped on destruction; one thread uses it.
