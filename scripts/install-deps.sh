@@ -9,13 +9,14 @@
 # children of their own on 127.0.0.1. Their packages would start system
 # services and enable them at boot, so a policy-rc.d refuses every start
 # during the install, and whatever the install enabled is disabled again.
+#
+# The other web servers, and what packaging and the install tests call:
+MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file"
 set -e
 PACKAGES="cmake make g++ libtinyxml-dev libboost-dev uuid-dev libgtest-dev libgmock-dev \
 libbenchmark-dev zlib1g-dev lighttpd curl iproute2"
-# The other web servers, and what packaging and the install tests call.
-PACKAGES="$PACKAGES apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file"
 missing=""
-for p in $PACKAGES; do
+for p in $PACKAGES $MORE_PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 [ -n "$missing" ] || exit 0
