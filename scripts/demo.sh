@@ -13,9 +13,13 @@ TOP="$(pwd)"
 
 RUN="$TOP/build/demo"
 rm -rf "$RUN"
-mkdir -p "$RUN/root/cgi-bin/account"
-ln -s "$TOP/build/bin/corvane-gateway" "$RUN/root/cgi-bin/corvane-gateway"
-echo "demo:demo" > "$RUN/users"
+# The packaged lighttpd drop-in, its paths moved into the demo's folder.
+STATE="$RUN/var/lib/corvane-gateway"
+mkdir -p "$RUN/root" "$STATE/account"
+ln -s "$TOP/build/bin/corvane-gateway" "$STATE/corvane-gateway"
+echo 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' > "$RUN/corvane-gateway.htpasswd"  # htpasswd -nbm demo demo
+sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$RUN|g" \
+  "$TOP/deploy/lighttpd/05-corvane-gateway.conf" > "$RUN/corvane-gateway.conf"
 # Discovery stays on this machine: a time-to-live of 0 keeps every
 # multicast datagram on the host (the kernel loops it back to local
 # listeners and sends nothing). Where lo can multicast, it is the only
@@ -35,8 +39,7 @@ server.document-root = "$RUN/root"
 server.bind = "127.0.0.1"
 server.port = $PORT
 server.errorlog = "$RUN/error.log"
-var.corvane_users = "$RUN/users"
-include "$TOP/deploy/lighttpd-corvane.conf"
+include "$RUN/corvane-gateway.conf"
 server.modules += ( "mod_setenv" )
 setenv.add-environment = ( "CORVANE_NETWORK_CONFIG" => "$RUN/network.cfg" )
 CONF
@@ -63,7 +66,7 @@ SERVER="127.0.0.1:$SIM_PORT"
 lighttpd -D -f "$RUN/lighttpd.conf" 2>>"$RUN/error.log" &
 LIGHTTPD=$!
 
-URL="http://127.0.0.1:$PORT/cgi-bin/corvane-gateway"
+URL="http://127.0.0.1:$PORT/corvane-gateway"
 for _ in $(seq 50); do
   curl -s -o /dev/null "$URL" && break
   sleep 0.1
@@ -72,7 +75,7 @@ kill -0 "$LIGHTTPD" 2>/dev/null || { cat "$RUN/error.log"; exit 1; }
 
 echo "corvane-sim serves the demo tree (sim/demo-tree.txt) at $SERVER."
 echo "The gateway is served at $URL (user 'demo', password 'demo')."
-echo "Account files are kept in $RUN/root/cgi-bin/account."
+echo "Account files are kept in $STATE/account."
 example() {
   echo
   printf '$ curl -u demo:demo'

@@ -1,6 +1,8 @@
 #!/bin/sh
-# Installs what is needed, builds, and runs the whole suite (unit,
-# end-to-end, and under lighttpd) through CTest.
+# Installs what is needed (web servers without starting or enabling their
+# services), builds, and runs the whole suite through CTest: unit,
+# end-to-end, under lighttpd, Apache and nginx, and the install and
+# package tests.
 set -e
 cd "$(dirname "$0")/.."
 ./scripts/install-deps.sh

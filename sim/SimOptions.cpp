@@ -31,6 +31,14 @@ bool fail(std::string* error, const std::string& text) {
     return false;
 }
 
+// A mistyped name is easier to fix with the right ones in view.
+bool failUnknownMethod(std::string* error, const std::string& name, const std::string& opt, bool withLogin) {
+    std::string valid = withLogin ? "_login" : "";
+    for (const std::string& method : SimService::methodNames())
+        valid += (valid.empty() ? "" : ", ") + method;
+    return fail(error, "Unknown method '" + name + "' in '" + opt + "'; valid methods: " + valid);
+}
+
 bool parseDelay(const std::string& text, int* ms) { return parseInt(text, ms) && *ms >= 0 && *ms <= kMaxDelayMs; }
 
 bool parseVersion(const std::string& text, int (&out)[4]) {
@@ -228,13 +236,13 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
                 return fail(error, "Option '--delay-method' needs METHOD:MS with MS from 0 to 3600000, not '" +
                                        value + "'");
             if (!isSimMethod(name))
-                return fail(error, "Unknown method '" + name + "' in '--delay-method'");
+                return failUnknownMethod(error, name, opt, false);
             methodDelayMs[name] = ms;
         } else if (opt == "--fail-method") {
             if (!splitPair(value, &name, &text) || text.empty())
                 return fail(error, "Option '--fail-method' needs METHOD:TEXT, not '" + value + "'");
             if (!isSimMethod(name) && name != "_login")
-                return fail(error, "Unknown method '" + name + "' in '--fail-method'");
+                return failUnknownMethod(error, name, opt, true);
             failures[name] = text;
         } else if (opt == "--call-log") {
             if (value.empty())
@@ -252,7 +260,7 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
             extraChildren.emplace_back(name, text);
         } else if (opt == "--close-on") {
             if (!isSimMethod(value))
-                return fail(error, "Unknown method '" + value + "' in '--close-on'");
+                return failUnknownMethod(error, value, opt, false);
             closeOn.push_back(value);
         }
     }

@@ -67,8 +67,9 @@ int main(int argc, char** argv) {
     std::string error;
     bool help = false;
     if (!options.parse(argc, argv, &error, &help)) {
+        complain(error, 2);  // first, where it is seen
         std::fputs(CorvaneSim::SimOptions::usage(), stderr);
-        return complain(error, 2);
+        return 2;
     }
     if (help) {
         std::fputs(CorvaneSim::SimOptions::usage(), stdout);

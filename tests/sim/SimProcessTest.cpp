@@ -108,9 +108,13 @@ TEST_F(SimProcessTest, BadTreeFileOrArgumentsStopWithAMessage) {
     EXPECT_EQ(r.exitStatus, 2);
     EXPECT_NE(r.err.find("corvane-sim: Unknown method 'Nothing' in '--close-on'"), std::string::npos) << r.err;
 
+    r = CorvaneTest::runProcess({CorvaneTest::binPath("corvane-sim"), "--tree", bad, "--fail-method", "Bogus:x"},
+                                quietOptions());
+    EXPECT_NE(r.err.find("in '--fail-method'; valid methods: _login, GetRootNode, "), std::string::npos) << r.err;
+
     r = CorvaneTest::runProcess({CorvaneTest::binPath("corvane-sim"), "--port", "0"}, quietOptions());
     EXPECT_EQ(r.exitStatus, 2);
-    EXPECT_NE(r.err.find("Option '--tree' is required"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("corvane-sim: Option '--tree' is required\nUsage: "), 0u) << r.err;
 }
 
 }  // namespace

@@ -1,0 +1,102 @@
+# What "cmake --install" puts where (GNUInstallDirs), and the Debian
+# packages CPack builds from it:
+#   corvane-gateway  the gateway and corvane-sim in bin/, and the drop-in
+#                    configuration for lighttpd, Apache and nginx in /etc
+#   libcorvane-dev   the public headers in include/corvane, the static
+#                    libraries, CorvaneConfig.cmake (Corvane::client, ...)
+#                    and corvane.pc
+# The drop-ins go only into the package (or "--component gateway"): a
+# plain install into a prefix of one's own must not write to /etc.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(CORVANE_INSTALLED_LIBRARIES corvane_base corvane_rpc corvane_client)
+set_target_properties(corvane_base PROPERTIES EXPORT_NAME base)
+set_target_properties(corvane_rpc PROPERTIES EXPORT_NAME rpc)
+set_target_properties(corvane_client PROPERTIES EXPORT_NAME client)
+set_target_properties(corvane_uuid PROPERTIES EXPORT_NAME uuid)
+# Built, the libraries include from their source folders; installed, from
+# include/corvane, which holds the same base/ and client/ trees.
+foreach(lib ${CORVANE_INSTALLED_LIBRARIES})
+  get_target_property(dirs ${lib} INTERFACE_INCLUDE_DIRECTORIES)
+  set(wrapped "")
+  foreach(dir ${dirs})
+    list(APPEND wrapped "$<BUILD_INTERFACE:${dir}>")
+  endforeach()
+  list(APPEND wrapped "$<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}/corvane>")
+  set_target_properties(${lib} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES "${wrapped}")
+endforeach()
+
+install(TARGETS ${CORVANE_INSTALLED_LIBRARIES} corvane_uuid EXPORT CorvaneTargets
+  ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev)
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/common/src/base ${PROJECT_SOURCE_DIR}/corvane/src/client
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/corvane COMPONENT dev
+  FILES_MATCHING PATTERN "*.h")
+
+set(cmake_dir ${CMAKE_INSTALL_LIBDIR}/cmake/Corvane)
+install(EXPORT CorvaneTargets NAMESPACE Corvane:: DESTINATION ${cmake_dir} COMPONENT dev)
+configure_package_config_file(${PROJECT_SOURCE_DIR}/cmake/CorvaneConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake INSTALL_DESTINATION ${cmake_dir})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/CorvaneConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES ${PROJECT_BINARY_DIR}/CorvaneConfig.cmake ${PROJECT_BINARY_DIR}/CorvaneConfigVersion.cmake
+  DESTINATION ${cmake_dir} COMPONENT dev)
+
+# corvane.pc names its prefix relative to itself, so that an installed
+# tree can be moved (or unpacked from a package) anywhere.
+set(pc_dir ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+file(RELATIVE_PATH CORVANE_PC_TO_PREFIX /${pc_dir} /)
+string(REGEX REPLACE "/$" "" CORVANE_PC_TO_PREFIX "${CORVANE_PC_TO_PREFIX}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/corvane.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${pc_dir} COMPONENT dev)
+
+install(TARGETS corvane-gateway RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
+if(TARGET corvane-sim)
+  install(TARGETS corvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
+endif()
+set(CORVANE_DROP_INS
+  ${PROJECT_SOURCE_DIR}/deploy/lighttpd/05-corvane-gateway.conf /etc/lighttpd/conf-available
+  ${PROJECT_SOURCE_DIR}/deploy/apache2/corvane-gateway.conf /etc/apache2/conf-available
+  ${PROJECT_SOURCE_DIR}/deploy/nginx/corvane-gateway.conf /etc/nginx/snippets)
+set(conffiles "")
+while(CORVANE_DROP_INS)
+  list(POP_FRONT CORVANE_DROP_INS file dir)
+  install(FILES ${file} DESTINATION ${dir} COMPONENT gateway EXCLUDE_FROM_ALL)
+  get_filename_component(name ${file} NAME)
+  string(APPEND conffiles "${dir}/${name}\n")
+endwhile()
+file(WRITE ${PROJECT_BINARY_DIR}/debian-gateway/conffiles "${conffiles}")
+configure_file(${PROJECT_SOURCE_DIR}/deploy/debian/postinst ${PROJECT_BINARY_DIR}/debian-gateway/postinst COPYONLY)
+configure_file(${PROJECT_SOURCE_DIR}/deploy/debian/postrm ${PROJECT_BINARY_DIR}/debian-gateway/postrm COPYONLY)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME corvane)
+set(CPACK_PACKAGE_VENDOR Corvane)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Web gateway and client library for Corvane media servers")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Corvane developers <corvane@localhost>")
+set(CPACK_DEB_COMPONENT_INSTALL ON)
+set(CPACK_COMPONENTS_ALL gateway dev)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_NAME corvane-gateway)
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_SECTION web)
+set(CPACK_DEBIAN_GATEWAY_DESCRIPTION "The CGI gateway to Corvane media servers, for web servers.
+corvane-gateway answers web requests on the node trees of Corvane media
+servers and keeps a small document per web user. The package holds the
+drop-in configuration for lighttpd, Apache and nginx with fcgiwrap, and
+corvane-sim, a stand-in media server to try it with.")
+# htpasswd makes the password file every drop-in reads.
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_RECOMMENDS "apache2-utils")
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_SUGGESTS "lighttpd | apache2 | nginx, fcgiwrap")
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_EXTRA
+  "${PROJECT_BINARY_DIR}/debian-gateway/postinst;${PROJECT_BINARY_DIR}/debian-gateway/postrm;${PROJECT_BINARY_DIR}/debian-gateway/conffiles")
+set(CPACK_DEBIAN_DEV_PACKAGE_NAME libcorvane-dev)
+set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)
+set(CPACK_DEBIAN_DEV_PACKAGE_DEPENDS "uuid-dev, libboost-dev")
+set(CPACK_DEBIAN_DEV_DESCRIPTION "The client library, for programs of one's own (development files).
+Static libraries and headers of the Corvane client library, with
+CorvaneConfig.cmake for find_package(Corvane) and corvane.pc for
+pkg-config.")
+include(CPack)

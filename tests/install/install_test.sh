@@ -1,0 +1,79 @@
+#!/bin/sh
+# Uses Corvane the way other projects and machines get it. "install":
+# installs the build tree into a temporary prefix and builds a small client
+# program against it with find_package(Corvane) and with pkg-config.
+# "package": makes the Debian packages, unpacks them into a temporary root,
+# builds the program against the -dev package and runs the gateway from
+# there. The programs run against corvane-sim; run this in a private
+# network namespace (the gateway starts discovery).
+# Usage: install_test.sh install|package BUILD_DIR
+set -e
+MODE="$1"
+BUILD="$(cd "$2" && pwd)"
+HERE="$(cd "$(dirname "$0")" && pwd)"
+WORK="$(mktemp -d)"
+SIM=""
+cleanup() {
+  if [ -n "$SIM" ]; then kill "$SIM" 2>/dev/null || true; fi
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+fail() {
+  echo "FAILED: $*" >&2
+  exit 1
+}
+
+# corvane-sim prints its port on its first line.
+mkfifo "$WORK/sim.port"
+"$BUILD/bin/corvane-sim" --port 0 --no-discovery --tree "$HERE/../../sim/demo-tree.txt" \
+  >"$WORK/sim.port" 2>"$WORK/sim.log" &
+SIM=$!
+read -r PORT <"$WORK/sim.port" || fail "corvane-sim did not start: $(cat "$WORK/sim.log")"
+INFO="<info><administrators>demo,admin</administrators></info>"
+
+check_client() {
+  out="$("$1" "127.0.0.1:$PORT")" || fail "$1 failed: $out"
+  [ "$out" = "$INFO" ] || fail "$1 printed '$out'"
+}
+# Only the tree under test: an installed Corvane on this machine must not
+# stand in for it.
+build_with_pkg_config() {
+  flags="$(PKG_CONFIG_LIBDIR="$1/lib/pkgconfig" pkg-config --cflags --libs corvane)" || fail "no corvane.pc in $1"
+  g++ -std=c++17 -o "$WORK/pc-consumer" "$HERE/consumer/main.cpp" $flags
+  check_client "$WORK/pc-consumer"
+}
+
+case "$MODE" in
+install)
+  cmake --install "$BUILD" --prefix "$WORK/usr" >/dev/null
+  [ -x "$WORK/usr/bin/corvane-gateway" ] && [ -x "$WORK/usr/bin/corvane-sim" ] || fail "programs not installed"
+  [ ! -e "$WORK/usr/etc" ] || fail "a plain install wrote configuration files"
+  cmake -S "$HERE/consumer" -B "$WORK/cmake-build" -DCMAKE_PREFIX_PATH="$WORK/usr" >/dev/null
+  cmake --build "$WORK/cmake-build" >/dev/null
+  check_client "$WORK/cmake-build/corvane-consumer"
+  build_with_pkg_config "$WORK/usr"
+  ;;
+package)
+  (cd "$WORK" && cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/deb" >"$WORK/cpack.log" 2>&1) ||
+    fail "cpack: $(cat "$WORK/cpack.log")"
+  for deb in "$WORK"/deb/*.deb; do dpkg-deb -x "$deb" "$WORK/root"; done
+  dpkg-deb -f "$WORK"/deb/corvane-gateway_*.deb Depends | grep -q "libc6 (>=" || fail "no computed Depends"
+  for f in lighttpd/conf-available/05-corvane-gateway.conf apache2/conf-available/corvane-gateway.conf \
+    nginx/snippets/corvane-gateway.conf; do
+    [ -f "$WORK/root/etc/$f" ] || fail "/etc/$f is not in the package"
+  done
+  GATEWAY="$WORK/root/usr/bin/corvane-gateway"
+  readelf -d "$GATEWAY" | grep -q "BIND_NOW" || fail "the packaged gateway is not linked with -z now"
+  mkdir -p "$WORK/state/account"
+  cd "$WORK/state"
+  REMOTE_USER=alice "$GATEWAY" mode=saveUser host=h nodeId=/ "corvaneMetadata=<p/>" >/dev/null
+  out="$(REMOTE_USER=alice "$GATEWAY" mode=loadUser host=h nodeId=/)"
+  [ "$out" = "$(printf 'Content-Type: text/xml\n\n<response><p/></response>')" ] || fail "loadUser answered '$out'"
+  out="$("$GATEWAY" mode=getMetadata "host=127.0.0.1:$PORT" nodeId=/ streamName=info)"
+  case "$out" in *"<host>127.0.0.1:$PORT</host>$INFO</node>"*) ;; *) fail "getMetadata answered '$out'" ;; esac
+  build_with_pkg_config "$WORK/root/usr"
+  ;;
+*)
+  fail "usage: $0 install|package BUILD_DIR"
+  ;;
+esac
