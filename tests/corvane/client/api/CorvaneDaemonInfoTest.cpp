@@ -7,6 +7,7 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcAttrStream.h"
+#include "base/tcp/CoIoTcpDescriptor.h"
 #include "client/api/CorvaneServerId.h"
 #include "support/MessageLog.h"
 
@@ -116,7 +117,8 @@ TEST(CorvaneDaemonInfoTest, OrderingAndServerIdentity) {
     byStorage.setStorageId("S2");
     EXPECT_FALSE(info.matches(byStorage));
     // A name is resolved before comparing.
-    info.setIP(1, "127.0.0.1");
+    // Whichever loopback address the hosts file gives first.
+    info.setIP(1, Corvane::CoIoTcpDescriptor::getIpAddrFromHostName("localhost").c_str());
     EXPECT_TRUE(info.matches(CorvaneServerId("localhost:7549")));
     EXPECT_EQ(info.getMsgQName(), "/var/tmp/msgq.cv.OBRAN.0");
 }
