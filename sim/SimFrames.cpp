@@ -16,6 +16,7 @@
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/tcp/CoIoDescriptor.h"
+#include "base/tcp/CoIoTcpServerDescriptor.h"
 #include "sim/SimFrameConnection.h"
 
 namespace CorvaneSim {
@@ -33,42 +34,6 @@ constexpr int kPortAttempts = 20;
 std::string errnoText(int err) { return Corvane::CoIoDescriptor::errnoText(err); }
 
 void setInt(int fd, int level, int name, int value) { ::setsockopt(fd, level, name, &value, sizeof value); }
-
-// A listening TCP socket on address:port; -1 with *err set.
-int listenTcp(const std::string& address, int port, int* boundPort, int* err) {
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
-        *err = EINVAL;
-        return -1;
-    }
-    const int family = found->ai_family;
-    int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bool ok = fd >= 0;
-    if (ok) {
-        setInt(fd, SOL_SOCKET, SO_REUSEADDR, 1);
-        setInt(fd, IPPROTO_TCP, TCP_NODELAY, 1);
-        if (family == AF_INET6)
-            setInt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1);
-        ok = ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, kBacklog) == 0;
-    }
-    sockaddr_storage bound;
-    socklen_t len = sizeof bound;
-    ok = ok && ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0;
-    *err = ok ? 0 : errno;
-    ::freeaddrinfo(found);
-    if (!ok) {
-        if (fd >= 0)
-            ::close(fd);
-        return -1;
-    }
-    *boundPort = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
-    return fd;
-}
 
 }  // namespace
 
@@ -139,7 +104,10 @@ void SimFrames::listen(const SimOptions& options) {
         for (const std::string& address : options.addresses(true)) {
             int bound = 0;
             int err = 0;
-            const int fd = listenTcp(address, port, &bound, &err);
+            Corvane::TcpListenOptions listen;
+            listen.reuseAddress = true;
+            listen.backlog = kBacklog;
+            const int fd = Corvane::listenTcpOn(address, port, listen, &bound, &err);
             if (fd >= 0) {
                 fds.push_back(fd);
                 port = bound;

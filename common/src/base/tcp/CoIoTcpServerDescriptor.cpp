@@ -1,6 +1,8 @@
 #include "base/tcp/CoIoTcpServerDescriptor.h"
 
 #include <fcntl.h>
+#include <netdb.h>
+#include <unistd.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -180,6 +182,43 @@ int CoIoTcpServerDescriptor::bindSocket(int firstPort, int lastPort, bool scan, 
                            : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
     *servesIpv4 = ipv4Served;
     return bound;
+}
+
+int listenTcpOn(const std::string& address, int port, const TcpListenOptions& options, int* boundPort, int* err) {
+    addrinfo hints;
+    std::memset(&hints, 0, sizeof hints);
+    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
+        *err = EINVAL;
+        return -1;
+    }
+    const int family = found->ai_family;
+    const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | (options.nonBlocking ? SOCK_NONBLOCK : 0), 0);
+    bool ok = fd >= 0;
+    if (ok) {
+        const int on = 1;
+        if (options.reuseAddress)
+            ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+        if (family == AF_INET6)
+            ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+        ok = ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, options.backlog) == 0;
+    }
+    sockaddr_storage bound;
+    socklen_t length = sizeof bound;
+    ok = ok && ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &length) == 0;
+    *err = ok ? 0 : errno;
+    ::freeaddrinfo(found);
+    if (!ok) {
+        if (fd >= 0)
+            ::close(fd);
+        return -1;
+    }
+    *boundPort = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
+                                         : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+    return fd;
 }
 
 }  // namespace Corvane

@@ -3,6 +3,8 @@
 // stack) or IPv4 alone. Owns its socket; one thread uses it at a time.
 #pragma once
 
+#include <string>
+
 #include "base/tcp/CoIoDescriptor.h"
 
 namespace Corvane {
@@ -35,5 +37,16 @@ private:
 
     int port_ = -1;
 };
+
+// A socket listening on one numeric address and port (0: the system picks)
+// with no-delay on, an IPv6 socket serving IPv6 only. For servers that bind
+// chosen interfaces rather than every address. Returns the descriptor and
+// sets *boundPort, or -1 with *err set (EINVAL for an unusable address).
+struct TcpListenOptions {
+    bool reuseAddress = false;
+    bool nonBlocking = false;
+    int backlog = 16;
+};
+int listenTcpOn(const std::string& address, int port, const TcpListenOptions& options, int* boundPort, int* err);
 
 }  // namespace Corvane

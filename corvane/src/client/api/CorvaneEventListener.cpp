@@ -1,6 +1,5 @@
 #include "client/api/CorvaneEventListener.h"
 
-#include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
@@ -12,6 +11,7 @@
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcServerContext.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
+#include "base/tcp/CoIoTcpServerDescriptor.h"
 
 namespace {
 
@@ -23,8 +23,6 @@ constexpr int kAcceptsPerPass = 16;
 // later address finds the first one's port taken.
 constexpr int kPortAttempts = 20;
 
-void setInt(int fd, int level, int name, int value) { ::setsockopt(fd, level, name, &value, sizeof value); }
-
 }  // namespace
 
 CorvaneEventListener::CorvaneEventListener(Corvane::rcServerContext& server, int fd, std::string address)
@@ -33,36 +31,12 @@ CorvaneEventListener::CorvaneEventListener(Corvane::rcServerContext& server, int
 std::unique_ptr<CorvaneEventListener> CorvaneEventListener::open(Corvane::rcServerContext& server,
                                                                  const std::string& address, int port,
                                                                  int* boundPort, int* err) {
-    addrinfo hints;
-    std::memset(&hints, 0, sizeof hints);
-    hints.ai_flags = AI_NUMERICHOST | AI_NUMERICSERV | AI_PASSIVE;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (::getaddrinfo(address.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) {
-        *err = EINVAL;
+    Corvane::TcpListenOptions options;
+    options.nonBlocking = true;
+    options.backlog = kBacklog;
+    const int fd = Corvane::listenTcpOn(address, port, options, boundPort, err);
+    if (fd < 0)
         return nullptr;
-    }
-    const int family = found->ai_family;
-    int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-    bool ok = fd >= 0;
-    if (ok) {
-        setInt(fd, IPPROTO_TCP, TCP_NODELAY, 1);
-        if (family == AF_INET6)
-            setInt(fd, IPPROTO_IPV6, IPV6_V6ONLY, 1);
-        ok = ::bind(fd, found->ai_addr, found->ai_addrlen) == 0 && ::listen(fd, kBacklog) == 0;
-    }
-    sockaddr_storage bound;
-    socklen_t len = sizeof bound;
-    ok = ok && ::getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len) == 0;
-    *err = ok ? 0 : errno;
-    ::freeaddrinfo(found);
-    if (!ok) {
-        if (fd >= 0)
-            ::close(fd);
-        return nullptr;
-    }
-    *boundPort = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     return std::unique_ptr<CorvaneEventListener>(new CorvaneEventListener(server, fd, address));
 }
 
