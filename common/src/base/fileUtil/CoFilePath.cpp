@@ -21,6 +21,7 @@
 #include "base/fileUtil/CoDirectIO.h"
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
+#include "base/osal/CoUser.h"
 #include "base/osal/EnvVar.h"
 #include "base/osal/EnvVarRegistry.h"
 
@@ -45,25 +46,6 @@ int changeOwnerOf(const char* path, uid_t owner, gid_t group, bool link) {
 // cost more than the transfers (bench/cross_fs_copy.sh measures both).
 constexpr size_t kCopyBufferBytes = 4 * 1024 * 1024;
 
-// Records larger than this are treated as missing.
-constexpr size_t kMaxRecordBytes = 1 << 20;
-
-// Runs a re-entrant database look-up with a buffer that grows while the
-// record does not fit. False when there is no record.
-template <typename Record, typename Call>
-bool lookUp(Record* record, std::vector<char>* buffer, Call call) {
-    buffer->resize(4096);
-    for (;;) {
-        Record* result = nullptr;
-        const int err = call(record, buffer->data(), buffer->size(), &result);
-        if (err == ERANGE && buffer->size() < kMaxRecordBytes) {
-            buffer->resize(buffer->size() * 2);
-            continue;
-        }
-        return err == 0 && result != nullptr;
-    }
-}
-
 std::string homeOf(const std::string& user) {
     if (user.empty()) {
         const char* home = std::getenv("HOME");
@@ -73,9 +55,7 @@ std::string homeOf(const std::string& user) {
     }
     passwd record;
     std::vector<char> buffer;
-    if (!lookUp(&record, &buffer, [&user](passwd* r, char* b, size_t n, passwd** out) {
-            return getpwnam_r(user.c_str(), r, b, n, out);
-        }))
+    if (!CoUser::passwdByName(user.c_str(), &record, &buffer))
         CO_THROW_ERRNO(ENOENT, "Unknown user '%s'", user.c_str());
     return record.pw_dir;
 }
@@ -410,17 +390,13 @@ void CoFilePath::copyTo(const CoFilePath& destination) const {
 void CoFilePath::changeOwner(const char* user, const char* group) {
     passwd userRecord;
     std::vector<char> userBuffer;
-    if (!lookUp(&userRecord, &userBuffer, [user](passwd* r, char* b, size_t n, passwd** out) {
-            return getpwnam_r(user, r, b, n, out);
-        }))
+    if (!CoUser::passwdByName(user, &userRecord, &userBuffer))
         CO_THROW_ERRNO(ENOENT, "Error while retrieve user '%s' information.", user);
     gid_t gid = static_cast<gid_t>(-1);
     if (group) {
         struct group groupRecord;
         std::vector<char> groupBuffer;
-        if (!lookUp(&groupRecord, &groupBuffer, [group](struct group* r, char* b, size_t n, struct group** out) {
-                return getgrnam_r(group, r, b, n, out);
-            }))
+        if (!CoUser::groupByName(group, &groupRecord, &groupBuffer))
             CO_THROW_ERRNO(ENOENT, "Error while retrieve group '%s' information.", group);
         gid = groupRecord.gr_gid;
     }

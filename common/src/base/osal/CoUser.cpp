@@ -279,4 +279,12 @@ void CoUser::printCurrentIds() {
              static_cast<int>(getegid()));
 }
 
+bool CoUser::passwdByName(const char* name, struct passwd* record, std::vector<char>* buffer) {
+    return Corvane::passwdByName(name, record, buffer);
+}
+
+bool CoUser::groupByName(const char* name, struct group* record, std::vector<char>* buffer) {
+    return Corvane::groupByName(name, record, buffer);
+}
+
 }  // namespace Corvane

@@ -13,6 +13,9 @@
 #include <string>
 #include <vector>
 
+struct group;
+struct passwd;
+
 namespace Corvane {
 
 class CoUser {
@@ -60,6 +63,11 @@ public:
     static bool currentRealUserName(std::string* name);
     static bool realGroupName(std::string* name);  // current real group id
     static bool groupName(gid_t gid, std::string* name);
+
+    // The whole record of a user or group by name, its strings kept in
+    // buffer; false when the database has no entry.
+    static bool passwdByName(const char* name, struct passwd* record, std::vector<char>* buffer);
+    static bool groupByName(const char* name, struct group* record, std::vector<char>* buffer);
 
     // Every user of the password database, in database order.
     static std::vector<std::string> allUserNames();
