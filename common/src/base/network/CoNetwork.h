@@ -1,6 +1,6 @@
 // Reference-counted switch of the network layer and the local host queries.
-// The first init() starts the topology monitor thread and the last uninit()
-// stops it; callers pair the two. Safe from any thread.
+// Between the first init() and the last uninit() the topology monitor runs
+// for whoever observes it (see CoNetworkMonitor); callers pair the two. Safe from any thread.
 #pragma once
 
 #include <cstddef>

@@ -1,8 +1,10 @@
 // Design: one process-wide state (observer list and the running platform
 // implementation) under one monitor lock. The monitor thread calls trigger()
 // after a change; trigger() holds the monitor lock while it calls the active
-// observers, in registration order. init() starts the implementation under
-// the lock. uninit() takes the implementation out under the lock but stops
+// observers, in registration order. The implementation starts, under the
+// lock, once the layer is initialised and someone observes: a process that
+// never watches interfaces (a CGI reading one account file) does not pay
+// for a thread and a routing socket. uninit() takes the implementation out under the lock but stops
 // it after releasing it: the thread may be waiting for that lock in
 // trigger(), and stopping joins the thread.
 //
@@ -32,6 +34,7 @@ namespace {
 
 struct MonitorState {
     CoMutex mutex;  // guards the two fields below and every Observer::active_
+    bool initialised = false;  // between CoNetwork's first init and last uninit
     std::unique_ptr<CoNetworkMonitorImpl> impl;
     std::vector<CoNetworkMonitor::Observer*> observers;  // registration order
 };
@@ -41,12 +44,21 @@ MonitorState& state() {
     return *monitorState;
 }
 
+// Under s.mutex.
+void startWhenWanted(MonitorState& s, void (*trigger)()) {
+    if (s.impl || !s.initialised || s.observers.empty())
+        return;
+    s.impl = CoNetworkMonitorImpl::create(trigger);
+    s.impl->start();
+}
+
 }  // namespace
 
 CoNetworkMonitor::Observer::Observer() {
     MonitorState& s = state();
     CoLockGuard guard(s.mutex);
     s.observers.push_back(this);
+    startWhenWanted(s, &CoNetworkMonitor::trigger);
 }
 
 CoNetworkMonitor::Observer::~Observer() {
@@ -74,8 +86,8 @@ void CoNetworkMonitor::init() {
     MonitorState& s = state();
     CoLockGuard guard(s.mutex);
     assert(!s.impl && "_impl == 0");
-    s.impl = CoNetworkMonitorImpl::create(&CoNetworkMonitor::trigger);
-    s.impl->start();
+    s.initialised = true;
+    startWhenWanted(s, &CoNetworkMonitor::trigger);
 }
 
 void CoNetworkMonitor::uninit() {
@@ -83,6 +95,7 @@ void CoNetworkMonitor::uninit() {
     {
         MonitorState& s = state();
         CoLockGuard guard(s.mutex);
+        s.initialised = false;
         impl.swap(s.impl);
     }
     if (!impl)

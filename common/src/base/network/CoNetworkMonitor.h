@@ -1,7 +1,8 @@
 // Process-wide watcher of the network topology. While the network layer is
-// initialised, the "CoNetworkMonitor Thread" listens to the kernel routing
-// socket and, when a link changes or an IPv4 address is added, calls every
-// registered observer in registration order.
+// initialised and at least one observer is registered, the "CoNetworkMonitor
+// Thread" listens to the kernel routing socket and, when a link changes or an
+// IPv4 address is added, calls every registered observer in registration
+// order. It starts with the first observer and stops at the last uninit.
 //
 // Locks: the monitor lock guards the observer list and the running thread,
 // and is held while observers are called, so an observer is never destroyed

@@ -15,6 +15,7 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetwork.h"
+#include "base/network/CoNetworkDispatcher.h"
 #include "base/threads/CoThreadMgr.h"
 #include "common/base/network/NetworkTestSupport.h"
 #include "common/base/threads/ThreadTestSupport.h"
@@ -216,8 +217,13 @@ TEST_F(CoNetworkTest, UnbalancedUninitStopsTheProcess) {
     CoMsg::setRouter(&router);
     CoMsg::setLevel(CoMsg::warning);
     CoNetwork::init();
-    if (!Corvane::CoThreadMgr::instance().findThread("CoNetworkMonitor Thread"))
+    // Nobody observes yet: a process that never watches interfaces has no thread.
+    if (Corvane::CoThreadMgr::instance().findThread("CoNetworkMonitor Thread"))
         std::_Exit(2);
+    static Corvane::CoNetworkDispatcher* const watcher = new Corvane::CoNetworkDispatcher(true);
+    (void)watcher;
+    if (!Corvane::CoThreadMgr::instance().findThread("CoNetworkMonitor Thread"))
+        std::_Exit(3);
     std::exit(0);  // as returning from main does
 }
 
