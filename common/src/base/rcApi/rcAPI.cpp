@@ -1,6 +1,7 @@
 #include "base/rcApi/rcAPI.h"
 
 #include <time.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -26,6 +27,50 @@ int64_t nowUs() {
 
 // Whole milliseconds until the deadline, rounded up so that a wait never
 // ends just before it; 0 once it has passed.
+// A parked connection older than this is closed rather than reused: the
+// server may have dropped it meanwhile.
+constexpr int64_t kParkedForUs = 5 * 1000 * 1000;
+
+struct Parked {
+    std::string host;
+    int port = 0;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    int64_t sinceUs = 0;
+    std::unique_ptr<CoIoTcpDescriptor> descriptor;
+};
+
+CoMutex& parkedMutex() {
+    static CoMutex* const mutex = new CoMutex;  // still there for late users at exit
+    return *mutex;
+}
+
+Parked& parkedSlot() {
+    static Parked* const slot = new Parked;
+    return *slot;
+}
+
+// The kept connection when it was left by this user for host:port and is
+// fresh; the slot is emptied either way.
+std::unique_ptr<CoIoTcpDescriptor> takeParked(const std::string& host, int port) {
+    std::unique_ptr<CoIoTcpDescriptor> taken;
+    {
+        CoLockGuard guard(parkedMutex());
+        Parked& slot = parkedSlot();
+        if (!slot.descriptor)
+            return nullptr;
+        taken = std::move(slot.descriptor);
+        const bool mine = slot.host == host && slot.port == port && slot.uid == ::geteuid() &&
+                          slot.gid == ::getegid() && nowUs() - slot.sinceUs <= kParkedForUs;
+        if (!mine)
+            taken.reset();  // closes, under the lock: a close does not block
+    }
+    // Closed by the server, or holding bytes nobody asked for: not reusable.
+    if (taken && !taken->isIdle())
+        taken.reset();
+    return taken;
+}
+
 int msUntil(int64_t deadlineUs) {
     const int64_t left = deadlineUs - nowUs();
     if (left <= 0)
@@ -83,6 +128,14 @@ bool rcAPI::connect(const char* host, int port, int timeoutMs) {
     }
     if (!host || port < 0)
         return fail(ignored, CoIoDescriptor::errnoText(EINVAL));
+    host_ = host;
+    port_ = port;
+    if (std::unique_ptr<CoIoTcpDescriptor> kept = takeParked(host_, port_)) {
+        CoLockGuard guard(mutex_);
+        descriptor_ = std::move(kept);
+        stopRequested_.store(false);
+        return true;  // logged in when it was parked
+    }
     {
         // Published before connecting, so that stop() can end the connect.
         CoLockGuard guard(mutex_);
@@ -134,6 +187,39 @@ void rcAPI::disconnect() {
     }
     buffer_.reset();
     // old closes here, outside the lock.
+}
+
+void rcAPI::park() {
+    std::unique_ptr<CoIoTcpDescriptor> kept;
+    {
+        CoLockGuard guard(mutex_);
+        kept = std::move(descriptor_);
+        stopRequested_.store(false);
+    }
+    buffer_.reset();
+    if (!kept || !kept->isIdle())
+        return;
+    std::unique_ptr<CoIoTcpDescriptor> previous;
+    {
+        CoLockGuard guard(parkedMutex());
+        Parked& slot = parkedSlot();
+        previous = std::move(slot.descriptor);
+        slot.host = host_;
+        slot.port = port_;
+        slot.uid = ::geteuid();
+        slot.gid = ::getegid();
+        slot.sinceUs = nowUs();
+        slot.descriptor = std::move(kept);
+    }
+    // previous closes here, outside the lock.
+}
+
+void rcAPI::closeParked() {
+    std::unique_ptr<CoIoTcpDescriptor> kept;
+    {
+        CoLockGuard guard(parkedMutex());
+        kept = std::move(parkedSlot().descriptor);
+    }
 }
 
 bool rcAPI::isConnected() const { return descriptor_ && descriptor_->isConnected(); }

@@ -60,6 +60,14 @@ public:
     // forgets it. Safe from any thread.
     void stop(const char* reason);
     void disconnect();
+    // Disconnects, but keeps the logged-in connection for the next connect()
+    // of this process to the same host and port by the same user, within a
+    // few seconds: discovery fetches the server list from the server that
+    // the request itself then calls, and reusing the connection saves a TCP
+    // handshake and a login. One connection is kept at most.
+    void park();
+    // Closes the kept connection, if any.
+    static void closeParked();
     bool isConnected() const;
 
     std::string lastError() const;
@@ -83,6 +91,8 @@ private:
     rcCommand command_;
     rcResult reply_;
     std::string line_;  // the rendered command, reused
+    std::string host_;  // as given to the last connect(), for park()
+    int port_ = 0;
     std::atomic<bool> timedOut_{false};
     std::atomic<bool> stopped_{false};
     std::atomic<bool> stopRequested_{false};

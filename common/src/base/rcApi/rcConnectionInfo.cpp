@@ -5,6 +5,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,8 @@
 #include "base/osal/CoUser.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoDescriptor.h"
+#include "base/threads/CoLockGuard.h"
+#include "base/threads/CoMutex.h"
 
 namespace Corvane {
 
@@ -34,6 +37,44 @@ constexpr const char* kTimestampKey = "IntTimestamp";
 constexpr const char* kCrcKey = "IntCRC";
 
 std::atomic<int> gNextSerial{0};
+
+// The first look-up of a name opens the user database, a good part of a
+// short process's connect. Names rarely change; they are kept a while.
+constexpr std::chrono::seconds kNamesKeptFor{30};
+
+struct Names {
+    bool hasUser = false;
+    std::string user;
+    bool hasGroup = false;
+    gid_t gid = 0;
+    std::string group;
+    std::chrono::steady_clock::time_point at;
+};
+
+CoMutex& namesMutex() {
+    static CoMutex* const mutex = new CoMutex;
+    return *mutex;
+}
+
+// The effective user name at start and the current real group's name.
+Names currentNames() {
+    const gid_t gid = ::getgid();
+    const auto now = std::chrono::steady_clock::now();
+    static Names* const kept = new Names;  // guarded by namesMutex()
+    {
+        CoLockGuard guard(namesMutex());
+        if (kept->hasUser && kept->hasGroup && kept->gid == gid && now - kept->at < kNamesKeptFor)
+            return *kept;
+    }
+    Names names;
+    names.hasUser = CoUser::effectiveUserName(&names.user);
+    names.hasGroup = CoUser::realGroupName(&names.group);
+    names.gid = gid;
+    names.at = now;
+    CoLockGuard guard(namesMutex());
+    *kept = names;
+    return names;
+}
 
 // The reflected CRC-32 table (polynomial 0xEDB88320), built once; a
 // function-local static is initialised once even when threads race.
@@ -199,10 +240,17 @@ bool rcConnectionInfo::fillProcessName() {
     return ok;
 }
 
+void rcConnectionInfo::prepare() { (void)currentNames(); }
+
 void rcConnectionInfo::fill(CoIoDescriptor* descriptor) {
     valid_ = true;
-    bool complete = CoUser::effectiveUserName(&userName_);
-    hasGroupName_ = CoUser::realGroupName(&groupName_);
+    const Names names = currentNames();
+    bool complete = names.hasUser;
+    if (names.hasUser)
+        userName_ = names.user;
+    hasGroupName_ = names.hasGroup;
+    if (hasGroupName_)
+        groupName_ = names.group;
     complete &= hasGroupName_;
 
     char host[128];

@@ -28,6 +28,9 @@ public:
     // name, host UUID, process name and id, and, when a descriptor is
     // given, its local address; then sets the checksum. Marks it valid.
     void fill(CoIoDescriptor* descriptor = nullptr);
+    // Looks up now what fill() will need from the user database, so that a
+    // caller can do it while it waits for something else.
+    static void prepare();
 
     // The attribute-stream text that goes on the wire.
     std::string toString() const;

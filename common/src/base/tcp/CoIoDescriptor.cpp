@@ -381,6 +381,11 @@ bool CoIoDescriptor::isConnected() {
     return false;
 }
 
+bool CoIoDescriptor::isIdle() const {
+    int err = 0;
+    return isValid() && peek(&err) < 0 && (err == EAGAIN || err == EWOULDBLOCK);
+}
+
 bool CoIoDescriptor::close() {
     if (!isValid())
         return true;

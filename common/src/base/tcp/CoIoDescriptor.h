@@ -61,6 +61,8 @@ public:
     // True while the connection is established and the peer has not closed
     // it (data still waiting counts as open).
     virtual bool isConnected();
+    // Open, and nothing from the peer waiting: fit to carry a new call.
+    bool isIdle() const;
     // Numeric address texts of the two ends; only subclasses answer.
     virtual bool getSocketIP(std::string& ip);
     virtual bool getPeerIP(std::string& ip);

@@ -222,6 +222,11 @@ void CorvaneClientConnection::forcedDisconnect() {
     rc_->disconnect();
 }
 
+void CorvaneClientConnection::park() {
+    Corvane::CoLockGuard guard(callMutex_);
+    rc_->park();
+}
+
 void CorvaneClientConnection::stop(const char* reason) { rc_->stop(reason); }
 
 void CorvaneClientConnection::addConnectCallback(ConnectCallback* callback) {

@@ -96,6 +96,9 @@ public:
     // Aborts a call in progress and closes the connection; the next call
     // reconnects.
     void forcedDisconnect();
+    // Disconnects, keeping the logged-in connection for the next connect of
+    // this process to the same address and port (see rcAPI::park).
+    void park();
     // Aborts a call in progress with reason as its error text (null: the
     // system's text for ECONNABORTED).
     void stop(const char* reason);

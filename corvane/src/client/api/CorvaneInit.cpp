@@ -2,6 +2,7 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetwork.h"
+#include "base/rcApi/rcAPI.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneConnectionTable.h"
 #include "client/api/CorvaneEventMonitor.h"
@@ -35,6 +36,7 @@ void corvaneUninit() {
     // The default handle outlives the table: its reference must go first.
     corvaneReleaseDefaultServer();
     corvaneDeleteConnectionTable();
+    Corvane::rcAPI::closeParked();
     Corvane::CoNetwork::uninit();
 }
 

@@ -45,6 +45,7 @@
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetworkConfig.h"
 #include "base/rcApi/rcAttrStream.h"
+#include "base/rcApi/rcConnectionInfo.h"
 #include "base/threads/CoLockGuard.h"
 #include "base/threads/CoTask.h"
 #include "base/threads/CoThread.h"
@@ -703,6 +704,9 @@ int CorvaneMulticastClient::findServers(ServerList* out, const char* database, c
             }
         } localSearch(*this, host);
         sendRequest(RequestType::FindServers, searchAll(database), host, port);
+        // An answer means a login to the server that sent it: look the user
+        // up while the answer travels.
+        Corvane::rcConnectionInfo::prepare();
         const int64_t deadline = nowUs() + kSearchTimeoutUs;
         for (;;) {
             bool answered = false;
@@ -759,6 +763,8 @@ void CorvaneMulticastClient::fetchServerList(const CorvaneDaemonInfo& from, cons
         normaliseServer(record, nullptr);
         addOrUpdateServer(record);
     }
+    // Most often the caller is about to connect to this very server.
+    connection.park();
 }
 
 void CorvaneMulticastClient::interfaceChanged(int event, const CoNetworkInterface& interface) {

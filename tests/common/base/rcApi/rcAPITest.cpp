@@ -466,6 +466,57 @@ TEST_F(rcAPIPeerTest, BytesAfterTheReplyAreDropped) {
     EXPECT_EQ("second", result);
 }
 
+// A parked connection carries the next connect to the same server with no
+// new login, but only while the server keeps it open and sends nothing.
+TEST_F(rcAPIPeerTest, ParkedConnectionIsReusedOnlyWhileFit) {
+    enum class Then { Nothing, ServerCloses, StrayBytes, OtherPort };
+    const auto answer = [](const std::string& text) {
+        return [text](RawConn& conn) {
+            if (conn.readLine() == "sync 0 M two")
+                conn.send("ok " + text + "\n");
+        };
+    };
+    for (const Then then : {Then::Nothing, Then::ServerCloses, Then::StrayBytes, Then::OtherPort}) {
+        SCOPED_TRACE(static_cast<int>(then));
+        const auto sent = std::make_shared<Gate>();
+        const auto parked = std::make_shared<Gate>();
+        serveLogin("ok \n", [=](RawConn& conn) {
+            if (then == Then::StrayBytes)
+                conn.send("ok unasked\n");
+            sent->open();
+            parked->wait();
+            if (then == Then::Nothing)
+                answer("reused")(conn);
+            else if (then != Then::ServerCloses)
+                conn.readLine();  // until the client lets go
+        });
+        ASSERT_TRUE(connect());
+        sent->wait();
+        api_.park();
+        EXPECT_FALSE(api_.isConnected());
+        parked->open();
+        FakeServer other;
+        int port = peer_.port();
+        if (then == Then::OtherPort) {
+            other.serve([=](RawConn& conn) {
+                if (conn.readLine().rfind("sync 0 _login ", 0) == 0 && conn.send("ok \n"))
+                    answer("fresh")(conn);
+            });
+            port = other.port();
+        } else if (then != Then::Nothing) {
+            peer_.join();
+            serveLogin("ok \n", answer("fresh"));
+        }
+        ASSERT_TRUE(api_.connect("127.0.0.1", port, kCallMs)) << api_.lastError();
+        std::string result;
+        EXPECT_TRUE(api_.call(0, "M", "two", true, result, kCallMs));
+        EXPECT_EQ(then == Then::Nothing ? "reused" : "fresh", result);
+        api_.disconnect();
+        other.join();
+        peer_.join();
+    }
+}
+
 TEST_F(rcAPIPeerTest, GarbageRepliesNeverCrashTheClient) {
     std::mt19937 rng(99);
     for (int round = 0; round < 30; ++round) {
