@@ -42,7 +42,7 @@ if not os.environ.get("CORVANE_PRIVATE_NETWORK"):
 SOURCE, BUILD = (os.path.abspath(p) for p in sys.argv[1:3])
 SCREENSHOT = os.path.join(BUILD, "browser", "page.png")
 HTPASSWD = "demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/\n"  # htpasswd -nbm demo demo
-CREATE_DELAY_MS = 4000
+CREATE_DELAY_MS = 6000
 # Metadata that would run or show markup if the page let it in as HTML.
 HOSTILE = ('<b>bold</b><script>window.corvanePwned = 1</script>'
            '<img src="x" onerror="window.corvanePwned = 2">')
