@@ -1,6 +1,7 @@
 # What "cmake --install" puts where (GNUInstallDirs), and the Debian
 # packages CPack builds from it:
-#   corvane-gateway  the gateway and corvane-sim in bin/, and the drop-in
+#   corvane-gateway  the gateway and corvane-sim in bin/, the web page in
+#                    share/corvane-gateway/web, and the drop-in
 #                    configuration for lighttpd, Apache and nginx in /etc
 #   libcorvane-dev   the public headers in include/corvane, the static
 #                    libraries, CorvaneConfig.cmake (Corvane::client, ...)
@@ -54,6 +55,9 @@ install(TARGETS corvane-gateway RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMP
 if(TARGET corvane-sim)
   install(TARGETS corvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
 endif()
+# The web page; the drop-ins serve it from here at /corvane/.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane-gateway/web
+  COMPONENT gateway)
 set(CORVANE_DROP_INS
   ${PROJECT_SOURCE_DIR}/deploy/lighttpd/05-corvane-gateway.conf /etc/lighttpd/conf-available
   ${PROJECT_SOURCE_DIR}/deploy/apache2/corvane-gateway.conf /etc/apache2/conf-available

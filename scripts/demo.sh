@@ -20,6 +20,8 @@ ln -s "$TOP/build/bin/corvane-gateway" "$STATE/corvane-gateway"
 echo 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' > "$RUN/corvane-gateway.htpasswd"  # htpasswd -nbm demo demo
 sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$RUN|g" \
   "$TOP/deploy/lighttpd/05-corvane-gateway.conf" > "$RUN/corvane-gateway.conf"
+# The page is served from the source tree.
+sed -i "s|/usr/share/corvane-gateway/web|$TOP/web|g" "$RUN/corvane-gateway.conf"
 # Discovery stays on this machine: a time-to-live of 0 keeps every
 # multicast datagram on the host (the kernel loops it back to local
 # listeners and sends nothing). Where lo can multicast, it is the only
@@ -42,6 +44,8 @@ server.errorlog = "$RUN/error.log"
 include "$RUN/corvane-gateway.conf"
 server.modules += ( "mod_setenv" )
 setenv.add-environment = ( "CORVANE_NETWORK_CONFIG" => "$RUN/network.cfg" )
+mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css; charset=utf-8",
+                    ".js" => "text/javascript; charset=utf-8" )
 CONF
 
 SIM=""
@@ -76,6 +80,7 @@ kill -0 "$LIGHTTPD" 2>/dev/null || { cat "$RUN/error.log"; exit 1; }
 echo "corvane-sim serves the demo tree (sim/demo-tree.txt) at $SERVER."
 echo "The gateway is served at $URL (user 'demo', password 'demo')."
 echo "Account files are kept in $STATE/account."
+echo "The page is at http://127.0.0.1:$PORT/corvane/ (user 'demo', password 'demo'); name the server $SERVER there."
 example() {
   echo
   printf '$ curl -u demo:demo'

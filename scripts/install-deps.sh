@@ -10,8 +10,9 @@
 # services and enable them at boot, so a policy-rc.d refuses every start
 # during the install, and whatever the install enabled is disabled again.
 #
-# The other web servers, and what packaging and the install tests call:
-MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file"
+# The other web servers, what packaging and the install tests call, and
+# the headless browser the page's test drives:
+MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file chromium chromium-driver python3-selenium"
 set -e
 PACKAGES="cmake make g++ libtinyxml-dev libboost-dev uuid-dev libgtest-dev libgmock-dev \
 libbenchmark-dev zlib1g-dev lighttpd curl iproute2 xfsprogs"
