@@ -1,5 +1,6 @@
 // corvane-sim as users and the end-to-end tests run it: a separate process
-// that prints its port and stops on SIGTERM.
+// that prints its port, answers on the wire and stops on SIGTERM. Every other
+// test exercises it further.
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
@@ -12,7 +13,6 @@
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDaemonInfo.h"
 #include "support/Process.h"
-#include "support/TempDir.h"
 
 namespace {
 
@@ -78,43 +78,11 @@ TEST_F(SimProcessTest, ServesTheDemoTreeAndStopsOnSigterm) {
     EXPECT_FALSE(api_.call(0, "Ping", "", true, result, kCallMs));
 }
 
-TEST_F(SimProcessTest, IdentityOptionsShowInTheRecord) {
-    start({"--version", "2.5.0.0", "--database", "TEST", "--display-name", "Sim two"});
-    const CorvaneDaemonInfo info{Corvane::rcAttrStream(call("GetDaemonInfo", "\"\""))};
-    EXPECT_EQ(info.getVersionMajor(), 2);
-    EXPECT_EQ(info.getVersionMinor(), 5);
-    EXPECT_STREQ(info.getDatabase(), "TEST");
-    EXPECT_STREQ(info.getDisplayName(), "Sim two");
-}
-
 TEST_F(SimProcessTest, SigtermIsPromptWhileAReplyIsHeld) {
     start({"--delay-method", "GetMetaData:600000"});
     std::string result;
     EXPECT_FALSE(api_.call(0, "GetMetaData", "/ info  1", true, result, 200));
     EXPECT_TRUE(exitedCleanly(child_->stop(kStopMs)));
-}
-
-TEST_F(SimProcessTest, BadTreeFileOrArgumentsStopWithAMessage) {
-    CorvaneTest::TempDir dir;
-    const std::string bad = dir.write("bad.txt", "node /a FOLDER\nmeta /a info \"x\\q\"\n");
-    CorvaneTest::ProcessResult r =
-        CorvaneTest::runProcess({CorvaneTest::binPath("corvane-sim"), "--port", "0", "--tree", bad}, quietOptions());
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "corvane-sim: " + bad + ":2: Unknown escape '\\q': 'meta /a info \"x\\q\"'\n");
-
-    r = CorvaneTest::runProcess({CorvaneTest::binPath("corvane-sim"), "--tree", bad, "--close-on", "Nothing"},
-                                quietOptions());
-    EXPECT_EQ(r.exitStatus, 2);
-    EXPECT_NE(r.err.find("corvane-sim: Unknown method 'Nothing' in '--close-on'"), std::string::npos) << r.err;
-
-    r = CorvaneTest::runProcess({CorvaneTest::binPath("corvane-sim"), "--tree", bad, "--fail-method", "Bogus:x"},
-                                quietOptions());
-    EXPECT_NE(r.err.find("in '--fail-method'; valid methods: _login, GetRootNode, "), std::string::npos) << r.err;
-
-    r = CorvaneTest::runProcess({CorvaneTest::binPath("corvane-sim"), "--port", "0"}, quietOptions());
-    EXPECT_EQ(r.exitStatus, 2);
-    EXPECT_EQ(r.err.find("corvane-sim: Option '--tree' is required\nUsage: "), 0u) << r.err;
 }
 
 }  // namespace
