@@ -31,20 +31,6 @@ std::vector<std::string> texts(const rcParam::Decl* decls, const char* args) {
 
 using Strings = std::vector<std::string>;
 
-TEST(rcParamTest, TypesHaveTheirNamesAndDefaults) {
-    struct Case {
-        const rcParam::Type* type;
-        const char* name;
-        const char* text;
-    };
-    for (const Case& c : {Case{&rcParamVoid::TYPE, "void", ""}, Case{&rcParamInt::TYPE, "int", "0"},
-                          Case{&rcParamLong::TYPE, "long", "0"}, Case{&rcParamFloat::TYPE, "float", "0.000000"},
-                          Case{&rcParamBool::TYPE, "bool", "false"}, Case{&rcParamString::TYPE, "const char *", ""}}) {
-        EXPECT_STREQ(c.name, c.type->name());
-        EXPECT_EQ(c.text, c.type->create()->toString()) << c.name;
-    }
-}
-
 TEST(rcParamTest, ConversionsFollowTheCLibraryAndTheWordRule) {
     rcParamFloat f;
     f.fromString("1.5");

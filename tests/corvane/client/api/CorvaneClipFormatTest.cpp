@@ -16,7 +16,6 @@ TEST(CorvaneClipFormatTest, DefaultFormatText) {
     EXPECT_EQ(CorvaneClipFormat().toText(), "1 1 24 3 1 1 30  0  \"\"");
     const CorvaneClipFormat format(720, 486, 32, 4, 1399680, 29.97f, 0.9f, 1, "rgba", "xml", "say \"hi\" \\ bye");
     EXPECT_EQ(format.toText(), "720 486 32 4 1399680 0.9 29.97 rgba 1 xml \"say \\\"hi\\\" \\\\ bye\"");
-    EXPECT_EQ(format.getBitsPerChannel(), 8);
     const CorvaneClipFormat nulls(1, 2, 8, 1, 25.0f, 1.0f, 4, nullptr, nullptr, nullptr);
     EXPECT_STREQ(nulls.getMetaDataTag(), "none");
     EXPECT_STREQ(nulls.getFormatTag(), "");
@@ -52,11 +51,6 @@ TEST(CorvaneClipFormatTest, AttributeStreamOrder) {
     EXPECT_EQ(stream.str().substr(0, 20), "w 1 1h 1 1bpp 2 24nc");
     std::string fmt;
     EXPECT_TRUE(stream.getValue("metag", fmt));
-    const CorvaneAudioFormat audio(48000, 16, 2, 48000.0f, "wav", "none", "");
-    EXPECT_EQ(audio.getHeight(), 1);
-    EXPECT_EQ(audio.getSampleCount(), 48000);
-    EXPECT_EQ(audio.getBitsPerSample(), 16);
-    EXPECT_FLOAT_EQ(audio.getSampleRate(), 48000.0f);
 }
 
 TEST(CorvaneVocabularyTest, NamesReadWithoutCaseAndWriteExactly) {
