@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "DriverFixture.h"
+#include "support/SimProcess.h"
 
 namespace {
 
@@ -117,6 +118,48 @@ TEST_F(GatewayDriverTest, UserNameComesFromRemoteUserOrTheProcess) {
     const auto own = run({"mode=getUser", "host=h", "nodeId=n"});
     EXPECT_NE(own.out, ok("<response></response>\n"));
     EXPECT_EQ(own.out.rfind(ok("<response>"), 0), 0u);
+}
+
+TEST_F(GatewayDriverTest, NothingOfARequestReachesTheNext) {
+    // Each pair runs in order on one driver: the second must answer as if it came first.
+    const struct {
+        std::vector<std::string> args;
+        std::map<std::string, std::string> env;
+        std::string answer;
+    } requests[] = {
+        {{"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "alice"}}, ok("<response>alice</response>\n")},
+        {{"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "bob"}}, ok("<response>bob</response>\n")},
+        {{}, {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "host=h&nodeId=n"}}, error("Unknown mode")},
+        {{"mode=getMetadata", "host=127.0.0.1:1", "nodeId=n"}, {{"XQ_CVC_BROWSE_TIMEOUT", "0"}},
+         error("Specify streamName when getting or setting metadata")},
+        {{"mode=getUser", "nodeId=n"}, {}, error("Corvane server not specified")},
+    };
+    for (const auto& r : requests)
+        EXPECT_EQ(run(r.args, r.env).out, r.answer);
+}
+
+TEST_F(GatewayDriverTest, ServerThatComesBackUnderAnotherPortIsFoundAgain) {
+    // The kept connection looked the server up by the port and storage it had last seen, refusing every request after.
+    const auto rootInfo = [this] {
+        return run({"mode=getMetadata", "host=localhost:BACK", "nodeId=/", "streamName=info"}).out;
+    };
+    const std::vector<std::string> options{"--database", "BACK"};
+    auto sim = std::make_unique<CorvaneTest::SimProcess>(CorvaneTest::SimProcess::demoTree(), options);
+    ASSERT_NE(rootInfo().find("<administrators>"), std::string::npos);
+    sim->stop();
+    sim = std::make_unique<CorvaneTest::SimProcess>(CorvaneTest::SimProcess::demoTree(), options);
+    const std::string answer = rootInfo();
+    EXPECT_NE(answer.find("<administrators>"), std::string::npos) << answer;
+}
+
+TEST_F(GatewayDriverTest, CallEndedByTheWatchdogLeavesNoReplyForTheNextRequest) {
+    // The late reply to the stopped call must not be read as the next call's.
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:1000"});
+    ASSERT_TRUE(sim.started());
+    EXPECT_TRUE(failed(run({"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"},
+                           {{"XQ_CVC_BROWSE_TIMEOUT", "200"}})));
+    EXPECT_EQ(run({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=N", "type=FOLDER"}).out,
+              ok("<response><node>/scratch/N</node></response>\n"));
 }
 
 }  // namespace
