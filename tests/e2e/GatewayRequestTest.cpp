@@ -1,12 +1,19 @@
-// The gateway as a CGI process: what only a process shows (its standard
-// output and exit status, and several runs at once). The requests and
-// their answers are tested through the driver in tests/gateway.
+// The gateway as a process: what only a process shows (its standard
+// output and exit status, several runs at once), and the same program as
+// a FastCGI server answering byte for byte as its CGI runs do. The
+// requests and their answers are tested through the driver in
+// tests/gateway.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <memory>
 #include <thread>
 
 #include "GatewayFixture.h"
+#include "support/Eventually.h"
+#include "support/FastCgiClient.h"
+#include "support/SimProcess.h"
 
 namespace {
 
@@ -65,6 +72,100 @@ TEST_F(GatewayRequestTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument)
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(bad.load(), 0);
+}
+
+// The gateway served by spawn-fcgi from the fixture's directory, as nginx
+// and Apache use it, beside a sim whose GetMetaData takes 300 ms.
+class FastCgiGatewayTest : public GatewayFixture {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sim_.started());
+        CorvaneTest::ProcessOptions options;
+        options.env = {{"PATH", "/usr/bin:/bin"}};
+        options.cwd = dir_.path();
+        gateway_ = std::make_unique<CorvaneTest::ChildProcess>(
+            std::vector<std::string>{"spawn-fcgi", "-n", "-s", socket(), "--", CorvaneTest::binPath("corvane-gateway")},
+            options);
+        ASSERT_TRUE(CorvaneTest::eventually([this] { return access(socket().c_str(), F_OK) == 0; }));
+    }
+    std::string socket() const { return dir_.file("gateway.socket"); }
+    CorvaneTest::FastCgiAnswer fastCgi(const std::map<std::string, std::string>& env, const std::string& body = "") {
+        CorvaneTest::FastCgiClient client(socket());
+        EXPECT_TRUE(client.send(env, body));
+        return client.receive();
+    }
+    std::map<std::string, std::string> query(const std::string& text) const {
+        return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", text}, {"REMOTE_USER", "al"}};
+    }
+    static std::map<std::string, std::string> form(const std::string& length) {
+        return {{"REQUEST_METHOD", "POST"},
+                {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                {"CONTENT_LENGTH", length},
+                {"REMOTE_USER", "al"}};
+    }
+
+    CorvaneTest::SimProcess sim_{CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:300"}};
+    std::unique_ptr<CorvaneTest::ChildProcess> gateway_;
+};
+
+TEST_F(FastCgiGatewayTest, AnswersAndAccountFilesAreThoseOfTheCgiRun) {
+    const std::string save = "mode=saveUser&host=h&nodeId=n&corvaneMetadata=%3Cp%2F%3E";
+    const struct {
+        std::map<std::string, std::string> env;
+        std::string body;
+    } cases[] = {
+        {query("mode=getUser&host=h&nodeId=n"), ""},
+        {query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/,/media/clip&streamName=info"), ""},
+        {query("mode=getMetadata&host=127.0.0.1:1&nodeId=a<b&streamName=s"), ""},
+        {form(std::to_string(save.size())), save},
+        {query("mode=loadUser&host=h&nodeId=n"), ""},
+        {form("100"), save},                   // short body
+        {form("99999999999999999999"), save},  // larger than any form
+        {{{"REQUEST_METHOD", "PUT"}}, ""},
+        {{}, ""},
+    };
+    const std::string account = dir_.file("account/al.xml");
+    for (const auto& c : cases) {
+        const bool existed = access(account.c_str(), F_OK) == 0;
+        const std::string before = CorvaneTest::readFile(account);
+        const CorvaneTest::ProcessResult cgi = run({}, c.env, c.body);
+        const std::string cgiAccount = CorvaneTest::readFile(account);
+        if (existed)
+            dir_.write("account/al.xml", before);
+        else
+            ::unlink(account.c_str());
+        const CorvaneTest::FastCgiAnswer answer = fastCgi(c.env, c.body);
+        const std::string label = c.env.count("QUERY_STRING") ? c.env.at("QUERY_STRING") : c.body;
+        EXPECT_TRUE(answer.ended) << label;
+        EXPECT_EQ(answer.out, cgi.out) << label;
+        EXPECT_EQ(answer.err, cgi.err) << label;
+        EXPECT_EQ(CorvaneTest::readFile(account), cgiAccount) << label;
+    }
+}
+
+TEST_F(FastCgiGatewayTest, ConnectionDroppedMidRequestLeavesTheGatewayServing) {
+    const auto slow = query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/&streamName=info");
+    {
+        CorvaneTest::FastCgiClient client(socket());  // the body never ends
+        ASSERT_TRUE(client.send(form("50"), "mode=getUser", false, false));
+    }
+    {
+        CorvaneTest::FastCgiClient client(socket());  // gone before the server answers
+        ASSERT_TRUE(client.send(slow, ""));
+    }
+    // A body left unread must not be taken for the start of the next request
+    // on a kept connection.
+    {
+        CorvaneTest::FastCgiClient kept(socket());
+        ASSERT_TRUE(kept.send(query("mode=getUser&host=h&nodeId=n"), std::string(100000, 'x'), true));
+        EXPECT_EQ(kept.receive().out, ok("<response>al</response>\n"));
+        ASSERT_TRUE(kept.send(query("mode=getUser&host=h&nodeId=n"), "", true));
+        const auto next = kept.receive();
+        EXPECT_TRUE(next.closed || next.out == ok("<response>al</response>\n")) << next.out;
+    }
+    const auto answer = fastCgi(slow);
+    EXPECT_NE(answer.out.find("<administrators>demo,admin</administrators>"), std::string::npos) << answer.out;
+    EXPECT_EQ(sim_.calls("GetMetaData").size(), 2u);
 }
 
 }  // namespace
