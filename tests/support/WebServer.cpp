@@ -1,6 +1,8 @@
 #include "support/WebServer.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <signal.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -161,6 +163,20 @@ WebServer::WebServer(WebServerKind kind, bool postOnly) : kind_(kind) {
 WebServer::~WebServer() {
     server_.reset();
     helper_.reset();
+    // lighttpd's FastCGI processes can outlive it (when it had to be
+    // killed), holding this process's output open: they run the copy of
+    // the program in this directory, and go with it.
+    const std::string program = dir_.file("usr/bin/corvane-gateway");
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            char exe[4096];
+            const std::string link = std::string("/proc/") + entry->d_name + "/exe";
+            const ssize_t n = ::readlink(link.c_str(), exe, sizeof exe - 1);
+            if (n > 0 && program == std::string(exe, static_cast<size_t>(n)))
+                ::kill(std::atoi(entry->d_name), SIGKILL);
+        }
+        ::closedir(proc);
+    }
 }
 
 const char* WebServer::name(WebServerKind kind) { return facts(kind).name; }
