@@ -1,8 +1,10 @@
 #!/bin/sh
-# Requests per second of the gateway under lighttpd with a bounded load
-# (CONNECTIONS at once for SECONDS), for getMetadata of one node from a
-# local corvane-sim, against a static CGI that prints a fixed response.
-# Everything runs on 127.0.0.1 and stops by itself.
+# Requests per second and median latency under lighttpd with a bounded
+# load (CONNECTIONS at once for SECONDS), side by side: a static CGI that
+# prints a fixed response, and getMetadata of one node from a local
+# corvane-sim through the gateway as CGI and as FastCGI (the packaged
+# drop-ins, at two URLs of one lighttpd). Everything runs on 127.0.0.1 and
+# stops by itself.
 # Usage: bench/lighttpd_load.sh [CONNECTIONS] [SECONDS]
 set -e
 # Requests start server discovery: keep its multicast on this machine.
@@ -25,6 +27,9 @@ ln -s "$TOP/build/bin/corvane-gateway" "$STATE/corvane-gateway"
 echo 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.' > "$WORK/corvane-gateway.htpasswd"  # htpasswd -nbm bench bench
 sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$WORK|g" \
   deploy/lighttpd/05-corvane-gateway.conf > "$WORK/corvane-gateway.conf"
+sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$WORK|g; s|/run/lighttpd/|$WORK/|g" \
+  -e 's|"/corvane-gateway"|"/corvane-gateway-fastcgi"|g; /=~ "\/corvane-gateway\/"/d' \
+  deploy/lighttpd/05-corvane-gateway-fastcgi.conf > "$WORK/corvane-gateway-fastcgi.conf"
 # A random high port; lighttpd refuses to start if it is taken.
 PORT=$(awk 'BEGIN { srand(); print 20000 + int(rand() * 30000) }')
 cat > "$WORK/lighttpd.conf" <<CONF
@@ -33,6 +38,7 @@ server.bind = "127.0.0.1"
 server.port = $PORT
 server.errorlog = "$WORK/error.log"
 include "$WORK/corvane-gateway.conf"
+include "$WORK/corvane-gateway-fastcgi.conf"
 # The static CGI behind the same login, so that both pay for it.
 \$HTTP["url"] == "/cgi-bin/static" {
     cgi.assign = ( "" => "" )
@@ -53,12 +59,20 @@ for _ in $(seq 50); do
 done
 kill -0 "$LIGHTTPD" 2>/dev/null || { echo "lighttpd did not start:"; cat "$WORK/error.log"; exit 1; }
 AUTH=YmVuY2g6YmVuY2g=  # bench:bench
-set -- $("$WORK/http_load" "$PORT" /cgi-bin/static "$AUTH" "$CONNECTIONS" "$SECONDS_" "<response>")
-STATIC_RPS=$1 STATIC_FAILED=$2
-set -- $("$WORK/http_load" "$PORT" "/corvane-gateway?mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info" \
-         "$AUTH" "$CONNECTIONS" "$SECONDS_" "<title>Trailer</title>")
-GW_RPS=$1 GW_FAILED=$2
+QUERY="mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
+load() {
+  "$WORK/http_load" "$PORT" "$1" "$AUTH" "$CONNECTIONS" "$SECONDS_" "$2"
+}
+set -- $(load /cgi-bin/static "<response>")
+STATIC_RPS=$1 STATIC_FAILED=$2 STATIC_MS=$3
+set -- $(load "/corvane-gateway?$QUERY" "<title>Trailer</title>")
+CGI_RPS=$1 CGI_FAILED=$2 CGI_MS=$3
+set -- $(load "/corvane-gateway-fastcgi?$QUERY" "<title>Trailer</title>")
+FCGI_RPS=$1 FCGI_FAILED=$2 FCGI_MS=$3
 echo "$CONNECTIONS connections for $SECONDS_ s each, through lighttpd on 127.0.0.1:"
-echo "static CGI:              $STATIC_RPS requests/s, $STATIC_FAILED failed"
-echo "gateway getMetadata:     $GW_RPS requests/s, $GW_FAILED failed"
-awk -v g="$GW_RPS" -v s="$STATIC_RPS" 'BEGIN { printf "ratio (static/gateway): %.2f\n", s / g }'
+printf '%-22s %12s %10s %7s\n' "" "requests/s" "median ms" "failed"
+printf '%-22s %12s %10s %7s\n' "static CGI" "$STATIC_RPS" "$STATIC_MS" "$STATIC_FAILED"
+printf '%-22s %12s %10s %7s\n' "gateway CGI" "$CGI_RPS" "$CGI_MS" "$CGI_FAILED"
+printf '%-22s %12s %10s %7s\n' "gateway FastCGI" "$FCGI_RPS" "$FCGI_MS" "$FCGI_FAILED"
+awk -v f="$FCGI_RPS" -v c="$CGI_RPS" -v s="$STATIC_RPS" \
+  'BEGIN { printf "FastCGI / static CGI: %.2fx requests/s; gateway CGI / static CGI: %.2fx\n", f / s, c / s }'

@@ -61,7 +61,10 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION ${CMAKE_INSTALL_DATADIR
 set(CORVANE_DROP_INS
   ${PROJECT_SOURCE_DIR}/deploy/lighttpd/05-corvane-gateway.conf /etc/lighttpd/conf-available
   ${PROJECT_SOURCE_DIR}/deploy/apache2/corvane-gateway.conf /etc/apache2/conf-available
-  ${PROJECT_SOURCE_DIR}/deploy/nginx/corvane-gateway.conf /etc/nginx/snippets)
+  ${PROJECT_SOURCE_DIR}/deploy/nginx/corvane-gateway.conf /etc/nginx/snippets
+  ${PROJECT_SOURCE_DIR}/deploy/lighttpd/05-corvane-gateway-fastcgi.conf /etc/lighttpd/conf-available
+  ${PROJECT_SOURCE_DIR}/deploy/apache2/corvane-gateway-fastcgi.conf /etc/apache2/conf-available
+  ${PROJECT_SOURCE_DIR}/deploy/nginx/corvane-gateway-fastcgi.conf /etc/nginx/snippets)
 set(conffiles "")
 while(CORVANE_DROP_INS)
   list(POP_FRONT CORVANE_DROP_INS file dir)
@@ -70,6 +73,10 @@ while(CORVANE_DROP_INS)
   string(APPEND conffiles "${dir}/${name}\n")
 endwhile()
 file(WRITE ${PROJECT_BINARY_DIR}/debian-gateway/conffiles "${conffiles}")
+# The FastCGI socket and service for nginx and Apache; nothing enables them.
+install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/corvane-gateway.socket
+  ${PROJECT_SOURCE_DIR}/deploy/systemd/corvane-gateway.service
+  DESTINATION lib/systemd/system COMPONENT gateway EXCLUDE_FROM_ALL)
 configure_file(${PROJECT_SOURCE_DIR}/deploy/debian/postinst ${PROJECT_BINARY_DIR}/debian-gateway/postinst COPYONLY)
 configure_file(${PROJECT_SOURCE_DIR}/deploy/debian/postrm ${PROJECT_BINARY_DIR}/debian-gateway/postrm COPYONLY)
 
@@ -89,11 +96,12 @@ set(CPACK_DEBIAN_GATEWAY_PACKAGE_SECTION web)
 set(CPACK_DEBIAN_GATEWAY_DESCRIPTION "The CGI gateway to Corvane media servers, for web servers.
 corvane-gateway answers web requests on the node trees of Corvane media
 servers and keeps a small document per web user. The package holds the
-drop-in configuration for lighttpd, Apache and nginx with fcgiwrap, and
-corvane-sim, a stand-in media server to try it with.")
+drop-in configuration for lighttpd, Apache and nginx, as CGI or as
+FastCGI (a persistent gateway, for busy sites), and corvane-sim, a
+stand-in media server to try it with.")
 # htpasswd makes the password file every drop-in reads.
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_RECOMMENDS "apache2-utils")
-set(CPACK_DEBIAN_GATEWAY_PACKAGE_SUGGESTS "lighttpd | apache2 | nginx, fcgiwrap")
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_SUGGESTS "lighttpd | apache2 | nginx, fcgiwrap | spawn-fcgi")
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_CONTROL_EXTRA
   "${PROJECT_BINARY_DIR}/debian-gateway/postinst;${PROJECT_BINARY_DIR}/debian-gateway/postrm;${PROJECT_BINARY_DIR}/debian-gateway/conffiles")
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libcorvane-dev)

@@ -8,12 +8,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "CgiRequest.h"
-#include "TimeoutCorvaneServerHandle.h"
 
 namespace {
 
@@ -29,8 +27,9 @@ constexpr int kMaxLockBackoffMs = 50;
 // locked in time.
 class LockedFile {
 public:
-    LockedFile(const std::string& path, int flags, int lockType) : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
-        if (fd_ >= 0 && !lock(lockType)) {
+    LockedFile(const std::string& path, int flags, int lockType, int32_t limitMs)
+        : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
+        if (fd_ >= 0 && !lock(lockType, limitMs)) {
             ::close(fd_);
             fd_ = -1;
         }
@@ -45,10 +44,9 @@ public:
     int fd() const { return fd_; }
 
 private:
-    bool lock(int lockType) {
+    bool lock(int lockType, int32_t limitMs) {
         using Clock = std::chrono::steady_clock;
-        const Clock::time_point deadline =
-            Clock::now() + std::chrono::milliseconds(TimeoutCorvaneServerHandle::limitFromEnvironment());
+        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
         int backoffMs = 1;
         while (flock(fd_, lockType | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
@@ -71,11 +69,18 @@ bool isPlainFileName(const std::string& name) {
     return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
 }
 
-std::string accountPath(const char* refusal) {
+// The web user's name cut after its last backslash (domain\user -> user).
+std::string accountName(const CgiRequest& request) {
+    const std::string& user = request.remoteUserName();
+    const size_t slash = user.find_last_of('\\');
+    return slash == std::string::npos ? user : user.substr(slash + 1);
+}
+
+std::string accountPath(const CgiRequest& request, const char* refusal) {
     struct stat st;
     if (stat(kAccountDirectory, &st) != 0 || !S_ISDIR(st.st_mode))
         throw std::string("Invalid account directory");
-    const std::string name = accountName(CgiRequest::remoteUserName());
+    const std::string name = accountName(request);
     if (!isPlainFileName(name))
         throw std::string(refusal);
     return std::string(kAccountDirectory) + "/" + name + ".xml";
@@ -96,20 +101,15 @@ bool writeAll(int fd, const char* data, size_t size) {
 
 }  // namespace
 
-std::string accountName(const std::string& remoteUser) {
-    const size_t slash = remoteUser.find_last_of('\\');
-    return slash == std::string::npos ? remoteUser : remoteUser.substr(slash + 1);
-}
+std::string getUser(ModeContext& context) { return accountName(context.request); }
 
-void loadUser(const CgiRequest&) {
-    const std::string path = accountPath(kLoadFailure);
+std::string loadUser(ModeContext& context) {
+    const std::string path = accountPath(context.request, kLoadFailure);
     struct stat st;
-    if (stat(path.c_str(), &st) != 0) {
-        std::fputs("<response></response>\n", stdout);
-        return;
-    }
+    if (stat(path.c_str(), &st) != 0)
+        return std::string();
     // Non-blocking open: a FIFO in place of the file must not hang the request.
-    LockedFile file(path, O_RDONLY | O_NONBLOCK, LOCK_SH);
+    LockedFile file(path, O_RDONLY | O_NONBLOCK, LOCK_SH, context.browseLimitMs);
     if (file.fd() < 0)
         throw std::string(kLoadFailure);
     // The size is taken under the lock: a save may have run since the stat.
@@ -129,22 +129,20 @@ void loadUser(const CgiRequest&) {
         throw std::string("Failed to read persistent user data");
     // The document ends at its first NUL, if it has one.
     content.resize(std::strlen(content.c_str()));
-    std::fputs("<response>", stdout);
-    std::fwrite(content.data(), 1, content.size(), stdout);
-    std::fputs("</response>\n", stdout);
+    return content;
 }
 
-void saveUser(const CgiRequest& request) {
-    const std::string path = accountPath(kSaveFailure);
-    const std::string data = request.get("corvaneMetadata");
+std::string saveUser(ModeContext& context) {
+    const std::string path = accountPath(context.request, kSaveFailure);
+    const std::string data = context.request.get("corvaneMetadata");
     if (data.empty())
         throw std::string("Specify corvaneMetadta when saving persistent user data");
     // Truncate only once the lock is held, so that a reader holding the
     // shared lock never sees the file shrink under it.
-    LockedFile file(path, O_WRONLY | O_CREAT | O_NONBLOCK, LOCK_EX);
+    LockedFile file(path, O_WRONLY | O_CREAT | O_NONBLOCK, LOCK_EX, context.browseLimitMs);
     if (file.fd() < 0)
         throw std::string(kSaveFailure);
     if (ftruncate(file.fd(), 0) == 0)
         writeAll(file.fd(), data.data(), data.size());  // a failed write is not reported
-    std::fputs("<response></response>\n", stdout);
+    return std::string();
 }

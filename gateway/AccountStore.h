@@ -1,3 +1,4 @@
+// Internal to the gateway.
 // The per-user account store: one opaque document per web user in
 // ./account/<user>.xml, relative to the working directory. Concurrent
 // requests for one user are serialised by advisory locks on the file, so a
@@ -9,12 +10,11 @@
 
 #include <string>
 
-class CgiRequest;
+#include "GatewayMode.h"
 
 // The web user's name cut after its last backslash (domain\user -> user).
-std::string accountName(const std::string& remoteUser);
-
-// Writes "<response>document</response>" (empty when never saved).
-void loadUser(const CgiRequest& request);
+std::string getUser(ModeContext& context);
+// The user's document (empty when never saved).
+std::string loadUser(ModeContext& context);
 // Stores corvaneMetadata as the user's document.
-void saveUser(const CgiRequest& request);
+std::string saveUser(ModeContext& context);

@@ -2,7 +2,6 @@
 
 #include <tinyxml.h>
 
-#include <cstdio>
 #include <vector>
 
 #include "CgiRequest.h"
@@ -21,21 +20,19 @@ bool isListedAdministrator(const std::string& infoXml, const std::string& user) 
         throw std::string("Invalid manager's metadata");
     const char* text = administrators->GetText();
     // Lists of any length are taken whole; nothing is cut.
-    std::vector<std::string> names;
-    CgiRequest::splitString(text ? text : "", names, ",");
-    for (const std::string& name : names)
+    for (const std::string& name : CgiRequest::splitList(text ? text : ""))
         if (name == user)
             return true;
     return false;
 }
 
-void isAdmin(const std::string& host) {
-    TimeoutCorvaneServerHandle server(host.c_str());
+std::string isAdmin(ModeContext& context) {
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs);
     CorvaneNodeHandle root(server, "/");
     CorvaneStr info;
     if (!root.getMetaData("info", "", 0, info))
         throw std::string(root.lastError());
-    const bool admin = isListedAdministrator(info.c_str(), CgiRequest::remoteUserName());
+    const bool admin = isListedAdministrator(info.c_str(), context.request.remoteUserName());
     server.resetTimer();
-    std::fputs(admin ? "<response>true</response>\n" : "<response>false</response>\n", stdout);
+    return admin ? "true" : "false";
 }

@@ -1,12 +1,15 @@
+// Internal to the gateway.
 // Tells whether the web user is listed as an administrator in the root
 // node's "info" metadata on a server. Errors are thrown as std::string.
 #pragma once
 
 #include <string>
 
+#include "GatewayMode.h"
+
 // True when user is one of the comma-separated names of the
 // <info><administrators> element of infoXml; throws on a bad document.
 bool isListedAdministrator(const std::string& infoXml, const std::string& user);
 
-// Writes "<response>true</response>" or "<response>false</response>".
-void isAdmin(const std::string& host);
+// Answers "true" or "false" for the web user on the whole host's root.
+std::string isAdmin(ModeContext& context);

@@ -4,11 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "RequestIo.h"
 #include "base/osal/CoUser.h"
 #include "base/osal/EnvVar.h"
 
@@ -21,13 +20,18 @@ int digitValue(char c) {
     return s > 0x40 ? (s & ~0x20) - 55 : s - 48;
 }
 
-void complain(const char* message) { std::fputs(message, stderr); }
+std::string userName(const RequestIo& io) {
+    if (const char* user = io.variable("REMOTE_USER"))
+        return user;
+    std::string name;
+    return Corvane::CoUser::userName(geteuid(), &name) && !name.empty() ? name : "unknown";
+}
 
 }  // namespace
 
-CgiRequest::CgiRequest(int argc, char** argv) {
+CgiRequest::CgiRequest(int argc, char** argv, RequestIo& io) : remoteUser_(userName(io)) {
     readArguments(argc, argv);
-    readEnvironment();
+    readVariables(io);
 }
 
 std::string CgiRequest::get(const std::string& name) const {
@@ -69,49 +73,52 @@ void CgiRequest::readArguments(int argc, char** argv) {
     }
 }
 
-void CgiRequest::readEnvironment() {
-    const char* method = std::getenv("REQUEST_METHOD");
+void CgiRequest::readVariables(RequestIo& io) {
+    const char* method = io.variable("REQUEST_METHOD");
     if (!method)
         return;
     std::string input;
     if (std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0) {
-        const char* query = std::getenv("QUERY_STRING");
+        const char* query = io.variable("QUERY_STRING");
         input = query ? query : "";
     } else if (std::strcmp(method, "POST") == 0) {
-        if (!readPostBody(&input))
+        if (!readPostBody(io, &input))
             return;
     } else {
-        complain("Unsupported request method.");
+        io.err("Unsupported request method.");
         return;
     }
     parseInput(std::move(input));
 }
 
-bool CgiRequest::readPostBody(std::string* body) {
-    const char* type = std::getenv("CONTENT_TYPE");
+bool CgiRequest::readPostBody(RequestIo& io, std::string* body) {
+    const char* type = io.variable("CONTENT_TYPE");
     if (!type || strcasecmp(type, "application/x-www-form-urlencoded") != 0) {
-        complain("Unsupported content type.");
+        io.err("Unsupported content type.");
         return false;
     }
-    const long long length = Corvane::leadingDigits(std::getenv("CONTENT_LENGTH"));
+    const long long length = Corvane::leadingDigits(io.variable("CONTENT_LENGTH"));
     if (length == 0) {
-        complain("No content length was sent with the POST request");
+        io.err("No content length was sent with the POST request");
         return false;
     }
     if (length > kMaxContentLength) {
-        complain("Out of memory");
+        io.err("Out of memory");
         return false;
     }
     try {
         body->resize(static_cast<size_t>(length));
     } catch (const std::bad_alloc&) {
-        complain("Out of memory");
+        io.err("Out of memory");
         return false;
     }
-    const size_t got = std::fread(&(*body)[0], 1, body->size(), stdin);
+    // A body cut short ends without a system error: the text then says so
+    // ("Success") rather than whatever an earlier call left in errno.
+    errno = 0;
+    const size_t got = io.readBody(&(*body)[0], body->size());
     if (got != body->size()) {
         const int err = errno;
-        std::fprintf(stderr, "Unable to read CGI input: %s.", std::strerror(err));
+        io.err(std::string("Unable to read CGI input: ") + std::strerror(err) + ".");
         body->clear();
         return false;
     }
@@ -134,13 +141,6 @@ void CgiRequest::parseInput(std::string input) {
     }
 }
 
-std::string CgiRequest::remoteUserName() {
-    if (const char* user = std::getenv("REMOTE_USER"))
-        return user;
-    std::string name;
-    return Corvane::CoUser::userName(geteuid(), &name) && !name.empty() ? name : "unknown";
-}
-
 void CgiRequest::splitString(const std::string& text, std::vector<std::string>& list, const char* delimiters) {
     size_t pos = 0;
     while (true) {
@@ -153,4 +153,10 @@ void CgiRequest::splitString(const std::string& text, std::vector<std::string>& 
             return;
         pos = end;
     }
+}
+
+std::vector<std::string> CgiRequest::splitList(const std::string& text) {
+    std::vector<std::string> list;
+    splitString(text, list, ",");
+    return list;
 }

@@ -1,12 +1,15 @@
+// Internal to the gateway.
 // The request's parameters, from `name=value` command-line arguments and
-// then from the CGI environment (GET/HEAD query string or a url-encoded POST
-// body), joined into one table. Complaints about the request go to standard
-// error and never stop the process.
+// then from the CGI variables of the request (GET/HEAD query string or a
+// url-encoded POST body), joined into one table. Complaints about the
+// request go to the request's error stream and never stop it.
 #pragma once
 
 #include <map>
 #include <string>
 #include <vector>
+
+class RequestIo;
 
 class CgiRequest {
 public:
@@ -14,17 +17,21 @@ public:
     // than allocated: no form this gateway serves comes near it.
     static constexpr long long kMaxContentLength = 16LL * 1024 * 1024;
 
-    CgiRequest(int argc, char** argv);
+    // Reads the variables and the body through io, which must outlive the
+    // constructor only.
+    CgiRequest(int argc, char** argv, RequestIo& io);
 
     // The value stored under name; empty when absent.
     std::string get(const std::string& name) const;
 
     // REMOTE_USER as given (empty included), else the effective user's login
     // name, else "unknown".
-    static std::string remoteUserName();
+    const std::string& remoteUserName() const { return remoteUser_; }
 
     // Appends the non-empty tokens of text separated by any of delimiters.
     static void splitString(const std::string& text, std::vector<std::string>& list, const char* delimiters);
+    // The non-empty tokens of a comma-separated parameter.
+    static std::vector<std::string> splitList(const std::string& text);
 
     // Percent-decodes value; a "%" with fewer than two characters after it
     // is kept as it stands.
@@ -33,9 +40,10 @@ public:
 private:
     void store(const std::string& name, const std::string& value);
     void readArguments(int argc, char** argv);
-    void readEnvironment();
-    bool readPostBody(std::string* body);
+    void readVariables(RequestIo& io);
+    bool readPostBody(RequestIo& io, std::string* body);
     void parseInput(std::string input);
 
     std::map<std::string, std::string> params_;
+    std::string remoteUser_;
 };

@@ -1,7 +1,6 @@
 #include "CoXmlWriter.h"
 
 #include <cassert>
-#include <cstdio>
 #include <sstream>
 
 void CoXmlWriter::closeStartTag() {
@@ -83,13 +82,11 @@ std::string CoXmlWriter::escape(const std::string& text) {
     return out;
 }
 
-void writeErrorXml(const std::string& message) {
+std::string errorXml(const std::string& message) {
     std::ostringstream buffer;
     CoXmlWriter writer(buffer, 0, false);
     writer.open("error");
     writer.addText(message, true);
     writer.close();
-    const std::string text = buffer.str();
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    std::fputc('\n', stdout);
+    return buffer.str() + "\n";
 }

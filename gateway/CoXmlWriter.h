@@ -1,3 +1,4 @@
+// Internal to the gateway.
 // Writes indented XML to a stream, one element at a time. Not thread-safe;
 // the stream is not owned.
 #pragma once
@@ -32,5 +33,6 @@ private:
     bool compact_;
 };
 
-// Writes the error element for message to standard output.
-void writeErrorXml(const std::string& message);
+// The error element for message, as the error response carries it: a
+// newline, <error>, the escaped message, </error>, two newlines.
+std::string errorXml(const std::string& message);

@@ -1,3 +1,4 @@
+// Internal to the gateway.
 // Destroys a node and, when recursive, its descendants first (last child
 // first). A server's tree that lists a node twice (a loop) or runs deeper
 // than any real tree stops the walk with an error; what was destroyed

@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <new>
 #include <string>
 
@@ -11,11 +12,27 @@
 #include "AdminCheck.h"
 #include "CgiRequest.h"
 #include "CoXmlWriter.h"
+#include "FastCgiServer.h"
+#include "GatewayMode.h"
 #include "ServerModes.h"
+#include "TimeoutCorvaneServerHandle.h"
+#include "base/loggerBase/CoMsg.h"
 #include "client/api/CorvaneEnv.h"
 #include "client/api/CorvaneInit.h"
 
 namespace {
+
+// Dispatch order matters only for reading; names never overlap.
+const struct {
+    const char* name;
+    ModeFunction run;
+} kModes[] = {
+    {"destroyNode", destroyNode}, {"destroyNodeRecursive", destroyNodeRecursive},
+    {"getMetadata", getMetadata}, {"setMetadata", setMetadata},
+    {"createNode", createNode},   {"getUser", getUser},
+    {"loadUser", loadUser},       {"saveUser", saveUser},
+    {"isAdmin", isAdmin},
+};
 
 // Web forms send UTF-8, and the client converts display names through the
 // character-type locale: in the C locale an accented letter leaves as "?".
@@ -27,54 +44,57 @@ void useUtf8Characters() {
         std::setlocale(LC_CTYPE, "");
 }
 
-bool is(const std::string& mode, const char* name) { return strcasecmp(mode.c_str(), name) == 0; }
-
-// Runs the request's mode; throws its failure message.
-void runMode(const CgiRequest& request, std::string* host) {
-    if (!corvaneInit())
-        throw std::string("Unable to initialize Corvane");
-    setCurrentUser(CgiRequest::remoteUserName().c_str());
-
-    const std::string nodeId = request.get("nodeId");
-    const std::string mode = request.get("mode");
-    if (host->empty())
+// The checks every mode shares, then the mode; throws its failure message.
+std::string runMode(ModeContext& context) {
+    if (context.host.empty())
         throw std::string("Corvane server not specified");
-    if (nodeId.empty())
+    if (context.request.get("nodeId").empty())
         throw std::string("Node ID not specified");
-
-    if (is(mode, "destroyNode") || is(mode, "destroyNodeRecursive")) {
-        destroyNodes(*host, nodeId, !is(mode, "destroyNode"));
-    } else if (is(mode, "getMetadata") || is(mode, "setMetadata")) {
-        metadataMode(is(mode, "getMetadata"), *host, nodeId, request.get("streamName"),
-                     request.get("corvaneMetadata"), host);
-    } else if (is(mode, "createNode")) {
-        createNodeMode(*host, nodeId, request.get("displayName"), request.get("type"));
-    } else if (is(mode, "getUser")) {
-        const std::string user = accountName(CgiRequest::remoteUserName());
-        std::printf("<response>%s</response>\n", user.c_str());
-    } else if (is(mode, "loadUser")) {
-        loadUser(request);
-    } else if (is(mode, "saveUser")) {
-        saveUser(request);
-    } else if (is(mode, "isAdmin")) {
-        isAdmin(*host);
-    } else {
-        throw std::string("Unknown mode");
-    }
+    const std::string mode = context.request.get("mode");
+    for (const auto& entry : kModes)
+        if (strcasecmp(mode.c_str(), entry.name) == 0)
+            return entry.run(context);
+    throw std::string("Unknown mode");
 }
 
 }  // namespace
 
-int runGateway(int argc, char** argv) {
-    useUtf8Characters();
-    const CgiRequest request(argc, argv);
-    std::string host = request.get("host");
-    std::fputs("Content-Type: text/xml\n\n", stdout);
+GatewayDriver::GatewayDriver(bool persistent) : persistent_(persistent) { useUtf8Characters(); }
 
+GatewayDriver::~GatewayDriver() {
+    if (started_)
+        corvaneUninit();
+}
+
+bool GatewayDriver::startLibrary() {
+    if (!persistent_)
+        return corvaneInit();
+    if (!ready_) {
+        // A failed start still counts; balance it before trying again.
+        if (started_)
+            corvaneUninit();
+        started_ = true;
+        ready_ = corvaneInit();
+        logLevel_ = Corvane::CoMsg::getLevel();
+    }
+    Corvane::CoMsg::setLevel(logLevel_);
+    return ready_;
+}
+
+void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
+    const CgiRequest request(argc, argv, io);
+    ModeContext context{request, request.get("host"),
+                        TimeoutCorvaneServerHandle::limitFrom(io.setting("XQ_CVC_BROWSE_TIMEOUT"))};
+    io.out("Content-Type: text/xml\n\n");
+
+    std::string body;
     std::string error;
     bool failed = false;
     try {
-        runMode(request, &host);
+        if (!startLibrary())
+            throw std::string("Unable to initialize Corvane");
+        setCurrentUser(request.remoteUserName().c_str());
+        body = runMode(context);
     } catch (const std::string& message) {
         error = message;
         failed = true;
@@ -84,12 +104,25 @@ int runGateway(int argc, char** argv) {
         failed = true;
     }
     if (failed) {
-        std::fputs("<response>\n", stdout);
-        writeErrorXml(error);
-        std::fputs("</response>\n", stdout);
-        std::fprintf(stderr, "%s on host %s", error.c_str(), host.c_str());
+        io.out("<response>\n" + errorXml(error) + "</response>\n");
+        // The line was always a C text: it ends at a NUL in the message or host.
+        io.err(std::string(error.c_str()) + " on host " + context.host.c_str());
+    } else {
+        // The same for the body, which a NUL in a node identifier could cut.
+        body.resize(std::strlen(body.c_str()));
+        io.out("<response>" + body + "</response>\n");
     }
-    corvaneUninit();
+    if (!persistent_)
+        corvaneUninit();
+}
+
+int runGateway(int argc, char** argv) {
+    const int listener = fastCgiListener();
+    if (listener >= 0)
+        return serveFastCgi(listener, argc > 0 ? argv[0] : nullptr);
+    GatewayDriver driver(false);
+    ProcessIo io;
+    driver.serve(argc, argv, io);
     std::fflush(stdout);
     return 0;
 }

@@ -1,6 +1,5 @@
 #include "ServerModes.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "CgiRequest.h"
@@ -10,43 +9,38 @@
 #include "client/api/CorvaneStr.h"
 
 namespace {
-std::vector<std::string> split(const std::string& text) {
-    std::vector<std::string> list;
-    CgiRequest::splitString(text, list, ",");
-    return list;
-}
-}  // namespace
 
-void destroyNodes(const std::string& host, const std::string& nodeIds, bool recursive) {
-    TimeoutCorvaneServerHandle server(host.c_str());
-    for (const std::string& id : split(nodeIds)) {
+std::string destroyNodes(ModeContext& context, bool recursive) {
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs);
+    for (const std::string& id : CgiRequest::splitList(context.request.get("nodeId"))) {
         CorvaneNodeHandle node(server, id.c_str());
         destroyTree(node, recursive);
         server.resetTimer();
     }
-    std::fputs("<response></response>\n", stdout);
+    return std::string();
 }
 
-void metadataMode(bool get, const std::string& hosts, const std::string& nodeIds, const std::string& streamName,
-                  const std::string& metadata, std::string* hostInUse) {
+std::string metadataMode(ModeContext& context, bool get) {
+    const std::string streamName = context.request.get("streamName");
     if (streamName.empty())
         throw std::string("Specify streamName when getting or setting metadata");
-    const std::vector<std::string> hostList = split(hosts);
-    const std::vector<std::string> nodeList = split(nodeIds);
-    if (nodeList.size() != hostList.size() && hostList.size() != 1)
+    const std::vector<std::string> hosts = CgiRequest::splitList(context.host);
+    const std::vector<std::string> nodes = CgiRequest::splitList(context.request.get("nodeId"));
+    if (nodes.size() != hosts.size() && hosts.size() != 1)
         throw std::string("Specify same number of hosts and nodes or one host for all nodes");
+    const std::string metadata = context.request.get("corvaneMetadata");
 
     std::string output;
-    for (size_t i = 0; i < nodeList.size(); ++i) {
-        *hostInUse = hostList.size() > 1 ? hostList[i] : hostList[0];
-        TimeoutCorvaneServerHandle server(hostInUse->c_str());
-        CorvaneNodeHandle node(server, nodeList[i].c_str());
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        context.host = hosts.size() > 1 ? hosts[i] : hosts[0];
+        TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs);
+        CorvaneNodeHandle node(server, nodes[i].c_str());
         if (get) {
             CorvaneStr data;
             if (!node.getMetaData(streamName.c_str(), "", 1, data))
                 throw std::string(node.lastError());
             // Nothing is escaped: the metadata is XML that becomes part of the response.
-            output += "<node><nodeId>" + nodeList[i] + "</nodeId><host>" + *hostInUse + "</host>" + data.c_str() +
+            output += "<node><nodeId>" + nodes[i] + "</nodeId><host>" + context.host + "</host>" + data.c_str() +
                       "</node>";
         } else {
             if (metadata.empty())
@@ -56,16 +50,25 @@ void metadataMode(bool get, const std::string& hosts, const std::string& nodeIds
         }
         server.resetTimer();
     }
-    std::printf("<response>%s</response>\n", output.c_str());
+    return output;
 }
 
-void createNodeMode(const std::string& host, const std::string& nodeId, const std::string& displayName,
-                    const std::string& type) {
-    TimeoutCorvaneServerHandle server(host.c_str());
-    CorvaneNodeHandle parent(server, nodeId.c_str());
+}  // namespace
+
+std::string destroyNode(ModeContext& context) { return destroyNodes(context, false); }
+
+std::string destroyNodeRecursive(ModeContext& context) { return destroyNodes(context, true); }
+
+std::string getMetadata(ModeContext& context) { return metadataMode(context, true); }
+
+std::string setMetadata(ModeContext& context) { return metadataMode(context, false); }
+
+std::string createNode(ModeContext& context) {
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs);
+    CorvaneNodeHandle parent(server, context.request.get("nodeId").c_str());
     CorvaneNodeHandle child;
-    if (!parent.createNode(displayName.c_str(), type.c_str(), child))
+    if (!parent.createNode(context.request.get("displayName").c_str(), context.request.get("type").c_str(), child))
         throw std::string(parent.lastError());
     server.resetTimer();
-    std::printf("<response><node>%s</node></response>\n", child.getNodeId().getId());
+    return std::string("<node>") + child.getNodeId().getId() + "</node>";
 }

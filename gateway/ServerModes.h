@@ -1,17 +1,22 @@
-// The modes that work on servers' node trees. Each writes its <response> on
-// success and throws its message as a std::string on failure.
+// Internal to the gateway.
+// The modes that work on servers' node trees. Each answers the body of its
+// <response> and throws its message as a std::string on failure; what was
+// done on the servers before a failure stays done.
 #pragma once
 
 #include <string>
 
-// destroyNode / destroyNodeRecursive: nodeId is a comma-separated list on
-// the one server named by host.
-void destroyNodes(const std::string& host, const std::string& nodeIds, bool recursive);
+#include "GatewayMode.h"
 
-// getMetadata / setMetadata over paired host and node lists. hostInUse is
-// kept at the host of the node being worked on, for the error line.
-void metadataMode(bool get, const std::string& hosts, const std::string& nodeIds, const std::string& streamName,
-                  const std::string& metadata, std::string* hostInUse);
+// nodeId is a comma-separated list on the one server named by host;
+// destroyNodeRecursive takes each node's subtree first.
+std::string destroyNode(ModeContext& context);
+std::string destroyNodeRecursive(ModeContext& context);
 
-void createNodeMode(const std::string& host, const std::string& nodeId, const std::string& displayName,
-                    const std::string& type);
+// Over paired host and node lists; the context's host follows the node
+// being worked on.
+std::string getMetadata(ModeContext& context);
+std::string setMetadata(ModeContext& context);
+
+// Answers "<node>" and the new node's identifier.
+std::string createNode(ModeContext& context);

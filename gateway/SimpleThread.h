@@ -1,3 +1,4 @@
+// Internal to the gateway.
 // A minimal thread object: run() on one thread started by start(), with a
 // running flag the owner can poll. The owner calls join() before it is
 // destroyed; a derived class's destructor must stop run() and join first.

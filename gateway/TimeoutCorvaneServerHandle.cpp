@@ -1,31 +1,27 @@
 #include "TimeoutCorvaneServerHandle.h"
 
 #include <chrono>
-#include <cstdint>
-#include <cstdlib>
 
 #include "base/osal/EnvVar.h"
+#include "base/threads/CoLockGuard.h"
 
 namespace {
 constexpr int32_t kStepMs = 100;
 constexpr int32_t kDefaultLimitMs = 25000;
 }  // namespace
 
-int32_t TimeoutCorvaneServerHandle::limitFromEnvironment() {
-    const char* text = std::getenv("XQ_CVC_BROWSE_TIMEOUT");
-    if (!text)
-        return kDefaultLimitMs;
-    return Corvane::leadingDigits(text);
+int32_t TimeoutCorvaneServerHandle::limitFrom(const char* setting) {
+    return setting ? Corvane::leadingDigits(setting) : kDefaultLimitMs;
 }
 
-TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId)
-    : CorvaneServerHandle(serverId), limitMs_(limitFromEnvironment()) {
+TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, int32_t limitMs)
+    : CorvaneServerHandle(serverId), limitMs_(limitMs) {
     start();
 }
 
 TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() {
     {
-        std::lock_guard<std::mutex> guard(wakeMutex_);
+        Corvane::CoLockGuard guard(wakeMutex_);
         done_.store(true);
     }
     wake_.notify_all();
@@ -33,8 +29,8 @@ TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() {
 }
 
 void TimeoutCorvaneServerHandle::sleepStep() {
-    std::unique_lock<std::mutex> lock(wakeMutex_);
-    wake_.wait_for(lock, std::chrono::milliseconds(kStepMs), [this] { return done_.load(); });
+    Corvane::CoLockGuard guard(wakeMutex_);
+    wake_.wait_for(wakeMutex_, std::chrono::milliseconds(kStepMs), [this] { return done_.load(); });
 }
 
 void TimeoutCorvaneServerHandle::run() {

@@ -1,23 +1,26 @@
+// Internal to the gateway.
 // A server handle whose operations are bounded in time. A watchdog thread
 // counts the time since the last resetTimer() in steps of 100 ms; once the
-// limit (XQ_CVC_BROWSE_TIMEOUT milliseconds, default 25000) passes it
-// cancels the server's connections every 100 ms until the handle goes, so
-// that a stuck server becomes a failed operation rather than a hung
-// request. The main thread operates and resets; the watchdog only counts and
-// cancels. Without a thread the handle works with no limit.
+// limit passes it cancels the server's connections every 100 ms until the
+// handle goes, so that a stuck server becomes a failed operation rather
+// than a hung request. A call cancelled mid-way drops its connection, so
+// the next request on that shared connection reconnects instead of reading
+// a stale reply. The main thread operates and resets; the watchdog only
+// counts and cancels. Without a thread the handle works with no limit.
 #pragma once
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 
 #include "SimpleThread.h"
+#include "base/threads/CoMutex.h"
 #include "client/api/CorvaneServerHandle.h"
 
 class TimeoutCorvaneServerHandle : public CorvaneServerHandle, public SimpleThread {
 public:
-    explicit TimeoutCorvaneServerHandle(const char* serverId);
+    // limitMs: see limitFrom().
+    TimeoutCorvaneServerHandle(const char* serverId, int32_t limitMs);
     ~TimeoutCorvaneServerHandle() override;
 
     void resetTimer() { elapsedMs_.store(0); }
@@ -25,9 +28,10 @@ public:
     void resume() { paused_.store(false); }
     bool isTimedOut() const { return timedOut_.load(); }
 
-    // The leading digits of XQ_CVC_BROWSE_TIMEOUT (anything else reads as
-    // 0), or 25000 when it is unset. Milliseconds.
-    static int32_t limitFromEnvironment();
+    // The limit an XQ_CVC_BROWSE_TIMEOUT value gives: its leading digits
+    // (anything else reads as 0), or 25000 when it is unset (null).
+    // Milliseconds.
+    static int32_t limitFrom(const char* setting);
 
 private:
     void run() override;
@@ -40,7 +44,8 @@ private:
     std::atomic<int32_t> elapsedMs_{0};
     const int32_t limitMs_;
 
-    // Wakes the watchdog's sleep when the handle is destroyed.
-    std::mutex wakeMutex_;
-    std::condition_variable wake_;
+    // Guards nothing but the wait: the destructor wakes the watchdog's
+    // sleep through wake_ instead of leaving it to finish its step.
+    Corvane::CoMutex wakeMutex_;
+    std::condition_variable_any wake_;
 };

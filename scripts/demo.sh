@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is needed, builds, starts corvane-sim (a stand-in media
 # server) with the demo tree on 127.0.0.1, and serves the gateway through
-# lighttpd on 127.0.0.1:PORT (default 8080) until Ctrl-C. Prints example
+# lighttpd on 127.0.0.1:PORT (default 8080) as FastCGI (the setup the
+# README recommends for busy sites) until Ctrl-C. Prints example
 # requests for every mode with their real answers first. Server discovery
 # is confined to this machine by a network file of the demo's own.
 set -e
@@ -13,13 +14,14 @@ TOP="$(pwd)"
 
 RUN="$TOP/build/demo"
 rm -rf "$RUN"
-# The packaged lighttpd drop-in, its paths moved into the demo's folder.
+# The packaged lighttpd FastCGI drop-in, its paths moved into the demo's
+# folder.
 STATE="$RUN/var/lib/corvane-gateway"
 mkdir -p "$RUN/root" "$STATE/account"
 ln -s "$TOP/build/bin/corvane-gateway" "$STATE/corvane-gateway"
 echo 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' > "$RUN/corvane-gateway.htpasswd"  # htpasswd -nbm demo demo
-sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$RUN|g" \
-  "$TOP/deploy/lighttpd/05-corvane-gateway.conf" > "$RUN/corvane-gateway.conf"
+sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$RUN|g; s|/run/lighttpd/|$RUN/|g" \
+  "$TOP/deploy/lighttpd/05-corvane-gateway-fastcgi.conf" > "$RUN/corvane-gateway.conf"
 # The page is served from the source tree.
 sed -i "s|/usr/share/corvane-gateway/web|$TOP/web|g" "$RUN/corvane-gateway.conf"
 # Discovery stays on this machine: a time-to-live of 0 keeps every
@@ -42,8 +44,6 @@ server.bind = "127.0.0.1"
 server.port = $PORT
 server.errorlog = "$RUN/error.log"
 include "$RUN/corvane-gateway.conf"
-server.modules += ( "mod_setenv" )
-setenv.add-environment = ( "CORVANE_NETWORK_CONFIG" => "$RUN/network.cfg" )
 mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css; charset=utf-8",
                     ".js" => "text/javascript; charset=utf-8" )
 CONF

@@ -2,7 +2,8 @@
 # Installs from Debian's packages what building, packaging and testing
 # need: compiler and build tools, the libraries, GoogleTest and Google
 # Benchmark, the three web servers the tests run the gateway under
-# (lighttpd, Apache, nginx with fcgiwrap) and the tools the tests call.
+# (lighttpd, Apache, nginx with fcgiwrap or spawn-fcgi) and the tools the
+# tests call.
 # Idempotent and quiet; run as root.
 #
 # The web servers are wanted as programs only: the tests start them as
@@ -13,11 +14,14 @@
 # The other web servers, what packaging and the install tests call, and
 # the headless browser the page's test drives:
 MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file chromium chromium-driver python3-selenium"
+# The FastCGI side: the library the gateway links, spawn-fcgi for nginx and
+# Apache, cgi-fcgi for trying a FastCGI gateway from a shell.
+FASTCGI_PACKAGES="libfcgi-dev libfcgi-bin spawn-fcgi"
 set -e
 PACKAGES="cmake make g++ libtinyxml-dev libboost-dev uuid-dev libgtest-dev libgmock-dev \
 libbenchmark-dev zlib1g-dev lighttpd curl iproute2 xfsprogs"
 missing=""
-for p in $PACKAGES $MORE_PACKAGES; do
+for p in $PACKAGES $MORE_PACKAGES $FASTCGI_PACKAGES; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 [ -n "$missing" ] || exit 0

@@ -1,7 +1,8 @@
 /* A small bounded HTTP load: CONNECTIONS threads, each sending one
  * HTTP/1.0 request at a time to 127.0.0.1:PORT for SECONDS seconds.
- * Prints requests per second and the number of failed requests (no
- * answer, or a status other than 200, or a body lacking EXPECT). */
+ * Prints requests per second, the number of failed requests (no answer,
+ * or a status other than 200, or a body lacking EXPECT) and the median
+ * latency of the good ones in milliseconds. */
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -18,9 +19,14 @@ static const char* request;
 static const char* expect;
 static double deadline;
 
+/* Latencies kept per thread; past this many a thread stops recording. */
+#define MAX_SAMPLES 200000
+
 struct counts {
     long ok;
     long failed;
+    double* samples;
+    long recorded;
 };
 
 static double now(void) {
@@ -57,13 +63,25 @@ static int exchange(void) {
 
 static void* worker(void* arg) {
     struct counts* c = arg;
-    while (now() < deadline) {
-        if (exchange())
+    double t = now();
+    while (t < deadline) {
+        const int good = exchange();
+        const double end = now();
+        if (good) {
             ++c->ok;
-        else
+            if (c->recorded < MAX_SAMPLES)
+                c->samples[c->recorded++] = end - t;
+        } else {
             ++c->failed;
+        }
+        t = end;
     }
     return NULL;
+}
+
+static int by_value(const void* a, const void* b) {
+    const double x = *(const double*)a, y = *(const double*)b;
+    return x < y ? -1 : x > y;
 }
 
 int main(int argc, char** argv) {
@@ -84,17 +102,31 @@ int main(int argc, char** argv) {
     pthread_t threads[64];
     struct counts counts[64];
     memset(counts, 0, sizeof counts);
+    for (int i = 0; i < connections; ++i) {
+        counts[i].samples = malloc(MAX_SAMPLES * sizeof(double));
+        if (!counts[i].samples)
+            return 1;
+    }
     const double start = now();
     deadline = start + seconds;
     for (int i = 0; i < connections; ++i)
         pthread_create(&threads[i], NULL, worker, &counts[i]);
-    long ok = 0, failed = 0;
+    long ok = 0, failed = 0, recorded = 0;
     for (int i = 0; i < connections; ++i) {
         pthread_join(threads[i], NULL);
         ok += counts[i].ok;
         failed += counts[i].failed;
+        recorded += counts[i].recorded;
     }
     const double elapsed = now() - start;
-    printf("%.0f %ld\n", (double)ok / elapsed, failed);
+    double* all = malloc((size_t)(recorded ? recorded : 1) * sizeof(double));
+    if (!all)
+        return 1;
+    long n = 0;
+    for (int i = 0; i < connections; ++i)
+        for (long j = 0; j < counts[i].recorded; ++j)
+            all[n++] = counts[i].samples[j];
+    qsort(all, (size_t)n, sizeof(double), by_value);
+    printf("%.0f %ld %.2f\n", (double)ok / elapsed, failed, n ? all[n / 2] * 1000.0 : 0.0);
     return 0;
 }

@@ -1,131 +1,30 @@
-// The gateway as a process: how requests arrive and how failures are answered.
+// The gateway as a process: what only a process shows (its standard
+// output and exit status, several runs at once), and the same program as
+// a FastCGI server answering byte for byte as its CGI runs do. The
+// requests and their answers are tested through the driver in
+// tests/gateway.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <memory>
+#include <thread>
 
 #include "GatewayFixture.h"
+#include "support/Eventually.h"
+#include "support/SimProcess.h"
 
 namespace {
 
-class GatewayRequestTest : public GatewayFixture {};
-
-TEST_F(GatewayRequestTest, DriverFailuresAnswerWithOneErrorDocumentAndExitZero) {
-    struct Case {
-        std::vector<std::string> args;
-        const char* message;
-    } cases[] = {
-        {{}, "Corvane server not specified"},
-        {{"mode=getUser", "nodeId=n"}, "Corvane server not specified"},
-        {{"mode=getUser", "host=h"}, "Node ID not specified"},
-        {{"mode=loadUser", "host=h"}, "Node ID not specified"},
-        {{"mode=frobnicate", "host=h", "nodeId=n"}, "Unknown mode"},
-        {{"host=h", "nodeId=n"}, "Unknown mode"},
-        {{"mode=getMetadata", "host=h", "nodeId=n"}, "Specify streamName when getting or setting metadata"},
-        {{"mode=setMetadata", "host=a,b", "nodeId=1,2,3", "streamName=s"},
-         "Specify same number of hosts and nodes or one host for all nodes"},
-        {{"mode=setMetadata", "host=h", "nodeId=n", "streamName=s"}, "Specify corvaneMetadta when setting metadata"},
-        {{"mode=saveUser", "host=h", "nodeId=n"}, "Specify corvaneMetadta when saving persistent user data"},
-    };
-    for (const Case& c : cases) {
-        const auto result = run(c.args);
-        std::string host;
-        for (const auto& a : c.args)
-            if (a.rfind("host=", 0) == 0)
-                host = a.substr(5);
-        EXPECT_EQ(result.out, error(c.message)) << c.message;
-        EXPECT_EQ(result.err, std::string(c.message) + " on host " + host);
-        EXPECT_EQ(result.exitStatus, 0);
+class GatewayRequestTest : public GatewayFixture {
+protected:
+    CorvaneTest::ProcessResult save(const std::string& user, const std::string& document) {
+        return post("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + document, {{"REMOTE_USER", user}});
     }
-}
-
-TEST_F(GatewayRequestTest, ModeNamesIgnoreCase) {
-    EXPECT_EQ(run({"mode=GETUSER", "host=h", "nodeId=n"}, {{"REMOTE_USER", "al"}}).out, ok("<response>al</response>\n"));
-    EXPECT_EQ(run({"mode=GETMETADATA", "host=h", "nodeId=n"}).out,
-              error("Specify streamName when getting or setting metadata"));
-}
-
-TEST_F(GatewayRequestTest, HostWithoutPortIsRefusedWhenNoServerAnswers) {
-    // No server answers discovery here, and a bare host names no port.
-    const auto result = run({"mode=getMetadata", "host=a<b&c", "nodeId=n", "streamName=s"});
-    EXPECT_EQ(result.exitStatus, 0);
-    EXPECT_EQ(result.out, error("Connection refused"));
-    EXPECT_EQ(result.err, "Connection refused on host a<b&c");
-}
-
-TEST_F(GatewayRequestTest, GetHeadAndPostCarryTheSameRequest) {
-    const std::map<std::string, std::string> user{{"REMOTE_USER", "alice"}};
-    const std::string expected = ok("<response>alice</response>\n");
-    EXPECT_EQ(get("mode=getUser&host=h&nodeId=n", user).out, expected);
-    auto head = user;
-    head["REQUEST_METHOD"] = "HEAD";
-    head["QUERY_STRING"] = "mode=getUser;host=h&&nodeId=n;";
-    EXPECT_EQ(run({}, head).out, expected);
-    EXPECT_EQ(post("mode=getUser&host=h&nodeId=n", user).out, expected);
-    // Arguments and CGI input join into one table.
-    EXPECT_EQ(get("host=h&nodeId=n", {{"REMOTE_USER", "alice"}}).out, error("Unknown mode"));
-    EXPECT_EQ(run({"mode=getUser"}, {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "host=h&nodeId=n"},
-                                     {"REMOTE_USER", "alice"}})
-                  .out,
-              expected);
-}
-
-TEST_F(GatewayRequestTest, RejectedCgiInputLeavesOnlyTheArguments) {
-    struct Case {
-        std::map<std::string, std::string> env;
-        std::string body;
-        const char* complaint;
-    } cases[] = {
-        {{{"REQUEST_METHOD", "PUT"}}, "", "Unsupported request method."},
-        {{{"REQUEST_METHOD", "get"}}, "", "Unsupported request method."},
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "5"}}, "host=", "Unsupported content type."},
-        {{{"REQUEST_METHOD", "POST"},
-          {"CONTENT_TYPE", "application/x-www-form-urlencoded; charset=UTF-8"},
-          {"CONTENT_LENGTH", "6"}},
-         "host=x",
-         "Unsupported content type."},
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}},
-         "host=x",
-         "No content length was sent with the POST request"},
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-          {"CONTENT_LENGTH", "abc"}},
-         "host=x",
-         "No content length was sent with the POST request"},
-        // Larger than any form the gateway takes: refused before allocating.
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-          {"CONTENT_LENGTH", "99999999999999999999"}},
-         "host=x",
-         "Out of memory"},
-    };
-    for (const Case& c : cases) {
-        const auto result = run({"nodeId=n"}, c.env, c.body);
-        EXPECT_EQ(result.out, error("Corvane server not specified")) << c.complaint;
-        EXPECT_EQ(result.err, std::string(c.complaint) + "Corvane server not specified on host ");
+    CorvaneTest::ProcessResult load(const std::string& user) {
+        return run({"mode=loadUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", user}});
     }
-    // Upper case in the content type is fine.
-    const auto typed = run({}, {{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "Application/X-WWW-Form-URLEncoded"},
-                                {"CONTENT_LENGTH", "28"}, {"REMOTE_USER", "u"}},
-                           "mode=getUser&host=h&nodeId=n");
-    EXPECT_EQ(typed.out, ok("<response>u</response>\n"));
-}
-
-TEST_F(GatewayRequestTest, ShortPostBodyContributesNothing) {
-    const auto result = run({"nodeId=n"},
-                            {{"REQUEST_METHOD", "POST"},
-                             {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                             {"CONTENT_LENGTH", "100"}},
-                            "host=x&mode=getUser");
-    EXPECT_EQ(result.out, error("Corvane server not specified"));
-    EXPECT_EQ(result.err.rfind("Unable to read CGI input: ", 0), 0u) << result.err;
-    EXPECT_NE(result.err.find(".Corvane server not specified on host "), std::string::npos) << result.err;
-}
-
-TEST_F(GatewayRequestTest, UserNameComesFromRemoteUserOrTheProcess) {
-    EXPECT_EQ(run({"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "dom\\sub\\bob"}}).out,
-              ok("<response>bob</response>\n"));
-    // Set but empty is an empty name, not the process's user.
-    EXPECT_EQ(run({"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", ""}}).out, ok("<response></response>\n"));
-    const auto own = run({"mode=getUser", "host=h", "nodeId=n"});
-    EXPECT_NE(own.out, ok("<response></response>\n"));
-    EXPECT_EQ(own.out.rfind(ok("<response>"), 0), 0u);
-}
+};
 
 TEST_F(GatewayRequestTest, StandardOutputCarriesOnlyTheDocument) {
     // Verbose log lines must not leak into the response unless a level is asked for.
@@ -141,12 +40,124 @@ TEST_F(GatewayRequestTest, StandardOutputCarriesOnlyTheDocument) {
          }) {
         const auto result = run(args, env);
         const std::string& out = result.out;
+        EXPECT_EQ(result.exitStatus, 0);
         ASSERT_EQ(out.rfind("Content-Type: text/xml\n\n<response>", 0), 0u) << out;
         const size_t end = out.find("</response>\n");
         ASSERT_NE(end, std::string::npos) << out;
         EXPECT_EQ(end + 12, out.size()) << "trailing output: " << out;
         EXPECT_EQ(out.find("[user]"), std::string::npos) << out;
     }
+}
+
+TEST_F(GatewayRequestTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument) {
+    // Large enough that an unlocked write would be seen in pieces.
+    const std::string a(300000, 'a'), b(200000, 'b');
+    save("race", a);
+    std::atomic<int> bad{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&, t] {
+            for (int i = 0; i < 15; ++i)
+                save("race", (i + t) % 2 ? a : b);
+        });
+    for (int t = 0; t < 2; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 15; ++i) {
+                const std::string out = load("race").out;
+                if (out != ok("<response>" + a + "</response>\n") && out != ok("<response>" + b + "</response>\n"))
+                    ++bad;
+            }
+        });
+    for (auto& thread : threads)
+        thread.join();
+    EXPECT_EQ(bad.load(), 0);
+}
+
+// The gateway served by spawn-fcgi from the fixture's directory, as nginx
+// and Apache use it, beside a sim whose GetMetaData takes 300 ms.
+class FastCgiGatewayTest : public GatewayFixture {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sim_.started());
+        CorvaneTest::ProcessOptions options;
+        options.env = {{"PATH", "/usr/bin:/bin"}};
+        options.cwd = dir_.path();
+        gateway_ = std::make_unique<CorvaneTest::ChildProcess>(
+            std::vector<std::string>{"spawn-fcgi", "-n", "-s", socket(), "--", CorvaneTest::binPath("corvane-gateway")},
+            options);
+        ASSERT_TRUE(CorvaneTest::eventually([this] { return access(socket().c_str(), F_OK) == 0; }));
+    }
+    std::string socket() const { return dir_.file("gateway.socket"); }
+    // cgi-fcgi hands its environment and standard input on as a FastCGI
+    // request, as a web server would, and prints the answer.
+    std::vector<std::string> cgiFcgi() const { return {"cgi-fcgi", "-bind", "-connect", socket()}; }
+    CorvaneTest::ProcessResult fastCgi(const std::map<std::string, std::string>& env, const std::string& body = "") {
+        CorvaneTest::ProcessOptions options;
+        options.env = env;
+        options.env["PATH"] = "/usr/bin:/bin";
+        options.input = body;
+        return CorvaneTest::runProcess(cgiFcgi(), options);
+    }
+    std::map<std::string, std::string> query(const std::string& text) const {
+        return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", text}, {"REMOTE_USER", "al"}};
+    }
+    static std::map<std::string, std::string> form(const std::string& length) {
+        return {{"REQUEST_METHOD", "POST"},
+                {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                {"CONTENT_LENGTH", length},
+                {"REMOTE_USER", "al"}};
+    }
+
+    CorvaneTest::SimProcess sim_{CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:300"}};
+    std::unique_ptr<CorvaneTest::ChildProcess> gateway_;
+};
+
+TEST_F(FastCgiGatewayTest, AnswersAndAccountFilesAreThoseOfTheCgiRun) {
+    const std::string save = "mode=saveUser&host=h&nodeId=n&corvaneMetadata=%3Cp%2F%3E";
+    const struct {
+        std::map<std::string, std::string> env;
+        std::string body;
+    } cases[] = {
+        {query("mode=getUser&host=h&nodeId=n"), ""},
+        {query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/,/media/clip&streamName=info"), ""},
+        {query("mode=getMetadata&host=127.0.0.1:1&nodeId=a<b&streamName=s"), ""},
+        {form(std::to_string(save.size())), save},
+        {query("mode=loadUser&host=h&nodeId=n"), ""},
+        {form("100"), save},                   // short body
+        {form("99999999999999999999"), save},  // larger than any form
+        {{{"REQUEST_METHOD", "PUT"}}, ""},
+        {{}, ""},
+    };
+    const std::string account = dir_.file("account/al.xml");
+    for (const auto& c : cases) {
+        const bool existed = access(account.c_str(), F_OK) == 0;
+        const std::string before = CorvaneTest::readFile(account);
+        const CorvaneTest::ProcessResult cgi = run({}, c.env, c.body);
+        const std::string cgiAccount = CorvaneTest::readFile(account);
+        if (existed)
+            dir_.write("account/al.xml", before);
+        else
+            ::unlink(account.c_str());
+        const CorvaneTest::ProcessResult answer = fastCgi(c.env, c.body);
+        const std::string label = c.env.count("QUERY_STRING") ? c.env.at("QUERY_STRING") : c.body;
+        EXPECT_EQ(answer.out, cgi.out) << label;
+        EXPECT_EQ(answer.err, cgi.err) << label;
+        EXPECT_EQ(CorvaneTest::readFile(account), cgiAccount) << label;
+    }
+}
+
+TEST_F(FastCgiGatewayTest, ConnectionDroppedMidRequestLeavesTheGatewayServing) {
+    // A web server that goes away mid-request costs that answer only.
+    const auto slow = query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/&streamName=info");
+    CorvaneTest::ProcessOptions options;
+    options.env = slow;
+    {
+        CorvaneTest::ChildProcess client(cgiFcgi(), options);
+        ASSERT_TRUE(CorvaneTest::eventually([this] { return !sim_.calls("GetMetaData").empty(); }));
+        client.stop();
+    }
+    EXPECT_EQ(fastCgi(query("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
+    EXPECT_NE(fastCgi(slow).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
 }
 
 }  // namespace

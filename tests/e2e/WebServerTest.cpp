@@ -1,6 +1,7 @@
-// The gateway under lighttpd, Apache and nginx with fcgiwrap over real HTTP
-// on 127.0.0.1: each started from Debian's stock configuration with the
-// drop-in from deploy/ enabled as the README says (see WebServer.h).
+// The gateway under lighttpd, Apache and nginx over real HTTP on
+// 127.0.0.1, as CGI and as FastCGI with the same expectations: each server
+// started from Debian's stock configuration with a drop-in from deploy/
+// enabled as the README says (see WebServer.h).
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -29,7 +30,7 @@ protected:
 
     void start(bool postOnly) {
         server_.reset();
-        server_.reset(new WebServer(GetParam(), postOnly));
+        server_ = std::make_unique<WebServer>(GetParam(), postOnly);
         ASSERT_TRUE(server_->started()) << server_->error();
     }
 
@@ -53,11 +54,12 @@ TEST_P(WebServerTest, RunsEveryModeForALoggedInUser) {
     CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
     ASSERT_TRUE(sim.started());
     const std::string get = "/corvane-gateway?host=" + sim.host() + "&nodeId=/&mode=";
+    const std::string create = "mode=createNode&host=" + sim.host() + "&nodeId=/scratch&displayName=N&type=FOLDER";
     const struct {
         const char* method;
         std::string target;
         const char* form;
-        const char* body;
+        std::string body;
     } cases[] = {
         {"GET", get + "getUser", "", "<response>alice</response>\n"},
         {"GET", get + "loadUser", "", "<response></response>\n"},
@@ -65,6 +67,13 @@ TEST_P(WebServerTest, RunsEveryModeForALoggedInUser) {
         {"GET", get + "loadUser", "", "<response><p x=\"1\"/></response>\n"},
         {"GET", get + "isAdmin", "", "<response>false</response>\n"},
         {"GET", get + "nope", "", "<response>\n\n<error>Unknown mode</error>\n\n</response>\n"},
+        {"GET", get + "getMetadata&streamName=info", "",
+         "<response><node><nodeId>/</nodeId><host>" + sim.host() +
+             "</host><info><administrators>demo,admin</administrators></info></node></response>\n"},
+        {"POST", "/corvane-gateway", create.c_str(), "<response><node>/scratch/N</node></response>\n"},
+        {"GET", "/corvane-gateway?mode=destroyNode&nodeId=/scratch/N&host=" + sim.host(), "", "<response></response>\n"},
+        {"GET", get + "getMetadata&streamName=x", "",
+         "<response>\n\n<error>Node &apos;/&apos; has no metadata stream &apos;x&apos;</error>\n\n</response>\n"},
     };
     for (const auto& c : cases) {
         const std::string response = request(c.method, c.target, kAlice, c.form);
@@ -117,7 +126,9 @@ TEST_P(WebServerTest, PostOnlyLinesLeaveOtherMethodsOutside) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Debian, WebServerTest,
-                         ::testing::Values(WebServerKind::Lighttpd, WebServerKind::Apache, WebServerKind::Nginx),
+                         ::testing::Values(WebServerKind::Lighttpd, WebServerKind::Apache, WebServerKind::Nginx,
+                                           WebServerKind::LighttpdFastCgi, WebServerKind::ApacheFastCgi,
+                                           WebServerKind::NginxFastCgi),
                          [](const ::testing::TestParamInfo<WebServerKind>& info) {
                              return std::string(WebServer::name(info.param));
                          });

@@ -1,10 +1,11 @@
 #include "CgiRequest.h"
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 #include <vector>
+
+#include "DriverFixture.h"
 
 namespace {
 
@@ -41,27 +42,19 @@ TEST(CgiRequestTest, PercentDecodingNeverReadsPastTheEnd) {
         EXPECT_EQ(CgiRequest::decode(c.in), c.out) << c.in;
 }
 
-class CgiEnvironmentTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        for (const char* name : {"REQUEST_METHOD", "QUERY_STRING", "CONTENT_TYPE", "CONTENT_LENGTH", "REMOTE_USER"})
-            unsetenv(name);
-    }
-    void TearDown() override { SetUp(); }
+// The query's variables come through a StringIo, as the driver's do.
+CgiRequest fromQuery(const std::string& query, std::vector<std::string> args) {
+    StringIo io({{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}}, "");
+    std::vector<char*> argv;
+    for (auto& a : args)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+    return CgiRequest(static_cast<int>(args.size()), argv.data(), io);
+}
 
-    static CgiRequest fromArgs(std::vector<std::string> args) {
-        std::vector<char*> argv;
-        for (auto& a : args)
-            argv.push_back(&a[0]);
-        argv.push_back(nullptr);
-        return CgiRequest(static_cast<int>(args.size()), argv.data());
-    }
-};
-
-TEST_F(CgiEnvironmentTest, ArgumentsComeFirstThenTheQuery) {
-    setenv("REQUEST_METHOD", "GET", 1);
-    setenv("QUERY_STRING", "a=q&b=x+y%2Bz&Mode=m&%6Dode=n&flag&=empty", 1);
-    const CgiRequest request = fromArgs({"prog", "a=arg", "noequals", "c=1=2", "d=%41+"});
+TEST(CgiRequestTest, ArgumentsComeFirstThenTheQuery) {
+    const CgiRequest request = fromQuery("a=q&b=x+y%2Bz&Mode=m&%6Dode=n&flag&=empty",
+                                         {"prog", "a=arg", "noequals", "c=1=2", "d=%41+"});
     EXPECT_EQ(request.get("a"), "arg:q");
     EXPECT_EQ(request.get("b"), "x y+z");
     EXPECT_EQ(request.get("c"), "1=2");
@@ -73,27 +66,11 @@ TEST_F(CgiEnvironmentTest, ArgumentsComeFirstThenTheQuery) {
     EXPECT_EQ(request.get(""), "empty");
 }
 
-TEST_F(CgiEnvironmentTest, EmptyValuesAreReplacedNotJoined) {
-    setenv("REQUEST_METHOD", "GET", 1);
-    setenv("QUERY_STRING", "a=&a=2&b=1&b=&c=1&c=2&c=3", 1);
-    const CgiRequest request = fromArgs({"prog"});
+TEST(CgiRequestTest, EmptyValuesAreReplacedNotJoined) {
+    const CgiRequest request = fromQuery("a=&a=2&b=1&b=&c=1&c=2&c=3", {"prog"});
     EXPECT_EQ(request.get("a"), "2");
     EXPECT_EQ(request.get("b"), "1:");
     EXPECT_EQ(request.get("c"), "1:2:3");
-}
-
-TEST_F(CgiEnvironmentTest, GetWithoutQueryKeepsOnlyArguments) {
-    setenv("REQUEST_METHOD", "GET", 1);
-    EXPECT_EQ(fromArgs({"prog", "host=h"}).get("host"), "h");
-}
-
-TEST_F(CgiEnvironmentTest, RemoteUserIsTakenAsGiven) {
-    setenv("REMOTE_USER", "dom\\user", 1);
-    EXPECT_EQ(CgiRequest::remoteUserName(), "dom\\user");
-    setenv("REMOTE_USER", "", 1);
-    EXPECT_EQ(CgiRequest::remoteUserName(), "");
-    unsetenv("REMOTE_USER");
-    EXPECT_FALSE(CgiRequest::remoteUserName().empty());
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "support/WebServer.h"
 
+#include <dirent.h>
 #include <errno.h>
+#include <signal.h>
 #include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -23,6 +25,7 @@ const char kStateDir[] = "/var/lib/corvane-gateway";
 
 struct ServerFacts {
     const char* name;
+    WebServerKind server;  // the web server itself
     const char* etc;      // the stock configuration
     const char* program;
     const char* helper;   // a second program it needs, or null
@@ -31,13 +34,20 @@ struct ServerFacts {
 };
 
 const ServerFacts& facts(WebServerKind kind) {
+    using K = WebServerKind;
     static const ServerFacts table[] = {
-        {"lighttpd", "/etc/lighttpd", "/usr/sbin/lighttpd", nullptr, "deploy/lighttpd/05-corvane-gateway.conf",
-         "conf-available/05-corvane-gateway.conf"},
-        {"apache2", "/etc/apache2", "/usr/sbin/apache2", nullptr, "deploy/apache2/corvane-gateway.conf",
+        {"lighttpd", K::Lighttpd, "/etc/lighttpd", "/usr/sbin/lighttpd", nullptr,
+         "deploy/lighttpd/05-corvane-gateway.conf", "conf-available/05-corvane-gateway.conf"},
+        {"apache2", K::Apache, "/etc/apache2", "/usr/sbin/apache2", nullptr, "deploy/apache2/corvane-gateway.conf",
          "conf-available/corvane-gateway.conf"},
-        {"nginx", "/etc/nginx", "/usr/sbin/nginx", "/usr/sbin/fcgiwrap", "deploy/nginx/corvane-gateway.conf",
+        {"nginx", K::Nginx, "/etc/nginx", "/usr/sbin/nginx", "/usr/sbin/fcgiwrap", "deploy/nginx/corvane-gateway.conf",
          "snippets/corvane-gateway.conf"},
+        {"lighttpdFastCgi", K::Lighttpd, "/etc/lighttpd", "/usr/sbin/lighttpd", nullptr,
+         "deploy/lighttpd/05-corvane-gateway-fastcgi.conf", "conf-available/05-corvane-gateway-fastcgi.conf"},
+        {"apache2FastCgi", K::Apache, "/etc/apache2", "/usr/sbin/apache2", "/usr/bin/spawn-fcgi",
+         "deploy/apache2/corvane-gateway-fastcgi.conf", "conf-available/corvane-gateway-fastcgi.conf"},
+        {"nginxFastCgi", K::Nginx, "/etc/nginx", "/usr/sbin/nginx", "/usr/bin/spawn-fcgi",
+         "deploy/nginx/corvane-gateway-fastcgi.conf", "snippets/corvane-gateway-fastcgi.conf"},
     };
     return table[static_cast<int>(kind)];
 }
@@ -85,6 +95,11 @@ ServiceUser serviceUser() {
     return user;
 }
 
+// Where the drop-in expects the helper's socket.
+std::string helperSocket(WebServerKind kind) {
+    return kind == WebServerKind::Nginx ? "/run/fcgiwrap.socket" : "/run/corvane-gateway.socket";
+}
+
 // A zombie still answers kill(pid, 0); its state letter does not lie.
 bool hasExited(pid_t pid) {
     const std::string stat = readFile("/proc/" + std::to_string(pid) + "/stat");
@@ -125,8 +140,10 @@ WebServer::WebServer(WebServerKind kind, bool postOnly) : kind_(kind) {
     // The drop-in as shipped, with its paths moved into this directory.
     std::string dropIn = readFile(sourcePath(f.dropIn));
     bool moved = replaceAll(&dropIn, kStateDir, state) && replaceAll(&dropIn, f.etc, etc_);
-    if (kind == WebServerKind::Nginx)
-        moved = moved && replaceAll(&dropIn, "unix:/run/fcgiwrap.socket", "unix:" + var + "/run/fcgiwrap.socket");
+    if (f.helper)
+        moved = moved && replaceAll(&dropIn, helperSocket(kind), var + helperSocket(kind));
+    else if (kind == WebServerKind::LighttpdFastCgi)
+        moved = moved && replaceAll(&dropIn, "/run/lighttpd/", var + "/run/");
     if (postOnly)
         moved = moved && replaceAll(&dropIn, "#POST-only ", "");
     if (!moved || !writeFile(etc_ + "/" + f.target, dropIn) ||
@@ -146,6 +163,20 @@ WebServer::WebServer(WebServerKind kind, bool postOnly) : kind_(kind) {
 WebServer::~WebServer() {
     server_.reset();
     helper_.reset();
+    // lighttpd's FastCGI processes can outlive it (when it had to be
+    // killed), holding this process's output open: they run the copy of
+    // the program in this directory, and go with it.
+    const std::string program = dir_.file("usr/bin/corvane-gateway");
+    if (DIR* proc = ::opendir("/proc")) {
+        while (const dirent* entry = ::readdir(proc)) {
+            char exe[4096];
+            const std::string link = std::string("/proc/") + entry->d_name + "/exe";
+            const ssize_t n = ::readlink(link.c_str(), exe, sizeof exe - 1);
+            if (n > 0 && program == std::string(exe, static_cast<size_t>(n)))
+                ::kill(std::atoi(entry->d_name), SIGKILL);
+        }
+        ::closedir(proc);
+    }
 }
 
 const char* WebServer::name(WebServerKind kind) { return facts(kind).name; }
@@ -166,23 +197,32 @@ std::string WebServer::http(const std::string& request) const {
 }
 
 bool WebServer::stage(int port) {
-    switch (kind_) {
+    const ServerFacts& f = facts(kind_);
+    if (f.helper && !helper_) {
+        const std::string socket = dir_.file("var") + helperSocket(kind_);
+        if (kind_ == WebServerKind::Nginx) {
+            if (!startHelper({f.helper, "-f", "-s", "unix:" + socket}, "/", socket))
+                return false;
+        } else if (!startHelper({f.helper, "-n", "-s", socket, "-d", stateDir(), "--", stateDir() + "/corvane-gateway"},
+                                stateDir(), socket)) {
+            return false;
+        }
+    }
+    switch (f.server) {
     case WebServerKind::Lighttpd:
         return stageLighttpd(port);
     case WebServerKind::Apache:
         return stageApache(port);
-    case WebServerKind::Nginx:
+    default:
         return stageNginx(port);
     }
-    return false;
 }
 
 // lighty-enable-mod corvane-gateway, with Debian's CGI module enabled too:
 // the two must not clash.
 bool WebServer::stageLighttpd(int port) {
     const std::string var = dir_.file("var");
-    if (!enable(etc_, "conf-available/05-corvane-gateway.conf", "conf-enabled") ||
-        !enable(etc_, "conf-available/10-cgi.conf", "conf-enabled"))
+    if (!enable(etc_, facts(kind_).target, "conf-enabled") || !enable(etc_, "conf-available/10-cgi.conf", "conf-enabled"))
         return fail("Could not enable the drop-in");
     argv_ = {facts(kind_).program, "-D", "-f", etc_ + "/lighttpd.conf"};
     options_.env = {{"PATH", "/usr/sbin:/usr/bin:/bin"}};
@@ -201,10 +241,11 @@ bool WebServer::stageLighttpd(int port) {
 // from envvars.
 bool WebServer::stageApache(int port) {
     const std::string var = dir_.file("var");
-    if (!enable(etc_, "conf-available/corvane-gateway.conf", "conf-enabled") ||
-        !enable(etc_, "mods-available/cgid.load", "mods-enabled") ||
-        !enable(etc_, "mods-available/cgid.conf", "mods-enabled"))
-        return fail("Could not enable the drop-in and mod_cgid");
+    const bool fastCgi = kind_ == WebServerKind::ApacheFastCgi;
+    if (!enable(etc_, facts(kind_).target, "conf-enabled") ||
+        !enable(etc_, fastCgi ? "mods-available/proxy.load" : "mods-available/cgid.load", "mods-enabled") ||
+        !enable(etc_, fastCgi ? "mods-available/proxy_fcgi.load" : "mods-available/cgid.conf", "mods-enabled"))
+        return fail("Could not enable the drop-in and its modules");
     ::mkdir((var + "/run/socks").c_str(), 0755);
     argv_ = {facts(kind_).program, "-d", etc_, "-DFOREGROUND", "-C", "ServerName localhost"};
     options_.env = {{"PATH", "/usr/sbin:/usr/bin:/bin"},    {"LANG", "C"},
@@ -221,21 +262,7 @@ bool WebServer::stageApache(int port) {
 // runs it, from a directory other than the program's.
 bool WebServer::stageNginx(int port) {
     const std::string var = dir_.file("var");
-    const std::string socket = var + "/run/fcgiwrap.socket";
-    if (!helper_) {
-        ProcessOptions options;
-        options.env = {{"PATH", "/usr/bin:/bin"}};
-        options.cwd = "/";
-        const ServiceUser user = serviceUser();
-        if (user.valid())
-            options.beforeExec = [user] {
-                if (::setgroups(0, nullptr) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0)
-                    _exit(127);
-            };
-        helper_.reset(new ChildProcess({facts(kind_).helper, "-f", "-s", "unix:" + socket}, options));
-        if (!eventually([&] { return ::access(socket.c_str(), F_OK) == 0; }))
-            return fail("fcgiwrap made no socket");
-    }
+    const std::string snippet = std::string(facts(kind_).target).substr(std::string("snippets/").size());
     std::string temp;  // nginx's own request buffers, instead of /var/lib/nginx
     for (const char* kind : {"client_body", "fastcgi", "proxy", "uwsgi", "scgi"})
         temp += std::string("\t") + kind + "_temp_path " + var + "/run/" + kind + ";\n";
@@ -252,7 +279,21 @@ bool WebServer::stageNginx(int port) {
                      {{"listen 80 default_server;", listen},
                       {"root /var/www/html;", "root " + dir_.path() + ";"},
                       {"listen [::]:80 default_server;", ""},
-                      {"server_name _;", "server_name _;\n\tinclude snippets/corvane-gateway.conf;"}});
+                      {"server_name _;", "server_name _;\n\tinclude snippets/" + snippet + ";"}});
+}
+
+bool WebServer::startHelper(const std::vector<std::string>& argv, const std::string& dir, const std::string& socket) {
+    ProcessOptions options;
+    options.env = {{"PATH", "/usr/bin:/bin"}};
+    options.cwd = dir;
+    const ServiceUser user = serviceUser();
+    if (user.valid())
+        options.beforeExec = [user] {
+            if (::setgroups(0, nullptr) != 0 || ::setgid(user.gid) != 0 || ::setuid(user.uid) != 0)
+                _exit(127);
+        };
+    helper_ = std::make_unique<ChildProcess>(argv, options);
+    return eventually([&] { return ::access(socket.c_str(), F_OK) == 0; }) || fail(argv[0] + " made no socket");
 }
 
 bool WebServer::editStock(const std::string& relative, const std::string& target,
@@ -266,7 +307,7 @@ bool WebServer::editStock(const std::string& relative, const std::string& target
 }
 
 bool WebServer::startAndWait() {
-    server_.reset(new ChildProcess(argv_, options_));
+    server_ = std::make_unique<ChildProcess>(argv_, options_);
     const pid_t pid = server_->pid();
     const bool answered = eventually([&] { return hasExited(pid) || !http("GET / HTTP/1.0\r\n\r\n").empty(); });
     if (answered && !hasExited(pid))

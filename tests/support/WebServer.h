@@ -1,7 +1,8 @@
 // A Debian web server run as a test's child: the distribution's stock
 // configuration (/etc/lighttpd, /etc/apache2, or /etc/nginx with fcgiwrap)
 // copied to a temporary directory, our drop-in from deploy/ enabled the way
-// the README says, listening on a free port on 127.0.0.1. The temporary
+// the README says (the CGI one, or the FastCGI one: lighttpd starting the
+// gateway itself, Apache and nginx passing to spawn-fcgi's), listening on a free port on 127.0.0.1. The temporary
 // directory stands for / : it is the document root (the worst a deployer
 // could pick), and what the package and the drop-in place move into it: the
 // program in usr/bin, its working directory var/lib/corvane-gateway (the
@@ -21,7 +22,7 @@
 
 namespace CorvaneTest {
 
-enum class WebServerKind { Lighttpd, Apache, Nginx };
+enum class WebServerKind { Lighttpd, Apache, Nginx, LighttpdFastCgi, ApacheFastCgi, NginxFastCgi };
 
 class WebServer {
 public:
@@ -50,6 +51,9 @@ private:
     bool stageApache(int port);
     bool stageNginx(int port);
     bool startAndWait();
+    // The helper that serves the gateway's socket (fcgiwrap, spawn-fcgi),
+    // run as the service user from dir.
+    bool startHelper(const std::vector<std::string>& argv, const std::string& dir, const std::string& socket);
     // The stock file /etc/<server>/relative with every edit made (each must
     // apply), written to target in the copy.
     bool editStock(const std::string& relative, const std::string& target,
@@ -61,7 +65,7 @@ private:
     std::string etc_;  // the copy of /etc/<server>
     std::vector<std::string> argv_;
     ProcessOptions options_;
-    std::unique_ptr<ChildProcess> helper_;  // fcgiwrap, for nginx
+    std::unique_ptr<ChildProcess> helper_;  // fcgiwrap or spawn-fcgi's gateway
     std::unique_ptr<ChildProcess> server_;
     int port_ = 0;
     std::string error_;

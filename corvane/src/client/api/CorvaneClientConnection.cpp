@@ -92,7 +92,11 @@ bool CorvaneClientConnection::connectToAddressesLocked(unsigned int timeoutMs) {
     CorvaneMulticastClient* discovery = discoveryClient();
     // Resolved into a copy: the table reads info_ from other threads.
     CorvaneDaemonInfo info = getDaemonInfo(true);
-    if (!discovery || !discovery->resolve(info.toServerId(), info))
+    if (!discovery)
+        return false;
+    // The record names the server as last seen (its port, its storage); a
+    // server that came back under others is found by what was asked for.
+    if (!discovery->resolve(info.toServerId(), info) && !discovery->resolve(serverId_, info))
         return false;
     {
         Corvane::CoLockGuard guard(infoMutex_);

@@ -1,19 +1,17 @@
-// The account modes as a process: documents kept per user in ./account.
+// The account modes through the driver: documents kept per user in ./account.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <thread>
 
-#include "GatewayFixture.h"
+#include "DriverFixture.h"
 #include "support/LoopbackListener.h"
 
 namespace {
 
-class AccountStoreTest : public GatewayFixture {
+class AccountStoreTest : public DriverFixture {
 protected:
     CorvaneTest::ProcessResult save(const std::string& user, const std::string& document) {
         return post("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + encode(document), {{"REMOTE_USER", user}});
@@ -134,30 +132,6 @@ TEST_F(AccountStoreTest, FifoAccountFileNeverHangsTheRequest) {
     const auto saved = save("fifo", "x");
     EXPECT_FALSE(saved.timedOut);
     EXPECT_EQ(saved.out, error("Failed to open account for saving persistent user data"));
-}
-
-TEST_F(AccountStoreTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument) {
-    // Large enough that an unlocked write would be seen in pieces.
-    const std::string a(300000, 'a'), b(200000, 'b');
-    save("race", a);
-    std::atomic<int> bad{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 2; ++t)
-        threads.emplace_back([&, t] {
-            for (int i = 0; i < 15; ++i)
-                save("race", (i + t) % 2 ? a : b);
-        });
-    for (int t = 0; t < 2; ++t)
-        threads.emplace_back([&] {
-            for (int i = 0; i < 15; ++i) {
-                const std::string out = load("race").out;
-                if (out != ok("<response>" + a + "</response>\n") && out != ok("<response>" + b + "</response>\n"))
-                    ++bad;
-            }
-        });
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(bad.load(), 0);
 }
 
 }  // namespace

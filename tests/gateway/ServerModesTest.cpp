@@ -1,9 +1,9 @@
-// The gateway as a process against corvane-sim servers on loopback.
+// The server modes through the driver against corvane-sim servers on loopback.
 #include <gtest/gtest.h>
 
 #include <vector>
 
-#include "GatewayFixture.h"
+#include "DriverFixture.h"
 #include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
@@ -22,16 +22,10 @@ const char kWalkTree[] =
     "node /a/z FOLDER Z\n"
     "node /b FOLDER B\n";
 
-class GatewaySimTest : public GatewayFixture {
+class ServerModesTest : public DriverFixture {
 protected:
-    CorvaneTest::ProcessResult gw(std::vector<std::string> args, const std::map<std::string, std::string>& env = {}) {
-        return run(args, env);
-    }
     static std::vector<std::string> getInfo(const std::string& host) {
         return {"mode=getMetadata", "host=" + host, "nodeId=/", "streamName=info"};
-    }
-    static bool failed(const CorvaneTest::ProcessResult& result) {
-        return result.out.rfind(ok("<response>\n\n<error>"), 0) == 0;
     }
     // The node identifiers of the DestroyNode calls, in order.
     static std::vector<std::string> destroyed(const SimProcess& sim) {
@@ -42,11 +36,11 @@ protected:
     }
 };
 
-TEST_F(GatewaySimTest, MetadataModesReadAndWriteInListOrder) {
+TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrder) {
     SimProcess sim(SimProcess::demoTree());
     ASSERT_TRUE(sim.started());
     const std::string h = sim.host();
-    auto result = gw({"mode=getMetadata", "host=" + h, "nodeId=/media/clip,/,/media/clip", "streamName=info"});
+    auto result = run({"mode=getMetadata", "host=" + h, "nodeId=/media/clip,/,/media/clip", "streamName=info"});
     const std::string clip = "<node><nodeId>/media/clip</nodeId><host>" + h + "</host><clip><title>One</title></clip></node>";
     const std::string root = "<node><nodeId>/</nodeId><host>" + h +
                              "</host><info><administrators>demo,admin</administrators></info></node>";
@@ -56,18 +50,18 @@ TEST_F(GatewaySimTest, MetadataModesReadAndWriteInListOrder) {
     EXPECT_EQ(sim.calls("GetMetaData").front(), "GetMetaData /media/clip info  1");
 
     const std::string text = "<notes lang=\"fr\">caf\xc3\xa9 & co\n</notes>";
-    result = gw({"mode=setMetadata", "host=" + h, "nodeId=/media,/scratch", "streamName=notes",
+    result = run({"mode=setMetadata", "host=" + h, "nodeId=/media,/scratch", "streamName=notes",
                  "corvaneMetadata=" + encode(text)});
     EXPECT_EQ(result.out, ok("<response></response>\n"));
-    result = gw({"mode=getMetadata", "host=" + h, "nodeId=/scratch", "streamName=notes"});
+    result = run({"mode=getMetadata", "host=" + h, "nodeId=/scratch", "streamName=notes"});
     EXPECT_EQ(result.out,
               ok("<response><node><nodeId>/scratch</nodeId><host>" + h + "</host>" + text + "</node></response>\n"));
 }
 
-TEST_F(GatewaySimTest, HostsPairWithNodesOrOneHostServesAll) {
+TEST_F(ServerModesTest, HostsPairWithNodesOrOneHostServesAll) {
     SimProcess a(SimProcess::demoTree()), b(SimProcess::demoTree());
     ASSERT_TRUE(a.started() && b.started());
-    const auto result = gw({"mode=getMetadata", "host=" + a.host() + "," + b.host() + "," + a.host(),
+    const auto result = run({"mode=getMetadata", "host=" + a.host() + "," + b.host() + "," + a.host(),
                             "nodeId=/,/,/", "streamName=info"});
     const size_t first = result.out.find("<host>" + a.host() + "</host>");
     const size_t second = result.out.find("<host>" + b.host() + "</host>");
@@ -79,28 +73,28 @@ TEST_F(GatewaySimTest, HostsPairWithNodesOrOneHostServesAll) {
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
     // A failure at the second node writes nothing but the error, and names the second host.
     const auto failed =
-        gw({"mode=getMetadata", "host=" + a.host() + "," + b.host(), "nodeId=/,/missing", "streamName=info"});
+        run({"mode=getMetadata", "host=" + a.host() + "," + b.host(), "nodeId=/,/missing", "streamName=info"});
     EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist"));
     EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + b.host());
 }
 
-TEST_F(GatewaySimTest, CreateNodeSendsTheUtf8NameAndAnswersTheNewIdentifier) {
+TEST_F(ServerModesTest, CreateNodeSendsTheUtf8NameAndAnswersTheNewIdentifier) {
     // In the C locale a UTF-8 name from a web form went out as "Caf?".
     const std::string name = "New Caf\xc3\xa9 \xe2\x98\x95";
     SimProcess sim(SimProcess::demoTree());
     const auto result =
-        gw({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=" + name, "type=FOLDER"});
+        run({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=" + name, "type=FOLDER"});
     EXPECT_EQ(result.out, ok("<response><node>/scratch/" + name + "</node></response>\n"));
     ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
     EXPECT_NE(sim.calls("CreateNodeEx")[0].find("Displ " + std::to_string(name.size()) + " " + name), std::string::npos)
         << sim.calls("CreateNodeEx")[0];
-    EXPECT_EQ(gw({"mode=getMetadata", "host=" + sim.host(), "nodeId=/scratch/" + name, "streamName=x"}).out,
+    EXPECT_EQ(run({"mode=getMetadata", "host=" + sim.host(), "nodeId=/scratch/" + name, "streamName=x"}).out,
               error("Node &apos;/scratch/" + name + "&apos; has no metadata stream &apos;x&apos;"));
 }
 
-TEST_F(GatewaySimTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
+TEST_F(ServerModesTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
     SimProcess sim(kWalkTree);
-    const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a,/b"});
+    const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a,/b"});
     EXPECT_EQ(result.out, ok("<response></response>\n"));
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/z", "/a/y", "/a/x/deep", "/a/x", "/a", "/b"}));
     // A clip's own children (its media) are never walked.
@@ -108,24 +102,24 @@ TEST_F(GatewaySimTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
         EXPECT_TRUE(line != "GetChildrenEx /a/y" && line != "GetChildrenEx /a/x/deep") << line;
 }
 
-TEST_F(GatewaySimTest, RecursiveDestroyStopsAtANodeListedBelowItself) {
+TEST_F(ServerModesTest, RecursiveDestroyStopsAtANodeListedBelowItself) {
     // A server that listed a node among its own descendants made the walk recurse until the stack overflowed.
     SimProcess sim(kWalkTree, {"--extra-child", "/a/x,/a"});
-    const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
+    const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
     EXPECT_EQ(result.out, error("Node &apos;/a&apos; is listed twice in the tree (again under &apos;/a/x&apos;)"));
     // What the walk destroyed before it met the loop stays destroyed.
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/z", "/a/y", "/a/x/deep"}));
 }
 
-TEST_F(GatewaySimTest, PlainDestroyOnlyDestroysTheNodeItself) {
+TEST_F(ServerModesTest, PlainDestroyOnlyDestroysTheNodeItself) {
     SimProcess sim(kWalkTree);
-    const auto result = gw({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a"});
+    const auto result = run({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a"});
     EXPECT_EQ(result.out, error("Node &apos;/a&apos; still has 3 children"));
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a"}));
     EXPECT_TRUE(sim.calls("GetChildrenEx").empty());
 }
 
-TEST_F(GatewaySimTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
+TEST_F(ServerModesTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
     const struct {
         const char* failMethod;
         const char* message;
@@ -136,31 +130,31 @@ TEST_F(GatewaySimTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
     };
     for (const auto& c : cases) {
         SimProcess sim(kWalkTree, {"--fail-method", c.failMethod});
-        const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
+        const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
         EXPECT_EQ(result.out, error(c.message)) << c.failMethod;
     }
     // A failure deep in the walk leaves what was destroyed before it destroyed.
     SimProcess sim(kWalkTree);
-    const auto result = gw({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a/x/deep,/nope,/b"});
+    const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a/x/deep,/nope,/b"});
     EXPECT_EQ(result.out, error("Unable to retrieve node type: Node &apos;/nope&apos; does not exist"));
     EXPECT_EQ(destroyed(sim), std::vector<std::string>{"/a/x/deep"});
 }
 
-TEST_F(GatewaySimTest, AdministratorCheckComparesTheWholeUserName) {
+TEST_F(ServerModesTest, AdministratorCheckComparesTheWholeUserName) {
     SimProcess sim(SimProcess::demoTree());
     const struct {
         const char* user;
         const char* answer;
     } cases[] = {{"demo", "true"}, {"DOM\\demo", "false"}};  // matching rules: AdminCheckTest
     for (const auto& c : cases)
-        EXPECT_EQ(gw({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.user}}).out,
+        EXPECT_EQ(run({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.user}}).out,
                   ok(std::string("<response>") + c.answer + "</response>\n"))
             << c.user;
     // The root's "info" stream at depth 0, as the server receives it.
     EXPECT_EQ(sim.calls("GetMetaData"), std::vector<std::string>(2, "GetMetaData / info  0"));
 }
 
-TEST_F(GatewaySimTest, AdministratorCheckRejectsBadRootMetadata) {
+TEST_F(ServerModesTest, AdministratorCheckRejectsBadRootMetadata) {
     const struct {
         const char* tree;
         const char* message;
@@ -172,22 +166,22 @@ TEST_F(GatewaySimTest, AdministratorCheckRejectsBadRootMetadata) {
     };
     for (const auto& c : cases) {
         SimProcess sim(c.tree);
-        EXPECT_EQ(gw({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", "demo"}}).out,
+        EXPECT_EQ(run({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", "demo"}}).out,
                   error(c.message));
     }
 }
 
-TEST_F(GatewaySimTest, RefusedConnectionAndServerErrorsPassThrough) {
-    EXPECT_EQ(gw({"mode=getMetadata", "host=127.0.0.1:1", "nodeId=/", "streamName=info"}).out,
+TEST_F(ServerModesTest, RefusedConnectionAndServerErrorsPassThrough) {
+    EXPECT_EQ(run({"mode=getMetadata", "host=127.0.0.1:1", "nodeId=/", "streamName=info"}).out,
               error("Connection refused"));
     SimProcess sim(SimProcess::demoTree(), {"--fail-method", "SetMetaData:Quota <exceeded> & more"});
-    const auto result = gw({"mode=setMetadata", "host=" + sim.host(), "nodeId=/", "streamName=s",
+    const auto result = run({"mode=setMetadata", "host=" + sim.host(), "nodeId=/", "streamName=s",
                             "corvaneMetadata=x"});
     EXPECT_EQ(result.out, error("Quota &lt;exceeded&gt; &amp; more"));
     EXPECT_EQ(result.err, "Quota <exceeded> & more on host " + sim.host());
 }
 
-TEST_F(GatewaySimTest, WatchdogEndsAStuckOperation) {
+TEST_F(ServerModesTest, WatchdogEndsAStuckOperation) {
     SimProcess sim(SimProcess::demoTree(), {"--delay-method", "GetMetaData:3000"});
     // The limit is its leading digits: a blank or a sign reads as 0 (they once read as 5000).
     for (const char* limit : {"300", "0", " 5000", "+5000"}) {
@@ -199,7 +193,7 @@ TEST_F(GatewaySimTest, WatchdogEndsAStuckOperation) {
     }
 }
 
-TEST_F(GatewaySimTest, WatchdogInterruptsNeitherBeforeItsLimitNorLongAfter) {
+TEST_F(ServerModesTest, WatchdogInterruptsNeitherBeforeItsLimitNorLongAfter) {
     SimProcess fast(SimProcess::demoTree()), slow(SimProcess::demoTree(), {"--delay-method", "GetMetaData:10000"});
     const std::map<std::string, std::string> limit{{"XQ_CVC_BROWSE_TIMEOUT", "1000"}};
     long long baselineMs = 0, stuckMs = 0;
@@ -209,16 +203,16 @@ TEST_F(GatewaySimTest, WatchdogInterruptsNeitherBeforeItsLimitNorLongAfter) {
     EXPECT_LE(stuckMs, baselineMs + 1000 + 1500) << "baseline " << baselineMs << " ms";
 }
 
-TEST_F(GatewaySimTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
+TEST_F(ServerModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
     // Each destroy fits the limit; the three together pass only if the count restarts per node.
     SimProcess sim(kWalkTree, {"--delay-method", "DestroyNode:800"});
-    const auto result = gw({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a/y,/b"},
+    const auto result = run({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a/y,/b"},
                            {{"XQ_CVC_BROWSE_TIMEOUT", "1500"}});
     EXPECT_EQ(result.out, ok("<response></response>\n"));
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a/y", "/b"}));
 }
 
-TEST_F(GatewaySimTest, WatchdogStopsAConnectThatIsNeverAnswered) {
+TEST_F(ServerModesTest, WatchdogStopsAConnectThatIsNeverAnswered) {
     // A connect whose SYNs went unanswered held the request for the whole 10-second connect time-out.
     const CorvaneTest::LoopbackListener listener(0);
     const std::vector<ScopedFd> queue = CorvaneTest::stallListener(listener.port());

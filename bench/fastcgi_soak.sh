@@ -1,0 +1,32 @@
+#!/bin/sh
+# Soak of the FastCGI gateway: ROUNDS rounds of every mode (11 requests a
+# round, against a local corvane-sim), one at a time, to one gateway
+# process started by spawn-fcgi; prints its resident memory and open
+# descriptors after the first FIRST rounds and at the end, which should
+# match. Bounded by ROUNDS and SECONDS; everything on this machine.
+# Usage: bench/fastcgi_soak.sh [ROUNDS] [SECONDS] [FIRST]
+set -e
+# Requests start server discovery: keep its multicast on this machine.
+[ -n "$CORVANE_PRIVATE_NETWORK" ] || exec "$(dirname "$0")/../scripts/private-network.sh" "$0" "$@"
+ROUNDS="${1:-100000}"
+SECONDS_="${2:-3600}"
+FIRST="${3:-1000}"
+cd "$(dirname "$0")/.."
+[ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
+WORK="$(mktemp -d)"
+SIM=""
+GATEWAY=""
+trap '[ -n "$GATEWAY" ] && kill $GATEWAY; [ -n "$SIM" ] && kill $SIM; rm -rf "$WORK"' EXIT
+cc -O2 -o "$WORK/fastcgi_soak" bench/startup/fastcgi_soak.c
+mkdir -p "$WORK/state/account"
+mkfifo "$WORK/sim.port"
+build/bin/corvane-sim --port 0 --tree sim/demo-tree.txt >"$WORK/sim.port" 2>/dev/null &
+SIM=$!
+read -r SIM_PORT <"$WORK/sim.port"
+spawn-fcgi -n -s "$WORK/gateway.socket" -d "$WORK/state" -- "$(pwd)/build/bin/corvane-gateway" >/dev/null 2>&1 &
+GATEWAY=$!
+for _ in $(seq 50); do
+  [ -S "$WORK/gateway.socket" ] && break
+  sleep 0.1
+done
+"$WORK/fastcgi_soak" "$WORK/gateway.socket" "$GATEWAY" "127.0.0.1:$SIM_PORT" "$ROUNDS" "$FIRST" "$SECONDS_"

@@ -1,0 +1,16 @@
+// Internal to the gateway.
+// The gateway as a FastCGI application: one process serving requests one
+// after another on a listening socket it was given, with one persistent
+// GatewayDriver. Each request's variables, body and output are its own
+// FastCGI streams; the process environment only supplies settings.
+#pragma once
+
+// The socket to accept FastCGI connections on: standard input when a web
+// server or spawn-fcgi started the program on a listening socket, or the
+// first socket systemd passed (LISTEN_FDS); -1 for a CGI run.
+int fastCgiListener();
+
+// Serves requests on listener until accepting fails. programName stands in
+// for the command line of a CGI run (argv[0] only); may be null. Returns
+// the exit status.
+int serveFastCgi(int listener, char* programName);

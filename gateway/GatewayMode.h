@@ -1,0 +1,23 @@
+// Internal to the gateway.
+// The one shape of every mode: given the request, a mode answers the text
+// that goes between <response> and </response>, or throws its failure
+// message as a std::string. Modes write nothing themselves; the driver
+// writes the header, the document and the error line.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CgiRequest;
+
+struct ModeContext {
+    const CgiRequest& request;
+    // The host the error line names: the request's, until the metadata
+    // modes move it along their list of hosts.
+    std::string host;
+    // How long one server operation (or the wait for an account file's
+    // lock) may take, in milliseconds.
+    int32_t browseLimitMs;
+};
+
+using ModeFunction = std::string (*)(ModeContext& context);

@@ -1,0 +1,165 @@
+// The driver: how requests arrive, how failures are answered, and what one
+// request leaves for the next in a persistent gateway.
+#include <gtest/gtest.h>
+
+#include "DriverFixture.h"
+#include "support/SimProcess.h"
+
+namespace {
+
+class GatewayDriverTest : public DriverFixture {};
+
+TEST_F(GatewayDriverTest, DriverFailuresAnswerWithOneErrorDocumentAndLine) {
+    struct Case {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{}, "Corvane server not specified"},
+        {{"mode=getUser", "nodeId=n"}, "Corvane server not specified"},
+        {{"mode=getUser", "host=h"}, "Node ID not specified"},
+        {{"mode=loadUser", "host=h"}, "Node ID not specified"},
+        {{"mode=frobnicate", "host=h", "nodeId=n"}, "Unknown mode"},
+        {{"host=h", "nodeId=n"}, "Unknown mode"},
+        {{"mode=getMetadata", "host=h", "nodeId=n"}, "Specify streamName when getting or setting metadata"},
+        {{"mode=setMetadata", "host=a,b", "nodeId=1,2,3", "streamName=s"},
+         "Specify same number of hosts and nodes or one host for all nodes"},
+        {{"mode=setMetadata", "host=h", "nodeId=n", "streamName=s"}, "Specify corvaneMetadta when setting metadata"},
+        {{"mode=saveUser", "host=h", "nodeId=n"}, "Specify corvaneMetadta when saving persistent user data"},
+    };
+    for (const Case& c : cases) {
+        const auto result = run(c.args);
+        std::string host;
+        for (const auto& a : c.args)
+            if (a.rfind("host=", 0) == 0)
+                host = a.substr(5);
+        EXPECT_EQ(result.out, error(c.message)) << c.message;
+        EXPECT_EQ(result.err, std::string(c.message) + " on host " + host);
+    }
+}
+
+TEST_F(GatewayDriverTest, ModeNamesIgnoreCase) {
+    EXPECT_EQ(run({"mode=GETUSER", "host=h", "nodeId=n"}, {{"REMOTE_USER", "al"}}).out, ok("<response>al</response>\n"));
+    EXPECT_EQ(run({"mode=GETMETADATA", "host=h", "nodeId=n"}).out,
+              error("Specify streamName when getting or setting metadata"));
+}
+
+TEST_F(GatewayDriverTest, GetHeadAndPostCarryTheSameRequest) {
+    const std::map<std::string, std::string> user{{"REMOTE_USER", "alice"}};
+    const std::string expected = ok("<response>alice</response>\n");
+    EXPECT_EQ(get("mode=getUser&host=h&nodeId=n", user).out, expected);
+    auto head = user;
+    head["REQUEST_METHOD"] = "HEAD";
+    head["QUERY_STRING"] = "mode=getUser;host=h&&nodeId=n;";
+    EXPECT_EQ(run({}, head).out, expected);
+    EXPECT_EQ(post("mode=getUser&host=h&nodeId=n", user).out, expected);
+    // Arguments and CGI input join into one table.
+    EXPECT_EQ(get("host=h&nodeId=n", {{"REMOTE_USER", "alice"}}).out, error("Unknown mode"));
+    EXPECT_EQ(run({"mode=getUser"}, {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "host=h&nodeId=n"},
+                                     {"REMOTE_USER", "alice"}})
+                  .out,
+              expected);
+}
+
+TEST_F(GatewayDriverTest, RejectedCgiInputLeavesOnlyTheArguments) {
+    struct Case {
+        std::map<std::string, std::string> env;
+        std::string body;
+        const char* complaint;
+    } cases[] = {
+        {{{"REQUEST_METHOD", "PUT"}}, "", "Unsupported request method."},
+        {{{"REQUEST_METHOD", "get"}}, "", "Unsupported request method."},
+        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "5"}}, "host=", "Unsupported content type."},
+        {{{"REQUEST_METHOD", "POST"},
+          {"CONTENT_TYPE", "application/x-www-form-urlencoded; charset=UTF-8"},
+          {"CONTENT_LENGTH", "6"}},
+         "host=x",
+         "Unsupported content type."},
+        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}},
+         "host=x",
+         "No content length was sent with the POST request"},
+        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+          {"CONTENT_LENGTH", "abc"}},
+         "host=x",
+         "No content length was sent with the POST request"},
+        // Larger than any form the gateway takes: refused before allocating.
+        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+          {"CONTENT_LENGTH", "99999999999999999999"}},
+         "host=x",
+         "Out of memory"},
+    };
+    for (const Case& c : cases) {
+        const auto result = run({"nodeId=n"}, c.env, c.body);
+        EXPECT_EQ(result.out, error("Corvane server not specified")) << c.complaint;
+        EXPECT_EQ(result.err, std::string(c.complaint) + "Corvane server not specified on host ");
+    }
+    // Upper case in the content type is fine.
+    const auto typed = run({}, {{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "Application/X-WWW-Form-URLEncoded"},
+                                {"CONTENT_LENGTH", "28"}, {"REMOTE_USER", "u"}},
+                           "mode=getUser&host=h&nodeId=n");
+    EXPECT_EQ(typed.out, ok("<response>u</response>\n"));
+}
+
+TEST_F(GatewayDriverTest, ShortPostBodyContributesNothing) {
+    const auto result = run({"nodeId=n"},
+                            {{"REQUEST_METHOD", "POST"},
+                             {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                             {"CONTENT_LENGTH", "100"}},
+                            "host=x&mode=getUser");
+    EXPECT_EQ(result.out, error("Corvane server not specified"));
+    EXPECT_EQ(result.err.rfind("Unable to read CGI input: ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find(".Corvane server not specified on host "), std::string::npos) << result.err;
+}
+
+TEST_F(GatewayDriverTest, UserNameComesFromRemoteUserOrTheProcess) {
+    EXPECT_EQ(run({"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "dom\\sub\\bob"}}).out,
+              ok("<response>bob</response>\n"));
+    // Set but empty is an empty name, not the process's user.
+    EXPECT_EQ(run({"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", ""}}).out, ok("<response></response>\n"));
+    const auto own = run({"mode=getUser", "host=h", "nodeId=n"});
+    EXPECT_NE(own.out, ok("<response></response>\n"));
+    EXPECT_EQ(own.out.rfind(ok("<response>"), 0), 0u);
+}
+
+TEST_F(GatewayDriverTest, NothingOfARequestReachesTheNext) {
+    // Each pair runs in order on one driver: the second must answer as if it came first.
+    const struct {
+        std::vector<std::string> args;
+        std::map<std::string, std::string> env;
+        std::string answer;
+    } requests[] = {
+        {{"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "alice"}}, ok("<response>alice</response>\n")},
+        {{"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "bob"}}, ok("<response>bob</response>\n")},
+        {{}, {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "host=h&nodeId=n"}}, error("Unknown mode")},
+        {{"mode=getMetadata", "host=127.0.0.1:1", "nodeId=n"}, {{"XQ_CVC_BROWSE_TIMEOUT", "0"}},
+         error("Specify streamName when getting or setting metadata")},
+        {{"mode=getUser", "nodeId=n"}, {}, error("Corvane server not specified")},
+    };
+    for (const auto& r : requests)
+        EXPECT_EQ(run(r.args, r.env).out, r.answer);
+}
+
+TEST_F(GatewayDriverTest, ServerThatComesBackUnderAnotherPortIsFoundAgain) {
+    // The kept connection looked the server up by the port and storage it had last seen, refusing every request after.
+    const auto rootInfo = [this] {
+        return run({"mode=getMetadata", "host=localhost:BACK", "nodeId=/", "streamName=info"}).out;
+    };
+    const std::vector<std::string> options{"--database", "BACK"};
+    auto sim = std::make_unique<CorvaneTest::SimProcess>(CorvaneTest::SimProcess::demoTree(), options);
+    ASSERT_NE(rootInfo().find("<administrators>"), std::string::npos);
+    sim->stop();
+    sim = std::make_unique<CorvaneTest::SimProcess>(CorvaneTest::SimProcess::demoTree(), options);
+    const std::string answer = rootInfo();
+    EXPECT_NE(answer.find("<administrators>"), std::string::npos) << answer;
+}
+
+TEST_F(GatewayDriverTest, CallEndedByTheWatchdogLeavesNoReplyForTheNextRequest) {
+    // The late reply to the stopped call must not be read as the next call's.
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:1000"});
+    ASSERT_TRUE(sim.started());
+    EXPECT_TRUE(failed(run({"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"},
+                           {{"XQ_CVC_BROWSE_TIMEOUT", "200"}})));
+    EXPECT_EQ(run({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=N", "type=FOLDER"}).out,
+              ok("<response><node>/scratch/N</node></response>\n"));
+}
+
+}  // namespace
