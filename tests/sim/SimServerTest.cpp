@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <time.h>
-
 #include <chrono>
 #include <future>
 #include <memory>
@@ -14,6 +12,7 @@
 #include "base/rcApi/rcAPI.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/rcApi/rcValue.h"
+#include "base/time/CoClock.h"
 #include "client/api/CorvaneDaemonInfo.h"
 #include "sim/SimTreeFile.h"
 
@@ -29,12 +28,6 @@ const char* const kTree =
     "meta / info <info><administrators>demo,admin</administrators></info>\n"
     "node /media FOLDER Media\n"
     "node /media/clip1 CLIP\n";
-
-int64_t nowMs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 // A server running on its own thread for the length of one test.
 class RunningServer {
@@ -153,9 +146,9 @@ TEST_F(SimServerTest, DelayedReplyComesAfterItsDelay) {
     options.methodDelayMs["GetNodeTypeStr"] = 300;
     start(options);
     auto api = connect();
-    const int64_t start = nowMs();
+    const int64_t start = Corvane::CoClock::monotonicMs();
     EXPECT_EQ(call(*api, "GetNodeTypeStr", "/media"), "FOLDER");
-    EXPECT_GE(nowMs() - start, 250);
+    EXPECT_GE(Corvane::CoClock::monotonicMs() - start, 250);
     EXPECT_EQ(call(*api, "GetDisplayName", "/media"), "Media");
 }
 

@@ -1,11 +1,10 @@
 #include "base/ipc/CoCache.h"
 
-#include <sys/time.h>
-
 #include <cassert>
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/threads/CoLockGuard.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
 
@@ -122,11 +121,7 @@ CoCache::~CoCache() {
         delete *it;
 }
 
-int64_t CoCache::nowUs() const {
-    timeval now;
-    gettimeofday(&now, nullptr);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_usec;
-}
+int64_t CoCache::nowUs() const { return CoClock::wallUs(); }
 
 bool CoCache::recycleEntry(Entry*, const Key&) { return false; }
 

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -21,6 +20,7 @@
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
 
@@ -29,7 +29,7 @@ namespace {
 constexpr int kMaxPort = 65535;
 constexpr size_t kHostNameSize = 128;
 constexpr size_t kNumericHostSize = 256;
-constexpr auto kLocalAddressLifetime = std::chrono::seconds(60);
+constexpr int64_t kLocalAddressLifetimeMs = 60 * 1000;
 
 using AddrInfoPtr = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 
@@ -58,7 +58,7 @@ int resolve(const char* host, int flags, AddrInfoPtr* out, int* err) {
 struct LocalAddressCache {
     std::mutex mutex;  // guards the two fields below
     std::string address;
-    std::chrono::steady_clock::time_point fetched;
+    int64_t fetchedMs = 0;
 };
 
 LocalAddressCache& localAddressCache() {
@@ -76,11 +76,6 @@ bool setPortOf(sockaddr* addr, int port) {
         return true;
     }
     return false;
-}
-
-int64_t nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -154,11 +149,11 @@ bool CoIoTcpDescriptor::connectTo(const char* remoteHost, int port, int sendBufS
 }
 
 bool CoIoTcpDescriptor::finishConnect(const char* remoteHost, int port, int timeoutMs) {
-    const int64_t deadlineMs = nowMs() + timeoutMs;
+    const int64_t deadlineMs = CoClock::monotonicMs() + timeoutMs;
     // The cancel pipe is watched too: a cancel made before this wait began
     // has left its byte there.
     for (;;) {
-        const int64_t leftMs = std::max<int64_t>(deadlineMs - nowMs(), 0);
+        const int64_t leftMs = std::max<int64_t>(deadlineMs - CoClock::monotonicMs(), 0);
         short revents = 0;
         const Wait wait = waitFor(POLLOUT, static_cast<int>(std::min<int64_t>(leftMs, INT_MAX)), &revents);
         if (wait == Wait::Failed)
@@ -295,10 +290,10 @@ std::string CoIoTcpDescriptor::getLocalHostName() { return shortenHostName(rawLo
 
 std::string CoIoTcpDescriptor::getLocalHostIpAddr() {
     LocalAddressCache& cache = localAddressCache();
-    const auto now = std::chrono::steady_clock::now();
+    const int64_t nowMs = CoClock::monotonicMs();
     {
         std::lock_guard<std::mutex> guard(cache.mutex);
-        if (!cache.address.empty() && now - cache.fetched < kLocalAddressLifetime)
+        if (!cache.address.empty() && nowMs - cache.fetchedMs < kLocalAddressLifetimeMs)
             return cache.address;
     }
     // Resolved outside the lock: a lookup may wait on the network. The full
@@ -306,7 +301,7 @@ std::string CoIoTcpDescriptor::getLocalHostIpAddr() {
     const std::string address = getIpAddrFromHostName(rawLocalHostName().c_str());
     std::lock_guard<std::mutex> guard(cache.mutex);
     cache.address = address;
-    cache.fetched = now;
+    cache.fetchedMs = nowMs;
     return address;
 }
 

@@ -28,7 +28,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +49,7 @@
 #include "base/threads/CoTask.h"
 #include "base/threads/CoThread.h"
 #include "base/threads/CoThreadMgr.h"
+#include "base/time/CoClock.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneEnv.h"
 #include "client/api/CorvaneServerId.h"
@@ -72,11 +72,8 @@ constexpr const char* kLocalHost = "127.0.0.1";
 constexpr const char* kNetwork = "<network>";
 constexpr short kReadable = POLLIN | POLLERR | POLLHUP;  // what select counts as readable
 
-int64_t nowUs() {
-    timeval tv;
-    gettimeofday(&tv, nullptr);
-    return static_cast<int64_t>(tv.tv_sec) * 1000000 + tv.tv_usec;
-}
+// The discovery client keeps its times as dates: it prints them.
+int64_t nowUs() { return Corvane::CoClock::wallUs(); }
 
 // Local time of day, as the wait messages print it.
 std::string timeText(int64_t us) {
