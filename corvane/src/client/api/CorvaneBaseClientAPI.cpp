@@ -16,7 +16,6 @@
 
 namespace {
 
-constexpr unsigned int kCallTimeoutMs = 100000000;
 // Registering waits for the server to reach back to the event monitor.
 constexpr unsigned int kRegisterEventsTimeoutMs = 15000;
 constexpr unsigned int kUnregisterEventsTimeoutMs = 10000;
@@ -90,7 +89,7 @@ CorvaneBaseClientAPI::~CorvaneBaseClientAPI() = default;
 bool CorvaneBaseClientAPI::queryVersion(int& major, int& minor) {
     return guarded(lastError_, [&] {
         std::string reply;
-        connection_->callMethod("QueryVersion", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("QueryVersion", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         std::sscanf(reply.c_str(), "%d %d", &major, &minor);
         return true;
     });
@@ -107,7 +106,7 @@ bool CorvaneBaseClientAPI::ping(unsigned int timeoutMs) {
 bool CorvaneBaseClientAPI::shutdown() {
     return guarded(lastError_, [&] {
         std::string reply;
-        connection_->callMethod("Shutdown", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("Shutdown", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         return true;
     });
 }
@@ -159,7 +158,7 @@ bool CorvaneBaseClientAPI::translatePaths(const CorvaneStrList& paths, CorvaneSt
             args += '"';
         }
         std::string reply;
-        connection_->callMethod("TranslatePaths", args.c_str(), true, reply, kCallTimeoutMs);
+        connection_->callMethod("TranslatePaths", args.c_str(), true, reply, CorvaneClientConnection::kCallTimeoutMs);
         decodeTranslatedPaths(reply, out);
         return true;
     });
@@ -169,7 +168,7 @@ bool CorvaneBaseClientAPI::getTranslationGroups(std::vector<CorvaneTranslationGr
     return guarded(lastError_, [&] {
         groups.clear();
         std::string reply;
-        connection_->callMethod("GetTranslationGroups", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("GetTranslationGroups", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         decodeTranslationGroups(reply, groups);
         return true;
     });
@@ -179,7 +178,7 @@ bool CorvaneBaseClientAPI::getHostTranslations(std::vector<CorvaneHostTranslatio
     return guarded(lastError_, [&] {
         translations.clear();
         std::string reply;
-        connection_->callMethod("GetHostTranslations", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("GetHostTranslations", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         decodeHostTranslations(reply, translations);
         return true;
     });
@@ -189,7 +188,7 @@ bool CorvaneBaseClientAPI::getOsTypeTranslations(std::vector<CorvaneOsTypeTransl
     return guarded(lastError_, [&] {
         translations.clear();
         std::string reply;
-        connection_->callMethod("GetOsTypeTranslations", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("GetOsTypeTranslations", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         decodeOsTypeTranslations(reply, translations);
         return true;
     });

@@ -21,7 +21,6 @@
 
 namespace {
 
-constexpr unsigned int kCallTimeoutMs = 100000000;
 // The OS type code of this host ("Linux").
 constexpr int kLocalOsType = 2;
 // Servers read the formatted heads of these arguments into fixed buffers.
@@ -109,7 +108,7 @@ CorvaneNodeClientAPI::CorvaneNodeClientAPI(CorvaneClientConnection* connection) 
 CorvaneNodeClientAPI::~CorvaneNodeClientAPI() = default;
 
 void CorvaneNodeClientAPI::call(const char* method, const std::string& args, std::string& reply) {
-    connection_->callMethod(method, args.c_str(), true, reply, kCallTimeoutMs);
+    connection_->callMethod(method, args.c_str(), true, reply, CorvaneClientConnection::kCallTimeoutMs);
 }
 
 bool CorvaneNodeClientAPI::getRootNode(CorvaneNodeId& root) {
