@@ -10,9 +10,12 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <string>
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetworkConfig.h"
+#include "base/osal/CoHostName.h"
 #include "base/osal/CoUser.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoDescriptor.h"
@@ -254,15 +257,13 @@ void rcConnectionInfo::fill(CoIoDescriptor* descriptor) {
         groupName_ = names.group;
     complete &= hasGroupName_;
 
-    char host[128];
-    if (::gethostname(host, sizeof host) != 0) {
-        const int err = errno;
+    int err = 0;
+    const std::optional<std::string> host = localHostName(&err);
+    if (!host) {
         CO_ERROR("Could not retrieve host name: %s", CoIoDescriptor::errnoText(err).c_str());
-        std::snprintf(host, sizeof host, "localhost");
         complete = false;
     }
-    host[sizeof host - 1] = '\0';
-    hostName_ = host;
+    hostName_ = host ? *host : "localhost";
 
     std::string uuid;
     hasHostUUID_ = CoNetworkConfig::instance().getUUID(uuid);

@@ -17,9 +17,11 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
+#include "base/osal/CoHostName.h"
 #include "base/time/CoClock.h"
 
 namespace Corvane {
@@ -27,7 +29,6 @@ namespace Corvane {
 namespace {
 
 constexpr int kMaxPort = 65535;
-constexpr size_t kHostNameSize = 128;
 constexpr size_t kNumericHostSize = 256;
 constexpr int64_t kLocalAddressLifetimeMs = 60 * 1000;
 
@@ -275,13 +276,11 @@ std::string CoIoTcpDescriptor::getIpAddrFromHostName(const char* hostName) {
 namespace {
 
 std::string rawLocalHostName() {
-    char name[kHostNameSize + 1];
-    if (::gethostname(name, kHostNameSize) != 0) {
-        const int err = errno;
+    int err = 0;
+    std::optional<std::string> name = localHostName(&err);
+    if (!name)
         CO_THROW_ERRNO(err, "gethostname");
-    }
-    name[kHostNameSize] = '\0';
-    return name;
+    return *name;
 }
 
 }  // namespace

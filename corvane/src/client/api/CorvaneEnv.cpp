@@ -3,8 +3,10 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 
+#include "base/osal/CoHostName.h"
 #include "base/osal/CoUser.h"
 
 namespace {
@@ -15,11 +17,8 @@ std::string& userOverride() {
 }  // namespace
 
 CorvaneStr getLocalHostName() {
-    char name[256];
-    if (gethostname(name, sizeof name) != 0)
-        return CorvaneStr("unknown");
-    name[sizeof name - 1] = '\0';
-    return CorvaneStr(name);
+    const std::optional<std::string> name = Corvane::localHostName();
+    return CorvaneStr(name ? name->c_str() : "unknown");
 }
 
 // The look-ups go through CoUser's re-entrant forms: any thread may ask.
