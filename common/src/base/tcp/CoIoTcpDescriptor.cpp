@@ -16,12 +16,13 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <optional>
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/osal/CoHostName.h"
+#include "base/threads/CoLockGuard.h"
+#include "base/threads/CoMutex.h"
 #include "base/time/CoClock.h"
 
 namespace Corvane {
@@ -57,7 +58,7 @@ int resolve(const char* host, int flags, AddrInfoPtr* out, int* err) {
 
 // Lookups may run on several threads; the cached local address is shared.
 struct LocalAddressCache {
-    std::mutex mutex;  // guards the two fields below
+    CoMutex mutex;  // guards the two fields below
     std::string address;
     int64_t fetchedMs = 0;
 };
@@ -291,14 +292,14 @@ std::string CoIoTcpDescriptor::getLocalHostIpAddr() {
     LocalAddressCache& cache = localAddressCache();
     const int64_t nowMs = CoClock::monotonicMs();
     {
-        std::lock_guard<std::mutex> guard(cache.mutex);
+        CoLockGuard guard(cache.mutex);
         if (!cache.address.empty() && nowMs - cache.fetchedMs < kLocalAddressLifetimeMs)
             return cache.address;
     }
     // Resolved outside the lock: a lookup may wait on the network. The full
     // name, since the short one resolves only through a search domain.
     const std::string address = getIpAddrFromHostName(rawLocalHostName().c_str());
-    std::lock_guard<std::mutex> guard(cache.mutex);
+    CoLockGuard guard(cache.mutex);
     cache.address = address;
     cache.fetchedMs = nowMs;
     return address;

@@ -8,7 +8,6 @@
 #include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDaemonInfo.h"
-#include "client/api/CorvaneGuarded.h"
 #include "client/api/CorvaneNodeId.h"
 #include "client/api/CorvaneReplyDecoders.h"
 #include "client/api/CorvaneStrList.h"
@@ -87,7 +86,7 @@ CorvaneBaseClientAPI::CorvaneBaseClientAPI(CorvaneClientConnection* connection) 
 CorvaneBaseClientAPI::~CorvaneBaseClientAPI() = default;
 
 bool CorvaneBaseClientAPI::queryVersion(int& major, int& minor) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         connection_->callMethod("QueryVersion", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         std::sscanf(reply.c_str(), "%d %d", &major, &minor);
@@ -96,7 +95,7 @@ bool CorvaneBaseClientAPI::queryVersion(int& major, int& minor) {
 }
 
 bool CorvaneBaseClientAPI::ping(unsigned int timeoutMs) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         connection_->callMethod("Ping", "", true, reply, timeoutMs);
         return true;
@@ -104,7 +103,7 @@ bool CorvaneBaseClientAPI::ping(unsigned int timeoutMs) {
 }
 
 bool CorvaneBaseClientAPI::shutdown() {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         connection_->callMethod("Shutdown", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         return true;
@@ -112,7 +111,7 @@ bool CorvaneBaseClientAPI::shutdown() {
 }
 
 bool CorvaneBaseClientAPI::registerEvents(int port, int connection, const CorvaneNodeId& subject) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         connection_->callMethod("RegisterEvents", eventArgs(port, connection, subject).c_str(), true, reply,
                                 kRegisterEventsTimeoutMs);
@@ -121,7 +120,7 @@ bool CorvaneBaseClientAPI::registerEvents(int port, int connection, const Corvan
 }
 
 bool CorvaneBaseClientAPI::unregisterEvents(int port, int connection, const CorvaneNodeId& subject) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         connection_->callMethod("UnregisterEvents", eventArgs(port, connection, subject).c_str(), true, reply,
                                 kUnregisterEventsTimeoutMs);
@@ -130,7 +129,7 @@ bool CorvaneBaseClientAPI::unregisterEvents(int port, int connection, const Corv
 }
 
 bool CorvaneBaseClientAPI::getDaemonInfo(CorvaneDaemonInfo& info) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         info = connection_->getDaemonInfo(false);
         return true;
     });
@@ -142,7 +141,7 @@ bool CorvaneBaseClientAPI::translatePaths(const CorvaneStrList& paths, CorvaneSt
         return fail("Invalid source host name given");
     if (!dstHost || !*dstHost)
         return fail("Invalid destination host name given");
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         char head[kTranslateHeadSize];
         const int n = std::snprintf(head, sizeof head, "\"%s\" %d \"%s\" %d ", srcHost, srcCode, dstHost, dstCode);
         if (n < 0 || static_cast<size_t>(n) >= sizeof head)
@@ -165,7 +164,7 @@ bool CorvaneBaseClientAPI::translatePaths(const CorvaneStrList& paths, CorvaneSt
 }
 
 bool CorvaneBaseClientAPI::getTranslationGroups(std::vector<CorvaneTranslationGroup>& groups) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         groups.clear();
         std::string reply;
         connection_->callMethod("GetTranslationGroups", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
@@ -175,7 +174,7 @@ bool CorvaneBaseClientAPI::getTranslationGroups(std::vector<CorvaneTranslationGr
 }
 
 bool CorvaneBaseClientAPI::getHostTranslations(std::vector<CorvaneHostTranslation>& translations) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         translations.clear();
         std::string reply;
         connection_->callMethod("GetHostTranslations", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
@@ -185,7 +184,7 @@ bool CorvaneBaseClientAPI::getHostTranslations(std::vector<CorvaneHostTranslatio
 }
 
 bool CorvaneBaseClientAPI::getOsTypeTranslations(std::vector<CorvaneOsTypeTranslation>& translations) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         translations.clear();
         std::string reply;
         connection_->callMethod("GetOsTypeTranslations", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);

@@ -5,7 +5,9 @@
 
 #include <string>
 
-class CorvaneBaseInterface {
+#include "client/api/CorvaneLastError.h"
+
+class CorvaneBaseInterface : public CorvaneLastError {
 public:
     CorvaneBaseInterface() = default;
     virtual ~CorvaneBaseInterface() = default;
@@ -14,16 +16,4 @@ public:
 
     // Asks the server to stop.
     virtual bool shutdown() = 0;
-
-    // Never null.
-    const char* lastError() const { return lastError_.c_str(); }
-
-protected:
-    // Stores text as the last error and returns false.
-    bool fail(const std::string& text) {
-        lastError_ = text;
-        return false;
-    }
-
-    std::string lastError_;
 };
