@@ -46,6 +46,12 @@ private:
 // Matches no entry: a lookup with it only sweeps out the expired ones.
 class CleanKey : public Corvane::CoCache::Key {};
 
+Corvane::CoCache::LookupOptions findOnly() {
+    Corvane::CoCache::LookupOptions options;
+    options.create = false;
+    return options;
+}
+
 class ConnectionEntry : public Corvane::CoCache::SharedEntry {
 public:
     explicit ConnectionEntry(const CorvaneServerId& id) : name_(id.getStr()), connection_(id) {
@@ -131,7 +137,7 @@ void corvaneCleanConnections(bool all) {
     if (all)
         connections->flush(true);
     else
-        connections->lookup(CleanKey(), false, true, true, 0);
+        connections->lookup(CleanKey(), findOnly());
 }
 
 int corvaneSharedConnectionCount() {
@@ -158,7 +164,7 @@ namespace {
 
 std::unique_ptr<CorvaneClientConnection::Shared::Imp> lookupShared(const CorvaneServerId& id) {
     ConnectionTable* connections = table().get();
-    Corvane::CoCache::Entry* entry = connections->lookup(ServerKey(id), true, true, true, 0);
+    Corvane::CoCache::Entry* entry = connections->lookup(ServerKey(id));
     return std::unique_ptr<CorvaneClientConnection::Shared::Imp>(
         new CorvaneClientConnection::Shared::Imp(connections, entry));
 }
