@@ -142,7 +142,7 @@ public:
     // The entry for key, acquired and stamped with the current time, or
     // null. Exceptions from the factory, recycleEntry, matches and acquire
     // pass through.
-    Entry* lookup(const Key& key, const LookupOptions& options = LookupOptions());
+    Entry* lookup(const Key& key, const LookupOptions& options);
     // The same, the options given one by one in the order of LookupOptions.
     Entry* lookup(const Key& key, bool create, bool includeLocked, bool evict, int grow);
     // Null is ignored.

@@ -164,7 +164,7 @@ namespace {
 
 std::unique_ptr<CorvaneClientConnection::Shared::Imp> lookupShared(const CorvaneServerId& id) {
     ConnectionTable* connections = table().get();
-    Corvane::CoCache::Entry* entry = connections->lookup(ServerKey(id));
+    Corvane::CoCache::Entry* entry = connections->lookup(ServerKey(id), Corvane::CoCache::LookupOptions());
     return std::unique_ptr<CorvaneClientConnection::Shared::Imp>(
         new CorvaneClientConnection::Shared::Imp(connections, entry));
 }
