@@ -11,7 +11,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 #include "base/time/CoClock.h"
 
 namespace Corvane {

@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 #include "base/threads/CoLockGuard.h"
 #include "base/time/CoClock.h"
 #include "client/api/CorvaneDaemonInfoMgr.h"
