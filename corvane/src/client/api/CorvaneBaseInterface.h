@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // The server-level operations as the server handles see them. Every
 // operation returns false on failure and leaves the reason in lastError();
 // success leaves lastError() unchanged. One thread uses an object at a time.

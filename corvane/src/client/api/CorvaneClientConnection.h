@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // The client's one connection to one Corvane server: turns a call of a named
 // method with an argument text into a command on the RPC client, connecting
 // on first use (first through the addresses discovery reports, then through

@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // The operations on a server's node tree, as the node handles see them.
 // Every operation returns false on failure and leaves the reason in
 // lastError(); success leaves lastError() unchanged. One thread uses an
