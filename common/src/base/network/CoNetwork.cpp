@@ -59,7 +59,7 @@ bool CoNetwork::getHostName(char* buffer, size_t size) {
     assert(CoNetwork::isInitialized() && "CoNetwork::isInitialized()");
     assert(buffer && size > 0 && "buffer && size > 0");
     int err = 0;
-    std::optional<std::string> name = localHostName(&err);
+    std::optional<std::string> name = localHostName(size, &err);
     if (!name) {
         CO_ERROR("Could not retrieve host name: %s", std::strerror(err));
         name = "localhost";

@@ -1,21 +1,20 @@
 #include "base/osal/CoHostName.h"
 
-#include <limits.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace Corvane {
 
-std::optional<std::string> localHostName(int* err) {
-    char name[HOST_NAME_MAX + 1];
-    if (::gethostname(name, sizeof name) != 0) {
+std::optional<std::string> localHostName(size_t bufferBytes, int* err) {
+    std::vector<char> name(bufferBytes + 1, '\0');  // the last byte always ends it
+    if (::gethostname(name.data(), bufferBytes) != 0) {
         if (err)
             *err = errno;
         return std::nullopt;
     }
-    name[sizeof name - 1] = '\0';  // a cut name need not be terminated
-    return std::string(name);
+    return std::string(name.data());
 }
 
 }  // namespace Corvane

@@ -28,6 +28,7 @@ namespace Corvane {
 namespace {
 
 constexpr const char* kUndefined = "undefined";
+constexpr size_t kHostNameBytes = 128;
 constexpr const char* kUserKey = "StrUserName";
 constexpr const char* kGroupKey = "StrGroupName";
 constexpr const char* kUuidKey = "StrHostUUID";
@@ -258,7 +259,7 @@ void rcConnectionInfo::fill(CoIoDescriptor* descriptor) {
     complete &= hasGroupName_;
 
     int err = 0;
-    const std::optional<std::string> host = localHostName(&err);
+    const std::optional<std::string> host = localHostName(kHostNameBytes, &err);
     if (!host) {
         CO_ERROR("Could not retrieve host name: %s", CoIoDescriptor::errnoText(err).c_str());
         complete = false;

@@ -21,8 +21,7 @@
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/osal/CoHostName.h"
-#include "base/threads/CoLockGuard.h"
-#include "base/threads/CoMutex.h"
+#include "base/tcp/CoLocalAddressCache.h"
 #include "base/time/CoClock.h"
 
 namespace Corvane {
@@ -30,8 +29,8 @@ namespace Corvane {
 namespace {
 
 constexpr int kMaxPort = 65535;
+constexpr size_t kHostNameBytes = 128;
 constexpr size_t kNumericHostSize = 256;
-constexpr int64_t kLocalAddressLifetimeMs = 60 * 1000;
 
 using AddrInfoPtr = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 
@@ -54,18 +53,6 @@ int resolve(const char* host, int flags, AddrInfoPtr* out, int* err) {
 [[noreturn]] void throwResolverError(int rc, int err, const char* what, const char* host) {
     const std::string text = rc == EAI_SYSTEM ? CoIoDescriptor::errnoText(err) : ::gai_strerror(rc);
     CoException(__LINE__, __FILE__).raise(text.c_str(), "%s '%s'", what, host);
-}
-
-// Lookups may run on several threads; the cached local address is shared.
-struct LocalAddressCache {
-    CoMutex mutex;  // guards the two fields below
-    std::string address;
-    int64_t fetchedMs = 0;
-};
-
-LocalAddressCache& localAddressCache() {
-    static LocalAddressCache cache;
-    return cache;
 }
 
 bool setPortOf(sockaddr* addr, int port) {
@@ -278,7 +265,7 @@ namespace {
 
 std::string rawLocalHostName() {
     int err = 0;
-    std::optional<std::string> name = localHostName(&err);
+    std::optional<std::string> name = localHostName(kHostNameBytes, &err);
     if (!name)
         CO_THROW_ERRNO(err, "gethostname");
     return *name;
@@ -289,20 +276,10 @@ std::string rawLocalHostName() {
 std::string CoIoTcpDescriptor::getLocalHostName() { return shortenHostName(rawLocalHostName()); }
 
 std::string CoIoTcpDescriptor::getLocalHostIpAddr() {
-    LocalAddressCache& cache = localAddressCache();
-    const int64_t nowMs = CoClock::monotonicMs();
-    {
-        CoLockGuard guard(cache.mutex);
-        if (!cache.address.empty() && nowMs - cache.fetchedMs < kLocalAddressLifetimeMs)
-            return cache.address;
-    }
-    // Resolved outside the lock: a lookup may wait on the network. The full
-    // name, since the short one resolves only through a search domain.
-    const std::string address = getIpAddrFromHostName(rawLocalHostName().c_str());
-    CoLockGuard guard(cache.mutex);
-    cache.address = address;
-    cache.fetchedMs = nowMs;
-    return address;
+    // The full name, since the short one resolves only through a search
+    // domain.
+    return CoLocalAddressCache::instance().address(
+        [] { return getIpAddrFromHostName(rawLocalHostName().c_str()); });
 }
 
 bool CoIoTcpDescriptor::getHostNameFromIpAddr(const char* ipAddr, bool shortName, std::string& name) {

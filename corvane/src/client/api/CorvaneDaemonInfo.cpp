@@ -8,10 +8,10 @@
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "base/time/CoClock.h"
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneLocalHost.h"
+#include "client/api/CorvaneOSType.h"
 #include "client/api/CorvaneServerId.h"
-#include "client/api/CorvaneVocabulary.h"
 
 namespace {
 

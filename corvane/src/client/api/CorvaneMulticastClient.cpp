@@ -51,7 +51,7 @@
 #include "base/threads/CoThreadMgr.h"
 #include "base/time/CoClock.h"
 #include "client/api/CorvaneClientConnection.h"
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneServerId.h"
 #include "client/api/CorvaneServerRules.h"
 

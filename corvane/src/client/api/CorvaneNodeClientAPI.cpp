@@ -12,7 +12,7 @@
 #include "base/rcApi/rcValue.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneClipFormat.h"
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneLocale.h"
 #include "client/api/CorvaneReplyDecoders.h"
 #include "client/api/CorvaneStr.h"

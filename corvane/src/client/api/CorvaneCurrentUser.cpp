@@ -1,12 +1,9 @@
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneCurrentUser.h"
 
 #include <unistd.h>
 
-#include <cstring>
-#include <optional>
 #include <string>
 
-#include "base/osal/CoHostName.h"
 #include "base/osal/CoUser.h"
 
 namespace {
@@ -15,11 +12,6 @@ std::string& userOverride() {
     return user;
 }
 }  // namespace
-
-CorvaneStr getLocalHostName() {
-    const std::optional<std::string> name = Corvane::localHostName();
-    return CorvaneStr(name ? name->c_str() : "unknown");
-}
 
 // The look-ups go through CoUser's re-entrant forms: any thread may ask.
 CorvaneStr getCurrentGroup() {
@@ -35,10 +27,3 @@ CorvaneStr getCurrentUser() {
 }
 
 void setCurrentUser(const char* user) { userOverride() = user ? user : ""; }
-
-const char* getOSVersion() { return "unknown"; }
-
-bool isLocalHost(const char* host) {
-    return host && (std::strcmp(host, "localhost") == 0 || std::strcmp(host, "127.0.0.1") == 0 ||
-                    std::strcmp(host, "::1") == 0);
-}
