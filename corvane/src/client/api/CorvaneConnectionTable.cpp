@@ -125,7 +125,7 @@ void corvaneCreateConnectionTable() {
 
 void corvaneCreateConnectionTable(int capacity, int64_t idleTimeoutUs) {
     if (!table())
-        table().reset(new ConnectionTable(capacity, idleTimeoutUs));
+        table() = std::make_unique<ConnectionTable>(capacity, idleTimeoutUs);
 }
 
 void corvaneDeleteConnectionTable() { table().reset(); }
@@ -165,8 +165,7 @@ namespace {
 std::unique_ptr<CorvaneClientConnection::Shared::Imp> lookupShared(const CorvaneServerId& id) {
     ConnectionTable* connections = table().get();
     Corvane::CoCache::Entry* entry = connections->lookup(ServerKey(id), Corvane::CoCache::LookupOptions());
-    return std::unique_ptr<CorvaneClientConnection::Shared::Imp>(
-        new CorvaneClientConnection::Shared::Imp(connections, entry));
+    return std::make_unique<CorvaneClientConnection::Shared::Imp>(connections, entry);
 }
 
 }  // namespace

@@ -180,7 +180,7 @@ CorvaneMulticastClient* CorvaneMulticastClient::instance() {
         config.getSelfDiscoveryPort(port);
         config.getSelfDiscoveryScope(scope);
         config.getSelfDiscoveryTTL(ttl);
-        std::unique_ptr<CorvaneMulticastClient> client(new CorvaneMulticastClient(port, scope.c_str(), ttl));
+        auto client = std::make_unique<CorvaneMulticastClient>(port, scope.c_str(), ttl);
         client->start(true);
         client.release();  // now reached through gInstance
     }
@@ -204,7 +204,7 @@ CorvaneMulticastClient::CorvaneMulticastClient(unsigned int port, const char* sc
         if (Corvane::CoNetworkConfig::instance().getUUID(uuid))
             hostUuid_ = uuid;
         hostName_ = getLocalHostName().c_str();
-        observer_.reset(new Observer(this));
+        observer_ = std::make_unique<Observer>(this);
         dispatcher_.addObserver(observer_.get());
         dispatcher_.update();  // reports every current interface as added
     } catch (...) {
@@ -807,7 +807,7 @@ std::unique_ptr<CorvaneMulticastClient::PrivateSocket> CorvaneMulticastClient::o
     const char* address = interface.address().c_str();
     std::unique_ptr<PrivateSocket> entry;
     try {
-        entry.reset(new PrivateSocket(interface, port_, scope_));
+        entry = std::make_unique<PrivateSocket>(interface, port_, scope_);
     } catch (const CoException& e) {
         // Without a socket there is nothing to keep.
         CO_ERROR("Could not bind private multicast socket on '%s' '%s:%u/%s/%u': %s", name, address, port_,
