@@ -113,8 +113,8 @@ bool CoIoTcpServerDescriptor::initPort(int port, int sendBuf, int rcvBuf, int po
         return false;
     }
     port_ = bound;
-    CO_DEBUG("Listening for%s%s%straffic on %d [fd:%d]", result.servesIpv4 ? " IPv4" : " ", result.servesIpv4 && ipv6 ? "/" : "",
-             ipv6 ? "IPv6 " : " ", bound, getFd());
+    CO_DEBUG("Listening for%s%s%straffic on %d [fd:%d]", result.servesIpv4 ? " IPv4" : " ",
+             result.servesIpv4 && ipv6 ? "/" : "", ipv6 ? "IPv6 " : " ", bound, getFd());
     return true;
 }
 

@@ -258,7 +258,9 @@ bool CorvaneEventMonitor::receiveNodeEvent(void* object, const Corvane::rcMethod
 }
 
 CorvaneEventMonitor::Connection::Connection(CorvaneClientConnection* serverConnection)
-    : id_(nextConnectionId()), serverConnection_(serverConnection), connectCallback_(std::make_unique<ConnectCallback>(*this)) {
+    : id_(nextConnectionId()),
+      serverConnection_(serverConnection),
+      connectCallback_(std::make_unique<ConnectCallback>(*this)) {
     assert(serverConnection_ && "serverConnection");
     serverConnection_->addConnectCallback(connectCallback_.get());
     CorvaneEventMonitor::instance().addConnection(this);

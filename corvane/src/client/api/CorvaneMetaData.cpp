@@ -17,7 +17,8 @@ public:
 
 Blob::Blob(const char* streamText) : imp_(std::make_unique<Imp>(streamText)) {}
 
-Blob::Blob(const char* data, const char* format, int majorVersion, int minorVersion) : imp_(std::make_unique<Imp>(nullptr)) {
+Blob::Blob(const char* data, const char* format, int majorVersion, int minorVersion)
+    : imp_(std::make_unique<Imp>(nullptr)) {
     imp_->stream.addStringValue("FORMAT", format ? format : "");
     imp_->stream.addIntValue("VERSION_MAJOR", majorVersion);
     imp_->stream.addIntValue("VERSION_MINOR", minorVersion);

@@ -381,9 +381,10 @@ bool CorvaneNodeHandle::getStreamId(CorvaneStr& streamId) {
 }
 
 bool CorvaneNodeHandle::getClipFormat(CorvaneClipFormat& format) {
-    const CorvaneClipFormat* read = cachedRead(*imp_, imp_->clipFormat_, false, [&](Call& call, CorvaneClipFormat& out) {
-        return call.api->getClipFormat(imp_->id_, out) || call.failed();
-    });
+    const CorvaneClipFormat* read =
+        cachedRead(*imp_, imp_->clipFormat_, false, [&](Call& call, CorvaneClipFormat& out) {
+            return call.api->getClipFormat(imp_->id_, out) || call.failed();
+        });
     if (!read)
         return false;
     format = *read;
