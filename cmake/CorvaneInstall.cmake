@@ -52,9 +52,7 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/c
 install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${pc_dir} COMPONENT dev)
 
 install(TARGETS corvane-gateway RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
-if(TARGET corvane-sim)
-  install(TARGETS corvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
-endif()
+install(TARGETS corvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
 # The web page; the drop-ins serve it from here at /corvane/.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane-gateway/web
   COMPONENT gateway)

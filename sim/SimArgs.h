@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // Reading the argument texts that clients send to the stand-in server:
 // blank-separated fields where a node identifier may come in double quotes
 // (with a backslash before inner quotes and backslashes), attribute-stream

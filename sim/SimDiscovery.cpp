@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include "base/tcp/CoIoDescriptor.h"
 #include "base/tcp/CoMulticast.h"
 #include "base/threads/CoLockGuard.h"
+#include "base/time/CoClock.h"
 #include "sim/SimOptions.h"
 
 namespace CorvaneSim {
@@ -25,12 +25,6 @@ namespace CorvaneSim {
 namespace {
 
 using CorvaneMulticastProtocol::RequestType;
-
-int64_t nowMs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 [[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
 
@@ -154,7 +148,7 @@ void SimDiscovery::run() {
 }
 
 void SimDiscovery::loop() {
-    int64_t nextAnnounceMs = announceEveryMs_ > 0 ? nowMs() + announceEveryMs_ : -1;
+    int64_t nextAnnounceMs = announceEveryMs_ > 0 ? Corvane::CoClock::monotonicMs() + announceEveryMs_ : -1;
     std::vector<Corvane::CoMulticast*> sockets;
     for (const auto& socket : {listen_.get(), send_.get()})
         if (socket)
@@ -167,8 +161,10 @@ void SimDiscovery::loop() {
         for (size_t i = 0; i < sockets.size(); ++i)
             fds[i + 1] = {sockets[i]->getDescriptor(), POLLIN, 0};
         int timeoutMs = -1;
-        if (nextAnnounceMs >= 0)
-            timeoutMs = static_cast<int>(std::min<int64_t>(std::max<int64_t>(nextAnnounceMs - nowMs(), 0), INT_MAX));
+        if (nextAnnounceMs >= 0) {
+            const int64_t leftMs = nextAnnounceMs - Corvane::CoClock::monotonicMs();
+            timeoutMs = static_cast<int>(std::min<int64_t>(std::max<int64_t>(leftMs, 0), INT_MAX));
+        }
         if (::poll(fds.data(), fds.size(), timeoutMs) < 0) {
             const int err = errno;
             if (err == EINTR)
@@ -183,9 +179,9 @@ void SimDiscovery::loop() {
         for (size_t i = 0; i < sockets.size(); ++i)
             if (fds[i + 1].revents != 0)
                 receiveOn(*sockets[i]);
-        if (nextAnnounceMs >= 0 && nowMs() >= nextAnnounceMs) {
+        if (nextAnnounceMs >= 0 && Corvane::CoClock::monotonicMs() >= nextAnnounceMs) {
             send(RequestType::DiscoverServers);
-            nextAnnounceMs = std::max(nextAnnounceMs + announceEveryMs_, nowMs());
+            nextAnnounceMs = std::max(nextAnnounceMs + announceEveryMs_, Corvane::CoClock::monotonicMs());
         }
     }
 }

@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // The stand-in server's part in discovery: announces its record on the
 // discovery group at start (and every N seconds when asked), answers the
 // searches its record satisfies by unicast to the asker, says goodbye when

@@ -1,7 +1,5 @@
 #include "sim/SimEvents.h"
 
-#include <time.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
@@ -14,6 +12,7 @@
 #include "base/rcApi/rcAPI.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/rcApi/rcServerContext.h"
+#include "base/time/CoClock.h"
 
 namespace CorvaneSim {
 
@@ -25,12 +24,6 @@ constexpr int kCallTimeoutMs = 2000;
 constexpr int kDirectTimeoutMs = 100;
 
 std::atomic<SimEvents*> gCurrent{nullptr};
-
-int64_t monotonicUs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
 
 }  // namespace
 
@@ -104,7 +97,7 @@ bool SimEvents::isUnder(const std::string& node, const std::string& subject) {
 void SimEvents::changed(const std::string& node, const char* type, const Details& details) {
     Corvane::rcAttrStream detail;
     detail.addStringValue("Node", node);
-    detail.addStringValue("Time", std::to_string(monotonicUs()));
+    detail.addStringValue("Time", std::to_string(Corvane::CoClock::monotonicUs()));
     for (const auto& d : details)
         detail.addStringValue(d.first.c_str(), d.second);
     size_t dropped = 0;

@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // The stand-in server's node events: remembers who asked for the events of
 // which subject ("RegisterEvents"), and calls "NodeEvent" on the asker's
 // event port, addressed to its connection number, for every change to the

@@ -102,7 +102,7 @@ std::unique_ptr<SimFileDir::Upload> SimFileDir::startUpload(const std::string& p
     if (!relative(path, &rel, error))
         return nullptr;
     const size_t slash = rel.rfind('/');
-    std::unique_ptr<Upload> upload(new Upload);
+    std::unique_ptr<Upload> upload(new Upload);  // the constructor is private to this class
     upload->name_ = slash == std::string::npos ? rel : rel.substr(slash + 1);
     upload->dirFd_ = slash == std::string::npos ? ::fcntl(dirFd_, F_DUPFD_CLOEXEC, 0)
                                                 : openBeneath(rel.substr(0, slash), O_RDONLY | O_DIRECTORY, 0);

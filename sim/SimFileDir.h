@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // The directory PullFile and PushFile work in: a client's path names a file
 // inside it, and nothing it names may lead out of it, whether by "..", by
 // an absolute path or through a symbolic link. Holds the directory open;

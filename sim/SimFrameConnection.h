@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // One raw data connection of the stand-in server's frame service: reads
 // requests of the frame protocol and answers them, until the client closes,
 // sends something that is not a request, or the service shuts it down. A

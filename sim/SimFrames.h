@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // The stand-in server's frame service: raw data connections speaking the
 // frame protocol, on the frame port of the server's addresses and on a
 // local socket file. Frames are kept in memory per frame identifier (any

@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // One listening socket on a loopback address (127.0.0.1 or ::1) that hands
 // every accepted connection to a server context. The stand-in server uses
 // two of these instead of the context's own listener, which would listen

@@ -8,7 +8,7 @@
 
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "client/api/CorvaneDaemonInfo.h"
-#include "client/api/CorvaneVocabulary.h"
+#include "client/api/CorvaneOSType.h"
 #include "sim/SimArgs.h"
 #include "sim/SimService.h"
 #include "sim/SimTree.h"

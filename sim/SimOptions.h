@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // The command line of corvane-sim: where to listen, which tree to serve,
 // how the server describes itself, and the faults it plays for tests. A
 // plain value.

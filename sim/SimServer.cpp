@@ -1,7 +1,6 @@
 #include "sim/SimServer.h"
 
 #include <fcntl.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +13,7 @@
 #include "base/rcApi/rcResult.h"
 #include "base/rcApi/rcSysCalls.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
+#include "base/time/CoClock.h"
 #include "sim/SimDiscovery.h"
 #include "sim/SimListener.h"
 
@@ -26,12 +26,6 @@ const Corvane::rcParam::Decl kArgsDecl[] = {{&Corvane::rcParamString::TYPE, "arg
 
 // Tries for a port free on both loopback addresses when any port will do.
 constexpr int kPortAttempts = 20;
-
-int64_t nowMs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 [[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
 
@@ -175,7 +169,7 @@ void SimServer::arrive(const std::string& method, const std::string& args) {
             }
         }
     }
-    const Pending p{nowMs() + options_.delayFor(method), client, wantsReply, method, args};
+    const Pending p{Corvane::CoClock::monotonicMs() + options_.delayFor(method), client, wantsReply, method, args};
     if (options_.delayFor(method) > 0)
         pending_.push_back(p);
     else
@@ -229,7 +223,7 @@ bool SimServer::newConnection(std::unique_ptr<Corvane::CoIoTcpDescriptor> client
 }
 
 void SimServer::fireDue() {
-    const int64_t now = nowMs();
+    const int64_t now = Corvane::CoClock::monotonicMs();
     for (size_t i = 0; i < pending_.size();) {
         if (pending_[i].dueMs > now) {
             ++i;
@@ -247,7 +241,7 @@ int SimServer::msToNextDue() const {
     int64_t due = pending_.front().dueMs;
     for (const Pending& p : pending_)
         due = std::min(due, p.dueMs);
-    const int64_t left = due - nowMs();
+    const int64_t left = due - Corvane::CoClock::monotonicMs();
     return left <= 0 ? 0 : static_cast<int>(std::min<int64_t>(left, INT_MAX));
 }
 

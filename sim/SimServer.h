@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // The stand-in media server on the wire: a server context that listens on
 // 127.0.0.1, ::1 and the discovery interface's address only, serves every
 // SimService method on object 0, plays the faults of its options (delayed

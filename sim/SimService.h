@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // What the stand-in server answers: every node and base method a Corvane
 // client calls, as plain functions from the argument text to the reply text
 // (or an error text). Knows nothing of sockets; SimServer puts it on the

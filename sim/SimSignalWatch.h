@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // Turns SIGTERM and SIGINT into a clean stop of a SimServer: the signals are
 // blocked and read from a signal descriptor on the server's own dispatch
 // loop, so a stop never interrupts a method halfway. Owns the descriptor.

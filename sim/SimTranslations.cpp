@@ -1,6 +1,6 @@
 #include "sim/SimTranslations.h"
 
-#include "client/api/CorvaneVocabulary.h"
+#include "client/api/CorvaneOSType.h"
 
 namespace CorvaneSim {
 

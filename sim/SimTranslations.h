@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // The path-translation tables the stand-in server reports and applies:
 // translation groups, host translations and OS-type translations, as given
 // in the tree file. A plain value; not thread-safe.

@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // The stand-in server's node tree, kept in memory: folders, clips and other
 // nodes, each with a display name, a type, ordered children, named metadata
 // streams and, for clips, a clip format and a list of frames. Identifiers

@@ -1,3 +1,4 @@
+// Internal to corvane_sim.
 // Reads the stand-in server's tree file: one directive a line, building the
 // node tree and the translation tables. The first bad line stops the load
 // with a message that names the file, the line number and the line's text.

@@ -4,7 +4,6 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,15 +11,11 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "base/time/CoClock.h"
+
 namespace CorvaneTest {
 
 namespace {
-
-int64_t nowMs() {
-    timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
 
 struct Pipe {
     int fds[2] = {-1, -1};
@@ -91,9 +86,9 @@ ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOpti
     size_t written = 0;
     if (options.input.empty())
         in.closeEnd(1);
-    const int64_t deadline = nowMs() + options.timeoutMs;
+    const int64_t deadline = Corvane::CoClock::monotonicMs() + options.timeoutMs;
     while (out.fds[0] >= 0 || err.fds[0] >= 0) {
-        const int64_t left = deadline - nowMs();
+        const int64_t left = deadline - Corvane::CoClock::monotonicMs();
         if (left <= 0) {
             result.timedOut = true;
             kill(pid, SIGKILL);
@@ -206,9 +201,9 @@ int runInChild(const std::function<int()>& body, int timeoutMs) {
 }
 
 int waitForChild(pid_t pid, int timeoutMs) {
-    const int64_t deadline = nowMs() + timeoutMs;
+    const int64_t deadline = Corvane::CoClock::monotonicMs() + timeoutMs;
     int status = 0;
-    while (nowMs() < deadline) {
+    while (Corvane::CoClock::monotonicMs() < deadline) {
         const pid_t done = waitpid(pid, &status, WNOHANG);
         if (done == pid)
             return status;

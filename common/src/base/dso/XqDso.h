@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // One shared library opened with the dynamic loader, closed again on
 // destruction. Immutable once opened, so any thread may look symbols up.
 // XQ_DSO_RLD_NOW (read once) asks for immediate binding instead of lazy;

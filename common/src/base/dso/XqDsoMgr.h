@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // The process's loaded shared libraries, in load order, each opened once,
 // and the directory a library was mapped from. A process-wide singleton
 // created on first use and never destroyed: the libraries it loads stay

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // Optional runtime-monitor hook. When XQ_RTMON is set, startUp() installs
 // the monitor made by "createXqRtMon" of the plug-in "libXQrtmon.so";
 // otherwise, or when the plug-in is missing, a monitor that does nothing.

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // The monitor installed when no plug-in is: every event does nothing and
 // start-up succeeds. Stateless, so thread-safe.
 #pragma once

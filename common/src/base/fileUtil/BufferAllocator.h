@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // Hands out aligned heap blocks for direct I/O, and takes them back. A
 // process-wide singleton without state of its own, so thread-safe.
 #pragma once

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // A heap block aligned for direct I/O, with its capacity; frees the block on
 // destruction. Reads of whole files fill it. Owned by one thread at a time.
 #pragma once

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // Reader and writer of small sectioned text files ("[section]" headers and
 // "name=value" lines). Answers typed look-ups, lets values change, and writes
 // the content back with the comments and blank lines of the file kept next to

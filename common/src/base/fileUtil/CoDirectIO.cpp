@@ -13,7 +13,7 @@
 #include "base/fileUtil/BufferAllocator.h"
 #include "base/fileUtil/CoBuffer.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 
 namespace Corvane {
 

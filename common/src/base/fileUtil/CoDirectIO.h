@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // Whole-file and positioned reads and writes that bypass the page cache
 // when the buffer address, the size and the offset are all page-aligned, and
 // use ordinary I/O otherwise. A direct read that fails with EIO is made

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // A path with an open standard-I/O stream: reads a whole file into a
 // string, and reserves disk space for a file before it is written, by the
 // method the caller chooses where the file's file system allows it. Owns

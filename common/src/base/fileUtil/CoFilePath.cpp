@@ -22,8 +22,8 @@
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/osal/CoUser.h"
-#include "base/osal/EnvVar.h"
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVar.h"
+#include "base/env/EnvVarRegistry.h"
 
 namespace Corvane {
 

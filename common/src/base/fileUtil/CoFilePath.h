@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // A file-system path and what the platform needs to do with it: take it
 // apart, expand "~" and "$VAR", ask what it names and whether it may be
 // used, and create, link, move, re-own and remove what it names. Changes of

@@ -1,11 +1,10 @@
 #include "base/ipc/CoCache.h"
 
-#include <sys/time.h>
-
 #include <cassert>
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/threads/CoLockGuard.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
 
@@ -122,11 +121,7 @@ CoCache::~CoCache() {
         delete *it;
 }
 
-int64_t CoCache::nowUs() const {
-    timeval now;
-    gettimeofday(&now, nullptr);
-    return static_cast<int64_t>(now.tv_sec) * 1000000 + now.tv_usec;
-}
+int64_t CoCache::nowUs() const { return CoClock::wallUs(); }
 
 bool CoCache::recycleEntry(Entry*, const Key&) { return false; }
 
@@ -141,6 +136,15 @@ void CoCache::release(Entry* entry) {
 }
 
 CoCache::Entry* CoCache::lookup(const Key& key, bool create, bool includeLocked, bool evict, int grow) {
+    LookupOptions options;
+    options.create = create;
+    options.includeLocked = includeLocked;
+    options.evict = evict;
+    options.grow = grow;
+    return lookup(key, options);
+}
+
+CoCache::Entry* CoCache::lookup(const Key& key, const LookupOptions& options) {
     // Declared before the guard: what was taken out is deleted after the
     // mutex is released, on an exception too.
     Retired retired;
@@ -148,15 +152,15 @@ CoCache::Entry* CoCache::lookup(const Key& key, bool create, bool includeLocked,
     Entry* entry = nullptr;
     {
         CoLockGuard guard(mutex_);
-        entry = lookupLocked(key, create, includeLocked, evict, grow, &retired, &factoryFailed);
+        entry = lookupLocked(key, options, &retired, &factoryFailed);
     }
     if (factoryFailed)
         CO_ERROR("Cache factory returned NULL.");
     return entry;
 }
 
-CoCache::Entry* CoCache::lookupLocked(const Key& key, bool create, bool includeLocked, bool evict, int grow,
-                                      Retired* retired, bool* factoryFailed) {
+CoCache::Entry* CoCache::lookupLocked(const Key& key, const LookupOptions& options, Retired* retired,
+                                      bool* factoryFailed) {
     const int64_t now = nowUs();
     int freeSlot = -1, found = -1, oldest = -1, live = 0;
     for (int i = 0; i < static_cast<int>(slots_.size()); ++i) {
@@ -169,7 +173,7 @@ CoCache::Entry* CoCache::lookupLocked(const Key& key, bool create, bool includeL
         const bool locked = entry->isLocked();
         const bool expired =
             idleExpiryUs_ >= 0 && !locked && now - static_cast<int64_t>(entry->lastUseUs_) >= idleExpiryUs_;
-        if (found < 0 && (includeLocked || !locked) && entry->matches(key)) {
+        if (found < 0 && (options.includeLocked || !locked) && entry->matches(key)) {
             if (reuseExpired_ || !expired) {
                 found = i;
                 ++live;
@@ -193,21 +197,21 @@ CoCache::Entry* CoCache::lookupLocked(const Key& key, bool create, bool includeL
         entry = slots_[static_cast<size_t>(found)];
         entry->acquire(key);
     } else {
-        if (!create)
+        if (!options.create)
             return nullptr;
         bool replace = false;
         if (freeSlot < 0) {
-            if (evict && oldest >= 0) {
+            if (options.evict && oldest >= 0) {
                 replace = true;
-            } else if (grow < 1) {
+            } else if (options.grow < 1) {
                 return nullptr;
             } else {
                 freeSlot = static_cast<int>(slots_.size());
-                slots_.resize(slots_.size() + static_cast<size_t>(grow), nullptr);
+                slots_.resize(slots_.size() + static_cast<size_t>(options.grow), nullptr);
             }
         }
         // A full cache replaces even when a slot is free; the slot stays empty.
-        if (!replace && (live < capacity_ || !evict || oldest < 0)) {
+        if (!replace && (live < capacity_ || !options.evict || oldest < 0)) {
             entry = createEntry(key);
             if (!entry) {
                 *factoryFailed = true;

@@ -130,12 +130,20 @@ public:
     CoCache(const CoCache&) = delete;
     CoCache& operator=(const CoCache&) = delete;
 
+    // How lookup() searches. The defaults find or make the entry, replacing
+    // the least recently used idle one when the cache is full.
+    struct LookupOptions {
+        bool create = true;         // make an entry when none matches
+        bool includeLocked = true;  // held entries match too (a plain one is then waited for)
+        bool evict = true;          // replace the least recently used idle entry when full
+        int grow = 0;               // slots to add when none is free and nothing is evicted
+    };
+
     // The entry for key, acquired and stamped with the current time, or
-    // null. create: make one when none matches. includeLocked: held
-    // entries match too (a plain one is then waited for). evict: replace
-    // the least recently used idle entry when full. grow: slots to add
-    // when none is free and nothing is evicted. Exceptions from the
-    // factory, recycleEntry, matches and acquire pass through.
+    // null. Exceptions from the factory, recycleEntry, matches and acquire
+    // pass through.
+    Entry* lookup(const Key& key, const LookupOptions& options);
+    // The same, the options given one by one in the order of LookupOptions.
     Entry* lookup(const Key& key, bool create, bool includeLocked, bool evict, int grow);
     // Null is ignored.
     void release(Entry* entry);
@@ -169,8 +177,7 @@ private:
     };
     using Retired = std::vector<std::unique_ptr<Entry, Retire>>;
 
-    Entry* lookupLocked(const Key& key, bool create, bool includeLocked, bool evict, int grow, Retired* retired,
-                        bool* factoryFailed);
+    Entry* lookupLocked(const Key& key, const LookupOptions& options, Retired* retired, bool* factoryFailed);
     Entry* replaceLocked(int slot, const Key& key, Retired* retired, bool* factoryFailed);
     void retireLocked(int slot, Retired* retired);
     int removeLocked(const Key* key, bool onlyUnlocked, bool firstOnly, Retired* retired);

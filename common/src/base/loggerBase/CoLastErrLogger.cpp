@@ -1,13 +1,12 @@
 #include "base/loggerBase/CoLastErrLogger.h"
 
-#include <sys/time.h>
-
 #include <cassert>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 
 #include "base/loggerBase/CoMsg.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
 
@@ -27,12 +26,11 @@ void CoLastErrLogger::postError(const char* fmt, ...) const {
     lastError_ = text;
     if (silent_)
         return;
-    timeval now;
-    gettimeofday(&now, nullptr);
+    const int64_t nowUs = CoClock::wallUs();
     const size_t slash = file_.find_last_of('/');
     const std::string file = slash == std::string::npos ? file_ : file_.substr(slash + 1);
     CoMsg::Record record{text,  file.c_str(),    "", static_cast<uint32_t>(CoMsg::getPID()), line_, CoMsg::error,
-                         now.tv_sec, static_cast<int>(now.tv_usec) * 1000};
+                         static_cast<time_t>(nowUs / 1000000), static_cast<int>(nowUs % 1000000) * 1000};
     CoMsg::getRouter()->route(record);
 }
 

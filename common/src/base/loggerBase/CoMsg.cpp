@@ -1,7 +1,6 @@
 #include "base/loggerBase/CoMsg.h"
 
 #include <execinfo.h>
-#include <sys/time.h>
 
 #include <atomic>
 #include <cassert>
@@ -12,7 +11,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
 
@@ -99,16 +99,15 @@ void post(CoMsg::Level level, const char* file, int line, const char* family, co
     std::memcpy(fileName, base, len);
     fileName[len] = '\0';
 
-    timeval now;
-    gettimeofday(&now, nullptr);
+    const int64_t nowUs = CoClock::wallUs();
     CoMsg::Record record{text,
                          fileName,
                          family ? family : "",
                          static_cast<uint32_t>(CoMsg::getPID()),
                          line,
                          level,
-                         now.tv_sec,
-                         static_cast<int>(now.tv_usec) * 1000};
+                         static_cast<time_t>(nowUs / 1000000),
+                         static_cast<int>(nowUs % 1000000) * 1000};
     CoMsg::getRouter()->route(record);
 }
 

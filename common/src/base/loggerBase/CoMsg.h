@@ -32,7 +32,7 @@ public:
         uint32_t pid;        // from the pid callback
         int line;
         Level level;
-        time_t seconds;   // gettimeofday
+        time_t seconds;   // since the epoch
         int nanoseconds;  // microseconds * 1000
     };
 

@@ -1,15 +1,15 @@
 #include "base/network/CoNetwork.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <cassert>
-#include <cerrno>
 #include <cstring>
+#include <optional>
+#include <string>
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetworkConfig.h"
 #include "base/network/CoNetworkMonitor.h"
+#include "base/osal/CoHostName.h"
 #include "base/threads/CoLockGuard.h"
 #include "base/threads/CoMutex.h"
 
@@ -58,11 +58,13 @@ bool CoNetwork::isInitialized() {
 bool CoNetwork::getHostName(char* buffer, size_t size) {
     assert(CoNetwork::isInitialized() && "CoNetwork::isInitialized()");
     assert(buffer && size > 0 && "buffer && size > 0");
-    if (gethostname(buffer, size) != 0) {
-        const int err = errno;
+    int err = 0;
+    std::optional<std::string> name = localHostName(size, &err);
+    if (!name) {
         CO_ERROR("Could not retrieve host name: %s", std::strerror(err));
-        std::strncpy(buffer, "localhost", size);
+        name = "localhost";
     }
+    std::strncpy(buffer, name->c_str(), size);
     buffer[size - 1] = '\0';
     return true;
 }

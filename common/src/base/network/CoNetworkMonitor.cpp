@@ -120,7 +120,7 @@ void CoNetworkMonitorImpl::execute(void* impl) {
 
 void CoNetworkMonitorImpl::start() {
     assert(!thread_ && "!thread_");
-    thread_ = &CoThreadMgr::createThread("CoNetworkMonitor Thread", &CoNetworkMonitorImpl::execute, this, false);
+    thread_.reset(&CoThreadMgr::createThread("CoNetworkMonitor Thread", &CoNetworkMonitorImpl::execute, this, false));
 }
 
 void CoNetworkMonitorImpl::stop() {
@@ -128,8 +128,7 @@ void CoNetworkMonitorImpl::stop() {
         return;
     wake();
     thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
+    thread_.reset();
 }
 
 }  // namespace Corvane

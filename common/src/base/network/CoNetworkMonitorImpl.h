@@ -6,9 +6,9 @@
 
 #include <memory>
 
-namespace Corvane {
+#include "base/threads/CoThread.h"
 
-class CoThread;
+namespace Corvane {
 
 class CoNetworkMonitorImpl {
 public:
@@ -39,7 +39,7 @@ protected:
     virtual void wake() = 0;
 
     Callback callback_;
-    CoThread* thread_ = nullptr;  // owned; null until started
+    std::unique_ptr<CoThread> thread_;  // null until started
 };
 
 }  // namespace Corvane

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // Scoped change of the effective group id: changes it in the constructor
 // when it differs from the current one, and puts the ids recorded at
 // construction back in the destructor only if it changed them. Same

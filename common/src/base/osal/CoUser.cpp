@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "base/loggerBase/CoMsg.h"
-#include "base/osal/EnvVar.h"
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVar.h"
+#include "base/env/EnvVarRegistry.h"
 #include "base/osal/UIDStack.h"
 
 namespace Corvane {

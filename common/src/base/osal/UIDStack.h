@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // The identity pairs saved by CoUser::pushUser, handed back in reverse order
 // by CoUser::popUser. One per process, reached through instance(); like the
 // rest of CoUser it is not guarded, because identity changes are made by one

@@ -1,6 +1,5 @@
 #include "base/rcApi/rcAPI.h"
 
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,19 +13,12 @@
 #include "base/rcApi/rcSysCalls.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "base/threads/CoLockGuard.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
 
 namespace {
 
-int64_t nowUs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
-}
-
-// Whole milliseconds until the deadline, rounded up so that a wait never
-// ends just before it; 0 once it has passed.
 // A parked connection older than this is closed rather than reused: the
 // server may have dropped it meanwhile.
 constexpr int64_t kParkedForUs = 5 * 1000 * 1000;
@@ -61,7 +53,7 @@ std::unique_ptr<CoIoTcpDescriptor> takeParked(const std::string& host, int port)
             return nullptr;
         taken = std::move(slot.descriptor);
         const bool mine = slot.host == host && slot.port == port && slot.uid == ::geteuid() &&
-                          slot.gid == ::getegid() && nowUs() - slot.sinceUs <= kParkedForUs;
+                          slot.gid == ::getegid() && CoClock::monotonicUs() - slot.sinceUs <= kParkedForUs;
         if (!mine)
             taken.reset();  // closes, under the lock: a close does not block
     }
@@ -71,8 +63,10 @@ std::unique_ptr<CoIoTcpDescriptor> takeParked(const std::string& host, int port)
     return taken;
 }
 
+// Whole milliseconds until the deadline, rounded up so that a wait never
+// ends just before it; 0 once it has passed.
 int msUntil(int64_t deadlineUs) {
-    const int64_t left = deadlineUs - nowUs();
+    const int64_t left = deadlineUs - CoClock::monotonicUs();
     if (left <= 0)
         return 0;
     const int64_t ms = (left + 999) / 1000;
@@ -208,7 +202,7 @@ void rcAPI::park() {
         slot.port = port_;
         slot.uid = ::geteuid();
         slot.gid = ::getegid();
-        slot.sinceUs = nowUs();
+        slot.sinceUs = CoClock::monotonicUs();
         slot.descriptor = std::move(kept);
     }
     // previous closes here, outside the lock.
@@ -259,7 +253,7 @@ bool rcAPI::exchange(int objectId, const char* method, const char* args, bool sy
         return failStopped(method, result);
     if (timeoutMs < 0)
         timeoutMs = 0;
-    const int64_t startUs = nowUs();
+    const int64_t startUs = CoClock::monotonicUs();
     try {
         command_.set(sync, objectId, method, args);
         line_.clear();

@@ -5,25 +5,30 @@
 
 #include <array>
 #include <atomic>
-#include <chrono>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
+#include <string>
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetworkConfig.h"
+#include "base/osal/CoHostName.h"
 #include "base/osal/CoUser.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoDescriptor.h"
 #include "base/threads/CoLockGuard.h"
 #include "base/threads/CoMutex.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
 
 namespace {
 
 constexpr const char* kUndefined = "undefined";
+constexpr size_t kHostNameBytes = 128;
 constexpr const char* kUserKey = "StrUserName";
 constexpr const char* kGroupKey = "StrGroupName";
 constexpr const char* kUuidKey = "StrHostUUID";
@@ -40,7 +45,7 @@ std::atomic<int> gNextSerial{0};
 
 // The first look-up of a name opens the user database, a good part of a
 // short process's connect. Names rarely change; they are kept a while.
-constexpr std::chrono::seconds kNamesKeptFor{30};
+constexpr int64_t kNamesKeptForMs = 30 * 1000;
 
 struct Names {
     bool hasUser = false;
@@ -48,7 +53,7 @@ struct Names {
     bool hasGroup = false;
     gid_t gid = 0;
     std::string group;
-    std::chrono::steady_clock::time_point at;
+    int64_t atMs = 0;
 };
 
 CoMutex& namesMutex() {
@@ -59,18 +64,18 @@ CoMutex& namesMutex() {
 // The effective user name at start and the current real group's name.
 Names currentNames() {
     const gid_t gid = ::getgid();
-    const auto now = std::chrono::steady_clock::now();
+    const int64_t nowMs = CoClock::monotonicMs();
     static Names* const kept = new Names;  // guarded by namesMutex()
     {
         CoLockGuard guard(namesMutex());
-        if (kept->hasUser && kept->hasGroup && kept->gid == gid && now - kept->at < kNamesKeptFor)
+        if (kept->hasUser && kept->hasGroup && kept->gid == gid && nowMs - kept->atMs < kNamesKeptForMs)
             return *kept;
     }
     Names names;
     names.hasUser = CoUser::effectiveUserName(&names.user);
     names.hasGroup = CoUser::realGroupName(&names.group);
     names.gid = gid;
-    names.at = now;
+    names.atMs = nowMs;
     CoLockGuard guard(namesMutex());
     *kept = names;
     return names;
@@ -253,15 +258,13 @@ void rcConnectionInfo::fill(CoIoDescriptor* descriptor) {
         groupName_ = names.group;
     complete &= hasGroupName_;
 
-    char host[128];
-    if (::gethostname(host, sizeof host) != 0) {
-        const int err = errno;
+    int err = 0;
+    const std::optional<std::string> host = localHostName(kHostNameBytes, &err);
+    if (!host) {
         CO_ERROR("Could not retrieve host name: %s", CoIoDescriptor::errnoText(err).c_str());
-        std::snprintf(host, sizeof host, "localhost");
         complete = false;
     }
-    host[sizeof host - 1] = '\0';
-    hostName_ = host;
+    hostName_ = host ? *host : "localhost";
 
     std::string uuid;
     hasHostUUID_ = CoNetworkConfig::instance().getUUID(uuid);

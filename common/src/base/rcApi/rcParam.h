@@ -75,7 +75,7 @@ template <class P>
 class rcParamType final : public rcParam::Type {
 public:
     constexpr explicit rcParamType(const char* name) : name_(name) {}
-    std::unique_ptr<rcParam> create() const override { return std::unique_ptr<rcParam>(new P()); }
+    std::unique_ptr<rcParam> create() const override { return std::make_unique<P>(); }
     const char* name() const override { return name_; }
 
 private:

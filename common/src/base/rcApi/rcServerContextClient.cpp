@@ -1,22 +1,11 @@
-#include <time.h>
-
 #include <climits>
 #include <cstdint>
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcServerContext.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
-
-namespace {
-
-int64_t nowMs() {
-    timespec ts;
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<int64_t>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
-}
-
-}  // namespace
 
 rcServerContext::Client::Client(rcServerContext& server, std::unique_ptr<CoIoTcpDescriptor> descriptor)
     : CoIoHandler(kReadEvent), server_(server), descriptor_(std::move(descriptor)) {}
@@ -80,13 +69,13 @@ bool rcServerContext::Client::send(const std::string& text) {
     size_t left = text.size();
     // Most replies fit the socket buffer: one send, no wait.
     int n = descriptor_->rawWrite(p, left > INT_MAX ? INT_MAX : static_cast<int>(left));
-    const int64_t deadline = nowMs() + kReplyTimeoutMs;
+    const int64_t deadline = CoClock::monotonicMs() + kReplyTimeoutMs;
     while (n >= 0) {
         p += n;
         left -= static_cast<size_t>(n);
         if (left == 0)
             return true;
-        const int64_t msLeft = deadline - nowMs();
+        const int64_t msLeft = deadline - CoClock::monotonicMs();
         if (msLeft <= 0)
             break;
         n = descriptor_->writeSome(p, left > INT_MAX ? INT_MAX : static_cast<int>(left), static_cast<int>(msLeft));

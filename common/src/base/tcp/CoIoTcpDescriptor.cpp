@@ -11,25 +11,26 @@
 #include <algorithm>
 #include <cassert>
 #include <cerrno>
-#include <chrono>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <mutex>
+#include <optional>
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
+#include "base/osal/CoHostName.h"
+#include "base/tcp/CoLocalAddressCache.h"
+#include "base/time/CoClock.h"
 
 namespace Corvane {
 
 namespace {
 
 constexpr int kMaxPort = 65535;
-constexpr size_t kHostNameSize = 128;
+constexpr size_t kHostNameBytes = 128;
 constexpr size_t kNumericHostSize = 256;
-constexpr auto kLocalAddressLifetime = std::chrono::seconds(60);
 
 using AddrInfoPtr = std::unique_ptr<addrinfo, decltype(&::freeaddrinfo)>;
 
@@ -54,18 +55,6 @@ int resolve(const char* host, int flags, AddrInfoPtr* out, int* err) {
     CoException(__LINE__, __FILE__).raise(text.c_str(), "%s '%s'", what, host);
 }
 
-// Lookups may run on several threads; the cached local address is shared.
-struct LocalAddressCache {
-    std::mutex mutex;  // guards the two fields below
-    std::string address;
-    std::chrono::steady_clock::time_point fetched;
-};
-
-LocalAddressCache& localAddressCache() {
-    static LocalAddressCache cache;
-    return cache;
-}
-
 bool setPortOf(sockaddr* addr, int port) {
     if (addr->sa_family == AF_INET) {
         reinterpret_cast<sockaddr_in*>(addr)->sin_port = htons(static_cast<uint16_t>(port));
@@ -76,11 +65,6 @@ bool setPortOf(sockaddr* addr, int port) {
         return true;
     }
     return false;
-}
-
-int64_t nowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -154,11 +138,11 @@ bool CoIoTcpDescriptor::connectTo(const char* remoteHost, int port, int sendBufS
 }
 
 bool CoIoTcpDescriptor::finishConnect(const char* remoteHost, int port, int timeoutMs) {
-    const int64_t deadlineMs = nowMs() + timeoutMs;
+    const int64_t deadlineMs = CoClock::monotonicMs() + timeoutMs;
     // The cancel pipe is watched too: a cancel made before this wait began
     // has left its byte there.
     for (;;) {
-        const int64_t leftMs = std::max<int64_t>(deadlineMs - nowMs(), 0);
+        const int64_t leftMs = std::max<int64_t>(deadlineMs - CoClock::monotonicMs(), 0);
         short revents = 0;
         const Wait wait = waitFor(POLLOUT, static_cast<int>(std::min<int64_t>(leftMs, INT_MAX)), &revents);
         if (wait == Wait::Failed)
@@ -280,13 +264,11 @@ std::string CoIoTcpDescriptor::getIpAddrFromHostName(const char* hostName) {
 namespace {
 
 std::string rawLocalHostName() {
-    char name[kHostNameSize + 1];
-    if (::gethostname(name, kHostNameSize) != 0) {
-        const int err = errno;
+    int err = 0;
+    std::optional<std::string> name = localHostName(kHostNameBytes, &err);
+    if (!name)
         CO_THROW_ERRNO(err, "gethostname");
-    }
-    name[kHostNameSize] = '\0';
-    return name;
+    return *name;
 }
 
 }  // namespace
@@ -294,20 +276,10 @@ std::string rawLocalHostName() {
 std::string CoIoTcpDescriptor::getLocalHostName() { return shortenHostName(rawLocalHostName()); }
 
 std::string CoIoTcpDescriptor::getLocalHostIpAddr() {
-    LocalAddressCache& cache = localAddressCache();
-    const auto now = std::chrono::steady_clock::now();
-    {
-        std::lock_guard<std::mutex> guard(cache.mutex);
-        if (!cache.address.empty() && now - cache.fetched < kLocalAddressLifetime)
-            return cache.address;
-    }
-    // Resolved outside the lock: a lookup may wait on the network. The full
-    // name, since the short one resolves only through a search domain.
-    const std::string address = getIpAddrFromHostName(rawLocalHostName().c_str());
-    std::lock_guard<std::mutex> guard(cache.mutex);
-    cache.address = address;
-    cache.fetched = now;
-    return address;
+    // The full name, since the short one resolves only through a search
+    // domain.
+    return CoLocalAddressCache::instance().address(
+        [] { return getIpAddrFromHostName(rawLocalHostName().c_str()); });
 }
 
 bool CoIoTcpDescriptor::getHostNameFromIpAddr(const char* ipAddr, bool shortName, std::string& name) {

@@ -87,12 +87,18 @@ bool CoIoTcpServerDescriptor::initPort(int port, int sendBuf, int rcvBuf, int po
         return false;
     }
 
-    const bool serveIpv4 = !envSet("XQ_TCP_DISABLE_IPV4");
-    bool retryOther = false;
-    bool servesIpv4 = false;
-    const int bound = bindSocket(first, last, scan, sendBuf, rcvBuf, ipv6, serveIpv4, &retryOther, &servesIpv4);
+    BindRequest request;
+    request.firstPort = first;
+    request.lastPort = last;
+    request.scan = scan;
+    request.sendBuf = sendBuf;
+    request.rcvBuf = rcvBuf;
+    request.ipv6 = ipv6;
+    request.serveIpv4 = !envSet("XQ_TCP_DISABLE_IPV4");
+    const BindResult result = bindSocket(request);
+    const int bound = result.port;
     if (bound < 0) {
-        if (retryOther && fallback) {
+        if (result.retryOther && fallback) {
             clearError();
             return initPort(port, sendBuf, rcvBuf, portMin, portMax, !ipv6, false);
         }
@@ -107,30 +113,31 @@ bool CoIoTcpServerDescriptor::initPort(int port, int sendBuf, int rcvBuf, int po
         return false;
     }
     port_ = bound;
-    CO_DEBUG("Listening for%s%s%straffic on %d [fd:%d]", servesIpv4 ? " IPv4" : " ", servesIpv4 && ipv6 ? "/" : "",
-             ipv6 ? "IPv6 " : " ", bound, getFd());
+    CO_DEBUG("Listening for%s%s%straffic on %d [fd:%d]", result.servesIpv4 ? " IPv4" : " ",
+             result.servesIpv4 && ipv6 ? "/" : "", ipv6 ? "IPv6 " : " ", bound, getFd());
     return true;
 }
 
-int CoIoTcpServerDescriptor::bindSocket(int firstPort, int lastPort, bool scan, int sendBuf, int rcvBuf, bool ipv6,
-                                        bool serveIpv4, bool* retryOther, bool* servesIpv4) {
+CoIoTcpServerDescriptor::BindResult CoIoTcpServerDescriptor::bindSocket(const BindRequest& request) {
+    const bool ipv6 = request.ipv6;
+    BindResult result;
     const int fd = ::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
         const int err = errno;
-        CO_DEBUG("Could not create IPv%c socket on port '%d'", ipv6 ? '6' : '4', firstPort);
+        CO_DEBUG("Could not create IPv%c socket on port '%d'", ipv6 ? '6' : '4', request.firstPort);
         setError(ErrorCode::System, err);
-        *retryOther = true;
-        return -1;
+        result.retryOther = true;
+        return result;
     }
     setFd(fd);
 
     // Scanning without address reuse, so that a port in use is seen as such.
-    if (!scan)
+    if (!request.scan)
         setReuseAddress(true);
     setIntOption(fd, IPPROTO_TCP, TCP_NODELAY, 1);  // inherited by accepted sockets
     bool ipv4Served = !ipv6;
     if (ipv6) {
-        if (serveIpv4) {
+        if (request.serveIpv4) {
             ipv4Served = setIntOption(fd, IPPROTO_IPV6, IPV6_V6ONLY, 0);
             if (!ipv4Served) {
                 const int err = errno;
@@ -146,27 +153,27 @@ int CoIoTcpServerDescriptor::bindSocket(int firstPort, int lastPort, bool scan, 
         const int err = errno;
         setError(ErrorCode::System, err);
         closeFd();
-        return -1;
+        return result;
     }
-    if (sendBuf > 0)
-        setSendBufferSize(sendBuf);
-    if (rcvBuf > 0)
-        setReceiveBufferSize(rcvBuf);
+    if (request.sendBuf > 0)
+        setSendBufferSize(request.sendBuf);
+    if (request.rcvBuf > 0)
+        setReceiveBufferSize(request.rcvBuf);
 
     // Bounded by the range, at most 65536 binds.
-    for (int port = firstPort;; ++port) {
+    for (int port = request.firstPort;; ++port) {
         sockaddr_storage addr;
         const socklen_t len = wildcardAddress(ipv6, port, &addr);
         if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), len) == 0)
             break;
         const int err = errno;
-        if (scan && err == EADDRINUSE && port < lastPort)
+        if (request.scan && err == EADDRINUSE && port < request.lastPort)
             continue;
-        *retryOther = err == EADDRNOTAVAIL || err == EAFNOSUPPORT;
+        result.retryOther = err == EADDRNOTAVAIL || err == EAFNOSUPPORT;
         setError(ErrorCode::System, err);
         CO_DEBUG("Could not bind to port '%d' [fd:%d]", port, fd);
         closeFd();
-        return -1;
+        return result;
     }
 
     sockaddr_storage addr;
@@ -176,12 +183,12 @@ int CoIoTcpServerDescriptor::bindSocket(int firstPort, int lastPort, bool scan, 
         CO_DEBUG("Could not retrieve bound socket name");
         setError(ErrorCode::System, err);
         closeFd();
-        return -1;
+        return result;
     }
-    const int bound = ipv6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
-                           : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
-    *servesIpv4 = ipv4Served;
-    return bound;
+    result.port = ipv6 ? ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port)
+                       : ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+    result.servesIpv4 = ipv4Served;
+    return result;
 }
 
 int listenTcpOn(const std::string& address, int port, const TcpListenOptions& options, int* boundPort, int* err) {

@@ -30,10 +30,24 @@ public:
     int getPort() const { return port_; }
 
 private:
-    // Makes, configures and binds one socket; returns the bound port, or -1
-    // (*retryOther set when the other family should be tried).
-    int bindSocket(int firstPort, int lastPort, bool scan, int sendBuf, int rcvBuf, bool ipv6, bool serveIpv4,
-                   bool* retryOther, bool* servesIpv4);
+    // What bindSocket() makes: one socket of one family, bound to the first
+    // free port of [firstPort, lastPort] when scanning, else to firstPort.
+    struct BindRequest {
+        int firstPort = 0;
+        int lastPort = 0;
+        bool scan = false;
+        int sendBuf = 0;  // 0: the system's size
+        int rcvBuf = 0;
+        bool ipv6 = false;
+        bool serveIpv4 = false;  // an IPv6 socket takes IPv4 traffic too
+    };
+    struct BindResult {
+        int port = -1;            // -1: failed
+        bool retryOther = false;  // the other family may work where this one cannot
+        bool servesIpv4 = false;
+    };
+    // Makes, configures and binds one socket.
+    BindResult bindSocket(const BindRequest& request);
 
     int port_ = -1;
 };

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "base/loggerBase/CoMsg.h"
-#include "base/osal/EnvVar.h"
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVar.h"
+#include "base/env/EnvVarRegistry.h"
 
 namespace Corvane {
 

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // The POSIX thread manager: makes CoThreadPthread objects, answers the
 // calling thread's identifier and object, and keeps the two tables of native
 // priorities per level. Thread-safe; the tables are atomics so that threads

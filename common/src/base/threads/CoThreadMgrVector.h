@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // The list-based part of the thread manager: the registry of thread objects
 // and what works on it (find, add, remove, uninitialise, dump).
 //

@@ -13,8 +13,8 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/osal/CoEffectiveUserChanger.h"
-#include "base/osal/EnvVar.h"
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVar.h"
+#include "base/env/EnvVarRegistry.h"
 #include "base/threads/CoLockGuard.h"
 #include "base/threads/CoThreadMgr.h"
 #include "base/threads/CoThreadMgrPthread.h"

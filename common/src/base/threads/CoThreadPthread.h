@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // The POSIX thread behind a CoThread.
 //
 // Design: start() creates the system thread, which runs entry() and from it

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // The task CoThreadMgr::createThread builds: calls a plain function with one
 // opaque argument. Neither is owned; the caller keeps the argument alive
 // until the thread has been waited for or cancelled.

@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // Per-thread slots, one POSIX key per slot number, created once on first
 // use. Slot kThreadSlot holds the calling thread's CoThread. A slot holds a
 // borrowed pointer; nothing is freed when a thread ends.

@@ -8,7 +8,6 @@
 #include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDaemonInfo.h"
-#include "client/api/CorvaneGuarded.h"
 #include "client/api/CorvaneNodeId.h"
 #include "client/api/CorvaneReplyDecoders.h"
 #include "client/api/CorvaneStrList.h"
@@ -16,7 +15,6 @@
 
 namespace {
 
-constexpr unsigned int kCallTimeoutMs = 100000000;
 // Registering waits for the server to reach back to the event monitor.
 constexpr unsigned int kRegisterEventsTimeoutMs = 15000;
 constexpr unsigned int kUnregisterEventsTimeoutMs = 10000;
@@ -88,16 +86,16 @@ CorvaneBaseClientAPI::CorvaneBaseClientAPI(CorvaneClientConnection* connection) 
 CorvaneBaseClientAPI::~CorvaneBaseClientAPI() = default;
 
 bool CorvaneBaseClientAPI::queryVersion(int& major, int& minor) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
-        connection_->callMethod("QueryVersion", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("QueryVersion", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         std::sscanf(reply.c_str(), "%d %d", &major, &minor);
         return true;
     });
 }
 
 bool CorvaneBaseClientAPI::ping(unsigned int timeoutMs) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         connection_->callMethod("Ping", "", true, reply, timeoutMs);
         return true;
@@ -105,15 +103,15 @@ bool CorvaneBaseClientAPI::ping(unsigned int timeoutMs) {
 }
 
 bool CorvaneBaseClientAPI::shutdown() {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
-        connection_->callMethod("Shutdown", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("Shutdown", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         return true;
     });
 }
 
 bool CorvaneBaseClientAPI::registerEvents(int port, int connection, const CorvaneNodeId& subject) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         connection_->callMethod("RegisterEvents", eventArgs(port, connection, subject).c_str(), true, reply,
                                 kRegisterEventsTimeoutMs);
@@ -122,7 +120,7 @@ bool CorvaneBaseClientAPI::registerEvents(int port, int connection, const Corvan
 }
 
 bool CorvaneBaseClientAPI::unregisterEvents(int port, int connection, const CorvaneNodeId& subject) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         connection_->callMethod("UnregisterEvents", eventArgs(port, connection, subject).c_str(), true, reply,
                                 kUnregisterEventsTimeoutMs);
@@ -131,7 +129,7 @@ bool CorvaneBaseClientAPI::unregisterEvents(int port, int connection, const Corv
 }
 
 bool CorvaneBaseClientAPI::getDaemonInfo(CorvaneDaemonInfo& info) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         info = connection_->getDaemonInfo(false);
         return true;
     });
@@ -143,7 +141,7 @@ bool CorvaneBaseClientAPI::translatePaths(const CorvaneStrList& paths, CorvaneSt
         return fail("Invalid source host name given");
     if (!dstHost || !*dstHost)
         return fail("Invalid destination host name given");
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         char head[kTranslateHeadSize];
         const int n = std::snprintf(head, sizeof head, "\"%s\" %d \"%s\" %d ", srcHost, srcCode, dstHost, dstCode);
         if (n < 0 || static_cast<size_t>(n) >= sizeof head)
@@ -159,37 +157,37 @@ bool CorvaneBaseClientAPI::translatePaths(const CorvaneStrList& paths, CorvaneSt
             args += '"';
         }
         std::string reply;
-        connection_->callMethod("TranslatePaths", args.c_str(), true, reply, kCallTimeoutMs);
+        connection_->callMethod("TranslatePaths", args.c_str(), true, reply, CorvaneClientConnection::kCallTimeoutMs);
         decodeTranslatedPaths(reply, out);
         return true;
     });
 }
 
 bool CorvaneBaseClientAPI::getTranslationGroups(std::vector<CorvaneTranslationGroup>& groups) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         groups.clear();
         std::string reply;
-        connection_->callMethod("GetTranslationGroups", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("GetTranslationGroups", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         decodeTranslationGroups(reply, groups);
         return true;
     });
 }
 
 bool CorvaneBaseClientAPI::getHostTranslations(std::vector<CorvaneHostTranslation>& translations) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         translations.clear();
         std::string reply;
-        connection_->callMethod("GetHostTranslations", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("GetHostTranslations", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         decodeHostTranslations(reply, translations);
         return true;
     });
 }
 
 bool CorvaneBaseClientAPI::getOsTypeTranslations(std::vector<CorvaneOsTypeTranslation>& translations) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         translations.clear();
         std::string reply;
-        connection_->callMethod("GetOsTypeTranslations", "", true, reply, kCallTimeoutMs);
+        connection_->callMethod("GetOsTypeTranslations", "", true, reply, CorvaneClientConnection::kCallTimeoutMs);
         decodeOsTypeTranslations(reply, translations);
         return true;
     });

@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // Encodes the server-level methods (version, ping, shutdown, event
 // registration, daemon information, path translation) as synchronous method
 // calls on a server's connection. Holds only the connection (not owned) and

@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // The server-level operations as the server handles see them. Every
 // operation returns false on failure and leaves the reason in lastError();
 // success leaves lastError() unchanged. One thread uses an object at a time.
@@ -5,7 +6,9 @@
 
 #include <string>
 
-class CorvaneBaseInterface {
+#include "client/api/CorvaneLastError.h"
+
+class CorvaneBaseInterface : public CorvaneLastError {
 public:
     CorvaneBaseInterface() = default;
     virtual ~CorvaneBaseInterface() = default;
@@ -14,16 +17,4 @@ public:
 
     // Asks the server to stop.
     virtual bool shutdown() = 0;
-
-    // Never null.
-    const char* lastError() const { return lastError_.c_str(); }
-
-protected:
-    // Stores text as the last error and returns false.
-    bool fail(const std::string& text) {
-        lastError_ = text;
-        return false;
-    }
-
-    std::string lastError_;
 };

@@ -14,7 +14,7 @@
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 #include "base/rcApi/rcAPI.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
@@ -76,7 +76,7 @@ CorvaneMulticastClient* discoveryClient() {
 CorvaneClientConnection::DisconnectCallback CorvaneClientConnection::disconnectCB_ = nullptr;
 
 CorvaneClientConnection::CorvaneClientConnection(const CorvaneServerId& id)
-    : rc_(new Corvane::rcAPI), serverId_(completed(id)) {
+    : rc_(std::make_unique<Corvane::rcAPI>()), serverId_(completed(id)) {
     info_.setDatabase(serverId_.getDatabase());
     info_.setIP(0, serverId_.getHost());
     info_.setStorageId(serverId_.getStorageId());

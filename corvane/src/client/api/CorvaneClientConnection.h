@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // The client's one connection to one Corvane server: turns a call of a named
 // method with an argument text into a command on the RPC client, connecting
 // on first use (first through the addresses discovery reports, then through
@@ -80,6 +81,11 @@ public:
     virtual ~CorvaneClientConnection();
     CorvaneClientConnection(const CorvaneClientConnection&) = delete;
     CorvaneClientConnection& operator=(const CorvaneClientConnection&) = delete;
+
+    // The time-out the node and base methods call with: about 28 hours, so
+    // in effect none. The gateway's browse watchdog, not this number, bounds
+    // a call: it stops the connection once the browse time-out has passed.
+    static constexpr unsigned int kCallTimeoutMs = 100000000;
 
     // Calls method on object 0 with args and leaves the reply text in result
     // (empty for an asynchronous call). timeoutMs bounds both the connection

@@ -46,6 +46,12 @@ private:
 // Matches no entry: a lookup with it only sweeps out the expired ones.
 class CleanKey : public Corvane::CoCache::Key {};
 
+Corvane::CoCache::LookupOptions findOnly() {
+    Corvane::CoCache::LookupOptions options;
+    options.create = false;
+    return options;
+}
+
 class ConnectionEntry : public Corvane::CoCache::SharedEntry {
 public:
     explicit ConnectionEntry(const CorvaneServerId& id) : name_(id.getStr()), connection_(id) {
@@ -119,7 +125,7 @@ void corvaneCreateConnectionTable() {
 
 void corvaneCreateConnectionTable(int capacity, int64_t idleTimeoutUs) {
     if (!table())
-        table().reset(new ConnectionTable(capacity, idleTimeoutUs));
+        table() = std::make_unique<ConnectionTable>(capacity, idleTimeoutUs);
 }
 
 void corvaneDeleteConnectionTable() { table().reset(); }
@@ -131,7 +137,7 @@ void corvaneCleanConnections(bool all) {
     if (all)
         connections->flush(true);
     else
-        connections->lookup(CleanKey(), false, true, true, 0);
+        connections->lookup(CleanKey(), findOnly());
 }
 
 int corvaneSharedConnectionCount() {
@@ -158,9 +164,8 @@ namespace {
 
 std::unique_ptr<CorvaneClientConnection::Shared::Imp> lookupShared(const CorvaneServerId& id) {
     ConnectionTable* connections = table().get();
-    Corvane::CoCache::Entry* entry = connections->lookup(ServerKey(id), true, true, true, 0);
-    return std::unique_ptr<CorvaneClientConnection::Shared::Imp>(
-        new CorvaneClientConnection::Shared::Imp(connections, entry));
+    Corvane::CoCache::Entry* entry = connections->lookup(ServerKey(id), Corvane::CoCache::LookupOptions());
+    return std::make_unique<CorvaneClientConnection::Shared::Imp>(connections, entry);
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // The process-wide table of shared server connections: one connection per
 // server, kept while any CorvaneClientConnection::Shared holds it and for an
 // idle time-out after, at most a fixed number at once (the least recently

@@ -1,7 +1,5 @@
 #include "client/api/CorvaneDaemonInfo.h"
 
-#include <sys/time.h>
-
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -9,18 +7,13 @@
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
-#include "client/api/CorvaneEnv.h"
+#include "base/time/CoClock.h"
+#include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneLocalHost.h"
+#include "client/api/CorvaneOSType.h"
 #include "client/api/CorvaneServerId.h"
-#include "client/api/CorvaneVocabulary.h"
 
 namespace {
-
-int64_t nowUs() {
-    timeval tv;
-    gettimeofday(&tv, nullptr);
-    return static_cast<int64_t>(tv.tv_sec) * 1000000 + tv.tv_usec;
-}
 
 std::string indexed(const char* key, int index) { return key + std::to_string(index); }
 
@@ -58,7 +51,7 @@ bool listed(const CorvaneStr (&addresses)[5], const char* host) {
 
 }  // namespace
 
-CorvaneDaemonInfo::CorvaneDaemonInfo() : timestampUs_(nowUs()) {}
+CorvaneDaemonInfo::CorvaneDaemonInfo() : timestampUs_(Corvane::CoClock::wallUs()) {}
 
 CorvaneDaemonInfo::CorvaneDaemonInfo(const Corvane::rcAttrStream& stream) : CorvaneDaemonInfo() { read(stream); }
 
@@ -167,7 +160,7 @@ void CorvaneDaemonInfo::setFrameIP(int index, const char* address) {
     frameIP_[index] = address;
 }
 
-void CorvaneDaemonInfo::touch() { timestampUs_ = nowUs(); }
+void CorvaneDaemonInfo::touch() { timestampUs_ = Corvane::CoClock::wallUs(); }
 
 bool CorvaneDaemonInfo::operator==(const CorvaneDaemonInfo& o) const {
     for (int i = 0; i < kMaxAddresses; ++i)

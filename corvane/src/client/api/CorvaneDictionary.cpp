@@ -9,9 +9,9 @@ public:
     using Corvane::rcAttrStream::rcAttrStream;
 };
 
-CorvaneDictionary::CorvaneDictionary(const char* streamText) : imp_(new Imp(streamText)) {}
+CorvaneDictionary::CorvaneDictionary(const char* streamText) : imp_(std::make_unique<Imp>(streamText)) {}
 
-CorvaneDictionary::CorvaneDictionary(const CorvaneDictionary& other) : imp_(new Imp(*other.imp_)) {}
+CorvaneDictionary::CorvaneDictionary(const CorvaneDictionary& other) : imp_(std::make_unique<Imp>(*other.imp_)) {}
 
 CorvaneDictionary& CorvaneDictionary::operator=(const CorvaneDictionary& other) {
     if (this != &other)

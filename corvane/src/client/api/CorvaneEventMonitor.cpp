@@ -150,8 +150,8 @@ void CorvaneEventMonitor::start() {
     if (thread_)
         return;
     stopping_.store(false);
-    thread_ = &Corvane::CoThreadMgr::createThread("Corvane Event Monitor", &CorvaneEventMonitor::threadCB, this,
-                                                   false);
+    thread_.reset(
+        &Corvane::CoThreadMgr::createThread("Corvane Event Monitor", &CorvaneEventMonitor::threadCB, this, false));
 }
 
 void CorvaneEventMonitor::stop() {
@@ -164,8 +164,7 @@ void CorvaneEventMonitor::stop() {
     stopping_.store(true);
     appContext().cancel();
     thread_->wait();
-    delete thread_;
-    thread_ = nullptr;
+    thread_.reset();
 }
 
 bool CorvaneEventMonitor::isRunning() const {
@@ -259,7 +258,9 @@ bool CorvaneEventMonitor::receiveNodeEvent(void* object, const Corvane::rcMethod
 }
 
 CorvaneEventMonitor::Connection::Connection(CorvaneClientConnection* serverConnection)
-    : id_(nextConnectionId()), serverConnection_(serverConnection), connectCallback_(new ConnectCallback(*this)) {
+    : id_(nextConnectionId()),
+      serverConnection_(serverConnection),
+      connectCallback_(std::make_unique<ConnectCallback>(*this)) {
     assert(serverConnection_ && "serverConnection");
     serverConnection_->addConnectCallback(connectCallback_.get());
     CorvaneEventMonitor::instance().addConnection(this);

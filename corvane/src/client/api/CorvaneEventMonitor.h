@@ -34,12 +34,10 @@
 #include "base/loggerBase/CoLastErrLogger.h"
 #include "base/rcApi/rcServerContext.h"
 #include "base/threads/CoMutex.h"
+#include "base/threads/CoThread.h"
 #include "client/api/CorvaneNodeEvent.h"
 #include "client/api/CorvaneNodeId.h"
 
-namespace Corvane {
-class CoThread;
-}
 class CorvaneClientConnection;
 class CorvaneEventListener;
 
@@ -101,7 +99,7 @@ private:
     std::vector<Connection*> connections_;  // not owned
 
     mutable Corvane::CoMutex threadMutex_;  // guards thread_
-    Corvane::CoThread* thread_ = nullptr;    // owned; null when stopped
+    std::unique_ptr<Corvane::CoThread> thread_;  // null when stopped
     std::atomic<bool> stopping_{false};
     std::atomic<std::thread::id> threadId_{};
 

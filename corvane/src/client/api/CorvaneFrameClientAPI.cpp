@@ -20,7 +20,7 @@
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoDescriptor.h"
 #include "client/api/CorvaneDaemonInfo.h"

@@ -1,9 +1,9 @@
-// Internal to corvane_client (corvane-sim serves the same protocol).
 // The vocabulary of the frame data protocol, a byte protocol on a raw data
 // connection: a text token is its bytes and one NUL, an integer token its
 // decimal text and one NUL, a block raw bytes of a length sent before it.
 // A status reply is a text token, empty for success, else the error text.
-// The readers below bound every token they read. Stateless; thread-safe.
+// The readers below bound every token they read. corvane-sim serves the
+// same protocol through them. Stateless; thread-safe.
 #pragma once
 
 #include <cstddef>

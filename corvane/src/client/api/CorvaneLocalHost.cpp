@@ -5,7 +5,7 @@
 #include "base/network/CoNetwork.h"
 #include "base/network/CoNetworkDispatcher.h"
 #include "base/network/CoNetworkInterface.h"
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneHostFacts.h"
 
 bool corvaneLocalHostUUID(std::string* uuid) {
     std::string text;

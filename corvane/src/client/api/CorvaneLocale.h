@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // Conversions between the UTF-8 that servers speak and the multibyte
 // encoding of the process locale, for display names. They never fail: bad
 // input gives warnings, "?" characters or a shortened text. Re-entrant.

@@ -15,16 +15,17 @@ public:
     std::string format;
 };
 
-Blob::Blob(const char* streamText) : imp_(new Imp(streamText)) {}
+Blob::Blob(const char* streamText) : imp_(std::make_unique<Imp>(streamText)) {}
 
-Blob::Blob(const char* data, const char* format, int majorVersion, int minorVersion) : imp_(new Imp(nullptr)) {
+Blob::Blob(const char* data, const char* format, int majorVersion, int minorVersion)
+    : imp_(std::make_unique<Imp>(nullptr)) {
     imp_->stream.addStringValue("FORMAT", format ? format : "");
     imp_->stream.addIntValue("VERSION_MAJOR", majorVersion);
     imp_->stream.addIntValue("VERSION_MINOR", minorVersion);
     imp_->stream.addStringValue("DATA", data ? data : "");
 }
 
-Blob::Blob(const Blob& other) : imp_(new Imp(*other.imp_)) {}
+Blob::Blob(const Blob& other) : imp_(std::make_unique<Imp>(*other.imp_)) {}
 
 Blob& Blob::operator=(const Blob& other) {
     if (this != &other)

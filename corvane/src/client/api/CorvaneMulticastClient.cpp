@@ -28,7 +28,6 @@
 #include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,8 +49,9 @@
 #include "base/threads/CoTask.h"
 #include "base/threads/CoThread.h"
 #include "base/threads/CoThreadMgr.h"
+#include "base/time/CoClock.h"
 #include "client/api/CorvaneClientConnection.h"
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneServerId.h"
 #include "client/api/CorvaneServerRules.h"
 
@@ -72,11 +72,8 @@ constexpr const char* kLocalHost = "127.0.0.1";
 constexpr const char* kNetwork = "<network>";
 constexpr short kReadable = POLLIN | POLLERR | POLLHUP;  // what select counts as readable
 
-int64_t nowUs() {
-    timeval tv;
-    gettimeofday(&tv, nullptr);
-    return static_cast<int64_t>(tv.tv_sec) * 1000000 + tv.tv_usec;
-}
+// The discovery client keeps its times as dates: it prints them.
+int64_t nowUs() { return Corvane::CoClock::wallUs(); }
 
 // Local time of day, as the wait messages print it.
 std::string timeText(int64_t us) {
@@ -183,7 +180,7 @@ CorvaneMulticastClient* CorvaneMulticastClient::instance() {
         config.getSelfDiscoveryPort(port);
         config.getSelfDiscoveryScope(scope);
         config.getSelfDiscoveryTTL(ttl);
-        std::unique_ptr<CorvaneMulticastClient> client(new CorvaneMulticastClient(port, scope.c_str(), ttl));
+        auto client = std::make_unique<CorvaneMulticastClient>(port, scope.c_str(), ttl);
         client->start(true);
         client.release();  // now reached through gInstance
     }
@@ -207,7 +204,7 @@ CorvaneMulticastClient::CorvaneMulticastClient(unsigned int port, const char* sc
         if (Corvane::CoNetworkConfig::instance().getUUID(uuid))
             hostUuid_ = uuid;
         hostName_ = getLocalHostName().c_str();
-        observer_.reset(new Observer(this));
+        observer_ = std::make_unique<Observer>(this);
         dispatcher_.addObserver(observer_.get());
         dispatcher_.update();  // reports every current interface as added
     } catch (...) {
@@ -810,7 +807,7 @@ std::unique_ptr<CorvaneMulticastClient::PrivateSocket> CorvaneMulticastClient::o
     const char* address = interface.address().c_str();
     std::unique_ptr<PrivateSocket> entry;
     try {
-        entry.reset(new PrivateSocket(interface, port_, scope_));
+        entry = std::make_unique<PrivateSocket>(interface, port_, scope_);
     } catch (const CoException& e) {
         // Without a socket there is nothing to keep.
         CO_ERROR("Could not bind private multicast socket on '%s' '%s:%u/%s/%u': %s", name, address, port_,

@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // The process-wide discovery client: keeps the list of Corvane servers
 // present on the local network and turns a server identifier into that
 // server's full description for the server connections. It hears servers'

@@ -12,8 +12,7 @@
 #include "base/rcApi/rcValue.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneClipFormat.h"
-#include "client/api/CorvaneEnv.h"
-#include "client/api/CorvaneGuarded.h"
+#include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneLocale.h"
 #include "client/api/CorvaneReplyDecoders.h"
 #include "client/api/CorvaneStr.h"
@@ -21,7 +20,6 @@
 
 namespace {
 
-constexpr unsigned int kCallTimeoutMs = 100000000;
 // The OS type code of this host ("Linux").
 constexpr int kLocalOsType = 2;
 // Servers read the formatted heads of these arguments into fixed buffers.
@@ -109,11 +107,11 @@ CorvaneNodeClientAPI::CorvaneNodeClientAPI(CorvaneClientConnection* connection) 
 CorvaneNodeClientAPI::~CorvaneNodeClientAPI() = default;
 
 void CorvaneNodeClientAPI::call(const char* method, const std::string& args, std::string& reply) {
-    connection_->callMethod(method, args.c_str(), true, reply, kCallTimeoutMs);
+    connection_->callMethod(method, args.c_str(), true, reply, CorvaneClientConnection::kCallTimeoutMs);
 }
 
 bool CorvaneNodeClientAPI::getRootNode(CorvaneNodeId& root) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetRootNode", "", reply);
         root = CorvaneNodeId(reply.c_str());
@@ -122,7 +120,7 @@ bool CorvaneNodeClientAPI::getRootNode(CorvaneNodeId& root) {
 }
 
 bool CorvaneNodeClientAPI::getParentNode(const CorvaneNodeId& node, CorvaneNodeId& parent) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         Corvane::rcAttrStream args;
         args.addStringValue("Node", node.getId());
         std::string reply;
@@ -133,7 +131,7 @@ bool CorvaneNodeClientAPI::getParentNode(const CorvaneNodeId& node, CorvaneNodeI
 }
 
 bool CorvaneNodeClientAPI::renameNode(CorvaneNodeId& node, const char* newName) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         Corvane::rcAttrStream args;
         args.addStringValue("Node", node.getId());
         args.addStringValue("Displ", corvaneLocaleToUtf8(orEmpty(newName)));
@@ -145,7 +143,7 @@ bool CorvaneNodeClientAPI::renameNode(CorvaneNodeId& node, const char* newName) 
 }
 
 bool CorvaneNodeClientAPI::destroyNode(const CorvaneNodeId& node) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("DestroyNode", nodeArg(node), reply);
         return true;
@@ -153,7 +151,7 @@ bool CorvaneNodeClientAPI::destroyNode(const CorvaneNodeId& node) {
 }
 
 bool CorvaneNodeClientAPI::getChildren(const CorvaneNodeId& node, ChildList& children) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         checkNode(node);
         std::string reply;
         call("GetChildren", nodeArg(node), reply);
@@ -164,7 +162,7 @@ bool CorvaneNodeClientAPI::getChildren(const CorvaneNodeId& node, ChildList& chi
 }
 
 bool CorvaneNodeClientAPI::getChildrenEx(const CorvaneNodeId& node, ChildList& children) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetChildrenEx", node.getId(), reply);
         children.clear();
@@ -175,7 +173,7 @@ bool CorvaneNodeClientAPI::getChildrenEx(const CorvaneNodeId& node, ChildList& c
 }
 
 bool CorvaneNodeClientAPI::getNodeType(const CorvaneNodeId& node, int& type, int& second) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetNodeType", nodeArg(node), reply);
         std::sscanf(reply.c_str(), "%d %d", &type, &second);
@@ -184,7 +182,7 @@ bool CorvaneNodeClientAPI::getNodeType(const CorvaneNodeId& node, int& type, int
 }
 
 bool CorvaneNodeClientAPI::getNodeTypeStr(const CorvaneNodeId& node, std::string& type) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetNodeTypeStr", nodeArg(node), reply);
         type = std::move(reply);
@@ -193,7 +191,7 @@ bool CorvaneNodeClientAPI::getNodeTypeStr(const CorvaneNodeId& node, std::string
 }
 
 bool CorvaneNodeClientAPI::getDisplayName(const CorvaneNodeId& node, std::string& name) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         checkNode(node);
         std::string reply;
         call("GetDisplayName", nodeArg(node), reply);
@@ -203,7 +201,7 @@ bool CorvaneNodeClientAPI::getDisplayName(const CorvaneNodeId& node, std::string
 }
 
 bool CorvaneNodeClientAPI::getDisplayNameEx(const CorvaneNodeId& node, std::string& name) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetDisplayNameEx", node.getId(), reply);
         name = std::move(reply);
@@ -214,7 +212,7 @@ bool CorvaneNodeClientAPI::getDisplayNameEx(const CorvaneNodeId& node, std::stri
 
 bool CorvaneNodeClientAPI::createNode(const CorvaneNodeId& parent, const char* displayName, int type,
                                       const char* exType, const CorvaneClipFormat& format, CorvaneNodeId& node) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         checkNode(parent);
         std::string args = formatArgs(kArgsSize, "CreateNode", "%s %s %d %s ", nodeArg(parent).c_str(),
                                     Corvane::rcValue::quote(orEmpty(displayName)).c_str(), type, orEmpty(exType));
@@ -228,7 +226,7 @@ bool CorvaneNodeClientAPI::createNode(const CorvaneNodeId& parent, const char* d
 
 bool CorvaneNodeClientAPI::createNodeEx(const CorvaneNodeId& parent, const char* displayName, int type,
                                         const char* exType, const CorvaneClipFormat& format, CorvaneNodeId& node) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         Corvane::rcAttrStream args;
         args.addStringValue("Parent", parent.getId());
         args.addStringValue("Displ", corvaneLocaleToUtf8(orEmpty(displayName)));
@@ -245,7 +243,7 @@ bool CorvaneNodeClientAPI::createNodeEx(const CorvaneNodeId& parent, const char*
 
 bool CorvaneNodeClientAPI::getMetaData(const CorvaneNodeId& node, const char* stream, const char* filter, int depth,
                                        std::string& data) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string args = nodeArg(node);
         args += ' ';
         args += orEmpty(stream);
@@ -262,7 +260,7 @@ bool CorvaneNodeClientAPI::getMetaData(const CorvaneNodeId& node, const char* st
 }
 
 bool CorvaneNodeClientAPI::setMetaData(const CorvaneNodeId& node, const char* stream, const char* data) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string args = nodeArg(node);
         args += ' ';
         args += orEmpty(stream);
@@ -275,7 +273,7 @@ bool CorvaneNodeClientAPI::setMetaData(const CorvaneNodeId& node, const char* st
 }
 
 bool CorvaneNodeClientAPI::queryMetaDataSupport(const CorvaneNodeId& node, StringList& streams) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("QueryMetaDataSupport", nodeArg(node), reply);
         streams.clear();
@@ -285,7 +283,7 @@ bool CorvaneNodeClientAPI::queryMetaDataSupport(const CorvaneNodeId& node, Strin
 }
 
 bool CorvaneNodeClientAPI::getStreamId(const CorvaneNodeId& node, CorvaneStr& streamId) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetStreamId", nodeArg(node), reply);
         streamId = reply.c_str();
@@ -294,7 +292,7 @@ bool CorvaneNodeClientAPI::getStreamId(const CorvaneNodeId& node, CorvaneStr& st
 }
 
 bool CorvaneNodeClientAPI::getStorageId(std::string& storageId) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetStorageId", "", reply);
         storageId = std::move(reply);
@@ -303,7 +301,7 @@ bool CorvaneNodeClientAPI::getStorageId(std::string& storageId) {
 }
 
 bool CorvaneNodeClientAPI::getClipFormat(const CorvaneNodeId& node, CorvaneClipFormat& format) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetClipFormat", nodeArg(node), reply);
         // A reply too short to read leaves the format as it was.
@@ -313,7 +311,7 @@ bool CorvaneNodeClientAPI::getClipFormat(const CorvaneNodeId& node, CorvaneClipF
 }
 
 bool CorvaneNodeClientAPI::getNbReadAheads(const CorvaneNodeId& node, int& count) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("GetNbReadAheads", nodeArg(node), reply);
         count = static_cast<int>(std::strtol(reply.c_str(), nullptr, 10));
@@ -322,7 +320,7 @@ bool CorvaneNodeClientAPI::getNbReadAheads(const CorvaneNodeId& node, int& count
 }
 
 bool CorvaneNodeClientAPI::getFrames(const CorvaneNodeId& node, FrameList& frames) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         checkNode(node);
         std::string reply;
         call("GetFrames", nodeArg(node), reply);
@@ -333,7 +331,7 @@ bool CorvaneNodeClientAPI::getFrames(const CorvaneNodeId& node, FrameList& frame
 }
 
 bool CorvaneNodeClientAPI::getFramesEx(const CorvaneNodeId& node, FrameList& frames) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         Corvane::rcAttrStream args;
         args.addStringValue("Node", node.getId());
         std::string reply;
@@ -347,7 +345,7 @@ bool CorvaneNodeClientAPI::getFramesEx(const CorvaneNodeId& node, FrameList& fra
 
 bool CorvaneNodeClientAPI::allocateFrames(const CorvaneNodeId& node, int count, const CorvaneClipFormat& format,
                                           FrameList& frames) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         checkNode(node);
         std::string args = formatArgs(kArgsSize, "AllocateFrames", "%s %d ", nodeArg(node).c_str(), count);
         args += format.toText();
@@ -360,7 +358,7 @@ bool CorvaneNodeClientAPI::allocateFrames(const CorvaneNodeId& node, int count, 
 
 bool CorvaneNodeClientAPI::allocateFramesEx(const CorvaneNodeId& node, int count, const CorvaneClipFormat& format,
                                             FrameList& frames) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         Corvane::rcAttrStream args;
         args.addStringValue("Node", node.getId());
         args.addIntValue("NumFrames", count);
@@ -374,7 +372,7 @@ bool CorvaneNodeClientAPI::allocateFramesEx(const CorvaneNodeId& node, int count
 }
 
 bool CorvaneNodeClientAPI::getFramePaths(const CorvaneNodeId& node, StringList& paths) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         checkNode(node);
         const std::string args = formatArgs(kShortArgsSize, "GetFramePaths", "%s %s %d \"%s\"", nodeArg(node).c_str(),
                                           getLocalHostName().c_str(), kLocalOsType, getOSVersion());
@@ -387,7 +385,7 @@ bool CorvaneNodeClientAPI::getFramePaths(const CorvaneNodeId& node, StringList& 
 }
 
 bool CorvaneNodeClientAPI::getFramePathsEx(const CorvaneNodeId& node, StringList& paths) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         Corvane::rcAttrStream args;
         args.addStringValue("Parent", node.getId());
         addHostFacts(args);
@@ -402,7 +400,7 @@ bool CorvaneNodeClientAPI::getFramePathsEx(const CorvaneNodeId& node, StringList
 
 bool CorvaneNodeClientAPI::setFramePaths(const CorvaneNodeId& node, const StringList& paths,
                                          const CorvaneClipFormat& format) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         checkNode(node);
         std::string args = nodeArg(node);
         args += ' ';
@@ -422,7 +420,7 @@ bool CorvaneNodeClientAPI::setFramePaths(const CorvaneNodeId& node, const String
 
 bool CorvaneNodeClientAPI::setFramePathsEx(const CorvaneNodeId& node, const StringList& paths,
                                            const CorvaneClipFormat& format) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         Corvane::rcAttrStream args;
         args.addStringValue("Parent", node.getId());
         args.addStringValue("Paths", Corvane::rcAttrList<std::string>(paths).str());
@@ -435,7 +433,7 @@ bool CorvaneNodeClientAPI::setFramePathsEx(const CorvaneNodeId& node, const Stri
 }
 
 bool CorvaneNodeClientAPI::queryNodePlugInVersion(int& major, int& minor) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("QueryNodePlugInVersion", "", reply);
         std::sscanf(reply.c_str(), "%d %d", &major, &minor);
@@ -444,7 +442,7 @@ bool CorvaneNodeClientAPI::queryNodePlugInVersion(int& major, int& minor) {
 }
 
 bool CorvaneNodeClientAPI::queryNodePlugInProduct(std::string& product) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("QueryNodePlugInProduct", "", reply);
         product = std::move(reply);
@@ -453,7 +451,7 @@ bool CorvaneNodeClientAPI::queryNodePlugInProduct(std::string& product) {
 }
 
 bool CorvaneNodeClientAPI::queryNodePlugInVendor(std::string& vendor) {
-    return guarded(lastError_, [&] {
+    return guarded([&] {
         std::string reply;
         call("QueryNodePlugInVendor", "", reply);
         vendor = std::move(reply);

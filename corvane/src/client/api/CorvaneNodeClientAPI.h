@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // Encodes every node-tree operation as one synchronous method call on a
 // server's connection and decodes the reply into the client's value types.
 // Holds only the connection (not owned; the server handle's shared one) and

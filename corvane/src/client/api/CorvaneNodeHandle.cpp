@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cctype>
 #include <climits>
+#include <memory>
 #include <cstdlib>
 #include <string>
 
@@ -17,6 +18,31 @@
 
 namespace {
 
+// A server version, compared part by part: major, minor, maintenance, build.
+struct Version {
+    int major, minor, maint, build;
+};
+
+// Servers take node arguments in attribute streams and names in UTF-8
+// ("CreateNodeEx", "GetChildrenEx", "GetDisplayNameEx") from here on.
+constexpr Version kExtendedNodeMethods{2012, 0, 0, 5134};
+// Frame lists as attribute streams, not comma lists ("GetFramesEx",
+// "AllocateFramesEx").
+constexpr Version kExtendedFrameLists{2013, 1, 0, 6115};
+// Frame paths as attribute lists, so that a path may hold a comma.
+constexpr Version kExtendedFramePaths{2012, 1, 1, 5758};
+// The first servers that report a node's frame paths at all.
+constexpr Version kFramePaths{2, 5, 0, 0};
+// The first servers that link a node to existing media files.
+constexpr Version kLinkMedia{2, 6, 0, 0};
+// The first servers that store metadata a client writes.
+constexpr Version kMetaDataWrite{2, 5, 0, 0};
+// Older servers always read two frames ahead and cannot be asked.
+constexpr Version kReadAheadQuery{2010, 1, 1, 0};
+constexpr int kFixedReadAheads = 2;
+// Older servers have no stream identifiers.
+constexpr Version kStreamIds{2007, 1, 0, 0};
+
 // One server operation on behalf of a node: the server connected, its node
 // encoder, and (for version-dependent operations) a copy of its description.
 struct Call {
@@ -27,8 +53,8 @@ struct Call {
 
     // Copies the encoder's reason into the server's last error.
     bool failed() { return server->fail(api->lastError()); }
-    bool atLeast(int major, int minor, int maint, int build) const {
-        return serverNotOlderThan(haveInfo ? &info : nullptr, major, minor, maint, build);
+    bool atLeast(const Version& v) const {
+        return serverNotOlderThan(haveInfo ? &info : nullptr, v.major, v.minor, v.maint, v.build);
     }
 };
 
@@ -45,6 +71,61 @@ bool begin(CorvaneNodeImp& imp, bool needsVersion, Call& call) {
     return !needsVersion || call.haveInfo;
 }
 
+// Reads one cached item of the node through a started call: op(call, out)
+// asks the server and returns false on failure, whose reason it has left
+// in the server's last error.
+template <typename T, typename Op>
+const T* cachedRead(CorvaneNodeImp& imp, CorvaneCached<T>& item, bool needsVersion, Op op) {
+    return item.get([&](T& out) {
+        Call call;
+        return begin(imp, needsVersion, call) && op(call, out);
+    });
+}
+
+// The cached items several operations share.
+const CorvaneNodeImp::NodeType* nodeType(CorvaneNodeImp& imp) {
+    return cachedRead(imp, imp.type_, false, [&](Call& call, CorvaneNodeImp::NodeType& out) {
+        int second = 0;
+        return (call.api->getNodeType(imp.id_, out.number, second) &&
+                call.api->getNodeTypeStr(imp.id_, out.text)) ||
+               call.failed();
+    });
+}
+
+const CorvaneNodeInterface::ChildList* children(CorvaneNodeImp& imp) {
+    return cachedRead(imp, imp.children_, true, [&](Call& call, CorvaneNodeInterface::ChildList& out) {
+        const bool ok = call.atLeast(kExtendedNodeMethods) ? call.api->getChildrenEx(imp.id_, out)
+                                                           : call.api->getChildren(imp.id_, out);
+        return ok || call.failed();
+    });
+}
+
+const CorvaneNodeInterface::StringList* metaDataStreams(CorvaneNodeImp& imp) {
+    return cachedRead(imp, imp.streams_, false, [&](Call& call, CorvaneNodeInterface::StringList& out) {
+        return call.api->queryMetaDataSupport(imp.id_, out) || call.failed();
+    });
+}
+
+const CorvaneNodeInterface::FrameList* frames(CorvaneNodeImp& imp) {
+    return cachedRead(imp, imp.frames_, true, [&](Call& call, CorvaneNodeInterface::FrameList& out) {
+        const bool ok = call.atLeast(kExtendedFrameLists) ? call.api->getFramesEx(imp.id_, out)
+                                                          : call.api->getFrames(imp.id_, out);
+        return ok || call.failed();
+    });
+}
+
+const CorvaneNodeInterface::StringList* framePaths(CorvaneNodeImp& imp) {
+    return cachedRead(imp, imp.framePaths_, true, [&](Call& call, CorvaneNodeInterface::StringList& out) {
+        bool ok = true;
+        // Older servers can not tell: the list stays empty.
+        if (call.atLeast(kExtendedFramePaths))
+            ok = call.api->getFramePathsEx(imp.id_, out);
+        else if (call.atLeast(kFramePaths))
+            ok = call.api->getFramePaths(imp.id_, out);
+        return ok || call.failed();
+    });
+}
+
 template <typename List, typename T>
 bool indexInto(const List& list, int index, T& out) {
     if (index < 0 || index >= static_cast<int>(list.size()))
@@ -56,19 +137,20 @@ bool indexInto(const List& list, int index, T& out) {
 }  // namespace
 
 CorvaneNodeHandle::CorvaneNodeHandle()
-    : imp_(new CorvaneNodeImp(&CorvaneServerHandle::defaultServer(), CorvaneNodeId())) {}
+    : imp_(std::make_unique<CorvaneNodeImp>(&CorvaneServerHandle::defaultServer(), CorvaneNodeId())) {}
 
 CorvaneNodeHandle::CorvaneNodeHandle(CorvaneServerHandle& server, const char* nodeId)
-    : imp_(new CorvaneNodeImp(&server, CorvaneNodeId(nodeId))) {}
+    : imp_(std::make_unique<CorvaneNodeImp>(&server, CorvaneNodeId(nodeId))) {}
 
 CorvaneNodeHandle::CorvaneNodeHandle(CorvaneServerHandle& server, const CorvaneNodeId& nodeId)
-    : imp_(new CorvaneNodeImp(&server, nodeId)) {}
+    : imp_(std::make_unique<CorvaneNodeImp>(&server, nodeId)) {}
 
-CorvaneNodeHandle::CorvaneNodeHandle(const CorvaneNodeHandle& other) : imp_(new CorvaneNodeImp(*other.imp_)) {}
+CorvaneNodeHandle::CorvaneNodeHandle(const CorvaneNodeHandle& other)
+    : imp_(std::make_unique<CorvaneNodeImp>(*other.imp_)) {}
 
 CorvaneNodeHandle& CorvaneNodeHandle::operator=(const CorvaneNodeHandle& other) {
     if (this != &other)
-        imp_.reset(new CorvaneNodeImp(*other.imp_));
+        imp_ = std::make_unique<CorvaneNodeImp>(*other.imp_);
     return *this;
 }
 
@@ -78,7 +160,9 @@ CorvaneNodeId CorvaneNodeHandle::getNodeId() const { return imp_->id_; }
 
 CorvaneServerHandle* CorvaneNodeHandle::getServer() const { return imp_->server_; }
 
-void CorvaneNodeHandle::setServer(CorvaneServerHandle& server) { imp_.reset(new CorvaneNodeImp(&server, imp_->id_)); }
+void CorvaneNodeHandle::setServer(CorvaneServerHandle& server) {
+    imp_ = std::make_unique<CorvaneNodeImp>(&server, imp_->id_);
+}
 
 const char* CorvaneNodeHandle::lastError() const {
     assert(imp_ != 0 && "imp_ != 0");
@@ -97,59 +181,40 @@ bool CorvaneNodeHandle::getRootNode(CorvaneNodeHandle& root) {
 }
 
 bool CorvaneNodeHandle::getParentNode(CorvaneNodeHandle& parent) {
-    if (imp_->parentStale_) {
-        Call call;
-        if (!begin(*imp_, false, call))
-            return false;
-        CorvaneNodeId id;
-        if (!call.api->getParentNode(imp_->id_, id))
-            return call.failed();
-        imp_->parent_ = id;
-        imp_->parentStale_ = false;
-    }
-    parent = CorvaneNodeHandle(*imp_->server_, imp_->parent_);
+    const CorvaneNodeId* id = cachedRead(*imp_, imp_->parent_, false, [&](Call& call, CorvaneNodeId& out) {
+        return call.api->getParentNode(imp_->id_, out) || call.failed();
+    });
+    if (!id)
+        return false;
+    parent = CorvaneNodeHandle(*imp_->server_, *id);
     return true;
 }
 
 bool CorvaneNodeHandle::getNodeTypeStr(CorvaneStr& type) {
-    int number = 0;
-    if (!getNodeType(number))
+    const CorvaneNodeImp::NodeType* read = nodeType(*imp_);
+    if (!read)
         return false;
-    type = imp_->typeStr_.c_str();
+    type = read->text.c_str();
     return true;
 }
 
 bool CorvaneNodeHandle::getNodeType(int& type) {
-    if (imp_->typeStale_) {
-        Call call;
-        if (!begin(*imp_, false, call))
-            return false;
-        int number = 0, second = 0;
-        std::string text;
-        if (!call.api->getNodeType(imp_->id_, number, second) || !call.api->getNodeTypeStr(imp_->id_, text))
-            return call.failed();
-        imp_->type_ = number;
-        imp_->typeStr_ = text;
-        imp_->typeStale_ = false;
-    }
-    type = imp_->type_;
+    const CorvaneNodeImp::NodeType* read = nodeType(*imp_);
+    if (!read)
+        return false;
+    type = read->number;
     return true;
 }
 
 bool CorvaneNodeHandle::getDisplayName(CorvaneStr& name) {
-    if (imp_->displayNameStale_) {
-        Call call;
-        if (!begin(*imp_, true, call))
-            return false;
-        std::string text;
-        const bool ok = call.atLeast(2012, 0, 0, 5134) ? call.api->getDisplayNameEx(imp_->id_, text)
-                                                        : call.api->getDisplayName(imp_->id_, text);
-        if (!ok)
-            return call.failed();
-        imp_->displayName_ = text;
-        imp_->displayNameStale_ = false;
-    }
-    name = imp_->displayName_.c_str();
+    const std::string* text = cachedRead(*imp_, imp_->displayName_, true, [&](Call& call, std::string& out) {
+        const bool ok = call.atLeast(kExtendedNodeMethods) ? call.api->getDisplayNameEx(imp_->id_, out)
+                                                           : call.api->getDisplayName(imp_->id_, out);
+        return ok || call.failed();
+    });
+    if (!text)
+        return false;
+    name = text->c_str();
     return true;
 }
 
@@ -161,49 +226,39 @@ bool CorvaneNodeHandle::rename(const char* newName) {
     if (!call.api->renameNode(id, newName))
         return call.failed();
     imp_->id_ = id;
-    imp_->displayNameStale_ = true;
+    imp_->displayName_.markStale();
     return true;
 }
 
 bool CorvaneNodeHandle::getNumChildren(int& count) {
-    if (imp_->childrenStale_) {
-        Call call;
-        if (!begin(*imp_, true, call))
-            return false;
-        CorvaneNodeInterface::ChildList children;
-        const bool ok = call.atLeast(2012, 0, 0, 5134) ? call.api->getChildrenEx(imp_->id_, children)
-                                                        : call.api->getChildren(imp_->id_, children);
-        if (!ok)
-            return call.failed();
-        imp_->children_.swap(children);
-        imp_->childrenStale_ = false;
-    }
-    count = static_cast<int>(imp_->children_.size());
+    const CorvaneNodeInterface::ChildList* list = children(*imp_);
+    if (!list)
+        return false;
+    count = static_cast<int>(list->size());
     return true;
 }
 
 bool CorvaneNodeHandle::getChild(int index, CorvaneNodeHandle& child) {
-    int count = 0;
-    if (!getNumChildren(count))
+    const CorvaneNodeInterface::ChildList* list = children(*imp_);
+    if (!list)
         return false;
     std::pair<std::string, std::string> entry;
-    if (!indexInto(imp_->children_, index, entry))
+    if (!indexInto(*list, index, entry))
         return imp_->server_->imp()->fail("Child node index out of range");
     child = CorvaneNodeHandle(*imp_->server_, CorvaneNodeId(entry.first.c_str()));
     // The children list already told the child's name.
-    child.imp_->displayName_ = entry.second;
-    child.imp_->displayNameStale_ = false;
+    child.imp_->displayName_.set(entry.second);
     return true;
 }
 
 bool CorvaneNodeHandle::findChild(const char* name, CorvaneNodeHandle& child) {
-    int count = 0;
-    if (!getNumChildren(count))
+    const CorvaneNodeInterface::ChildList* list = children(*imp_);
+    if (!list)
         return false;
     const std::string wanted = name ? name : "";
-    for (int i = 0; i < count; ++i)
-        if (imp_->children_[static_cast<size_t>(i)].second == wanted)
-            return getChild(i, child);
+    for (size_t i = 0; i < list->size(); ++i)
+        if ((*list)[i].second == wanted)
+            return getChild(static_cast<int>(i), child);
     return imp_->server_->imp()->fail("No child node named '" + wanted + "'");
 }
 
@@ -242,12 +297,12 @@ bool CorvaneNodeHandle::createNode(const char* displayName, int type, const char
     if (!begin(*imp_, true, call))
         return false;
     CorvaneNodeId id;
-    const bool ok = call.atLeast(2012, 0, 0, 5134)
+    const bool ok = call.atLeast(kExtendedNodeMethods)
                         ? call.api->createNodeEx(imp_->id_, displayName, type, exType, format, id)
                         : call.api->createNode(imp_->id_, displayName, type, exType, format, id);
     if (!ok)
         return call.failed();
-    imp_->childrenStale_ = true;
+    imp_->children_.markStale();
     child = CorvaneNodeHandle(*imp_->server_, id);
     return true;
 }
@@ -258,7 +313,7 @@ bool CorvaneNodeHandle::destroyNode() {
         return false;
     if (!call.api->destroyNode(imp_->id_))
         return call.failed();
-    imp_.reset(new CorvaneNodeImp(imp_->server_, CorvaneNodeId()));
+    imp_ = std::make_unique<CorvaneNodeImp>(imp_->server_, CorvaneNodeId());
     return true;
 }
 
@@ -277,46 +332,39 @@ bool CorvaneNodeHandle::setMetaData(const char* stream, const char* data) {
     Call call;
     if (!begin(*imp_, true, call))
         return false;
-    if (!call.atLeast(2, 5, 0, 0))
+    if (!call.atLeast(kMetaDataWrite))
         return call.server->fail("Functionality not supported on remote Corvane server.");
     if (!call.api->setMetaData(imp_->id_, stream, data))
         return call.failed();
-    imp_->streamsStale_ = true;
+    imp_->streams_.markStale();
     return true;
 }
 
 bool CorvaneNodeHandle::getNumMetaDataStreams(int& count) {
-    if (imp_->streamsStale_) {
-        Call call;
-        if (!begin(*imp_, false, call))
-            return false;
-        CorvaneNodeInterface::StringList streams;
-        if (!call.api->queryMetaDataSupport(imp_->id_, streams))
-            return call.failed();
-        imp_->streams_.swap(streams);
-        imp_->streamsStale_ = false;
-    }
-    count = static_cast<int>(imp_->streams_.size());
+    const CorvaneNodeInterface::StringList* streams = metaDataStreams(*imp_);
+    if (!streams)
+        return false;
+    count = static_cast<int>(streams->size());
     return true;
 }
 
 bool CorvaneNodeHandle::getMetaDataStream(int index, CorvaneStr& name) {
-    int count = 0;
-    if (!getNumMetaDataStreams(count))
+    const CorvaneNodeInterface::StringList* streams = metaDataStreams(*imp_);
+    if (!streams)
         return false;
     std::string text;
-    if (!indexInto(imp_->streams_, index, text))
+    if (!indexInto(*streams, index, text))
         return imp_->server_->imp()->fail("Metadata stream index out of range");
     name = text.c_str();
     return true;
 }
 
 bool CorvaneNodeHandle::isMetaDataStreamSupported(const char* name, bool& supported) {
-    int count = 0;
-    if (!getNumMetaDataStreams(count))
+    const CorvaneNodeInterface::StringList* streams = metaDataStreams(*imp_);
+    if (!streams)
         return false;
     supported = false;
-    for (const std::string& stream : imp_->streams_)
+    for (const std::string& stream : *streams)
         supported = supported || (name && stream == name);
     return true;
 }
@@ -325,7 +373,7 @@ bool CorvaneNodeHandle::getStreamId(CorvaneStr& streamId) {
     Call call;
     if (!begin(*imp_, true, call))
         return false;
-    if (!call.atLeast(2007, 1, 0, 0)) {
+    if (!call.atLeast(kStreamIds)) {
         streamId = "";
         return true;
     }
@@ -333,57 +381,40 @@ bool CorvaneNodeHandle::getStreamId(CorvaneStr& streamId) {
 }
 
 bool CorvaneNodeHandle::getClipFormat(CorvaneClipFormat& format) {
-    if (imp_->clipFormatStale_) {
-        Call call;
-        if (!begin(*imp_, false, call))
-            return false;
-        CorvaneClipFormat read;
-        if (!call.api->getClipFormat(imp_->id_, read))
-            return call.failed();
-        imp_->clipFormat_ = read;
-        imp_->clipFormatStale_ = false;
-    }
-    format = imp_->clipFormat_;
+    const CorvaneClipFormat* read =
+        cachedRead(*imp_, imp_->clipFormat_, false, [&](Call& call, CorvaneClipFormat& out) {
+            return call.api->getClipFormat(imp_->id_, out) || call.failed();
+        });
+    if (!read)
+        return false;
+    format = *read;
     return true;
 }
 
 bool CorvaneNodeHandle::getNbReadAheads(int& count) {
-    if (imp_->readAheadsStale_) {
-        Call call;
-        if (!begin(*imp_, true, call))
-            return false;
-        int value = 2;  // what servers before the query always used
-        if (call.atLeast(2010, 1, 1, 0) && !call.api->getNbReadAheads(imp_->id_, value))
-            return call.failed();
-        imp_->readAheads_ = value;
-        imp_->readAheadsStale_ = false;
-    }
-    count = imp_->readAheads_;
+    const int* read = cachedRead(*imp_, imp_->readAheads_, true, [&](Call& call, int& out) {
+        out = kFixedReadAheads;
+        return !call.atLeast(kReadAheadQuery) || call.api->getNbReadAheads(imp_->id_, out) || call.failed();
+    });
+    if (!read)
+        return false;
+    count = *read;
     return true;
 }
 
 bool CorvaneNodeHandle::getNumFrames(int& count) {
-    if (imp_->framesStale_) {
-        Call call;
-        if (!begin(*imp_, true, call))
-            return false;
-        CorvaneNodeInterface::FrameList frames;
-        const bool ok = call.atLeast(2013, 1, 0, 6115) ? call.api->getFramesEx(imp_->id_, frames)
-                                                        : call.api->getFrames(imp_->id_, frames);
-        if (!ok)
-            return call.failed();
-        imp_->frames_.swap(frames);
-        imp_->framesStale_ = false;
-    }
-    count = static_cast<int>(imp_->frames_.size());
+    const CorvaneNodeInterface::FrameList* list = frames(*imp_);
+    if (!list)
+        return false;
+    count = static_cast<int>(list->size());
     return true;
 }
 
 bool CorvaneNodeHandle::getFrame(int index, CorvaneFrameId& frame) {
-    int count = 0;
-    if (!getNumFrames(count))
+    const CorvaneNodeInterface::FrameList* list = frames(*imp_);
+    if (!list)
         return false;
-    if (!indexInto(imp_->frames_, index, frame))
+    if (!indexInto(*list, index, frame))
         return imp_->server_->imp()->fail("Frame index out of range");
     return true;
 }
@@ -393,42 +424,29 @@ bool CorvaneNodeHandle::allocateFrames(int count, const CorvaneClipFormat& forma
     Call call;
     if (!begin(*imp_, true, call))
         return false;
-    const bool ok = call.atLeast(2013, 1, 0, 6115) ? call.api->allocateFramesEx(imp_->id_, count, format, frames)
-                                                    : call.api->allocateFrames(imp_->id_, count, format, frames);
+    const bool ok = call.atLeast(kExtendedFrameLists) ? call.api->allocateFramesEx(imp_->id_, count, format, frames)
+                                                      : call.api->allocateFrames(imp_->id_, count, format, frames);
     if (!ok)
         return call.failed();
-    imp_->framesStale_ = true;
-    imp_->framePathsStale_ = true;
+    imp_->frames_.markStale();
+    imp_->framePaths_.markStale();
     return true;
 }
 
 bool CorvaneNodeHandle::getNumFramePaths(int& count) {
-    if (imp_->framePathsStale_) {
-        Call call;
-        if (!begin(*imp_, true, call))
-            return false;
-        CorvaneNodeInterface::StringList paths;
-        bool ok = true;
-        // Servers before 2.5 can not tell: the list stays empty.
-        if (call.atLeast(2012, 1, 1, 5758))
-            ok = call.api->getFramePathsEx(imp_->id_, paths);
-        else if (call.atLeast(2, 5, 0, 0))
-            ok = call.api->getFramePaths(imp_->id_, paths);
-        if (!ok)
-            return call.failed();
-        imp_->framePaths_.swap(paths);
-        imp_->framePathsStale_ = false;
-    }
-    count = static_cast<int>(imp_->framePaths_.size());
+    const CorvaneNodeInterface::StringList* paths = framePaths(*imp_);
+    if (!paths)
+        return false;
+    count = static_cast<int>(paths->size());
     return true;
 }
 
 bool CorvaneNodeHandle::getFramePath(int index, CorvaneStr& path) {
-    int count = 0;
-    if (!getNumFramePaths(count))
+    const CorvaneNodeInterface::StringList* paths = framePaths(*imp_);
+    if (!paths)
         return false;
     std::string text;
-    if (!indexInto(imp_->framePaths_, index, text))
+    if (!indexInto(*paths, index, text))
         return imp_->server_->imp()->fail("Frame index out of range");
     path = text.c_str();
     return true;
@@ -442,17 +460,17 @@ bool CorvaneNodeHandle::setFramePaths(const CorvaneStrList& paths, const Corvane
     for (unsigned i = 0; i < paths.size(); ++i)
         list.push_back(paths.getStr(i));
     bool ok;
-    if (call.atLeast(2012, 1, 1, 5758))
+    if (call.atLeast(kExtendedFramePaths))
         ok = call.api->setFramePathsEx(imp_->id_, list, format);
-    else if (call.atLeast(2, 6, 0, 0))
+    else if (call.atLeast(kLinkMedia))
         ok = call.api->setFramePaths(imp_->id_, list, format);
     else
         return call.server->fail("Server does not support linking to existing media files.");
     if (!ok)
         return call.failed();
-    imp_->framesStale_ = true;
-    imp_->framePathsStale_ = true;
-    imp_->clipFormatStale_ = true;
+    imp_->frames_.markStale();
+    imp_->framePaths_.markStale();
+    imp_->clipFormat_.markStale();
     return true;
 }
 
@@ -471,17 +489,19 @@ bool CorvaneNodeHandle::writeFrame(const CorvaneFrameId& frame, const void* data
 
 bool CorvaneNodeHandle::readStream(void* buffer, size_t sizeBytes, int64_t position, size_t elementBytes,
                                    int& count) {
-    if (imp_->streamIdStale_) {
+    const std::string* streamId = imp_->streamId_.get([&](std::string& out) {
         CorvaneStr id;
         if (!getStreamId(id))
             return false;
-        imp_->streamId_ = id.c_str();
-        imp_->streamIdStale_ = false;
-    }
+        out = id.c_str();
+        return true;
+    });
+    if (!streamId)
+        return false;
     int64_t n = count;
     if (!imp_->server_->imp()->frameOperation([&](CorvaneFrameClientAPI& frames) {
-            frames.readStream(imp_->streamId_.c_str(), static_cast<char*>(buffer), sizeBytes, position,
-                              elementBytes, &n);
+            frames.readStream(streamId->c_str(), static_cast<char*>(buffer), sizeBytes, position, elementBytes,
+                              &n);
         }))
         return false;
     count = n > INT_MAX ? INT_MAX : static_cast<int>(n);

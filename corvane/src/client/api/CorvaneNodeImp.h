@@ -1,11 +1,12 @@
 // Internal to corvane_client.
 // What a node handle knows: the node's identifier, its server, and what the
-// server reported about the node, each item with a stale flag that is set
-// until the item has been read successfully.
+// server reported about the node, each item stale until it has been read
+// successfully.
 #pragma once
 
 #include <string>
 
+#include "client/api/CorvaneCached.h"
 #include "client/api/CorvaneClipFormat.h"
 #include "client/api/CorvaneNodeId.h"
 #include "client/api/CorvaneNodeInterface.h"
@@ -19,25 +20,18 @@ public:
     CorvaneNodeId id_;
     CorvaneServerHandle* server_;  // not owned; outlives the node
 
-    int type_ = 0;
-    std::string typeStr_;
-    bool typeStale_ = true;
-    std::string displayName_;
-    bool displayNameStale_ = true;
-    CorvaneNodeId parent_;
-    bool parentStale_ = true;
-    CorvaneNodeInterface::ChildList children_;
-    bool childrenStale_ = true;
-    CorvaneClipFormat clipFormat_;
-    bool clipFormatStale_ = true;
-    CorvaneNodeInterface::FrameList frames_;
-    bool framesStale_ = true;
-    CorvaneNodeInterface::StringList framePaths_;
-    bool framePathsStale_ = true;
-    CorvaneNodeInterface::StringList streams_;
-    bool streamsStale_ = true;
-    int readAheads_ = 0;
-    bool readAheadsStale_ = true;
-    std::string streamId_;  // for reading the node's stream
-    bool streamIdStale_ = true;
+    struct NodeType {
+        int number = 0;
+        std::string text;
+    };
+    CorvaneCached<NodeType> type_;
+    CorvaneCached<std::string> displayName_;
+    CorvaneCached<CorvaneNodeId> parent_;
+    CorvaneCached<CorvaneNodeInterface::ChildList> children_;
+    CorvaneCached<CorvaneClipFormat> clipFormat_;
+    CorvaneCached<CorvaneNodeInterface::FrameList> frames_;
+    CorvaneCached<CorvaneNodeInterface::StringList> framePaths_;
+    CorvaneCached<CorvaneNodeInterface::StringList> streams_;
+    CorvaneCached<int> readAheads_;
+    CorvaneCached<std::string> streamId_;  // for reading the node's stream
 };

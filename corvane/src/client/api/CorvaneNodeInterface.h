@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // The operations on a server's node tree, as the node handles see them.
 // Every operation returns false on failure and leaves the reason in
 // lastError(); success leaves lastError() unchanged. One thread uses an
@@ -9,12 +10,13 @@
 #include <vector>
 
 #include "client/api/CorvaneFrameId.h"
+#include "client/api/CorvaneLastError.h"
 #include "client/api/CorvaneNodeId.h"
 
 class CorvaneClipFormat;
 class CorvaneStr;
 
-class CorvaneNodeInterface {
+class CorvaneNodeInterface : public CorvaneLastError {
 public:
     // (identifier, display name) of each child, in the server's order.
     typedef std::vector<std::pair<std::string, std::string>> ChildList;
@@ -54,16 +56,4 @@ public:
     // The names of the metadata streams the node offers.
     virtual bool queryMetaDataSupport(const CorvaneNodeId& node, StringList& streams) = 0;
     virtual bool getStreamId(const CorvaneNodeId& node, CorvaneStr& streamId) = 0;
-
-    // Never null.
-    const char* lastError() const { return lastError_.c_str(); }
-
-protected:
-    // Stores text as the last error and returns false.
-    bool fail(const std::string& text) {
-        lastError_ = text;
-        return false;
-    }
-
-    std::string lastError_;
 };

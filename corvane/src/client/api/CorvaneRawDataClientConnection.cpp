@@ -8,7 +8,7 @@
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 #include "base/tcp/CoIoMsgQDescriptor.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "base/threads/CoLockGuard.h"

@@ -1,11 +1,10 @@
 #include "client/api/CorvaneRedirectionsCache.h"
 
-#include <time.h>
-
 #include <cstdlib>
 
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 #include "base/threads/CoLockGuard.h"
+#include "base/time/CoClock.h"
 #include "client/api/CorvaneDaemonInfoMgr.h"
 #include "client/api/CorvaneRawDataClientConnection.h"
 
@@ -53,9 +52,7 @@ CorvaneRedirectionsCache::CorvaneRedirectionsCache(size_t size) : entries_(size 
 CorvaneRedirectionsCache::~CorvaneRedirectionsCache() = default;
 
 int64_t CorvaneRedirectionsCache::tick() {
-    timespec ts;
-    ::clock_gettime(CLOCK_REALTIME, &ts);
-    const int64_t now = static_cast<int64_t>(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+    const int64_t now = Corvane::CoClock::monotonicUs();
     lastTickUs_ = now > lastTickUs_ ? now : lastTickUs_ + 1;
     return lastTickUs_;
 }

@@ -35,7 +35,7 @@ CorvaneServerHandle::CorvaneServerHandle(const char* serverId)
     : CorvaneServerHandle(CorvaneServerId(serverId)) {}
 
 CorvaneServerHandle::CorvaneServerHandle(const CorvaneServerId& serverId)
-    : imp_(new CorvaneServerImp(serverId)), translations_(new Translations) {}
+    : imp_(std::make_unique<CorvaneServerImp>(serverId)), translations_(std::make_unique<Translations>()) {}
 
 CorvaneServerHandle::~CorvaneServerHandle() = default;
 

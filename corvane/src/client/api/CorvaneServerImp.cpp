@@ -51,8 +51,8 @@ bool CorvaneServerImp::connect() {
             shared_ = std::move(shared);
             connection_ = shared_.get();
         }
-        baseApi_.reset(new CorvaneBaseClientAPI(connection_));
-        nodeApi_.reset(new CorvaneNodeClientAPI(connection_));
+        baseApi_ = std::make_unique<CorvaneBaseClientAPI>(connection_);
+        nodeApi_ = std::make_unique<CorvaneNodeClientAPI>(connection_);
         return true;
     } catch (const std::exception& e) {
         return fail(e.what());
@@ -120,7 +120,7 @@ bool CorvaneServerImp::registerEventHandler(const CorvaneNodeId& node, CorvaneNo
     if (!eventLink_) {
         try {
             CorvaneEventMonitor::instance().start();
-            eventLink_.reset(new CorvaneEventMonitor::Connection(connection_));
+            eventLink_ = std::make_unique<CorvaneEventMonitor::Connection>(connection_);
         } catch (const std::exception& e) {
             return fail(e.what());
         }

@@ -21,6 +21,7 @@
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneDaemonInfoMgr.h"
 #include "client/api/CorvaneEventMonitor.h"
+#include "client/api/CorvaneLastError.h"
 #include "client/api/CorvaneNodeEvent.h"
 #include "client/api/CorvaneServerId.h"
 
@@ -29,7 +30,7 @@ class CorvaneFrameClientAPI;
 class CorvaneNodeClientAPI;
 class CorvaneRawDataClientConnection;
 
-class CorvaneServerImp : public CorvaneDaemonInfoMgr {
+class CorvaneServerImp : public CorvaneDaemonInfoMgr, private CorvaneLastError {
 public:
     explicit CorvaneServerImp(const CorvaneServerId& id);
     ~CorvaneServerImp() override;
@@ -46,13 +47,9 @@ public:
     // Drops the encoders and the reference on the shared connection; the
     // next operation takes a new one.
     void release();
-    const char* lastError() const override { return lastError_.c_str(); }
-
-    // Stores text as the last error and returns false.
-    bool fail(const std::string& text) {
-        lastError_ = text;
-        return false;
-    }
+    const char* lastError() const override { return CorvaneLastError::lastError(); }
+    // The node handles report their failures here too.
+    using CorvaneLastError::fail;
 
     bool isConnected();
     void disconnect();
@@ -96,7 +93,6 @@ private:
     std::unique_ptr<CorvaneEventMonitor::Connection> eventLink_;
     std::unique_ptr<CorvaneRawDataClientConnection> frameLink_;  // its owner is this object
     std::unique_ptr<CorvaneFrameClientAPI> frameClient_;          // reads through frameLink_
-    std::string lastError_;
     CorvaneDaemonInfo info_;  // the last record read, for the text getters
     bool infoStale_ = true;
 };

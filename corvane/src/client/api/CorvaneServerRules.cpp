@@ -7,7 +7,7 @@
 
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "client/api/CorvaneDaemonInfo.h"
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneMulticastProtocol.h"
 #include "client/api/CorvaneServerId.h"
 

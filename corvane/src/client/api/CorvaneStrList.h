@@ -7,8 +7,8 @@
 
 class CorvaneStrList {
 public:
-    CorvaneStrList() : list_(new std::vector<std::string>) {}
-    CorvaneStrList(const CorvaneStrList& other) : list_(new std::vector<std::string>(*other.list_)) {}
+    CorvaneStrList() : list_(std::make_unique<std::vector<std::string>>()) {}
+    CorvaneStrList(const CorvaneStrList& other) : list_(std::make_unique<std::vector<std::string>>(*other.list_)) {}
     CorvaneStrList& operator=(const CorvaneStrList& other) {
         if (this != &other)
             *list_ = *other.list_;

@@ -1,3 +1,4 @@
+// Internal to corvane_client.
 // Splits a writable text at one separator, in place: each token is ended
 // by a NUL written over its separator, and the separator is put back when
 // the next token is asked for. Empty tokens are kept. Not thread-safe.

@@ -9,8 +9,8 @@
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoLastErrLogger.h"
-#include "base/osal/EnvVar.h"
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVar.h"
+#include "base/env/EnvVarRegistry.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVarRegistry.h"
 
 namespace CorvaneTest {
 

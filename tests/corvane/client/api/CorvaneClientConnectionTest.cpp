@@ -11,7 +11,7 @@
 
 #include "ScriptedServer.h"
 #include "base/loggerBase/CoException.h"
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "support/Gate.h"
 #include "support/LoopbackListener.h"

@@ -8,7 +8,8 @@
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDictionary.h"
 #include "client/api/CorvaneMetaData.h"
-#include "client/api/CorvaneVocabulary.h"
+#include "client/api/CorvaneOSType.h"
+#include "client/api/CorvaneScanFormat.h"
 
 namespace {
 

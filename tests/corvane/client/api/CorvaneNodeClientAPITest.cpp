@@ -15,7 +15,8 @@
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneClipFormat.h"
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneCurrentUser.h"
+#include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneStr.h"
 
 using CorvaneTest::attrs;

@@ -1,8 +1,7 @@
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneCurrentUser.h"
 
 #include <unistd.h>
 
-#include <cstring>
 #include <string>
 
 #include "base/osal/CoUser.h"
@@ -13,14 +12,6 @@ std::string& userOverride() {
     return user;
 }
 }  // namespace
-
-CorvaneStr getLocalHostName() {
-    char name[256];
-    if (gethostname(name, sizeof name) != 0)
-        return CorvaneStr("unknown");
-    name[sizeof name - 1] = '\0';
-    return CorvaneStr(name);
-}
 
 // The look-ups go through CoUser's re-entrant forms: any thread may ask.
 CorvaneStr getCurrentGroup() {
@@ -36,10 +27,3 @@ CorvaneStr getCurrentUser() {
 }
 
 void setCurrentUser(const char* user) { userOverride() = user ? user : ""; }
-
-const char* getOSVersion() { return "unknown"; }
-
-bool isLocalHost(const char* host) {
-    return host && (std::strcmp(host, "localhost") == 0 || std::strcmp(host, "127.0.0.1") == 0 ||
-                    std::strcmp(host, "::1") == 0);
-}

@@ -1,4 +1,4 @@
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 
 #include <cassert>
 #include <climits>
@@ -9,7 +9,7 @@
 #include <ostream>
 #include <type_traits>
 
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVarRegistry.h"
 
 namespace Corvane {
 

@@ -1,22 +1,6 @@
-// The fixed names that travel with the value types: scan formats,
-// operating-system types and the format tags the API names. Names are read
-// without regard to case and written exactly as listed.
+// The format tags the API names: the pixel and audio sample layouts and the
+// file formats a clip format's tag may hold.
 #pragma once
-
-namespace CorvaneScanFormat {
-// 0..4; -1 for an unknown name.
-int fromName(const char* name);
-// "unknown" outside 0..4.
-const char* toName(int value);
-}  // namespace CorvaneScanFormat
-
-namespace CorvaneOSType {
-enum Value { Unknown = 0, Irix = 1, Linux = 2, WindowsNT = 3, MacOSX = 4 };
-// 0 for an unknown name.
-int fromName(const char* name);
-// "Unknown" outside 1..4.
-const char* toName(int value);
-}  // namespace CorvaneOSType
 
 namespace CorvaneFormatTag {
 constexpr const char* kMono = "mono";

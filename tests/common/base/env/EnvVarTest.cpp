@@ -1,4 +1,4 @@
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVarRegistry.h"
 #include "support/Gate.h"
 
 namespace {

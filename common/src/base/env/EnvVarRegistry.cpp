@@ -1,4 +1,4 @@
-#include "base/osal/EnvVarRegistry.h"
+#include "base/env/EnvVarRegistry.h"
 
 #include <algorithm>
 #include <cassert>

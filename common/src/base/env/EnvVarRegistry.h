@@ -1,3 +1,4 @@
+// Internal to corvane_base.
 // The process-wide list of declared settings, in registration order, with
 // search and text and HTML dumps. Registrations are added and removed during
 // static construction and destruction only, so the list has no lock.
@@ -7,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 
 namespace Corvane {
 
