@@ -9,7 +9,7 @@
 
 #include "RequestIo.h"
 #include "base/osal/CoUser.h"
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 
 namespace {
 

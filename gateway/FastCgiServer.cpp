@@ -19,7 +19,7 @@
 
 #include "GatewayDriver.h"
 #include "RequestIo.h"
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 
 namespace {
 

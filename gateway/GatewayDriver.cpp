@@ -17,7 +17,7 @@
 #include "ServerModes.h"
 #include "TimeoutCorvaneServerHandle.h"
 #include "base/loggerBase/CoMsg.h"
-#include "client/api/CorvaneEnv.h"
+#include "client/api/CorvaneCurrentUser.h"
 #include "client/api/CorvaneInit.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "base/osal/EnvVar.h"
+#include "base/env/EnvVar.h"
 #include "base/threads/CoLockGuard.h"
 
 namespace {
