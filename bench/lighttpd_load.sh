@@ -27,8 +27,11 @@ ln -s "$TOP/build/bin/corvane-gateway" "$STATE/corvane-gateway"
 echo 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.' > "$WORK/corvane-gateway.htpasswd"  # htpasswd -nbm bench bench
 sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$WORK|g" \
   deploy/lighttpd/05-corvane-gateway.conf > "$WORK/corvane-gateway.conf"
+# Both drop-ins in one server: the second one's path moves, and the page it
+# also serves is left to the first.
 sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$WORK|g; s|/run/lighttpd/|$WORK/|g" \
   -e 's|"/corvane-gateway"|"/corvane-gateway-fastcgi"|g; /=~ "\/corvane-gateway\/"/d' \
+  -e '/^# The page at \/corvane\//,$d' \
   deploy/lighttpd/05-corvane-gateway-fastcgi.conf > "$WORK/corvane-gateway-fastcgi.conf"
 # A random high port; lighttpd refuses to start if it is taken.
 PORT=$(awk 'BEGIN { srand(); print 20000 + int(rand() * 30000) }')
