@@ -196,6 +196,9 @@ TEST_F(CoUserTest, LooksUpNamesInTheDatabases) {
     EXPECT_EQ("root", name);
     name.clear();
     EXPECT_TRUE(CoUser::groupName(0, &name));
+    // No database names id 4294967294, (uid_t)-2; the name is left as it was.
+    EXPECT_FALSE(CoUser::userName(static_cast<uid_t>(-2), &name));
+    EXPECT_FALSE(CoUser::groupName(static_cast<gid_t>(-2), &name));
     EXPECT_EQ("root", name);
     const std::vector<std::string> users = CoUser::allUserNames();
     ASSERT_FALSE(users.empty());
