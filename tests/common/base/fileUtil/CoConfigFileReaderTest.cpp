@@ -35,82 +35,25 @@ protected:
     CoConfigFileReader reader_;
 };
 
+// What is kept of each line shows in what is written back. A section
+// header loses its last character, whatever it is: "[Alpha" names "Alph".
 TEST_F(CoConfigFileReaderTest, WriteBackKeepsCommentsBlankLinesAndOrder) {
-    const std::string in =
-        "# header comment\n"
-        "\n"
-        "   ; indented comment   \n"
-        "[Zulu]\n"
-        "b = 2\n"
-        "  # about a\n"
-        "a=1   \n"
-        "[Alpha]\n"
-        "\n"
-        "z  =  last  \n"
-        "# trailing\n"
-        "\n";
-    ASSERT_EQ(0, load(in));
-    EXPECT_EQ(
-        "# header comment\n"
-        "\n"
-        "; indented comment\n"
-        "[Zulu]\n"
-        "b=2\n"
-        "# about a\n"
-        "a=1\n"
-        "[Alpha]\n"
-        "\n"
-        "z=last\n"
-        "# trailing\n"
-        "\n",
-        writeBack());
-
-    // A second pass changes nothing more.
-    const std::string once = writeBack();
-    CoConfigFileReader again;
-    ASSERT_EQ(0, again.read(dir_.file("out.cfg").c_str()));
-    ASSERT_EQ(0, again.write(dir_.file("twice.cfg").c_str()));
-    EXPECT_EQ(once, CorvaneTest::readFile(dir_.file("twice.cfg")));
-}
-
-TEST_F(CoConfigFileReaderTest, SplitsNamesValuesAndSectionHeaders) {
-    ASSERT_EQ(0, load("[Local]\n"
-                      "  key  =  some value  \n"
-                      "eq=a=b\n"
-                      "empty=\n"
-                      "hash=x # not a comment\n"
-                      "\tname with blank\t= v\n"
-                      "[ Local ]\n"
-                      "spaced=1\n"
-                      "[Local\n"
-                      "cut=1\n"
-                      "[\n"
-                      "nameless=1\n"));
-    const struct {
-        const char* section;
-        const char* name;
-        const char* value;
-    } cases[] = {
-        {"Local", "key", "some value"},  {"Local", "eq", "a=b"},    {"Local", "empty", ""},
-        {"Local", "hash", "x # not a comment"}, {"Local", "name with blank", "v"}, {" Local ", "spaced", "1"},
-        {"Loca", "cut", "1"},             {"", "nameless", "1"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.value, value(c.section, c.name)) << "[" << c.section << "] " << c.name;
-    EXPECT_FALSE(reader_.hasVariable("Local", "spaced"));
-    EXPECT_FALSE(reader_.hasVariable("Local", "cut"));
+    ASSERT_EQ(0, load("# header comment\n\n   ; indented comment   \n"
+                      "[Zulu]\nb = 2\n  # about a\na=1   \n"
+                      "[Alpha]\n\nz  =  some value  \neq=a=b\nempty=\nhash=x # not a comment\n\tname with blank\t= v\n"
+                      "[ Alpha ]\nspaced=1\n[Alpha\ncut=1\n[\nnameless=1\n# trailing\n\n"));
+    EXPECT_EQ("# header comment\n\n; indented comment\n"
+              "[Zulu]\nb=2\n# about a\na=1\n"
+              "[Alpha]\n\nz=some value\neq=a=b\nempty=\nhash=x # not a comment\nname with blank=v\n"
+              "[ Alpha ]\nspaced=1\n[Alph]\ncut=1\n[]\nnameless=1\n# trailing\n\n",
+              writeBack());
+    EXPECT_EQ("v", value("Alpha", "name with blank"));
+    EXPECT_EQ("1", value("", "nameless"));
 }
 
 TEST_F(CoConfigFileReaderTest, WarnsAboutBadLinesAndGoesOn) {
     MessageLog::Scope warnings(CoMsg::warning);
-    ASSERT_EQ(0, load("# comment\n"
-                      "early=1\n"
-                      "[S]\n"
-                      "\n"
-                      "no value here\n"
-                      "=x\n"
-                      "  = y\n"
-                      "good=1\n"));
+    ASSERT_EQ(0, load("# comment\nearly=1\n[S]\n\nno value here\n=x\n  = y\ngood=1\n"));
     const std::string file = path_;
     EXPECT_EQ((std::vector<std::string>{
                   "Invalid syntax: Not in section. Ignoring line 2 of '" + file + "'",
@@ -119,8 +62,6 @@ TEST_F(CoConfigFileReaderTest, WarnsAboutBadLinesAndGoesOn) {
                   "Invalid syntax: No variable name. Ignoring line 7 of '" + file + "'",
               }),
               warnings->texts(CoMsg::warning));
-    EXPECT_EQ("1", value("S", "good"));
-    EXPECT_FALSE(reader_.hasVariable("S", "early"));
     // Ignored lines leave the pending comment for the next item.
     EXPECT_EQ("# comment\n[S]\n\ngood=1\n", writeBack());
 }
@@ -130,7 +71,6 @@ TEST_F(CoConfigFileReaderTest, MergeAddsAndOverridesWhileAPlainReadReplaces) {
     ASSERT_EQ(0, load("[B]\ny=2\n[A]\n# new x\nx=3\nz=4\n", CoConfigFileReader::kMerge, "b.cfg"));
     EXPECT_EQ("[A]\n# new x\nx=3\nkeep=k\nz=4\n[B]\ny=2\n", writeBack());
     ASSERT_EQ(0, load("[B]\ny=2\n", 0, "c.cfg"));
-    EXPECT_FALSE(reader_.hasVariable("A", "x"));
     EXPECT_EQ("[B]\ny=2\n", writeBack());
 }
 
@@ -142,8 +82,6 @@ TEST_F(CoConfigFileReaderTest, KeepExistingValuesLeavesTheFirstValue) {
 
     ASSERT_EQ(0, load("[A]\n# about x\nx=3\ny=4\n",
                       CoConfigFileReader::kMerge | CoConfigFileReader::kKeepExistingValues, "c.cfg"));
-    EXPECT_EQ("2", value("A", "x"));
-    EXPECT_EQ("4", value("A", "y"));
     // The comment of the skipped line moves on to the next item.
     EXPECT_EQ("[A]\nx=2\n# about x\ny=4\n", writeBack());
 
@@ -162,23 +100,15 @@ TEST_F(CoConfigFileReaderTest, DuplicateSectionReopensIt) {
 TEST_F(CoConfigFileReaderTest, CarriageReturnsEndLines) {
     MessageLog::Scope warnings(CoMsg::warning);
     ASSERT_EQ(0, load("[S]\r\na=1\r\nbad\r\nb = 2 \r\n"));
-    EXPECT_EQ("1", value("S", "a"));
-    EXPECT_EQ("2", value("S", "b"));
     // Each CR LF counts as two lines; the empty ones become blank comment lines.
     EXPECT_EQ(std::vector<std::string>{"Invalid syntax: No variable value. Ignoring line 5 of '" + path_ + "'"},
               warnings->texts(CoMsg::warning));
     EXPECT_EQ("[S]\n\na=1\n\n\nb=2\n\n", writeBack());
-
-    ASSERT_EQ(0, load("[Mac]\rx=1\ry=2"));
-    EXPECT_EQ("1", value("Mac", "x"));
-    EXPECT_EQ("2", value("Mac", "y"));
 }
 
 TEST_F(CoConfigFileReaderTest, LastLineWithoutNewlineIsRead) {
-    for (const char* text : {"[S]\nlast=yes", "[S]\nlast=yes   ", "[S]\r\nlast=yes"}) {
-        ASSERT_EQ(0, load(text));
-        EXPECT_EQ("yes", value("S", "last")) << text;
-    }
+    ASSERT_EQ(0, load("[S]\rlast=yes"));
+    EXPECT_EQ("yes", value("S", "last"));
     ASSERT_EQ(0, load("[S]\nx=1\n# no newline"));
     EXPECT_EQ("[S]\nx=1\n# no newline\n", writeBack());
     ASSERT_EQ(0, load(""));
@@ -203,9 +133,8 @@ TEST_F(CoConfigFileReaderTest, OverlongLineContinuesAsTheNextLine) {
 TEST_F(CoConfigFileReaderTest, ReadAndWriteErrorsReturnErrno) {
     ASSERT_EQ(0, load("[A]\nx=1\n"));
     EXPECT_EQ(ENOENT, reader_.read(dir_.file("missing.cfg").c_str(), CoConfigFileReader::kMerge));
-    EXPECT_EQ("1", value("A", "x"));
+    EXPECT_TRUE(reader_.hasVariable("A", "x"));
     EXPECT_EQ(ENOENT, reader_.read(dir_.file("missing.cfg").c_str()));
-    EXPECT_FALSE(reader_.hasVariable("A", "x"));
     EXPECT_EQ("", writeBack());
 
     // Opening a directory works; reading it fails.
@@ -214,24 +143,16 @@ TEST_F(CoConfigFileReaderTest, ReadAndWriteErrorsReturnErrno) {
     EXPECT_EQ(0, reader_.read(nullptr));
     EXPECT_EQ(0, reader_.read(""));
 
-    CoConfigFileReader missing(dir_.file("missing.cfg").c_str());
-    EXPECT_EQ(ENOENT, missing.status());
-    CoConfigFileReader none(nullptr);
-    EXPECT_EQ(0, none.status());
-    CoConfigFileReader present(dir_.write("p.cfg", "[P]\nv=7\n").c_str());
-    EXPECT_EQ(0, present.status());
-    EXPECT_EQ(7, present.getInt("P", "v", 0));
+    EXPECT_EQ(ENOENT, CoConfigFileReader(dir_.file("missing.cfg").c_str()).status());
 
     EXPECT_EQ(ENOENT, reader_.write(dir_.file("no/such/dir.cfg").c_str()));
     EXPECT_EQ(EISDIR, reader_.write(dir_.path().c_str()));
 }
 
+// Numbers convert without validation; absent variables give the default.
 TEST_F(CoConfigFileReaderTest, TypedGettersConvertOrFallBack) {
     ASSERT_EQ(0, load("[T]\nnum=42\nneg=-7\nmixed=12abc\nword=abc\nf=2.5\nbig=99999999999\n"));
-
     int i = -1;
-    EXPECT_TRUE(reader_.getInt("T", "num", i, 5));
-    EXPECT_EQ(42, i);
     EXPECT_TRUE(reader_.getInt("T", "word", i, 5));
     EXPECT_EQ(0, i);
     EXPECT_FALSE(reader_.getInt("T", "absent", i, 5));
@@ -257,30 +178,23 @@ TEST_F(CoConfigFileReaderTest, TypedGettersConvertOrFallBack) {
     EXPECT_FALSE(reader_.getFloat("T", "absent", f, 1.5f));
     EXPECT_FLOAT_EQ(1.5f, f);
 
-    std::string s = "x";
-    EXPECT_FALSE(reader_.getString("T", "absent", s, nullptr));
-    EXPECT_EQ("", s);
-    EXPECT_FALSE(reader_.getString("T", "absent", s, "def"));
-    EXPECT_EQ("def", s);
-    EXPECT_TRUE(reader_.getString("T", "num", s, "def"));
-    EXPECT_EQ("42", s);
+    std::string text = "x";
+    EXPECT_FALSE(reader_.getString("T", "absent", text, nullptr));
+    EXPECT_EQ("", text);
+    EXPECT_EQ("def", reader_.getString("T", "absent", "def"));
 }
 
 TEST_F(CoConfigFileReaderTest, BooleanRule) {
     const struct {
         const char* text;
         bool value;
-    } cases[] = {{"true", true},    {"TRUE", true},   {"1", true},    {"yes", true},   {"Yes", true},
-                 {"ON", true},      {"on", true},     {"0", false},   {"no", false},   {"off", false},
-                 {"false", false},  {"", false},      {"2", false},   {"enabled", false}, {"yes please", false}};
-    std::string text = "[B]\n";
-    for (size_t n = 0; n < sizeof cases / sizeof cases[0]; ++n)
-        text += "v" + std::to_string(n) + "=" + cases[n].text + "\n";
-    ASSERT_EQ(0, load(text));
-    for (size_t n = 0; n < sizeof cases / sizeof cases[0]; ++n) {
-        bool out = !cases[n].value;
-        EXPECT_TRUE(reader_.getBool("B", ("v" + std::to_string(n)).c_str(), out, !cases[n].value));
-        EXPECT_EQ(cases[n].value, out) << "'" << cases[n].text << "'";
+    } cases[] = {{"true", true}, {"TRUE", true}, {"1", true}, {"Yes", true}, {"oN", true},
+                 {"0", false},   {"", false},    {"2", false}, {"yes please", false}};
+    for (const auto& c : cases) {
+        reader_.setString("B", "v", c.text);
+        bool out = !c.value;
+        EXPECT_TRUE(reader_.getBool("B", "v", out, !c.value));
+        EXPECT_EQ(c.value, out) << "'" << c.text << "'";
     }
     bool out = false;
     EXPECT_FALSE(reader_.getBool("B", "absent", out, true));

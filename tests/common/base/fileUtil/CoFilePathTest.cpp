@@ -65,7 +65,7 @@ TEST_F(CoFilePathTest, TakesPathsApartExpandsAndEditsThem) {
     setenv("CORVANE_TEST_DIR", "v", 1);
     // path, expansion ("!": thrown)
     const char* const expansions[][2] = {
-        {"~/x", "/home/u/x"}, {"~root/x", "/root/x"},   {"/d/$CORVANE_TEST_DIR/../y", "/d/y"},
+        {"~/x", "/home/u/x"}, {"/d/~root/x", "/d/root/x"}, {"/d/$CORVANE_TEST_DIR/../y", "/d/y"},
         {"a//./b/", "a/b"},   {"/../a", "/a"},          {"../a/../..", "../.."},
         {"draft~", "draft~"}, {"$CORVANE_UNSET/x", "!"}, {"~corvane-no-such-user/x", "!"},
     };
@@ -162,7 +162,7 @@ TEST_F(CoFilePathTest, MovesAcrossFileSystemsThroughACopy) {
 
 // As root on behalf of the real user nobody, in a process of its own.
 TEST_F(CoFilePathTest, GivesFilesToTheRealUser) {
-    if (!CorvaneTest::inFreshProcess({{"XQ_CHOWN_NUM_RETRIES", "2"}}))
+    if (!CorvaneTest::inFreshProcess({{"XQ_CHOWN_NUM_RETRIES", "1"}}))
         return;
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root";
@@ -194,11 +194,10 @@ TEST_F(CoFilePathTest, GivesFilesToTheRealUser) {
     });
     EXPECT_FALSE(CoFilePath(file).giveToRealUser());
     CoFilePath::setChownForTesting(nullptr);
-    ASSERT_EQ(3u, attempts.size());
+    ASSERT_EQ(2u, attempts.size());
     EXPECT_GE(attempts[1] - attempts[0], std::chrono::seconds(1));
-    EXPECT_GE(attempts[2] - attempts[1], std::chrono::seconds(1));
     const std::string from = "Unable to set the ownership from user 0 to user 65534 for ";
-    EXPECT_EQ(2, log_->count(from + "link " + file + ": Permission denied. Retrying.", CoMsg::warning));
+    EXPECT_EQ(1, log_->count(from + "link " + file + ": Permission denied. Retrying.", CoMsg::warning));
     EXPECT_TRUE(log_->contains(from + file + " : Operation not permitted."));
     EXPECT_FALSE(CoFilePath(dir_.file("missing")).giveToRealUser());  // not retried
     EXPECT_TRUE(log_->contains(from + dir_.file("missing") + " : No such file or directory."));

@@ -52,9 +52,7 @@ std::string selfDiscovery() {
 TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
     MessageLog::Scope log;
     auto file = ScopedNetworkConfig::missing();
-
     EXPECT_EQ("7555 1 224.0.0.1", selfDiscovery());
-
     std::vector<std::string> names{"stale"};
     EXPECT_TRUE(config().getMetadataInterfaces(names));
     EXPECT_TRUE(names.empty());
@@ -71,19 +69,13 @@ TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
     EXPECT_FALSE(config().silentMode());
 }
 
+// Lists are trimmed with empty items kept; a number keeps the caller's value
+// unless it starts with digits.
 TEST(CoNetworkConfigTest, ReadsEveryKey) {
     const std::string uuid = newUuid();
-    ScopedNetworkConfig file("[Local]\n"
-                             "UUID = " + uuid + "\n"
-                             "DisplayName = Edit Suite 3\n"
-                             "[Interfaces]\n"
-                             "Metadata = eth0, eth1 ,,eth2\n"
-                             "Data = ib0\n"
-                             "Multicast =\n"
-                             "[SelfDiscovery]\n"
-                             "Port = 8123\n"
-                             "Scope = 239.1.2.3\n"
-                             "TTL = 4\n");
+    ScopedNetworkConfig file("[Local]\nUUID = " + uuid + "\nDisplayName = Edit Suite 3\n"
+                             "[Interfaces]\nMetadata = eth0, eth1\t,,eth2,\nData = ib0\nMulticast =\n"
+                             "[SelfDiscovery]\nPort = 8123abc\nScope = 239.1.2.3\nTTL = x4\n");
     std::string text;
     EXPECT_TRUE(config().getUUID(text));
     EXPECT_EQ(uuid, text);
@@ -92,55 +84,18 @@ TEST(CoNetworkConfigTest, ReadsEveryKey) {
 
     std::vector<std::string> names;
     EXPECT_TRUE(config().getMetadataInterfaces(names));
-    EXPECT_EQ((std::vector<std::string>{"eth0", "eth1", "", "eth2"}), names);
+    EXPECT_EQ((std::vector<std::string>{"eth0", "eth1", "", "eth2", ""}), names);
     EXPECT_TRUE(config().getDataInterfaces(names));
     EXPECT_EQ(std::vector<std::string>{"ib0"}, names);
     names = {"stale"};
     EXPECT_TRUE(config().getMulticastInterfaces(names));
     EXPECT_TRUE(names.empty());
-    EXPECT_EQ("8123 4 239.1.2.3", selfDiscovery());
-}
-
-TEST(CoNetworkConfigTest, ListItemsAreTrimmedAndEmptyOnesKept) {
-    const struct {
-        const char* value;
-        std::vector<std::string> items;
-    } cases[] = {
-        {"eth0", {"eth0"}},
-        {" a , b ", {"a", "b"}},
-        {"a,", {"a", ""}},
-        {",", {"", ""}},
-        {"a,\t,b", {"a", "", "b"}},
-    };
-    for (const auto& c : cases) {
-        ScopedNetworkConfig file(std::string("[Interfaces]\nMulticast = ") + c.value + "\n");
-        std::vector<std::string> names;
-        EXPECT_TRUE(config().getMulticastInterfaces(names));
-        EXPECT_EQ(c.items, names) << "'" << c.value << "'";
-    }
-}
-
-TEST(CoNetworkConfigTest, NumbersKeepTheDefaultUnlessTheyStartWithDigits) {
-    const struct {
-        const char* line;
-        unsigned port;
-    } cases[] = {
-        {"Port = 7000", 7000}, {"Port = 7001abc", 7001}, {"Port = abc", 7555},
-        {"Port =", 7555},      {"Other = 1", 7555},      {"Port = 0", 0},
-    };
-    for (const auto& c : cases) {
-        ScopedNetworkConfig file(std::string("[SelfDiscovery]\n") + c.line + "\n");
-        unsigned port = 7555;
-        EXPECT_TRUE(config().getSelfDiscoveryPort(port));
-        EXPECT_EQ(c.port, port) << c.line;
-    }
+    EXPECT_EQ("8123 1 239.1.2.3", selfDiscovery());
 }
 
 TEST(CoNetworkConfigTest, RefusesInvalidUuids) {
     const std::string good = newUuid();
-    std::string wrongHex = good;
-    wrongHex[3] = 'g';
-    for (const std::string& bad : {good.substr(1), good + "0", wrongHex, std::string(36, '-'), std::string("x")}) {
+    for (const std::string& bad : {good.substr(1), "g" + good.substr(1)}) {
         MessageLog::Scope log;
         ScopedNetworkConfig file("[Local]\nUUID=" + bad + "\n");
         std::string uuid = "unchanged";
@@ -155,13 +110,11 @@ TEST(CoNetworkConfigTest, UnreadableFileFailsOnceThenReadsAsEmpty) {
     MessageLog::Scope log;
     ScopedNetworkConfig file("", /*asDirectory=*/true);
     const std::string error = "Could not read '" + file.path() + "': " + std::strerror(EISDIR);
-
     std::vector<std::string> names{"stale"};
     EXPECT_FALSE(config().getDataInterfaces(names));
     EXPECT_TRUE(names.empty());
     EXPECT_EQ(error, config().lastError());
     EXPECT_EQ(std::vector<std::string>{error}, log->texts(CoMsg::error));
-
     unsigned port = 7555;
     EXPECT_TRUE(config().getSelfDiscoveryPort(port));
     EXPECT_EQ(7555u, port);
@@ -192,17 +145,13 @@ protected:
 };
 
 TEST_F(CoNetworkTest, InitAndUninitNest) {
-    EXPECT_TRUE(CoNetwork::init());
-    EXPECT_TRUE(CoNetwork::isInitialized());
-    EXPECT_TRUE(CoNetwork::init());
-    EXPECT_TRUE(CoNetwork::uninit());
-    EXPECT_TRUE(CoNetwork::isInitialized());
-    EXPECT_TRUE(CoNetwork::uninit());
-    EXPECT_FALSE(CoNetwork::isInitialized());
-    // And again: the monitor can be started a second time.
-    EXPECT_TRUE(CoNetwork::init());
-    EXPECT_TRUE(CoNetwork::uninit());
-    EXPECT_FALSE(CoNetwork::isInitialized());
+    for (int round = 0; round < 2; ++round) {  // the monitor can be started a second time
+        EXPECT_TRUE(CoNetwork::init() && CoNetwork::init());
+        EXPECT_TRUE(CoNetwork::uninit());
+        EXPECT_TRUE(CoNetwork::isInitialized());
+        EXPECT_TRUE(CoNetwork::uninit());
+        EXPECT_FALSE(CoNetwork::isInitialized());
+    }
 }
 
 // More uninits than inits is a programming error; carrying on would leave a
