@@ -61,6 +61,7 @@ TEST_F(CoDirectIOTest, ReadsWholeFileIntoWholePages) {
     ASSERT_EQ(0, CoDirectIO::read(path.c_str(), &buffer, &got, static_cast<int64_t>(kPage)));
     EXPECT_EQ(content.substr(kPage), std::string(buffer.data(), got));
     EXPECT_TRUE(log_->texts(CoMsg::warning).empty());  // all aligned: nothing fell back
+    EXPECT_EQ(CoDirectIO::kDefaultChunkSize, CoDirectIO::chunkSize());  // XQ_DIO_OPTIMAL_CHUNK_SIZE unset
 
     EXPECT_EQ(ENOENT, CoDirectIO::read(dir_.write("empty", "").c_str(), &buffer, &got));
     EXPECT_TRUE(log_->contains("File \"" + dir_.file("empty") + "\" is empty.", CoMsg::error));
