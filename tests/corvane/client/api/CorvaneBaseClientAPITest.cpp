@@ -88,12 +88,12 @@ TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
     // "3" is missing: an empty group. Entries may come in any order, and
     // "01" names no index.
     server_.reply("GetTranslationGroups", attrs({{"numGroups", "4"}, {"2", "lonely"}, {"01", "decoy"},
-                                                 {"1", "k,5"}, {"0", "g,3,h1,h2"}}));
+                                                 {"1", "k,15"}, {"0", "g,3,h1,h2"}}));
     std::vector<CorvaneTranslationGroup> groups(1);
     ASSERT_TRUE(api_.getTranslationGroups(groups)) << api_.lastError();
     EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));
     ASSERT_EQ(4u, groups.size());
-    const Fields expected[] = {{"g 3", "h1", "h2"}, {"k 5"}, {"lonely 0"}, {" 0"}};
+    const Fields expected[] = {{"g 3", "h1", "h2"}, {"k 15"}, {"lonely 0"}, {" 0"}};
     for (size_t i = 0; i < groups.size(); ++i) {
         Fields got{groups[i].name + " " + std::to_string(groups[i].number)};
         got.insert(got.end(), groups[i].members.begin(), groups[i].members.end());
