@@ -77,6 +77,9 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
     EXPECT_TRUE(back == info);
     info.setUser1(5);
     EXPECT_FALSE(back == info);
+    info.setUser1(back.getUser1());
+    info.setIP(0, "10.0.0.9");  // the first address counts too
+    EXPECT_FALSE(back == info);
 }
 
 TEST(CorvaneDaemonInfoTest, SixthAddressIsRefusedWithAWarning) {
