@@ -128,6 +128,7 @@ bool rcAPI::connect(const char* host, int port, int timeoutMs) {
         CoLockGuard guard(mutex_);
         descriptor_ = std::move(kept);
         stopRequested_.store(false);
+        lastError_.clear();  // as after a login that succeeds
         return true;  // logged in when it was parked
     }
     {
