@@ -12,19 +12,17 @@ ROUNDS="${1:-100000}"
 SECONDS_="${2:-3600}"
 FIRST="${3:-1000}"
 cd "$(dirname "$0")/.."
+TOP="$(pwd)"
 [ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
+. scripts/lib/serve.sh
 WORK="$(mktemp -d)"
-SIM=""
-GATEWAY=""
-trap '[ -n "$GATEWAY" ] && kill $GATEWAY; [ -n "$SIM" ] && kill $SIM; rm -rf "$WORK"' EXIT
+trap 'serve_stop; rm -rf "$WORK"' EXIT
 cc -O2 -o "$WORK/fastcgi_soak" bench/startup/fastcgi_soak.c
 mkdir -p "$WORK/state/account"
-mkfifo "$WORK/sim.port"
-build/bin/corvane-sim --port 0 --tree sim/demo-tree.txt >"$WORK/sim.port" 2>/dev/null &
-SIM=$!
-read -r SIM_PORT <"$WORK/sim.port"
+serve_sim "$WORK" sim
 spawn-fcgi -n -s "$WORK/gateway.socket" -d "$WORK/state" -- "$(pwd)/build/bin/corvane-gateway" >/dev/null 2>&1 &
 GATEWAY=$!
+SERVE_PIDS="$SERVE_PIDS $GATEWAY"
 for _ in $(seq 50); do
   [ -S "$WORK/gateway.socket" ] && break
   sleep 0.1

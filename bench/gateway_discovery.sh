@@ -18,28 +18,16 @@ ROUNDS="${2:-3}"
 cd "$(dirname "$0")/.."
 TOP="$(pwd)"
 [ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
+. scripts/lib/serve.sh
 WORK="$(mktemp -d)"
-PIDS=""
-trap 'for p in $PIDS; do kill $p 2>/dev/null; done; wait 2>/dev/null; rm -rf "$WORK"' EXIT
+trap 'serve_stop; rm -rf "$WORK"' EXIT
 cc -O2 -o "$WORK/trivial_cgi" bench/startup/trivial_cgi.c
 cc -O2 -o "$WORK/spawn_timer" bench/startup/spawn_timer.c
-
-# start_sim NAME COMMAND...: starts a sim, sets SIM_PID and PORT.
-start_sim() {
-  name="$1"; shift
-  mkfifo "$WORK/$name.port"
-  "$@" >"$WORK/$name.port" 2>>"$WORK/sim.log" &
-  SIM_PID=$!
-  PIDS="$PIDS $SIM_PID"
-  read -r PORT <"$WORK/$name.port"
-}
-SIM="$TOP/build/bin/corvane-sim"
-TREE="$TOP/sim/demo-tree.txt"
 
 # The second host: a namespace of our own behind a veth pair.
 unshare --net sleep 3600 &
 HOLDER=$!
-PIDS="$PIDS $HOLDER"
+SERVE_PIDS="$SERVE_PIDS $HOLDER"
 sleep 0.2
 ip link add cvb0 type veth peer name eth0 netns "$HOLDER"
 ip addr add 10.77.0.1/24 dev cvb0
@@ -48,8 +36,8 @@ IN_REMOTE="nsenter --target $HOLDER --net"
 $IN_REMOTE sh -c 'ip link set lo up && ip addr add 10.77.0.2/24 dev eth0 && ip link set eth0 up &&
                   ip route add 224.0.0.0/4 dev eth0'
 
-start_sim local "$SIM" --port 0 --tree "$TREE"
-LOCAL=$PORT
+serve_sim "$WORK" local
+LOCAL=$SIM_PORT
 LOCAL_PID=$SIM_PID
 cd "$WORK"
 GATEWAY="$TOP/build/bin/corvane-gateway"
@@ -64,8 +52,10 @@ kill "$LOCAL_PID"
 wait "$LOCAL_PID" 2>/dev/null || true
 
 # Only the remote host has a server.
-start_sim remote $IN_REMOTE "$SIM" --port 0 --tree "$TREE" --discovery-interface 10.77.0.2
-REMOTE=$PORT
+SERVE_SIM_WRAP="$IN_REMOTE"
+serve_sim "$WORK" remote --discovery-interface 10.77.0.2
+SERVE_SIM_WRAP=""
+REMOTE=$SIM_PORT
 REMOTE_PID=$SIM_PID
 rport=""; ralone=""
 for _ in $(seq "$ROUNDS"); do
@@ -76,8 +66,8 @@ done
 # Nobody answers discovery.
 kill "$REMOTE_PID"
 wait "$REMOTE_PID" 2>/dev/null || true
-start_sim silent "$SIM" --port 0 --tree "$TREE" --no-discovery
-SILENT=$PORT
+serve_sim "$WORK" silent --no-discovery
+SILENT=$SIM_PORT
 silent=""
 for _ in $(seq "$ROUNDS"); do
   silent="$silent $(REMOTE_USER=bench ./spawn_timer 5 "$GATEWAY" mode=getMetadata "host=127.0.0.1:$SILENT" \

@@ -13,15 +13,13 @@ ROUNDS="${2:-5}"
 cd "$(dirname "$0")/.."
 TOP="$(pwd)"
 [ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
+. scripts/lib/serve.sh
 WORK="$(mktemp -d)"
-SIM=""
-trap '[ -n "$SIM" ] && kill $SIM; rm -rf "$WORK"' EXIT
+trap 'serve_stop; rm -rf "$WORK"' EXIT
 cc -O2 -o "$WORK/trivial_cgi" bench/startup/trivial_cgi.c
 cc -O2 -o "$WORK/spawn_timer" bench/startup/spawn_timer.c
-mkfifo "$WORK/sim.port"
-build/bin/corvane-sim --port 0 --tree sim/demo-tree.txt >"$WORK/sim.port" 2>/dev/null &
-SIM=$!
-read -r PORT <"$WORK/sim.port"
+serve_sim "$WORK" sim
+PORT=$SIM_PORT
 cd "$WORK"
 GATEWAY="$TOP/build/bin/corvane-gateway"
 c="" ; user="" ; meta=""

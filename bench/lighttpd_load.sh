@@ -14,34 +14,17 @@ SECONDS_="${2:-10}"
 cd "$(dirname "$0")/.."
 TOP="$(pwd)"
 [ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
+. scripts/lib/serve.sh
 WORK="$(mktemp -d)"
-SIM=""
-LIGHTTPD=""
-trap '[ -n "$LIGHTTPD" ] && kill $LIGHTTPD; [ -n "$SIM" ] && kill $SIM; rm -rf "$WORK"' EXIT
+trap 'serve_stop; rm -rf "$WORK"' EXIT
 cc -O2 -o "$WORK/http_load" bench/startup/http_load.c -lpthread
-# The packaged lighttpd drop-in, its paths moved into $WORK.
-STATE="$WORK/var/lib/corvane-gateway"
-mkdir -p "$WORK/root/cgi-bin" "$STATE/account"
+serve_sim "$WORK" sim
+PORT=$(serve_random_port)
+# Both packaged drop-ins in one server; htpasswd -nbm bench bench.
+serve_stage_lighttpd "$WORK" "$PORT" "cgi fastcgi" 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.'
+mkdir -p "$WORK/root/cgi-bin"
 cc -O2 -o "$WORK/root/cgi-bin/static" bench/startup/trivial_cgi.c
-ln -s "$TOP/build/bin/corvane-gateway" "$STATE/corvane-gateway"
-echo 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.' > "$WORK/corvane-gateway.htpasswd"  # htpasswd -nbm bench bench
-sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$WORK|g" \
-  deploy/lighttpd/05-corvane-gateway.conf > "$WORK/corvane-gateway.conf"
-# Both drop-ins in one server: the second one's path moves, and the page it
-# also serves is left to the first.
-sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$WORK|g; s|/run/lighttpd/|$WORK/|g" \
-  -e 's|"/corvane-gateway"|"/corvane-gateway-fastcgi"|g; /=~ "\/corvane-gateway\/"/d' \
-  -e '/^# The page at \/corvane\//,$d' \
-  deploy/lighttpd/05-corvane-gateway-fastcgi.conf > "$WORK/corvane-gateway-fastcgi.conf"
-# A random high port; lighttpd refuses to start if it is taken.
-PORT=$(awk 'BEGIN { srand(); print 20000 + int(rand() * 30000) }')
-cat > "$WORK/lighttpd.conf" <<CONF
-server.document-root = "$WORK/root"
-server.bind = "127.0.0.1"
-server.port = $PORT
-server.errorlog = "$WORK/error.log"
-include "$WORK/corvane-gateway.conf"
-include "$WORK/corvane-gateway-fastcgi.conf"
+cat >> "$WORK/lighttpd.conf" <<CONF
 # The static CGI behind the same login, so that both pay for it.
 \$HTTP["url"] == "/cgi-bin/static" {
     cgi.assign = ( "" => "" )
@@ -50,17 +33,7 @@ include "$WORK/corvane-gateway-fastcgi.conf"
     auth.require = ( "" => ( "method" => "basic", "realm" => "Corvane", "require" => "valid-user" ) )
 }
 CONF
-mkfifo "$WORK/sim.port"
-build/bin/corvane-sim --port 0 --tree sim/demo-tree.txt >"$WORK/sim.port" 2>/dev/null &
-SIM=$!
-read -r SIM_PORT <"$WORK/sim.port"
-lighttpd -D -f "$WORK/lighttpd.conf" 2>>"$WORK/error.log" &
-LIGHTTPD=$!
-for _ in $(seq 50); do
-  curl -s -o /dev/null "http://127.0.0.1:$PORT/" && break
-  sleep 0.1
-done
-kill -0 "$LIGHTTPD" 2>/dev/null || { echo "lighttpd did not start:"; cat "$WORK/error.log"; exit 1; }
+serve_start_lighttpd "$WORK" "$PORT"
 AUTH=YmVuY2g6YmVuY2g=  # bench:bench
 QUERY="mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
 load() {

@@ -12,18 +12,11 @@ TOP="$(pwd)"
 ./scripts/install-deps.sh
 ./scripts/build.sh >/dev/null
 
+. "$TOP/scripts/lib/serve.sh"
+
 RUN="$TOP/build/demo"
 rm -rf "$RUN"
-# The packaged lighttpd FastCGI drop-in, its paths moved into the demo's
-# folder.
-STATE="$RUN/var/lib/corvane-gateway"
-mkdir -p "$RUN/root" "$STATE/account"
-ln -s "$TOP/build/bin/corvane-gateway" "$STATE/corvane-gateway"
-echo 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' > "$RUN/corvane-gateway.htpasswd"  # htpasswd -nbm demo demo
-sed -e "s|/var/lib/corvane-gateway|$STATE|g; s|/etc/lighttpd|$RUN|g; s|/run/lighttpd/|$RUN/|g" \
-  "$TOP/deploy/lighttpd/05-corvane-gateway-fastcgi.conf" > "$RUN/corvane-gateway.conf"
-# The page is served from the source tree.
-sed -i "s|/usr/share/corvane-gateway/web|$TOP/web|g" "$RUN/corvane-gateway.conf"
+mkdir -p "$RUN"
 # Discovery stays on this machine: a time-to-live of 0 keeps every
 # multicast datagram on the host (the kernel loops it back to local
 # listeners and sends nothing). Where lo can multicast, it is the only
@@ -38,44 +31,23 @@ Multicast = $MULTICAST
 TTL = 0
 CFG
 export CORVANE_NETWORK_CONFIG="$RUN/network.cfg"
-cat > "$RUN/lighttpd.conf" <<CONF
-server.document-root = "$RUN/root"
-server.bind = "127.0.0.1"
-server.port = $PORT
-server.errorlog = "$RUN/error.log"
-include "$RUN/corvane-gateway.conf"
-mimetype.assign = ( ".html" => "text/html; charset=utf-8", ".css" => "text/css; charset=utf-8",
-                    ".js" => "text/javascript; charset=utf-8" )
-CONF
 
-SIM=""
-LIGHTTPD=""
 cleanup() {
-  [ -n "$LIGHTTPD" ] && kill "$LIGHTTPD" 2>/dev/null && wait "$LIGHTTPD" 2>/dev/null
-  [ -n "$SIM" ] && kill "$SIM" 2>/dev/null && wait "$SIM" 2>/dev/null
+  serve_stop
   echo
   echo "lighttpd and corvane-sim stopped."
 }
 trap cleanup EXIT
 trap 'exit 0' INT TERM
 
-# The sim prints the port it took on its first line.
-mkfifo "$RUN/sim.port"
-"$TOP/build/bin/corvane-sim" --port 0 --tree "$TOP/sim/demo-tree.txt" --discovery-ttl 0 >"$RUN/sim.port" 2>"$RUN/sim.log" &
-SIM=$!
-read -r SIM_PORT <"$RUN/sim.port"
+serve_sim "$RUN" sim --discovery-ttl 0
 SERVER="127.0.0.1:$SIM_PORT"
-
-# The gateway's own complaints (standard error) go to the error log.
-lighttpd -D -f "$RUN/lighttpd.conf" 2>>"$RUN/error.log" &
-LIGHTTPD=$!
-
+# The packaged lighttpd FastCGI drop-in, its paths moved into the demo's
+# folder; htpasswd -nbm demo demo.
+serve_stage_lighttpd "$RUN" "$PORT" fastcgi 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/'
+STATE="$GATEWAY_STATE"
+serve_start_lighttpd "$RUN" "$PORT"
 URL="http://127.0.0.1:$PORT/corvane-gateway"
-for _ in $(seq 50); do
-  curl -s -o /dev/null "$URL" && break
-  sleep 0.1
-done
-kill -0 "$LIGHTTPD" 2>/dev/null || { cat "$RUN/error.log"; exit 1; }
 
 echo "corvane-sim serves the demo tree (sim/demo-tree.txt) at $SERVER."
 echo "The gateway is served at $URL (user 'demo', password 'demo')."
@@ -104,4 +76,4 @@ example "$URL?mode=destroyNode&$Q&nodeId=/scratch/Dailies"
 example "$URL?mode=getMetadata&$Q&nodeId=/projects&streamName=info"
 echo
 echo "Serving until Ctrl-C."
-wait "$LIGHTTPD"
+wait "$LIGHTTPD_PID"

@@ -1,0 +1,21 @@
+#!/bin/sh
+# Serves the gateway and its page through lighttpd (the packaged CGI
+# drop-in, only POST let through) against corvane-sim with the demo tree,
+# everything on 127.0.0.1, for a test that drives them from another
+# language. Prints "SIM_PORT HTTP_PORT" on one line once both answer, then
+# runs until it gets SIGTERM or SIGINT. The user is demo, password demo.
+# Usage: scripts/serve.sh DIR [SIM OPTION...]
+set -e
+[ $# -ge 1 ] || { echo "usage: $0 DIR [SIM OPTION...]" >&2; exit 2; }
+DIR="$1"
+shift
+TOP="$(cd "$(dirname "$0")/.." && pwd)"
+. "$TOP/scripts/lib/serve.sh"
+trap serve_stop EXIT
+trap 'exit 0' INT TERM
+serve_sim "$DIR" sim "$@"
+PORT=$(serve_random_port)
+serve_stage_lighttpd "$DIR" "$PORT" cgi 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' 1  # htpasswd -nbm demo demo
+serve_start_lighttpd "$DIR" "$PORT"
+echo "$SIM_PORT $PORT"
+wait "$LIGHTTPD_PID"
