@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -17,24 +18,7 @@ namespace CorvaneTest {
 
 namespace {
 
-struct Pipe {
-    int fds[2] = {-1, -1};
-    Pipe() {
-        if (pipe2(fds, O_CLOEXEC) != 0)
-            throw std::runtime_error("pipe2 failed");
-    }
-    ~Pipe() {
-        closeEnd(0);
-        closeEnd(1);
-    }
-    void closeEnd(int i) {
-        if (fds[i] >= 0)
-            ::close(fds[i]);
-        fds[i] = -1;
-    }
-};
-
-// Forks and execs argv with the pipes as its standard streams. Exits the
+// Forks and execs argv with in, out and err as its standard streams. Exits the
 // child with 127 when exec fails.
 pid_t spawn(const std::vector<std::string>& argv, const ProcessOptions& options, int in, int out, int err) {
     std::vector<std::string> envText;
@@ -67,85 +51,54 @@ pid_t spawn(const std::vector<std::string>& argv, const ProcessOptions& options,
 
 }  // namespace
 
-ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
-    // A child that exits without reading its input must not kill the test
-    // with SIGPIPE; the write then fails with EPIPE instead. Only then:
-    // other tests prove that the code under test never raises SIGPIPE.
-    if (!options.input.empty()) {
-        static const bool ignored = [] { return signal(SIGPIPE, SIG_IGN) != SIG_ERR; }();
-        (void)ignored;
-    }
-    Pipe in, out, err;
-    const pid_t pid = spawn(argv, options, in.fds[0], out.fds[1], err.fds[1]);
-    in.closeEnd(0);
-    out.closeEnd(1);
-    err.closeEnd(1);
-    fcntl(in.fds[1], F_SETFL, O_NONBLOCK);
+namespace {
 
+// An anonymous file holding bytes, read from the start.
+int memoryFile(const std::string& bytes) {
+    const int fd = memfd_create("corvane-test", MFD_CLOEXEC);
+    if (fd < 0 || ::write(fd, bytes.data(), bytes.size()) != static_cast<ssize_t>(bytes.size()))
+        throw std::runtime_error("memfd_create failed");
+    ::lseek(fd, 0, SEEK_SET);
+    return fd;
+}
+
+std::string readAll(int fd) {
+    std::string bytes;
+    char buf[65536];
+    ::lseek(fd, 0, SEEK_SET);
+    for (ssize_t n; (n = ::read(fd, buf, sizeof buf)) > 0;)
+        bytes.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return bytes;
+}
+
+}  // namespace
+
+// The standard streams are files, not pipes: nothing waits on a child that
+// reads no input, and a grandchild left holding them stalls nothing.
+ProcessResult runProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
+    const int in = memoryFile(options.input), out = memoryFile(""), err = memoryFile("");
+    const pid_t pid = spawn(argv, options, in, out, err);
+    ::close(in);
+    bool timedOut = false;
+    const int status = waitForChild(pid, options.timeoutMs, &timedOut);
     ProcessResult result;
-    size_t written = 0;
-    if (options.input.empty())
-        in.closeEnd(1);
-    const int64_t deadline = Corvane::CoClock::monotonicMs() + options.timeoutMs;
-    while (out.fds[0] >= 0 || err.fds[0] >= 0) {
-        const int64_t left = deadline - Corvane::CoClock::monotonicMs();
-        if (left <= 0) {
-            result.timedOut = true;
-            kill(pid, SIGKILL);
-            break;
-        }
-        pollfd fds[3];
-        int n = 0;
-        Pipe* owners[3];
-        int ends[3];
-        auto add = [&](Pipe& p, int end, short events) {
-            if (p.fds[end] < 0)
-                return;
-            fds[n] = {p.fds[end], events, 0};
-            owners[n] = &p;
-            ends[n] = end;
-            ++n;
-        };
-        add(out, 0, POLLIN);
-        add(err, 0, POLLIN);
-        add(in, 1, POLLOUT);
-        if (poll(fds, static_cast<nfds_t>(n), static_cast<int>(left)) < 0 && errno != EINTR)
-            break;
-        for (int i = 0; i < n; ++i) {
-            if (!fds[i].revents)
-                continue;
-            if (owners[i] == &in) {
-                const ssize_t w = ::write(in.fds[1], options.input.data() + written, options.input.size() - written);
-                if (w > 0)
-                    written += static_cast<size_t>(w);
-                if (w < 0 && errno != EAGAIN)
-                    in.closeEnd(1);
-                if (written == options.input.size())
-                    in.closeEnd(1);
-                continue;
-            }
-            char buf[65536];
-            const ssize_t r = ::read(fds[i].fd, buf, sizeof buf);
-            if (r > 0)
-                (owners[i] == &out ? result.out : result.err).append(buf, static_cast<size_t>(r));
-            else if (r == 0 || errno != EINTR)
-                owners[i]->closeEnd(ends[i]);
-        }
-    }
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    result.out = readAll(out);
+    result.err = readAll(err);
     result.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.timedOut = timedOut;
     return result;
 }
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv, const ProcessOptions& options) {
-    Pipe out;
+    int out[2];
+    if (pipe2(out, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2 failed");
     const int devnull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
-    pid_ = spawn(argv, options, devnull, out.fds[1], 2);
+    pid_ = spawn(argv, options, devnull, out[1], 2);
     ::close(devnull);
-    outFd_ = out.fds[0];
-    out.fds[0] = -1;
+    ::close(out[1]);
+    outFd_ = out[0];
     out_ = LineReader(outFd_);
 }
 
@@ -200,7 +153,7 @@ int runInChild(const std::function<int()>& body, int timeoutMs) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-int waitForChild(pid_t pid, int timeoutMs) {
+int waitForChild(pid_t pid, int timeoutMs, bool* timedOut) {
     const int64_t deadline = Corvane::CoClock::monotonicMs() + timeoutMs;
     int status = 0;
     while (Corvane::CoClock::monotonicMs() < deadline) {
@@ -213,6 +166,8 @@ int waitForChild(pid_t pid, int timeoutMs) {
     }
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
+    if (timedOut)
+        *timedOut = true;
     return status;
 }
 

@@ -42,8 +42,8 @@ std::map<std::string, std::string> currentEnvironment();
 int runInChild(const std::function<int()>& body, int timeoutMs = 30000);
 
 // The wait status of a forked child; a child still running after timeoutMs
-// is killed first.
-int waitForChild(pid_t pid, int timeoutMs = 5000);
+// is killed first (and *timedOut set).
+int waitForChild(pid_t pid, int timeoutMs = 5000, bool* timedOut = nullptr);
 
 // A child left running (a server); killed and reaped on destruction.
 class ChildProcess {
