@@ -238,10 +238,17 @@ TEST_F(CoIoDescriptorTest, EveryCallFailsAfterPeerCloseAndAfterClose) {
         EXPECT_EQ(c.result, c.run()) << c.call;
         EXPECT_EQ(textOf(c.err), io_->lastError()) << c.call;
     }
-    // Closing a descriptor that is already gone is no failure.
+    // Closing a descriptor that is already gone is no failure; writing to
+    // a socket whose peer is gone is one, not a full buffer.
     CoIoDescriptor stale(1 << 20);
     EXPECT_TRUE(stale.close());
     EXPECT_EQ("", stale.lastError());
+    int pair[2];
+    ASSERT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair));
+    ::close(pair[1]);
+    CoIoDescriptor orphan(pair[0]);
+    EXPECT_EQ(-1, orphan.rawWrite("x", 1));
+    EXPECT_EQ(textOf(EPIPE), orphan.lastError());
 }
 
 // ---- descriptors of every kind, as a process sees them

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -204,24 +205,27 @@ TEST(CoMulticastTest, FailuresCarrySystemTextAndOperation) {
 // unreachable; the sender must learn it without its receives failing.
 TEST(CoMulticastTest, ReportsUnreachableDestinationOfEarlierSend) {
     unsigned closedPort = 0;
-    ::close(boundUdp(&closedPort));  // its port is now closed
-    CoMulticast sender(kGroupPort, kGroup, "127.0.0.1");
-    EXPECT_EQ(0u, sender.getBoundPort());
-    sender.bind(true);
-    sender.send("find", 4, "127.0.0.1", closedPort);
-    pollfd waiting{sender.getDescriptor(), POLLIN, 0};
-    ASSERT_EQ(1, ::poll(&waiting, 1, kWaitMs));
-    char buffer[16];
-    int length = sizeof buffer;
-    sender.receive(buffer, length, nullptr, false);  // the refusal, not data
-    EXPECT_EQ(0, length);
-    const std::vector<CoMulticast::Endpoint> refused = sender.takeUnreachable();
-    ASSERT_EQ(1u, refused.size());
-    EXPECT_EQ("127.0.0.1", refused[0].address);
-    EXPECT_EQ(closedPort, refused[0].port);
-    // Taken: the socket no longer polls ready.
-    EXPECT_EQ(0, ::poll(&waiting, 1, 0));
-    EXPECT_TRUE(sender.takeUnreachable().empty());
+    ::close(boundUdp(&closedPort));  // its port is now closed, for IPv6 too: nothing else binds here
+    for (const auto& family : {std::make_pair(kGroup, "127.0.0.1"), std::make_pair("ff15::7555", "::1")}) {
+        SCOPED_TRACE(family.second);
+        CoMulticast sender(kGroupPort, family.first, family.second);
+        EXPECT_EQ(0u, sender.getBoundPort());
+        sender.bind(true);
+        sender.send("find", 4, family.second, closedPort);
+        pollfd waiting{sender.getDescriptor(), POLLIN, 0};
+        ASSERT_EQ(1, ::poll(&waiting, 1, kWaitMs));
+        char buffer[16];
+        int length = sizeof buffer;
+        sender.receive(buffer, length, nullptr, false);  // the refusal, not data
+        EXPECT_EQ(0, length);
+        const std::vector<CoMulticast::Endpoint> refused = sender.takeUnreachable();
+        ASSERT_EQ(1u, refused.size());
+        EXPECT_EQ(family.second, refused[0].address);
+        EXPECT_EQ(closedPort, refused[0].port);
+        // Taken: the socket no longer polls ready.
+        EXPECT_EQ(0, ::poll(&waiting, 1, 0));
+        EXPECT_TRUE(sender.takeUnreachable().empty());
+    }
 }
 
 }  // namespace
