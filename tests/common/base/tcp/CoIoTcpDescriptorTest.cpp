@@ -1,5 +1,6 @@
 #include "base/tcp/CoIoTcpDescriptor.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,8 @@ TEST(CoIoTcpDescriptorTest, ConnectsByAddressOrNameAndTalks) {
         CoIoTcpDescriptor client(c.host, listener.port(), 8192, 8192, 5);
         ASSERT_EQ("", client.lastError());
         EXPECT_TRUE(client.isConnected());
+        EXPECT_TRUE(client.setNonBlocking(false));  // a caller that wants to block may
+        EXPECT_EQ(0, ::fcntl(client.getFd(), F_GETFL) & O_NONBLOCK);
         ScopedFd server = listener.accept();
         ASSERT_TRUE(server.valid());
 
