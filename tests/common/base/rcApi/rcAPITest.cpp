@@ -303,6 +303,19 @@ TEST_F(rcAPIPeerTest, RepliesAreTakenWholeAndAlone) {
     EXPECT_FALSE(api_.isConnected());
 }
 
+// A command the server does not take in time fails the call; half of it
+// is on the wire, so the connection goes too.
+TEST_F(rcAPIPeerTest, SendThatTimesOutFailsTheCall) {
+    const auto done = std::make_shared<Gate>();
+    serveLogin("ok \n", [done](RawConn&) { done->wait(); });  // reads nothing more
+    ASSERT_TRUE(connect());
+    std::string result;
+    EXPECT_FALSE(api_.call(0, "M", std::string(32 << 20, 'x').c_str(), true, result, 50));
+    EXPECT_EQ(sysText(ETIMEDOUT), result);
+    EXPECT_FALSE(api_.isConnected());
+    done->open();
+}
+
 // A call on a connection the server had closed failed with the socket's
 // error text rather than saying that there is no connection.
 TEST_F(rcAPIPeerTest, CallAfterTheServerClosedFailsAsNotEstablished) {
