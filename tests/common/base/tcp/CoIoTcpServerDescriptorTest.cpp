@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "support/LoopbackListener.h"
+#include "support/MessageLog.h"
 
 namespace {
 
@@ -32,25 +33,16 @@ private:
 
 bool accepts(int port, bool ipv6) { return CorvaneTest::connectLoopback(port, ipv6).valid(); }
 
-TEST(CoIoTcpServerDescriptorTest, SystemChosenPortServesBothFamilies) {
-    CoIoTcpServerDescriptor server;
-    ASSERT_TRUE(server.initPort(-1)) << server.lastError();
-    EXPECT_GT(server.getPort(), 0);
-    EXPECT_TRUE(accepts(server.getPort(), false));
-    if (CorvaneTest::ipv6LoopbackAvailable()) {
-        EXPECT_TRUE(accepts(server.getPort(), true));
-    }
-}
-
+// A system-chosen port serves both families unless one is switched off.
 TEST(CoIoTcpServerDescriptorTest, FamilySwitchesDecideWhoIsServed) {
     const bool haveIpv6 = CorvaneTest::ipv6LoopbackAvailable();
     const struct {
         std::vector<const char*> disabled;
         bool ipv4;
         bool ipv6;
-    } cases[] = {{{"XQ_TCP_DISABLE_IPV6"}, true, false}, {{"XQ_TCP_DISABLE_IPV4"}, false, true}};
+    } cases[] = {{{}, true, haveIpv6}, {{"XQ_TCP_DISABLE_IPV6"}, true, false}, {{"XQ_TCP_DISABLE_IPV4"}, false, true}};
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.disabled[0]);
+        SCOPED_TRACE(c.disabled.empty() ? "dual stack" : c.disabled[0]);
         if (c.ipv6 && !haveIpv6)
             continue;
         ScopedEnv env(c.disabled);
@@ -61,20 +53,24 @@ TEST(CoIoTcpServerDescriptorTest, FamilySwitchesDecideWhoIsServed) {
             EXPECT_EQ(c.ipv6, accepts(server.getPort(), true));
         }
     }
+    ScopedEnv both({"XQ_TCP_DISABLE_IPV6", "XQ_TCP_DISABLE_IPV4"});
+    CoIoTcpServerDescriptor server;
+    EXPECT_FALSE(server.initPort(-1));
+    EXPECT_EQ("No protocol available", server.lastError());
+    EXPECT_FALSE(server.isValid());
 }
 
-TEST(CoIoTcpServerDescriptorTest, NoSocketWithoutAProtocolOrForPortZero) {
+TEST(CoIoTcpServerDescriptorTest, PortZeroGivesUpTheEarlierSocket) {
     CoIoTcpServerDescriptor server;
-    {
-        ScopedEnv env({"XQ_TCP_DISABLE_IPV6", "XQ_TCP_DISABLE_IPV4"});
-        EXPECT_FALSE(server.initPort(-1));
-        EXPECT_EQ("No protocol available", server.lastError());
-        EXPECT_FALSE(server.isValid());
-    }
     ASSERT_TRUE(server.initPort(-1));
-    EXPECT_FALSE(server.initPort(0));  // also gives up the earlier socket
+    EXPECT_FALSE(server.initPort(0));
     EXPECT_EQ(-1, server.getPort());
     EXPECT_FALSE(server.isValid());
+    // A -1 lower limit with an upper one scans from the default low end.
+    const int low = CoIoTcpServerDescriptor::kDefaultPortMin;
+    ASSERT_TRUE(server.initPort(-1, 0, 0, -1, low + 20)) << server.lastError();
+    EXPECT_GE(server.getPort(), low);
+    EXPECT_LE(server.getPort(), low + 20);
 }
 
 TEST(CoIoTcpServerDescriptorTest, ScanSkipsTakenPorts) {
@@ -99,20 +95,25 @@ TEST(CoIoTcpServerDescriptorTest, ScanSkipsTakenPorts) {
     }
 }
 
-TEST(CoIoTcpServerDescriptorTest, TakenPortFailsWhenThereIsNoOtherToTry) {
+TEST(CoIoTcpServerDescriptorTest, BindFailsWhenThereIsNoOtherPortToTry) {
+    CorvaneTest::MessageLog::Scope log;
     CoIoTcpServerDescriptor taken;
     ASSERT_TRUE(taken.initPort(-1));
     const int port = taken.getPort();
     const struct {
-        int port, portMin, portMax;
-    } cases[] = {{port, -1, -1}, {-1, port, port}, {-port, port - 1, port}};
+        int port, portMin, portMax, err;
+    } cases[] = {{port, -1, -1, EADDRINUSE},
+                 {-1, port, port, EADDRINUSE},
+                 {-port, port - 1, port, EADDRINUSE},
+                 {70000, -1, -1, EINVAL}};
     for (const auto& c : cases) {
         CoIoTcpServerDescriptor server;
         EXPECT_FALSE(server.initPort(c.port, 0, 0, c.portMin, c.portMax)) << c.port << " " << c.portMin;
-        EXPECT_EQ(std::strerror(EADDRINUSE), server.lastError());
+        EXPECT_EQ(std::strerror(c.err), server.lastError());
         EXPECT_EQ(-1, server.getPort());
         EXPECT_FALSE(server.isValid());
     }
+    EXPECT_TRUE(log->contains("Could not bind to port '70000' [fd:-1]"));
 }
 
 TEST(CoIoTcpServerDescriptorTest, GivenPortIsBoundAgainAfterClose) {

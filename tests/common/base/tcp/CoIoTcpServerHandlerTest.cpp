@@ -78,21 +78,15 @@ protected:
 TEST_F(CoIoTcpServerHandlerTest, AcceptedClientIsHandedOver) {
     EchoHandler handler(false);
     ASSERT_TRUE(handler.server().initPort(-1));
+    EXPECT_TRUE(handler.handleReadable());  // no client waiting: still serving
+    EXPECT_FALSE(handler.served_);
     const ScopedFd client = connectAndAccept(handler);
-    const std::string reply = replyOf(client);
+    const std::string reply = replyOf(client);  // the peer may be IPv4 mapped to IPv6
     EXPECT_EQ(0u, reply.find("pid " + std::to_string(::getpid()) + " child 0 listening 1 peer ")) << reply;
-    EXPECT_NE(std::string::npos, reply.find("127.0.0.1")) << reply;
+    EXPECT_EQ(reply.size() - 9, reply.rfind("127.0.0.1")) << reply;
     ASSERT_TRUE(handler.served_);
     EXPECT_TRUE(handler.served_->isConnected());
     EXPECT_EQ(0, handler.beforeForks_);
-}
-
-TEST_F(CoIoTcpServerHandlerTest, NoPendingClientKeepsTheHandler) {
-    EchoHandler handler(false);
-    ASSERT_TRUE(handler.server().initPort(-1));
-    EXPECT_TRUE(handler.handleReadable());
-    EXPECT_FALSE(handler.served_);
-    EXPECT_TRUE(handler.getDescriptor()->isValid());
 }
 
 TEST_F(CoIoTcpServerHandlerTest, ForkingHandlerServesInAChild) {
