@@ -5,11 +5,9 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ScriptedServer.h"
-#include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneMulticastClient.h"
 #include "client/api/CorvaneNodeId.h"

@@ -3,14 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "ScriptedServer.h"
-#include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneMulticastClient.h"
 #include "support/MessageLog.h"
@@ -91,13 +89,8 @@ TEST_F(CorvaneConnectionTableTest, HandlesForOneServerShareOneConnection) {
 
 TEST_F(CorvaneConnectionTableTest, AServerThatDescribedItselfIsFoundUnderItsOtherNames) {
     ScriptedServer server;
-    CorvaneDaemonInfo record;
-    record.setDatabase("MEDIA");
-    record.setIP(0, "127.0.0.1");
-    record.setNodePort(server.port());
-    Corvane::rcAttrStream stream;
-    record.write(stream);
-    server.reply("GetDaemonInfo", stream.str());
+    server.reply("GetDaemonInfo", CorvaneTest::attrs({{"Database", "MEDIA"}, {"IP0", "127.0.0.1"},
+                                                      {"NodePort", std::to_string(server.port())}}));
     corvaneCreateConnectionTable(4, kNeverExpire);
 
     Shared byPort(CorvaneServerId(server.port(), "127.0.0.1"));

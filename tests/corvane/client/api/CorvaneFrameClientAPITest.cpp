@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>

@@ -1,6 +1,5 @@
 // The public handles against a real corvane-sim process on loopback.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -11,7 +10,6 @@
 #include <vector>
 
 #include "base/network/CoNetwork.h"
-#include "base/rcApi/rcAttrStream.h"
 #include "base/time/CoClock.h"
 #include "client/api/CorvaneBaseClientAPI.h"
 #include "client/api/CorvaneClipFormat.h"
