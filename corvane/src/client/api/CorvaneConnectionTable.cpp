@@ -8,6 +8,7 @@
 // server passes it, or by a clean.
 #include "client/api/CorvaneConnectionTable.h"
 
+#include <atomic>
 #include <cassert>
 #include <cstdlib>
 #include <exception>
@@ -93,6 +94,8 @@ private:
     int count_ = 0;  // mirrors the base's count for the messages
 };
 
+std::atomic<int64_t (*)()> gClock{nullptr};
+
 class ConnectionTable : public Corvane::CoCache {
 public:
     ConnectionTable(int capacity, int64_t idleTimeoutUs) : CoCache(capacity, idleTimeoutUs, true) {}
@@ -102,6 +105,10 @@ protected:
     Entry* createEntry(const Key& key) override {
         const ServerKey* server = dynamic_cast<const ServerKey*>(&key);
         return server ? new ConnectionEntry(server->id()) : nullptr;
+    }
+    int64_t nowUs() const override {
+        int64_t (*clock)() = gClock.load();
+        return clock ? clock() : CoCache::nowUs();
     }
 };
 
@@ -129,6 +136,8 @@ void corvaneCreateConnectionTable(int capacity, int64_t idleTimeoutUs) {
 }
 
 void corvaneDeleteConnectionTable() { table().reset(); }
+
+void corvaneSetConnectionClock(int64_t (*nowUs)()) { gClock.store(nowUs); }
 
 void corvaneCleanConnections(bool all) {
     ConnectionTable* connections = table().get();

@@ -22,3 +22,6 @@ void corvaneDeleteConnectionTable();
 void corvaneCleanConnections(bool all);
 // Connections in the table; 0 without one.
 int corvaneSharedConnectionCount();
+// For tests of the idle time-out: the clock the table reads (microseconds
+// since the epoch) instead of the wall clock; null puts the wall clock back.
+void corvaneSetConnectionClock(int64_t (*nowUs)());

@@ -5,12 +5,11 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "ScriptedServer.h"
-#include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneMulticastClient.h"
 #include "client/api/CorvaneNodeId.h"
 #include "client/api/CorvaneStrList.h"
 #include "support/Gate.h"
@@ -42,41 +41,36 @@ using Fields = std::vector<std::string>;
 class CorvaneBaseClientAPITest : public ::testing::Test {
 protected:
     CorvaneBaseClientAPITest() : connection_(CorvaneServerId(server_.port(), "127.0.0.1")), api_(&connection_) {}
+    // Connecting started discovery.
+    ~CorvaneBaseClientAPITest() override { CorvaneMulticastClient::destroyInstance(); }
 
     ScriptedServer server_;
     CorvaneClientConnection connection_;
     CorvaneBaseClientAPI api_;
 };
 
-TEST_F(CorvaneBaseClientAPITest, TranslatePathsRefusesEmptyHostsWithoutACall) {
-    struct Case {
+TEST_F(CorvaneBaseClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsAndRefusesEmptyHosts) {
+    const std::string srcError = "Invalid source host name given", dstError = "Invalid destination host name given";
+    const struct {
         const char* src;
         const char* dst;
-        const char* error;
+        const std::string& error;
+    } refused[] = {
+        {"", "dst", srcError},  {nullptr, "dst", srcError}, {"", "", srcError},  // the source is checked first
+        {"src", "", dstError},  {"src", nullptr, dstError},
     };
-    const Case cases[] = {
-        {"", "dst", "Invalid source host name given"},
-        {nullptr, "dst", "Invalid source host name given"},
-        {"", "", "Invalid source host name given"},  // the source is checked first
-        {"src", "", "Invalid destination host name given"},
-        {"src", nullptr, "Invalid destination host name given"},
-    };
-    for (const Case& c : cases) {
-        CorvaneStrList out;
+    CorvaneStrList out = strList({"stale"});
+    for (const auto& c : refused) {
         EXPECT_FALSE(api_.translatePaths(strList({"/a"}), out, c.src, c.dst, 1, 2));
-        EXPECT_STREQ(c.error, api_.lastError());
+        EXPECT_EQ(c.error, api_.lastError());
     }
     EXPECT_TRUE(server_.calls().empty());
     EXPECT_FALSE(connection_.isConnected());
-}
 
-TEST_F(CorvaneBaseClientAPITest, TranslatePathsSendsTheHeadThenQuotedPaths) {
     server_.reply("TranslatePaths", "");
-    CorvaneStrList out = strList({"stale"});
     ASSERT_TRUE(api_.translatePaths(CorvaneStrList(), out, "src host", "dst", 1, -2)) << api_.lastError();
     EXPECT_EQ("\"src host\" 1 \"dst\" -2 ", server_.lastArgs("TranslatePaths"));
     EXPECT_EQ(0u, out.size());
-
     // Paths go unescaped, even with a double quote inside.
     server_.reply("TranslatePaths", "x,,y");
     ASSERT_TRUE(api_.translatePaths(strList({"/a/b", "/c\"d", ""}), out, "s", "d", 0, 0));
@@ -135,9 +129,9 @@ TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
 TEST_F(CorvaneBaseClientAPITest, EventRegistrationSendsItsStream) {
     server_.reply("RegisterEvents", "");
     server_.reply("UnregisterEvents", "");
-    ASSERT_TRUE(api_.registerEvents(7001, 3, CorvaneNodeId("/a b")));
+    ASSERT_TRUE(api_.registerEvents(7001, 3, CorvaneNodeId("/a b")) &&
+                api_.unregisterEvents(7001, 3, CorvaneNodeId("/a b")));
     EXPECT_EQ("Port 4 7001Connection 1 3Subject 4 /a b", server_.lastArgs("RegisterEvents"));
-    ASSERT_TRUE(api_.unregisterEvents(7001, 3, CorvaneNodeId("/a b")));
     EXPECT_EQ("Port 4 7001Connection 1 3Subject 4 /a b", server_.lastArgs("UnregisterEvents"));
 }
 
@@ -165,16 +159,10 @@ TEST_F(CorvaneBaseClientAPITest, PingTimeOutBoundsConnectingAndCalling) {
 TEST_F(CorvaneBaseClientAPITest, VersionShutdownAndDaemonInfo) {
     server_.reply("QueryVersion", "2013 1");
     server_.reply("Shutdown", "");
-    CorvaneDaemonInfo record;
-    record.setDisplayName("beta");
-    Corvane::rcAttrStream stream;
-    record.write(stream);
-    server_.reply("GetDaemonInfo", stream.str());
-
+    server_.reply("GetDaemonInfo", attrs({{"DisplayName", "beta"}}));
     int major = 0, minor = 0;
     ASSERT_TRUE(api_.queryVersion(major, minor));
-    EXPECT_EQ(2013, major);
-    EXPECT_EQ(1, minor);
+    EXPECT_EQ(20131, major * 10 + minor);
     EXPECT_TRUE(api_.isConnected());
     CorvaneDaemonInfo info;
     ASSERT_TRUE(api_.getDaemonInfo(info));
@@ -182,7 +170,6 @@ TEST_F(CorvaneBaseClientAPITest, VersionShutdownAndDaemonInfo) {
     EXPECT_STREQ("beta", connection_.getDaemonInfo(true).getDisplayName());
     ASSERT_TRUE(api_.shutdown());
     EXPECT_EQ("", server_.lastArgs("Shutdown"));
-
     server_.fail("Shutdown", "Not allowed");
     EXPECT_FALSE(api_.shutdown());
     EXPECT_STREQ("Not allowed", api_.lastError());

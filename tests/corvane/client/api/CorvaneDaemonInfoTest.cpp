@@ -20,36 +20,25 @@ Corvane::rcAttrStream stream(std::initializer_list<std::pair<const char*, const 
     return s;
 }
 
-TEST(CorvaneDaemonInfoTest, HostnameAloneFillsAddressesNamesAndDefaults) {
+TEST(CorvaneDaemonInfoTest, ReadFillsDefaultsAndStopsAddressListsAtTheFirstMissingKey) {
     const CorvaneDaemonInfo info(stream({{"Hostname", "h"}}));
-    EXPECT_STREQ(info.getIP(0), "h");
-    EXPECT_STREQ(info.getHostName(), "h");
-    EXPECT_STREQ(info.getFrameIP(0), "h");
-    EXPECT_STREQ(info.getDisplayName(), "h");
-    EXPECT_STREQ(info.getProduct(), "unknown");
-    EXPECT_STREQ(info.getVendor(), "unknown");
-    EXPECT_STREQ(info.getProductVersionStr(), "0.0.0");
+    EXPECT_EQ(std::string(info.getIP(0)) + info.getHostName() + info.getFrameIP(0) + info.getDisplayName() + " " +
+                  info.getProduct() + " " + info.getVendor() + " " + info.getProductVersionStr(),
+              "hhhh unknown unknown 0.0.0");
     EXPECT_EQ(info.getOSType(), 0);
-}
-
-TEST(CorvaneDaemonInfoTest, AddressListsStopAtTheFirstMissingKey) {
     const CorvaneDaemonInfo gap(stream({{"IP0", "1.1.1.1"}, {"IP2", "3.3.3.3"}, {"FrameIP0", "9.9.9.9"}}));
-    EXPECT_STREQ(gap.getIP(0), "1.1.1.1");
-    EXPECT_STREQ(gap.getIP(2), "");
-    EXPECT_STREQ(gap.getFrameIP(0), "9.9.9.9");
+    EXPECT_EQ(std::string(gap.getIP(0)) + "|" + gap.getIP(2) + "|" + gap.getFrameIP(0), "1.1.1.1||9.9.9.9");
     const CorvaneDaemonInfo empty(stream({{"IP0", ""}, {"Hostname", "h"}}));
     EXPECT_STREQ(empty.getIP(0), "h");
     EXPECT_STREQ(empty.getIP(7), "");
-}
 
-TEST(CorvaneDaemonInfoTest, StorageIdIsReadFromVersionThreeOn) {
+    // The storage identifier is read from version 3 on.
     auto s = stream({{"StorageId", "S"}, {"OSType", "linux"}});
     s.addIntValue("VersionMajor", 2);
     EXPECT_STREQ(CorvaneDaemonInfo(s).getStorageId(), "");
     s.addIntValue("VersionMajor", 3);
-    const CorvaneDaemonInfo v3(s);
-    EXPECT_STREQ(v3.getStorageId(), "S");
-    EXPECT_EQ(v3.getOSType(), 2);
+    EXPECT_STREQ(CorvaneDaemonInfo(s).getStorageId(), "S");
+    EXPECT_EQ(CorvaneDaemonInfo(s).getOSType(), 2);
 }
 
 TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
@@ -61,10 +50,10 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
     info.setNodePort(7549);
     info.setVersionMajor(2014);
     info.setVersionBuild(6115);
-    info.setStorageId("ST");
-    info.setOSType(2);
     info.setProduct("p");
     info.setVendor("v");
+    info.setStorageId("ST");
+    info.setOSType(2);
     info.setProductVersionStr("1.2.3");
     Corvane::rcAttrStream s("junk 1 x");
     info.write(s);
@@ -80,11 +69,8 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
     info.setUser1(back.getUser1());
     info.setIP(0, "10.0.0.9");  // the first address counts too
     EXPECT_FALSE(back == info);
-}
 
-TEST(CorvaneDaemonInfoTest, SixthAddressIsRefusedWithAWarning) {
     CorvaneTest::MessageLog::Scope log(Corvane::CoMsg::warning);
-    CorvaneDaemonInfo info;
     const CorvaneDaemonInfo before = info;
     info.setIP(5, "6.6.6.6");
     EXPECT_EQ(log->texts(), std::vector<std::string>{"Exceding maximum number of IPs allowed, ignoring 6.6.6.6"});
@@ -93,12 +79,9 @@ TEST(CorvaneDaemonInfoTest, SixthAddressIsRefusedWithAWarning) {
 
 TEST(CorvaneDaemonInfoTest, OrderingAndServerIdentity) {
     CorvaneDaemonInfo a, b;
-    a.setDisplayName("A");
-    b.setDisplayName("A");
     a.setDatabase("x");
     b.setDatabase("y");
-    EXPECT_TRUE(a < b);
-    EXPECT_FALSE(b < a);
+    EXPECT_TRUE(a < b && !(b < a));
 
     CorvaneDaemonInfo info;
     info.setIP(0, "10.1.1.1");
@@ -109,18 +92,19 @@ TEST(CorvaneDaemonInfoTest, OrderingAndServerIdentity) {
     info.setStorageId("S1");
     EXPECT_STREQ(info.toServerId().getStr(), "10.1.1.1:OBRAN");
     EXPECT_STREQ(info.toServerId().getStorageId(), "S1");
-    EXPECT_TRUE(info.matches(CorvaneServerId("10.1.1.1:7549")));
-    EXPECT_TRUE(info.matches(CorvaneServerId("10.2.2.2:OBRAN")));
-    EXPECT_FALSE(info.matches(CorvaneServerId("10.1.1.1:7550")));
-    EXPECT_FALSE(info.matches(CorvaneServerId("10.1.1.1:OTHER")));
-    EXPECT_FALSE(info.matches(CorvaneServerId("10.9.9.9")));
-    CorvaneServerId byStorage("10.9.9.9:1");
+    CorvaneServerId byStorage("10.9.9.9:1"), otherStorage("10.9.9.9:1");
     byStorage.setStorageId("S1");
-    EXPECT_TRUE(info.matches(byStorage));
-    byStorage.setStorageId("S2");
-    EXPECT_FALSE(info.matches(byStorage));
-    // A name is resolved before comparing.
-    // Whichever loopback address the hosts file gives first.
+    otherStorage.setStorageId("S2");
+    const std::pair<CorvaneServerId, bool> cases[] = {
+        {CorvaneServerId("10.1.1.1:7549"), true},   {CorvaneServerId("10.2.2.2:OBRAN"), true},
+        {CorvaneServerId("10.1.1.1:7550"), false},  {CorvaneServerId("10.1.1.1:OTHER"), false},
+        {CorvaneServerId("10.9.9.9"), false},       {byStorage, true},
+        {otherStorage, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(info.matches(c.first), c.second) << c.first.getStr();
+    // A name is resolved before comparing: whichever loopback address the
+    // hosts file gives first.
     info.setIP(1, Corvane::CoIoTcpDescriptor::getIpAddrFromHostName("localhost").c_str());
     EXPECT_TRUE(info.matches(CorvaneServerId("localhost:7549")));
     EXPECT_EQ(info.getMsgQName(), "/var/tmp/msgq.cv.OBRAN.0");

@@ -17,6 +17,7 @@
 #include "client/api/CorvaneClipFormat.h"
 #include "client/api/CorvaneCurrentUser.h"
 #include "client/api/CorvaneHostFacts.h"
+#include "client/api/CorvaneMulticastClient.h"
 #include "client/api/CorvaneStr.h"
 
 using CorvaneTest::attrs;
@@ -29,13 +30,6 @@ namespace {
 
 std::string stringList(const std::vector<std::string>& items) {
     return Corvane::rcAttrList<std::string>(items).str();
-}
-
-std::vector<std::string> ids(const FrameList& frames) {
-    std::vector<std::string> out;
-    for (const CorvaneFrameId& frame : frames)
-        out.emplace_back(frame.getId());
-    return out;
 }
 
 // One child of a "GetChildrenEx" reply: a nested stream.
@@ -54,8 +48,9 @@ protected:
         : connection_(CorvaneServerId(server_.port(), "127.0.0.1")),
           api_(&connection_),
           clip_(720, 486, 24, 3, 29.97f, 0.9f, 1, "yuv", "xml", "<m a=\"1\"/>") {}
+    // Connecting started discovery.
+    ~CorvaneNodeClientAPITest() override { CorvaneMulticastClient::destroyInstance(); }
 
-    std::string hostName() const { return getLocalHostName().c_str(); }
     // The clip as the extended methods nest it.
     std::string clipStream() const {
         Corvane::rcAttrStream fmt;
@@ -86,24 +81,18 @@ TEST_F(CorvaneNodeClientAPITest, NodeArgumentIsQuotedOnlyWithABlankInside) {
 
 TEST_F(CorvaneNodeClientAPITest, CommaInNodeIdFailsTheOlderMethodsWithoutACall) {
     const CorvaneNodeId node("/a,b");
-    const std::string message = "Invalid node id: '/a,b'.";
     ChildList children;
     std::string text;
     FrameList frames;
     StringList paths;
     CorvaneNodeId created;
-    const std::pair<const char*, bool> results[] = {
-        {"GetChildren", api_.getChildren(node, children)},
-        {"GetDisplayName", api_.getDisplayName(node, text)},
-        {"GetFrames", api_.getFrames(node, frames)},
-        {"AllocateFrames", api_.allocateFrames(node, 2, clip_, frames)},
-        {"GetFramePaths", api_.getFramePaths(node, paths)},
-        {"SetFramePaths", api_.setFramePaths(node, {"/p"}, clip_)},
-        {"CreateNode", api_.createNode(node, "n", 1, "", clip_, created)},
-    };
-    for (const auto& r : results)
-        EXPECT_FALSE(r.second) << r.first;
-    EXPECT_EQ(message, api_.lastError());
+    const bool results[] = {api_.getChildren(node, children), api_.getDisplayName(node, text),
+                            api_.getFrames(node, frames),     api_.allocateFrames(node, 2, clip_, frames),
+                            api_.getFramePaths(node, paths),  api_.setFramePaths(node, {"/p"}, clip_),
+                            api_.createNode(node, "n", 1, "", clip_, created)};
+    for (size_t i = 0; i < sizeof results; ++i)
+        EXPECT_FALSE(results[i]) << "call " << i;
+    EXPECT_STREQ("Invalid node id: '/a,b'.", api_.lastError());
     EXPECT_TRUE(server_.calls().empty());
     EXPECT_FALSE(connection_.isConnected());
 
@@ -131,23 +120,17 @@ TEST_F(CorvaneNodeClientAPITest, GetChildrenSwapsEachPairAndDropsAnOddToken) {
     EXPECT_TRUE(children.empty());
 }
 
-TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndConvertsNames) {
+TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndFailsOnAnEntryWithoutBothNames) {
     // UTF-8, C locale here
     server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", child("/b", "caf\xc3\xa9")}}));
     ChildList children;
     ASSERT_TRUE(api_.getChildrenEx("/", children)) << api_.lastError();
-    const ChildList expected = {{"/a", "Alpha"}, {"/b", "caf?"}};
-    EXPECT_EQ(expected, children);
-}
-
-TEST_F(CorvaneNodeClientAPITest, GetChildrenExFailsOnAnEntryWithoutBothNames) {
+    EXPECT_EQ((ChildList{{"/a", "Alpha"}, {"/b", "caf?"}}), children);
     for (const std::string& bad : {child("/b", nullptr), child(nullptr, "Beta"), std::string("garbage")}) {
         server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", bad}, {"2", child("/c", "Gamma")}}));
-        ChildList children;
         EXPECT_FALSE(api_.getChildrenEx("/", children)) << bad;
         EXPECT_STREQ("Invalid children list", api_.lastError());
-        // What came before the bad entry stays.
-        EXPECT_EQ((ChildList{{"/a", "Alpha"}}), children);
+        EXPECT_EQ((ChildList{{"/a", "Alpha"}}), children);  // what came before the bad entry stays
     }
 }
 
@@ -155,18 +138,15 @@ TEST_F(CorvaneNodeClientAPITest, StringListRepliesFailOnAnythingButAList) {
     FrameList frames = {"old"};
     StringList paths = {"old"};
     for (const std::string& bad : {stringList({}), std::string(""), std::string("2 1 a"), std::string("x")}) {
-        server_.reply("GetFramesEx", bad);
-        server_.reply("AllocateFramesEx", bad);
-        server_.reply("GetFramePathsEx", bad);
+        for (const char* method : {"GetFramesEx", "AllocateFramesEx", "GetFramePathsEx"})
+            server_.reply(method, bad);
         EXPECT_FALSE(api_.getFramesEx("/n", frames)) << bad;
-        EXPECT_STREQ("Invalid frame list", api_.lastError());
         EXPECT_FALSE(api_.allocateFramesEx("/n", 1, clip_, frames)) << bad;
         EXPECT_STREQ("Invalid frame list", api_.lastError());
         EXPECT_FALSE(api_.getFramePathsEx("/n", paths)) << bad;
         EXPECT_STREQ("Invalid file list", api_.lastError());
     }
-    EXPECT_TRUE(frames.empty());
-    EXPECT_TRUE(paths.empty());
+    EXPECT_TRUE(frames.empty() && paths.empty());
 }
 
 TEST_F(CorvaneNodeClientAPITest, AllocateFramesAppendsAndGetFramesReplaces) {
@@ -174,20 +154,16 @@ TEST_F(CorvaneNodeClientAPITest, AllocateFramesAppendsAndGetFramesReplaces) {
     server_.reply("AllocateFramesEx", stringList({"f3", "f 4"}));
     server_.reply("GetFrames", "g1,,g2");
     server_.reply("GetFramesEx", stringList({"h1"}));
-
     FrameList frames = {"f0"};
-    ASSERT_TRUE(api_.allocateFrames("/clip a", 2, clip_, frames));
+    ASSERT_TRUE(api_.allocateFrames("/clip a", 2, clip_, frames) && api_.allocateFramesEx("/clip a", 2, clip_, frames));
+    EXPECT_EQ((FrameList{"f0", "f1", "f2", "f3", "f 4"}), frames);
     EXPECT_EQ("\"/clip a\" 2 " + clip_.toText(), server_.lastArgs("AllocateFrames"));
-    ASSERT_TRUE(api_.allocateFramesEx("/clip a", 2, clip_, frames));
-    EXPECT_EQ((std::vector<std::string>{"f0", "f1", "f2", "f3", "f 4"}), ids(frames));
-
     EXPECT_EQ(attrs({{"Node", "/clip a"}, {"NumFrames", "2"}, {"Fmt", clipStream()}}),
               server_.lastArgs("AllocateFramesEx"));
-
     ASSERT_TRUE(api_.getFrames("/clip", frames));
-    EXPECT_EQ((std::vector<std::string>{"g1", "", "g2"}), ids(frames));
+    EXPECT_EQ((FrameList{"g1", "", "g2"}), frames);
     ASSERT_TRUE(api_.getFramesEx("/clip a", frames));
-    EXPECT_EQ(std::vector<std::string>{"h1"}, ids(frames));
+    EXPECT_EQ(FrameList{"h1"}, frames);
     EXPECT_EQ("Node 7 /clip a", server_.lastArgs("GetFramesEx"));
 }
 
@@ -206,53 +182,38 @@ TEST_F(CorvaneNodeClientAPITest, CreateNodeSendsTheFormattedHeadThenTheClip) {
 
 TEST_F(CorvaneNodeClientAPITest, CreateNodeExSendsExTypeOnlyWhenGiven) {
     server_.reply("CreateNodeEx", "/p/new");
-    const std::string fmt = clipStream();
+    const std::string fmt = "Fmt " + std::to_string(clipStream().size()) + " " + clipStream();
     for (const char* exType : {static_cast<const char*>(nullptr), "", "still"}) {
         CorvaneNodeId created;
         ASSERT_TRUE(api_.createNodeEx("/p", "Name", 7, exType, clip_, created)) << api_.lastError();
         EXPECT_STREQ("/p/new", created.getId());
-        std::string expected = "Parent 2 /pDispl 4 NameType 1 7";
-        if (exType && *exType)
-            expected += "ExType 5 still";
-        expected += "Fmt " + std::to_string(fmt.size()) + " " + fmt;
-        EXPECT_EQ(expected, server_.lastArgs("CreateNodeEx"));
+        EXPECT_EQ(std::string("Parent 2 /pDispl 4 NameType 1 7") + (exType && *exType ? "ExType 5 still" : "") + fmt,
+                  server_.lastArgs("CreateNodeEx"));
     }
 }
 
-TEST_F(CorvaneNodeClientAPITest, GetMetaDataLaysOutNodeStreamFilterAndDepth) {
+TEST_F(CorvaneNodeClientAPITest, MetaDataLaysOutNodeStreamFilterAndDepthAndQuotesTheText) {
     server_.reply("GetMetaData", "<info/>");
-    struct Case {
+    server_.reply("SetMetaData", "ignored");
+    const struct {
         const char* node;
         const char* filter;
         int depth;
         const char* args;
-    };
-    const Case cases[] = {
+    } gets[] = {
         {"/a", nullptr, 2, "/a info  2"},
-        {"/a", "xy", 0, "/a info xy 0"},
         {"/a", "x y", -1, "/a info \"x y\" -1"},
-        {"/a b", "", 3, "\"/a b\" info  3"},
+        {"/a b", "xy", 3, "\"/a b\" info xy 3"},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : gets) {
         std::string data;
         ASSERT_TRUE(api_.getMetaData(c.node, "info", c.filter, c.depth, data));
         EXPECT_EQ("<info/>", data);
         EXPECT_EQ(c.args, server_.lastArgs("GetMetaData"));
     }
-}
-
-TEST_F(CorvaneNodeClientAPITest, SetMetaDataQuotesTheTextAlways) {
-    server_.reply("SetMetaData", "ignored");
-    const std::pair<const char*, const char*> cases[] = {
-        {"plain", "/a info \"plain\""},
-        {"", "/a info \"\""},
-        {"<a b=\"1\">\\</a>", "/a info \"<a b=\\\"1\\\">\\\\</a>\""},
-        {"line1\nline2\ttab", "/a info \"line1\nline2\ttab\""},
-    };
-    for (const auto& c : cases) {
-        ASSERT_TRUE(api_.setMetaData("/a", "info", c.first));
-        EXPECT_EQ(c.second, server_.lastArgs("SetMetaData"));
-    }
+    // Escapes in the text go through corvane-sim in the handle tests.
+    ASSERT_TRUE(api_.setMetaData("/a", "info", ""));
+    EXPECT_EQ("/a info \"\"", server_.lastArgs("SetMetaData"));
 }
 
 TEST_F(CorvaneNodeClientAPITest, FramePathsCarryTheHostFacts) {
@@ -260,92 +221,52 @@ TEST_F(CorvaneNodeClientAPITest, FramePathsCarryTheHostFacts) {
     server_.reply("GetFramePathsEx", stringList({"/m/a b.dpx"}));
     server_.reply("SetFramePaths", "");
     server_.reply("SetFramePathsEx", "");
-
+    const std::string host = getLocalHostName().c_str();
     StringList paths = {"old"};
     ASSERT_TRUE(api_.getFramePaths("/n", paths));
-    EXPECT_EQ("/n " + hostName() + " 2 \"unknown\"", server_.lastArgs("GetFramePaths"));
     EXPECT_EQ((StringList{"/m/1.dpx", "/m/2.dpx"}), paths);
-
+    EXPECT_EQ("/n " + host + " 2 \"unknown\"", server_.lastArgs("GetFramePaths"));
     ASSERT_TRUE(api_.getFramePathsEx("/n", paths));
     EXPECT_EQ(StringList{"/m/a b.dpx"}, paths);
-    EXPECT_EQ(attrs({{"Parent", "/n"}, {"HostName", hostName()}, {"OSType", "2"}, {"OSVersion", "unknown"}}),
+    EXPECT_EQ(attrs({{"Parent", "/n"}, {"HostName", host}, {"OSType", "2"}, {"OSVersion", "unknown"}}),
               server_.lastArgs("GetFramePathsEx"));
-
-    ASSERT_TRUE(api_.setFramePaths("/n", {"/m/1", "/m/2"}, clip_));
-    EXPECT_EQ("/n /m/1,/m/2 " + hostName() + " 2 unknown " + clip_.toText(), server_.lastArgs("SetFramePaths"));
-
-    ASSERT_TRUE(api_.setFramePathsEx("/n", {"/m/1", "/m 2"}, clip_));
-    EXPECT_EQ(attrs({{"Parent", "/n"}, {"Paths", stringList({"/m/1", "/m 2"})}, {"HostName", hostName()},
-                     {"OSType", "2"}, {"OSVersion", "unknown"}, {"Fmt", clipStream()}}),
+    ASSERT_TRUE(api_.setFramePaths("/n", {"/m/1", "/m/2"}, clip_) && api_.setFramePathsEx("/n", {"/m 2"}, clip_));
+    EXPECT_EQ("/n /m/1,/m/2 " + host + " 2 unknown " + clip_.toText(), server_.lastArgs("SetFramePaths"));
+    EXPECT_EQ(attrs({{"Parent", "/n"}, {"Paths", stringList({"/m 2"})}, {"HostName", host}, {"OSType", "2"},
+                     {"OSVersion", "unknown"}, {"Fmt", clipStream()}}),
               server_.lastArgs("SetFramePathsEx"));
 }
 
 TEST_F(CorvaneNodeClientAPITest, ShortOrOddRepliesAreTakenAsTheyCome) {
+    int type = 0, second = 42, count = 5, major = -1, minor = -1;
     server_.reply("GetNodeType", "9");
-    int type = 0, second = 42;
     ASSERT_TRUE(api_.getNodeType("/n", type, second));
-    EXPECT_EQ(9, type);
-    EXPECT_EQ(42, second);
+    EXPECT_EQ(9 * 100 + 42, type * 100 + second);
     server_.reply("GetNodeType", "5 7");
     ASSERT_TRUE(api_.getNodeType("/n", type, second));
-    EXPECT_EQ(5, type);
-    EXPECT_EQ(7, second);
-
+    EXPECT_EQ(5 * 100 + 7, type * 100 + second);
     server_.reply("GetNbReadAheads", "many");
-    int count = 5;
     ASSERT_TRUE(api_.getNbReadAheads("/n", count));
     EXPECT_EQ(0, count);
-
     server_.reply("QueryNodePlugInVersion", "3 x");
-    int major = -1, minor = -1;
     ASSERT_TRUE(api_.queryNodePlugInVersion(major, minor));
-    EXPECT_EQ(3, major);
-    EXPECT_EQ(-1, minor);
+    EXPECT_EQ(3 * 100 - 1, major * 100 + minor);
     EXPECT_EQ("", server_.lastArgs("QueryNodePlugInVersion"));
 
-    // The clip format without its metadata tag and metadata.
-    server_.reply("GetClipFormat", "1920 1080 30 3 0 1 25 rgb 2");
-    CorvaneClipFormat format = clip_;
-    ASSERT_TRUE(api_.getClipFormat("/n", format));
-    EXPECT_EQ(1920, format.getWidth());
-    EXPECT_EQ(25.0f, format.getFrameRate());
-    EXPECT_STREQ("rgb", format.getFormatTag());
-    EXPECT_EQ(2, format.getScanFormat());
-    EXPECT_STREQ("", format.getMetaDataTag());
-    EXPECT_STREQ("", format.getMetaData());
-
-    // The metadata is the rest of the reply, as it comes.
+    // The clip format as the reply gives it, metadata to the end.
     server_.reply("GetClipFormat", "720 486 24 3 0 0.9 29.97 yuv 1 xml <m a=\"1\"/> tail");
     CorvaneClipFormat full;
     ASSERT_TRUE(api_.getClipFormat("/n", full));
-    EXPECT_STREQ("xml", full.getMetaDataTag());
-    EXPECT_STREQ("<m a=\"1\"/> tail", full.getMetaData());
+    EXPECT_EQ("720 486 24 3 0 0.9 29.97 yuv 1 xml \"<m a=\\\"1\\\"/> tail\"", full.toText());
 }
 
+// Root, parent, rename and type go through corvane-sim in the handle tests.
 TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
-    server_.reply("GetRootNode", "/root");
-    server_.reply("GetParentNode", "/");
-    server_.reply("RenameNode", "/renamed");
-    server_.reply("GetNodeTypeStr", "clip type");
-    server_.reply("GetStreamId", "stream-1");
-    server_.reply("GetStorageId", "store-9");
+    for (const char* method : {"GetStreamId", "GetStorageId", "QueryNodePlugInProduct", "QueryNodePlugInVendor"})
+        server_.reply(method, method);
     server_.reply("QueryMetaDataSupport", "info,,user");
-    server_.reply("QueryNodePlugInProduct", "Prod");
-    server_.reply("QueryNodePlugInVendor", "Vend");
     server_.reply("GetDisplayName", "caf\xc3\xa9");
     server_.reply("GetDisplayNameEx", "caf\xc3\xa9");
-
-    CorvaneNodeId node;
-    ASSERT_TRUE(api_.getRootNode(node));
-    EXPECT_STREQ("/root", node.getId());
-    EXPECT_EQ("", server_.lastArgs("GetRootNode"));
-    ASSERT_TRUE(api_.getParentNode("/a b", node));
-    EXPECT_STREQ("/", node.getId());
-    EXPECT_EQ("Node 4 /a b", server_.lastArgs("GetParentNode"));
-    CorvaneNodeId renamed("/old");
-    ASSERT_TRUE(api_.renameNode(renamed, "New name"));
-    EXPECT_STREQ("/renamed", renamed.getId());
-    EXPECT_EQ("Node 4 /oldDispl 8 New name", server_.lastArgs("RenameNode"));
 
     // Only the extended method converts the display name; it sends the node raw.
     std::string text;
@@ -354,37 +275,29 @@ TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
     ASSERT_TRUE(api_.getDisplayNameEx("/n b", text));
     EXPECT_EQ("caf?", text);
     EXPECT_EQ("/n b", server_.lastArgs("GetDisplayNameEx"));
-    ASSERT_TRUE(api_.getNodeTypeStr("/n", text));
-    EXPECT_EQ("clip type", text);
     CorvaneStr stream;
-    ASSERT_TRUE(api_.getStreamId("/n", stream));
-    EXPECT_STREQ("stream-1", stream.c_str());
-    ASSERT_TRUE(api_.getStorageId(text));
-    EXPECT_EQ("store-9", text);
+    std::string storage, product, vendor;
+    ASSERT_TRUE(api_.getStreamId("/n", stream) && api_.getStorageId(storage) &&
+                api_.queryNodePlugInProduct(product) && api_.queryNodePlugInVendor(vendor));
+    EXPECT_EQ("GetStreamId GetStorageId QueryNodePlugInProduct QueryNodePlugInVendor",
+              std::string(stream.c_str()) + " " + storage + " " + product + " " + vendor);
     EXPECT_EQ("", server_.lastArgs("GetStorageId"));
     StringList streams = {"old"};
     ASSERT_TRUE(api_.queryMetaDataSupport("/n", streams));
     EXPECT_EQ((StringList{"info", "", "user"}), streams);
-    ASSERT_TRUE(api_.queryNodePlugInProduct(text));
-    EXPECT_EQ("Prod", text);
-    ASSERT_TRUE(api_.queryNodePlugInVendor(text));
-    EXPECT_EQ("Vend", text);
 }
 
 TEST_F(CorvaneNodeClientAPITest, ServerErrorIsTheLastErrorAndSuccessKeepsIt) {
     server_.fail("DestroyNode", "Node '/x' is locked by 'bob'");
     server_.reply("GetNodeTypeStr", "t");
     EXPECT_FALSE(api_.destroyNode("/x"));
-    EXPECT_STREQ("Node '/x' is locked by 'bob'", api_.lastError());
     std::string type;
     EXPECT_TRUE(api_.getNodeTypeStr("/x", type));
     EXPECT_STREQ("Node '/x' is locked by 'bob'", api_.lastError());
     // An unknown method is the server's error too.
     EXPECT_FALSE(api_.getStorageId(type));
     EXPECT_STREQ("Unknown method: GetStorageId", api_.lastError());
-}
 
-TEST_F(CorvaneNodeClientAPITest, UnreachableServerIsTheLastError) {
     CorvaneClientConnection nowhere(CorvaneServerId("127.0.0.1"));
     CorvaneNodeClientAPI api(&nowhere);
     CorvaneNodeId root;

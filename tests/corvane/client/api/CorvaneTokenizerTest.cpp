@@ -26,18 +26,16 @@ std::vector<std::string> tokens(std::string text, char separator = ',') {
 
 TEST(CorvaneTokenizerTest, KeepsEmptyTokensAndRestoresTheInput) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(tokens("a,,b"), (V{"a", "", "b"}));
-    EXPECT_EQ(tokens("a,"), (V{"a", ""}));
-    EXPECT_EQ(tokens(","), (V{"", ""}));
-    EXPECT_EQ(tokens("abc"), V{"abc"});
-    EXPECT_EQ(tokens(""), V{});
-    std::string text = "x y z";
+    const std::pair<const char*, V> cases[] = {
+        {"a,,b", {"a", "", "b"}}, {"a,", {"a", ""}}, {",", {"", ""}}, {"abc", {"abc"}}, {"", {}}};
+    for (const auto& c : cases)
+        EXPECT_EQ(tokens(c.first), c.second) << c.first;
+    std::string text = "x y";
     CorvaneTokenizer tokenizer(&text[0], ' ');
     EXPECT_STREQ(tokenizer.next(), "x");
     EXPECT_STREQ(tokenizer.next(), "y");
-    EXPECT_STREQ(tokenizer.next(), "z");
     EXPECT_EQ(tokenizer.next(), nullptr);
-    EXPECT_EQ(text, "x y z");
+    EXPECT_EQ(text, "x y");
 }
 
 // Runs body in the named LC_CTYPE locale, skipping when the machine lacks it.
@@ -55,9 +53,8 @@ TEST_F(CorvaneLocaleTest, CLocaleReplacesWhatItCanNotShow) {
     std::string text = "caf\xc3\xa9!";
     corvaneUtf8ToLocale(text);
     EXPECT_EQ(text, "caf?!");
-    ASSERT_EQ(warnings().size(), 2u);
-    EXPECT_EQ(warnings()[0], "Cannot convert Unicode character 0xe9 to locale C");
-    EXPECT_EQ(warnings()[1], "Source UTF8: c3 a9 21 00");
+    EXPECT_EQ(warnings(), (std::vector<std::string>{"Cannot convert Unicode character 0xe9 to locale C",
+                                                    "Source UTF8: c3 a9 21 00"}));
 
     text = "ok\xff tail";
     corvaneUtf8ToLocale(text);

@@ -26,17 +26,10 @@ void ScriptedServer::handle(const char* method, Handler handler) {
                                                   &Corvane::rcParamString::TYPE, kArgsParam));
 }
 
-void ScriptedServer::reply(const char* method, const std::string& reply) {
-    handle(method, [reply](const std::string&, std::string& out) {
-        out = reply;
-        return true;
-    });
-}
-
-void ScriptedServer::fail(const char* method, const std::string& text) {
-    handle(method, [text](const std::string&, std::string& out) {
+void ScriptedServer::answer(const char* method, const std::string& text, bool ok) {
+    handle(method, [text, ok](const std::string&, std::string& out) {
         out = text;
-        return false;
+        return ok;
     });
 }
 
@@ -56,11 +49,6 @@ std::vector<std::string> ScriptedServer::argsOf(const char* method) const {
 std::string ScriptedServer::lastArgs(const char* method) const {
     const std::vector<std::string> args = argsOf(method);
     return args.empty() ? "<no call>" : args.back();
-}
-
-void ScriptedServer::clearCalls() {
-    std::lock_guard<std::mutex> guard(mutex_);
-    calls_.clear();
 }
 
 bool ScriptedServer::dispatch(void*, const Corvane::rcMethod& method, const Corvane::rcParam::Array& args,

@@ -48,17 +48,17 @@ public:
 
     void handle(const char* method, Handler handler);
     // Answers every call of method with "ok" and reply.
-    void reply(const char* method, const std::string& reply);
+    void reply(const char* method, const std::string& reply) { answer(method, reply, true); }
     // Answers every call of method with "error" and text.
-    void fail(const char* method, const std::string& text);
+    void fail(const char* method, const std::string& text) { answer(method, text, false); }
 
     // Every call so far, in order ("_login" and "_ping" are not recorded).
     std::vector<Call> calls() const;
     std::vector<std::string> argsOf(const char* method) const;
     std::string lastArgs(const char* method) const;
-    void clearCalls();
 
 private:
+    void answer(const char* method, const std::string& text, bool ok);
     static bool dispatch(void* object, const Corvane::rcMethod& method, const Corvane::rcParam::Array& args,
                          Corvane::rcParam& result);
 
