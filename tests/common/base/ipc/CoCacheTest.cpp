@@ -1,15 +1,14 @@
 #include "base/ipc/CoCache.h"
 
-#include <algorithm>
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/loggerBase/CoMsg.h"
 #include "base/threads/CoThreadMgr.h"
 #include "support/Eventually.h"
 #include "support/Gate.h"
@@ -23,19 +22,9 @@ using Corvane::CoThreadMgr;
 using CorvaneTest::eventually;
 using Names = std::vector<std::string>;
 
-// What happened to the entries, in order; outlives the cache.
-struct Journal {
-    void add(const std::string& event) {
-        std::lock_guard<std::mutex> guard(mutex);
-        events.push_back(event);
-    }
-    int count(const std::string& event) {
-        std::lock_guard<std::mutex> guard(mutex);
-        return static_cast<int>(std::count(events.begin(), events.end(), event));
-    }
-    std::mutex mutex;  // guards events
-    std::vector<std::string> events;
-};
+// What happens to the entries is posted as user messages, which the
+// fixture's log keeps in order.
+void journal(const std::string& event) { CO_USER("%s", event.c_str()); }
 
 struct NameKey : CoCache::Key {
     explicit NameKey(std::string n) : name(std::move(n)) {}
@@ -56,10 +45,8 @@ std::string nameOf(CoCache::Entry* entry) { return dynamic_cast<Named*>(entry)->
 template <typename Base>
 class NamedEntry : public Base, public Named {
 public:
-    NamedEntry(std::string n, Journal& journal) : Named(std::move(n)), journal_(journal) {
-        journal_.add("create " + name);
-    }
-    ~NamedEntry() override { journal_.add("delete " + name); }
+    explicit NamedEntry(std::string n) : Named(std::move(n)) { journal("create " + name); }
+    ~NamedEntry() override { journal("delete " + name); }
 
     bool matches(const CoCache::Key& key) override {
         if (dynamic_cast<const PoisonKey*>(&key))
@@ -68,12 +55,9 @@ public:
         return named && named->name == name;
     }
     void release() override {
-        journal_.add("release " + name);
+        journal("release " + name);
         Base::release();
     }
-
-private:
-    Journal& journal_;
 };
 
 // A cache whose clock and factory the test drives.
@@ -82,8 +66,8 @@ public:
     enum class Factory { Make, ReturnNull, Throw };
     enum class Recycle { No, Rename, Throw };
 
-    TestCache(int capacity, int64_t idleExpiryUs, bool reuseExpired, bool shared, Journal& journal)
-        : CoCache(capacity, idleExpiryUs, reuseExpired), shared_(shared), journal_(journal) {}
+    TestCache(int capacity, int64_t idleExpiryUs, bool reuseExpired, bool shared)
+        : CoCache(capacity, idleExpiryUs, reuseExpired), shared_(shared) {}
 
     int64_t now = 1000000;
     Factory factory = Factory::Make;
@@ -97,8 +81,8 @@ protected:
             throw std::runtime_error("factory failed");
         const std::string& name = static_cast<const NameKey&>(key).name;
         if (shared_)
-            return new NamedEntry<CoCache::SharedEntry>(name, journal_);
-        return new NamedEntry<CoCache::Entry>(name, journal_);
+            return new NamedEntry<CoCache::SharedEntry>(name);
+        return new NamedEntry<CoCache::Entry>(name);
     }
     bool recycleEntry(Entry* victim, const Key& key) override {
         if (recycle == Recycle::Throw)
@@ -112,15 +96,14 @@ protected:
 
 private:
     const bool shared_;
-    Journal& journal_;
 };
 
 class CoCacheTest : public ::testing::Test {
 protected:
     TestCache& makeCache(int capacity, int64_t idleExpiryUs = -1, bool reuseExpired = false, bool shared = false) {
         cache_.reset();
-        journal_.events.clear();
-        cache_ = std::make_unique<TestCache>(capacity, idleExpiryUs, reuseExpired, shared, journal_);
+        log_->clear();
+        cache_ = std::make_unique<TestCache>(capacity, idleExpiryUs, reuseExpired, shared);
         return *cache_;
     }
 
@@ -145,7 +128,7 @@ protected:
         return found;
     }
 
-    Journal journal_;
+    CorvaneTest::MessageLog::Scope log_{Corvane::CoMsg::error};
     std::unique_ptr<TestCache> cache_;
 };
 
@@ -207,7 +190,7 @@ TEST_F(CoCacheTest, ExpiredMatchIsReusedOnlyWhenAllowed) {
         cache_->now = 5000;
         CoCache::Entry* second = get("a");
         ASSERT_NE(nullptr, second);
-        EXPECT_EQ(reuse ? 1 : 2, journal_.count("create a")) << "reuse " << reuse;
+        EXPECT_EQ(reuse ? 1 : 2, log_->count("create a")) << "reuse " << reuse;
         EXPECT_EQ(5000u, second->lastUseUs());
         cache_->release(second);
     }
@@ -266,13 +249,12 @@ TEST_F(CoCacheTest, SharedEntryCountsReferencesFromSeveralThreads) {
         thread->wait();
     EXPECT_EQ(0, shared->refCount());
     EXPECT_FALSE(shared->isLocked());
-    EXPECT_EQ(1, journal_.count("create s"));
+    EXPECT_EQ(1, log_->count("create s"));
 }
 
 // A failing factory or match leaves the cache usable: a free slot stays
 // free and the victim stays; a victim whose recycling failed half-way goes.
 TEST_F(CoCacheTest, FailuresLeaveTheCacheUsable) {
-    CorvaneTest::MessageLog::Scope messages;
     makeCache(1, 1000);
     for (const bool victim : {false, true}) {
         if (victim) {
@@ -285,13 +267,13 @@ TEST_F(CoCacheTest, FailuresLeaveTheCacheUsable) {
         EXPECT_THROW(get("b"), std::runtime_error);
         EXPECT_EQ(victim ? Names{"a"} : Names{}, names());
     }
-    EXPECT_EQ(2, messages->count("Cache factory returned NULL."));
+    EXPECT_EQ(2, log_->count("Cache factory returned NULL."));
 
     cache_->factory = TestCache::Factory::Make;
     cache_->recycle = TestCache::Recycle::Throw;
     EXPECT_THROW(get("b"), std::runtime_error);
     EXPECT_TRUE(names().empty());
-    EXPECT_EQ(1, journal_.count("delete a"));
+    EXPECT_EQ(1, log_->count("delete a"));
 
     cache_->recycle = TestCache::Recycle::No;
     touch("c", 1000);
@@ -311,7 +293,7 @@ TEST_F(CoCacheTest, RecycledVictimServesTheNewKey) {
     CoCache::Entry* entry = get("b");
     EXPECT_EQ(before, entry);
     EXPECT_EQ("b", nameOf(entry));
-    EXPECT_EQ(0, journal_.count("delete a"));
+    EXPECT_EQ(0, log_->count("delete a"));
     cache_->release(entry);
 }
 
@@ -348,11 +330,11 @@ TEST_F(CoCacheTest, FlushWaitsForTheHolderBeforeDeleting) {
 
     // Out of the slots at once, deleted only after the holder lets go.
     ASSERT_TRUE(eventually([&] { return names().empty(); }));
-    EXPECT_EQ(0, journal_.count("delete a"));
+    EXPECT_EQ(0, log_->count("delete a"));
     cache_->release(held);
     thread->wait();
     EXPECT_EQ(1, flusher.removed);
-    EXPECT_EQ((Names{"create a", "release a", "delete a"}), journal_.events);
+    EXPECT_EQ((Names{"create a", "release a", "delete a"}), log_->texts(Corvane::CoMsg::user));
 }
 
 TEST_F(CoCacheTest, IterationAndTakeLastHandEntriesOver) {
@@ -373,7 +355,7 @@ TEST_F(CoCacheTest, IterationAndTakeLastHandEntriesOver) {
     ASSERT_TRUE(last);
     EXPECT_EQ("c", nameOf(last.get()));
     EXPECT_EQ(Names{"a"}, names());
-    EXPECT_EQ(0, journal_.count("delete b") + journal_.count("delete c"));
+    EXPECT_EQ(0, log_->count("delete b") + log_->count("delete c"));
 }
 
 }  // namespace
