@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -95,17 +94,6 @@ TEST(CoNetworkConfigTest, RefusesInvalidUuids) {
         EXPECT_EQ("Invalid UUID '" + bad + "'", config().lastError());
         EXPECT_EQ(std::vector<std::string>{"Invalid UUID '" + bad + "'"}, log->texts(CoMsg::error));
     }
-}
-
-TEST(CoNetworkConfigTest, FileIsReadOnlyOnce) {
-    ScopedNetworkConfig file("[SelfDiscovery]\nTTL=3\n");
-    unsigned ttl = 1;
-    ASSERT_TRUE(config().getSelfDiscoveryTTL(ttl));
-    EXPECT_EQ(3u, ttl);
-    CorvaneTest::TempDir dir;
-    ASSERT_EQ(0, std::rename(dir.write("new.cfg", "[SelfDiscovery]\nTTL=9\n").c_str(), file.path().c_str()));
-    ASSERT_TRUE(config().getSelfDiscoveryTTL(ttl));
-    EXPECT_EQ(3u, ttl);
 }
 
 class CoNetworkTest : public ::testing::Test {
