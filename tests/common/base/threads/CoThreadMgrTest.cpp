@@ -81,6 +81,7 @@ TEST(CoThreadMgrTest, CreatedThreadIsRegisteredUntilItEnds) {
     EXPECT_EQ(nullptr, mgr.findThread("registry probe"));
     EXPECT_EQ(nullptr, mgr.findThread(probe.id));
     EXPECT_EQ(std::string::npos, dumpText().find("registry probe"));
+    EXPECT_EQ(mainThread, mgr.currentThread()) << "thread slots are shared";
 }
 
 // Leaves a thread that can be asked to stop and one that must be cancelled,
