@@ -93,27 +93,23 @@ TEST_F(CoConfigFileReaderTest, KeepExistingValuesLeavesTheFirstValue) {
     EXPECT_EQ("second", value("A", "d"));
 }
 
-TEST_F(CoConfigFileReaderTest, DuplicateSectionReopensIt) {
-    ASSERT_EQ(0, load("[A]\nx=1\n[B]\ny=2\n# again\n[A]\nz=3\n"));
-    EXPECT_EQ("# again\n[A]\nx=1\nz=3\n[B]\ny=2\n", writeBack());
-}
-
-TEST_F(CoConfigFileReaderTest, CarriageReturnsEndLines) {
+TEST_F(CoConfigFileReaderTest, LineEndingsAndRepeatedSections) {
+    const char* const cases[][2] = {
+        {"[A]\nx=1\n[B]\ny=2\n# again\n[A]\nz=3\n", "# again\n[A]\nx=1\nz=3\n[B]\ny=2\n"},  // reopened
+        // Each CR LF counts as two lines; the empty ones become blank comment lines.
+        {"[S]\r\na=1\r\nb = 2 \r\n", "[S]\n\na=1\n\nb=2\n\n"},
+        {"[S]\rlast=yes", "[S]\nlast=yes\n"},
+        {"[S]\nx=1\n# no newline", "[S]\nx=1\n# no newline\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(0, load(c[0])) << c[0];
+        EXPECT_EQ(c[1], writeBack()) << c[0];
+    }
     MessageLog::Scope warnings(CoMsg::warning);
-    ASSERT_EQ(0, load("[S]\r\na=1\r\nbad\r\nb = 2 \r\n"));
-    // Each CR LF counts as two lines; the empty ones become blank comment lines.
-    EXPECT_EQ(std::vector<std::string>{"Invalid syntax: No variable value. Ignoring line 5 of '" + path_ + "'"},
+    ASSERT_EQ(0, load("[S]\r\nbad\r\n"));
+    EXPECT_EQ(std::vector<std::string>{"Invalid syntax: No variable value. Ignoring line 3 of '" + path_ + "'"},
               warnings->texts(CoMsg::warning));
-    EXPECT_EQ("[S]\n\na=1\n\n\nb=2\n\n", writeBack());
-}
-
-TEST_F(CoConfigFileReaderTest, LastLineWithoutNewlineIsRead) {
-    ASSERT_EQ(0, load("[S]\rlast=yes"));
-    EXPECT_EQ("yes", value("S", "last"));
-    ASSERT_EQ(0, load("[S]\nx=1\n# no newline"));
-    EXPECT_EQ("[S]\nx=1\n# no newline\n", writeBack());
-    ASSERT_EQ(0, load(""));
-    EXPECT_EQ("", writeBack());
 }
 
 TEST_F(CoConfigFileReaderTest, OverlongLineContinuesAsTheNextLine) {
