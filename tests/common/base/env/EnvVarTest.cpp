@@ -23,33 +23,35 @@ using Corvane::RegEnvVar;
 
 EnvVarRegistryImp& registry() { return EnvVarRegistryImp::getInstance(); }
 
-// Each test declares its own records under names no module uses.
-TEST(EnvVarTest, BoolTextRules) {
+// Each test declares its own records under names no module uses. An integer
+// setting is its leading digits: blanks and signs are no digits.
+TEST(EnvVarTest, TextRulesOfEachType) {
     const struct {
         const char* text;
-        bool value;
-    } bools[] = {{"", true}, {"0", false}, {"false", false}, {"FALSE", false}, {"False", true}, {"no", true}};
-    for (const auto& c : bools) {
-        setenv("CO_TEST_BOOL", c.text, 1);
-        EnvVar<bool> var("CO_TEST_BOOL", false);
-        EXPECT_EQ(var.getValue(), c.value) << "'" << c.text << "'";
+        bool flag;
+        int number;
+    } cases[] = {{"", true, 0},         {"0", false, 0},     {"false", false, 0},
+                 {"FALSE", false, 0},   {"False", true, 0},  {"12abc", true, 12},
+                 {"0042", true, 42},    {"+5", true, 0},     {"2147483646", true, INT_MAX - 1},
+                 {"99999999999999999999", true, INT_MAX}};
+    for (const auto& c : cases) {
+        setenv("CO_TEST_VALUE", c.text, 1);
+        EnvVar<bool> flag("CO_TEST_VALUE", false);
+        EnvVar<int> number("CO_TEST_VALUE", 5);
+        EXPECT_EQ(c.flag, flag.getValue()) << "'" << c.text << "'";
+        EXPECT_EQ(c.number, number.getValue()) << "'" << c.text << "'";
+        EXPECT_FALSE(number.isDefault());
     }
-}
-
-// An integer setting is its leading digits: blanks and signs are no digits.
-TEST(EnvVarTest, IntSettingReadsLeadingDigitsOnly) {
-    const struct {
-        const char* text;
-        int value;
-    } ints[] = {{"12abc", 12}, {"", 0}, {"0042", 42}, {"+5", 0}, {"99999999999999999999", INT_MAX}};
-    for (const auto& c : ints) {
-        setenv("CO_TEST_INT", c.text, 1);
-        EnvVar<int> var("CO_TEST_INT", 5);
-        EXPECT_EQ(var.getValue(), c.value) << "'" << c.text << "'";
-    }
-    unsetenv("CO_TEST_INT");
-    EnvVar<int> absent("CO_TEST_INT", 5);
-    EXPECT_EQ(absent.getValue(), 5);
+    unsetenv("CO_TEST_VALUE");
+    EnvVar<int> absent("CO_TEST_VALUE", 5);
+    EnvVar<std::string> text("CO_TEST_VALUE", "dflt");
+    EXPECT_EQ(5, absent.getValue());
+    EXPECT_STREQ("dflt", text.getValue());
+    EXPECT_TRUE(text.isDefault());
+    setenv("CO_TEST_VALUE", "set", 1);
+    EnvVar<std::string> set("CO_TEST_VALUE", "");
+    EXPECT_STREQ("set", set.getValue());
+    unsetenv("CO_TEST_VALUE");
 }
 
 // Settings such as the trace flag are first read by whichever thread gets
@@ -72,17 +74,6 @@ TEST(EnvVarTest, FirstReadRaceFromManyThreadsIsSafe) {
         EXPECT_EQ(8, right.load());
     }
     unsetenv("CO_TEST_RACE");
-}
-
-TEST(EnvVarTest, StringTakesTheEnvironmentOrACopyOfTheDefault) {
-    unsetenv("CO_TEST_STR");
-    setenv("CO_TEST_STR2", "set", 1);
-    EnvVar<std::string> var("CO_TEST_STR", "dflt"), set("CO_TEST_STR2", "");
-    EXPECT_STREQ(var.getValue(), "dflt");
-    EXPECT_TRUE(var.isDefault());
-    EXPECT_STREQ(set.getValue(), "set");
-    EXPECT_FALSE(set.isDefault());
-    unsetenv("CO_TEST_STR2");
 }
 
 int gCallbacks = 0;

@@ -1,6 +1,7 @@
 #include "base/fileUtil/CoConfigFileReader.h"
 
 #include <cerrno>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -92,27 +93,23 @@ TEST_F(CoConfigFileReaderTest, KeepExistingValuesLeavesTheFirstValue) {
     EXPECT_EQ("second", value("A", "d"));
 }
 
-TEST_F(CoConfigFileReaderTest, DuplicateSectionReopensIt) {
-    ASSERT_EQ(0, load("[A]\nx=1\n[B]\ny=2\n# again\n[A]\nz=3\n"));
-    EXPECT_EQ("# again\n[A]\nx=1\nz=3\n[B]\ny=2\n", writeBack());
-}
-
-TEST_F(CoConfigFileReaderTest, CarriageReturnsEndLines) {
+TEST_F(CoConfigFileReaderTest, LineEndingsAndRepeatedSections) {
+    const char* const cases[][2] = {
+        {"[A]\nx=1\n[B]\ny=2\n# again\n[A]\nz=3\n", "# again\n[A]\nx=1\nz=3\n[B]\ny=2\n"},  // reopened
+        // Each CR LF counts as two lines; the empty ones become blank comment lines.
+        {"[S]\r\na=1\r\nb = 2 \r\n", "[S]\n\na=1\n\nb=2\n\n"},
+        {"[S]\rlast=yes", "[S]\nlast=yes\n"},
+        {"[S]\nx=1\n# no newline", "[S]\nx=1\n# no newline\n"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        ASSERT_EQ(0, load(c[0])) << c[0];
+        EXPECT_EQ(c[1], writeBack()) << c[0];
+    }
     MessageLog::Scope warnings(CoMsg::warning);
-    ASSERT_EQ(0, load("[S]\r\na=1\r\nbad\r\nb = 2 \r\n"));
-    // Each CR LF counts as two lines; the empty ones become blank comment lines.
-    EXPECT_EQ(std::vector<std::string>{"Invalid syntax: No variable value. Ignoring line 5 of '" + path_ + "'"},
+    ASSERT_EQ(0, load("[S]\r\nbad\r\n"));
+    EXPECT_EQ(std::vector<std::string>{"Invalid syntax: No variable value. Ignoring line 3 of '" + path_ + "'"},
               warnings->texts(CoMsg::warning));
-    EXPECT_EQ("[S]\n\na=1\n\n\nb=2\n\n", writeBack());
-}
-
-TEST_F(CoConfigFileReaderTest, LastLineWithoutNewlineIsRead) {
-    ASSERT_EQ(0, load("[S]\rlast=yes"));
-    EXPECT_EQ("yes", value("S", "last"));
-    ASSERT_EQ(0, load("[S]\nx=1\n# no newline"));
-    EXPECT_EQ("[S]\nx=1\n# no newline\n", writeBack());
-    ASSERT_EQ(0, load(""));
-    EXPECT_EQ("", writeBack());
 }
 
 TEST_F(CoConfigFileReaderTest, OverlongLineContinuesAsTheNextLine) {
@@ -151,55 +148,49 @@ TEST_F(CoConfigFileReaderTest, ReadAndWriteErrorsReturnErrno) {
 
 // Numbers convert without validation; absent variables give the default.
 TEST_F(CoConfigFileReaderTest, TypedGettersConvertOrFallBack) {
-    ASSERT_EQ(0, load("[T]\nnum=42\nneg=-7\nmixed=12abc\nword=abc\nf=2.5\nbig=99999999999\n"));
-    int i = -1;
-    EXPECT_TRUE(reader_.getInt("T", "word", i, 5));
-    EXPECT_EQ(0, i);
-    EXPECT_FALSE(reader_.getInt("T", "absent", i, 5));
-    EXPECT_EQ(5, i);
-    EXPECT_FALSE(reader_.getInt("NoSection", "num", i, 6));
-    EXPECT_EQ(6, i);
-    EXPECT_EQ(-7, reader_.getInt("T", "neg", 0));
-    EXPECT_EQ(12, reader_.getInt("T", "mixed", 0));
-    EXPECT_EQ(2147483647, reader_.getInt("T", "big", 0));
-
-    unsigned u = 0;
-    EXPECT_TRUE(reader_.getUnsigned("T", "mixed", u, 9));
-    EXPECT_EQ(12u, u);
-    EXPECT_FALSE(reader_.getUnsigned("T", "word", u, 9));
-    EXPECT_EQ(9u, u);
-    EXPECT_FALSE(reader_.getUnsigned("T", "absent", u, 8));
-    EXPECT_EQ(8u, u);
-
-    float f = 0;
-    EXPECT_TRUE(reader_.getFloat("T", "f", f, 1.0f));
-    EXPECT_FLOAT_EQ(2.5f, f);
-    EXPECT_FLOAT_EQ(0.0f, reader_.getFloat("T", "word", 1.0f));
-    EXPECT_FALSE(reader_.getFloat("T", "absent", f, 1.5f));
-    EXPECT_FLOAT_EQ(1.5f, f);
-
-    std::string text = "x";
-    EXPECT_FALSE(reader_.getString("T", "absent", text, nullptr));
-    EXPECT_EQ("", text);
-    EXPECT_EQ("def", reader_.getString("T", "absent", "def"));
-}
-
-TEST_F(CoConfigFileReaderTest, BooleanRule) {
+    constexpr long kSkip = -2, kRefused = -1;
     const struct {
         const char* text;
-        bool value;
-    } cases[] = {{"true", true}, {"TRUE", true}, {"1", true}, {"Yes", true}, {"oN", true},
-                 {"0", false},   {"", false},    {"2", false}, {"yes please", false}};
+        int i;
+        long u;
+        float f;
+        bool b;
+    } cases[] = {
+        {"42", 42, 42, 42, false},     {"12abc", 12, 12, 12, false},     {"abc", 0, kRefused, 0, false},
+        {"2.5", 2, 2, 2.5f, false},    {"99999999999", INT_MAX, kSkip, 99999999999.0f, false},
+        {"-99999999999", INT_MIN, kSkip, -99999999999.0f, false},
+        {"true", 0, kRefused, 0, true}, {"TRUE", 0, kRefused, 0, true},  {"1", 1, 1, 1, true},
+        {"Yes", 0, kRefused, 0, true},  {"oN", 0, kRefused, 0, true},    {"0", 0, 0, 0, false},
+        {"", 0, kRefused, 0, false},    {"2", 2, 2, 2, false},           {"yes please", 0, kRefused, 0, false},
+    };
     for (const auto& c : cases) {
-        reader_.setString("B", "v", c.text);
-        bool out = !c.value;
-        EXPECT_TRUE(reader_.getBool("B", "v", out, !c.value));
-        EXPECT_EQ(c.value, out) << "'" << c.text << "'";
+        SCOPED_TRACE(std::string("'") + c.text + "'");
+        reader_.setString("T", "v", c.text);
+        EXPECT_EQ(c.i, reader_.getInt("T", "v", 5));
+        unsigned u = 0;
+        if (c.u != kSkip) {
+            EXPECT_EQ(c.u != kRefused, reader_.getUnsigned("T", "v", u, 9));
+            EXPECT_EQ(c.u == kRefused ? 9u : static_cast<unsigned>(c.u), u);
+        }
+        EXPECT_FLOAT_EQ(c.f, reader_.getFloat("T", "v", 7.0f));
+        bool b = !c.b;
+        EXPECT_TRUE(reader_.getBool("T", "v", b, !c.b));
+        EXPECT_EQ(c.b, b);
     }
-    bool out = false;
-    EXPECT_FALSE(reader_.getBool("B", "absent", out, true));
-    EXPECT_TRUE(out);
-    EXPECT_TRUE(reader_.getBool("B", "absent", true));
+    int i = -1;
+    unsigned u = 0;
+    float f = 0;
+    bool b = false;
+    std::string text = "x";
+    EXPECT_FALSE(reader_.getInt("T", "absent", i, 5) || reader_.getUnsigned("T", "absent", u, 8) ||
+                 reader_.getFloat("T", "absent", f, 1.5f) || reader_.getBool("T", "absent", b, true) ||
+                 reader_.getString("T", "absent", text, nullptr));
+    EXPECT_EQ("5 8 1.5 1 ", std::to_string(i) + " " + std::to_string(u) + " " + std::to_string(f).substr(0, 3) +
+                                " " + std::to_string(b) + " " + text);
+    EXPECT_EQ(6, reader_.getInt("NoSection", "v", 6));
+    EXPECT_TRUE(reader_.getBool("T", "absent", true));
+    EXPECT_FLOAT_EQ(1.0f, reader_.getFloat("T", "absent", 1.0f));
+    EXPECT_EQ("def", reader_.getString("T", "absent", "def"));
 }
 
 TEST_F(CoConfigFileReaderTest, SettersAppendInOrderAndSurviveWriting) {

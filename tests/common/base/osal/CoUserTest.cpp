@@ -190,23 +190,18 @@ TEST_F(CoUserTest, RootChangesIdsAndPutsThemBack) {
     EXPECT_EQ(0, status);
 }
 
+// Known names are read back by the identity scenarios and the group limit.
 TEST_F(CoUserTest, LooksUpNamesInTheDatabases) {
-    std::string name;
-    EXPECT_TRUE(CoUser::userName(0, &name));
-    EXPECT_EQ("root", name);
-    name.clear();
-    EXPECT_TRUE(CoUser::groupName(0, &name));
+    std::string name = "kept";
     // No database names id 4294967294, (uid_t)-2; the name is left as it was.
-    EXPECT_FALSE(CoUser::userName(static_cast<uid_t>(-2), &name));
-    EXPECT_FALSE(CoUser::groupName(static_cast<gid_t>(-2), &name));
-    EXPECT_EQ("root", name);
+    EXPECT_FALSE(CoUser::userName(static_cast<uid_t>(-2), &name) || CoUser::groupName(static_cast<gid_t>(-2), &name));
+    EXPECT_EQ("kept", name);
+    EXPECT_TRUE(CoUser::groupName(0, &name) && name == "root");
     const std::vector<std::string> users = CoUser::allUserNames();
     ASSERT_FALSE(users.empty());
     EXPECT_EQ("root", users.front());
     EXPECT_NE(users.end(), std::find(users.begin(), users.end(), "nobody"));
     std::vector<std::string> groups;
-    EXPECT_TRUE(CoUser::groupNamesOfUser("root", &groups));
-    EXPECT_NE(groups.end(), std::find(groups.begin(), groups.end(), "root"));
     EXPECT_FALSE(CoUser::groupNamesOfUser("corvane-no-such-user", &groups));
 }
 

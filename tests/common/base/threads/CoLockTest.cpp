@@ -8,7 +8,6 @@
 #include "base/threads/CoLockGuard.h"
 #include "base/threads/CoMutex.h"
 #include "base/threads/CoThreadMgr.h"
-#include "base/threads/TLS.h"
 #include "common/base/threads/ThreadTestSupport.h"
 
 namespace {
@@ -77,19 +76,6 @@ TEST(CoLockTest, GuardsSerialiseIncrementsFromSeveralThreads) {
         thread->wait();
     EXPECT_EQ(kThreads * kIncrements, viaMutex);
     EXPECT_EQ(kThreads * kIncrements, viaLock);
-}
-
-TEST(CoLockTest, ThreadSlotsAreSeparatePerThread) {
-    int mine = 1, theirs = 2;
-    Corvane::TLS<7>::set(&mine);
-    void* seenByOther = &mine;
-    onOtherThread([&] {
-        seenByOther = Corvane::TLS<7>::get();
-        Corvane::TLS<7>::set(&theirs);
-    });
-    EXPECT_EQ(nullptr, seenByOther);
-    EXPECT_EQ(&mine, Corvane::TLS<7>::get());
-    Corvane::TLS<7>::set(nullptr);
 }
 
 }  // namespace

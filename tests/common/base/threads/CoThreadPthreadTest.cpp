@@ -7,15 +7,15 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
+#include "base/env/EnvVarRegistry.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/threads/CoThreadMgr.h"
-#include "common/base/threads/ScopedSetting.h"
 #include "common/base/threads/ThreadTestSupport.h"
 #include "support/Eventually.h"
 #include "support/MessageLog.h"
@@ -36,35 +36,26 @@ using Corvane::CoThreadMgr;
 using Corvane::CoThreadPthread;
 using CorvaneTest::BlockingProbe;
 using CorvaneTest::BlockingTask;
-using CorvaneTest::MessageLog;
 using CorvaneTest::eventually;
 using CorvaneTest::GateTask;
-using CorvaneTest::ScopedSetting;
+using CorvaneTest::MessageLog;
 
-class CoThreadPthreadTest : public ::testing::Test {
-public:
-    // A joinable thread, not started, owned by the test.
-    static std::unique_ptr<CoThread> makeThread(Corvane::CoTask* task, const std::string& name) {
-        return std::unique_ptr<CoThread>(CoThreadMgr::instance().createThread(
-            task, name.c_str(), CoThread::NEW_THREAD, CoThread::POLICY_TS, CoThread::PRIORITY_MIN, -1, false));
-    }
+// A joinable thread, not started, owned by the test.
+std::unique_ptr<CoThread> makeThread(Corvane::CoTask* task, const std::string& name, bool quiet = false) {
+    return std::unique_ptr<CoThread>(CoThreadMgr::instance().createThread(
+        task, name.c_str(), CoThread::NEW_THREAD, CoThread::POLICY_TS, CoThread::PRIORITY_MIN, -1, quiet));
+}
 
-public:
-    // Stack size the started thread saw, with the current settings.
-    static size_t stackSizeOfNewThread() {
-        auto* task = new GateTask;
-        std::unique_ptr<CoThread> thread = makeThread(task, "stack probe");
-        thread->start();
-        EXPECT_TRUE(task->started.wait());
-        const size_t size = task->stackSizeBytes;
-        task->release.open();
-        thread->wait();
-        return size;
-    }
+// Changes a registered setting as an operator would at run time.
+template <typename T>
+void setSetting(const char* name, T value) {
+    Corvane::EnvVarRegistryImp& registry = Corvane::EnvVarRegistryImp::getInstance();
+    const std::vector<int> found = registry.find(name, Corvane::EnvVarRegistry::kFieldName, true);
+    ASSERT_EQ(1u, found.size()) << name;
+    registry.getEnvVar(found[0])->dynSetValue(value);
+}
 
-};
-
-TEST_F(CoThreadPthreadTest, StartFinishAndWaitMoveThroughTheStates) {
+TEST(CoThreadPthreadTest, StartStopAndWaitMoveThroughTheStates) {
     auto* task = new GateTask;
     std::unique_ptr<CoThread> thread = makeThread(task, "state walker");
     EXPECT_TRUE(thread->isCreated());
@@ -75,10 +66,10 @@ TEST_F(CoThreadPthreadTest, StartFinishAndWaitMoveThroughTheStates) {
     EXPECT_TRUE(thread->isRunning());
     ASSERT_TRUE(task->started.wait());
     EXPECT_EQ(thread.get(), task->self);
-    EXPECT_TRUE(pthread_equal(task->id, thread->getThreadId()));
     EXPECT_EQ(thread.get(), CoThreadMgr::instance().findThread("state walker"));
 
-    task->release.open();
+    thread->stop();
+    EXPECT_TRUE(task->release.wait(0)) << "stop did not reach the task";
     EXPECT_TRUE(eventually([&] { return thread->isFinished(); }));
     thread->wait();
     EXPECT_TRUE(thread->isJoined());
@@ -87,7 +78,7 @@ TEST_F(CoThreadPthreadTest, StartFinishAndWaitMoveThroughTheStates) {
     EXPECT_TRUE(thread->isJoined());
 }
 
-TEST_F(CoThreadPthreadTest, DetachedThreadDeletesItselfWhenItsTaskReturns) {
+TEST(CoThreadPthreadTest, DetachedThreadDeletesItselfWhenItsTaskReturns) {
     struct Task : Corvane::CoTask {
         explicit Task(std::atomic<bool>& deleted) : deleted_(deleted) {}
         ~Task() override { deleted_ = true; }
@@ -102,48 +93,32 @@ TEST_F(CoThreadPthreadTest, DetachedThreadDeletesItselfWhenItsTaskReturns) {
     EXPECT_TRUE(eventually([] { return CoThreadMgr::instance().findThread("detached") == nullptr; }));
 }
 
-TEST_F(CoThreadPthreadTest, StopAsksTheTaskAndWaitJoins) {
-    auto* task = new GateTask;
-    std::unique_ptr<CoThread> thread = makeThread(task, "stoppable");
-    thread->start();
-    ASSERT_TRUE(task->started.wait());
-    thread->stop();
-    EXPECT_TRUE(task->stopCalled);
-    thread->wait();
-    EXPECT_TRUE(thread->isJoined());
-}
-
-TEST_F(CoThreadPthreadTest, CancelUnwindsABlockedThreadAndJoinsIt) {
-    BlockingProbe probe;
-    std::unique_ptr<CoThread> thread = makeThread(new BlockingTask(probe), "blocked reader");
-    thread->start();
-    ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
-
-    EXPECT_EQ(0, thread->cancel());
-    EXPECT_TRUE(thread->isJoined());
-    EXPECT_TRUE(probe.unwound);
-    EXPECT_FALSE(probe.returned);
-    EXPECT_EQ(nullptr, CoThreadMgr::instance().findThread("blocked reader"));
-}
-
 // A task that can be told to end is asked first: a cancel landing in its
 // condition-variable wait would end the whole process.
-TEST_F(CoThreadPthreadTest, DestroyingAStartedThreadStopsItOrCancelsIt) {
+TEST(CoThreadPthreadTest, CancelOrDestructionEndsAStartedThread) {
     std::atomic<bool> returned{false};
-    auto* stoppable = new CorvaneTest::StoppableTask([&returned] { returned = true; });
+    auto* stoppable = new GateTask([&returned] { returned = true; });
     std::unique_ptr<CoThread> asked = makeThread(stoppable, "forgotten worker");
     asked->start();
     ASSERT_TRUE(stoppable->started.wait());
     asked.reset();
     EXPECT_TRUE(returned);
 
-    BlockingProbe probe;
-    std::unique_ptr<CoThread> thread = makeThread(new BlockingTask(probe), "forgotten reader");
-    thread->start();
-    ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
-    thread.reset();
-    EXPECT_TRUE(probe.unwound);
-    EXPECT_FALSE(probe.returned);
+    for (const bool destroy : {false, true}) {
+        BlockingProbe probe;
+        std::unique_ptr<CoThread> thread = makeThread(new BlockingTask(probe), "blocked reader");
+        thread->start();
+        ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
+        if (destroy) {
+            thread.reset();
+        } else {
+            EXPECT_EQ(0, thread->cancel());
+            EXPECT_TRUE(thread->isJoined());
+            EXPECT_EQ(nullptr, CoThreadMgr::instance().findThread("blocked reader"));
+        }
+        EXPECT_TRUE(probe.unwound) << destroy;
+        EXPECT_FALSE(probe.returned) << destroy;
+    }
 }
 
 // The C library reuses the stacks of ended threads when they are no more
@@ -161,21 +136,26 @@ int checkStackSizes() {
         bool disabled;
         size_t expected;
     } cases[] = {{64, false, 64 * page}, {0, false, 256 * page}, {64, true, defaultSize}};
-    std::sort(std::begin(cases), std::end(cases), [](const Case& a, const Case& b) { return a.expected < b.expected; });
+    std::sort(cases, cases + 3, [](const Case& a, const Case& b) { return a.expected < b.expected; });
     for (const Case& c : cases) {
-        ScopedSetting<int> pages("XQ_PTHREAD_STACK_SIZE", c.pages);
-        ScopedSetting<bool> disabled("XQ_DISABLE_STACK_SIZE_SETTING", c.disabled);
-        const size_t got = CoThreadPthreadTest::stackSizeOfNewThread();
-        if (got != c.expected) {
-            std::fprintf(stderr, "pages %d disabled %d: stack %zu, expected %zu\n", c.pages, c.disabled, got,
-                         c.expected);
+        setSetting("XQ_PTHREAD_STACK_SIZE", c.pages);
+        setSetting("XQ_DISABLE_STACK_SIZE_SETTING", c.disabled);
+        auto* task = new GateTask;
+        std::unique_ptr<CoThread> thread = makeThread(task, "stack probe");
+        thread->start();
+        task->started.wait();
+        task->release.open();
+        thread->wait();
+        if (task->stackSizeBytes != c.expected) {
+            std::fprintf(stderr, "pages %d disabled %d: stack %zu, expected %zu\n", c.pages, c.disabled,
+                         task->stackSizeBytes, c.expected);
             return 1;
         }
     }
     return 0;
 }
 
-TEST_F(CoThreadPthreadTest, StackSizeComesFromTheSetting) {
+TEST(CoThreadPthreadTest, StackSizeComesFromTheSetting) {
 #ifdef CO_TEST_THREAD_SANITIZER
     GTEST_SKIP() << "ThreadSanitizer gives new threads stacks of its own size";
 #endif
@@ -183,69 +163,58 @@ TEST_F(CoThreadPthreadTest, StackSizeComesFromTheSetting) {
     EXPECT_EXIT(std::_Exit(checkStackSizes()), ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(CoThreadPthreadTest, JobExecThreadsAreAnnouncedOnlyWhenDebugging) {
-    for (const bool debug : {false, true}) {
-        ScopedSetting<bool> threadDebug("XQ_THREAD_DEBUG", debug);
+TEST(CoThreadPthreadTest, ThreadsAreAnnouncedUnlessQuietOrJobExecWithoutDebugging) {
+    const struct {
+        const char* name;
+        bool quiet, debug, announced;
+    } cases[] = {
+        {"Batch Job Exec 7", false, false, false}, {"Batch Job Exec 7", false, true, true},
+        {"plain worker", false, false, true},      {"plain worker", true, false, false},
+    };
+    for (const auto& c : cases) {
+        setSetting("XQ_THREAD_DEBUG", c.debug);
         MessageLog::Scope messages(Corvane::CoMsg::notice);
-        for (const char* name : {"Batch Job Exec 7", "plain worker"}) {
-            auto* task = new GateTask;
-            std::unique_ptr<CoThread> thread = makeThread(task, name);
-            thread->start();
-            task->release.open();
-            thread->wait();
-        }
-        EXPECT_EQ(debug, !messages->startingWith("Registered thread 'Batch Job Exec 7' [ ").empty()) << debug;
-        EXPECT_FALSE(messages->startingWith("Registered thread 'plain worker' [ ").empty()) << debug;
+        auto* task = new GateTask;
+        std::unique_ptr<CoThread> thread = makeThread(task, c.name, c.quiet);
+        thread->start();
+        task->release.open();
+        thread->wait();
+        EXPECT_EQ(c.announced, !messages->startingWith(std::string("Registered thread '") + c.name + "' [ ").empty())
+            << c.name << " quiet " << c.quiet << " debug " << c.debug;
     }
+    setSetting("XQ_THREAD_DEBUG", false);
 }
 
-TEST_F(CoThreadPthreadTest, QuietThreadsAreNotAnnounced) {
-    MessageLog::Scope messages(Corvane::CoMsg::notice);
-    auto* task = new GateTask;
-    std::unique_ptr<CoThread> thread(CoThreadMgr::instance().createThread(
-        task, "quiet worker", CoThread::NEW_THREAD, CoThread::POLICY_TS, CoThread::PRIORITY_MIN, -1, true));
-    thread->start();
-    task->release.open();
-    thread->wait();
-    EXPECT_TRUE(messages->find("quiet worker").empty());
-}
-
-TEST_F(CoThreadPthreadTest, SchedulingNeedsARunningThreadAndReadsBack) {
+TEST(CoThreadPthreadTest, SchedulingNeedsARunningThreadAndReadsBack) {
     auto* task = new GateTask;
     std::unique_ptr<CoThread> thread = makeThread(task, "scheduled");
-    {
-        MessageLog::Scope messages;
-        EXPECT_EQ(-1, thread->setScheduling(CoThread::PRIORITY_MIN, CoThread::POLICY_TS));
-        EXPECT_TRUE(messages->contains("Cannot set scheduling of thread."));
-    }
+    MessageLog::Scope messages;
+    EXPECT_EQ(-1, thread->setScheduling(CoThread::PRIORITY_MIN, CoThread::POLICY_TS));
+    EXPECT_TRUE(messages->contains("Cannot set scheduling of thread."));
     thread->start();
     ASSERT_TRUE(task->started.wait());
-
-    CoThread::PolicyType policy = CoThread::POLICY_RR;
-    CoThread::PriorityType level = CoThread::PRIORITY_MAX;
-    EXPECT_EQ(0, thread->setScheduling(CoThread::PRIORITY_MIN, CoThread::POLICY_TS));
-    EXPECT_EQ(0, CoThreadPthread::getScheduling(thread->getThreadId(), &policy, &level));
-    EXPECT_EQ(CoThread::POLICY_TS, policy);
-    EXPECT_EQ(CoThread::PRIORITY_MIN, level);
 
     // Real-time priorities map back through the manager's table.
     const int roundRobin[CoThread::NUM_PRIO_LEVELS] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
     const int timeSharing[CoThread::NUM_PRIO_LEVELS] = {};
     const int defaultRoundRobin[CoThread::NUM_PRIO_LEVELS] = {90, 91, 92, 93, 94, 95, 96, 97, 98, 99};
     CoThreadMgr::instance().setPriorityTables(roundRobin, timeSharing);
-    MessageLog::Scope messages;
-    const int result = thread->setScheduling(static_cast<CoThread::PriorityType>(3), CoThread::POLICY_RR);
-    if (result == 1) {
-        EXPECT_TRUE(messages->contains("Unable to set thread policy: Operation not permitted"));
-    } else {
+    const auto three = static_cast<CoThread::PriorityType>(3);
+    for (const auto policy : {CoThread::POLICY_RR, CoThread::POLICY_TS}) {
+        const CoThread::PriorityType level = policy == CoThread::POLICY_RR ? three : CoThread::PRIORITY_MIN;
+        const int result = thread->setScheduling(level, policy);
+        if (result == 1) {
+            EXPECT_TRUE(messages->contains("Unable to set thread policy: Operation not permitted"));
+            continue;
+        }
         EXPECT_EQ(0, result);
-        EXPECT_EQ(0, CoThreadPthread::getScheduling(thread->getThreadId(), &policy, &level));
-        EXPECT_EQ(CoThread::POLICY_RR, policy);
-        EXPECT_EQ(3, level);
-        EXPECT_EQ(0, thread->setScheduling(CoThread::PRIORITY_MIN, CoThread::POLICY_TS));
+        CoThread::PolicyType gotPolicy = CoThread::POLICY_TS;
+        CoThread::PriorityType gotLevel = CoThread::PRIORITY_MAX;
+        EXPECT_EQ(0, CoThreadPthread::getScheduling(thread->getThreadId(), &gotPolicy, &gotLevel));
+        EXPECT_EQ(policy, gotPolicy);
+        EXPECT_EQ(level, gotLevel);
     }
     CoThreadMgr::instance().setPriorityTables(defaultRoundRobin, timeSharing);
-
     task->release.open();
     thread->wait();
 }

@@ -19,13 +19,13 @@
 
 namespace CorvaneTest {
 
-// Runs until released (or asked to stop), recording what it saw of its
-// own thread.
+// Runs until released (or asked to stop), recording what it saw of its own
+// thread; calls onReturn when its run returns.
 class GateTask : public Corvane::CoTask {
 public:
+    explicit GateTask(std::function<void()> onReturn = [] {}) : onReturn_(std::move(onReturn)) {}
     void run(Corvane::CoThread& thread) override {
         self = &thread;
-        id = pthread_self();
         pthread_attr_t attr;
         if (pthread_getattr_np(pthread_self(), &attr) == 0) {
             pthread_attr_getstacksize(&attr, &stackSizeBytes);
@@ -33,28 +33,14 @@ public:
         }
         started.open();
         release.wait();
+        onReturn_();
     }
-    void stop(Corvane::CoThread&) override {
-        stopCalled = true;
-        release.open();
-    }
+    void stop(Corvane::CoThread&) override { release.open(); }
 
     Gate started;
     Gate release;
-    std::atomic<bool> stopCalled{false};
     Corvane::CoThread* self = nullptr;  // written before started opens
-    pthread_t id{};
     size_t stackSizeBytes = 0;
-};
-
-// A GateTask that calls onReturn when its run returns normally.
-class StoppableTask : public GateTask {
-public:
-    explicit StoppableTask(std::function<void()> onReturn) : onReturn_(std::move(onReturn)) {}
-    void run(Corvane::CoThread& thread) override {
-        GateTask::run(thread);
-        onReturn_();
-    }
 
 private:
     std::function<void()> onReturn_;
@@ -68,14 +54,9 @@ struct BlockingProbe {
             fds[0] = fds[1] = -1;
     }
     ~BlockingProbe() {
-        closeWriteEnd();
-        if (fds[0] >= 0)
-            close(fds[0]);
-    }
-    void closeWriteEnd() {
-        if (fds[1] >= 0)
-            close(fds[1]);
-        fds[1] = -1;
+        for (int fd : {fds[1], fds[0]})  // the writer first: a reader still blocked returns
+            if (fd >= 0)
+                close(fd);
     }
 
     // Atomics, not a Gate: the task's only cancellation point must be its
