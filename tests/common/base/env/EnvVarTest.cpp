@@ -137,22 +137,13 @@ TEST(EnvVarTest, DumpsListEveryRegistration) {
     unsetenv("CO_TEST_DUMP_B");
     EnvVar<bool> flag("CO_TEST_DUMP_B", true);
     RegEnvVar<bool> reg("dump.cpp", flag);
-    std::ostringstream text;
+    std::ostringstream text, html;
     registry().dump(text);
-    EXPECT_NE(text.str().find("\nfile : dump.cpp\nname : CO_TEST_DUMP_B\nvalue : 1\n"), std::string::npos) << text.str();
-
-    std::ostringstream html;
     registry().dumpHtml(html);
-    const std::string page = html.str();
-    EXPECT_EQ(0u, page.rfind("<html>\n<body>\n<table border=1>\n<tr>\n<th colspan=3>Environnement Variables</th>\n"
-                             "</tr>\n<tr>\n<td align=center><font size=+1>Name</font></td><td align=center><font "
-                             "size=+1>Value</font></td><td align=center><font size=+1>File</font></td>\n</tr>\n",
-                             0))
-        << page;
-    EXPECT_NE(std::string::npos, page.find("<tr>\n<td align=left>CO_TEST_DUMP_B</td><td align=center>true</td>"
-                                           "<td align=left>dump.cpp</td>\n</tr>\n"))
-        << page;
-    EXPECT_EQ(page.substr(page.size() - 24), "</table>\n</body>\n</html>");
+    EXPECT_NE(std::string::npos, text.str().find("\nfile : dump.cpp\nname : CO_TEST_DUMP_B\nvalue : 1\n"));
+    for (const char* row : {"<th colspan=3>Environnement Variables</th>",
+                            "<td align=left>CO_TEST_DUMP_B</td><td align=center>true</td><td align=left>dump.cpp</td>"})
+        EXPECT_NE(std::string::npos, html.str().find(row)) << html.str();
 }
 
 }  // namespace

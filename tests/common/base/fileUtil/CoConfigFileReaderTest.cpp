@@ -1,7 +1,6 @@
 #include "base/fileUtil/CoConfigFileReader.h"
 
 #include <cerrno>
-#include <climits>
 #include <string>
 #include <vector>
 
@@ -67,32 +66,6 @@ TEST_F(CoConfigFileReaderTest, WarnsAboutBadLinesAndGoesOn) {
     EXPECT_EQ("# comment\n[S]\n\ngood=1\n", writeBack());
 }
 
-TEST_F(CoConfigFileReaderTest, MergeAddsAndOverridesWhileAPlainReadReplaces) {
-    ASSERT_EQ(0, load("[A]\nx=1\nkeep=k\n", 0, "a.cfg"));
-    ASSERT_EQ(0, load("[B]\ny=2\n[A]\n# new x\nx=3\nz=4\n", CoConfigFileReader::kMerge, "b.cfg"));
-    EXPECT_EQ("[A]\n# new x\nx=3\nkeep=k\nz=4\n[B]\ny=2\n", writeBack());
-    ASSERT_EQ(0, load("[B]\ny=2\n", 0, "c.cfg"));
-    EXPECT_EQ("[B]\ny=2\n", writeBack());
-}
-
-TEST_F(CoConfigFileReaderTest, KeepExistingValuesLeavesTheFirstValue) {
-    ASSERT_EQ(0, load("[A]\nx=1\n", 0, "a.cfg"));
-    // Without merge the content is cleared first, so nothing is kept.
-    ASSERT_EQ(0, load("[A]\nx=2\n", CoConfigFileReader::kKeepExistingValues, "b.cfg"));
-    EXPECT_EQ("2", value("A", "x"));
-
-    ASSERT_EQ(0, load("[A]\n# about x\nx=3\ny=4\n",
-                      CoConfigFileReader::kMerge | CoConfigFileReader::kKeepExistingValues, "c.cfg"));
-    // The comment of the skipped line moves on to the next item.
-    EXPECT_EQ("[A]\nx=2\n# about x\ny=4\n", writeBack());
-
-    // A duplicate within one file is also kept at its first value.
-    ASSERT_EQ(0, load("[A]\nd=first\nd=second\n", CoConfigFileReader::kKeepExistingValues, "d.cfg"));
-    EXPECT_EQ("first", value("A", "d"));
-    ASSERT_EQ(0, load("[A]\nd=first\nd=second\n", 0, "e.cfg"));
-    EXPECT_EQ("second", value("A", "d"));
-}
-
 TEST_F(CoConfigFileReaderTest, LineEndingsAndRepeatedSections) {
     const char* const cases[][2] = {
         {"[A]\nx=1\n[B]\ny=2\n# again\n[A]\nz=3\n", "# again\n[A]\nx=1\nz=3\n[B]\ny=2\n"},  // reopened
@@ -144,68 +117,6 @@ TEST_F(CoConfigFileReaderTest, ReadAndWriteErrorsReturnErrno) {
 
     EXPECT_EQ(ENOENT, reader_.write(dir_.file("no/such/dir.cfg").c_str()));
     EXPECT_EQ(EISDIR, reader_.write(dir_.path().c_str()));
-}
-
-// Numbers convert without validation; absent variables give the default.
-TEST_F(CoConfigFileReaderTest, TypedGettersConvertOrFallBack) {
-    constexpr long kSkip = -2, kRefused = -1;
-    const struct {
-        const char* text;
-        int i;
-        long u;
-        float f;
-        bool b;
-    } cases[] = {
-        {"42", 42, 42, 42, false},     {"12abc", 12, 12, 12, false},     {"abc", 0, kRefused, 0, false},
-        {"2.5", 2, 2, 2.5f, false},    {"99999999999", INT_MAX, kSkip, 99999999999.0f, false},
-        {"-99999999999", INT_MIN, kSkip, -99999999999.0f, false},
-        {"true", 0, kRefused, 0, true}, {"TRUE", 0, kRefused, 0, true},  {"1", 1, 1, 1, true},
-        {"Yes", 0, kRefused, 0, true},  {"oN", 0, kRefused, 0, true},    {"0", 0, 0, 0, false},
-        {"", 0, kRefused, 0, false},    {"2", 2, 2, 2, false},           {"yes please", 0, kRefused, 0, false},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(std::string("'") + c.text + "'");
-        reader_.setString("T", "v", c.text);
-        EXPECT_EQ(c.i, reader_.getInt("T", "v", 5));
-        unsigned u = 0;
-        if (c.u != kSkip) {
-            EXPECT_EQ(c.u != kRefused, reader_.getUnsigned("T", "v", u, 9));
-            EXPECT_EQ(c.u == kRefused ? 9u : static_cast<unsigned>(c.u), u);
-        }
-        EXPECT_FLOAT_EQ(c.f, reader_.getFloat("T", "v", 7.0f));
-        bool b = !c.b;
-        EXPECT_TRUE(reader_.getBool("T", "v", b, !c.b));
-        EXPECT_EQ(c.b, b);
-    }
-    int i = -1;
-    unsigned u = 0;
-    float f = 0;
-    bool b = false;
-    std::string text = "x";
-    EXPECT_FALSE(reader_.getInt("T", "absent", i, 5) || reader_.getUnsigned("T", "absent", u, 8) ||
-                 reader_.getFloat("T", "absent", f, 1.5f) || reader_.getBool("T", "absent", b, true) ||
-                 reader_.getString("T", "absent", text, nullptr));
-    EXPECT_EQ("5 8 1.5 1 ", std::to_string(i) + " " + std::to_string(u) + " " + std::to_string(f).substr(0, 3) +
-                                " " + std::to_string(b) + " " + text);
-    EXPECT_EQ(6, reader_.getInt("NoSection", "v", 6));
-    EXPECT_TRUE(reader_.getBool("T", "absent", true));
-    EXPECT_FLOAT_EQ(1.0f, reader_.getFloat("T", "absent", 1.0f));
-    EXPECT_EQ("def", reader_.getString("T", "absent", "def"));
-}
-
-TEST_F(CoConfigFileReaderTest, SettersAppendInOrderAndSurviveWriting) {
-    ASSERT_EQ(0, load("# top\n[Old]\nx=1\n# tail\n"));
-    reader_.setString("Old", "x", "changed");
-    reader_.setString("New", "s", "text", "# made by the test\n");
-    reader_.setInt("New", "i", -12);
-    reader_.setBool("New", "b", true);
-    reader_.setFloat("New", "f", 1.5f);
-    reader_.setString("Old", "y", "2", "\n");
-    EXPECT_EQ(
-        "# top\n[Old]\nx=changed\n\ny=2\n"
-        "[New]\n# made by the test\ns=text\ni=-12\nb=1\nf=1.500000\n"
-        "# tail\n",
-        writeBack());
 }
 
 }  // namespace

@@ -5,14 +5,11 @@
 
 #include <cerrno>
 #include <cstdint>
-#include <cstdlib>
-#include <map>
 #include <string>
 
 #include <gtest/gtest.h>
 
 #include "base/fileUtil/CoBuffer.h"
-#include "common/base/fileUtil/FreshProcess.h"
 #include "support/MessageLog.h"
 #include "support/TempDir.h"
 
@@ -103,40 +100,6 @@ TEST_F(CoDirectIOTest, DirectReadFailingWithEIOIsMadeAgainWithoutDirectIO) {
     EXPECT_TRUE(log_->contains("Unable to read " + std::to_string(2 * kPage) + " bytes from '" + path +
                                "': Input/output error", CoMsg::error));
     EXPECT_TRUE(log_->contains("Read failed.  Retrying without Direct IO", CoMsg::warning));
-}
-
-// The switch and the chunk size are read once per process.
-TEST_F(CoDirectIOTest, EnvironmentTurnsDirectIOOffAndSetsTheChunk) {
-    const std::map<std::string, std::string> cases[] = {
-        {{"XQ_DISABLE_DIRECT_IO", ""}, {"XQ_DIO_OPTIMAL_CHUNK_SIZE", std::to_string(2 * kPage + 5)},
-         {"EXPECTED_CHUNK", std::to_string(2 * kPage)}},
-        {{"XQ_BDSIO_DISABLE", "0"}, {"XQ_DIO_OPTIMAL_CHUNK_SIZE", "0"},
-         {"EXPECTED_CHUNK", std::to_string(CoDirectIO::kDefaultChunkSize)}},
-    };
-    for (const auto& env : cases)
-        if (CorvaneTest::inFreshProcess(env))
-            break;
-    if (!std::getenv("EXPECTED_CHUNK"))
-        return;
-    EXPECT_EQ(std::getenv("EXPECTED_CHUNK"), std::to_string(CoDirectIO::chunkSize()));
-    const std::string content = pattern(kPage);
-    const std::string path = dir_.write("f", content);
-    EXPECT_EQ(content, readBack(path, kPage));
-    EXPECT_EQ(content, readBack(path, kPage));
-    EXPECT_EQ(1, log_->count("Direct I/O disabled by env. var.", CoMsg::warning));
-}
-
-TEST_F(CoDirectIOTest, BufferKeepsABlockWithinATenthOfTheSize) {
-    const size_t cases[][2] = {{950, 1000}, {900, 900}, {1001, 1001}, {0, 0}};  // size, capacity after
-    for (const auto& c : cases) {
-        CoBuffer buffer(1000, 16);
-        buffer.resize(c[0], 16);
-        EXPECT_EQ(c[1], buffer.capacity()) << c[0];
-    }
-    // A block kept must still be aligned as asked.
-    CoBuffer buffer(1000, 16);
-    buffer.resize(1000, 0);
-    EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(buffer.data()) % kPage);
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <string>
@@ -10,9 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "base/loggerBase/CoException.h"
-#include "common/base/fileUtil/FreshProcess.h"
 #include "support/MessageLog.h"
-#include "support/Process.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -49,19 +46,6 @@ protected:
     CorvaneTest::TempDir dir_;
     CorvaneTest::MessageLog::Scope log_;
 };
-
-TEST_F(CoFileIOTest, NamesReadBothWaysWithoutRegardToCase) {
-    for (FileSystem fs : {FileSystem::Generic, FileSystem::XFS, FileSystem::HFS})
-        EXPECT_EQ(fs, Preallocator::fileSystemFromName(Preallocator::name(fs)));
-    for (Method m : {Method::None, Method::FAllocate, Method::Reserve, Method::F_Preallocate})
-        EXPECT_EQ(m, Preallocator::methodFromName(Preallocator::name(m)));
-    EXPECT_EQ(Method::Reserve, Preallocator::methodFromName("reserve"));
-    EXPECT_TRUE(log_->texts(CoMsg::warning).empty());
-    EXPECT_EQ(FileSystem::Unknown, Preallocator::fileSystemFromName("Unknown"));
-    EXPECT_EQ(Method::Invalid, Preallocator::methodFromName(nullptr));
-    EXPECT_TRUE(log_->contains("Invalid file system type string 'Unknown'", CoMsg::warning));
-    EXPECT_TRUE(log_->contains("Invalid media preallocation type string ''", CoMsg::warning));
-}
 
 TEST_F(CoFileIOTest, ReservesWhereTheFileSystemAllowsTheMethod) {
     const std::string notADirectory = dir_.write("plain", "x") + "/f";
@@ -100,33 +84,6 @@ TEST_F(CoFileIOTest, ReadsWholeFilesAndReportsOpenAndSeekFailures) {
     pipe.open("r+");
     EXPECT_TRUE(fcntl(fileno(pipe.stream()), F_GETFD) & FD_CLOEXEC);
     EXPECT_EQ("Could not seek to 10 in \"" + pipe.path() + "\" / Illegal seek", failure([&] { pipe.seek(10); }));
-}
-
-// A small XFS image on a loop device, mounted in a private mount namespace.
-TEST_F(CoFileIOTest, DetectsXfsAndReservesOnIt) {
-    if (!CorvaneTest::inFreshProcess())
-        return;
-    if (geteuid() != 0 || access("/dev/loop-control", F_OK) != 0 || !CorvaneTest::enterPrivateMountNamespace())
-        GTEST_SKIP() << "an XFS image needs root, loop devices and mount namespaces";
-    const std::string image = dir_.write("xfs.img", "");
-    ASSERT_EQ(0, truncate(image.c_str(), 300 * kMiB));  // the least mkfs.xfs takes; sparse
-    CorvaneTest::ProcessOptions options;
-    options.env = CorvaneTest::currentEnvironment();
-    const CorvaneTest::ProcessResult mkfs = CorvaneTest::runProcess({"mkfs.xfs", "-q", image}, options);
-    if (mkfs.exitStatus != 0)
-        GTEST_SKIP() << "mkfs.xfs (Debian's xfsprogs) failed or is missing: " << mkfs.err;
-    CorvaneTest::ScopedMount xfs(image, dir_.file("xfs"), "xfs", "loop");
-    if (!xfs.mounted())
-        GTEST_SKIP() << "could not mount an XFS image on a loop device: " << xfs.error();
-
-    EXPECT_EQ(FileSystem::XFS, Preallocator::detect(CoFilePath(dir_.file("xfs/not/yet/clip"))));
-    CoFileIO clip(dir_.file("xfs/clip"));
-    Preallocator reserve(Method::Reserve);
-    EXPECT_EQ("", failure([&] { clip.preallocate(0, 8 * kMiB, reserve); }));
-    EXPECT_EQ(FileSystem::XFS, reserve.fileSystem());
-    // Reserved space is taken without making the file longer.
-    EXPECT_EQ(0, statusOf(clip.path()).st_size);
-    EXPECT_GE(static_cast<uint64_t>(statusOf(clip.path()).st_blocks) * 512, 8 * kMiB);
 }
 
 }  // namespace

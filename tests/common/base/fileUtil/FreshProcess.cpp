@@ -1,9 +1,5 @@
 #include "common/base/fileUtil/FreshProcess.h"
 
-#include <sched.h>
-#include <sys/mount.h>
-#include <sys/stat.h>
-
 #include <cstdlib>
 
 #include <gtest/gtest.h>
@@ -45,24 +41,6 @@ bool inFreshProcess(const std::map<std::string, std::string>& env, ProcessResult
     if (result)
         *result = child;
     return false;
-}
-
-bool enterPrivateMountNamespace() {
-    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
-}
-
-ScopedMount::ScopedMount(const std::string& source, const std::string& dir, const std::string& type,
-                         const std::string& options)
-    : dir_(dir) {
-    mkdir(dir.c_str(), 0755);
-    ProcessOptions inherit;
-    inherit.env = currentEnvironment();
-    result_ = runProcess({"mount", "-t", type, "-o", options, source, dir}, inherit);
-}
-
-ScopedMount::~ScopedMount() {
-    if (mounted())
-        umount2(dir_.c_str(), MNT_DETACH);
 }
 
 }  // namespace CorvaneTest

@@ -155,18 +155,4 @@ TEST(CoNetworkDispatcherTest, OrderingsPreferRankLoopbackSpeedGatewayName) {
     }
 }
 
-// The words of filters and messages.
-TEST(CoNetworkDispatcherTest, NamesOfTypesAndAttributes) {
-    for (const char* name : {"metadata", "data", "multicast", "all"})
-        EXPECT_STREQ(name, CoNetworkDispatcher::getTypeStr(CoNetworkDispatcher::getTypeFromStr(name)));
-    EXPECT_EQ(Type::All, CoNetworkDispatcher::getTypeFromStr("Metadata"));
-    for (int bit = 1; bit <= 8; bit *= 2)  // "gateway" is known only after listing: no filter word
-        EXPECT_EQ(bit, CoNetworkInterface::getAttributeFromStr(CoNetworkInterface::getAttributeStr(bit)));
-    EXPECT_EQ(0, CoNetworkInterface::getAttributeFromStr("gateway"));
-    EXPECT_EQ(-1, CoNetworkInterface::getAttributeFromStr("any"));
-    EXPECT_STREQ("", CoNetworkInterface::getAttributeStr(3));
-    EXPECT_EQ("loopback|ipv4|gateway", CoNetworkInterface::getAttributesStr(1 | 2 | 16));
-    EXPECT_EQ("none any", CoNetworkInterface::getAttributesStr(0) + " " + CoNetworkInterface::getAttributesStr(-1));
-}
-
 }  // namespace

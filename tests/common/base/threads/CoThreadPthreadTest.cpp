@@ -33,7 +33,6 @@ namespace {
 
 using Corvane::CoThread;
 using Corvane::CoThreadMgr;
-using Corvane::CoThreadPthread;
 using CorvaneTest::BlockingProbe;
 using CorvaneTest::BlockingTask;
 using CorvaneTest::eventually;
@@ -183,40 +182,6 @@ TEST(CoThreadPthreadTest, ThreadsAreAnnouncedUnlessQuietOrJobExecWithoutDebuggin
             << c.name << " quiet " << c.quiet << " debug " << c.debug;
     }
     setSetting("XQ_THREAD_DEBUG", false);
-}
-
-TEST(CoThreadPthreadTest, SchedulingNeedsARunningThreadAndReadsBack) {
-    auto* task = new GateTask;
-    std::unique_ptr<CoThread> thread = makeThread(task, "scheduled");
-    MessageLog::Scope messages;
-    EXPECT_EQ(-1, thread->setScheduling(CoThread::PRIORITY_MIN, CoThread::POLICY_TS));
-    EXPECT_TRUE(messages->contains("Cannot set scheduling of thread."));
-    thread->start();
-    ASSERT_TRUE(task->started.wait());
-
-    // Real-time priorities map back through the manager's table.
-    const int roundRobin[CoThread::NUM_PRIO_LEVELS] = {10, 11, 12, 13, 14, 15, 16, 17, 18, 19};
-    const int timeSharing[CoThread::NUM_PRIO_LEVELS] = {};
-    const int defaultRoundRobin[CoThread::NUM_PRIO_LEVELS] = {90, 91, 92, 93, 94, 95, 96, 97, 98, 99};
-    CoThreadMgr::instance().setPriorityTables(roundRobin, timeSharing);
-    const auto three = static_cast<CoThread::PriorityType>(3);
-    for (const auto policy : {CoThread::POLICY_RR, CoThread::POLICY_TS}) {
-        const CoThread::PriorityType level = policy == CoThread::POLICY_RR ? three : CoThread::PRIORITY_MIN;
-        const int result = thread->setScheduling(level, policy);
-        if (result == 1) {
-            EXPECT_TRUE(messages->contains("Unable to set thread policy: Operation not permitted"));
-            continue;
-        }
-        EXPECT_EQ(0, result);
-        CoThread::PolicyType gotPolicy = CoThread::POLICY_TS;
-        CoThread::PriorityType gotLevel = CoThread::PRIORITY_MAX;
-        EXPECT_EQ(0, CoThreadPthread::getScheduling(thread->getThreadId(), &gotPolicy, &gotLevel));
-        EXPECT_EQ(policy, gotPolicy);
-        EXPECT_EQ(level, gotLevel);
-    }
-    CoThreadMgr::instance().setPriorityTables(defaultRoundRobin, timeSharing);
-    task->release.open();
-    thread->wait();
 }
 
 }  // namespace
