@@ -57,25 +57,6 @@ TEST_F(CorvaneConnectionTableTest, HandlesForOneServerShareOneConnection) {
     EXPECT_NE(nullptr, Shared(idle(2)).get()) << "a reference outlived its handle";
 }
 
-TEST_F(CorvaneConnectionTableTest, AServerThatDescribedItselfIsFoundUnderItsOtherNames) {
-    ScriptedServer server;
-    server.reply("GetDaemonInfo", CorvaneTest::attrs({{"Database", "MEDIA"}, {"IP0", "127.0.0.1"},
-                                                      {"NodePort", std::to_string(server.port())}}));
-    corvaneCreateConnectionTable(4, kNeverExpire);
-
-    Shared byPort(CorvaneServerId(server.port(), "127.0.0.1"));
-    const CorvaneServerId byDatabase("MEDIA", "127.0.0.1", 0);
-    {
-        // Until the server has said which database it serves, only the
-        // port is known: another connection.
-        Shared early(byDatabase);
-        EXPECT_NE(byPort.get(), early.get());
-    }
-    byPort->getDaemonInfo(false);
-    Shared late(byDatabase);
-    EXPECT_EQ(byPort.get(), late.get());
-}
-
 TEST_F(CorvaneConnectionTableTest, CapacityBoundsTheConnectionsHeld) {
     corvaneCreateConnectionTable(2, kNeverExpire);
     auto first = std::make_unique<Shared>(idle(0));
