@@ -76,14 +76,12 @@ public:
     }
 };
 
-// The servers: one socket on the group port, one on 127.0.0.1 for unicast
-// when asked (it takes unicast before the client's own public socket), and
-// a sender that multicasts from 127.0.0.1.
+// The servers: a sender that multicasts from 127.0.0.1 and, when asked, a
+// socket on 127.0.0.1 for unicast (it takes unicast before the client's own
+// public socket).
 class FakeServers {
 public:
-    explicit FakeServers(bool unicast) : group_(kPort, kGroup, nullptr), sender_(kPort, kGroup, "127.0.0.1") {
-        group_.bind(false);
-        group_.join();
+    explicit FakeServers(bool unicast) : sender_(kPort, kGroup, "127.0.0.1") {
         sender_.setLoopback(1);
         sender_.bind(true);
         if (unicast) {
@@ -132,7 +130,6 @@ private:
         return CorvaneMulticastProtocol::decodeRequest(text, type, payload);
     }
 
-    CoMulticast group_;
     CoMulticast sender_;
     std::unique_ptr<CoMulticast> unicast_;
     std::atomic<bool> stop_{false};

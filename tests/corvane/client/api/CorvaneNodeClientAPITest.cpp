@@ -201,8 +201,7 @@ TEST_F(CorvaneNodeClientAPITest, MetaDataLaysOutNodeStreamFilterAndDepthAndQuote
         const char* args;
     } gets[] = {
         {"/a", nullptr, 2, "/a info  2"},
-        {"/a", "x y", -1, "/a info \"x y\" -1"},
-        {"/a b", "xy", 3, "\"/a b\" info xy 3"},
+        {"/a b", "x y", -1, "\"/a b\" info \"x y\" -1"},
     };
     for (const auto& c : gets) {
         std::string data;
