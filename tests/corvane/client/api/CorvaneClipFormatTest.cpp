@@ -41,32 +41,17 @@ TEST(CorvaneClipFormatTest, TextRoundTripsAndBadTextIsRefused) {
     EXPECT_TRUE(stream.getValue("metag", fmt));
 }
 
+// Library types no command of ours uses: one smoke row each.
 TEST(CorvaneVocabularyTest, NamesReadWithoutCaseAndWriteExactly) {
-    EXPECT_EQ(CorvaneScanFormat::fromName("FIELD1_ODD") * 10 + CorvaneScanFormat::fromName("Progressive"), 4);
-    EXPECT_EQ(CorvaneScanFormat::fromName("interlaced"), -1);
+    EXPECT_EQ(CorvaneScanFormat::fromName("Progressive") * 10 + CorvaneScanFormat::fromName("interlaced"), 39);
     EXPECT_EQ(std::string(CorvaneScanFormat::toName(7)) + " " + CorvaneScanFormat::toName(2), "unknown field2_odd");
-    EXPECT_EQ(CorvaneOSType::fromName("linux") * 10 + CorvaneOSType::fromName("beos"), 20);
-    EXPECT_EQ(std::string(CorvaneOSType::toName(9)) + " " + CorvaneOSType::toName(3), "Unknown WindowsNT");
-}
-
-TEST(CorvaneMetaDataTest, BlobAndDictionaryReadTheirKeys) {
+    EXPECT_EQ(std::string(CorvaneOSType::toName(9)) + " " + CorvaneOSType::toName(CorvaneOSType::fromName("linux")),
+              "Unknown Linux");
     const CorvaneMetaData::Blob blob("<x/>", "XML", 1, 2);
-    EXPECT_EQ(std::string(blob.c_str()).rfind("FORMAT 3 XMLVERSION_MAJOR 1 1VERSION_MINOR 1 2DATA 4 <x/>", 0), 0u);
-    EXPECT_STREQ(blob.getData(), "<x/>");
-    int major = 0, minor = 0;
-    EXPECT_TRUE(blob.getVersion(major, minor));
-    EXPECT_EQ(major * 10 + minor, 12);
-    const CorvaneMetaData::Blob partial("FORMAT 4 BLOBVERSION_MAJOR 1 3");
-    EXPECT_EQ(partial.getData(), nullptr);
-    EXPECT_FALSE(partial.getVersion(major, minor));
-
-    const CorvaneDictionary details("a 1 xb 2 yz");
+    EXPECT_STREQ(CorvaneMetaData::Blob(blob.c_str()).getData(), "<x/>");
     CorvaneStr value;
-    EXPECT_TRUE(details.getStringAttribute("b", value));
-    EXPECT_STREQ(value.c_str(), "yz");
-    EXPECT_FALSE(details.getStringAttribute("c", value));
-    EXPECT_TRUE(details == CorvaneDictionary("b 2 yza 1 x"));
     EXPECT_FALSE(CorvaneDictionary(nullptr).getStringAttribute("a", value));
+    EXPECT_TRUE(CorvaneDictionary("a 1 xb 2 yz") == CorvaneDictionary("b 2 yza 1 x"));
 }
 
 }  // namespace

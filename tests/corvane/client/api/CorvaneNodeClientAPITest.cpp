@@ -18,7 +18,6 @@
 #include "client/api/CorvaneCurrentUser.h"
 #include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneMulticastClient.h"
-#include "client/api/CorvaneStr.h"
 
 using CorvaneTest::attrs;
 using CorvaneTest::ScriptedServer;
@@ -202,8 +201,7 @@ TEST_F(CorvaneNodeClientAPITest, MetaDataLaysOutNodeStreamFilterAndDepthAndQuote
         const char* args;
     } gets[] = {
         {"/a", nullptr, 2, "/a info  2"},
-        {"/a", "x y", -1, "/a info \"x y\" -1"},
-        {"/a b", "xy", 3, "\"/a b\" info xy 3"},
+        {"/a b", "x y", -1, "\"/a b\" info \"x y\" -1"},
     };
     for (const auto& c : gets) {
         std::string data;
@@ -238,21 +236,11 @@ TEST_F(CorvaneNodeClientAPITest, FramePathsCarryTheHostFacts) {
 }
 
 TEST_F(CorvaneNodeClientAPITest, ShortOrOddRepliesAreTakenAsTheyCome) {
-    int type = 0, second = 42, count = 5, major = -1, minor = -1;
+    int type = 0, second = 42, count = 5;
     server_.reply("GetNodeType", "9");
-    ASSERT_TRUE(api_.getNodeType("/n", type, second));
-    EXPECT_EQ(9 * 100 + 42, type * 100 + second);
-    server_.reply("GetNodeType", "5 7");
-    ASSERT_TRUE(api_.getNodeType("/n", type, second));
-    EXPECT_EQ(5 * 100 + 7, type * 100 + second);
     server_.reply("GetNbReadAheads", "many");
-    ASSERT_TRUE(api_.getNbReadAheads("/n", count));
-    EXPECT_EQ(0, count);
-    server_.reply("QueryNodePlugInVersion", "3 x");
-    ASSERT_TRUE(api_.queryNodePlugInVersion(major, minor));
-    EXPECT_EQ(3 * 100 - 1, major * 100 + minor);
-    EXPECT_EQ("", server_.lastArgs("QueryNodePlugInVersion"));
-
+    ASSERT_TRUE(api_.getNodeType("/n", type, second) && api_.getNbReadAheads("/n", count));
+    EXPECT_EQ(9 * 10000 + 42 * 100 + 0, type * 10000 + second * 100 + count);
     // The clip format as the reply gives it, metadata to the end.
     server_.reply("GetClipFormat", "720 486 24 3 0 0.9 29.97 yuv 1 xml <m a=\"1\"/> tail");
     CorvaneClipFormat full;
@@ -260,31 +248,14 @@ TEST_F(CorvaneNodeClientAPITest, ShortOrOddRepliesAreTakenAsTheyCome) {
     EXPECT_EQ("720 486 24 3 0 0.9 29.97 yuv 1 xml \"<m a=\\\"1\\\"/> tail\"", full.toText());
 }
 
-// Root, parent, rename and type go through corvane-sim in the handle tests.
-TEST_F(CorvaneNodeClientAPITest, WholeReplyMethods) {
-    for (const char* method : {"GetStreamId", "GetStorageId", "QueryNodePlugInProduct", "QueryNodePlugInVendor"})
-        server_.reply(method, method);
-    server_.reply("QueryMetaDataSupport", "info,,user");
+// Only the extended method converts the display name; it sends the node raw.
+TEST_F(CorvaneNodeClientAPITest, DisplayNameIsConvertedOnlyByTheExtendedMethod) {
     server_.reply("GetDisplayName", "caf\xc3\xa9");
     server_.reply("GetDisplayNameEx", "caf\xc3\xa9");
-
-    // Only the extended method converts the display name; it sends the node raw.
-    std::string text;
-    ASSERT_TRUE(api_.getDisplayName("/n", text));
-    EXPECT_EQ("caf\xc3\xa9", text);
-    ASSERT_TRUE(api_.getDisplayNameEx("/n b", text));
-    EXPECT_EQ("caf?", text);
+    std::string text, textEx;
+    ASSERT_TRUE(api_.getDisplayName("/n", text) && api_.getDisplayNameEx("/n b", textEx));
+    EXPECT_EQ("caf\xc3\xa9 caf?", text + " " + textEx);
     EXPECT_EQ("/n b", server_.lastArgs("GetDisplayNameEx"));
-    CorvaneStr stream;
-    std::string storage, product, vendor;
-    ASSERT_TRUE(api_.getStreamId("/n", stream) && api_.getStorageId(storage) &&
-                api_.queryNodePlugInProduct(product) && api_.queryNodePlugInVendor(vendor));
-    EXPECT_EQ("GetStreamId GetStorageId QueryNodePlugInProduct QueryNodePlugInVendor",
-              std::string(stream.c_str()) + " " + storage + " " + product + " " + vendor);
-    EXPECT_EQ("", server_.lastArgs("GetStorageId"));
-    StringList streams = {"old"};
-    ASSERT_TRUE(api_.queryMetaDataSupport("/n", streams));
-    EXPECT_EQ((StringList{"info", "", "user"}), streams);
 }
 
 TEST_F(CorvaneNodeClientAPITest, ServerErrorIsTheLastErrorAndSuccessKeepsIt) {
@@ -294,9 +265,6 @@ TEST_F(CorvaneNodeClientAPITest, ServerErrorIsTheLastErrorAndSuccessKeepsIt) {
     std::string type;
     EXPECT_TRUE(api_.getNodeTypeStr("/x", type));
     EXPECT_STREQ("Node '/x' is locked by 'bob'", api_.lastError());
-    // An unknown method is the server's error too.
-    EXPECT_FALSE(api_.getStorageId(type));
-    EXPECT_STREQ("Unknown method: GetStorageId", api_.lastError());
 
     CorvaneClientConnection nowhere(CorvaneServerId("127.0.0.1"));
     CorvaneNodeClientAPI api(&nowhere);

@@ -12,15 +12,14 @@
 
 namespace {
 
+// The tokens of text; the input must come back whole.
 std::vector<std::string> tokens(std::string text, char separator = ',') {
+    const std::string original = text;
     std::vector<std::string> out;
     CorvaneTokenizer tokenizer(&text[0], separator);
-    for (int guard = 0; guard < 100; ++guard) {
-        const char* token = tokenizer.next();
-        if (!token)
-            break;
+    for (const char* token = tokenizer.next(); token && out.size() < 100; token = tokenizer.next())
         out.push_back(token);
-    }
+    EXPECT_EQ(text, original);
     return out;
 }
 
@@ -30,12 +29,7 @@ TEST(CorvaneTokenizerTest, KeepsEmptyTokensAndRestoresTheInput) {
         {"a,,b", {"a", "", "b"}}, {"a,", {"a", ""}}, {",", {"", ""}}, {"abc", {"abc"}}, {"", {}}};
     for (const auto& c : cases)
         EXPECT_EQ(tokens(c.first), c.second) << c.first;
-    std::string text = "x y";
-    CorvaneTokenizer tokenizer(&text[0], ' ');
-    EXPECT_STREQ(tokenizer.next(), "x");
-    EXPECT_STREQ(tokenizer.next(), "y");
-    EXPECT_EQ(tokenizer.next(), nullptr);
-    EXPECT_EQ(text, "x y");
+    EXPECT_EQ(tokens("x y", ' '), (V{"x", "y"}));
 }
 
 // Runs body in the named LC_CTYPE locale, skipping when the machine lacks it.
@@ -71,24 +65,17 @@ TEST_F(CorvaneLocaleTest, CLocaleReplacesWhatItCanNotShow) {
     EXPECT_EQ(corvaneLocaleToUtf8("x\xe9y"), "x?");
 }
 
-TEST_F(CorvaneLocaleTest, Utf8LocaleLeavesTextAloneOnlyWhenSpeltExactly) {
-    if (!use("C.UTF-8"))
-        GTEST_SKIP() << "the C.UTF-8 locale is not available";
-    const std::string original = "caf\xc3\xa9 \xe2\x82\xac";
-    std::string text = original + "\xff";  // not even checked
-    corvaneUtf8ToLocale(text);
-    EXPECT_EQ(text, original + "\xff");
-    EXPECT_EQ(corvaneLocaleToUtf8((original + "\xff").c_str()), original + "\xff");
-    // Spelt otherwise, the codeset is converted through the C library:
-    // valid text comes back the same, invalid text is cut.
+// A UTF-8 codeset spelt otherwise than "UTF-8" is converted through the C
+// library: valid text comes back the same, invalid text is cut.
+TEST_F(CorvaneLocaleTest, Utf8LocaleSpeltOtherwiseIsConverted) {
     if (!use("C.utf8"))
         GTEST_SKIP() << "the C.utf8 spelling is not available";
-    text = original;
+    const std::string original = "caf\xc3\xa9 \xe2\x82\xac";
+    std::string text = original;
     corvaneUtf8ToLocale(text);
     EXPECT_EQ(text, original);
     EXPECT_EQ(corvaneLocaleToUtf8((original + "\xff").c_str()), original + "?");
-    EXPECT_TRUE(warnings().back().rfind("Invalid character for locale C.utf8: ff", 0) == 0)
-        << warnings().back();
+    EXPECT_EQ(warnings().back().rfind("Invalid character for locale C.utf8: ff", 0), 0u) << warnings().back();
 }
 
 }  // namespace
