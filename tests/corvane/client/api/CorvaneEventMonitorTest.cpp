@@ -10,14 +10,18 @@
 #include <string>
 #include <vector>
 
+#include "base/network/CoNetworkConfig.h"
 #include "base/rcApi/rcAPI.h"
 #include "base/rcApi/rcAttrStream.h"
+#include "base/rcApi/rcServerContext.h"
+#include "client/api/CorvaneEventListener.h"
 #include "client/api/CorvaneEventMonitor.h"
 #include "client/api/CorvaneInit.h"
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneServerHandle.h"
 #include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -144,6 +148,26 @@ TEST_F(CorvaneEventMonitorTest, RefusesPayloadsWithoutTheirFields) {
     // A whole payload reaches the handler, and is the first one to.
     ASSERT_TRUE(api.call(connection, "NodeEvent", (id + type + whole).c_str(), true, result, 5000)) << result;
     EXPECT_EQ(log_.first(1), std::vector<std::string>{"a Made /media/z"});
+}
+
+TEST_F(CorvaneEventMonitorTest, ListensOnTheMetadataInterfacesOnly) {
+    // Servers reach the event listener only on the interfaces the network file gives for metadata.
+    CorvaneTest::TempDir dir;
+    Corvane::CoNetworkConfig::setFileNameForTesting(dir.write("network.cfg", "[Interfaces]\nMetadata = lo\n"));
+    const std::vector<std::string> addresses = CorvaneEventMonitor::metadataAddresses();
+    Corvane::CoNetworkConfig::setFileNameForTesting(dir.file("none.cfg"));
+    EXPECT_TRUE(CorvaneEventMonitor::metadataAddresses().empty());
+    ASSERT_FALSE(addresses.empty());
+    EXPECT_EQ(addresses[0], "127.0.0.1");
+
+    Corvane::rcServerContext server(-1);
+    int port = -1;
+    const auto listeners = CorvaneEventListener::openAll(server, {"127.0.0.1"}, &port);
+    ASSERT_EQ(listeners.size(), 1u);
+    // 127.0.0.2 is this host too, but not an address listened on.
+    Corvane::rcAPI other;
+    EXPECT_FALSE(other.connect("127.0.0.2", port, 2000));
+    EXPECT_TRUE(CorvaneTest::connectLoopback(port).valid());
 }
 
 TEST_F(CorvaneEventMonitorTest, BadClientsDoNotStopOtherEvents) {
