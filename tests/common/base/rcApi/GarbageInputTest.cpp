@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "base/rcApi/rcAttrList.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/rcApi/rcCommand.h"
 #include "base/rcApi/rcResult.h"
@@ -73,18 +72,6 @@ TEST_F(GarbageInputTest, AttributeStreamsSurviveAnyText) {
         // Writing to a damaged stream must not crash either.
         s.addStringValue("Name", "fresh");
         s.getValue("Name", v);
-    }
-}
-
-TEST_F(GarbageInputTest, StringListsSurviveAnyText) {
-    const std::string valid = rcAttrList<std::string>(std::vector<std::string>{"a b", "1 2 3", "x"}).str();
-    for (int round = 0; round < kRounds; ++round) {
-        std::vector<std::string> items, again;
-        if (rcAttrList<std::string>(garbage(round, valid, 40)).decode(items)) {
-            // Whatever decodes encodes back to a text that decodes alike.
-            ASSERT_TRUE(rcAttrList<std::string>(rcAttrList<std::string>(items).str()).decode(again));
-            EXPECT_EQ(items, again);
-        }
     }
 }
 
