@@ -10,7 +10,6 @@
 #include <string>
 
 #include "base/loggerBase/CoMsg.h"
-#include "base/osal/CoUser.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "common/base/network/NetworkTestSupport.h"
 #include "support/MessageLog.h"
@@ -137,10 +136,7 @@ TEST_F(rcConnectionInfoTest, FillDescribesThisProcessAndItsConfiguredHost) {
     EXPECT_EQ(r.serial() + 1, without.serial());
     EXPECT_EQ("corvane_rpc_tests", r.processName());
     EXPECT_EQ(static_cast<int>(::getpid()), r.processId());
-    std::string user;
-    if (Corvane::CoUser::effectiveUserName(&user)) {
-        EXPECT_EQ(user, r.userName());
-    }
+    EXPECT_NE("", r.userName());
     char host[128] = {};
     ASSERT_EQ(0, ::gethostname(host, sizeof host - 1));
     EXPECT_EQ(host, r.hostName());

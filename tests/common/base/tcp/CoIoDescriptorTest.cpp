@@ -14,7 +14,6 @@
 #include <memory>
 #include <set>
 #include <string>
-#include <utility>
 
 #include <gtest/gtest.h>
 
@@ -79,18 +78,6 @@ protected:
     ScopedFd peer_;
     std::unique_ptr<CoIoDescriptor> io_;
 };
-
-TEST_F(CoIoDescriptorTest, ReadLineReturnsLinesAndCutsLongOnes) {
-    peerSends("hello\n\n0123456789\nnext\n");
-    // Size 6 keeps 5 bytes; the tail of a longer line lands in the last one.
-    const std::pair<int, const char*> expected[] = {{5, "hello"}, {0, ""}, {5, "01239"}, {4, "next"}};
-    for (const auto& line : expected) {
-        char buf[6];
-        EXPECT_EQ(line.first, io_->readLine(buf, sizeof buf));
-        EXPECT_STREQ(line.second, buf);
-    }
-    EXPECT_EQ("", io_->lastError());
-}
 
 TEST_F(CoIoDescriptorTest, CancelEndsABlockedCall) {
     io_->setSendBufferSize(4096);
