@@ -201,7 +201,6 @@ TEST_F(CoIoDescriptorTest, EveryCallFailsAfterPeerCloseAndAfterClose) {
         {"writeAll", [&] { return io_->writeStr("after close\n") ? 1 : 0; }, 0, ECONNRESET},
         {"close", [&] { return io_->close() && !io_->isValid() && io_->close() ? 1 : 0; }, 1, ECONNRESET},
         {"readAll", [&] { return io_->readAll(buf, 1); }, -1, ENOTCONN},
-        {"readLine", [&] { return io_->readLine(buf, sizeof buf); }, 0, ECONNRESET},
         {"writeAll", [&] { return io_->writeAll("x", 1); }, -1, ENOTCONN},
         {"readSome", [&] { return io_->readSome(buf, 1, 0); }, -1, ENOTCONN},
         {"writeSome", [&] { return io_->writeSome("x", 1, 0); }, -1, ENOTCONN},
