@@ -135,20 +135,6 @@ TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
     }
 }
 
-TEST_F(rcAttrStreamTest, ReadingInWrittenOrderTouchesOneEntryEach) {
-    rcAttrStream s;
-    const int n = 40;
-    for (int i = 0; i < n; ++i)
-        s.addIntValue(("Key" + std::to_string(i)).c_str(), i);
-    rcAttrStream received(s.str());
-    for (int i = 0; i < n; ++i) {
-        int v = -1;
-        ASSERT_TRUE(received.getIntValue(("Key" + std::to_string(i)).c_str(), v));
-        EXPECT_EQ(i, v);
-    }
-    EXPECT_EQ(static_cast<size_t>(n), received.cursorSteps());
-}
-
 TEST_F(rcAttrStreamTest, EqualityIgnoresOrderAndNamelessEntries) {
     const rcAttrStream a = make({{"x", "1"}, {"y", "two"}});
     EXPECT_TRUE(a == make({{"y", "two"}, {"x", "1"}}));
@@ -170,11 +156,6 @@ TEST_F(rcAttrStreamTest, IteratorRemovesFromItsOwnerAndDumpsPost) {
     EXPECT_TRUE(log_->contains("'a': '1'", CoMsg::user));
     EXPECT_EQ("a='short' b='0123456...' c='x y z '",
               make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}}).prettyString(10));
-}
-
-TEST_F(rcAttrStreamTest, NameWithABlankIsAProgrammingError) {
-    rcAttrStream s;
-    EXPECT_DEATH(s.addStringValue("bad name", "v"), "");
 }
 
 }  // namespace
