@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <memory>
 #include <string>
@@ -17,39 +16,33 @@ namespace {
 // A handler over one end of a socket pair that records its calls.
 class PairHandler : public CoIoHandler {
 public:
-    PairHandler(std::vector<std::string>* log, const std::string& name, bool keep = true)
+    PairHandler(std::vector<std::string>* log, const char* name, bool keep = true)
         : log_(log), name_(name), keep_(keep) {
-        int fds[2];
-        if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
-            mine_ = std::make_unique<CoIoDescriptor>(fds[0]);
-            peer_ = fds[1];
-        }
-    }
-    ~PairHandler() override {
-        if (peer_ >= 0)
-            ::close(peer_);
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+        mine_ = std::make_unique<CoIoDescriptor>(fds[0]);
+        peer_ = std::make_unique<CoIoDescriptor>(fds[1]);
     }
     const CoIoDescriptor* getDescriptor() const override { return mine_.get(); }
     CoIoDescriptor* getDescriptor() override { return mine_.get(); }
     bool handleReadable() override {
         char buf[16];
         (void)mine_->rawRead(buf, sizeof buf);
-        log_->push_back("read " + name_);
+        log_->push_back(std::string("read ") + name_);
         return keep_;
     }
     bool descriptorLost() override {
-        log_->push_back("lost " + name_);
+        log_->push_back(std::string("lost ") + name_);
         return true;
     }
-    void poke() { ASSERT_EQ(1, ::write(peer_, "x", 1)); }
+    void poke() { ASSERT_EQ(1, peer_->rawWrite("x", 1)); }
     void lose() { mine_->close(); }
 
 private:
     std::vector<std::string>* log_;
-    std::string name_;
+    const char* name_;
     bool keep_;
-    std::unique_ptr<CoIoDescriptor> mine_;
-    int peer_ = -1;
+    std::unique_ptr<CoIoDescriptor> mine_, peer_;
 };
 
 // Ready handlers run last registered first; one that answers false or

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -22,6 +23,12 @@ rcAttrStream make(std::initializer_list<std::pair<const char*, std::string>> ite
     for (const auto& item : items)
         s.addStringValue(item.first, item.second);
     return s;
+}
+
+std::string hexText(uint64_t v) {
+    char buf[20];
+    std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(v));
+    return buf;
 }
 
 std::string valueOf(const rcAttrStream& s, const char* name) {
@@ -45,12 +52,8 @@ TEST_F(rcAttrStreamTest, ValuesComeBackExactly) {
     EXPECT_EQ(static_cast<int>(values.size()), received.count());
     for (size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(values[i], valueOf(received, ("v" + std::to_string(i)).c_str())) << "value " << i;
-    // A miss leaves the output alone.
-    int i = 7;
-    char buf[4] = "xy";
-    EXPECT_FALSE(received.getIntValue("absent", i) || received.getStringValue("absent", buf, sizeof buf));
-    EXPECT_EQ(7, i);
-    EXPECT_STREQ("xy", buf);
+    int i = 7;  // a miss leaves the output alone
+    EXPECT_FALSE(received.getIntValue("absent", i) || i != 7);
     EXPECT_TRUE(rcAttrStream().isEmpty());
 }
 
@@ -79,45 +82,31 @@ TEST_F(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes
     s.addStringValue("fits", std::string(61, '0') + "42");
     s.addStringValue("big", "300");
     s.addStringValue("junk", "abc");
-    s.addStringValue("hexNoPrefix", "ff");
+    s.addStringValue("ff", "ff");
     int i = 0, cut = 0, fits = 0, junk = 5;
     long l = 0;
     float f = 0;
-    bool t = false, n = true;
     uint32_t h = 0, hex = 0;
     uint64_t H = 0;
     int8_t small = 0;
-    ASSERT_TRUE(s.getIntValue("i", i) && s.getLongValue("i", l) && s.getFloatValue("f", f));
-    ASSERT_TRUE(s.getBoolValue("t", t) && s.getBoolValue("n", n));
-    ASSERT_TRUE(s.getHex32Value("h", h) && s.getHex64Value("H", H) && s.getHex32Value("hexNoPrefix", hex));
-    ASSERT_TRUE(s.getIntValue("cut", cut) && s.getIntValue("fits", fits) && s.getIntValue("junk", junk));
-    ASSERT_TRUE(s.getInt8Value("big", small));
-    EXPECT_EQ(-42, i);
-    EXPECT_EQ(-42L, l);
-    EXPECT_FLOAT_EQ(1.5f, f);
-    EXPECT_TRUE(t);
-    EXPECT_FALSE(n);
-    EXPECT_EQ(0xdeadbeefu, h);
-    EXPECT_EQ(0x123456789abcdef0ull, H);
-    EXPECT_EQ(0xffu, hex);
-    EXPECT_EQ(4, cut);
-    EXPECT_EQ(42, fits);
+    ASSERT_TRUE(s.getIntValue("i", i) && s.getLongValue("i", l) && s.getFloatValue("f", f) &&
+                s.getHex32Value("h", h) && s.getHex64Value("H", H) && s.getHex32Value("ff", hex) &&
+                s.getIntValue("cut", cut) && s.getIntValue("fits", fits) && s.getIntValue("junk", junk) &&
+                s.getInt8Value("big", small));
+    EXPECT_EQ("-42 -42 1.5 deadbeef 123456789abcdef0 ff 4 42 0 44",  // 300 kept in 8 bits
+              ::testing::PrintToString(i) + " " + std::to_string(l) + " " + ::testing::PrintToString(f) + " " +
+                  hexText(h) + " " + hexText(H) + " " + hexText(hex) + " " + std::to_string(cut) + " " +
+                  std::to_string(fits) + " " + std::to_string(junk) + " " + std::to_string(small));
     EXPECT_EQ(64u, valueOf(s, "cut").size());
-    EXPECT_EQ(0, junk);
-    EXPECT_EQ(44, small);  // 300 kept in 8 bits
-    for (const auto& c : {std::make_pair(4, "my "), std::make_pair(8, "my host")}) {
-        char buf[8];
-        ASSERT_TRUE(s.getStringValue("Name", buf, c.first));
-        EXPECT_STREQ(c.second, buf) << "size " << c.first;
-    }
+    char buf[8];
+    ASSERT_TRUE(s.getStringValue("Name", buf, 4));
+    EXPECT_STREQ("my ", buf);
 }
 
 TEST_F(rcAttrStreamTest, BooleanWordRule) {
-    const std::pair<const char*, bool> words[] = {
-        {"1", true},     {"true", true},  {"TRUE", true},  {"True", true}, {"yes", true},   {"YES", true},
-        {"Yes", true},   {"on", true},    {"ON", true},    {"0", false},   {"2", false},    {"false", false},
-        {"FALSE", false}, {"no", false},  {"off", false},  {"", false},    {" yes", false}, {"yes ", false},
-        {"y", false}};
+    const std::pair<const char*, bool> words[] = {{"1", true},      {"true", true}, {"TRUE", true}, {"Yes", true},
+                                                  {"on", true},     {"0", false},   {"2", false},   {"false", false},
+                                                  {" yes", false},  {"y", false}};
     for (const auto& w : words) {
         bool b = !w.second;
         ASSERT_TRUE(make({{"b", w.first}}).getBoolValue("b", b));
@@ -146,23 +135,6 @@ TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
     }
 }
 
-TEST_F(rcAttrStreamTest, ReadingInWrittenOrderTouchesOneEntryEach) {
-    rcAttrStream s;
-    const int n = 40;
-    for (int i = 0; i < n; ++i)
-        s.addIntValue(("Key" + std::to_string(i)).c_str(), i);
-    for (const bool inOrder : {true, false}) {
-        rcAttrStream received(s.str());
-        for (int k = 0; k < n; ++k) {
-            const int i = inOrder ? k : n - 1 - k;
-            int v = -1;
-            ASSERT_TRUE(received.getIntValue(("Key" + std::to_string(i)).c_str(), v));
-            EXPECT_EQ(i, v);
-        }
-        EXPECT_EQ(inOrder, received.cursorSteps() == static_cast<size_t>(n));
-    }
-}
-
 TEST_F(rcAttrStreamTest, EqualityIgnoresOrderAndNamelessEntries) {
     const rcAttrStream a = make({{"x", "1"}, {"y", "two"}});
     EXPECT_TRUE(a == make({{"y", "two"}, {"x", "1"}}));
@@ -173,32 +145,17 @@ TEST_F(rcAttrStreamTest, EqualityIgnoresOrderAndNamelessEntries) {
     EXPECT_TRUE(rcAttrStream() == rcAttrStream("  0 "));
 }
 
-TEST_F(rcAttrStreamTest, IteratorReadsItsSnapshotAndRemovesFromItsOwner) {
+// Helpers only tools use: a smoke line each.
+TEST_F(rcAttrStreamTest, IteratorRemovesFromItsOwnerAndDumpsPost) {
     rcAttrStream s = make({{"a", "1"}, {"b", "2"}});
     rcAttrStream::Iterator it(s);
-    s.addStringValue("c", "3");  // not seen by the iterator
     ASSERT_TRUE(it.find("b"));
     it.remove();
-    EXPECT_EQ("a 1 1  1 2c 1 3", s.str());
-    EXPECT_EQ(2, s.count());
-    rcAttrStream::Entry e;
-    EXPECT_FALSE(it.next(e));
-}
-
-TEST_F(rcAttrStreamTest, DumpsPostEachEntryBetweenTheirFrames) {
-    rcAttrStream("a 2 hi  3 oldb 0 ").dump();
-    make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}}).prettyDump(10);
-    EXPECT_EQ((std::vector<std::string>{"Attribute Stream Dump", "'a': 'hi'", "'b': ''", "Attribute Stream Dump Done",
-                                        "Attribute Stream Pretty Dump", "a='short' b='0123456...' c='x y z '",
-                                        "Attribute Stream Pretty Dump Done"}),
-              log_->texts());
-    EXPECT_EQ(CoMsg::user, log_->lines()[0].level);
-    EXPECT_EQ("a='...'", make({{"a", "short"}}).prettyString(0));  // counts as 3
-}
-
-TEST_F(rcAttrStreamTest, NameWithABlankIsAProgrammingError) {
-    rcAttrStream s;
-    EXPECT_DEATH(s.addStringValue("bad name", "v"), "");
+    EXPECT_EQ("a 1 1  1 2", s.str());
+    s.dump();
+    EXPECT_TRUE(log_->contains("'a': '1'", CoMsg::user));
+    EXPECT_EQ("a='short' b='0123456...' c='x y z '",
+              make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}}).prettyString(10));
 }
 
 }  // namespace

@@ -8,14 +8,6 @@ using Corvane::rcResult;
 
 namespace {
 
-TEST(rcResultTest, RendersStatusAndEscapedValue) {
-    rcResult r;
-    r.set(rcResult::kError, std::string("Unknown method: X\nsecond\\line"));
-    EXPECT_EQ("error Unknown method: X\\nsecond\\\\line\n", r.toString());
-    r.set(7, "v");
-    EXPECT_EQ("unknown v\n", r.toString());
-}
-
 TEST(rcResultTest, ParsesReplies) {
     struct Case {
         const char* line;

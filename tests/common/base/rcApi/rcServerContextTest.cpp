@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -97,9 +98,7 @@ TEST_F(rcServerContextTest, LoginIsCheckedThenAuthenticated) {
         {loginLine("bob", true), badRecord},
         {loginLine("refused", false), "error Authentication failed"},
         {"sync 0 _login \n", badRecord},
-        {"sync 0 _login garbage\n", badRecord},
         {"sync 0 _login StrUserName 99 short\n", badRecord},
-        {"sync 0 _login IntCRC 1 0\n", badRecord},
         {"sync 0 _ping \n", "ok "}};  // the connection stays usable either way
     auto conn = connectClient();
     for (const auto& c : cases) {
@@ -213,20 +212,19 @@ TEST_F(rcServerContextTest, ClosedClientsAreDroppedWithTheirDescriptors) {
 
 TEST(rcServerContextSetupTest, PortInUseThrowsWithItsText) {
     rcServerContext first(-1);
-    const std::string port = std::to_string(first.getPort());
-    try {
-        rcServerContext second(first.getPort());
-        ADD_FAILURE() << "a second server on port " << port;
-    } catch (const CoException& e) {
-        EXPECT_EQ(0u, std::string(e.what()).rfind("Unable to set-up port " + port + " to accept connections: ", 0))
-            << e.what();
-    }
-    try {
-        rcServerContext third(first.getPort(), first.getPort());
-        ADD_FAILURE() << "a third server on port " << port;
-    } catch (const CoException& e) {
-        const std::string prefix = "Unable to find port in range " + port + " to " + port + " accept connections: ";
-        EXPECT_EQ(0u, std::string(e.what()).rfind(prefix, 0)) << e.what();
+    const int port = first.getPort();
+    const std::string p = std::to_string(port);
+    const std::pair<std::function<void()>, std::string> cases[] = {
+        {[&] { rcServerContext second(port); }, "Unable to set-up port " + p + " to accept connections: "},
+        {[&] { rcServerContext second(port, port); },
+         "Unable to find port in range " + p + " to " + p + " accept connections: "}};
+    for (const auto& c : cases) {
+        try {
+            c.first();
+            ADD_FAILURE() << "a second server on port " << p;
+        } catch (const CoException& e) {
+            EXPECT_EQ(0u, std::string(e.what()).rfind(c.second, 0)) << e.what();
+        }
     }
 }
 

@@ -60,58 +60,32 @@ TEST(CoIoTcpServerDescriptorTest, FamilySwitchesDecideWhoIsServed) {
     EXPECT_FALSE(server.isValid());
 }
 
-TEST(CoIoTcpServerDescriptorTest, PortZeroGivesUpTheEarlierSocket) {
-    CoIoTcpServerDescriptor server;
-    ASSERT_TRUE(server.initPort(-1));
-    EXPECT_FALSE(server.initPort(0));
-    EXPECT_EQ(-1, server.getPort());
-    EXPECT_FALSE(server.isValid());
-    // A -1 lower limit with an upper one scans from the default low end.
-    const int low = CoIoTcpServerDescriptor::kDefaultPortMin;
-    ASSERT_TRUE(server.initPort(-1, 0, 0, -1, low + 20)) << server.lastError();
-    EXPECT_GE(server.getPort(), low);
-    EXPECT_LE(server.getPort(), low + 20);
-}
-
-TEST(CoIoTcpServerDescriptorTest, ScanSkipsTakenPorts) {
-    for (const char* family : {"dual stack", "XQ_TCP_DISABLE_IPV6"}) {
-        SCOPED_TRACE(family);
-        ScopedEnv env(std::strcmp(family, "dual stack") == 0 ? std::vector<const char*>{}
-                                                             : std::vector<const char*>{family});
-        CoIoTcpServerDescriptor taken;
-        ASSERT_TRUE(taken.initPort(-1)) << taken.lastError();
-        const int first = taken.getPort();
-        // Starting at portMin, and at -port.
-        const struct {
-            int port, portMin, portMax;
-        } scans[] = {{-1, first, first + 20}, {-first, first - 1, first + 20}};
-        for (const auto& s : scans) {
-            CoIoTcpServerDescriptor server;
-            ASSERT_TRUE(server.initPort(s.port, 0, 0, s.portMin, s.portMax)) << server.lastError();
-            EXPECT_GT(server.getPort(), first);
-            EXPECT_LE(server.getPort(), first + 20);
-            EXPECT_TRUE(accepts(server.getPort(), false));
-        }
-    }
-}
-
-TEST(CoIoTcpServerDescriptorTest, BindFailsWhenThereIsNoOtherPortToTry) {
+// Each call gives up the socket of the one before. A scan starts at portMin
+// or at -port; a -1 lower limit means the default one.
+TEST(CoIoTcpServerDescriptorTest, PortChoiceScansAndFailsWithItsReason) {
     CorvaneTest::MessageLog::Scope log;
     CoIoTcpServerDescriptor taken;
     ASSERT_TRUE(taken.initPort(-1));
-    const int port = taken.getPort();
+    const int t = taken.getPort(), low = CoIoTcpServerDescriptor::kDefaultPortMin;
     const struct {
-        int port, portMin, portMax, err;
-    } cases[] = {{port, -1, -1, EADDRINUSE},
-                 {-1, port, port, EADDRINUSE},
-                 {-port, port - 1, port, EADDRINUSE},
-                 {70000, -1, -1, EINVAL}};
-    for (const auto& c : cases) {
-        CoIoTcpServerDescriptor server;
-        EXPECT_FALSE(server.initPort(c.port, 0, 0, c.portMin, c.portMax)) << c.port << " " << c.portMin;
-        EXPECT_EQ(std::strerror(c.err), server.lastError());
-        EXPECT_EQ(-1, server.getPort());
-        EXPECT_FALSE(server.isValid());
+        int port, portMin, portMax, from, to, err;
+    } cases[] = {{-1, t, t + 20, t + 1, t + 20, 0},        {-t, t - 1, t + 20, t + 1, t + 20, 0},
+                 {-1, -1, low + 20, low, low + 20, 0},     {t, -1, -1, -1, -1, EADDRINUSE},
+                 {-1, t, t, -1, -1, EADDRINUSE},           {-t, t - 1, t, -1, -1, EADDRINUSE},
+                 {70000, -1, -1, -1, -1, EINVAL},          {0, -1, -1, -1, -1, 0}};
+    for (const bool ipv4Only : {false, true}) {
+        ScopedEnv env(ipv4Only ? std::vector<const char*>{"XQ_TCP_DISABLE_IPV6"} : std::vector<const char*>{});
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(c.port) + " " + std::to_string(c.portMin) + " ipv4 only " +
+                         std::to_string(ipv4Only));
+            CoIoTcpServerDescriptor server;
+            ASSERT_TRUE(server.initPort(-1));
+            EXPECT_EQ(c.from >= 0, server.initPort(c.port, 0, 0, c.portMin, c.portMax)) << server.lastError();
+            EXPECT_EQ(c.err ? std::strerror(c.err) : "", server.lastError());
+            EXPECT_TRUE(server.getPort() >= c.from && server.getPort() <= c.to) << server.getPort();
+            EXPECT_EQ(c.from >= 0, server.isValid());
+            EXPECT_EQ(c.from >= 0, c.from >= 0 && accepts(server.getPort(), false));
+        }
     }
     EXPECT_TRUE(log->contains("Could not bind to port '70000' [fd:-1]"));
 }
