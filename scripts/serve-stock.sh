@@ -38,9 +38,8 @@ for _ in 1 2 3 4 5; do
       exec $AS_SERVICE env -i PATH=/usr/bin:/bin $SERVE_HELPER) >/dev/null 2>>"$LOG" &
     HELPER_PID=$!
     SERVE_PIDS="$SERVE_PIDS $HELPER_PID"
-    SOCKET=$(echo "$SERVE_HELPER" | sed 's/.* -s \(unix:\)\{0,1\}\([^ ]*\).*/\2/')
-    for _ in $(seq 100); do [ -S "$SOCKET" ] && break; sleep 0.1; done
-    [ -S "$SOCKET" ] || { echo "$KIND: ${SERVE_HELPER%% *} made no socket" >&2; cat "$LOG" >&2; exit 1; }
+    for _ in $(seq 100); do [ -S "$SERVE_SOCKET" ] && break; sleep 0.1; done
+    [ -S "$SERVE_SOCKET" ] || { echo "$KIND: ${SERVE_HELPER%% *} made no socket" >&2; cat "$LOG" >&2; exit 1; }
   fi
   $SERVE_ARGV >/dev/null 2>>"$LOG" &
   SERVER_PID=$!

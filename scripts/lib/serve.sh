@@ -128,7 +128,8 @@ serve_replace() {
 # usr/bin, its working directory (the link to the program, account/), the
 # password file with alice:secret, logs and sockets. Sets SERVE_ARGV (the
 # server's command line; DIR holds no blanks), SERVE_HELPER (the
-# command line of the socket server it needs, if any) and GATEWAY_STATE.
+# command line of the socket server it needs, if any), SERVE_SOCKET (where
+# that server listens) and GATEWAY_STATE.
 serve_stage_stock() {
   _kind=$1 _dir=$2 _port=$3 _post=${4:-0}
   _server=${_kind%-fastcgi}
@@ -172,7 +173,8 @@ serve_stage_stock() {
            SERVE_HELPER="/usr/sbin/fcgiwrap -f -s unix:$_var$_socket" ;;
     *-fastcgi) SERVE_HELPER="/usr/bin/spawn-fcgi -n -s $_var$_socket -d $GATEWAY_STATE -- $GATEWAY_STATE/corvane-gateway" ;;
   esac
-  [ -z "$SERVE_HELPER" ] || serve_replace "$_etc/$_target" "$_socket" "$_var$_socket"
+  SERVE_SOCKET="$_var$_socket"
+  [ -z "$SERVE_HELPER" ] || serve_replace "$_etc/$_target" "$_socket" "$SERVE_SOCKET"
   [ "$_post" != 1 ] || serve_replace "$_etc/$_target" "#POST-only " ""
   _enable() {  # what a2enmod, a2enconf and lighty-enable-mod do
     ln -sf "../$1" "$_etc/$2/$(basename "$1")"

@@ -188,22 +188,27 @@ RegEnvVar<T>::~RegEnvVar() {
     var_.forget();
 }
 
+namespace {
+
+// A bool as "true" or "false", an int in decimal.
 template <typename T>
-void RegEnvVar<T>::getValueAsStr(char* buf, size_t size) const {
-    const T value = var_.getValue();
+void formatValue(T value, char* buf, size_t size) {
     if (std::is_same<T, bool>::value)
         copyText(value ? "true" : "false", buf, size);
     else if (size > 0)
         std::snprintf(buf, size, "%d", static_cast<int>(value));
 }
 
+}  // namespace
+
+template <typename T>
+void RegEnvVar<T>::getValueAsStr(char* buf, size_t size) const {
+    formatValue(var_.getValue(), buf, size);
+}
+
 template <typename T>
 void RegEnvVar<T>::getDefaultAsStr(char* buf, size_t size) const {
-    const T value = var_.getDefault();
-    if (std::is_same<T, bool>::value)
-        copyText(value ? "true" : "false", buf, size);
-    else if (size > 0)
-        std::snprintf(buf, size, "%d", static_cast<int>(value));
+    formatValue(var_.getDefault(), buf, size);
 }
 
 template <typename T>
