@@ -6,7 +6,6 @@
 #include <atomic>
 #include <climits>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,11 +16,7 @@
 namespace {
 
 using Corvane::EnvVar;
-using Corvane::EnvVarRegistry;
-using Corvane::EnvVarRegistryImp;
 using Corvane::RegEnvVar;
-
-EnvVarRegistryImp& registry() { return EnvVarRegistryImp::getInstance(); }
 
 // Each test declares its own records under names no module uses. An integer
 // setting is its leading digits: blanks and signs are no digits.
@@ -90,60 +85,6 @@ TEST(EnvVarTest, RunTimeChangesReachEveryRegistrationOfTheName) {
     EXPECT_EQ(first.getValue(), 9);
     EXPECT_EQ(second.getValue(), 9);
     EXPECT_EQ(gCallbacks, 2);
-
-    // A locked record ignores changes and calls nobody.
-    second.setLocked(true);
-    gCallbacks = 0;
-    first.setValue(3);
-    EXPECT_EQ(first.getValue(), 3);
-    EXPECT_EQ(second.getValue(), 9);
-    EXPECT_EQ(gCallbacks, 1);
-}
-
-TEST(EnvVarTest, DestroyedRegistrationLetsTheNextReadConsultTheEnvironment) {
-    setenv("CO_TEST_REREAD", "1", 1);
-    EnvVar<int> var("CO_TEST_REREAD", 0);
-    const int before = registry().count();
-    {
-        RegEnvVar<int> reg("m.cpp", var);
-        EXPECT_EQ(registry().count(), before + 1);
-        EXPECT_EQ(var.getValue(), 1);
-        setenv("CO_TEST_REREAD", "2", 1);
-        EXPECT_EQ(var.getValue(), 1);
-    }
-    EXPECT_EQ(registry().count(), before);
-    EXPECT_EQ(var.getValue(), 2);
-    unsetenv("CO_TEST_REREAD");
-}
-
-TEST(EnvVarTest, FindMatchesWholeTextOrUpperCaseSubstring) {
-    EnvVar<int> var("CO_TEST_TCP_THING", 0);
-    RegEnvVar<int> reg("net/CoTcpThing.cpp", var);
-    auto byName = [](const char* pattern, bool caseSensitive) {
-        return registry().find(pattern, EnvVarRegistry::kFieldName, caseSensitive);
-    };
-    EXPECT_EQ(byName("CO_TEST_TCP", true).size(), 0u);
-    ASSERT_EQ(byName("CO_TEST_TCP_THING", true).size(), 1u);
-    ASSERT_EQ(byName("test_tcp", false).size(), 1u);
-    EXPECT_EQ(byName("", false).size(), 0u);
-    const int index = byName("CO_TEST_TCP_THING", true)[0];
-    EXPECT_EQ(registry().getEnvVar(index), &reg);
-    EXPECT_EQ(registry().getFieldValueAsStr(index, EnvVarRegistry::kFieldFile), "net/CoTcpThing.cpp");
-    EXPECT_EQ(registry().getFieldValueAsStr(index, EnvVarRegistry::kFieldValue), "0");
-    EXPECT_EQ(registry().find("cotcpthing", EnvVarRegistry::kFieldFile, false).size(), 1u);
-}
-
-TEST(EnvVarTest, DumpsListEveryRegistration) {
-    unsetenv("CO_TEST_DUMP_B");
-    EnvVar<bool> flag("CO_TEST_DUMP_B", true);
-    RegEnvVar<bool> reg("dump.cpp", flag);
-    std::ostringstream text, html;
-    registry().dump(text);
-    registry().dumpHtml(html);
-    EXPECT_NE(std::string::npos, text.str().find("\nfile : dump.cpp\nname : CO_TEST_DUMP_B\nvalue : 1\n"));
-    for (const char* row : {"<th colspan=3>Environnement Variables</th>",
-                            "<td align=left>CO_TEST_DUMP_B</td><td align=center>true</td><td align=left>dump.cpp</td>"})
-        EXPECT_NE(std::string::npos, html.str().find(row)) << html.str();
 }
 
 }  // namespace

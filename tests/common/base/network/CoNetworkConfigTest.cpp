@@ -48,9 +48,6 @@ TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
     std::vector<std::string> names{"stale"};
     EXPECT_TRUE(config().getMetadataInterfaces(names));
     EXPECT_TRUE(names.empty());
-    std::string displayName = "stale";
-    EXPECT_TRUE(config().getDisplayName(displayName));
-    EXPECT_EQ("", displayName);
 
     // No UUID is quiet: only the last error says so.
     std::string uuid = "unchanged";
@@ -64,14 +61,12 @@ TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
 // Lists are trimmed with empty items kept; a number keeps the caller's value
 // unless it starts with digits.
 TEST(CoNetworkConfigTest, ReadsEveryKey) {
-    ScopedNetworkConfig file("[Local]\nUUID = " + kUuid + "\nDisplayName = Edit Suite 3\n"
-                             "[Interfaces]\nMetadata = eth0, eth1\t,,eth2,\nData = ib0\nMulticast =\n"
+    ScopedNetworkConfig file("[Local]\nUUID = " + kUuid +
+                             "\n[Interfaces]\nMetadata = eth0, eth1\t,,eth2,\nData = ib0\nMulticast =\n"
                              "[SelfDiscovery]\nPort = 8123abc\nScope = 239.1.2.3\nTTL = x4\n");
     std::string text;
     EXPECT_TRUE(config().getUUID(text));
     EXPECT_EQ(kUuid, text);
-    EXPECT_TRUE(config().getDisplayName(text));
-    EXPECT_EQ("Edit Suite 3", text);
 
     std::vector<std::string> names;
     EXPECT_TRUE(config().getMetadataInterfaces(names));
@@ -167,13 +162,9 @@ TEST_F(CoNetworkTest, HostNameQueries) {
         EXPECT_EQ(std::vector<std::string>{"Could not retrieve host name: " + std::string(std::strerror(ENAMETOOLONG))},
                   log_->texts(CoMsg::error));
     }
-    for (const char* configured : {"Studio A", ""}) {
-        ScopedNetworkConfig file(std::string("[Local]\nUUID=") + kUuid + "\nDisplayName=" + configured + "\n");
-        EXPECT_TRUE(CoNetwork::getLocalDisplayName(name));
-        EXPECT_EQ(*configured ? configured : expected, name);
-        EXPECT_TRUE(CoNetwork::getLocalUUID(name));
-        EXPECT_EQ(kUuid, name);
-    }
+    ScopedNetworkConfig file("[Local]\nUUID=" + kUuid + "\n");
+    EXPECT_TRUE(CoNetwork::getLocalUUID(name));
+    EXPECT_EQ(kUuid, name);
 }
 
 }  // namespace

@@ -65,31 +65,12 @@ TEST(CoThreadPthreadTest, StartStopAndWaitMoveThroughTheStates) {
     EXPECT_TRUE(thread->isRunning());
     ASSERT_TRUE(task->started.wait());
     EXPECT_EQ(thread.get(), task->self);
-    EXPECT_EQ(thread.get(), CoThreadMgr::instance().findThread("state walker"));
 
     thread->stop();
     EXPECT_TRUE(task->release.wait(0)) << "stop did not reach the task";
     EXPECT_TRUE(eventually([&] { return thread->isFinished(); }));
     thread->wait();
     EXPECT_TRUE(thread->isJoined());
-    EXPECT_EQ(nullptr, CoThreadMgr::instance().findThread("state walker"));
-    EXPECT_EQ(0, thread->cancel());  // nothing left to cancel
-    EXPECT_TRUE(thread->isJoined());
-}
-
-TEST(CoThreadPthreadTest, DetachedThreadDeletesItselfWhenItsTaskReturns) {
-    struct Task : Corvane::CoTask {
-        explicit Task(std::atomic<bool>& deleted) : deleted_(deleted) {}
-        ~Task() override { deleted_ = true; }
-        void run(CoThread&) override {}
-        std::atomic<bool>& deleted_;
-    };
-    std::atomic<bool> deleted{false};
-    CoThread* thread = CoThreadMgr::instance().createThread(new Task(deleted), "detached", CoThread::DETACHED_THREAD,
-                                                            CoThread::POLICY_TS, CoThread::PRIORITY_MIN, -1, true);
-    thread->start();  // from here on the thread owns its object
-    EXPECT_TRUE(eventually([&] { return deleted.load(); }));
-    EXPECT_TRUE(eventually([] { return CoThreadMgr::instance().findThread("detached") == nullptr; }));
 }
 
 // A task that can be told to end is asked first: a cancel landing in its
@@ -113,7 +94,6 @@ TEST(CoThreadPthreadTest, CancelOrDestructionEndsAStartedThread) {
         } else {
             EXPECT_EQ(0, thread->cancel());
             EXPECT_TRUE(thread->isJoined());
-            EXPECT_EQ(nullptr, CoThreadMgr::instance().findThread("blocked reader"));
         }
         EXPECT_TRUE(probe.unwound) << destroy;
         EXPECT_FALSE(probe.returned) << destroy;
