@@ -93,26 +93,6 @@ TEST_F(CorvaneEventMonitorTest, HandlersOfOneNodeShareOneRegistration) {
     EXPECT_FALSE(server.unregisterEventHandler("/media", &b_));
 }
 
-TEST_F(CorvaneEventMonitorTest, RegistersAgainWhenTheServerComesBack) {
-    auto sim = std::make_unique<SimProcess>(SimProcess::demoTree(), std::vector<std::string>{"--no-discovery"});
-    const int port = sim->port();
-    CorvaneServerHandle server(sim->host().c_str());
-    ASSERT_TRUE(server.registerEventHandler("/media", &a_)) << server.lastError();
-    sim.reset();
-    sim = std::make_unique<SimProcess>(SimProcess::demoTree(), std::vector<std::string>{"--no-discovery"}, port);
-    ASSERT_TRUE(sim->started());
-
-    // The next call finds the connection gone, reconnects and registers
-    // again before it goes out.
-    CorvaneNodeHandle clip(server, "/media/clip");
-    ASSERT_TRUE(clip.setMetaData("notes", "x")) << clip.lastError();
-    EXPECT_EQ(log_.first(1), std::vector<std::string>{"a MetaDataChanged /media/clip"});
-    const std::vector<std::string> calls = sim->calls();
-    ASSERT_GE(calls.size(), 2u);
-    EXPECT_EQ(calls[0].compare(0, 17, "UnregisterEvents "), 0) << calls[0];
-    EXPECT_EQ(calls[1].compare(0, 15, "RegisterEvents "), 0) << calls[1];
-}
-
 TEST_F(CorvaneEventMonitorTest, RefusesPayloadsWithoutTheirFields) {
     SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
     CorvaneServerHandle server(sim.host().c_str());
