@@ -98,6 +98,15 @@ TEST_F(CorvaneFrameClientAPITest, FramesRoundTripWithAndWithoutAcknowledgement) 
         else
             EXPECT_EQ(buffer, (data + std::string(c.size, '\0')).substr(0, c.size)) << label;
     }
+    // A read-ahead's parameter block goes once, before the read.
+    CorvaneFrameReadOptions ahead;
+    ahead.readAhead[1] = "/media/clip#0";
+    ahead.params = "pq";
+    ahead.paramsBytes = 2;
+    std::string frame(data.size(), '\0');
+    ASSERT_TRUE(clip.readFrame("/media/clip#0", &frame[0], frame.size(), ahead)) << clip.lastError();
+    EXPECT_EQ(frame, data);
+
     // A stream read too big for its buffer.
     CorvaneStr streamId;
     ASSERT_TRUE(clip.getStreamId(streamId) && clip.writeFrame(streamId.c_str(), data.data(), 1000));
@@ -173,6 +182,18 @@ TEST_F(CorvaneFrameClientAPITest, AFrameCutShortClosesTheConnection) {
         EXPECT_FALSE(connection.isConnected());  // the next read starts on a new connection
     }
     frameServer.join();
+}
+
+TEST_F(CorvaneFrameClientAPITest, RedirectionsFollowTheServerVersion) {
+    const std::pair<int, bool> versions[] = {{20090909, false}, {20100100, false}, {20100101, true},
+                                             {20100102, false}, {20100200, true},  {20110000, true}};
+    for (const auto& v : versions) {
+        CorvaneDaemonInfo info;
+        info.setVersionMajor(v.first / 10000);
+        info.setVersionMinor(v.first / 100 % 100);
+        info.setVersionMaint(v.first % 100);
+        EXPECT_EQ(CorvaneFrameClientAPI::redirectionsSupported(info), v.second) << v.first;
+    }
 }
 
 TEST_F(CorvaneFrameClientAPITest, ReadsOnlyWellFormedTokens) {
