@@ -66,14 +66,10 @@ TEST_F(CorvaneBaseClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsAndRef
     EXPECT_TRUE(server_.calls().empty());
     EXPECT_FALSE(connection_.isConnected());
 
-    server_.reply("TranslatePaths", "");
-    ASSERT_TRUE(api_.translatePaths(CorvaneStrList(), out, "src host", "dst", 1, -2)) << api_.lastError();
-    EXPECT_EQ("\"src host\" 1 \"dst\" -2 ", server_.lastArgs("TranslatePaths"));
-    EXPECT_EQ(0u, out.size());
     // Paths go unescaped, even with a double quote inside.
     server_.reply("TranslatePaths", "x,,y");
-    ASSERT_TRUE(api_.translatePaths(strList({"/a/b", "/c\"d", ""}), out, "s", "d", 0, 0));
-    EXPECT_EQ("\"s\" 0 \"d\" 0 \"/a/b\",\"/c\"d\",\"\"", server_.lastArgs("TranslatePaths"));
+    ASSERT_TRUE(api_.translatePaths(strList({"/a/b", "/c\"d", ""}), out, "s h", "d", 1, -2));
+    EXPECT_EQ("\"s h\" 1 \"d\" -2 \"/a/b\",\"/c\"d\",\"\"", server_.lastArgs("TranslatePaths"));
     EXPECT_EQ((std::vector<std::string>{"x", "", "y"}), items(out));
 }
 
@@ -92,13 +88,9 @@ TEST_F(CorvaneBaseClientAPITest, TranslationGroupsAreSplitAtCommas) {
         got.insert(got.end(), groups[i].members.begin(), groups[i].members.end());
         EXPECT_EQ(expected[i], got) << "group " << i;
     }
-
-    server_.reply("GetTranslationGroups", "");
-    ASSERT_TRUE(api_.getTranslationGroups(groups));
-    EXPECT_TRUE(groups.empty());
 }
 
-TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
+TEST_F(CorvaneBaseClientAPITest, HostTranslationsReadNestedRecordsAndBoundTheCount) {
     const std::string host = attrs({{"srcHost", "a"}, {"srcPath", "/x y"}, {"dstHost", "b"}, {"dstPath", "/z"}});
     server_.reply("GetHostTranslations",
                   attrs({{"numHostTranslations", "2"}, {"0", host}, {"1", attrs({{"dstPath", "/only"}})}}));
@@ -109,15 +101,6 @@ TEST_F(CorvaneBaseClientAPITest, HostAndOsTypeTranslationsReadNestedRecords) {
     const Fields expected[] = {{"a", "/x y", "b", "/z"}, {"", "", "", "/only"}};
     for (int i = 0; i < 2; ++i)
         EXPECT_EQ(expected[i], Fields({hosts[i].srcHost, hosts[i].srcPath, hosts[i].dstHost, hosts[i].dstPath}));
-
-    const std::string os =
-        attrs({{"srcType", "Linux"}, {"srcPath", "/mnt"}, {"dstType", "Windows"}, {"dstPath", "M:\\"}});
-    server_.reply("GetOsTypeTranslations", attrs({{"numOsTypeTranslations", "1"}, {"0", os}}));
-    std::vector<CorvaneOsTypeTranslation> types;
-    ASSERT_TRUE(api_.getOsTypeTranslations(types));
-    ASSERT_EQ(1u, types.size());
-    EXPECT_EQ(Fields({"Linux", "/mnt", "Windows", "M:\\"}),
-              Fields({types[0].srcType, types[0].srcPath, types[0].dstType, types[0].dstPath}));
 
     // A count far beyond what the reply holds is bounded, not obeyed.
     server_.reply("GetHostTranslations", attrs({{"numHostTranslations", "2000000000"}}));

@@ -62,7 +62,6 @@ public:
     }
     ~TestClient() override { stop(); }  // the thread calls our overrides
     using CorvaneMulticastClient::findServers;
-    using CorvaneMulticastClient::processRequest;
     using CorvaneMulticastClient::start;
 
     // Storage identifiers (or display names) in list order; the thread must run.
@@ -202,9 +201,6 @@ TEST_F(CorvaneMulticastClientTest, ListsAnnouncedServersInOrderAndResolvesThem) 
     EXPECT_EQ(4u, client.listed().size());
 
     // A removal forgets only the server it names.
-    rcAttrStream unknown;
-    server("never", "DB", "SN", {"10.4.4.6"}).write(unknown);
-    EXPECT_TRUE(client.processRequest(RequestType::RemoveServer, unknown, "10.4.4.6", kPort));
     servers.multicast(request(RequestType::RemoveServer, moved));
     EXPECT_TRUE(eventuallyResolves(client, byStorage("SD"), false));
     EXPECT_EQ((std::vector<std::string>{"SB", "SA", "beta"}), client.listed());
