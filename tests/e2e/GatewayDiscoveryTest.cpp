@@ -3,6 +3,7 @@
 // hosts behind a bridge.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -10,6 +11,7 @@
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneInit.h"
 #include "client/api/CorvaneMulticastClient.h"
+#include "client/api/CorvaneServerHandle.h"
 #include "client/api/CorvaneServerId.h"
 #include "support/Eventually.h"
 #include "support/SimProcess.h"
@@ -53,19 +55,31 @@ TEST_F(GatewayDiscoveryTest, ServerNamedByAddressOrDatabaseIsFoundOnThisHost) {
         EXPECT_EQ(rootInfo(c.host), c.server ? answeredBy(c.host, c.server) : error("Connection refused")) << c.host;
 }
 
-// A sim on a host of its own behind a bridge, with this process as the
-// other host: the library picks the bridge up again after it went down (how
-// it follows announcements is in CorvaneMulticastClientTest).
-class DiscoveryBetweenHostsTest : public ::testing::Test {
+// Two sims on hosts of their own behind a bridge, with this process as the
+// third host: the gateway and the library in here find them by address, by
+// database and by storage identifier, follow one that moves, and pick the
+// bridge up again after it went down.
+class DiscoveryBetweenHostsTest : public GatewayDiscoveryTest {
 protected:
     void SetUp() override {
         if (!net_.error().empty())
             GTEST_SKIP() << net_.error();
-        host_ = net_.addHost();
-        ASSERT_TRUE(host_) << net_.error();
+        one_ = net_.addHost();
+        two_ = net_.addHost();
+        ASSERT_TRUE(one_ && two_) << net_.error();
         ASSERT_TRUE(corvaneInit());
     }
     void TearDown() override { corvaneUninit(); }
+
+    static std::unique_ptr<SimProcess> simOn(const CorvaneTest::VirtualHost& host, const std::string& database) {
+        auto sim = std::make_unique<SimProcess>(
+            treeOf(database),
+            std::vector<std::string>{"--database", database, "--storage-id", "store-" + database,
+                                     "--discovery-interface", host.address()},
+            0, host.enter());
+        EXPECT_TRUE(sim->started());
+        return sim;
+    }
 
     // The first address the library's discovery client lists for storage.
     static std::string addressOf(const std::string& storage) {
@@ -76,13 +90,51 @@ protected:
     }
 
     CorvaneTest::VirtualNetwork net_;
-    CorvaneTest::VirtualHost* host_ = nullptr;
+    CorvaneTest::VirtualHost* one_ = nullptr;
+    CorvaneTest::VirtualHost* two_ = nullptr;
 };
 
+TEST_F(DiscoveryBetweenHostsTest, FindsServersByAddressDatabaseAndStorage) {
+    auto one = simOn(*one_, "ONE");
+    auto two = simOn(*two_, "TWO");
+    const std::string a = one_->address();
+    const std::string b = two_->address();
+    const struct {
+        std::string host;
+        const char* server;  // null: refused
+    } cases[] = {
+        {a, nullptr},  // a bare host names OBRAN, which neither serves
+        {a + ":ONE", "ONE"},
+        {b + ":TWO", "TWO"},
+        {b + ":ONE", nullptr},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(rootInfo(c.host), c.server ? answeredBy(c.host, c.server) : error("Connection refused")) << c.host;
+
+    // By storage identifier alone, through the library.
+    CorvaneServerId byStorage;
+    byStorage.setStorageId("store-TWO");
+    CorvaneServerHandle server(byStorage);
+    ASSERT_TRUE(server.ping(10000)) << server.lastError();
+    CorvaneDaemonInfo info;
+    ASSERT_TRUE(server.getDaemonInfo(info));
+    EXPECT_STREQ(info.getDatabase(), "TWO");
+
+    // The server moves to another address and announces itself there.
+    two->stop();
+    ASSERT_TRUE(two_->ip("addr flush dev eth0") && two_->ip("addr add 10.77.0.9/24 dev eth0"));
+    two = std::make_unique<SimProcess>(
+        treeOf("TWO"),
+        std::vector<std::string>{"--database", "TWO", "--storage-id", "store-TWO", "--discovery-interface",
+                                 "10.77.0.9"},
+        0, two_->enter());
+    ASSERT_TRUE(two->started());
+    EXPECT_TRUE(CorvaneTest::eventually([] { return addressOf("store-TWO") == "10.77.0.9"; }));
+    EXPECT_EQ(rootInfo("10.77.0.9:TWO"), answeredBy("10.77.0.9:TWO", "TWO"));
+}
+
 TEST_F(DiscoveryBetweenHostsTest, InterfaceThatComesBackIsSearchedAgain) {
-    const SimProcess sim(treeOf("ONE"), {"--storage-id", "store-ONE", "--discovery-interface", host_->address()}, 0,
-                         host_->enter());
-    ASSERT_TRUE(sim.started());
+    auto one = simOn(*one_, "ONE");
     ASSERT_TRUE(CorvaneTest::eventually([] { return addressOf("store-ONE") == "10.77.0.2"; }));
     // Only a search sent through the reopened socket can bring the server
     // back: it announced itself once, at its start.
