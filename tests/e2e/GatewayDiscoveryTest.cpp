@@ -55,13 +55,6 @@ TEST_F(GatewayDiscoveryTest, ServerNamedByAddressOrDatabaseIsFoundOnThisHost) {
         EXPECT_EQ(rootInfo(c.host), c.server ? answeredBy(c.host, c.server) : error("Connection refused")) << c.host;
 }
 
-TEST_F(GatewayDiscoveryTest, SilentServerIsReachedOnlyByItsPort) {
-    SimProcess silent(treeOf("silent"), {"--no-discovery"});
-    ASSERT_TRUE(silent.started());
-    EXPECT_EQ(rootInfo("127.0.0.1"), error("Connection refused"));
-    EXPECT_EQ(rootInfo(silent.host()), answeredBy(silent.host(), "silent"));
-}
-
 // Two sims on hosts of their own behind a bridge, with this process as the
 // third host: the gateway and the library in here find them by address, by
 // database and by storage identifier, follow one that moves, and pick the

@@ -30,13 +30,9 @@ TEST_F(GatewayRequestTest, StandardOutputCarriesOnlyTheDocument) {
     // Verbose log lines must not leak into the response unless a level is asked for.
     const std::map<std::string, std::string> env{{"XQ_MSG_VERBOSE", "1"}, {"REMOTE_USER", "v"}};
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"mode=getUser", "host=h", "nodeId=n"},
              {"mode=saveUser", "host=h", "nodeId=n", "corvaneMetadata=x"},
              {"mode=loadUser", "host=h", "nodeId=n"},
              {"mode=getMetadata", "host=127.0.0.1:1", "nodeId=n", "streamName=s"},
-             {"mode=isAdmin", "host=127.0.0.1:1", "nodeId=/"},
-             {"mode=destroyNode", "host=127.0.0.1:1", "nodeId=n"},
-             {"mode=createNode", "host=127.0.0.1:1", "nodeId=n", "type=FOLDER", "displayName=d"},
          }) {
         const auto result = run(args, env);
         const std::string& out = result.out;

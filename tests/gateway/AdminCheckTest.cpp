@@ -25,16 +25,10 @@ TEST(AdminCheckTest, NamesMatchExactlyAfterSplittingAtCommas) {
     EXPECT_TRUE(isListedAdministrator(info, "DOM\\dave"));
     EXPECT_FALSE(isListedAdministrator(info, "dave"));
     EXPECT_FALSE(isListedAdministrator(info, ""));
-}
-
-TEST(AdminCheckTest, EmptyListAndLongListsAreHandled) {
-    EXPECT_FALSE(isListedAdministrator("<info><administrators/></info>", "u"));
     EXPECT_FALSE(isListedAdministrator("<info><administrators><x/></administrators></info>", "u"));
-    std::string many;
-    for (int i = 0; i < 200; ++i)
-        many += "user" + std::to_string(i) + ",";
-    const std::string info = "<info><administrators>" + many + "last</administrators></info>";
-    EXPECT_TRUE(isListedAdministrator(info, "last"));
+    // A long list was once cut short.
+    const std::string many = std::string(5000, 'x') + ",last";
+    EXPECT_TRUE(isListedAdministrator("<info><administrators>" + many + "</administrators></info>", "last"));
 }
 
 TEST(AdminCheckTest, BadDocumentsFailWithTheirMessages) {

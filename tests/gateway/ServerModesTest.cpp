@@ -9,7 +9,6 @@
 
 namespace {
 
-using CorvaneTest::ScopedFd;
 using CorvaneTest::SimProcess;
 
 const char kWalkTree[] =
@@ -61,14 +60,13 @@ TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrder) {
 TEST_F(ServerModesTest, HostsPairWithNodesOrOneHostServesAll) {
     SimProcess a(SimProcess::demoTree()), b(SimProcess::demoTree());
     ASSERT_TRUE(a.started() && b.started());
-    const auto result = run({"mode=getMetadata", "host=" + a.host() + "," + b.host() + "," + a.host(),
-                            "nodeId=/,/,/", "streamName=info"});
-    const size_t first = result.out.find("<host>" + a.host() + "</host>");
-    const size_t second = result.out.find("<host>" + b.host() + "</host>");
-    const size_t third = result.out.rfind("<host>" + a.host() + "</host>");
-    ASSERT_NE(second, std::string::npos) << result.out;
-    EXPECT_LT(first, second);
-    EXPECT_LT(second, third);
+    const auto root = [](const std::string& host) {
+        return "<node><nodeId>/</nodeId><host>" + host +
+               "</host><info><administrators>demo,admin</administrators></info></node>";
+    };
+    EXPECT_EQ(run({"mode=getMetadata", "host=" + a.host() + "," + b.host() + "," + a.host(), "nodeId=/,/,/",
+                   "streamName=info"}).out,
+              ok("<response>" + root(a.host()) + root(b.host()) + root(a.host()) + "</response>\n"));
     EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
     // A failure at the second node writes nothing but the error, and names the second host.
@@ -133,11 +131,6 @@ TEST_F(ServerModesTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
         const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
         EXPECT_EQ(result.out, error(c.message)) << c.failMethod;
     }
-    // A failure deep in the walk leaves what was destroyed before it destroyed.
-    SimProcess sim(kWalkTree);
-    const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a/x/deep,/nope,/b"});
-    EXPECT_EQ(result.out, error("Unable to retrieve node type: Node &apos;/nope&apos; does not exist"));
-    EXPECT_EQ(destroyed(sim), std::vector<std::string>{"/a/x/deep"});
 }
 
 TEST_F(ServerModesTest, AdministratorCheckComparesTheWholeUserName) {
@@ -152,33 +145,10 @@ TEST_F(ServerModesTest, AdministratorCheckComparesTheWholeUserName) {
             << c.user;
     // The root's "info" stream at depth 0, as the server receives it.
     EXPECT_EQ(sim.calls("GetMetaData"), std::vector<std::string>(2, "GetMetaData / info  0"));
-}
-
-TEST_F(ServerModesTest, AdministratorCheckRejectsBadRootMetadata) {
-    const struct {
-        const char* tree;
-        const char* message;
-    } cases[] = {
-        // Every kind of bad document is in AdminCheckTest; one of each failure reaches the answer here.
-        {"node / FOLDER R\nmeta / info <info><administrators>demo</info>\n", "Parse manager&apos;s metadata failed"},
-        {"node / FOLDER R\nmeta / info <info><admins>demo</admins></info>\n", "Invalid manager&apos;s metadata"},
-        {"node / FOLDER R\n", "Node &apos;/&apos; has no metadata stream &apos;info&apos;"},
-    };
-    for (const auto& c : cases) {
-        SimProcess sim(c.tree);
-        EXPECT_EQ(run({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", "demo"}}).out,
-                  error(c.message));
-    }
-}
-
-TEST_F(ServerModesTest, RefusedConnectionAndServerErrorsPassThrough) {
-    EXPECT_EQ(run({"mode=getMetadata", "host=127.0.0.1:1", "nodeId=/", "streamName=info"}).out,
-              error("Connection refused"));
-    SimProcess sim(SimProcess::demoTree(), {"--fail-method", "SetMetaData:Quota <exceeded> & more"});
-    const auto result = run({"mode=setMetadata", "host=" + sim.host(), "nodeId=/", "streamName=s",
-                            "corvaneMetadata=x"});
-    EXPECT_EQ(result.out, error("Quota &lt;exceeded&gt; &amp; more"));
-    EXPECT_EQ(result.err, "Quota <exceeded> & more on host " + sim.host());
+    // Bad documents are in AdminCheckTest; a failure to read one reaches the answer.
+    SimProcess bare("node / FOLDER R\n");
+    EXPECT_EQ(run({"mode=isAdmin", "host=" + bare.host(), "nodeId=/"}, {{"REMOTE_USER", "demo"}}).out,
+              error("Node &apos;/&apos; has no metadata stream &apos;info&apos;"));
 }
 
 TEST_F(ServerModesTest, WatchdogEndsAStuckOperation) {
@@ -194,16 +164,6 @@ TEST_F(ServerModesTest, WatchdogEndsAStuckOperation) {
     }
 }
 
-TEST_F(ServerModesTest, WatchdogInterruptsNeitherBeforeItsLimitNorLongAfter) {
-    SimProcess fast(SimProcess::demoTree()), slow(SimProcess::demoTree(), {"--delay-method", "GetMetaData:10000"});
-    const std::map<std::string, std::string> limit{{"XQ_CVC_BROWSE_TIMEOUT", "1000"}};
-    long long baselineMs = 0, stuckMs = 0;
-    ASSERT_FALSE(failed(timedRun(getInfo(fast.host()), limit, &baselineMs)));
-    EXPECT_TRUE(failed(timedRun(getInfo(slow.host()), limit, &stuckMs)));
-    EXPECT_GE(stuckMs, 1000);
-    EXPECT_LE(stuckMs, baselineMs + 1000 + 1500) << "baseline " << baselineMs << " ms";
-}
-
 TEST_F(ServerModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
     // Each destroy fits the limit; the three together pass only if the count restarts per node.
     SimProcess sim(kWalkTree, {"--delay-method", "DestroyNode:800"});
@@ -216,7 +176,7 @@ TEST_F(ServerModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
 TEST_F(ServerModesTest, WatchdogStopsAConnectThatIsNeverAnswered) {
     // A connect whose SYNs went unanswered held the request for the whole 10-second connect time-out.
     const CorvaneTest::LoopbackListener listener(0);
-    const std::vector<ScopedFd> queue = CorvaneTest::stallListener(listener.port());
+    const std::vector<CorvaneTest::ScopedFd> queue = CorvaneTest::stallListener(listener.port());
     ASSERT_FALSE(queue.empty()) << "the accept queue would not fill";
     long long elapsedMs = 0;
     const auto result = timedRun(getInfo("127.0.0.1:" + std::to_string(listener.port())),

@@ -61,6 +61,13 @@ ScopedFd boundSocket(bool ipv6, int* port) {
     return fd;
 }
 
+ScopedFd acceptWithin(int listenFd, int timeoutMs) {
+    pollfd pfd = {listenFd, POLLIN, 0};
+    if (::poll(&pfd, 1, timeoutMs) != 1)
+        return ScopedFd();
+    return ScopedFd(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
+}
+
 }  // namespace
 
 ScopedFd& ScopedFd::operator=(ScopedFd&& other) noexcept {
@@ -86,18 +93,6 @@ LoopbackListener::LoopbackListener(int backlog, bool ipv6) {
     if (!fd_.valid() || ::listen(fd_.get(), backlog) != 0)
         throw std::runtime_error(std::string("loopback listener: ") + std::strerror(errno));
 }
-
-
-namespace {
-
-ScopedFd acceptWithin(int listenFd, int timeoutMs) {
-    pollfd pfd = {listenFd, POLLIN, 0};
-    if (::poll(&pfd, 1, timeoutMs) != 1)
-        return ScopedFd();
-    return ScopedFd(::accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC));
-}
-
-}  // namespace
 
 LocalListener::LocalListener(const std::string& path, int backlog) : path_(path) {
     sockaddr_un addr;

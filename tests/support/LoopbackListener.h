@@ -35,7 +35,6 @@ public:
     explicit LoopbackListener(int backlog = 16, bool ipv6 = false);
 
     int port() const { return port_; }
-    int fd() const { return fd_.get(); }
     // The next connection within timeoutMs; empty when none came.
     ScopedFd accept(int timeoutMs = 5000) const;
 
@@ -54,7 +53,6 @@ public:
     LocalListener& operator=(const LocalListener&) = delete;
 
     const std::string& path() const { return path_; }
-    int fd() const { return fd_.get(); }
     ScopedFd accept(int timeoutMs = 5000) const;
 
 private:

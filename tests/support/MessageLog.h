@@ -3,8 +3,7 @@
 // and is never removed or freed: threads under test may post at any time,
 // and a router taken away under them would be used after it is gone. A test
 // sets the level it needs and starts from an empty log with a Scope.
-// Set CORVANE_TEST_VERBOSE to also print every message. Thread-safe; a
-// forked child gets a usable log.
+// Thread-safe; a forked child gets a usable log.
 #pragma once
 
 #include <cstdint>
@@ -57,11 +56,10 @@ public:
     std::vector<std::string> startingWith(const std::string& prefix) const;
 
 private:
-    MessageLog();
+    MessageLog() = default;
     static void lockForFork();
     static void unlockAfterFork();
 
-    const bool verbose_;
     mutable std::mutex mutex_;  // guards lines_
     std::vector<Line> lines_;
 };

@@ -9,11 +9,7 @@
 
 namespace CorvaneTest {
 
-// Set by a test that runs a child in a namespace it built itself: the child
-// stays where it was put.
-constexpr const char* kPlacedInNamespaceVariable = "CORVANE_TEST_NETNS";
-
-// Call before any thread starts; does nothing when the variable above is set. Root gets a plain network namespace; a
+// Call before any thread starts. Root gets a plain network namespace; a
 // user without the right gets one inside a user namespace of its own. False
 // with *error set when neither works.
 bool enterPrivateNetwork(std::string* error);

@@ -1,7 +1,6 @@
 #include "support/Process.h"
 
 #include <fcntl.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/wait.h>
@@ -12,7 +11,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "base/time/CoClock.h"
+#include "support/Eventually.h"
 
 namespace CorvaneTest {
 
@@ -48,10 +47,6 @@ pid_t spawn(const std::vector<std::string>& argv, const ProcessOptions& options,
     }
     return pid;
 }
-
-}  // namespace
-
-namespace {
 
 // An anonymous file holding bytes, read from the start.
 int memoryFile(const std::string& bytes) {
@@ -154,16 +149,14 @@ int runInChild(const std::function<int()>& body, int timeoutMs) {
 }
 
 int waitForChild(pid_t pid, int timeoutMs, bool* timedOut) {
-    const int64_t deadline = Corvane::CoClock::monotonicMs() + timeoutMs;
     int status = 0;
-    while (Corvane::CoClock::monotonicMs() < deadline) {
-        const pid_t done = waitpid(pid, &status, WNOHANG);
-        if (done == pid)
-            return status;
-        if (done < 0 && errno != EINTR)
-            return -1;
-        poll(nullptr, 0, 10);  // paces the reaping; orders nothing
-    }
+    pid_t done = 0;
+    const auto reaped = [&] {
+        done = waitpid(pid, &status, WNOHANG);
+        return done == pid || (done < 0 && errno != EINTR);
+    };
+    if (eventually(reaped, timeoutMs))
+        return done == pid ? status : -1;
     kill(pid, SIGKILL);
     waitpid(pid, &status, 0);
     if (timedOut)

@@ -53,7 +53,6 @@ public:
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    pid_t pid() const { return pid_; }
     // Reads standard output until a whole line arrives; empty on time-out or end.
     std::string readLine(int timeoutMs);
     // SIGTERM, then SIGKILL if it does not exit within timeoutMs; returns the wait status.

@@ -41,10 +41,10 @@ std::vector<std::string> SimProcess::calls(const std::string& method) const {
 
 void SimProcess::clearCalls() const { std::ofstream(dir_.file("calls.log"), std::ios::trunc); }
 
-void SimProcess::stop() {
-    if (process_)
-        process_->stop();
+int SimProcess::stop() {
+    const int status = process_ ? process_->stop() : -1;
     process_.reset();
+    return status;
 }
 
 const char* SimProcess::demoTree() {

@@ -33,8 +33,8 @@ public:
     // Calls whose line starts with method followed by a blank.
     std::vector<std::string> calls(const std::string& method) const;
     void clearCalls() const;
-    // SIGTERM and wait.
-    void stop();
+    // SIGTERM and wait; the wait status, -1 when already stopped.
+    int stop();
 
     // A small tree: / with an "info" stream naming the administrators
     // demo and admin, /media with a clip, /scratch.

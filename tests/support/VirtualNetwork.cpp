@@ -62,8 +62,7 @@ VirtualNetwork::VirtualNetwork() {
     const std::string bridge = kBridge;
     // Snooping off: no querier runs here, and every host must hear the group.
     for (const std::string& command :
-         {"link add " + bridge + " type bridge mcast_snooping 0", "addr add " + std::string(kBridgeAddress) +
-                                                                       "/24 dev " + bridge,
+         {"link add " + bridge + " type bridge mcast_snooping 0", "addr add 10.77.0.1/24 dev " + bridge,
           "link set " + bridge + " up"})
         if (!ip(command)) {
             error_ = "could not set up the bridge (ip " + command + ")";

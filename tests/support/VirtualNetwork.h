@@ -39,7 +39,6 @@ private:
 class VirtualNetwork {
 public:
     static constexpr const char* kBridge = "cvbr0";
-    static constexpr const char* kBridgeAddress = "10.77.0.1";
 
     VirtualNetwork();
     ~VirtualNetwork();
