@@ -134,19 +134,15 @@ TEST_F(CorvaneClientAPITest, CommaInNodeIdFailsTheOlderMethodsWithoutACall) {
     EXPECT_EQ("/a, b", server_.lastArgs("GetChildrenEx"));
 }
 
-TEST_F(CorvaneClientAPITest, GetChildrenSwapsEachPairAndDropsAnOddToken) {
+TEST_F(CorvaneClientAPITest, ChildrenListsSwapPairsOrNestStreamsAndRefuseBadEntries) {
     server_.reply("GetChildren", "name1,/id1,,/id2,odd");
     ChildList children = {{"stale", "stale"}};
     ASSERT_TRUE(api_.getChildren("/root dir", children)) << api_.lastError();
     EXPECT_EQ("\"/root dir\"", server_.lastArgs("GetChildren"));
-    const ChildList expected = {{"/id1", "name1"}, {"/id2", ""}};
-    EXPECT_EQ(expected, children);
-}
+    EXPECT_EQ((ChildList{{"/id1", "name1"}, {"/id2", ""}}), children);
 
-TEST_F(CorvaneClientAPITest, GetChildrenExReadsNestedStreamsAndFailsOnAnEntryWithoutBothNames) {
-    // UTF-8, C locale here
+    // The extended form reads nested streams (UTF-8, C locale here) and fails on an entry without both names.
     server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", child("/b", "caf\xc3\xa9")}}));
-    ChildList children;
     ASSERT_TRUE(api_.getChildrenEx("/", children)) << api_.lastError();
     EXPECT_EQ((ChildList{{"/a", "Alpha"}, {"/b", "caf?"}}), children);
     for (const std::string& bad : {child("/b", nullptr), child(nullptr, "Beta"), std::string("garbage")}) {
@@ -255,7 +251,7 @@ TEST_F(CorvaneClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsAndRefuses
     EXPECT_EQ((std::vector<std::string>{"x", "", "y"}), items(out));
 }
 
-TEST_F(CorvaneClientAPITest, TranslationGroupsAreSplitAtCommas) {
+TEST_F(CorvaneClientAPITest, TranslationListsAreRead) {
     // "3" is missing: an empty group. Entries may come in any order, and
     // "01" names no index.
     server_.reply("GetTranslationGroups", attrs({{"numGroups", "4"}, {"2", "lonely"}, {"01", "decoy"},
@@ -270,19 +266,17 @@ TEST_F(CorvaneClientAPITest, TranslationGroupsAreSplitAtCommas) {
         got.insert(got.end(), groups[i].members.begin(), groups[i].members.end());
         EXPECT_EQ(expected[i], got) << "group " << i;
     }
-}
 
-TEST_F(CorvaneClientAPITest, HostTranslationsReadNestedRecordsAndBoundTheCount) {
+    // Host translations are nested records, and their count is bounded.
     const std::string host = attrs({{"srcHost", "a"}, {"srcPath", "/x y"}, {"dstHost", "b"}, {"dstPath", "/z"}});
     server_.reply("GetHostTranslations",
                   attrs({{"numHostTranslations", "2"}, {"0", host}, {"1", attrs({{"dstPath", "/only"}})}}));
-
     std::vector<CorvaneHostTranslation> hosts;
     ASSERT_TRUE(base_.getHostTranslations(hosts)) << base_.lastError();
     ASSERT_EQ(2u, hosts.size());
-    const Fields expected[] = {{"a", "/x y", "b", "/z"}, {"", "", "", "/only"}};
+    const Fields records[] = {{"a", "/x y", "b", "/z"}, {"", "", "", "/only"}};
     for (int i = 0; i < 2; ++i)
-        EXPECT_EQ(expected[i], Fields({hosts[i].srcHost, hosts[i].srcPath, hosts[i].dstHost, hosts[i].dstPath}));
+        EXPECT_EQ(records[i], Fields({hosts[i].srcHost, hosts[i].srcPath, hosts[i].dstHost, hosts[i].dstPath}));
 
     // A count far beyond what the reply holds is bounded, not obeyed.
     server_.reply("GetHostTranslations", attrs({{"numHostTranslations", "2000000000"}}));

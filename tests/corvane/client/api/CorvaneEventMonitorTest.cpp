@@ -29,11 +29,20 @@ using CorvaneTest::SimProcess;
 // Every handler call, as "name type node", in the order they came.
 class EventLog {
 public:
-    void add(const std::string& line) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        lines_.push_back(line);
-        cv_.notify_all();
-    }
+    // A handler that logs its calls under its name.
+    struct Recorder : CorvaneNodeEvent::Handler {
+        Recorder(const char* name, EventLog& log) : name(name), log(log) {}
+        void handleEvent(const CorvaneNodeEvent& event) override {
+            CorvaneStr node;
+            event.getDetails().getStringAttribute("Node", node);
+            std::lock_guard<std::mutex> guard(log.mutex_);
+            log.lines_.push_back(name + " " + event.getType() + " " + node.c_str());
+            log.cv_.notify_all();
+        }
+        const std::string name;
+        EventLog& log;
+    };
+
     // The first n lines, once they are there (fewer after the hang guard).
     std::vector<std::string> first(size_t n) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -47,28 +56,14 @@ private:
     std::vector<std::string> lines_;
 };
 
-class Recorder : public CorvaneNodeEvent::Handler {
-public:
-    Recorder(const char* name, EventLog& log) : name_(name), log_(log) {}
-    void handleEvent(const CorvaneNodeEvent& event) override {
-        CorvaneStr node;
-        event.getDetails().getStringAttribute("Node", node);
-        log_.add(name_ + " " + event.getType() + " " + node.c_str());
-    }
-
-private:
-    std::string name_;
-    EventLog& log_;
-};
-
 class CorvaneEventMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(corvaneInit()); }
     void TearDown() override { corvaneUninit(); }
 
     EventLog log_;
-    Recorder a_{"a", log_};
-    Recorder b_{"b", log_};
+    EventLog::Recorder a_{"a", log_};
+    EventLog::Recorder b_{"b", log_};
 };
 
 TEST_F(CorvaneEventMonitorTest, HandlersShareOneRegistrationAndBadInputStopsNoOtherEvent) {
