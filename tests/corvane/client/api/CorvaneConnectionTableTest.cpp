@@ -79,24 +79,7 @@ TEST_F(CorvaneConnectionTableTest, CapacityBoundsTheConnectionsHeld) {
     EXPECT_NE(nullptr, second.get());
 }
 
-TEST_F(CorvaneConnectionTableTest, IdleConnectionsExpireWhenAnotherServerIsLookedUp) {
-    corvaneCreateConnectionTable(4, 0);  // idle at once
-    { Shared a(idle(1)); }
-    {
-        // An expired connection is still reused for its own server.
-        Shared again(idle(1));
-        EXPECT_EQ(1u, created());
-    }
-    EXPECT_EQ(0u, released());
-    Shared b(idle(2));
-    EXPECT_EQ(1u, released());
-    EXPECT_EQ(1, corvaneSharedConnectionCount());
-    // A held connection never expires.
-    Shared c(idle(3));
-    EXPECT_EQ(2, corvaneSharedConnectionCount());
-}
-
-TEST_F(CorvaneConnectionTableTest, DeletingTheTableClosesItsConnections) {
+TEST_F(CorvaneConnectionTableTest, DeletingTheTableClosesItsConnectionsAndIdleOnesExpire) {
     ScriptedServer server;
     server.reply("Echo", "");
     corvaneCreateConnectionTable(4, kNeverExpire);
@@ -118,6 +101,22 @@ TEST_F(CorvaneConnectionTableTest, DeletingTheTableClosesItsConnections) {
     EXPECT_EQ(nullptr, empty.get());
     corvaneCleanConnections(true);
     EXPECT_EQ(0, corvaneSharedConnectionCount());
+
+    corvaneCreateConnectionTable(4, 0);  // idle at once
+    const size_t made = created(), gone = released();
+    { Shared a(idle(1)); }
+    {
+        // An expired connection is still reused for its own server.
+        Shared again(idle(1));
+        EXPECT_EQ(made + 1, created());
+    }
+    EXPECT_EQ(gone, released());
+    Shared b(idle(2));
+    EXPECT_EQ(gone + 1, released()) << "an idle connection outlived the look-up of another server";
+    EXPECT_EQ(1, corvaneSharedConnectionCount());
+    // A held connection never expires.
+    Shared c(idle(3));
+    EXPECT_EQ(2, corvaneSharedConnectionCount());
 }
 
 }  // namespace

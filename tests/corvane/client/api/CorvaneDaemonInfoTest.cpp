@@ -65,26 +65,16 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
     info.setUser1(back.getUser1());
     info.setIP(0, "10.0.0.9");  // the first address counts too
     EXPECT_FALSE(back == info);
+    // The server is named by its first address, not its frame one.
+    EXPECT_STREQ(info.toServerId().getStr(), "10.0.0.9:OBRAN");
+    EXPECT_STREQ(info.toServerId().getStorageId(), "ST");
+    EXPECT_EQ(info.getMsgQName(), "/var/tmp/msgq.cv.OBRAN.0");
 
     CorvaneTest::MessageLog::Scope log(Corvane::CoMsg::warning);
     const CorvaneDaemonInfo before = info;
     info.setIP(5, "6.6.6.6");
     EXPECT_EQ(log->texts(), std::vector<std::string>{"Exceding maximum number of IPs allowed, ignoring 6.6.6.6"});
     EXPECT_TRUE(info == before);
-}
-
-TEST(CorvaneDaemonInfoTest, ServerIdentity) {
-    CorvaneDaemonInfo info;
-    info.setIP(0, "10.1.1.1");
-    info.setFrameIP(0, "10.2.2.2");
-    info.setNodePort(7549);
-    info.setDatabase("OBRAN");
-    info.setVersionMajor(3);
-    info.setStorageId("S1");
-    EXPECT_STREQ(info.toServerId().getStr(), "10.1.1.1:OBRAN");
-    EXPECT_STREQ(info.toServerId().getStorageId(), "S1");
-    // Matching is shown by discovery resolving servers in its own tests.
-    EXPECT_EQ(info.getMsgQName(), "/var/tmp/msgq.cv.OBRAN.0");
 }
 
 }  // namespace

@@ -29,11 +29,20 @@ using CorvaneTest::SimProcess;
 // Every handler call, as "name type node", in the order they came.
 class EventLog {
 public:
-    void add(const std::string& line) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        lines_.push_back(line);
-        cv_.notify_all();
-    }
+    // A handler that logs its calls under its name.
+    struct Recorder : CorvaneNodeEvent::Handler {
+        Recorder(const char* name, EventLog& log) : name(name), log(log) {}
+        void handleEvent(const CorvaneNodeEvent& event) override {
+            CorvaneStr node;
+            event.getDetails().getStringAttribute("Node", node);
+            std::lock_guard<std::mutex> guard(log.mutex_);
+            log.lines_.push_back(name + " " + event.getType() + " " + node.c_str());
+            log.cv_.notify_all();
+        }
+        const std::string name;
+        EventLog& log;
+    };
+
     // The first n lines, once they are there (fewer after the hang guard).
     std::vector<std::string> first(size_t n) {
         std::unique_lock<std::mutex> lock(mutex_);
@@ -47,56 +56,22 @@ private:
     std::vector<std::string> lines_;
 };
 
-class Recorder : public CorvaneNodeEvent::Handler {
-public:
-    Recorder(const char* name, EventLog& log) : name_(name), log_(log) {}
-    void handleEvent(const CorvaneNodeEvent& event) override {
-        CorvaneStr node;
-        event.getDetails().getStringAttribute("Node", node);
-        log_.add(name_ + " " + event.getType() + " " + node.c_str());
-    }
-
-private:
-    std::string name_;
-    EventLog& log_;
-};
-
 class CorvaneEventMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(corvaneInit()); }
     void TearDown() override { corvaneUninit(); }
 
     EventLog log_;
-    Recorder a_{"a", log_};
-    Recorder b_{"b", log_};
+    EventLog::Recorder a_{"a", log_};
+    EventLog::Recorder b_{"b", log_};
 };
 
-TEST_F(CorvaneEventMonitorTest, HandlersOfOneNodeShareOneRegistration) {
+TEST_F(CorvaneEventMonitorTest, HandlersShareOneRegistrationAndBadInputStopsNoOtherEvent) {
     SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
     CorvaneServerHandle server(sim.host().c_str());
-    CorvaneNodeHandle media(server, "/media");
     ASSERT_TRUE(server.registerEventHandler("/media", &a_)) << server.lastError();
     ASSERT_TRUE(server.registerEventHandler("/media", &b_));
-    EXPECT_EQ(sim.calls("RegisterEvents").size(), 1u);
-
-    CorvaneNodeHandle child;
-    ASSERT_TRUE(media.createNode("Child", "FOLDER", child)) << media.lastError();
-    EXPECT_EQ(log_.first(2), (std::vector<std::string>{"a NodeCreated /media/Child", "b NodeCreated /media/Child"}));
-
-    ASSERT_TRUE(server.unregisterEventHandler("/media", &a_));
-    EXPECT_TRUE(sim.calls("UnregisterEvents").empty());
-    ASSERT_TRUE(child.rename("Renamed"));
-    EXPECT_EQ(log_.first(3).back(), "b NodeRenamed /media/Child");
-    ASSERT_TRUE(server.unregisterEventHandler("/media", &b_));
-    EXPECT_EQ(sim.calls("UnregisterEvents").size(), 1u);
-    EXPECT_FALSE(server.unregisterEventHandler("/media", &b_));
-}
-
-TEST_F(CorvaneEventMonitorTest, BadPayloadsAndClientsDoNotStopOtherEvents) {
-    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
-    CorvaneServerHandle server(sim.host().c_str());
-    ASSERT_TRUE(server.registerEventHandler("/media", &a_)) << server.lastError();
-    // The connection number the sim was asked to send events to.
+    // One registration, and the connection number the sim was asked to send events to.
     const std::vector<std::string> registered = sim.calls("RegisterEvents");
     ASSERT_EQ(registered.size(), 1u);
     int connection = 0;
@@ -137,9 +112,19 @@ TEST_F(CorvaneEventMonitorTest, BadPayloadsAndClientsDoNotStopOtherEvents) {
     for (size_t sent = 0; sent <= CorvaneEventMonitor::kMaxLineBytes + chunk.size() && !dropped; sent += chunk.size())
         dropped = !CorvaneTest::sendAll(endless.get(), chunk, 2000);
     EXPECT_EQ(CorvaneTest::recvUpTo(endless.get(), 1, 5000), "") << "the endless line was kept";
-    // A whole payload still reaches the handler, and is the first one to.
+    // A whole payload still reaches the handlers, and is the first one to.
     ASSERT_TRUE(api.call(connection, "NodeEvent", (id + type + whole).c_str(), true, result, 5000)) << result;
-    EXPECT_EQ(log_.first(1), std::vector<std::string>{"a Made /media/z"});
+    CorvaneNodeHandle media(server, "/media"), child;
+    ASSERT_TRUE(media.createNode("Child", "FOLDER", child)) << media.lastError();
+    EXPECT_EQ(log_.first(4), (std::vector<std::string>{"a Made /media/z", "b Made /media/z", "a NodeCreated /media/Child",
+                                                       "b NodeCreated /media/Child"}));
+    ASSERT_TRUE(server.unregisterEventHandler("/media", &a_));
+    EXPECT_TRUE(sim.calls("UnregisterEvents").empty());
+    ASSERT_TRUE(child.rename("Renamed"));
+    EXPECT_EQ(log_.first(5).back(), "b NodeRenamed /media/Child");
+    ASSERT_TRUE(server.unregisterEventHandler("/media", &b_));
+    EXPECT_EQ(sim.calls("UnregisterEvents").size(), 1u);
+    EXPECT_FALSE(server.unregisterEventHandler("/media", &b_));
 }
 
 TEST_F(CorvaneEventMonitorTest, ListensOnTheMetadataInterfacesOnly) {

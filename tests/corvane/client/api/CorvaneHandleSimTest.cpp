@@ -46,8 +46,8 @@ protected:
     void TearDown() override { corvaneUninit(); }
 };
 
-TEST_F(CorvaneHandleSimTest, NodeOperationsRoundTrip) {
-    SimProcess sim(kTree);
+TEST_F(CorvaneHandleSimTest, NodeAndServerOperationsRoundTrip) {
+    SimProcess sim(kTree, {"--display-name", "Sim One", "--database", "DB1"});
     ASSERT_TRUE(sim.started());
     CorvaneServerHandle server(sim.host().c_str());
     CorvaneNodeHandle media(server, "/media");
@@ -60,6 +60,13 @@ TEST_F(CorvaneHandleSimTest, NodeOperationsRoundTrip) {
     EXPECT_EQ(std::string(root.getNodeId().getId()) + parent.getNodeId().getId() + text.c_str(), "//FOLDER");
     // Operations that do not depend on the server's version do not ask for it.
     EXPECT_TRUE(sim.calls("GetDaemonInfo").empty());
+    // Handles for one server share one connection, but not their last error.
+    CorvaneServerHandle other(sim.host().c_str());
+    CorvaneNodeHandle missing(other, "/missing");
+    EXPECT_TRUE(other.ping() && !missing.getNodeTypeStr(text));
+    EXPECT_EQ(corvaneSharedConnectionCount(), 1);
+    EXPECT_STREQ(server.lastError(), "");
+    EXPECT_NE(std::string(other.lastError()), "");
 
     CorvaneNodeHandle child, found;
     ASSERT_TRUE(media.getChild(1, child));
@@ -85,11 +92,7 @@ TEST_F(CorvaneHandleSimTest, NodeOperationsRoundTrip) {
     EXPECT_STREQ(text.c_str(), "Renamed");
     ASSERT_TRUE(created.destroyNode()) << created.lastError();
     EXPECT_STREQ(created.getNodeId().getId(), "");
-}
 
-TEST_F(CorvaneHandleSimTest, ServerOperationsRoundTrip) {
-    SimProcess sim(kTree, {"--display-name", "Sim One", "--database", "DB1"});
-    CorvaneServerHandle server(sim.host().c_str());
     int major = 0, minor = 0, count = 0;
     ASSERT_TRUE(server.getVersion(major, minor)) << server.lastError();
     EXPECT_EQ(major, 2014);
@@ -97,10 +100,8 @@ TEST_F(CorvaneHandleSimTest, ServerOperationsRoundTrip) {
     ASSERT_TRUE(server.getDaemonInfo(info));
     EXPECT_EQ(info.getNodePort(), sim.port());
     EXPECT_STREQ(info.getDatabase(), "DB1");
-    CorvaneStr text;
     ASSERT_TRUE(server.getDisplayName(text));
     EXPECT_STREQ(text.c_str(), "Sim One");
-    EXPECT_TRUE(server.ping(5000)) << server.lastError();
     ASSERT_TRUE(server.translatePath("/mnt/media/x", "edit1", "edit2", 0, 0, text)) << server.lastError();
 
     // The lists themselves are read in the base API's tests.
@@ -185,19 +186,6 @@ TEST_F(CorvaneHandleSimTest, VersionGatesChooseTheMethodTheServerKnows) {
         }
         EXPECT_EQ(forms, server.forms) << server.version << "\n" << errors;
     }
-}
-
-TEST_F(CorvaneHandleSimTest, HandlesForOneServerShareOneConnectionButNotTheirLastError) {
-    SimProcess sim(kTree);
-    CorvaneServerHandle a(sim.host().c_str()), b(sim.host().c_str());
-    EXPECT_TRUE(a.ping() && b.ping());
-    EXPECT_EQ(corvaneSharedConnectionCount(), 1);
-    CorvaneNodeHandle missing(a, "/missing"), present(b, "/media");
-    CorvaneStr type;
-    EXPECT_FALSE(missing.getNodeTypeStr(type));
-    EXPECT_TRUE(present.getNodeTypeStr(type));
-    EXPECT_STREQ(b.lastError(), "");
-    EXPECT_NE(std::string(a.lastError()), "");
 }
 
 // Regression: a handle copied the shared connection's daemon record outside

@@ -51,7 +51,6 @@ TEST(CorvaneMulticastProtocolTest, CorruptRequestsAreRefusedWithTheirError) {
         {"Version 1 1Data 0 ", "Request is lacking a type tag: Version 1 1Data 0 .", RequestType::Invalid},
         {"Version 1 1Type 1 0Data 0 ", "Unknown request type: 0.", RequestType::Invalid},
         {"Version 1 1Type 2 76Data 0 ", "Unknown request type: 76.", RequestType::Invalid},
-        {"Version 1 1Type 2 -1Data 0 ", "Unknown request type: -1.", RequestType::Invalid},
         {"Version 1 1Type 2 73", "Request is lacking data: Version 1 1Type 2 73.", RequestType::RemoveServer},
         // Longer than a receiver reads: arrives cut inside "Data".
         {cut, "Request is lacking data: " + cut + ".", RequestType::DiscoverServers},

@@ -1,10 +1,8 @@
-#include "client/api/CorvaneNodeClientAPI.h"
-
+// The base and node APIs against a scripted server.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
-
 #include <string>
 #include <thread>
 #include <utility>
@@ -13,11 +11,16 @@
 #include "ScriptedServer.h"
 #include "base/rcApi/rcAttrList.h"
 #include "base/rcApi/rcAttrStream.h"
+#include "client/api/CorvaneBaseClientAPI.h"
 #include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneClipFormat.h"
 #include "client/api/CorvaneCurrentUser.h"
+#include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneHostFacts.h"
 #include "client/api/CorvaneMulticastClient.h"
+#include "client/api/CorvaneNodeClientAPI.h"
+#include "client/api/CorvaneStrList.h"
+#include "support/LoopbackListener.h"
 
 using CorvaneTest::attrs;
 using CorvaneTest::ScriptedServer;
@@ -41,14 +44,32 @@ std::string child(const char* id, const char* name) {
     return stream.str();
 }
 
-class CorvaneNodeClientAPITest : public ::testing::Test {
+CorvaneStrList strList(const std::vector<std::string>& items) {
+    CorvaneStrList list;
+    for (const std::string& item : items)
+        list.append(item.c_str());
+    return list;
+}
+
+std::vector<std::string> items(const CorvaneStrList& list) {
+    std::vector<std::string> out;
+    for (unsigned int i = 0; i < list.size(); ++i)
+        out.emplace_back(list.getStr(i));
+    return out;
+}
+
+// A record's fields in order, so that one comparison shows them all.
+using Fields = std::vector<std::string>;
+
+class CorvaneClientAPITest : public ::testing::Test {
 protected:
-    CorvaneNodeClientAPITest()
+    CorvaneClientAPITest()
         : connection_(CorvaneServerId(server_.port(), "127.0.0.1")),
           api_(&connection_),
+          base_(&connection_),
           clip_(720, 486, 24, 3, 29.97f, 0.9f, 1, "yuv", "xml", "<m a=\"1\"/>") {}
     // Connecting started discovery.
-    ~CorvaneNodeClientAPITest() override { CorvaneMulticastClient::destroyInstance(); }
+    ~CorvaneClientAPITest() override { CorvaneMulticastClient::destroyInstance(); }
 
     // The clip as the extended methods nest it.
     std::string clipStream() const {
@@ -60,13 +81,13 @@ protected:
     ScriptedServer server_;
     CorvaneClientConnection connection_;
     CorvaneNodeClientAPI api_;
+    CorvaneBaseClientAPI base_;
     CorvaneClipFormat clip_;
 };
 
-TEST_F(CorvaneNodeClientAPITest, NodeArgumentIsQuotedOnlyWithABlankInside) {
+TEST_F(CorvaneClientAPITest, NodeArgumentIsQuotedOnlyWithABlankInsideAndErrorsStay) {
     server_.reply("DestroyNode", "");
     const std::pair<const char*, const char*> cases[] = {
-        {"/a/b", "/a/b"},
         {"/a\tb\"c", "/a\tb\"c"},  // no blank: bare, whatever else is in it
         {"/a b", "\"/a b\""},
         {"/x \"q\" \\y", "\"/x \\\"q\\\" \\\\y\""},
@@ -76,9 +97,16 @@ TEST_F(CorvaneNodeClientAPITest, NodeArgumentIsQuotedOnlyWithABlankInside) {
         EXPECT_TRUE(api_.destroyNode(c.first)) << api_.lastError();
         EXPECT_EQ(c.second, server_.lastArgs("DestroyNode")) << c.first;
     }
+    // A server's error is the last error, and a success after it keeps it.
+    server_.fail("DestroyNode", "Node '/x' is locked by 'bob'");
+    server_.reply("GetNodeTypeStr", "t");
+    EXPECT_FALSE(api_.destroyNode("/x"));
+    std::string type;
+    EXPECT_TRUE(api_.getNodeTypeStr("/x", type));
+    EXPECT_STREQ("Node '/x' is locked by 'bob'", api_.lastError());
 }
 
-TEST_F(CorvaneNodeClientAPITest, CommaInNodeIdFailsTheOlderMethodsWithoutACall) {
+TEST_F(CorvaneClientAPITest, CommaInNodeIdFailsTheOlderMethodsWithoutACall) {
     const CorvaneNodeId node("/a,b");
     ChildList children;
     std::string text;
@@ -106,23 +134,15 @@ TEST_F(CorvaneNodeClientAPITest, CommaInNodeIdFailsTheOlderMethodsWithoutACall) 
     EXPECT_EQ("/a, b", server_.lastArgs("GetChildrenEx"));
 }
 
-TEST_F(CorvaneNodeClientAPITest, GetChildrenSwapsEachPairAndDropsAnOddToken) {
+TEST_F(CorvaneClientAPITest, ChildrenListsSwapPairsOrNestStreamsAndRefuseBadEntries) {
     server_.reply("GetChildren", "name1,/id1,,/id2,odd");
     ChildList children = {{"stale", "stale"}};
     ASSERT_TRUE(api_.getChildren("/root dir", children)) << api_.lastError();
     EXPECT_EQ("\"/root dir\"", server_.lastArgs("GetChildren"));
-    const ChildList expected = {{"/id1", "name1"}, {"/id2", ""}};
-    EXPECT_EQ(expected, children);
+    EXPECT_EQ((ChildList{{"/id1", "name1"}, {"/id2", ""}}), children);
 
-    server_.reply("GetChildren", "");
-    ASSERT_TRUE(api_.getChildren("/", children));
-    EXPECT_TRUE(children.empty());
-}
-
-TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndFailsOnAnEntryWithoutBothNames) {
-    // UTF-8, C locale here
+    // The extended form reads nested streams (UTF-8, C locale here) and fails on an entry without both names.
     server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", child("/b", "caf\xc3\xa9")}}));
-    ChildList children;
     ASSERT_TRUE(api_.getChildrenEx("/", children)) << api_.lastError();
     EXPECT_EQ((ChildList{{"/a", "Alpha"}, {"/b", "caf?"}}), children);
     for (const std::string& bad : {child("/b", nullptr), child(nullptr, "Beta"), std::string("garbage")}) {
@@ -133,7 +153,7 @@ TEST_F(CorvaneNodeClientAPITest, GetChildrenExReadsNestedStreamsAndFailsOnAnEntr
     }
 }
 
-TEST_F(CorvaneNodeClientAPITest, StringListRepliesFailOnAnythingButAList) {
+TEST_F(CorvaneClientAPITest, StringListRepliesFailOnAnythingButAList) {
     FrameList frames = {"old"};
     StringList paths = {"old"};
     for (const std::string& bad : {stringList({}), std::string(""), std::string("2 1 a"), std::string("x")}) {
@@ -148,7 +168,7 @@ TEST_F(CorvaneNodeClientAPITest, StringListRepliesFailOnAnythingButAList) {
     EXPECT_TRUE(frames.empty() && paths.empty());
 }
 
-TEST_F(CorvaneNodeClientAPITest, AllocateFramesAppendsAndGetFramesReplaces) {
+TEST_F(CorvaneClientAPITest, FrameListsAndPathsRoundTrip) {
     server_.reply("AllocateFramesEx", stringList({"f3", "f 4"}));
     server_.reply("GetFrames", "g1,,g2");
     FrameList frames = {"f0"};
@@ -158,9 +178,21 @@ TEST_F(CorvaneNodeClientAPITest, AllocateFramesAppendsAndGetFramesReplaces) {
               server_.lastArgs("AllocateFramesEx"));
     ASSERT_TRUE(api_.getFrames("/clip", frames));
     EXPECT_EQ((FrameList{"g1", "", "g2"}), frames);
+
+    // Frame paths carry the host facts.
+    server_.reply("GetFramePathsEx", stringList({"/m/a b.dpx"}));
+    server_.reply("SetFramePaths", "");
+    const std::string host = getLocalHostName().c_str();
+    StringList paths = {"old"};
+    ASSERT_TRUE(api_.getFramePathsEx("/n", paths));
+    EXPECT_EQ(StringList{"/m/a b.dpx"}, paths);
+    EXPECT_EQ(attrs({{"Parent", "/n"}, {"HostName", host}, {"OSType", "2"}, {"OSVersion", "unknown"}}),
+              server_.lastArgs("GetFramePathsEx"));
+    ASSERT_TRUE(api_.setFramePaths("/n", {"/m/1", "/m/2"}, clip_));
+    EXPECT_EQ("/n /m/1,/m/2 " + host + " 2 unknown " + clip_.toText(), server_.lastArgs("SetFramePaths"));
 }
 
-TEST_F(CorvaneNodeClientAPITest, CreateNodeSendsTheFormattedHeadThenTheClipAndExTypeOnlyWhenGiven) {
+TEST_F(CorvaneClientAPITest, CreateNodeAndMetaDataLayOutTheirArguments) {
     server_.reply("CreateNode", "/p/new");
     CorvaneNodeId created;
     ASSERT_TRUE(api_.createNode("/p q", "My \"clip\"", 3, "ext", clip_, created)) << api_.lastError();
@@ -179,9 +211,8 @@ TEST_F(CorvaneNodeClientAPITest, CreateNodeSendsTheFormattedHeadThenTheClipAndEx
         EXPECT_EQ(std::string("Parent 2 /pDispl 4 NameType 1 7") + (exType && *exType ? "ExType 5 still" : "") + fmt,
                   server_.lastArgs("CreateNodeEx"));
     }
-}
 
-TEST_F(CorvaneNodeClientAPITest, MetaDataLaysOutNodeStreamFilterAndDepthAndQuotesTheText) {
+    // Metadata: node, stream, filter and depth; the text quoted.
     server_.reply("GetMetaData", "<info/>");
     server_.reply("SetMetaData", "ignored");
     std::string data;
@@ -195,32 +226,84 @@ TEST_F(CorvaneNodeClientAPITest, MetaDataLaysOutNodeStreamFilterAndDepthAndQuote
     EXPECT_EQ("/a info \"\"", server_.lastArgs("SetMetaData"));
 }
 
-TEST_F(CorvaneNodeClientAPITest, FramePathsCarryTheHostFacts) {
-    server_.reply("GetFramePathsEx", stringList({"/m/a b.dpx"}));
-    server_.reply("SetFramePaths", "");
-    const std::string host = getLocalHostName().c_str();
-    StringList paths = {"old"};
-    ASSERT_TRUE(api_.getFramePathsEx("/n", paths));
-    EXPECT_EQ(StringList{"/m/a b.dpx"}, paths);
-    EXPECT_EQ(attrs({{"Parent", "/n"}, {"HostName", host}, {"OSType", "2"}, {"OSVersion", "unknown"}}),
-              server_.lastArgs("GetFramePathsEx"));
-    ASSERT_TRUE(api_.setFramePaths("/n", {"/m/1", "/m/2"}, clip_));
-    EXPECT_EQ("/n /m/1,/m/2 " + host + " 2 unknown " + clip_.toText(), server_.lastArgs("SetFramePaths"));
+TEST_F(CorvaneClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsAndRefusesEmptyHosts) {
+    const std::string srcError = "Invalid source host name given", dstError = "Invalid destination host name given";
+    const struct {
+        const char* src;
+        const char* dst;
+        const std::string& error;
+    } refused[] = {
+        {nullptr, "dst", srcError}, {"", "", srcError},  // the source is checked first
+        {"src", "", dstError},      {"src", nullptr, dstError},
+    };
+    CorvaneStrList out = strList({"stale"});
+    for (const auto& c : refused) {
+        EXPECT_FALSE(base_.translatePaths(strList({"/a"}), out, c.src, c.dst, 1, 2));
+        EXPECT_EQ(c.error, base_.lastError());
+    }
+    EXPECT_TRUE(server_.calls().empty());
+    EXPECT_FALSE(connection_.isConnected());
+
+    // Paths go unescaped, even with a double quote inside.
+    server_.reply("TranslatePaths", "x,,y");
+    ASSERT_TRUE(base_.translatePaths(strList({"/a/b", "/c\"d", ""}), out, "s h", "d", 1, -2));
+    EXPECT_EQ("\"s h\" 1 \"d\" -2 \"/a/b\",\"/c\"d\",\"\"", server_.lastArgs("TranslatePaths"));
+    EXPECT_EQ((std::vector<std::string>{"x", "", "y"}), items(out));
 }
 
-TEST_F(CorvaneNodeClientAPITest, ServerErrorIsTheLastErrorAndSuccessKeepsIt) {
-    server_.fail("DestroyNode", "Node '/x' is locked by 'bob'");
-    server_.reply("GetNodeTypeStr", "t");
-    EXPECT_FALSE(api_.destroyNode("/x"));
-    std::string type;
-    EXPECT_TRUE(api_.getNodeTypeStr("/x", type));
-    EXPECT_STREQ("Node '/x' is locked by 'bob'", api_.lastError());
+TEST_F(CorvaneClientAPITest, TranslationListsAreRead) {
+    // "3" is missing: an empty group. Entries may come in any order, and
+    // "01" names no index.
+    server_.reply("GetTranslationGroups", attrs({{"numGroups", "4"}, {"2", "lonely"}, {"01", "decoy"},
+                                                 {"1", "k,15"}, {"0", "g,3,h1,h2"}}));
+    std::vector<CorvaneTranslationGroup> groups(1);
+    ASSERT_TRUE(base_.getTranslationGroups(groups)) << base_.lastError();
+    EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));
+    ASSERT_EQ(4u, groups.size());
+    const Fields expected[] = {{"g 3", "h1", "h2"}, {"k 15"}, {"lonely 0"}, {" 0"}};
+    for (size_t i = 0; i < groups.size(); ++i) {
+        Fields got{groups[i].name + " " + std::to_string(groups[i].number)};
+        got.insert(got.end(), groups[i].members.begin(), groups[i].members.end());
+        EXPECT_EQ(expected[i], got) << "group " << i;
+    }
 
-    CorvaneClientConnection nowhere(CorvaneServerId("127.0.0.1"));
-    CorvaneNodeClientAPI api(&nowhere);
-    CorvaneNodeId root;
-    EXPECT_FALSE(api.getRootNode(root));
-    EXPECT_STREQ(std::strerror(ECONNREFUSED), api.lastError());
+    // Host translations are nested records, and their count is bounded.
+    const std::string host = attrs({{"srcHost", "a"}, {"srcPath", "/x y"}, {"dstHost", "b"}, {"dstPath", "/z"}});
+    server_.reply("GetHostTranslations",
+                  attrs({{"numHostTranslations", "2"}, {"0", host}, {"1", attrs({{"dstPath", "/only"}})}}));
+    std::vector<CorvaneHostTranslation> hosts;
+    ASSERT_TRUE(base_.getHostTranslations(hosts)) << base_.lastError();
+    ASSERT_EQ(2u, hosts.size());
+    const Fields records[] = {{"a", "/x y", "b", "/z"}, {"", "", "", "/only"}};
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(records[i], Fields({hosts[i].srcHost, hosts[i].srcPath, hosts[i].dstHost, hosts[i].dstPath}));
+
+    // A count far beyond what the reply holds is bounded, not obeyed.
+    server_.reply("GetHostTranslations", attrs({{"numHostTranslations", "2000000000"}}));
+    EXPECT_TRUE(base_.getHostTranslations(hosts));
+    EXPECT_LE(hosts.size(), 65536u);
+}
+
+// A call's time-out is the connection's tests'; here the ping's bounds the login.
+TEST_F(CorvaneClientAPITest, PingVersionShutdownAndDaemonInfo) {
+    // A listener that accepts but never answers the login.
+    CorvaneTest::LoopbackListener silent;
+    CorvaneClientConnection mute(CorvaneServerId(silent.port(), "127.0.0.1"));
+    CorvaneBaseClientAPI muteApi(&mute);
+    EXPECT_FALSE(muteApi.ping(200));
+    EXPECT_STREQ(std::strerror(ETIMEDOUT), muteApi.lastError());
+
+    // Nothing of ours asks for the version or shuts a server down: one smoke row.
+    server_.reply("Ping", "");
+    server_.reply("QueryVersion", "2013 1");
+    server_.reply("Shutdown", "");
+    server_.reply("GetDaemonInfo", attrs({{"DisplayName", "beta"}}));
+    int major = 0, minor = 0;
+    CorvaneDaemonInfo info;
+    ASSERT_TRUE(base_.ping(5000) && base_.queryVersion(major, minor) && base_.shutdown() && base_.getDaemonInfo(info));
+    EXPECT_EQ("", server_.lastArgs("Ping"));
+    EXPECT_EQ(20131, major * 10 + minor);
+    EXPECT_STREQ("beta", connection_.getDaemonInfo(true).getDisplayName());
 }
 
 // Regression: getpwuid and getgrgid answer in one static buffer, so two
