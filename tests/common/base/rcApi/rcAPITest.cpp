@@ -151,18 +151,17 @@ TEST_F(rcAPITest, CallAndReplyAfterLogin) {
     // The server logged us in; the record carries our socket's address.
     EXPECT_EQ("object five corvane_rpc_tests 127.0.0.1", call("Who", "", nullptr, 5));
     EXPECT_EQ("<null> corvane_rpc_tests 127.0.0.1", call("Who", ""));
-}
-
-TEST_F(rcAPITest, ErrorRepliesFailTheCallWithTheirText) {
-    connect();
-    struct Case {
+    // Error replies fail the call with their text.
+    const struct {
         const char* method;
         const char* args;
         int object;
         const char* text;
-    };
-    for (const Case& c : {Case{"NoSuch", "", 0, "Unknown method: NoSuch"}, Case{"Echo", "x", 99, "Invalid Object: 99"},
-                          Case{"Fail", "why", 0, "it failed: why"}, Case{"Fail", "throw", 0, "thrown text"}}) {
+    } errors[] = {{"NoSuch", "", 0, "Unknown method: NoSuch"},
+                  {"Echo", "x", 99, "Invalid Object: 99"},
+                  {"Fail", "why", 0, "it failed: why"},
+                  {"Fail", "throw", 0, "thrown text"}};
+    for (const auto& c : errors) {
         bool ok = true;
         EXPECT_EQ(c.text, call(c.method, c.args, &ok, c.object));
         EXPECT_FALSE(ok);

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -23,12 +24,6 @@ rcAttrStream make(std::initializer_list<std::pair<const char*, std::string>> ite
     for (const auto& item : items)
         s.addStringValue(item.first, item.second);
     return s;
-}
-
-std::string hexText(uint64_t v) {
-    char buf[20];
-    std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(v));
-    return buf;
 }
 
 std::string valueOf(const rcAttrStream& s, const char* name) {
@@ -55,15 +50,6 @@ TEST_F(rcAttrStreamTest, ValuesComeBackExactly) {
     int i = 7;  // a miss leaves the output alone
     EXPECT_FALSE(received.getIntValue("absent", i) || i != 7);
     EXPECT_TRUE(rcAttrStream().isEmpty());
-}
-
-TEST_F(rcAttrStreamTest, AddingANameTwiceBlanksTheFirstEntry) {
-    rcAttrStream s = make({{"Name", "old"}, {"Other", "o"}, {"Name", "new"}});
-    EXPECT_EQ("     3 oldOther 1 oName 3 new", s.str());
-    EXPECT_EQ(2, s.count());
-    s.addStringValue("Name", "newer");
-    EXPECT_EQ(2, s.count());
-    EXPECT_EQ("newer", valueOf(s, "Name"));
 }
 
 TEST_F(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes) {
@@ -93,10 +79,9 @@ TEST_F(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes
                 s.getHex32Value("h", h) && s.getHex64Value("H", H) && s.getHex32Value("ff", hex) &&
                 s.getIntValue("cut", cut) && s.getIntValue("fits", fits) && s.getIntValue("junk", junk) &&
                 s.getInt8Value("big", small));
-    EXPECT_EQ("-42 -42 1.5 deadbeef 123456789abcdef0 ff 4 42 0 44",  // 300 kept in 8 bits
-              ::testing::PrintToString(i) + " " + std::to_string(l) + " " + ::testing::PrintToString(f) + " " +
-                  hexText(h) + " " + hexText(H) + " " + hexText(hex) + " " + std::to_string(cut) + " " +
-                  std::to_string(fits) + " " + std::to_string(junk) + " " + std::to_string(small));
+    // 300 is kept in 8 bits.
+    EXPECT_EQ(std::make_tuple(-42, -42L, 1.5f, 0xdeadbeefu, 0x123456789abcdef0ull, 0xffu, 4, 42, 0, 44),
+              std::make_tuple(i, l, f, h, H, hex, cut, fits, junk, static_cast<int>(small)));
     EXPECT_EQ(64u, valueOf(s, "cut").size());
     char buf[8];
     ASSERT_TRUE(s.getStringValue("Name", buf, 4));
@@ -135,7 +120,15 @@ TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
     }
 }
 
-TEST_F(rcAttrStreamTest, EqualityIgnoresOrderAndNamelessEntries) {
+// Adding a name twice blanks the first entry; equality ignores order and
+// such nameless entries.
+TEST_F(rcAttrStreamTest, AddingANameTwiceBlanksTheFirstEntryWhichEqualityIgnores) {
+    rcAttrStream s = make({{"Name", "old"}, {"Other", "o"}, {"Name", "new"}});
+    EXPECT_EQ("     3 oldOther 1 oName 3 new", s.str());
+    EXPECT_EQ(2, s.count());
+    s.addStringValue("Name", "newer");
+    EXPECT_EQ(2, s.count());
+    EXPECT_EQ("newer", valueOf(s, "Name"));
     const rcAttrStream a = make({{"x", "1"}, {"y", "two"}});
     EXPECT_TRUE(a == make({{"y", "two"}, {"x", "1"}}));
     EXPECT_TRUE(a == make({{"x", "old"}, {"y", "two"}, {"x", "1"}}));  // leaves a nameless entry behind
