@@ -104,8 +104,8 @@ TEST_F(rcConnectionInfoTest, MissingKeysKeepDefaultsAndAreReported) {
     for (const char* text : {"", "StrUserName 1 u", "garbage without structure", "IntCRC 1 0"}) {
         log_->clear();
         const rcConnectionInfo got(text);
-        EXPECT_TRUE(log_->contains(
-            "Syntax error while parsing connection information, output values won't be accurate", CoMsg::debugging))
+        EXPECT_TRUE(log_->contains("Syntax error while parsing connection information, output values won't be accurate",
+                                   CoMsg::debugging))
             << text;
         EXPECT_EQ("0.0.0.0", got.ipAddr());
         EXPECT_FALSE(got.isValid()) << text;
@@ -152,8 +152,8 @@ TEST_F(rcConnectionInfoTest, FillPostsWhyTheProcessNameIsMissing) {
             return 2;
         rcConnectionInfo r;
         r.fill();
-        const std::string text = "Could not open '/proc/" + std::to_string(::getpid()) + "/cmdline': " +
-                                 std::strerror(EMFILE) + ".";
+        const std::string text =
+            "Could not open '/proc/" + std::to_string(::getpid()) + "/cmdline': " + std::strerror(EMFILE) + ".";
         return log_->contains(text, CoMsg::error) && r.processName() == "undefined" ? 0 : 1;
     });
     EXPECT_EQ(0, status);

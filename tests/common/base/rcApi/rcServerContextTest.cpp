@@ -95,23 +95,6 @@ protected:
     RecordingServer server_;
 };
 
-TEST_F(rcServerContextTest, LoginIsCheckedThenAuthenticated) {
-    const std::string badRecord = "error Authentication failed for client's login information";
-    const std::pair<std::string, std::string> cases[] = {
-        {loginLine("alice", false), "ok "},
-        {loginLine("bob", true), badRecord},
-        {loginLine("refused", false), "error Authentication failed"},
-        {"sync 0 _login \n", badRecord},
-        {"sync 0 _login StrUserName 99 short\n", badRecord},
-        {"sync 0 _ping \n", "ok "}};  // the connection stays usable either way
-    auto conn = connectClient();
-    for (const auto& c : cases) {
-        conn->send(c.first);
-        EXPECT_EQ(c.second, pumpLine(*conn)) << c.first;
-    }
-    EXPECT_EQ("refused", server_.lastUser);  // bob never got as far
-}
-
 // Garbage lines (never "sync", so no replies are due), then unbroken
 // random bytes (replies may come): the command after them still answers.
 TEST_F(rcServerContextTest, GarbageLeavesTheConnectionServing) {
@@ -133,12 +116,12 @@ TEST_F(rcServerContextTest, GarbageLeavesTheConnectionServing) {
     EXPECT_EQ("error Unknown method: Last", line);
 }
 
-// Conflicting registrations are refused with their texts; unknown methods
-// and objects answer only sync commands.
-TEST_F(rcServerContextTest, RegistrationsDecideWhatIsServed) {
+// A login is checked, then authenticated. Conflicting registrations are
+// refused with their texts; unknown methods and objects answer only sync
+// commands.
+TEST_F(rcServerContextTest, LoginAndRegistrationsDecideWhatIsServed) {
     EXPECT_TRUE(server_.registerMethod(rcMethod(nullptr, "Twice", &firstCB, &rcParamString::TYPE)));
-    EXPECT_FALSE(
-        server_.registerMethod(rcMethod(nullptr, "Twice", &RecordingServer::laterCB, &rcParamString::TYPE)));
+    EXPECT_FALSE(server_.registerMethod(rcMethod(nullptr, "Twice", &RecordingServer::laterCB, &rcParamString::TYPE)));
     EXPECT_TRUE(log_->contains("Method 'Twice' already registered", CoMsg::error));
     EXPECT_FALSE(server_.registerMethod(rcMethod(nullptr, "_login", &firstCB, &rcParamString::TYPE)));
     int a = 0, b = 0;
@@ -151,12 +134,22 @@ TEST_F(rcServerContextTest, RegistrationsDecideWhatIsServed) {
     auto conn = connectClient();
     conn->send("async 0 NoSuch x\nasync 9 _ping \n");
     EXPECT_EQ("<no reply>", pumpLine(*conn, 3));
-    for (const auto& c : {std::make_pair("sync 0 NoSuch x\n", "error Unknown method: NoSuch"),
-                          std::make_pair("sync -4 _ping \n", "error Invalid Object: -4"),
-                          std::make_pair("sync 7 Twice \n", "ok first")}) {
+    const std::string badRecord = "error Authentication failed for client's login information";
+    const std::pair<std::string, std::string> cases[] = {
+        {loginLine("alice", false), "ok "},
+        {loginLine("bob", true), badRecord},
+        {loginLine("refused", false), "error Authentication failed"},
+        {"sync 0 _login \n", badRecord},
+        {"sync 0 _login StrUserName 99 short\n", badRecord},
+        {"sync 0 _ping \n", "ok "},  // the connection stays usable either way
+        {"sync 0 NoSuch x\n", "error Unknown method: NoSuch"},
+        {"sync -4 _ping \n", "error Invalid Object: -4"},
+        {"sync 7 Twice \n", "ok first"}};
+    for (const auto& c : cases) {
         conn->send(c.first);
         EXPECT_EQ(c.second, pumpLine(*conn)) << c.first;
     }
+    EXPECT_EQ("refused", server_.lastUser);  // bob never got as far
     EXPECT_TRUE(server_.unregisterObject(7));
     EXPECT_FALSE(server_.unregisterObject(7));
     conn->send("sync 7 Twice \n");

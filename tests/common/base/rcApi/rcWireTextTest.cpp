@@ -125,8 +125,11 @@ const rcParam::Decl kOneString[] = {{&rcParamString::TYPE, "text"}, {nullptr, nu
 const rcParam::Decl kTwoStrings[] = {{&rcParamString::TYPE, "a"}, {&rcParamString::TYPE, "b"}, {nullptr, nullptr}};
 const rcParam::Decl kThreeStrings[] = {
     {&rcParamString::TYPE, "a"}, {&rcParamString::TYPE, "b"}, {&rcParamString::TYPE, "c"}, {nullptr, nullptr}};
-const rcParam::Decl kMixed[] = {{&rcParamInt::TYPE, "i"},   {&rcParamBool::TYPE, "b"}, {&rcParamFloat::TYPE, "f"},
-                                {&rcParamLong::TYPE, "l"}, {nullptr, nullptr}};
+const rcParam::Decl kMixed[] = {{&rcParamInt::TYPE, "i"},
+                                {&rcParamBool::TYPE, "b"},
+                                {&rcParamFloat::TYPE, "f"},
+                                {&rcParamLong::TYPE, "l"},
+                                {nullptr, nullptr}};
 
 // Numbers convert as the C library does, booleans by the word rule.
 TEST(rcWireTextTest, ParamArgumentTextIsSplitAmongParameters) {
@@ -173,9 +176,9 @@ TEST(rcWireTextTest, ListRoundTripsAndRefusesEmptyOrMalformedText) {
     EXPECT_EQ("2 2 ab3 cde", List(Strings{"ab", "cde"}).str());
     EXPECT_EQ("1 0 ", List(Strings{""}).str());
     EXPECT_EQ("0 ", List(Strings{}).str());
-    for (const char* bad : {"0 ", "1 0 ", "3 1 a0 1 b", "2 1 a0 ", "", "2", "2 ", "2 1 a", "1 1 ab", "3 1 a1 b",
-                            "1 5 abc", "1 -1 a", "1 x a", "1 1 a1", "1 1 a 1", "-1 1 a", "1 99999999999999999999 a",
-                            "x 1 a"}) {
+    for (const char* bad :
+         {"0 ", "1 0 ", "3 1 a0 1 b", "2 1 a0 ", "", "2", "2 ", "2 1 a", "1 1 ab", "3 1 a1 b", "1 5 abc", "1 -1 a",
+          "1 x a", "1 1 a1", "1 1 a 1", "-1 1 a", "1 99999999999999999999 a", "x 1 a"}) {
         out = {"stale"};
         EXPECT_FALSE(List(bad).decode(out)) << "accepted: '" << bad << "'";
         EXPECT_TRUE(out.empty()) << bad;
@@ -272,8 +275,7 @@ TEST_F(GarbageInputTest, BlockFeedingParsesLikeCharacterFeeding) {
     reply.set(rcResult::kError, "Unknown method: x\ty");
     const std::string valid = sent.toString() + reply.toString() + sent.toString();
     const auto commandText = [](const rcCommand& c) {
-        return std::string(c.mode()) + "|" + c.method() + "|" + std::to_string(c.objectId()) + "|" +
-               c.argValue().str();
+        return std::string(c.mode()) + "|" + c.method() + "|" + std::to_string(c.objectId()) + "|" + c.argValue().str();
     };
     const auto resultText = [](const rcResult& r) { return r.status() + "|" + r.value().str(); };
     for (int round = 0; round < kRounds; ++round) {
