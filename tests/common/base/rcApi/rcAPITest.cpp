@@ -364,16 +364,15 @@ TEST_F(rcAPIPeerTest, ParkedConnectionIsReusedOnlyWhileFit) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.serverCloses ? "closed" : c.result);
         const auto parked = std::make_shared<Gate>();
-        const bool closes = c.serverCloses;
         serveLogin("ok \n", [=](RawConn& conn) {
             parked->wait();
-            if (!closes)
+            if (!c.serverCloses)
                 answer("reused")(conn);  // or the close of the parked connection
         });
         ASSERT_TRUE(connect());
         api_.park();
         parked->open();
-        if (closes) {
+        if (c.serverCloses) {
             peer_.join();
             serveLogin("ok \n", answer("fresh"));
         }
