@@ -136,10 +136,10 @@ TEST_F(rcAPITest, CallAndReplyAfterLogin) {
     // A stop that came while no call ran used to end the next, unrelated call.
     api_.stop("stopped early");
     // Longer ones than the receive buffer too, with escapes across reads.
-    for (const std::string& args : {std::string("hello world"), std::string("line1\nline2\n"),
-                                    std::string("\t\\t\\n\\\\ \\"), std::string("trailing blank "),
-                                    std::string(""), std::string("\r\"'="), bigText(32767), bigText(32768),
-                                    bigText(32769), bigText(200000)}) {
+    for (const std::string& args :
+         {std::string("hello world"), std::string("line1\nline2\n"), std::string("\t\\t\\n\\\\ \\"),
+          std::string("trailing blank "), std::string(""), std::string("\r\"'="), bigText(32767), bigText(32768),
+          bigText(32769), bigText(200000)}) {
         bool ok = false;
         EXPECT_TRUE(call("Echo", args, &ok) == args) << args.size();
         EXPECT_TRUE(ok);
@@ -151,35 +151,31 @@ TEST_F(rcAPITest, CallAndReplyAfterLogin) {
     // The server logged us in; the record carries our socket's address.
     EXPECT_EQ("object five corvane_rpc_tests 127.0.0.1", call("Who", "", nullptr, 5));
     EXPECT_EQ("<null> corvane_rpc_tests 127.0.0.1", call("Who", ""));
-}
-
-TEST_F(rcAPITest, ErrorRepliesFailTheCallWithTheirText) {
-    connect();
-    struct Case {
+    // Error replies fail the call with their text.
+    const struct {
         const char* method;
         const char* args;
         int object;
         const char* text;
-    };
-    for (const Case& c : {Case{"NoSuch", "", 0, "Unknown method: NoSuch"}, Case{"Echo", "x", 99, "Invalid Object: 99"},
-                          Case{"Fail", "why", 0, "it failed: why"}, Case{"Fail", "throw", 0, "thrown text"}}) {
+    } errors[] = {{"NoSuch", "", 0, "Unknown method: NoSuch"},
+                  {"Echo", "x", 99, "Invalid Object: 99"},
+                  {"Fail", "why", 0, "it failed: why"},
+                  {"Fail", "throw", 0, "thrown text"}};
+    for (const auto& c : errors) {
         bool ok = true;
         EXPECT_EQ(c.text, call(c.method, c.args, &ok, c.object));
         EXPECT_FALSE(ok);
         EXPECT_EQ(c.text, api_.lastError());
         EXPECT_TRUE(api_.isConnected());  // an error reply is still a reply
     }
-}
-
-TEST_F(rcAPITest, AsynchronousCallReadsNothing) {
-    connect();
-    std::string result = "stale";
-    // The server will sit in Block: a call that waited for anything would hang.
+    // The server will sit in Block: an asynchronous call that waited for
+    // anything would hang, and its reply must not meet the next call.
+    result = "stale";
     EXPECT_TRUE(api_.call(0, "Block", "", false, result, kCallMs));
     EXPECT_EQ("", result);
     ASSERT_TRUE(shared_.entered.wait());
     shared_.release.open();
-    EXPECT_EQ("next", call("Echo", "next"));  // no reply came for the async call
+    EXPECT_EQ("next", call("Echo", "next"));
 }
 
 // After a read time-out the connection stayed open, and the counter that
@@ -232,9 +228,11 @@ TEST_F(rcAPIPeerTest, LoginReplyDecidesTheConnection) {
     const struct {
         const char* reply;
         const char* error;  // nullptr: connected
-    } cases[] = {{"error Unknown method: _login\n", nullptr},   {"error Unknown method: '_login'.\n", nullptr},
+    } cases[] = {{"error Unknown method: _login\n", nullptr},
+                 {"error Unknown method: '_login'.\n", nullptr},
                  {"error Unknown method: _login2\n", "Unknown method: _login2"},
-                 {"error Unknown method: \n", "Unknown method: "}, {"error Go away\n", "Go away"},
+                 {"error Unknown method: \n", "Unknown method: "},
+                 {"error Go away\n", "Go away"},
                  {"ok-ish x\n", "x"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);
@@ -366,16 +364,15 @@ TEST_F(rcAPIPeerTest, ParkedConnectionIsReusedOnlyWhileFit) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.serverCloses ? "closed" : c.result);
         const auto parked = std::make_shared<Gate>();
-        const bool closes = c.serverCloses;
         serveLogin("ok \n", [=](RawConn& conn) {
             parked->wait();
-            if (!closes)
+            if (!c.serverCloses)
                 answer("reused")(conn);  // or the close of the parked connection
         });
         ASSERT_TRUE(connect());
         api_.park();
         parked->open();
-        if (closes) {
+        if (c.serverCloses) {
             peer_.join();
             serveLogin("ok \n", answer("fresh"));
         }

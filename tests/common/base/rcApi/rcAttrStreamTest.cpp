@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -25,12 +26,6 @@ rcAttrStream make(std::initializer_list<std::pair<const char*, std::string>> ite
     return s;
 }
 
-std::string hexText(uint64_t v) {
-    char buf[20];
-    std::snprintf(buf, sizeof buf, "%llx", static_cast<unsigned long long>(v));
-    return buf;
-}
-
 std::string valueOf(const rcAttrStream& s, const char* name) {
     std::string v = "<missing>";
     s.getValue(name, v);
@@ -43,7 +38,7 @@ protected:
 };
 
 TEST_F(rcAttrStreamTest, ValuesComeBackExactly) {
-    const std::vector<std::string> values = {"",          "a 1 b",    " 12 ",   "line1\nline2\n", "tab\there",
+    const std::vector<std::string> values = {"",          "a 1 b",    " 12 ",    "line1\nline2\n",      "tab\there",
                                              "q\"uo'te=", "0 0 0 0 ", "x 3 abc", std::string(5000, 'z')};
     rcAttrStream s;
     for (size_t i = 0; i < values.size(); ++i)
@@ -55,15 +50,9 @@ TEST_F(rcAttrStreamTest, ValuesComeBackExactly) {
     int i = 7;  // a miss leaves the output alone
     EXPECT_FALSE(received.getIntValue("absent", i) || i != 7);
     EXPECT_TRUE(rcAttrStream().isEmpty());
-}
-
-TEST_F(rcAttrStreamTest, AddingANameTwiceBlanksTheFirstEntry) {
-    rcAttrStream s = make({{"Name", "old"}, {"Other", "o"}, {"Name", "new"}});
-    EXPECT_EQ("     3 oldOther 1 oName 3 new", s.str());
-    EXPECT_EQ(2, s.count());
-    s.addStringValue("Name", "newer");
-    EXPECT_EQ(2, s.count());
-    EXPECT_EQ("newer", valueOf(s, "Name"));
+    // Only tools use the pretty form: one smoke line.
+    EXPECT_EQ("a='short' b='0123456...' c='x y z '",
+              make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}}).prettyString(10));
 }
 
 TEST_F(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes) {
@@ -89,24 +78,20 @@ TEST_F(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes
     uint32_t h = 0, hex = 0;
     uint64_t H = 0;
     int8_t small = 0;
-    ASSERT_TRUE(s.getIntValue("i", i) && s.getLongValue("i", l) && s.getFloatValue("f", f) &&
-                s.getHex32Value("h", h) && s.getHex64Value("H", H) && s.getHex32Value("ff", hex) &&
-                s.getIntValue("cut", cut) && s.getIntValue("fits", fits) && s.getIntValue("junk", junk) &&
-                s.getInt8Value("big", small));
-    EXPECT_EQ("-42 -42 1.5 deadbeef 123456789abcdef0 ff 4 42 0 44",  // 300 kept in 8 bits
-              ::testing::PrintToString(i) + " " + std::to_string(l) + " " + ::testing::PrintToString(f) + " " +
-                  hexText(h) + " " + hexText(H) + " " + hexText(hex) + " " + std::to_string(cut) + " " +
-                  std::to_string(fits) + " " + std::to_string(junk) + " " + std::to_string(small));
+    ASSERT_TRUE(s.getIntValue("i", i) && s.getLongValue("i", l) && s.getFloatValue("f", f) && s.getHex32Value("h", h) &&
+                s.getHex64Value("H", H) && s.getHex32Value("ff", hex) && s.getIntValue("cut", cut) &&
+                s.getIntValue("fits", fits) && s.getIntValue("junk", junk) && s.getInt8Value("big", small));
+    // 300 is kept in 8 bits.
+    EXPECT_EQ(std::make_tuple(-42, -42L, 1.5f, 0xdeadbeefu, 0x123456789abcdef0ull, 0xffu, 4, 42, 0, 44),
+              std::make_tuple(i, l, f, h, H, hex, cut, fits, junk, static_cast<int>(small)));
     EXPECT_EQ(64u, valueOf(s, "cut").size());
     char buf[8];
     ASSERT_TRUE(s.getStringValue("Name", buf, 4));
     EXPECT_STREQ("my ", buf);
-}
-
-TEST_F(rcAttrStreamTest, BooleanWordRule) {
-    const std::pair<const char*, bool> words[] = {{"1", true},      {"true", true}, {"TRUE", true}, {"Yes", true},
-                                                  {"on", true},     {"0", false},   {"2", false},   {"false", false},
-                                                  {" yes", false},  {"y", false}};
+    // Booleans by the word rule.
+    const std::pair<const char*, bool> words[] = {{"1", true},     {"true", true}, {"TRUE", true}, {"Yes", true},
+                                                  {"on", true},    {"0", false},   {"2", false},   {"false", false},
+                                                  {" yes", false}, {"y", false}};
     for (const auto& w : words) {
         bool b = !w.second;
         ASSERT_TRUE(make({{"b", w.first}}).getBoolValue("b", b));
@@ -123,9 +108,9 @@ TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
         const char* text;
         bool posted;
     };
-    for (const Case& c : {Case{"a 1 xb", false}, Case{"a 1 xb 9 short", true}, Case{"a 1 xb -1 x", true},
-                          Case{"a 1 xb x", true}, Case{"a 1 xb    ", true}, Case{"a 1 xb 99999999999999999999 x", true},
-                          Case{"a 1 xb 2", true}}) {
+    for (const Case& c :
+         {Case{"a 1 xb", false}, Case{"a 1 xb 9 short", true}, Case{"a 1 xb -1 x", true}, Case{"a 1 xb x", true},
+          Case{"a 1 xb    ", true}, Case{"a 1 xb 99999999999999999999 x", true}, Case{"a 1 xb 2", true}}) {
         log_->clear();
         rcAttrStream s(c.text);
         EXPECT_EQ("x", valueOf(s, "a")) << c.text;
@@ -135,7 +120,15 @@ TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
     }
 }
 
-TEST_F(rcAttrStreamTest, EqualityIgnoresOrderAndNamelessEntries) {
+// Adding a name twice blanks the first entry; equality ignores order and
+// such nameless entries.
+TEST_F(rcAttrStreamTest, AddingANameTwiceBlanksTheFirstEntryWhichEqualityIgnores) {
+    rcAttrStream s = make({{"Name", "old"}, {"Other", "o"}, {"Name", "new"}});
+    EXPECT_EQ("     3 oldOther 1 oName 3 new", s.str());
+    EXPECT_EQ(2, s.count());
+    s.addStringValue("Name", "newer");
+    EXPECT_EQ(2, s.count());
+    EXPECT_EQ("newer", valueOf(s, "Name"));
     const rcAttrStream a = make({{"x", "1"}, {"y", "two"}});
     EXPECT_TRUE(a == make({{"y", "two"}, {"x", "1"}}));
     EXPECT_TRUE(a == make({{"x", "old"}, {"y", "two"}, {"x", "1"}}));  // leaves a nameless entry behind
@@ -143,12 +136,6 @@ TEST_F(rcAttrStreamTest, EqualityIgnoresOrderAndNamelessEntries) {
     EXPECT_TRUE(a != make({{"x", "1"}}));
     EXPECT_TRUE(make({{"x", "1"}}) != a);
     EXPECT_TRUE(rcAttrStream() == rcAttrStream("  0 "));
-}
-
-// Only tools use the pretty form: one smoke line.
-TEST_F(rcAttrStreamTest, PrettyStringCutsLongValues) {
-    EXPECT_EQ("a='short' b='0123456...' c='x y z '",
-              make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}}).prettyString(10));
 }
 
 }  // namespace

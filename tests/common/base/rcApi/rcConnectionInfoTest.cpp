@@ -68,7 +68,9 @@ TEST_F(rcConnectionInfoTest, ChecksumChainsTheFieldsAndRestartsAfterAnEmptyOne) 
     }
 }
 
-TEST_F(rcConnectionInfoTest, TextFormListsTheKeysInOrder) {
+// A received record verifies, its checksum negative or not, and reads back
+// every field; a wrong checksum is refused and posted.
+TEST_F(rcConnectionInfoTest, TextFormListsTheKeysAndIsVerifiedOnReceipt) {
     rcConnectionInfo r = sample();
     EXPECT_EQ(
         "StrUserName 5 aliceStrPassword 6 secretStrProcessName 7 gatewayIntProcessId 4 4242StrHostName 3 box"
@@ -77,11 +79,6 @@ TEST_F(rcConnectionInfoTest, TextFormListsTheKeysInOrder) {
     r.setGroupName("g");
     r.setHostUUID("id");
     EXPECT_EQ(0u, r.toString().find("StrUserName 5 aliceStrGroupName 1 gStrHostUUID 2 idStrPassword 6 secret"));
-}
-
-TEST_F(rcConnectionInfoTest, ReceivedRecordVerifiesIncludingNegativeChecksums) {
-    rcConnectionInfo r = sample();
-    r.setGroupName("staff");
     // Find a serial whose checksum has the top bit set (about every other one).
     for (int serial = 0; serial < 1000 && r.checksum() < 0x80000000u; ++serial)
         r.setSerial(serial);
@@ -93,12 +90,9 @@ TEST_F(rcConnectionInfoTest, ReceivedRecordVerifiesIncludingNegativeChecksums) {
     const rcConnectionInfo got(text.c_str());
     EXPECT_TRUE(got.isValid());
     EXPECT_EQ(r.crc(), got.crc());
-    EXPECT_EQ(text, got.toString());  // every field read back, the group too
+    EXPECT_EQ(text, got.toString());
     EXPECT_FALSE(log_->contains("Syntax error while parsing connection information, output values won't be accurate"));
-}
 
-TEST_F(rcConnectionInfoTest, WrongChecksumIsRefusedAndPosted) {
-    rcConnectionInfo r = sample();
     r.setSerial(77);
     r.setCrc(r.checksum() ^ 1);
     EXPECT_FALSE(rcConnectionInfo(r.toString().c_str()).isValid());
@@ -110,8 +104,8 @@ TEST_F(rcConnectionInfoTest, MissingKeysKeepDefaultsAndAreReported) {
     for (const char* text : {"", "StrUserName 1 u", "garbage without structure", "IntCRC 1 0"}) {
         log_->clear();
         const rcConnectionInfo got(text);
-        EXPECT_TRUE(log_->contains(
-            "Syntax error while parsing connection information, output values won't be accurate", CoMsg::debugging))
+        EXPECT_TRUE(log_->contains("Syntax error while parsing connection information, output values won't be accurate",
+                                   CoMsg::debugging))
             << text;
         EXPECT_EQ("0.0.0.0", got.ipAddr());
         EXPECT_FALSE(got.isValid()) << text;
@@ -158,8 +152,8 @@ TEST_F(rcConnectionInfoTest, FillPostsWhyTheProcessNameIsMissing) {
             return 2;
         rcConnectionInfo r;
         r.fill();
-        const std::string text = "Could not open '/proc/" + std::to_string(::getpid()) + "/cmdline': " +
-                                 std::strerror(EMFILE) + ".";
+        const std::string text =
+            "Could not open '/proc/" + std::to_string(::getpid()) + "/cmdline': " + std::strerror(EMFILE) + ".";
         return log_->contains(text, CoMsg::error) && r.processName() == "undefined" ? 0 : 1;
     });
     EXPECT_EQ(0, status);

@@ -1,8 +1,10 @@
 // The server context driven pass by pass on the test thread, with raw
-// clients on loopback, so that every step is ordered without sleeps.
+// clients on loopback, so that every step is ordered without sleeps; and the
+// dispatcher under it.
 #include "base/rcApi/rcServerContext.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <functional>
 #include <memory>
@@ -14,6 +16,8 @@
 #include "RpcTestSupport.h"
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
+#include "base/rcApi/rcAppContext.h"
+#include "base/tcp/CoIoDescriptor.h"
 #include "support/MessageLog.h"
 #include "support/TempDir.h"
 
@@ -91,38 +95,6 @@ protected:
     RecordingServer server_;
 };
 
-TEST_F(rcServerContextTest, LoginIsCheckedThenAuthenticated) {
-    const std::string badRecord = "error Authentication failed for client's login information";
-    const std::pair<std::string, std::string> cases[] = {
-        {loginLine("alice", false), "ok "},
-        {loginLine("bob", true), badRecord},
-        {loginLine("refused", false), "error Authentication failed"},
-        {"sync 0 _login \n", badRecord},
-        {"sync 0 _login StrUserName 99 short\n", badRecord},
-        {"sync 0 _ping \n", "ok "}};  // the connection stays usable either way
-    auto conn = connectClient();
-    for (const auto& c : cases) {
-        conn->send(c.first);
-        EXPECT_EQ(c.second, pumpLine(*conn)) << c.first;
-    }
-    EXPECT_EQ("refused", server_.lastUser);  // bob never got as far
-}
-
-TEST_F(rcServerContextTest, UnknownMethodsAndObjectsAnswerOnlySyncCommands) {
-    int object = 0;
-    ASSERT_TRUE(server_.registerObject(3, &object));
-    auto conn = connectClient();
-    conn->send("async 0 NoSuch x\nasync 9 _ping \n");
-    EXPECT_EQ("<no reply>", pumpLine(*conn, 3));
-    for (const auto& c : {std::make_pair("sync 0 NoSuch x\n", "error Unknown method: NoSuch"),
-                          std::make_pair("sync 9 _ping \n", "error Invalid Object: 9"),
-                          std::make_pair("sync -4 _ping \n", "error Invalid Object: -4"),
-                          std::make_pair("sync 3 _ping \n", "ok ")}) {
-        conn->send(c.first);
-        EXPECT_EQ(c.second, pumpLine(*conn)) << c.first;
-    }
-}
-
 // Garbage lines (never "sync", so no replies are due), then unbroken
 // random bytes (replies may come): the command after them still answers.
 TEST_F(rcServerContextTest, GarbageLeavesTheConnectionServing) {
@@ -144,10 +116,12 @@ TEST_F(rcServerContextTest, GarbageLeavesTheConnectionServing) {
     EXPECT_EQ("error Unknown method: Last", line);
 }
 
-TEST_F(rcServerContextTest, RegistrationConflictsAreRefused) {
+// A login is checked, then authenticated. Conflicting registrations are
+// refused with their texts; unknown methods and objects answer only sync
+// commands.
+TEST_F(rcServerContextTest, LoginAndRegistrationsDecideWhatIsServed) {
     EXPECT_TRUE(server_.registerMethod(rcMethod(nullptr, "Twice", &firstCB, &rcParamString::TYPE)));
-    EXPECT_FALSE(
-        server_.registerMethod(rcMethod(nullptr, "Twice", &RecordingServer::laterCB, &rcParamString::TYPE)));
+    EXPECT_FALSE(server_.registerMethod(rcMethod(nullptr, "Twice", &RecordingServer::laterCB, &rcParamString::TYPE)));
     EXPECT_TRUE(log_->contains("Method 'Twice' already registered", CoMsg::error));
     EXPECT_FALSE(server_.registerMethod(rcMethod(nullptr, "_login", &firstCB, &rcParamString::TYPE)));
     int a = 0, b = 0;
@@ -158,8 +132,24 @@ TEST_F(rcServerContextTest, RegistrationConflictsAreRefused) {
     EXPECT_TRUE(log_->contains("Object '7' already registered", CoMsg::error));
 
     auto conn = connectClient();
-    conn->send("sync 0 Twice \n");
-    EXPECT_EQ("ok first", pumpLine(*conn));
+    conn->send("async 0 NoSuch x\nasync 9 _ping \n");
+    EXPECT_EQ("<no reply>", pumpLine(*conn, 3));
+    const std::string badRecord = "error Authentication failed for client's login information";
+    const std::pair<std::string, std::string> cases[] = {
+        {loginLine("alice", false), "ok "},
+        {loginLine("bob", true), badRecord},
+        {loginLine("refused", false), "error Authentication failed"},
+        {"sync 0 _login \n", badRecord},
+        {"sync 0 _login StrUserName 99 short\n", badRecord},
+        {"sync 0 _ping \n", "ok "},  // the connection stays usable either way
+        {"sync 0 NoSuch x\n", "error Unknown method: NoSuch"},
+        {"sync -4 _ping \n", "error Invalid Object: -4"},
+        {"sync 7 Twice \n", "ok first"}};
+    for (const auto& c : cases) {
+        conn->send(c.first);
+        EXPECT_EQ(c.second, pumpLine(*conn)) << c.first;
+    }
+    EXPECT_EQ("refused", server_.lastUser);  // bob never got as far
     EXPECT_TRUE(server_.unregisterObject(7));
     EXPECT_FALSE(server_.unregisterObject(7));
     conn->send("sync 7 Twice \n");
@@ -226,6 +216,62 @@ TEST(rcServerContextSetupTest, PortInUseThrowsWithItsText) {
             EXPECT_EQ(0u, std::string(e.what()).rfind(c.second, 0)) << e.what();
         }
     }
+}
+
+// ---- the dispatcher
+
+// A handler over one end of a socket pair that records its calls.
+class PairHandler : public CoIoHandler {
+public:
+    PairHandler(std::vector<std::string>* log, const char* name, bool keep = true)
+        : log_(log), name_(name), keep_(keep) {
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(0, ::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds));
+        mine_ = std::make_unique<CoIoDescriptor>(fds[0]);
+        peer_ = std::make_unique<CoIoDescriptor>(fds[1]);
+    }
+    const CoIoDescriptor* getDescriptor() const override { return mine_.get(); }
+    CoIoDescriptor* getDescriptor() override { return mine_.get(); }
+    bool handleReadable() override {
+        char buf[16];
+        (void)mine_->rawRead(buf, sizeof buf);
+        log_->push_back(std::string("read ") + name_);
+        return keep_;
+    }
+    bool descriptorLost() override {
+        log_->push_back(std::string("lost ") + name_);
+        return true;
+    }
+    void poke() { ASSERT_EQ(1, peer_->rawWrite("x", 1)); }
+    void lose() { mine_->close(); }
+
+private:
+    std::vector<std::string>* log_;
+    const char* name_;
+    bool keep_;
+    std::unique_ptr<CoIoDescriptor> mine_, peer_;
+};
+
+// Ready handlers run last registered first; one that answers false or
+// has lost its descriptor is dropped. (The RPC tests stop their server
+// threads with cancel(): a cancel that did not wake the wait hangs them.)
+TEST(rcAppContextTest, CallsReadyHandlersLastRegisteredFirst) {
+    std::vector<std::string> log;
+    PairHandler a(&log, "a"), b(&log, "b", false), c(&log, "c"), d(&log, "d");
+    rcAppContext ctx;
+    for (PairHandler* h : {&a, &b, &c, &d, &a})  // no second entry for a
+        ctx.registerIOHandler(h);
+    EXPECT_EQ(4u, ctx.handlerCount());
+    a.poke();
+    b.poke();
+    EXPECT_EQ(2, ctx.callIOHandler(5000));
+    EXPECT_EQ((std::vector<std::string>{"read b", "read a"}), log);
+    EXPECT_FALSE(ctx.isRegistered(&b));
+    d.lose();
+    EXPECT_EQ(0, ctx.callIOHandler(0));  // nothing ready
+    EXPECT_EQ("lost d", log.back());
+    EXPECT_FALSE(ctx.isRegistered(&d));
+    EXPECT_TRUE(ctx.isRegistered(&c));
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// Descriptors of every kind: the base over a raw loopback peer, TCP clients
+// and servers, and the local message queue.
 #include "base/tcp/CoIoDescriptor.h"
 
 #include <fcntl.h>
@@ -5,15 +7,19 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <future>
 #include <memory>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -23,11 +29,15 @@
 #include "base/tcp/CoIoTcpServerHandler.h"
 #include "support/Eventually.h"
 #include "support/LoopbackListener.h"
+#include "support/MessageLog.h"
 #include "support/TempDir.h"
 
 namespace {
 
 using Corvane::CoIoDescriptor;
+using Corvane::CoIoMsgQDescriptor;
+using Corvane::CoIoTcpDescriptor;
+using Corvane::CoIoTcpServerDescriptor;
 using CorvaneTest::eventually;
 using CorvaneTest::LoopbackListener;
 using CorvaneTest::ScopedFd;
@@ -74,6 +84,18 @@ protected:
         return result.get();
     }
 
+    // Rebuilds io_ on its socket while no descriptor is free for a cancel pipe.
+    void withoutCancelPipe() {
+        const int fd = ::dup(io_->getFd());
+        rlimit saved{};
+        ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &saved));
+        rlimit none = saved;
+        none.rlim_cur = 0;
+        ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &none));
+        io_ = std::make_unique<CoIoDescriptor>(fd);
+        ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &saved));
+    }
+
     LoopbackListener listener_;
     ScopedFd peer_;
     std::unique_ptr<CoIoDescriptor> io_;
@@ -83,6 +105,8 @@ TEST_F(CoIoDescriptorTest, CancelEndsABlockedCall) {
     io_->setSendBufferSize(4096);
     const std::string big(16 << 20, 'x');
     char buf[16];
+    const auto readAll = [&] { return io_->readAll(buf, sizeof buf); };
+    const auto allRead = [&] { return unreadBytes(io_->getFd()) == 0; };
     const struct {
         const char* call;
         const char* peerSends;  // readAll takes it, then waits for more
@@ -92,13 +116,19 @@ TEST_F(CoIoDescriptorTest, CancelEndsABlockedCall) {
         std::string error;
     } cases[] = {
         {"readSome", "", [&] { return io_->readSome(buf, sizeof buf, 60000); }, [] { return true; }, 0, ""},
-        {"readAll", "abcde", [&] { return io_->readAll(buf, sizeof buf); },
-         [&] { return unreadBytes(io_->getFd()) == 0; }, -1, textOf(ECONNABORTED)},
+        {"readAll", "abcde", readAll, allRead, -1, textOf(ECONNABORTED)},
         {"writeAll", "", [&] { return io_->writeAll(big.data(), static_cast<int>(big.size())); },
          [&] { return unsentBytes(io_->getFd()) > 0; }, -1, textOf(ECONNABORTED)},
+#ifndef CORVANE_SANITIZER  // its runtime needs free descriptors
+        // With no descriptor free for the cancel pipe, the flag alone must
+        // still end it at its next poll slice.
+        {"readAll without a cancel pipe", "ab", readAll, allRead, -1, textOf(ECONNABORTED)},
+#endif
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.call);
+        if (std::string(c.call).find("without") != std::string::npos)
+            withoutCancelPipe();
         if (*c.peerSends)
             peerSends(c.peerSends);
         auto result = std::async(std::launch::async, c.run);
@@ -110,34 +140,11 @@ TEST_F(CoIoDescriptorTest, CancelEndsABlockedCall) {
     }
 }
 
-// With no descriptor free for the cancel pipe, the flag alone must still
-// end a blocked readAll at its next poll slice.
-TEST_F(CoIoDescriptorTest, CancelWithoutCancelPipeEndsReadAll) {
-#ifdef CORVANE_SANITIZER
-    GTEST_SKIP() << "the sanitizer runtime itself needs free descriptors";
-#endif
-    const int fd = ::dup(io_->getFd());
-    rlimit saved{};
-    ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &saved));
-    rlimit none = saved;
-    none.rlim_cur = 0;
-    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &none));
-    io_ = std::make_unique<CoIoDescriptor>(fd);
-    ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &saved));
-    peerSends("ab");
-    auto result = std::async(std::launch::async, [&] {
-        char buf[4];
-        return io_->readAll(buf, sizeof buf);
-    });
-    ASSERT_TRUE(eventually([&] { return unreadBytes(io_->getFd()) == 0; }));
-    io_->cancel();
-    EXPECT_EQ(-1, finish(result));
-    EXPECT_EQ(textOf(ECONNABORTED), io_->lastError());
-}
-
 // A cancel that comes before the wait starts must not be lost, and a burst
-// larger than the pipe must neither block the canceller nor linger.
-TEST_F(CoIoDescriptorTest, EarlyCancelsEndTheNextWaitOnce) {
+// larger than the pipe must neither block the canceller nor linger. One
+// made while no call waited used to abort the next readAll or writeAll, even
+// with its data ready.
+TEST_F(CoIoDescriptorTest, EarlyCancelsEndTheNextWaitOnceAndNoLaterReadAllOrWriteAll) {
     for (int i = 0; i < 70000; ++i)
         io_->cancel();
     char buf[16];
@@ -149,14 +156,9 @@ TEST_F(CoIoDescriptorTest, EarlyCancelsEndTheNextWaitOnce) {
     io_->cancel();
     EXPECT_EQ(-1, io_->writeSome("z", 1, 60000));
     EXPECT_TRUE(io_->cancelled());
-}
 
-// A cancel made while no call waited used to abort the next readAll or
-// writeAll, even with its data ready.
-TEST_F(CoIoDescriptorTest, StaleCancelAbortsNoLaterReadAllOrWriteAll) {
     peerSends("abcd");
     io_->cancel();
-    char buf[4];
     EXPECT_EQ(4, io_->readAll(buf, 4)) << io_->lastError();
     io_->cancel();
     EXPECT_EQ(2, io_->writeAll("xy", 2)) << io_->lastError();
@@ -223,6 +225,212 @@ TEST_F(CoIoDescriptorTest, EveryCallFailsAfterPeerCloseAndAfterClose) {
     CoIoDescriptor orphan(pair[0]);
     EXPECT_EQ(-1, orphan.rawWrite("x", 1));
     EXPECT_EQ(textOf(EPIPE), orphan.lastError());
+}
+
+// ---- TCP clients
+
+// client sends a line to the raw server end and reads the answer; both ends
+// are at address. Returns the server end.
+ScopedFd talks(CoIoDescriptor& client, ScopedFd server, const std::string& address) {
+    EXPECT_TRUE(server.valid());
+    EXPECT_TRUE(client.writeStr("sync 0 _ping \n"));
+    std::string line;
+    EXPECT_TRUE(CorvaneTest::recvLine(server.get(), &line));
+    EXPECT_EQ("sync 0 _ping ", line);
+    EXPECT_TRUE(CorvaneTest::sendAll(server.get(), "ok \n"));
+    char buf[16];
+    EXPECT_EQ(3, client.readLine(buf, sizeof buf));
+    EXPECT_STREQ("ok ", buf);
+    std::string local, peer;
+    EXPECT_TRUE(client.getSocketIP(local) && client.getPeerIP(peer));
+    EXPECT_EQ(address, local);
+    EXPECT_EQ(address, peer);
+    return server;
+}
+
+TEST(CoIoTcpDescriptorTest, ConnectsByAddressOrNameAndTalks) {
+    const struct {
+        const char* host;
+        bool ipv6;
+        const char* address;
+    } cases[] = {{"127.0.0.1", false, "127.0.0.1"}, {"localhost", false, nullptr}, {"::1", true, "::1"}};
+    // A name connects to its first address, which the hosts file chooses.
+    const std::string localhost = CoIoTcpDescriptor::getIpAddrFromHostName("localhost");
+    for (auto c : cases) {
+        SCOPED_TRACE(c.host);
+        if (!c.address) {
+            c.address = localhost.c_str();
+            c.ipv6 = localhost.find(':') != std::string::npos;
+        }
+        if (c.ipv6 && !CorvaneTest::ipv6LoopbackAvailable())
+            continue;
+        LoopbackListener listener(16, c.ipv6);
+        CoIoTcpDescriptor client(c.host, listener.port(), 8192, 8192, 5);
+        ASSERT_EQ("", client.lastError());
+        EXPECT_TRUE(client.isConnected());
+        EXPECT_TRUE(client.setNonBlocking(false));  // a caller that wants to block may
+        EXPECT_EQ(0, ::fcntl(client.getFd(), F_GETFL) & O_NONBLOCK);
+        talks(client, listener.accept(), c.address);
+    }
+}
+
+// A refused connect leaves its text and a descriptor (callers look at the
+// text); one that gets no answer gives up after its time-out or a cancel.
+TEST(CoIoTcpDescriptorTest, FailedConnectLeavesItsText) {
+    int port = -1;
+    const ScopedFd closed = CorvaneTest::bindWithoutListening(&port);
+    ASSERT_TRUE(closed.valid());
+    CoIoTcpDescriptor refused("127.0.0.1", port, 0, 0, 5);
+    EXPECT_EQ(textOf(ECONNREFUSED), refused.lastError());
+    EXPECT_TRUE(refused.isValid());
+    EXPECT_FALSE(refused.isConnected());
+    LoopbackListener listener(0);
+    const std::vector<ScopedFd> pending = CorvaneTest::stallListener(listener.port());
+    if (pending.empty())
+        GTEST_SKIP() << "this kernel completes every loopback connect, so none can time out";
+    CoIoTcpDescriptor client("127.0.0.1", listener.port(), 0, 0, 1);
+    EXPECT_EQ(textOf(ETIMEDOUT), client.lastError());
+    EXPECT_FALSE(client.isConnected());  // nothing to read must not pass for a peer
+    // A cancel made before the connect began still ends it at once.
+    CoIoTcpDescriptor cancelled;
+    cancelled.cancel();
+    EXPECT_FALSE(cancelled.connectTo("127.0.0.1", listener.port(), 0, 0, 30));
+    EXPECT_EQ(textOf(ECONNABORTED), cancelled.lastError());
+}
+
+// The binary runs in a network namespace of its own: no query leaves the
+// machine, and a name that is not local fails at once. The local name is
+// shortened unless it is a local domain's.
+TEST(CoIoTcpDescriptorTest, LooksUpNamesAndShortensTheLocalOne) {
+    std::string text;
+    EXPECT_FALSE(CoIoTcpDescriptor::getIpAddrFromHostName("no-such-host.invalid", text));
+    CoIoTcpDescriptor client("no-such-host.invalid", 1, 0, 0, 1);
+    EXPECT_NE("", client.lastError());
+    EXPECT_FALSE(client.isValid());
+    char raw[256] = {};
+    ASSERT_EQ(0, ::gethostname(raw, sizeof raw - 1));
+    EXPECT_EQ(CoIoTcpDescriptor::shortenHostName(raw), CoIoTcpDescriptor::getLocalHostName());
+    const std::pair<const char*, const char*> cases[] = {{"box.example.com", "box"},
+                                                         {"box.local", "box.local"},
+                                                         {"box.localdomain", "box.localdomain"},
+                                                         {"box.", "box"},
+                                                         {"a.b.local", "a"},
+                                                         {"", ""}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.second, CoIoTcpDescriptor::shortenHostName(c.first)) << "name: '" << c.first << "'";
+}
+
+// ---- TCP servers
+
+// Sets environment variables for one test and removes them again.
+struct ScopedEnv {
+    explicit ScopedEnv(std::vector<const char*> set) : names(std::move(set)) {
+        for (const char* name : names)
+            ::setenv(name, "1", 1);
+    }
+    ~ScopedEnv() {
+        for (const char* name : names)
+            ::unsetenv(name);
+    }
+    std::vector<const char*> names;
+};
+
+bool accepts(int port, bool ipv6) { return CorvaneTest::connectLoopback(port, ipv6).valid(); }
+
+// A system-chosen port serves both families unless one is switched off.
+TEST(CoIoTcpServerDescriptorTest, FamilySwitchesDecideWhoIsServed) {
+    const bool haveIpv6 = CorvaneTest::ipv6LoopbackAvailable();
+    const struct {
+        std::vector<const char*> disabled;
+        bool ipv4;
+        bool ipv6;
+    } cases[] = {{{}, true, haveIpv6}, {{"XQ_TCP_DISABLE_IPV6"}, true, false}, {{"XQ_TCP_DISABLE_IPV4"}, false, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.disabled.empty() ? "dual stack" : c.disabled[0]);
+        if (c.ipv6 && !haveIpv6)
+            continue;
+        ScopedEnv env(c.disabled);
+        CoIoTcpServerDescriptor server;
+        ASSERT_TRUE(server.initPort(-1)) << server.lastError();
+        EXPECT_EQ(c.ipv4, accepts(server.getPort(), false));
+        EXPECT_TRUE(!haveIpv6 || c.ipv6 == accepts(server.getPort(), true)) << "over IPv6";
+    }
+    ScopedEnv both({"XQ_TCP_DISABLE_IPV6", "XQ_TCP_DISABLE_IPV4"});
+    CoIoTcpServerDescriptor server;
+    EXPECT_FALSE(server.initPort(-1));
+    EXPECT_EQ("No protocol available", server.lastError());
+    EXPECT_FALSE(server.isValid());
+}
+
+// Each call gives up the socket of the one before. A scan starts at portMin
+// or at -port; a -1 lower limit means the default one.
+TEST(CoIoTcpServerDescriptorTest, PortChoiceScansAndFailsWithItsReason) {
+    CorvaneTest::MessageLog::Scope log;
+    CoIoTcpServerDescriptor taken;
+    ASSERT_TRUE(taken.initPort(-1));
+    const int t = taken.getPort(), low = CoIoTcpServerDescriptor::kDefaultPortMin;
+    const struct {
+        int port, portMin, portMax, from, to, err;
+    } cases[] = {{-1, t, t + 20, t + 1, t + 20, 0},    {-t, t - 1, t + 20, t + 1, t + 20, 0},
+                 {-1, -1, low + 20, low, low + 20, 0}, {t, -1, -1, -1, -1, EADDRINUSE},
+                 {-1, t, t, -1, -1, EADDRINUSE},       {-t, t - 1, t, -1, -1, EADDRINUSE},
+                 {70000, -1, -1, -1, -1, EINVAL},      {0, -1, -1, -1, -1, 0}};
+    for (const bool ipv4Only : {false, true}) {
+        ScopedEnv env(ipv4Only ? std::vector<const char*>{"XQ_TCP_DISABLE_IPV6"} : std::vector<const char*>{});
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::to_string(c.port) + " " + std::to_string(c.portMin) + " ipv4 only " +
+                         std::to_string(ipv4Only));
+            CoIoTcpServerDescriptor server;
+            ASSERT_TRUE(server.initPort(-1));
+            EXPECT_EQ(c.from >= 0, server.initPort(c.port, 0, 0, c.portMin, c.portMax)) << server.lastError();
+            EXPECT_EQ(c.err ? std::strerror(c.err) : "", server.lastError());
+            EXPECT_TRUE(server.getPort() >= c.from && server.getPort() <= c.to) << server.getPort();
+            EXPECT_EQ(c.from >= 0, server.isValid());
+            EXPECT_EQ(c.from >= 0, c.from >= 0 && accepts(server.getPort(), false));
+        }
+    }
+    EXPECT_TRUE(log->contains("Could not bind to port '70000' [fd:-1]"));
+    // A connection leaves the port in TIME_WAIT once closed; it is bound again.
+    EXPECT_TRUE(accepts(t, false));
+    taken.close();
+    CoIoTcpServerDescriptor again;
+    ASSERT_TRUE(again.initPort(t)) << again.lastError();
+    EXPECT_EQ(t, again.getPort());
+}
+
+// ---- the local message queue
+
+// Opening again drops the socket file's connection; a failed open leaves no
+// socket and a text why.
+TEST(CoIoMsgQDescriptorTest, TalksOverTheSocketFileAndFailsToOpenWithATextWhy) {
+    CorvaneTest::TempDir dir;
+    CorvaneTest::LocalListener listener(dir.file("msgq.cv.a"));
+    CoIoMsgQDescriptor queue;
+    ASSERT_TRUE(queue.open(listener.path())) << queue.lastError();
+    EXPECT_EQ(listener.path(), queue.getPath());
+    const ScopedFd server = talks(queue, listener.accept(), "127.0.0.1");
+
+    CorvaneTest::LocalListener second(dir.file("msgq.cv.2"));
+    ASSERT_TRUE(queue.open(second.path()));
+    EXPECT_EQ("", CorvaneTest::recvUpTo(server.get(), 1));  // the first server sees its client go
+    const ScopedFd secondServer = second.accept();
+    EXPECT_TRUE(queue.writeStr("x"));
+    EXPECT_EQ("x", CorvaneTest::recvUpTo(secondServer.get(), 1));
+
+    const struct {
+        std::string path;
+        int err;
+    } cases[] = {
+        {dir.file("nobody-listens"), ENOENT},
+        {dir.file(std::string(200, 'p')), ENAMETOOLONG},  // would not fit the address
+        {dir.path(), ECONNREFUSED},                       // a directory is no socket
+    };
+    for (const auto& c : cases) {
+        CoIoMsgQDescriptor failed;
+        EXPECT_FALSE(failed.open(c.path));
+        EXPECT_EQ(textOf(c.err), failed.lastError()) << c.path;
+        EXPECT_FALSE(failed.isValid());
+    }
 }
 
 // ---- descriptors of every kind, as a process sees them

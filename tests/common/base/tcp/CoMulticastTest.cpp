@@ -124,7 +124,8 @@ TEST(CoMulticastTest, RoundTripsThroughGroupOnLoopback) {
     EXPECT_EQ("", raises([&] { listener.leave(); }, textOf(EADDRNOTAVAIL),
                          std::string("Unable to leave multicast group ") + kGroup));
     CoMulticast badGroup(kGroupPort, "bad-group.invalid", nullptr);
-    EXPECT_EQ("", raises([&] { badGroup.join(); }, textOf(EINVAL), "Unable to join multicast group bad-group.invalid."));
+    EXPECT_EQ("",
+              raises([&] { badGroup.join(); }, textOf(EINVAL), "Unable to join multicast group bad-group.invalid."));
 }
 
 // Without a route to the group the join cannot pick an interface.
