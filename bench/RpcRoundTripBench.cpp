@@ -40,8 +40,7 @@ bool replyCB(void*, const Corvane::rcMethod&, const Corvane::rcParam::Array&, Co
 void BM_RpcCall(benchmark::State& state) {
     Corvane::CoMsg::setLevel(Corvane::CoMsg::error);
     Corvane::rcServerContext server(-1);
-    server.registerMethod(
-        Corvane::rcMethod(nullptr, "Reply", &replyCB, &Corvane::rcParamString::TYPE, kOneText));
+    server.registerMethod(Corvane::rcMethod(nullptr, "Reply", &replyCB, &Corvane::rcParamString::TYPE, kOneText));
     std::atomic<bool> stop{false};
     std::thread serving([&] {
         while (!stop.load())

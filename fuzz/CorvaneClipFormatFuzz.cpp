@@ -31,8 +31,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         __builtin_trap();
     if (again.getWidth() != format.getWidth() || again.getHeight() != format.getHeight() ||
         again.getBitsPerPixel() != format.getBitsPerPixel() || again.getNumChannels() != format.getNumChannels() ||
-        again.getFrameBufferSize() != format.getFrameBufferSize() ||
-        again.getScanFormat() != format.getScanFormat() || std::string(again.getFormatTag()) != format.getFormatTag())
+        again.getFrameBufferSize() != format.getFrameBufferSize() || again.getScanFormat() != format.getScanFormat() ||
+        std::string(again.getFormatTag()) != format.getFormatTag())
         __builtin_trap();
     return 0;
 }

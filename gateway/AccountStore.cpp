@@ -54,7 +54,8 @@ private:
             const Clock::time_point now = Clock::now();
             if (now >= deadline)
                 return false;
-            std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(backoffMs)));
+            std::this_thread::sleep_for(
+                std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(backoffMs)));
             backoffMs = std::min(backoffMs * 2, kMaxLockBackoffMs);
         }
         return true;

@@ -8,8 +8,8 @@
 #include <new>
 
 #include "RequestIo.h"
-#include "base/osal/CoUser.h"
 #include "base/env/EnvVar.h"
+#include "base/osal/CoUser.h"
 
 namespace {
 

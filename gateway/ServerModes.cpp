@@ -40,8 +40,8 @@ std::string metadataMode(ModeContext& context, bool get) {
             if (!node.getMetaData(streamName.c_str(), "", 1, data))
                 throw std::string(node.lastError());
             // Nothing is escaped: the metadata is XML that becomes part of the response.
-            output += "<node><nodeId>" + nodes[i] + "</nodeId><host>" + context.host + "</host>" + data.c_str() +
-                      "</node>";
+            output +=
+                "<node><nodeId>" + nodes[i] + "</nodeId><host>" + context.host + "</host>" + data.c_str() + "</node>";
         } else {
             if (metadata.empty())
                 throw std::string("Specify corvaneMetadta when setting metadata");

@@ -48,9 +48,7 @@ bool parseInt(const std::string& text, int* out) {
     return true;
 }
 
-bool SimArgScanner::fieldEnds() {
-    return atEnd() || text_[pos_] == ' ' || fail("a blank after a quoted field");
-}
+bool SimArgScanner::fieldEnds() { return atEnd() || text_[pos_] == ' ' || fail("a blank after a quoted field"); }
 
 bool SimArgScanner::word(std::string* out) {
     const size_t end = text_.find(' ', pos_);
@@ -137,8 +135,7 @@ bool SimArgScanner::clipText(CorvaneClipFormat* out) {
     }
     std::string tag, metaTag, metaData;
     int scan = 0;
-    if (!word(&tag) || !blank() || !integer(&scan) || !blank() || !word(&metaTag) || !blank() ||
-        !quoted(&metaData))
+    if (!word(&tag) || !blank() || !integer(&scan) || !blank() || !word(&metaTag) || !blank() || !quoted(&metaData))
         return false;
     if (!atEnd())
         return fail("the end of the text after the clip format");
@@ -173,8 +170,7 @@ bool requireInt(const Corvane::rcAttrStream& stream, const char* key, int* out, 
     return false;
 }
 
-bool requireClipStream(const Corvane::rcAttrStream& stream, const char* key, CorvaneClipFormat* out,
-                       std::string* why) {
+bool requireClipStream(const Corvane::rcAttrStream& stream, const char* key, CorvaneClipFormat* out, std::string* why) {
     std::string text;
     if (!requireString(stream, key, &text, why))
         return false;

@@ -64,8 +64,7 @@ bool parseWholeNode(const std::string& text, std::string* id, std::string* why);
 bool requireString(const Corvane::rcAttrStream& stream, const char* key, std::string* out, std::string* why);
 bool requireInt(const Corvane::rcAttrStream& stream, const char* key, int* out, std::string* why);
 // The clip format written as a nested attribute stream under key.
-bool requireClipStream(const Corvane::rcAttrStream& stream, const char* key, CorvaneClipFormat* out,
-                       std::string* why);
+bool requireClipStream(const Corvane::rcAttrStream& stream, const char* key, CorvaneClipFormat* out, std::string* why);
 
 // A whole decimal int, nothing before or after it.
 bool parseInt(const std::string& text, int* out);

@@ -217,26 +217,26 @@ void SimDiscovery::receiveOn(Corvane::CoMulticast& socket) {
 void SimDiscovery::handle(RequestType type, const Corvane::rcAttrStream& payload, const std::string& from,
                           unsigned fromPort) {
     switch (type) {
-    case RequestType::FindServers:
-        if (satisfies(self_, payload) && fromPort != 0)
-            send(RequestType::DiscoverServersReply, from.c_str(), fromPort);
-        break;
-    case RequestType::DiscoverServers:
-    case RequestType::DiscoverServersReply:
-    case RequestType::RemoveServer: {
-        CorvaneDaemonInfo record(payload);
-        // As a client does: a record without an address is reached where
-        // it came from.
-        if (*record.getIP(0) == '\0')
-            record.setIP(0, from.c_str());
-        if (type == RequestType::RemoveServer)
-            forget(record);
-        else if (!sameServer(record, selfAsHeard_))
-            remember(record);
-        break;
-    }
-    default:
-        break;  // the markers of the service range mean nothing to a server
+        case RequestType::FindServers:
+            if (satisfies(self_, payload) && fromPort != 0)
+                send(RequestType::DiscoverServersReply, from.c_str(), fromPort);
+            break;
+        case RequestType::DiscoverServers:
+        case RequestType::DiscoverServersReply:
+        case RequestType::RemoveServer: {
+            CorvaneDaemonInfo record(payload);
+            // As a client does: a record without an address is reached where
+            // it came from.
+            if (*record.getIP(0) == '\0')
+                record.setIP(0, from.c_str());
+            if (type == RequestType::RemoveServer)
+                forget(record);
+            else if (!sameServer(record, selfAsHeard_))
+                remember(record);
+            break;
+        }
+        default:
+            break;  // the markers of the service range mean nothing to a server
     }
 }
 

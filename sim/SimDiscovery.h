@@ -73,8 +73,7 @@ private:
     void loop();
     // Receives one datagram, if one waits, and acts on it.
     void receiveOn(Corvane::CoMulticast& socket);
-    void handle(RequestType type, const Corvane::rcAttrStream& payload, const std::string& from,
-                unsigned fromPort);
+    void handle(RequestType type, const Corvane::rcAttrStream& payload, const std::string& from, unsigned fromPort);
     void remember(const CorvaneDaemonInfo& record);
     void forget(const CorvaneDaemonInfo& record);
     // Sends the record (nothing for a search) to the group, or by unicast
@@ -85,11 +84,11 @@ private:
     // self_ read back from its stream form, as other servers' records are,
     // to tell our own announcements, looped back, from theirs.
     const CorvaneDaemonInfo selfAsHeard_;
-    const int64_t announceEveryMs_;  // 0: at start only
-    std::unique_ptr<Corvane::CoMulticast> listen_;  // the group port; null when it could not be had
-    std::unique_ptr<Corvane::CoMulticast> send_;    // the interface; null likewise
+    const int64_t announceEveryMs_;                               // 0: at start only
+    std::unique_ptr<Corvane::CoMulticast> listen_;                // the group port; null when it could not be had
+    std::unique_ptr<Corvane::CoMulticast> send_;                  // the interface; null likewise
     std::vector<std::unique_ptr<Corvane::CoMulticast>> unicast_;  // the group port on one address each
-    int pipe_[2] = {-1, -1};                        // control pipe: a byte means stop
+    int pipe_[2] = {-1, -1};                                      // control pipe: a byte means stop
     std::thread thread_;
 
     mutable Corvane::CoMutex mutex_;  // guards heard_

@@ -90,8 +90,7 @@ void SimEvents::unregistered(int port, int connection, const std::string& subjec
 bool SimEvents::isUnder(const std::string& node, const std::string& subject) {
     if (node == subject || subject == "/")
         return true;
-    return node.size() > subject.size() && node.compare(0, subject.size(), subject) == 0 &&
-           node[subject.size()] == '/';
+    return node.size() > subject.size() && node.compare(0, subject.size(), subject) == 0 && node[subject.size()] == '/';
 }
 
 void SimEvents::changed(const std::string& node, const char* type, const Details& details) {

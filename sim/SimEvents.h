@@ -33,7 +33,7 @@
 namespace Corvane {
 class rcAPI;
 class rcServerContext;
-}
+}  // namespace Corvane
 
 namespace CorvaneSim {
 
@@ -98,7 +98,7 @@ private:
     static bool isUnder(const std::string& node, const std::string& subject);
 
     const Corvane::rcServerContext* server_ = nullptr;  // the dispatching thread's
-    std::mutex mutex_;  // guards what follows
+    std::mutex mutex_;                                  // guards what follows
     std::condition_variable wake_;
     std::vector<Registration> registrations_;
     std::deque<Pending> queue_;

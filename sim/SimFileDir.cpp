@@ -113,8 +113,8 @@ std::unique_ptr<SimFileDir::Upload> SimFileDir::startUpload(const std::string& p
     static std::atomic<unsigned> serial{0};
     for (int attempt = 0; attempt < 100 && upload->fd_ < 0; ++attempt) {
         upload->temp_ = "." + upload->name_ + "." + std::to_string(::getpid()) + "." + std::to_string(++serial);
-        upload->fd_ = ::openat(upload->dirFd_, upload->temp_.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
+        upload->fd_ =
+            ::openat(upload->dirFd_, upload->temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0644);
         if (upload->fd_ < 0 && errno != EEXIST)
             break;
     }

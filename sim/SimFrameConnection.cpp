@@ -28,8 +28,7 @@ std::string clipOf(const std::string& frameId) {
 
 }  // namespace
 
-SimFrameConnection::SimFrameConnection(SimFrames& frames, int fd)
-    : frames_(frames), fd_(fd), buffer_(kBufferBytes) {}
+SimFrameConnection::SimFrameConnection(SimFrames& frames, int fd) : frames_(frames), fd_(fd), buffer_(kBufferBytes) {}
 
 void SimFrameConnection::run() {
     while (serveOne()) {
@@ -140,29 +139,29 @@ bool SimFrameConnection::serveOne() {
         return false;
     }
     switch (method) {
-    case Method::ReadFrame:
-    case Method::ReadFrameNoAck:
-    case Method::ReadFrameParams:
-    case Method::ReadFrameParamsNoAck:
-        return readFrame(method);
-    case Method::ReadAhead:
-    case Method::ReadAheadParams:
-    case Method::ReadAheadRedirect:
-        return readAhead(method);
-    case Method::WriteFrame:
-        return writeFrame();
-    case Method::ReadStream:
-        return readStream();
-    case Method::PullFile:
-        return pullFile();
-    case Method::PushFile:
-        return pushFile();
-    case Method::InvalidateCache:
-        frames_.log(name);
-        return sendText("");
-    case Method::NoOp:
-        frames_.log(name);
-        return true;
+        case Method::ReadFrame:
+        case Method::ReadFrameNoAck:
+        case Method::ReadFrameParams:
+        case Method::ReadFrameParamsNoAck:
+            return readFrame(method);
+        case Method::ReadAhead:
+        case Method::ReadAheadParams:
+        case Method::ReadAheadRedirect:
+            return readAhead(method);
+        case Method::WriteFrame:
+            return writeFrame();
+        case Method::ReadStream:
+            return readStream();
+        case Method::PullFile:
+            return pullFile();
+        case Method::PushFile:
+            return pushFile();
+        case Method::InvalidateCache:
+            frames_.log(name);
+            return sendText("");
+        case Method::NoOp:
+            frames_.log(name);
+            return true;
     }
     return false;
 }
@@ -244,8 +243,8 @@ bool SimFrameConnection::writeFrame() {
 bool SimFrameConnection::readStream() {
     std::string id;
     int64_t bufSize = 0, position = 0, elementSize = 0, count = 0;
-    if (!token(&id, SimFrames::kMaxTokenBytes) || !integer(&bufSize) || !integer(&position) ||
-        !integer(&elementSize) || !integer(&count))
+    if (!token(&id, SimFrames::kMaxTokenBytes) || !integer(&bufSize) || !integer(&position) || !integer(&elementSize) ||
+        !integer(&count))
         return false;
     frames_.log("ReadStream " + id + " " + std::to_string(bufSize) + " " + std::to_string(position) + " " +
                 std::to_string(elementSize) + " " + std::to_string(count));

@@ -27,9 +27,7 @@ constexpr int kBacklog = 16;
 // Rounds of binding every address to one port, when any port will do.
 constexpr int kPortAttempts = 20;
 
-[[noreturn]] void throwText(const std::string& text) {
-    throw Corvane::CoException(text.c_str(), __LINE__, __FILE__);
-}
+[[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
 
 std::string errnoText(int err) { return Corvane::CoIoDescriptor::errnoText(err); }
 
@@ -113,8 +111,8 @@ void SimFrames::listen(const SimOptions& options) {
                 port = bound;
                 continue;
             }
-            error = "Could not listen for frames on '" + address + "' port " + std::to_string(port) + ": " +
-                    errnoText(err);
+            error =
+                "Could not listen for frames on '" + address + "' port " + std::to_string(port) + ": " + errnoText(err);
             if (address == "::1" && err != EADDRINUSE) {
                 CO_WARNING("%s", error.c_str());  // a host without IPv6
                 continue;

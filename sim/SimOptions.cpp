@@ -115,8 +115,8 @@ bool parseDiscovery(const std::string& opt, const std::string& value, SimOptions
         // The server also listens there: "every interface" would defeat
         // keeping it on one.
         if (kind.family == 0 || kind.multicast || kind.unspecified)
-            return fail(error, "Option '--discovery-interface' needs the address of one interface, not '" + value +
-                                   "'");
+            return fail(error,
+                        "Option '--discovery-interface' needs the address of one interface, not '" + value + "'");
         o->discoveryInterface = value;
     } else if (opt == "--storage-id") {
         if (value.empty())
@@ -183,13 +183,30 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
             (opt == "--no-login" ? login : discovery) = false;
             continue;
         }
-        static const char* const kWithValue[] = {
-            "--port", "--tree", "--version", "--database", "--display-name", "--delay-ms", "--delay-method",
-            "--fail-method", "--close-on", "--extra-child", "--call-log", "--storage-id", "--host-uuid",
-            "--discovery-port", "--discovery-group", "--discovery-ttl", "--discovery-interface", "--announce-every",
-            "--frame-port", "--local-socket", "--file-dir", "--redirect-to"};
-        if (std::find_if(std::begin(kWithValue), std::end(kWithValue),
-                         [&](const char* o) { return opt == o; }) == std::end(kWithValue))
+        static const char* const kWithValue[] = {"--port",
+                                                 "--tree",
+                                                 "--version",
+                                                 "--database",
+                                                 "--display-name",
+                                                 "--delay-ms",
+                                                 "--delay-method",
+                                                 "--fail-method",
+                                                 "--close-on",
+                                                 "--extra-child",
+                                                 "--call-log",
+                                                 "--storage-id",
+                                                 "--host-uuid",
+                                                 "--discovery-port",
+                                                 "--discovery-group",
+                                                 "--discovery-ttl",
+                                                 "--discovery-interface",
+                                                 "--announce-every",
+                                                 "--frame-port",
+                                                 "--local-socket",
+                                                 "--file-dir",
+                                                 "--redirect-to"};
+        if (std::find_if(std::begin(kWithValue), std::end(kWithValue), [&](const char* o) { return opt == o; }) ==
+            std::end(kWithValue))
             return fail(error, "Unknown option '" + opt + "'");
         if (!hasValue) {
             if (i + 1 >= argc)
@@ -233,8 +250,8 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
         } else if (opt == "--delay-method") {
             int ms = 0;
             if (!splitPair(value, &name, &text) || !parseDelay(text, &ms))
-                return fail(error, "Option '--delay-method' needs METHOD:MS with MS from 0 to 3600000, not '" +
-                                       value + "'");
+                return fail(error,
+                            "Option '--delay-method' needs METHOD:MS with MS from 0 to 3600000, not '" + value + "'");
             if (!isSimMethod(name))
                 return failUnknownMethod(error, name, opt, false);
             methodDelayMs[name] = ms;
@@ -255,8 +272,8 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
             text = comma == std::string::npos ? std::string() : value.substr(comma + 1);
             if (comma == std::string::npos || !SimTree::checkNodeId(name).empty() ||
                 !SimTree::checkNodeId(text).empty())
-                return fail(error, "Option '--extra-child' needs two node identifiers PARENT,CHILD, not '" + value +
-                                       "'");
+                return fail(error,
+                            "Option '--extra-child' needs two node identifiers PARENT,CHILD, not '" + value + "'");
             extraChildren.emplace_back(name, text);
         } else if (opt == "--close-on") {
             if (!isSimMethod(value))

@@ -22,7 +22,7 @@ struct SimOptions {
     bool login = true;  // false: the server does not know "_login"
 
     // Faults, all chosen by method name.
-    int delayMs = 0;                          // before every reply
+    int delayMs = 0;                           // before every reply
     std::map<std::string, int> methodDelayMs;  // replaces delayMs for one method
     std::map<std::string, std::string> failures;
     std::vector<std::string> closeOn;

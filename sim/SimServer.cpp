@@ -38,8 +38,8 @@ SimServer::SimServer(const SimOptions& options, SimTree tree, SimTranslations tr
     appContext().unregisterIOHandler(this);
     server().close();
     listen(options.port);
-    service_ = std::make_unique<SimService>(std::move(tree), std::move(translations),
-                                            options.daemonInfo(port_, servesIpv6()));
+    service_ =
+        std::make_unique<SimService>(std::move(tree), std::move(translations), options.daemonInfo(port_, servesIpv6()));
     for (const auto& link : options.extraChildren) {
         std::string error;
         if (!service_->listExtraChild(link.first, link.second, &error))
@@ -116,9 +116,9 @@ void SimServer::startDiscovery() {
 
 void SimServer::registerMethods() {
     for (const std::string& name : SimService::methodNames())
-        registerMethod(Corvane::rcMethod(this, name.c_str(), &SimServer::methodCB, &Corvane::rcParamString::TYPE,
-                                         kArgsDecl),
-                       true);
+        registerMethod(
+            Corvane::rcMethod(this, name.c_str(), &SimServer::methodCB, &Corvane::rcParamString::TYPE, kArgsDecl),
+            true);
     const bool failLogin = options_.failures.count(Corvane::rcSysCalls::CALL_LOGIN) > 0;
     if (!options_.login || failLogin)
         unregisterMethod(Corvane::rcSysCalls::CALL_LOGIN);
@@ -133,8 +133,7 @@ bool SimServer::methodCB(void*, const Corvane::rcMethod& method, const Corvane::
     return true;  // the reply goes out through answer()
 }
 
-bool SimServer::failLoginCB(void*, const Corvane::rcMethod& method, const Corvane::rcParam::Array&,
-                            Corvane::rcParam&) {
+bool SimServer::failLoginCB(void*, const Corvane::rcMethod& method, const Corvane::rcParam::Array&, Corvane::rcParam&) {
     const SimServer* self = static_cast<const SimServer*>(method.context());
     method.setErrorText(self->options_.failures.at(Corvane::rcSysCalls::CALL_LOGIN));
     return false;

@@ -93,7 +93,7 @@ private:
     std::vector<std::unique_ptr<SimListener>> listeners_;
     int port_ = 0;
     bool ipv6_ = false;
-    int callLogFd_ = -1;  // --call-log, opened for appending
+    int callLogFd_ = -1;            // --call-log, opened for appending
     std::vector<Pending> pending_;  // dispatching thread only
     std::atomic<bool> stopRequested_{false};
     // Last, so that it says goodbye before anything else goes.

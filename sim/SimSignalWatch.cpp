@@ -11,8 +11,7 @@
 
 namespace CorvaneSim {
 
-SimSignalWatch::SimSignalWatch(SimServer& server, int fd)
-    : Corvane::CoIoHandler(kReadEvent), server_(server), fd_(fd) {
+SimSignalWatch::SimSignalWatch(SimServer& server, int fd) : Corvane::CoIoHandler(kReadEvent), server_(server), fd_(fd) {
     server_.appContext().registerIOHandler(this);
 }
 

@@ -33,8 +33,8 @@ struct SimTranslations {
     // The first host translation from srcHost to dstHost whose source path
     // starts path wins; failing that, the first OS-type translation between
     // the two codes' type names. A path nothing matches comes back as it is.
-    std::string translate(const std::string& path, const std::string& srcHost, int srcCode,
-                          const std::string& dstHost, int dstCode) const;
+    std::string translate(const std::string& path, const std::string& srcHost, int srcCode, const std::string& dstHost,
+                          int dstCode) const;
 };
 
 }  // namespace CorvaneSim

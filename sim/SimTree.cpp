@@ -140,7 +140,8 @@ bool SimTree::destroy(const std::string& id, std::string* error) {
         return fail(error, "The root node " + quoted(id) + " cannot be destroyed");
     if (!node->children.empty()) {
         const size_t n = node->children.size();
-        return fail(error, "Node " + quoted(id) + " still has " + std::to_string(n) + (n == 1 ? " child" : " children"));
+        return fail(error,
+                    "Node " + quoted(id) + " still has " + std::to_string(n) + (n == 1 ? " child" : " children"));
     }
     std::vector<std::string>& siblings = nodes_[node->parent].children;
     for (auto it = siblings.begin(); it != siblings.end(); ++it) {
@@ -239,11 +240,11 @@ bool SimTree::allocateFrames(const std::string& id, int count, const CorvaneClip
     if (!node)
         return false;
     if (count <= 0 || count > kMaxFramesPerCall)
-        return fail(error, "Frame count " + std::to_string(count) + " is outside 1 to " +
-                               std::to_string(kMaxFramesPerCall));
+        return fail(error,
+                    "Frame count " + std::to_string(count) + " is outside 1 to " + std::to_string(kMaxFramesPerCall));
     if (node->frames.size() + static_cast<size_t>(count) > kMaxFramesPerClip)
-        return fail(error, "Clip " + quoted(id) + " would have more than " + std::to_string(kMaxFramesPerClip) +
-                               " frames");
+        return fail(error,
+                    "Clip " + quoted(id) + " would have more than " + std::to_string(kMaxFramesPerClip) + " frames");
     node->format = format;
     for (int i = 0; i < count; ++i) {
         char path[96];
@@ -260,8 +261,8 @@ bool SimTree::setFramePaths(const std::string& id, const std::vector<std::string
     if (!node)
         return false;
     if (paths.size() > kMaxFramesPerClip)
-        return fail(error, "Clip " + quoted(id) + " would have more than " + std::to_string(kMaxFramesPerClip) +
-                               " frames");
+        return fail(error,
+                    "Clip " + quoted(id) + " would have more than " + std::to_string(kMaxFramesPerClip) + " frames");
     node->format = format;
     node->frames.clear();
     for (const std::string& path : paths)
@@ -316,12 +317,12 @@ int SimTree::typeNumberOf(const std::string& typeText) {
 
 const char* SimTree::typeTextOf(int typeNumber) {
     switch (typeNumber) {
-    case kTypeFolder:
-        return "FOLDER";
-    case kTypeClip:
-        return "CLIP";
-    default:
-        return "NODE";
+        case kTypeFolder:
+            return "FOLDER";
+        case kTypeClip:
+            return "CLIP";
+        default:
+            return "NODE";
     }
 }
 

@@ -66,17 +66,14 @@ public:
     // identifier goes to *id. An empty typeText takes the type number's
     // name. format applies to clips only.
     bool createChild(const std::string& parent, const std::string& displayName, int typeNumber,
-                     const std::string& typeText, const CorvaneClipFormat& format, std::string* id,
-                     std::string* error);
+                     const std::string& typeText, const CorvaneClipFormat& format, std::string* id, std::string* error);
     // Refuses the root and nodes that still have children.
     bool destroy(const std::string& id, std::string* error);
     bool rename(const std::string& id, const std::string& displayName, std::string* error);
 
-    bool getMetaData(const std::string& id, const std::string& stream, std::string* text,
-                     std::string* error) const;
+    bool getMetaData(const std::string& id, const std::string& stream, std::string* text, std::string* error) const;
     // Creates the stream when it does not exist yet.
-    bool setMetaData(const std::string& id, const std::string& stream, const std::string& text,
-                     std::string* error);
+    bool setMetaData(const std::string& id, const std::string& stream, const std::string& text, std::string* error);
 
     // Clip operations; other nodes are refused.
     bool clipFormat(const std::string& id, CorvaneClipFormat* format, std::string* error) const;
@@ -85,8 +82,8 @@ public:
     bool allocateFrames(const std::string& id, int count, const CorvaneClipFormat& format,
                         std::vector<std::string>* ids, std::string* error);
     // Replaces the frames by one frame per path.
-    bool setFramePaths(const std::string& id, const std::vector<std::string>& paths,
-                       const CorvaneClipFormat& format, std::string* error);
+    bool setFramePaths(const std::string& id, const std::vector<std::string>& paths, const CorvaneClipFormat& format,
+                       std::string* error);
     bool frames(const std::string& id, std::vector<SimFrame>* out, std::string* error) const;
 
     // Lookup that fails with "Node '<id>' does not exist".

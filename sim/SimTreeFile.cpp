@@ -196,9 +196,7 @@ private:
         return scan.atEnd() || fail(std::string("Unexpected text after ") + usage);
     }
 
-    bool existingNode(const std::string& id) {
-        return tree_.find(id) || fail("Node '" + id + "' is not declared");
-    }
+    bool existingNode(const std::string& id) { return tree_.find(id) || fail("Node '" + id + "' is not declared"); }
 
     bool node(LineScanner& scan) {
         static const char* usage = "'node ID TYPE [DISPLAY NAME]'";
@@ -345,8 +343,8 @@ std::string shown(const std::string& line) {
 
 }  // namespace
 
-bool SimTreeFile::parse(const std::string& text, const std::string& name, SimTree* tree,
-                        SimTranslations* translations, std::string* error) {
+bool SimTreeFile::parse(const std::string& text, const std::string& name, SimTree* tree, SimTranslations* translations,
+                        std::string* error) {
     Parser parser(text, tree, translations);
     size_t lineNo = 0;
     std::string why;

@@ -23,7 +23,8 @@ static double now(void) {
 }
 
 static size_t record(char* out, int type, const char* content, size_t size) {
-    const unsigned char header[8] = {1, (unsigned char)type, 0, 1, (unsigned char)(size >> 8), (unsigned char)size, 0, 0};
+    const unsigned char header[8] = {1, (unsigned char)type, 0, 1, (unsigned char)(size >> 8), (unsigned char)size, 0,
+                                     0};
     memcpy(out, header, 8);
     memcpy(out + 8, content, size);
     return 8 + size;
@@ -122,10 +123,10 @@ int main(int argc, char** argv) {
     snprintf(q[8], 512, "mode=createNode&host=%s&nodeId=/scratch&displayName=R&type=FOLDER", h);
     snprintf(q[9], 512, "mode=createNode&host=%s&nodeId=/scratch/R&displayName=c&type=FOLDER", h);
     snprintf(q[10], 512, "mode=destroyNodeRecursive&host=%s&nodeId=/scratch/R", h);
-    const char* expect[11] = {"<response>soak</response>", "<response></response>", "<response><p/></response>",
-                              "<response>", "<title>Trailer</title>", "<response></response>",
-                              "<node>/scratch/N</node>", "<response></response>", "<node>/scratch/R</node>",
-                              "<node>/scratch/R/c</node>", "<response></response>"};
+    const char* expect[11] = {
+        "<response>soak</response>", "<response></response>",     "<response><p/></response>", "<response>",
+        "<title>Trailer</title>",    "<response></response>",     "<node>/scratch/N</node>",   "<response></response>",
+        "<node>/scratch/R</node>",   "<node>/scratch/R/c</node>", "<response></response>"};
     long bad = 0, done = 0, rssFirst = -1, fdFirst = -1;
     for (; done < rounds && now() < deadline; ++done) {
         for (int i = 0; i < 11; ++i)

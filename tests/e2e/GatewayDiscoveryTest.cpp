@@ -22,9 +22,7 @@ namespace {
 using CorvaneTest::SimProcess;
 
 // A root whose "info" stream says which server answered.
-std::string treeOf(const std::string& name) {
-    return "node / FOLDER Root\nmeta / info <info>" + name + "</info>\n";
-}
+std::string treeOf(const std::string& name) { return "node / FOLDER Root\nmeta / info <info>" + name + "</info>\n"; }
 
 class GatewayDiscoveryTest : public GatewayFixture {
 protected:
@@ -123,11 +121,10 @@ TEST_F(DiscoveryBetweenHostsTest, FindsServersByAddressDatabaseAndStorage) {
     // The server moves to another address and announces itself there.
     two->stop();
     ASSERT_TRUE(two_->ip("addr flush dev eth0") && two_->ip("addr add 10.77.0.9/24 dev eth0"));
-    two = std::make_unique<SimProcess>(
-        treeOf("TWO"),
-        std::vector<std::string>{"--database", "TWO", "--storage-id", "store-TWO", "--discovery-interface",
-                                 "10.77.0.9"},
-        0, two_->enter());
+    two = std::make_unique<SimProcess>(treeOf("TWO"),
+                                       std::vector<std::string>{"--database", "TWO", "--storage-id", "store-TWO",
+                                                                "--discovery-interface", "10.77.0.9"},
+                                       0, two_->enter());
     ASSERT_TRUE(two->started());
     EXPECT_TRUE(CorvaneTest::eventually([] { return addressOf("store-TWO") == "10.77.0.9"; }));
     EXPECT_EQ(rootInfo("10.77.0.9:TWO"), answeredBy("10.77.0.9:TWO", "TWO"));
@@ -142,10 +139,10 @@ TEST_F(DiscoveryBetweenHostsTest, InterfaceThatComesBackIsSearchedAgain) {
     id.setStorageId("store-ONE");
     CorvaneMulticastClient::instance()->removeServer(id);
     ASSERT_EQ(addressOf("store-ONE"), "");
-    ASSERT_TRUE(CorvaneTest::VirtualNetwork::ip(std::string("link set ") + CorvaneTest::VirtualNetwork::kBridge +
-                                                " down"));
-    ASSERT_TRUE(CorvaneTest::VirtualNetwork::ip(std::string("link set ") + CorvaneTest::VirtualNetwork::kBridge +
-                                                " up"));
+    ASSERT_TRUE(
+        CorvaneTest::VirtualNetwork::ip(std::string("link set ") + CorvaneTest::VirtualNetwork::kBridge + " down"));
+    ASSERT_TRUE(
+        CorvaneTest::VirtualNetwork::ip(std::string("link set ") + CorvaneTest::VirtualNetwork::kBridge + " up"));
     EXPECT_TRUE(CorvaneTest::eventually([] { return addressOf("store-ONE") == "10.77.0.2"; }));
 }
 

@@ -38,8 +38,9 @@ protected:
                         const std::string& form = "") {
         std::string text = method + " " + target + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + headers;
         if (!form.empty())
-            text += "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " +
-                    std::to_string(form.size()) + "\r\n";
+            text +=
+                "Content-Type: application/x-www-form-urlencoded\r\nContent-Length: " + std::to_string(form.size()) +
+                "\r\n";
         return server_->http(text + "\r\n" + form);
     }
 
@@ -94,11 +95,10 @@ TEST_P(WebServerTest, RequestsWithoutAValidLoginNeverReachTheGateway) {
 // working directory is in it: the drop-in alone keeps it from being served.
 TEST_P(WebServerTest, NeitherTheProgramNorAnAccountFileIsEverSent) {
     ASSERT_EQ(CorvaneTest::httpBody(request("POST", "/corvane-gateway", kAlice, kSave)), "<response></response>\n");
-    for (const char* target :
-         {"/var/lib/corvane-gateway/account/alice.xml", "/var/lib/corvane-gateway/corvane-gateway",
-          "/var/lib/corvane-gateway/account/", "/corvane-gateway/account/alice.xml",
-          "/corvane-gateway/corvane-gateway", "/var/lib/corvane-gateway/./account/alice.xml",
-          "/var/lib/corvane-gateway%2faccount%2falice.xml", "/cgi-bin/corvane-gateway"}) {
+    for (const char* target : {"/var/lib/corvane-gateway/account/alice.xml", "/var/lib/corvane-gateway/corvane-gateway",
+                               "/var/lib/corvane-gateway/account/", "/corvane-gateway/account/alice.xml",
+                               "/corvane-gateway/corvane-gateway", "/var/lib/corvane-gateway/./account/alice.xml",
+                               "/var/lib/corvane-gateway%2faccount%2falice.xml", "/cgi-bin/corvane-gateway"}) {
         for (const char* headers : {kAlice, ""}) {
             const std::string response = request("GET", target, headers);
             EXPECT_NE(CorvaneTest::httpStatus(response), 200) << target << "\n" << response;
@@ -111,7 +111,8 @@ TEST_P(WebServerTest, NeitherTheProgramNorAnAccountFileIsEverSent) {
 TEST_P(WebServerTest, PostOnlyLinesLeaveOtherMethodsOutside) {
     start(true);
     for (const char* method : {"GET", "HEAD"}) {
-        const std::string response = request(method, "/corvane-gateway?mode=saveUser&host=h&nodeId=1&corvaneMetadata=x");
+        const std::string response =
+            request(method, "/corvane-gateway?mode=saveUser&host=h&nodeId=1&corvaneMetadata=x");
         EXPECT_NE(CorvaneTest::httpStatus(response), 200) << response;
         EXPECT_EQ(response.find("<response>"), std::string::npos) << response;
     }

@@ -27,8 +27,14 @@ TEST(CgiRequestTest, PercentDecodingNeverReadsPastTheEnd) {
         const char* in;
         std::string out;
     } cases[] = {
-        {"%41%62", "Ab"},         {"%2f%2F", "//"}, {"%", "%"},  {"a%", "a%"},   {"a%4", "a%4"},
-        {"%00x", std::string("\0x", 2)},           {"100%25", "100%"},          {"+", "+"},
+        {"%41%62", "Ab"},
+        {"%2f%2F", "//"},
+        {"%", "%"},
+        {"a%", "a%"},
+        {"a%4", "a%4"},
+        {"%00x", std::string("\0x", 2)},
+        {"100%25", "100%"},
+        {"+", "+"},
         // Not hexadecimal: the byte the digit formula gives, modulo 256.
         {"%zz", std::string(1, static_cast<char>((16 * ('z' - 32 - 55) + ('z' - 32 - 55)) & 0xff))},
     };
@@ -47,8 +53,8 @@ CgiRequest fromQuery(const std::string& query, std::vector<std::string> args) {
 }
 
 TEST(CgiRequestTest, ArgumentsComeFirstThenTheQuery) {
-    const CgiRequest request = fromQuery("a=q&b=x+y%2Bz&Mode=m&%6Dode=n&flag&=empty",
-                                         {"prog", "a=arg", "noequals", "c=1=2", "d=%41+"});
+    const CgiRequest request =
+        fromQuery("a=q&b=x+y%2Bz&Mode=m&%6Dode=n&flag&=empty", {"prog", "a=arg", "noequals", "c=1=2", "d=%41+"});
     EXPECT_EQ(request.get("a"), "arg:q");
     EXPECT_EQ(request.get("b"), "x y+z");
     EXPECT_EQ(request.get("c"), "1=2");

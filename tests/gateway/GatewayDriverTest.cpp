@@ -66,12 +66,12 @@ TEST_F(GatewayDriverTest, RejectedCgiInputLeavesOnlyTheArguments) {
         {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}},
          "host=x",
          "No content length was sent with the POST request"},
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-          {"CONTENT_LENGTH", "abc"}},
+        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}, {"CONTENT_LENGTH", "abc"}},
          "host=x",
          "No content length was sent with the POST request"},
         // Larger than any form the gateway takes: refused before allocating.
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+        {{{"REQUEST_METHOD", "POST"},
+          {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
           {"CONTENT_LENGTH", "99999999999999999999"}},
          "host=x",
          "Out of memory"},
@@ -86,8 +86,11 @@ TEST_F(GatewayDriverTest, RejectedCgiInputLeavesOnlyTheArguments) {
         EXPECT_EQ(result.err, std::string(c.complaint) + "Corvane server not specified on host ");
     }
     // Upper case in the content type is fine.
-    const auto typed = run({}, {{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "Application/X-WWW-Form-URLEncoded"},
-                                {"CONTENT_LENGTH", "28"}, {"REMOTE_USER", "u"}},
+    const auto typed = run({},
+                           {{"REQUEST_METHOD", "POST"},
+                            {"CONTENT_TYPE", "Application/X-WWW-Form-URLEncoded"},
+                            {"CONTENT_LENGTH", "28"},
+                            {"REMOTE_USER", "u"}},
                            "mode=getUser&host=h&nodeId=n");
     EXPECT_EQ(typed.out, ok("<response>u</response>\n"));
 }
@@ -112,7 +115,8 @@ TEST_F(GatewayDriverTest, NothingOfARequestReachesTheNext) {
         {{"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "alice"}}, ok("<response>alice</response>\n")},
         {{"mode=getUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "bob"}}, ok("<response>bob</response>\n")},
         {{}, {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "host=h&nodeId=n"}}, error("Unknown mode")},
-        {{"mode=getMetadata", "host=127.0.0.1:1", "nodeId=n"}, {{"XQ_CVC_BROWSE_TIMEOUT", "0"}},
+        {{"mode=getMetadata", "host=127.0.0.1:1", "nodeId=n"},
+         {{"XQ_CVC_BROWSE_TIMEOUT", "0"}},
          error("Specify streamName when getting or setting metadata")},
         {{"mode=getUser", "nodeId=n"}, {}, error("Corvane server not specified")},
     };

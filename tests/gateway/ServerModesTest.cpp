@@ -40,9 +40,10 @@ TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrder) {
     ASSERT_TRUE(sim.started());
     const std::string h = sim.host();
     auto result = run({"mode=getMetadata", "host=" + h, "nodeId=/media/clip,/,/media/clip", "streamName=info"});
-    const std::string clip = "<node><nodeId>/media/clip</nodeId><host>" + h + "</host><clip><title>One</title></clip></node>";
-    const std::string root = "<node><nodeId>/</nodeId><host>" + h +
-                             "</host><info><administrators>demo,admin</administrators></info></node>";
+    const std::string clip =
+        "<node><nodeId>/media/clip</nodeId><host>" + h + "</host><clip><title>One</title></clip></node>";
+    const std::string root =
+        "<node><nodeId>/</nodeId><host>" + h + "</host><info><administrators>demo,admin</administrators></info></node>";
     EXPECT_EQ(result.out, ok("<response>" + clip + root + clip + "</response>\n"));
     EXPECT_EQ(result.err, "");
     // Depth 1 and an empty filter, as the server receives them.
@@ -50,7 +51,7 @@ TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrder) {
 
     const std::string text = "<notes lang=\"fr\">caf\xc3\xa9 & co\n</notes>";
     result = run({"mode=setMetadata", "host=" + h, "nodeId=/media,/scratch", "streamName=notes",
-                 "corvaneMetadata=" + encode(text)});
+                  "corvaneMetadata=" + encode(text)});
     EXPECT_EQ(result.out, ok("<response></response>\n"));
     result = run({"mode=getMetadata", "host=" + h, "nodeId=/scratch", "streamName=notes"});
     EXPECT_EQ(result.out,
@@ -65,7 +66,8 @@ TEST_F(ServerModesTest, HostsPairWithNodesOrOneHostServesAll) {
                "</host><info><administrators>demo,admin</administrators></info></node>";
     };
     EXPECT_EQ(run({"mode=getMetadata", "host=" + a.host() + "," + b.host() + "," + a.host(), "nodeId=/,/,/",
-                   "streamName=info"}).out,
+                   "streamName=info"})
+                  .out,
               ok("<response>" + root(a.host()) + root(b.host()) + root(a.host()) + "</response>\n"));
     EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
@@ -168,7 +170,7 @@ TEST_F(ServerModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
     // Each destroy fits the limit; the three together pass only if the count restarts per node.
     SimProcess sim(kWalkTree, {"--delay-method", "DestroyNode:800"});
     const auto result = run({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a/y,/b"},
-                           {{"XQ_CVC_BROWSE_TIMEOUT", "1500"}});
+                            {{"XQ_CVC_BROWSE_TIMEOUT", "1500"}});
     EXPECT_EQ(result.out, ok("<response></response>\n"));
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a/y", "/b"}));
 }

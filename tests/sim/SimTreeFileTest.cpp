@@ -32,16 +32,17 @@ protected:
 };
 
 TEST_F(SimTreeFileTest, ReadsQuotesEscapesCommentsAndDefaults) {
-    ASSERT_TRUE(parse("# a comment\r\n"
-                      "\n"
-                      "   \t\n"
-                      "node / FOLDER   Top  \r\n"
-                      "node \"/with blank\" CLIP\n"
-                      "node /f\tBIN\n"
-                      "meta /f s1 a\\tb\\nc\\\\d  \n"
-                      "meta /f s2\n"
-                      "format \"/with blank\" 2 3 8 1 6 1.5 24 mono 4 tag meta with \\n newline\n"
-                      "hosttrans \"a \\\"b\\\"\" \"/x\\\\y\" c \"\"\n"))
+    ASSERT_TRUE(
+        parse("# a comment\r\n"
+              "\n"
+              "   \t\n"
+              "node / FOLDER   Top  \r\n"
+              "node \"/with blank\" CLIP\n"
+              "node /f\tBIN\n"
+              "meta /f s1 a\\tb\\nc\\\\d  \n"
+              "meta /f s2\n"
+              "format \"/with blank\" 2 3 8 1 6 1.5 24 mono 4 tag meta with \\n newline\n"
+              "hosttrans \"a \\\"b\\\"\" \"/x\\\\y\" c \"\"\n"))
         << error_;
     EXPECT_EQ(tree_.find("/")->displayName, "Top");
     const SimNode* clip = tree_.find("/with blank");

@@ -11,7 +11,7 @@ namespace CorvaneTest {
 GatewayRequests::GatewayRequests() { mkdir(dir_.file("account").c_str(), 0755); }
 
 ProcessResult GatewayRequests::timedRun(const std::vector<std::string>& args,
-                                       const std::map<std::string, std::string>& env, long long* elapsedMs) const {
+                                        const std::map<std::string, std::string>& env, long long* elapsedMs) const {
     const auto start = std::chrono::steady_clock::now();
     ProcessResult result = run(args, env);
     *elapsedMs =

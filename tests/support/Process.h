@@ -24,10 +24,10 @@ struct ProcessResult {
 
 struct ProcessOptions {
     std::map<std::string, std::string> env;  // the child's whole environment
-    std::string cwd;                          // empty: inherit
-    std::string input;                        // written to standard input
-    int timeoutMs = 30000;                    // the child is killed past this
-    std::function<void()> beforeExec;         // runs in the child (to change its ids, say)
+    std::string cwd;                         // empty: inherit
+    std::string input;                       // written to standard input
+    int timeoutMs = 30000;                   // the child is killed past this
+    std::function<void()> beforeExec;        // runs in the child (to change its ids, say)
 };
 
 // argv[0] without a slash is looked up in this process's PATH.

@@ -8,8 +8,8 @@ namespace CorvaneTest {
 SimProcess::SimProcess(const std::string& tree, const std::vector<std::string>& options, int port,
                        const std::function<void()>& beforeExec) {
     dir_.write("tree.txt", tree);
-    std::vector<std::string> argv{binPath("corvane-sim"), "--port", std::to_string(port), "--tree",
-                                  dir_.file("tree.txt"), "--call-log", dir_.file("calls.log")};
+    std::vector<std::string> argv{binPath("corvane-sim"), "--port",     std::to_string(port),  "--tree",
+                                  dir_.file("tree.txt"),  "--call-log", dir_.file("calls.log")};
     argv.insert(argv.end(), options.begin(), options.end());
     ProcessOptions env;
     env.env = {{"PATH", "/usr/bin:/bin"}};

@@ -61,9 +61,8 @@ VirtualNetwork::VirtualNetwork() {
     }
     const std::string bridge = kBridge;
     // Snooping off: no querier runs here, and every host must hear the group.
-    for (const std::string& command :
-         {"link add " + bridge + " type bridge mcast_snooping 0", "addr add 10.77.0.1/24 dev " + bridge,
-          "link set " + bridge + " up"})
+    for (const std::string& command : {"link add " + bridge + " type bridge mcast_snooping 0",
+                                       "addr add 10.77.0.1/24 dev " + bridge, "link set " + bridge + " up"})
         if (!ip(command)) {
             error_ = "could not set up the bridge (ip " + command + ")";
             return;
@@ -103,11 +102,11 @@ VirtualHost* VirtualNetwork::addHost() {
     const size_t index = hosts_.size();
     host->address_ = "10.77.0." + std::to_string(index + 2);
     const std::string veth = "cvh" + std::to_string(index);
-    bool ok = unshared &&
-              ip("link add " + veth + " type veth peer name eth0 netns " + std::to_string(pid)) &&
+    bool ok = unshared && ip("link add " + veth + " type veth peer name eth0 netns " + std::to_string(pid)) &&
               ip("link set " + veth + " master " + kBridge + " up");
-    for (const std::string& command : std::vector<std::string>{"link set lo up", "addr add " + host->address_ + "/24 dev eth0",
-                                       "link set eth0 up", "route add 224.0.0.0/4 dev eth0"})
+    for (const std::string& command :
+         std::vector<std::string>{"link set lo up", "addr add " + host->address_ + "/24 dev eth0", "link set eth0 up",
+                                  "route add 224.0.0.0/4 dev eth0"})
         ok = ok && host->ip(command);
     if (!ok) {
         error_ = "could not add host " + host->address_;

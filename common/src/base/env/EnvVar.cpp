@@ -62,7 +62,6 @@ int leadingDigits(const char* text) {
     return value;
 }
 
-
 // What differs between the three record types.
 template <typename T>
 struct Ops {
@@ -241,9 +240,7 @@ RegEnvVar<std::string>::~RegEnvVar() {
 
 void RegEnvVar<std::string>::getValueAsStr(char* buf, size_t size) const { copyText(var_.getValue(), buf, size); }
 
-void RegEnvVar<std::string>::getDefaultAsStr(char* buf, size_t size) const {
-    copyText(var_.getDefault(), buf, size);
-}
+void RegEnvVar<std::string>::getDefaultAsStr(char* buf, size_t size) const { copyText(var_.getDefault(), buf, size); }
 
 void RegEnvVar<std::string>::print(std::ostream& out) const { out << var_.getValue(); }
 

@@ -52,7 +52,13 @@ public:
     using Get = typename EnvVarStorage<T>::Get;
 
     constexpr EnvVar(const char* name, Default def, ChangeCallback cb = nullptr, void* cbArg = nullptr)
-        : name_(name), initialised_(false), callback_(cb), callbackArg_(cbArg), default_(def), value_(), locked_(false) {}
+        : name_(name),
+          initialised_(false),
+          callback_(cb),
+          callbackArg_(cbArg),
+          default_(def),
+          value_(),
+          locked_(false) {}
     // Frees a string value.
     ~EnvVar();
     EnvVar(const EnvVar&) = delete;

@@ -187,7 +187,9 @@ int CoConfigFileReader::write(const char* filename) const {
     FILE* file = std::fopen(filename, "we");
     if (!file)
         return errno;
-    auto put = [file](const std::string& text) { return std::fwrite(text.data(), 1, text.size(), file) == text.size(); };
+    auto put = [file](const std::string& text) {
+        return std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    };
     bool ok = true;
     for (const Section* section : sectionOrder_) {
         ok = put(section->comment) && put("[" + section->name + "]\n");

@@ -15,7 +15,7 @@ namespace Corvane {
 class CoConfigFileReader {
 public:
     // read() flags.
-    static constexpr int kMerge = 1;             // keep the current content and merge the file into it
+    static constexpr int kMerge = 1;               // keep the current content and merge the file into it
     static constexpr int kKeepExistingValues = 2;  // a variable already present keeps its value
 
     // Reads filename (may be null) as read(filename, 0) would; status() gives the result.

@@ -10,10 +10,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/env/EnvVar.h"
 #include "base/fileUtil/BufferAllocator.h"
 #include "base/fileUtil/CoBuffer.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/env/EnvVar.h"
 
 namespace Corvane {
 

@@ -57,10 +57,14 @@ int fallocate(int fd, uint64_t offset, uint64_t length) {
 
 const char* CoFileIO::Preallocator::name(FileSystem fileSystem) {
     switch (fileSystem) {
-    case FileSystem::Unknown: return "Unknown";
-    case FileSystem::Generic: return "Generic";
-    case FileSystem::XFS: return "XFS";
-    case FileSystem::HFS: return "HFS/HFS Plus";
+        case FileSystem::Unknown:
+            return "Unknown";
+        case FileSystem::Generic:
+            return "Generic";
+        case FileSystem::XFS:
+            return "XFS";
+        case FileSystem::HFS:
+            return "HFS/HFS Plus";
     }
     assert(!"file system out of range");
     return "";
@@ -68,11 +72,16 @@ const char* CoFileIO::Preallocator::name(FileSystem fileSystem) {
 
 const char* CoFileIO::Preallocator::name(Method method) {
     switch (method) {
-    case Method::Invalid: return "Invalid";
-    case Method::None: return "None";
-    case Method::FAllocate: return "FAllocate";
-    case Method::Reserve: return "Reserve";
-    case Method::F_Preallocate: return "F_Preallocate";
+        case Method::Invalid:
+            return "Invalid";
+        case Method::None:
+            return "None";
+        case Method::FAllocate:
+            return "FAllocate";
+        case Method::Reserve:
+            return "Reserve";
+        case Method::F_Preallocate:
+            return "F_Preallocate";
     }
     assert(!"preallocation method out of range");
     return "";

@@ -17,13 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "base/env/EnvVar.h"
+#include "base/env/EnvVarRegistry.h"
 #include "base/fileUtil/CoBuffer.h"
 #include "base/fileUtil/CoDirectIO.h"
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/osal/CoUser.h"
-#include "base/env/EnvVar.h"
-#include "base/env/EnvVarRegistry.h"
 
 namespace Corvane {
 
@@ -400,8 +400,8 @@ void CoFilePath::changeOwner(const char* user, const char* group) {
             CO_THROW_ERRNO(ENOENT, "Error while retrieve group '%s' information.", group);
         gid = groupRecord.gr_gid;
     }
-    const int result = isSymbolicLink() ? lchown(path_.c_str(), userRecord.pw_uid, gid)
-                                        : chown(path_.c_str(), userRecord.pw_uid, gid);
+    const int result =
+        isSymbolicLink() ? lchown(path_.c_str(), userRecord.pw_uid, gid) : chown(path_.c_str(), userRecord.pw_uid, gid);
     if (result != 0) {
         const int err = errno;
         CO_THROW_ERRNO(err, "Error while changing ownership of '%s'", path_.c_str());

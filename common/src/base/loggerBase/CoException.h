@@ -41,5 +41,4 @@ private:
 }  // namespace Corvane
 
 // Throws a CoException carrying the system text for err and a detail.
-#define CO_THROW_ERRNO(err, ...) \
-    Corvane::CoException(__LINE__, __FILE__).raise(std::strerror(err), __VA_ARGS__)
+#define CO_THROW_ERRNO(err, ...) Corvane::CoException(__LINE__, __FILE__).raise(std::strerror(err), __VA_ARGS__)

@@ -29,8 +29,14 @@ void CoLastErrLogger::postError(const char* fmt, ...) const {
     const int64_t nowUs = CoClock::wallUs();
     const size_t slash = file_.find_last_of('/');
     const std::string file = slash == std::string::npos ? file_ : file_.substr(slash + 1);
-    CoMsg::Record record{text,  file.c_str(),    "", static_cast<uint32_t>(CoMsg::getPID()), line_, CoMsg::error,
-                         static_cast<time_t>(nowUs / 1000000), static_cast<int>(nowUs % 1000000) * 1000};
+    CoMsg::Record record{text,
+                         file.c_str(),
+                         "",
+                         static_cast<uint32_t>(CoMsg::getPID()),
+                         line_,
+                         CoMsg::error,
+                         static_cast<time_t>(nowUs / 1000000),
+                         static_cast<int>(nowUs % 1000000) * 1000};
     CoMsg::getRouter()->route(record);
 }
 

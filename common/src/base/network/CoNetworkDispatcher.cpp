@@ -130,8 +130,7 @@ bool CoNetworkDispatcher::update(bool force) {
     return ok;
 }
 
-bool CoNetworkDispatcher::getInterfaces(std::vector<CoNetworkInterface>& interfaces, Type type,
-                                        const Filter& filter) {
+bool CoNetworkDispatcher::getInterfaces(std::vector<CoNetworkInterface>& interfaces, Type type, const Filter& filter) {
     std::vector<std::string> warnings;
     bool ok = false;
     {
@@ -263,9 +262,8 @@ void CoNetworkDispatcher::notifyLocked(const std::vector<std::unique_ptr<CoNetwo
     if (observers_.empty())
         return;
     auto contains = [](const std::vector<std::unique_ptr<CoNetworkInterface>>& list, const CoNetworkInterface& i) {
-        return std::any_of(list.begin(), list.end(), [&i](const std::unique_ptr<CoNetworkInterface>& p) {
-            return *p == i;
-        });
+        return std::any_of(list.begin(), list.end(),
+                           [&i](const std::unique_ptr<CoNetworkInterface>& p) { return *p == i; });
     };
     for (const auto& gone : old)
         if (!contains(interfaces_, *gone))

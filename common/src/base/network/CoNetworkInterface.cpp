@@ -15,8 +15,8 @@ struct AttributeName {
 
 // Single bits in the order a set is written.
 constexpr AttributeName kBitNames[] = {
-    {CoNetworkInterface::Loopback, "loopback"},   {CoNetworkInterface::IPv4, "ipv4"},
-    {CoNetworkInterface::IPv6, "ipv6"},           {CoNetworkInterface::Multicast, "multicast"},
+    {CoNetworkInterface::Loopback, "loopback"}, {CoNetworkInterface::IPv4, "ipv4"},
+    {CoNetworkInterface::IPv6, "ipv6"},         {CoNetworkInterface::Multicast, "multicast"},
     {CoNetworkInterface::Gateway, "gateway"},
 };
 

@@ -33,7 +33,7 @@ namespace Corvane {
 namespace {
 
 struct MonitorState {
-    CoMutex mutex;  // guards the two fields below and every Observer::active_
+    CoMutex mutex;             // guards the two fields below and every Observer::active_
     bool initialised = false;  // between CoNetwork's first init and last uninit
     std::unique_ptr<CoNetworkMonitorImpl> impl;
     std::vector<CoNetworkMonitor::Observer*> observers;  // registration order

@@ -106,8 +106,8 @@ bool CoNetworkMonitorLinux::receive() {
     alignas(nlmsghdr) char buffer[CoNetlink::kNotificationBufferSize];
     sockaddr_nl sender{};
     socklen_t senderSize = sizeof sender;
-    const ssize_t received = recvfrom(socket_, buffer, sizeof buffer, MSG_DONTWAIT,
-                                      reinterpret_cast<sockaddr*>(&sender), &senderSize);
+    const ssize_t received =
+        recvfrom(socket_, buffer, sizeof buffer, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sender), &senderSize);
     if (received < 0) {
         const int err = errno;
         if (err == EINTR || err == EAGAIN || err == EWOULDBLOCK)

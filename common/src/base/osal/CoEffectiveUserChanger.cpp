@@ -11,8 +11,7 @@ CoEffectiveUserChanger::CoEffectiveUserChanger(uid_t effectiveUid)
     change(effectiveUid);
 }
 
-CoEffectiveUserChanger::CoEffectiveUserChanger(Target target)
-    : savedRealUid_(getuid()), savedEffectiveUid_(geteuid()) {
+CoEffectiveUserChanger::CoEffectiveUserChanger(Target target) : savedRealUid_(getuid()), savedEffectiveUid_(geteuid()) {
     if (target == Target::Root)
         change(0);
     else

@@ -11,9 +11,9 @@
 #include <cstring>
 #include <vector>
 
-#include "base/loggerBase/CoMsg.h"
 #include "base/env/EnvVar.h"
 #include "base/env/EnvVarRegistry.h"
+#include "base/loggerBase/CoMsg.h"
 #include "base/osal/UIDStack.h"
 
 namespace Corvane {
@@ -86,27 +86,23 @@ bool lookupRecord(int sizeName, Record* record, std::vector<char>* buffer, Call 
 }
 
 bool passwdByUid(uid_t uid, passwd* pw, std::vector<char>* buffer) {
-    return lookupRecord(_SC_GETPW_R_SIZE_MAX, pw, buffer, [uid](passwd* p, char* b, size_t n, passwd** r) {
-        return getpwuid_r(uid, p, b, n, r);
-    });
+    return lookupRecord(_SC_GETPW_R_SIZE_MAX, pw, buffer,
+                        [uid](passwd* p, char* b, size_t n, passwd** r) { return getpwuid_r(uid, p, b, n, r); });
 }
 
 bool passwdByName(const char* name, passwd* pw, std::vector<char>* buffer) {
-    return lookupRecord(_SC_GETPW_R_SIZE_MAX, pw, buffer, [name](passwd* p, char* b, size_t n, passwd** r) {
-        return getpwnam_r(name, p, b, n, r);
-    });
+    return lookupRecord(_SC_GETPW_R_SIZE_MAX, pw, buffer,
+                        [name](passwd* p, char* b, size_t n, passwd** r) { return getpwnam_r(name, p, b, n, r); });
 }
 
 bool groupByGid(gid_t gid, group* gr, std::vector<char>* buffer) {
-    return lookupRecord(_SC_GETGR_R_SIZE_MAX, gr, buffer, [gid](group* g, char* b, size_t n, group** r) {
-        return getgrgid_r(gid, g, b, n, r);
-    });
+    return lookupRecord(_SC_GETGR_R_SIZE_MAX, gr, buffer,
+                        [gid](group* g, char* b, size_t n, group** r) { return getgrgid_r(gid, g, b, n, r); });
 }
 
 bool groupByName(const char* name, group* gr, std::vector<char>* buffer) {
-    return lookupRecord(_SC_GETGR_R_SIZE_MAX, gr, buffer, [name](group* g, char* b, size_t n, group** r) {
-        return getgrnam_r(name, g, b, n, r);
-    });
+    return lookupRecord(_SC_GETGR_R_SIZE_MAX, gr, buffer,
+                        [name](group* g, char* b, size_t n, group** r) { return getgrnam_r(name, g, b, n, r); });
 }
 
 }  // namespace
@@ -118,8 +114,8 @@ uid_t CoUser::lastEffectiveUid() { return state().lastEffectiveUid; }
 bool CoUser::setUserIds(uid_t realUid, uid_t effectiveUid) {
     // Going from one non-root effective id to another is only allowed
     // from root.
-    if (effectiveUid > 0 && effectiveUid != geteuid())
-        [[maybe_unused]] const int toRoot = setreuid(static_cast<uid_t>(-1), 0);  // the next call fails if this did
+    if (effectiveUid > 0 && effectiveUid != geteuid()) [[maybe_unused]]
+        const int toRoot = setreuid(static_cast<uid_t>(-1), 0);  // the next call fails if this did
     // An unchanged real id is passed as -1: naming it would also overwrite
     // the saved set-user-id, and with it the way back to root.
     const uid_t realArg = realUid == getuid() ? static_cast<uid_t>(-1) : realUid;
@@ -137,8 +133,8 @@ bool CoUser::setUserIds(uid_t realUid, uid_t effectiveUid) {
 }
 
 bool CoUser::setGroupIds(gid_t realGid, gid_t effectiveGid) {
-    if (effectiveGid > 0 && effectiveGid != getegid())
-        [[maybe_unused]] const int toRoot = setregid(static_cast<gid_t>(-1), 0);  // the next call fails if this did
+    if (effectiveGid > 0 && effectiveGid != getegid()) [[maybe_unused]]
+        const int toRoot = setregid(static_cast<gid_t>(-1), 0);  // the next call fails if this did
     const gid_t realArg = realGid == getgid() ? static_cast<gid_t>(-1) : realGid;
     if (setregid(realArg, effectiveGid) != 0) {
         const int err = errno;

@@ -129,7 +129,7 @@ bool rcAPI::connect(const char* host, int port, int timeoutMs) {
         descriptor_ = std::move(kept);
         stopRequested_.store(false);
         lastError_.clear();  // as after a login that succeeds
-        return true;  // logged in when it was parked
+        return true;         // logged in when it was parked
     }
     {
         // Published before connecting, so that stop() can end the connect.
@@ -141,8 +141,8 @@ bool rcAPI::connect(const char* host, int port, int timeoutMs) {
     if (stopRequested())
         return failStopped(rcSysCalls::CALL_LOGIN, ignored);
     if (!connected) {
-        const std::string text = descriptor_->lastError().empty() ? CoIoDescriptor::errnoText(ENOTCONN)
-                                                                  : descriptor_->lastError();
+        const std::string text =
+            descriptor_->lastError().empty() ? CoIoDescriptor::errnoText(ENOTCONN) : descriptor_->lastError();
         disconnect();
         return fail(ignored, text);
     }
@@ -164,7 +164,8 @@ bool rcAPI::login(int timeoutMs) {
         return true;
     // A server without a login method takes every client.
     const std::string unknown = "Unknown method: ";
-    if (descriptor_ && (result == unknown + rcSysCalls::CALL_LOGIN || result == unknown + "'" + rcSysCalls::CALL_LOGIN + "'.")) {
+    if (descriptor_ &&
+        (result == unknown + rcSysCalls::CALL_LOGIN || result == unknown + "'" + rcSysCalls::CALL_LOGIN + "'.")) {
         CoLockGuard guard(mutex_);
         lastError_.clear();
         return true;

@@ -41,8 +41,8 @@ int rcAttrStream::readEntry(const char* text, size_t size, size_t* pos, Entry* e
         size_t digits = nameEnd + 1;
         while (digits < size && text[digits] == ' ')
             ++digits;
-        const char* lenEnd = digits < size ? static_cast<const char*>(std::memchr(text + digits, ' ', size - digits))
-                                           : nullptr;
+        const char* lenEnd =
+            digits < size ? static_cast<const char*>(std::memchr(text + digits, ' ', size - digits)) : nullptr;
         if (!lenEnd) {
             CO_ERROR("Error parsing attribute stream.");
             return -1;
@@ -354,8 +354,8 @@ std::string rcAttrStream::prettyString(int maxValueLen) const {
         const size_t size = e.nameLen + 4 + m;
         if (buf.size() < size)
             buf.resize(size);
-        const int n = std::snprintf(buf.data(), size, "%.*s='%.*s'", clampInt(e.nameLen), e.name,
-                                    clampInt(e.valueLen), e.value);
+        const int n =
+            std::snprintf(buf.data(), size, "%.*s='%.*s'", clampInt(e.nameLen), e.name, clampInt(e.valueLen), e.value);
         size_t len = n < 0 ? 0 : static_cast<size_t>(n);
         if (len >= size) {
             // Cut: show that the value goes on.

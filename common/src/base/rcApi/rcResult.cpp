@@ -6,7 +6,9 @@ namespace Corvane {
 
 namespace {
 
-const char* statusText(int status) { return status == rcResult::kOk ? "ok" : status == rcResult::kError ? "error" : "unknown"; }
+const char* statusText(int status) {
+    return status == rcResult::kOk ? "ok" : status == rcResult::kError ? "error" : "unknown";
+}
 
 }  // namespace
 

@@ -55,10 +55,10 @@ rcServerContext::~rcServerContext() {
 }
 
 void rcServerContext::registerBuiltIns() {
-    registerMethod(rcMethod(this, rcSysCalls::CALL_LOGIN, &rcServerContext::loginCB, &rcParamString::TYPE,
-                            kLoginParams));
-    registerMethod(rcMethod(this, rcSysCalls::CALL_PING, &rcServerContext::pingCB, &rcParamVoid::TYPE,
-                            rcMethod::dudParamList_));
+    registerMethod(
+        rcMethod(this, rcSysCalls::CALL_LOGIN, &rcServerContext::loginCB, &rcParamString::TYPE, kLoginParams));
+    registerMethod(
+        rcMethod(this, rcSysCalls::CALL_PING, &rcServerContext::pingCB, &rcParamVoid::TYPE, rcMethod::dudParamList_));
 }
 
 bool rcServerContext::registerMethod(const rcMethod& method, bool delayedReturn) {

@@ -127,7 +127,7 @@ private:
     static bool pingCB(void* object, const rcMethod& method, const rcParam::Array& args, rcParam& result);
 
     rcAppContext appContext_;
-    mutable CoMutex tablesMutex_;  // guards methods_ and objects_
+    mutable CoMutex tablesMutex_;                              // guards methods_ and objects_
     std::map<std::string, MethodEntry, std::less<>> methods_;  // found by const char*
     std::map<int, void*> objects_;
 

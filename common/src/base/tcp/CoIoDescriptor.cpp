@@ -23,20 +23,20 @@ constexpr size_t kMaxErrorText = 255;
 
 int errnoOf(CoIoDescriptor::ErrorCode code) {
     switch (code) {
-    case CoIoDescriptor::ErrorCode::NotConnected:
-        return ENOTCONN;
-    case CoIoDescriptor::ErrorCode::Aborted:
-        return ECONNABORTED;
-    case CoIoDescriptor::ErrorCode::Reset:
-        return ECONNRESET;
-    case CoIoDescriptor::ErrorCode::TimedOut:
-        return ETIMEDOUT;
-    case CoIoDescriptor::ErrorCode::Refused:
-        return ECONNREFUSED;
-    case CoIoDescriptor::ErrorCode::NoAddress:
-        return ENXIO;
-    default:
-        return 0;
+        case CoIoDescriptor::ErrorCode::NotConnected:
+            return ENOTCONN;
+        case CoIoDescriptor::ErrorCode::Aborted:
+            return ECONNABORTED;
+        case CoIoDescriptor::ErrorCode::Reset:
+            return ECONNRESET;
+        case CoIoDescriptor::ErrorCode::TimedOut:
+            return ETIMEDOUT;
+        case CoIoDescriptor::ErrorCode::Refused:
+            return ECONNREFUSED;
+        case CoIoDescriptor::ErrorCode::NoAddress:
+            return ENXIO;
+        default:
+            return 0;
     }
 }
 

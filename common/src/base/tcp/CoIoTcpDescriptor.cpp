@@ -278,8 +278,7 @@ std::string CoIoTcpDescriptor::getLocalHostName() { return shortenHostName(rawLo
 std::string CoIoTcpDescriptor::getLocalHostIpAddr() {
     // The full name, since the short one resolves only through a search
     // domain.
-    return CoLocalAddressCache::instance().address(
-        [] { return getIpAddrFromHostName(rawLocalHostName().c_str()); });
+    return CoLocalAddressCache::instance().address([] { return getIpAddrFromHostName(rawLocalHostName().c_str()); });
 }
 
 bool CoIoTcpDescriptor::getHostNameFromIpAddr(const char* ipAddr, bool shortName, std::string& name) {

@@ -2,10 +2,10 @@
 
 #include <fcntl.h>
 #include <netdb.h>
-#include <unistd.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -224,7 +224,7 @@ int listenTcpOn(const std::string& address, int port, const TcpListenOptions& op
         return -1;
     }
     *boundPort = ntohs(family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&bound)->sin6_port
-                                         : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
+                                          : reinterpret_cast<sockaddr_in*>(&bound)->sin_port);
     return fd;
 }
 

@@ -8,9 +8,9 @@
 #include <ctime>
 #include <string>
 
-#include "base/loggerBase/CoMsg.h"
 #include "base/env/EnvVar.h"
 #include "base/env/EnvVarRegistry.h"
+#include "base/loggerBase/CoMsg.h"
 
 namespace Corvane {
 

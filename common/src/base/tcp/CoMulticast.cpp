@@ -125,7 +125,9 @@ void setPort(sockaddr_storage* address, unsigned int port) {
 }  // namespace
 
 CoMulticast::CoMulticast(unsigned int port, const char* group, const char* interface)
-    : group_(group ? group : ""), interface_(interface ? interface : ""), descriptor_(CoIoDescriptor::INVALID_ID),
+    : group_(group ? group : ""),
+      interface_(interface ? interface : ""),
+      descriptor_(CoIoDescriptor::INVALID_ID),
       port_(port) {
     if (group_.empty())
         CO_MCAST_RAISE(EINVAL, "Empty scope");
@@ -139,7 +141,9 @@ CoMulticast::CoMulticast(unsigned int port, const char* group, const char* inter
         const int err = errno;
         descriptor_ = CoIoDescriptor::INVALID_ID;
         CO_MCAST_RAISE(err, "Unable to create a datagram socket%s",
-                       family == AF_INET ? " for IPv4" : family == AF_INET6 ? " for IPv6" : "");
+                       family == AF_INET    ? " for IPv4"
+                       : family == AF_INET6 ? " for IPv6"
+                                            : "");
     }
 }
 
@@ -183,8 +187,8 @@ void CoMulticast::bind(bool ephemeral) {
     // Extras that the socket works without: a failure leaves them off.
     const int on = 1;
     if (ephemeral)
-        reportsUnreachable_ = ::setsockopt(descriptor_, level(), isIPv6() ? IPV6_RECVERR : IP_RECVERR, &on,
-                                           sizeof on) == 0;
+        reportsUnreachable_ =
+            ::setsockopt(descriptor_, level(), isIPv6() ? IPV6_RECVERR : IP_RECVERR, &on, sizeof on) == 0;
     else
         ::setsockopt(descriptor_, level(), isIPv6() ? IPV6_RECVPKTINFO : IP_PKTINFO, &on, sizeof on);
     if (interface_.empty())

@@ -42,8 +42,8 @@ CoThreadMgr& CoThreadMgr::instance() {
 }
 
 CoThread& CoThreadMgr::createThread(const char* name, void (*fn)(void*), void* arg, bool quiet) {
-    CoThread* handle = instance().createThread(new SimpleTask(fn, arg), name, CoThread::NEW_THREAD,
-                                               CoThread::POLICY_TS, CoThread::PRIORITY_MIN, -1, quiet);
+    CoThread* handle = instance().createThread(new SimpleTask(fn, arg), name, CoThread::NEW_THREAD, CoThread::POLICY_TS,
+                                               CoThread::PRIORITY_MIN, -1, quiet);
     assert(handle != 0 && "handle != 0");
     handle->start();
     return *handle;

@@ -30,8 +30,7 @@ public:
 
     // A thread object, not started, that owns task and is registered.
     virtual CoThread* createThread(CoTask* task, const char* name, CoThread::ThreadType type,
-                                   CoThread::PolicyType policy, CoThread::PriorityType level, int cpu,
-                                   bool quiet) = 0;
+                                   CoThread::PolicyType policy, CoThread::PriorityType level, int cpu, bool quiet) = 0;
 
     // Borrowed pointers: valid while the thread's owner keeps it.
     virtual CoThread* findThread(CoThread::ThreadId id) = 0;

@@ -60,8 +60,8 @@ void CoThreadMgrVector::uninitialise() {
         }
         const bool alive = thread->isRunning() || thread->isFinished();
         if (thread->getType() == CoThread::NEW_THREAD && alive) {
-            CO_WARNING("Thread id = %i named=%s was not stopped by its owner.",
-                       static_cast<int>(thread->getThreadId()), thread->getName().c_str());
+            CO_WARNING("Thread id = %i named=%s was not stopped by its owner.", static_cast<int>(thread->getThreadId()),
+                       thread->getName().c_str());
             thread->stopOrCancel();
         }
         // A detached thread still running deletes itself when its task

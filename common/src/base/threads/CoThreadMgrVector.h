@@ -25,7 +25,7 @@ public:
     void dump(std::ostream& out) override;
 
 private:
-    CoMutex listMutex_;  // guards threads_
+    CoMutex listMutex_;               // guards threads_
     std::vector<CoThread*> threads_;  // registration order; not owned until uninitialise()
 };
 

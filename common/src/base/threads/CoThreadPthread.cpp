@@ -11,10 +11,10 @@
 #include <optional>
 #include <string>
 
-#include "base/loggerBase/CoMsg.h"
-#include "base/osal/CoEffectiveUserChanger.h"
 #include "base/env/EnvVar.h"
 #include "base/env/EnvVarRegistry.h"
+#include "base/loggerBase/CoMsg.h"
+#include "base/osal/CoEffectiveUserChanger.h"
 #include "base/threads/CoLockGuard.h"
 #include "base/threads/CoThreadMgr.h"
 #include "base/threads/CoThreadMgrPthread.h"
@@ -69,19 +69,24 @@ void convertFromSchedParams(int nativePolicy, int nativePriority, CoThread::Poli
 
 }  // namespace
 
-CoThreadPthread::CoThreadPthread(CoThreadMgr& mgr, CoTask* task, const char* name, ThreadType type,
-                                 PolicyType policy, PriorityType level, int cpu, bool quiet)
-    : CoThread(task, name, type, policy, level, cpu), mgr_(mgr), lock_(1), state_(kCreated), threadId_(), quiet_(quiet) {
+CoThreadPthread::CoThreadPthread(CoThreadMgr& mgr, CoTask* task, const char* name, ThreadType type, PolicyType policy,
+                                 PriorityType level, int cpu, bool quiet)
+    : CoThread(task, name, type, policy, level, cpu),
+      mgr_(mgr),
+      lock_(1),
+      state_(kCreated),
+      threadId_(),
+      quiet_(quiet) {
     if (debugOn())
-        CO_DEBUG("Creating thread '%s' with inherited policy %s, prio %d, cpu %d\n", name_.c_str(),
-                 policyName(policy), mgr_.nativePriority(policy, level), cpu);
+        CO_DEBUG("Creating thread '%s' with inherited policy %s, prio %d, cpu %d\n", name_.c_str(), policyName(policy),
+                 mgr_.nativePriority(policy, level), cpu);
     if (type == MAIN_THREAD) {
         state_.store(kRunning);
         threadId_.store(CoThreadMgrPthread::initialThreadId());
     } else {
         const int pages = gStackSizeVar.getValue();
-        stackSizeBytes_ = static_cast<size_t>(sysconf(_SC_PAGESIZE)) *
-                          static_cast<size_t>(pages > 0 ? pages : kDefaultStackPages);
+        stackSizeBytes_ =
+            static_cast<size_t>(sysconf(_SC_PAGESIZE)) * static_cast<size_t>(pages > 0 ? pages : kDefaultStackPages);
         assert(stackSizeBytes_ > 0 && "_stackSize > 0");
     }
     mgr_.addThread(this);

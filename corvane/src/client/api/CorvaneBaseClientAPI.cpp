@@ -25,7 +25,6 @@ constexpr size_t kTranslateHeadSize = 1024;
 // keeps is a broken reply, not a reason to loop for minutes.
 constexpr int kMaxTranslationEntries = 65536;
 
-
 std::string eventArgs(int port, int connection, const CorvaneNodeId& subject) {
     Corvane::rcAttrStream args;
     args.addIntValue("Port", port);

@@ -12,9 +12,9 @@
 #include <cstring>
 #include <string>
 
+#include "base/env/EnvVar.h"
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/env/EnvVar.h"
 #include "base/rcApi/rcAPI.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
@@ -30,9 +30,7 @@ constexpr unsigned int kDaemonInfoTimeoutMs = 100000000;
 // The database a server answers to when the identifier names none.
 constexpr const char* kDefaultDatabase = "OBRAN";
 
-[[noreturn]] void throwText(const std::string& text) {
-    throw Corvane::CoException(text.c_str(), __LINE__, __FILE__);
-}
+[[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
 
 // The RPC client takes an int; larger time-outs are as good as endless.
 int toRcTimeout(unsigned int timeoutMs) {
@@ -107,8 +105,8 @@ bool CorvaneClientConnection::connectToAddressesLocked(unsigned int timeoutMs) {
         if (!*address)
             break;
         const unsigned int port = static_cast<unsigned int>(info.getNodePort());
-        CO_DEBUG("Connecting to server '%s' / '%s' using '%s:%u'", info.getDisplayName(), info.getStorageId(),
-                 address, port);
+        CO_DEBUG("Connecting to server '%s' / '%s' using '%s:%u'", info.getDisplayName(), info.getStorageId(), address,
+                 port);
         if (rc_->connect(address, info.getNodePort(), toRcTimeout(timeoutMs))) {
             CO_DEBUG("Connected to server '%s' / '%s' using '%s:%u'", info.getDisplayName(), info.getStorageId(),
                      address, port);

@@ -126,7 +126,7 @@ private:
     Corvane::CoMutex callbacksMutex_;  // guards callbacks_
     std::unique_ptr<Corvane::rcAPI> rc_;
     const CorvaneServerId serverId_;  // completed by the constructor only
-    Corvane::CoMutex callMutex_;  // serialises connecting and calls on rc_
+    Corvane::CoMutex callMutex_;      // serialises connecting and calls on rc_
     // Guards info_ and infoStale_ against the table's matching, which reads
     // the record from other threads. Taken after callMutex_, never across I/O.
     Corvane::CoMutex infoMutex_;

@@ -77,8 +77,7 @@ public:
     // Both run with the entry's count mutex held, which also guards count_.
     void incref() override {
         SharedEntry::incref();
-        CO_DEBUG("Referencing shared connection '%p' to '%s' (%d)", static_cast<void*>(this), name_.c_str(),
-                 ++count_);
+        CO_DEBUG("Referencing shared connection '%p' to '%s' (%d)", static_cast<void*>(this), name_.c_str(), ++count_);
     }
     void decref() override {
         SharedEntry::decref();

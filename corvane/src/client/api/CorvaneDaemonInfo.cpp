@@ -98,8 +98,7 @@ void CorvaneDaemonInfo::read(const Corvane::rcAttrStream& stream) {
         productVersionStr_ = versionStr.c_str();
     } else {
         char text[64];
-        std::snprintf(text, sizeof text, "%d.%d.%d", productVersionMajor_, productVersionMinor_,
-                      productVersionMaint_);
+        std::snprintf(text, sizeof text, "%d.%d.%d", productVersionMajor_, productVersionMinor_, productVersionMaint_);
         productVersionStr_ = text;
     }
     // Servers before version 3 have no storage identity.
@@ -168,12 +167,12 @@ bool CorvaneDaemonInfo::operator==(const CorvaneDaemonInfo& o) const {
             return false;
     return hostName_ == o.hostName_ && displayName_ == o.displayName_ && osType_ == o.osType_ &&
            database_ == o.database_ && nodePort_ == o.nodePort_ && framePort_ == o.framePort_ &&
-           versionMajor_ == o.versionMajor_ && versionMinor_ == o.versionMinor_ &&
-           versionMaint_ == o.versionMaint_ && versionBuild_ == o.versionBuild_ && product_ == o.product_ &&
-           vendor_ == o.vendor_ && productVersionMajor_ == o.productVersionMajor_ &&
-           productVersionMinor_ == o.productVersionMinor_ && productVersionMaint_ == o.productVersionMaint_ &&
-           productBuild_ == o.productBuild_ && productVersionStr_ == o.productVersionStr_ &&
-           storageId_ == o.storageId_ && hostUUID_ == o.hostUUID_ && user1_ == o.user1_ && user2_ == o.user2_;
+           versionMajor_ == o.versionMajor_ && versionMinor_ == o.versionMinor_ && versionMaint_ == o.versionMaint_ &&
+           versionBuild_ == o.versionBuild_ && product_ == o.product_ && vendor_ == o.vendor_ &&
+           productVersionMajor_ == o.productVersionMajor_ && productVersionMinor_ == o.productVersionMinor_ &&
+           productVersionMaint_ == o.productVersionMaint_ && productBuild_ == o.productBuild_ &&
+           productVersionStr_ == o.productVersionStr_ && storageId_ == o.storageId_ && hostUUID_ == o.hostUUID_ &&
+           user1_ == o.user1_ && user2_ == o.user2_;
 }
 
 bool CorvaneDaemonInfo::operator<(const CorvaneDaemonInfo& other) const {

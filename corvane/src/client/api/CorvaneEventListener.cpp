@@ -29,8 +29,8 @@ CorvaneEventListener::CorvaneEventListener(Corvane::rcServerContext& server, int
     : Corvane::CoIoHandler(kReadEvent), server_(server), socket_(fd), address_(std::move(address)) {}
 
 std::unique_ptr<CorvaneEventListener> CorvaneEventListener::open(Corvane::rcServerContext& server,
-                                                                 const std::string& address, int port,
-                                                                 int* boundPort, int* err) {
+                                                                 const std::string& address, int port, int* boundPort,
+                                                                 int* err) {
     Corvane::TcpListenOptions options;
     options.nonBlocking = true;
     options.backlog = kBacklog;

@@ -24,8 +24,8 @@ public:
     // address that can not be had is posted and left out; *port is -1 and
     // the list empty when none could.
     static std::vector<std::unique_ptr<CorvaneEventListener>> openAll(Corvane::rcServerContext& server,
-                                                                       const std::vector<std::string>& addresses,
-                                                                       int* port);
+                                                                      const std::vector<std::string>& addresses,
+                                                                      int* port);
 
     const Corvane::CoIoDescriptor* getDescriptor() const override { return &socket_; }
     Corvane::CoIoDescriptor* getDescriptor() override { return &socket_; }

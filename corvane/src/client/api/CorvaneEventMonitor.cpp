@@ -73,8 +73,8 @@ bool decodeNodeEvent(const std::string& payload, CorvaneNodeEvent* event, std::s
             return false;
         }
     }
-    *event = CorvaneNodeEvent(CorvaneNodeId(values[0].c_str()), values[1].c_str(),
-                              CorvaneDictionary(values[2].c_str()));
+    *event =
+        CorvaneNodeEvent(CorvaneNodeId(values[0].c_str()), values[1].c_str(), CorvaneDictionary(values[2].c_str()));
     return true;
 }
 
@@ -345,8 +345,7 @@ bool CorvaneEventMonitor::Connection::unregisterEventHandler(const CorvaneNodeId
     return true;
 }
 
-std::vector<CorvaneNodeEvent::Handler*> CorvaneEventMonitor::Connection::handlersOf(
-    const CorvaneNodeId& node) const {
+std::vector<CorvaneNodeEvent::Handler*> CorvaneEventMonitor::Connection::handlersOf(const CorvaneNodeId& node) const {
     Corvane::CoLockGuard guard(handlersMutex_);
     const auto it = handlers_.find(node);
     return it == handlers_.end() ? std::vector<CorvaneNodeEvent::Handler*>() : it->second;

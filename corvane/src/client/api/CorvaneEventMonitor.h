@@ -94,11 +94,11 @@ private:
     int boundPort_ = -1;
     std::vector<std::unique_ptr<CorvaneEventListener>> listeners_;  // empty: the context's own socket
 
-    Corvane::CoMutex deliveryMutex_;  // see the design note
+    Corvane::CoMutex deliveryMutex_;             // see the design note
     mutable Corvane::CoMutex connectionsMutex_;  // guards connections_ and the object table's changes
-    std::vector<Connection*> connections_;  // not owned
+    std::vector<Connection*> connections_;       // not owned
 
-    mutable Corvane::CoMutex threadMutex_;  // guards thread_
+    mutable Corvane::CoMutex threadMutex_;       // guards thread_
     std::unique_ptr<Corvane::CoThread> thread_;  // null when stopped
     std::atomic<bool> stopping_{false};
     std::atomic<std::thread::id> threadId_{};

@@ -18,9 +18,9 @@
 #include <cstring>
 #include <fstream>
 
+#include "base/env/EnvVar.h"
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/env/EnvVar.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoIoDescriptor.h"
 #include "client/api/CorvaneDaemonInfo.h"
@@ -36,9 +36,7 @@ constexpr size_t kInlineParamsBytes = 65536;
 
 using Method = CorvaneFrameInterface::Method;
 
-[[noreturn]] void throwText(const std::string& text) {
-    throw Corvane::CoException(text.c_str(), __LINE__, __FILE__);
-}
+[[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
 
 std::string errnoText(int err) { return Corvane::CoIoDescriptor::errnoText(err); }
 
@@ -177,8 +175,7 @@ void CorvaneFrameClientAPI::interrupt() {
 }
 
 void CorvaneFrameClientAPI::readFrame(const char* frameId, char* buffer, size_t bufSize, const void* params,
-                                      size_t paramsSize, const char* readAhead1, const char* readAhead2,
-                                      bool noAck) {
+                                      size_t paramsSize, const char* readAhead1, const char* readAhead2, bool noAck) {
     Trace trace("readFrame", frameId ? frameId : "", static_cast<int64_t>(bufSize));
     const bool fast = noAck && bufSize >= kMinNoAckBytes;
     for (const char* ahead : {readAhead1, readAhead2})

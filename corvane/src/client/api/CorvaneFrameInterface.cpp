@@ -7,17 +7,25 @@
 namespace {
 
 const char* const kMethodNames[CorvaneFrameInterface::kMethodCount] = {
-    "ReadFrame",       "WriteFrame",           "ReadAhead",         "NoOp",           "PullFile",
-    "PushFile",        "ReadStream",           "ReadFrameNoAck",    "ReadFrameParams", "ReadAheadParams",
-    "ReadFrameParamsNoAck", "ReadAheadRedirect", "InvalidateCache",
+    "ReadFrame",
+    "WriteFrame",
+    "ReadAhead",
+    "NoOp",
+    "PullFile",
+    "PushFile",
+    "ReadStream",
+    "ReadFrameNoAck",
+    "ReadFrameParams",
+    "ReadAheadParams",
+    "ReadFrameParamsNoAck",
+    "ReadAheadRedirect",
+    "InvalidateCache",
 };
 
 // More digits could overflow 64 bits; no size or count of ours needs them.
 constexpr size_t kMaxDigits = 18;
 
-[[noreturn]] void throwText(const std::string& text) {
-    throw Corvane::CoException(text.c_str(), __LINE__, __FILE__);
-}
+[[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
 
 }  // namespace
 

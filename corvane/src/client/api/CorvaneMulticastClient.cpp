@@ -194,8 +194,13 @@ void CorvaneMulticastClient::destroyInstance() {
 }
 
 CorvaneMulticastClient::CorvaneMulticastClient(unsigned int port, const char* scope, unsigned int ttl)
-    : verbosity_(gLoadedVerbosity), resyncPeriodUs_(gLoadedResyncUs), port_(port), scope_(scope ? scope : ""),
-      ttl_(ttl), publicSocket_(port, scope_.c_str(), nullptr), dispatcher_(true) {
+    : verbosity_(gLoadedVerbosity),
+      resyncPeriodUs_(gLoadedResyncUs),
+      port_(port),
+      scope_(scope ? scope : ""),
+      ttl_(ttl),
+      publicSocket_(port, scope_.c_str(), nullptr),
+      dispatcher_(true) {
     assert(gInstance.load() == nullptr && "instance == 0");
     gInstance.store(this);
     try {
@@ -259,10 +264,9 @@ void CorvaneMulticastClient::start(bool fetchServers) {
             CO_WARNING("Could not fetch servers list: %s", e.what());
         }
     }
-    Corvane::CoThread* thread =
-        Corvane::CoThreadMgr::instance().createThread(new Task(this), "Corvane Multicast", Corvane::CoThread::NEW_THREAD,
-                                                      Corvane::CoThread::POLICY_TS, Corvane::CoThread::PRIORITY_MIN, -1,
-                                                      false);
+    Corvane::CoThread* thread = Corvane::CoThreadMgr::instance().createThread(
+        new Task(this), "Corvane Multicast", Corvane::CoThread::NEW_THREAD, Corvane::CoThread::POLICY_TS,
+        Corvane::CoThread::PRIORITY_MIN, -1, false);
     thread_.reset(thread);
     thread->start();
 }
@@ -489,21 +493,21 @@ bool CorvaneMulticastClient::isOwnSearch(const std::string& senderAddress, unsig
 bool CorvaneMulticastClient::processRequest(RequestType type, rcAttrStream& payload, const char* senderAddress,
                                             unsigned int) {
     switch (type) {
-    case RequestType::DiscoverServers:
-    case RequestType::DiscoverServersReply: {
-        CorvaneDaemonInfo record(payload);
-        normaliseServer(record, senderAddress);
-        addOrUpdateServer(record);
-        return true;
-    }
-    case RequestType::RemoveServer:
-        removeServer(CorvaneDaemonInfo(payload).toServerId());
-        return true;
-    case RequestType::Invalid:
-    case RequestType::StartOfServices:
-    case RequestType::FindServers:
-    case RequestType::EndOfServices:
-        return false;
+        case RequestType::DiscoverServers:
+        case RequestType::DiscoverServersReply: {
+            CorvaneDaemonInfo record(payload);
+            normaliseServer(record, senderAddress);
+            addOrUpdateServer(record);
+            return true;
+        }
+        case RequestType::RemoveServer:
+            removeServer(CorvaneDaemonInfo(payload).toServerId());
+            return true;
+        case RequestType::Invalid:
+        case RequestType::StartOfServices:
+        case RequestType::FindServers:
+        case RequestType::EndOfServices:
+            return false;
     }
     CO_WARNING("Unknown request type: %d.", static_cast<int>(type));
     return false;

@@ -97,7 +97,6 @@ bool appendStringList(const std::string& reply, List& out) {
 
 const char* orEmpty(const char* text) { return text ? text : ""; }
 
-
 }  // namespace
 
 CorvaneNodeClientAPI::CorvaneNodeClientAPI(CorvaneClientConnection* connection) : connection_(connection) {
@@ -215,7 +214,7 @@ bool CorvaneNodeClientAPI::createNode(const CorvaneNodeId& parent, const char* d
     return guarded([&] {
         checkNode(parent);
         std::string args = formatArgs(kArgsSize, "CreateNode", "%s %s %d %s ", nodeArg(parent).c_str(),
-                                    Corvane::rcValue::quote(orEmpty(displayName)).c_str(), type, orEmpty(exType));
+                                      Corvane::rcValue::quote(orEmpty(displayName)).c_str(), type, orEmpty(exType));
         args += format.toText();
         std::string reply;
         call("CreateNode", args, reply);
@@ -375,7 +374,7 @@ bool CorvaneNodeClientAPI::getFramePaths(const CorvaneNodeId& node, StringList& 
     return guarded([&] {
         checkNode(node);
         const std::string args = formatArgs(kShortArgsSize, "GetFramePaths", "%s %s %d \"%s\"", nodeArg(node).c_str(),
-                                          getLocalHostName().c_str(), kLocalOsType, getOSVersion());
+                                            getLocalHostName().c_str(), kLocalOsType, getOSVersion());
         std::string reply;
         call("GetFramePaths", args, reply);
         paths.clear();
@@ -410,7 +409,7 @@ bool CorvaneNodeClientAPI::setFramePaths(const CorvaneNodeId& node, const String
             args += paths[i];
         }
         args += formatArgs(kArgsSize, "SetFramePaths", " %s %d %s ", getLocalHostName().c_str(), kLocalOsType,
-                         getOSVersion());
+                           getOSVersion());
         args += format.toText();
         std::string reply;
         call("SetFramePaths", args, reply);

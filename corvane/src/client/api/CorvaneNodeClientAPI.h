@@ -48,8 +48,7 @@ public:
                                   FrameList& frames);
     virtual bool getFramesEx(const CorvaneNodeId& node, FrameList& frames);
     virtual bool getFramePathsEx(const CorvaneNodeId& node, StringList& paths);
-    virtual bool setFramePathsEx(const CorvaneNodeId& node, const StringList& paths,
-                                 const CorvaneClipFormat& format);
+    virtual bool setFramePathsEx(const CorvaneNodeId& node, const StringList& paths, const CorvaneClipFormat& format);
     // A server-level query: no node.
     virtual bool getStorageId(std::string& storageId);
 

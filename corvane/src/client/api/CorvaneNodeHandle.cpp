@@ -3,8 +3,8 @@
 #include <cassert>
 #include <cctype>
 #include <climits>
-#include <memory>
 #include <cstdlib>
+#include <memory>
 #include <string>
 
 #include "client/api/CorvaneClipFormat.h"
@@ -86,8 +86,7 @@ const T* cachedRead(CorvaneNodeImp& imp, CorvaneCached<T>& item, bool needsVersi
 const CorvaneNodeImp::NodeType* nodeType(CorvaneNodeImp& imp) {
     return cachedRead(imp, imp.type_, false, [&](Call& call, CorvaneNodeImp::NodeType& out) {
         int second = 0;
-        return (call.api->getNodeType(imp.id_, out.number, second) &&
-                call.api->getNodeTypeStr(imp.id_, out.text)) ||
+        return (call.api->getNodeType(imp.id_, out.number, second) && call.api->getNodeTypeStr(imp.id_, out.text)) ||
                call.failed();
     });
 }
@@ -108,8 +107,8 @@ const CorvaneNodeInterface::StringList* metaDataStreams(CorvaneNodeImp& imp) {
 
 const CorvaneNodeInterface::FrameList* frames(CorvaneNodeImp& imp) {
     return cachedRead(imp, imp.frames_, true, [&](Call& call, CorvaneNodeInterface::FrameList& out) {
-        const bool ok = call.atLeast(kExtendedFrameLists) ? call.api->getFramesEx(imp.id_, out)
-                                                          : call.api->getFrames(imp.id_, out);
+        const bool ok =
+            call.atLeast(kExtendedFrameLists) ? call.api->getFramesEx(imp.id_, out) : call.api->getFrames(imp.id_, out);
         return ok || call.failed();
     });
 }
@@ -381,10 +380,9 @@ bool CorvaneNodeHandle::getStreamId(CorvaneStr& streamId) {
 }
 
 bool CorvaneNodeHandle::getClipFormat(CorvaneClipFormat& format) {
-    const CorvaneClipFormat* read =
-        cachedRead(*imp_, imp_->clipFormat_, false, [&](Call& call, CorvaneClipFormat& out) {
-            return call.api->getClipFormat(imp_->id_, out) || call.failed();
-        });
+    const CorvaneClipFormat* read = cachedRead(
+        *imp_, imp_->clipFormat_, false,
+        [&](Call& call, CorvaneClipFormat& out) { return call.api->getClipFormat(imp_->id_, out) || call.failed(); });
     if (!read)
         return false;
     format = *read;
@@ -487,8 +485,7 @@ bool CorvaneNodeHandle::writeFrame(const CorvaneFrameId& frame, const void* data
         [&](CorvaneFrameClientAPI& frames) { frames.writeFrame(frame.getId(), data, sizeBytes); });
 }
 
-bool CorvaneNodeHandle::readStream(void* buffer, size_t sizeBytes, int64_t position, size_t elementBytes,
-                                   int& count) {
+bool CorvaneNodeHandle::readStream(void* buffer, size_t sizeBytes, int64_t position, size_t elementBytes, int& count) {
     const std::string* streamId = imp_->streamId_.get([&](std::string& out) {
         CorvaneStr id;
         if (!getStreamId(id))
@@ -500,8 +497,7 @@ bool CorvaneNodeHandle::readStream(void* buffer, size_t sizeBytes, int64_t posit
         return false;
     int64_t n = count;
     if (!imp_->server_->imp()->frameOperation([&](CorvaneFrameClientAPI& frames) {
-            frames.readStream(streamId->c_str(), static_cast<char*>(buffer), sizeBytes, position, elementBytes,
-                              &n);
+            frames.readStream(streamId->c_str(), static_cast<char*>(buffer), sizeBytes, position, elementBytes, &n);
         }))
         return false;
     count = n > INT_MAX ? INT_MAX : static_cast<int>(n);

@@ -6,7 +6,7 @@
 class CorvaneNodeId {
 public:
     CorvaneNodeId() = default;
-    CorvaneNodeId(const char* id) : id_(id) {}  // NOLINT: converts like the text it wraps
+    CorvaneNodeId(const char* id) : id_(id) {}        // NOLINT: converts like the text it wraps
     CorvaneNodeId(const CorvaneStr& id) : id_(id) {}  // NOLINT
     virtual ~CorvaneNodeId() = default;
 

@@ -45,8 +45,7 @@ public:
                                 FrameList& frames) = 0;
     virtual bool getFrames(const CorvaneNodeId& node, FrameList& frames) = 0;
     virtual bool getFramePaths(const CorvaneNodeId& node, StringList& paths) = 0;
-    virtual bool setFramePaths(const CorvaneNodeId& node, const StringList& paths,
-                               const CorvaneClipFormat& format) = 0;
+    virtual bool setFramePaths(const CorvaneNodeId& node, const StringList& paths, const CorvaneClipFormat& format) = 0;
     virtual bool getClipFormat(const CorvaneNodeId& node, CorvaneClipFormat& format) = 0;
     virtual bool getNbReadAheads(const CorvaneNodeId& node, int& count) = 0;
     // A null filter is sent empty.

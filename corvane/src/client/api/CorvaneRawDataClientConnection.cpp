@@ -6,9 +6,9 @@
 #include <climits>
 #include <cstdlib>
 
+#include "base/env/EnvVar.h"
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
-#include "base/env/EnvVar.h"
 #include "base/tcp/CoIoMsgQDescriptor.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "base/threads/CoLockGuard.h"
@@ -24,9 +24,7 @@ constexpr size_t kMaxChunk = INT_MAX;
 
 int chunkOf(size_t left) { return static_cast<int>(left > kMaxChunk ? kMaxChunk : left); }
 
-[[noreturn]] void throwText(const std::string& text) {
-    throw Corvane::CoException(text.c_str(), __LINE__, __FILE__);
-}
+[[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
 
 }  // namespace
 

@@ -33,8 +33,7 @@ namespace {
 // Two servers may share a frame port on different hosts, or a host on
 // different ports.
 std::string targetKey(const CorvaneDaemonInfo& server) {
-    return std::string(server.getFrameIP(0)) + "|" + std::to_string(server.getFramePort()) + "|" +
-           server.getDatabase();
+    return std::string(server.getFrameIP(0)) + "|" + std::to_string(server.getFramePort()) + "|" + server.getDatabase();
 }
 
 }  // namespace

@@ -31,8 +31,7 @@ bool entryAt(CorvaneServerImp& imp, const std::vector<T>& list, int index, T& ou
 
 }  // namespace
 
-CorvaneServerHandle::CorvaneServerHandle(const char* serverId)
-    : CorvaneServerHandle(CorvaneServerId(serverId)) {}
+CorvaneServerHandle::CorvaneServerHandle(const char* serverId) : CorvaneServerHandle(CorvaneServerId(serverId)) {}
 
 CorvaneServerHandle::CorvaneServerHandle(const CorvaneServerId& serverId)
     : imp_(std::make_unique<CorvaneServerImp>(serverId)), translations_(std::make_unique<Translations>()) {}

@@ -92,8 +92,8 @@ private:
     // Points at the connection: goes before the reference does.
     std::unique_ptr<CorvaneEventMonitor::Connection> eventLink_;
     std::unique_ptr<CorvaneRawDataClientConnection> frameLink_;  // its owner is this object
-    std::unique_ptr<CorvaneFrameClientAPI> frameClient_;          // reads through frameLink_
-    CorvaneDaemonInfo info_;  // the last record read, for the text getters
+    std::unique_ptr<CorvaneFrameClientAPI> frameClient_;         // reads through frameLink_
+    CorvaneDaemonInfo info_;                                     // the last record read, for the text getters
     bool infoStale_ = true;
 };
 

@@ -25,9 +25,15 @@ TEST(EnvVarTest, TextRulesOfEachType) {
         const char* text;
         bool flag;
         int number;
-    } cases[] = {{"", true, 0},         {"0", false, 0},     {"false", false, 0},
-                 {"FALSE", false, 0},   {"False", true, 0},  {"12abc", true, 12},
-                 {"0042", true, 42},    {"+5", true, 0},     {"2147483646", true, INT_MAX - 1},
+    } cases[] = {{"", true, 0},
+                 {"0", false, 0},
+                 {"false", false, 0},
+                 {"FALSE", false, 0},
+                 {"False", true, 0},
+                 {"12abc", true, 12},
+                 {"0042", true, 42},
+                 {"+5", true, 0},
+                 {"2147483646", true, INT_MAX - 1},
                  {"99999999999999999999", true, INT_MAX}};
     for (const auto& c : cases) {
         setenv("CO_TEST_VALUE", c.text, 1);

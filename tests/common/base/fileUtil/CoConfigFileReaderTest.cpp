@@ -37,10 +37,18 @@ TEST_F(CoConfigFileReaderTest, ParsesSectionsNamesAndValues) {
                       "hash=x # not a comment\n\tname with blank\t= v\n[Alpha\ncut=1\n[\nnameless=1\n"
                       "[S]\r\nc = 3 \r\n[Zulu]\nd=4\n[T]\rlast=yes"));
     const char* const cases[][3] = {
-        {"Zulu", "b", "2"},          {"Zulu", "a", "1"},       {"Alpha", "z", "some value"},
-        {"Alpha", "eq", "a=b"},      {"Alpha", "empty", ""},   {"Alpha", "hash", "x # not a comment"},
-        {"Alpha", "name with blank", "v"}, {"Alph", "cut", "1"}, {"", "nameless", "1"},
-        {"S", "c", "3"},             {"Zulu", "d", "4"},       {"T", "last", "yes"},
+        {"Zulu", "b", "2"},
+        {"Zulu", "a", "1"},
+        {"Alpha", "z", "some value"},
+        {"Alpha", "eq", "a=b"},
+        {"Alpha", "empty", ""},
+        {"Alpha", "hash", "x # not a comment"},
+        {"Alpha", "name with blank", "v"},
+        {"Alph", "cut", "1"},
+        {"", "nameless", "1"},
+        {"S", "c", "3"},
+        {"Zulu", "d", "4"},
+        {"T", "last", "yes"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c[2], value(c[0], c[1])) << c[0] << "/" << c[1];

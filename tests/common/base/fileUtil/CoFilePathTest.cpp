@@ -37,9 +37,15 @@ TEST_F(CoFilePathTest, ExpandsHomeUsersVariablesAndDots) {
     setenv("CORVANE_TEST_DIR", "v", 1);
     // path, expansion ("!": thrown)
     const char* const expansions[][2] = {
-        {"~/x", "/home/u/x"}, {"/d/~root/x", "/d/root/x"}, {"/d/$CORVANE_TEST_DIR/../y", "/d/y"},
-        {"a//./b/", "a/b"},   {"/../a", "/a"},          {"../a/../..", "../.."},
-        {"draft~", "draft~"}, {"$CORVANE_UNSET/x", "!"}, {"~corvane-no-such-user/x", "!"},
+        {"~/x", "/home/u/x"},
+        {"/d/~root/x", "/d/root/x"},
+        {"/d/$CORVANE_TEST_DIR/../y", "/d/y"},
+        {"a//./b/", "a/b"},
+        {"/../a", "/a"},
+        {"../a/../..", "../.."},
+        {"draft~", "draft~"},
+        {"$CORVANE_UNSET/x", "!"},
+        {"~corvane-no-such-user/x", "!"},
     };
     for (const auto& e : expansions) {
         CoFilePath path{std::string(e[0])};

@@ -128,7 +128,7 @@ TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntry) {
         std::vector<std::pair<const char*, int64_t>> touches;
         Names expected;
     } cases[] = {
-        {0, {{"a", 100}, {"b", 200}}, {"b"}},  // capacity 0 holds one live entry
+        {0, {{"a", 100}, {"b", 200}}, {"b"}},                   // capacity 0 holds one live entry
         {2, {{"a", 100}, {"b", 100}, {"c", 200}}, {"b", "c"}},  // a tie evicts the lower slot
         {2, {{"a", 100}, {"b", 200}, {"a", 300}, {"c", 400}}, {"c", "a"}},
     };

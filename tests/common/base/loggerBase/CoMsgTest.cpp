@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "base/loggerBase/CoException.h"
-#include "base/loggerBase/CoLastErrLogger.h"
 #include "base/env/EnvVar.h"
 #include "base/env/EnvVarRegistry.h"
+#include "base/loggerBase/CoException.h"
+#include "base/loggerBase/CoLastErrLogger.h"
 
 namespace {
 

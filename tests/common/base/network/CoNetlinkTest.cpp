@@ -99,8 +99,8 @@ TEST(CoNetlinkTest, RouteDumpFindsOnlyTheMainIpv4DefaultRoute) {
         {"length inside the header",
          Datagram().message(RTM_NEWROUTE, &main4, sizeof main4).setLength(sizeof(nlmsghdr) - 1), DumpStep::Invalid},
         {"error without its number", Datagram().message(NLMSG_ERROR, &ack, 4), DumpStep::Invalid},
-        {"attribute past its message",
-         Datagram().message(RTM_NEWROUTE, &main4, sizeof main4).u32(RTA_OIF, lo, 100), DumpStep::Continue},
+        {"attribute past its message", Datagram().message(RTM_NEWROUTE, &main4, sizeof main4).u32(RTA_OIF, lo, 100),
+         DumpStep::Continue},
         {"truncated second message", Datagram(defaultRoute).tail(std::string(7, '\x55')), DumpStep::Found},
     };
     for (const auto& c : cases) {

@@ -51,9 +51,8 @@ TEST(CoNetworkDispatcherTest, ListsEveryAddressInEveryRoleWithoutConfiguration) 
     const std::vector<CoNetworkInterface> all = list(dispatcher, Type::All);
     EXPECT_EQ("", dispatcher.lastError()) << "asking for the default route failed";
 
-    const auto lo = std::find_if(all.begin(), all.end(), [](const CoNetworkInterface& i) {
-        return i.address() == "127.0.0.1";
-    });
+    const auto lo =
+        std::find_if(all.begin(), all.end(), [](const CoNetworkInterface& i) { return i.address() == "127.0.0.1"; });
     ASSERT_NE(all.end(), lo) << "no 127.0.0.1 among " << all.size() << " addresses";
     EXPECT_EQ(CoNetworkInterface::Loopback | CoNetworkInterface::IPv4 | CoNetworkInterface::Multicast,
               lo->attributes());
@@ -131,10 +130,9 @@ TEST(CoNetworkDispatcherTest, OrderingsPreferRankLoopbackSpeedGatewayName) {
         {{&lo, 0}, {&eth0, 0}, true, true},    // loopback next
         {{&lo, 1}, {&eth0, 0}, false, false},  // but rank wins
         {{&eth0, 0}, {&ib0, 0}, true, false},  // speed: ordinary first for metadata, fast first for data
-        {{&ib0, 0}, {&eth0, 0}, false, true},
-        {{&eth9gw, 0}, {&eth0, 0}, true, true},  // gateway before name
-        {{&eth0, 0}, {&eth1, 0}, true, true},    // name last
-        {{&eth0, 0}, {&eth0, 0}, false, false},  // never before itself
+        {{&ib0, 0}, {&eth0, 0}, false, true},   {{&eth9gw, 0}, {&eth0, 0}, true, true},  // gateway before name
+        {{&eth0, 0}, {&eth1, 0}, true, true},                                            // name last
+        {{&eth0, 0}, {&eth0, 0}, false, false},                                          // never before itself
     };
     for (const auto& c : cases) {
         const std::string pair = c.a.interface->toString() + " / " + c.b.interface->toString();

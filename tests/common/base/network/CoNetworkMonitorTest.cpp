@@ -41,9 +41,8 @@ public:
     // The limit guards against hangs only; a change arrives within milliseconds.
     bool waitFor(const std::string& event) {
         std::unique_lock<std::mutex> lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(30), [&] {
-            return std::find(events_.begin(), events_.end(), event) != events_.end();
-        });
+        return changed_.wait_for(lock, std::chrono::seconds(30),
+                                 [&] { return std::find(events_.begin(), events_.end(), event) != events_.end(); });
     }
 
 private:
@@ -100,9 +99,9 @@ TEST(CoNetworkMonitorTest, FollowsTopologyChangesInOwnNamespace) {
     ASSERT_TRUE(events.waitFor("+lo 127.0.0.1"));
 
     // A pair of connected interfaces, so that both come up running.
-    for (const char* command : {"link add eth0 type veth peer name ib0", "addr add 192.0.2.1/24 dev eth0",
-                                "addr add 198.51.100.1/24 dev ib0", "link set ib0 multicast on", "link set eth0 up",
-                                "link set ib0 up"})
+    for (const char* command :
+         {"link add eth0 type veth peer name ib0", "addr add 192.0.2.1/24 dev eth0", "addr add 198.51.100.1/24 dev ib0",
+          "link set ib0 multicast on", "link set eth0 up", "link set ib0 up"})
         ASSERT_TRUE(VirtualNetwork::ip(command)) << command;
     ASSERT_TRUE(events.waitFor("+eth0 192.0.2.1"));
     ASSERT_TRUE(events.waitFor("+ib0 198.51.100.1"));
@@ -118,7 +117,8 @@ TEST(CoNetworkMonitorTest, FollowsTopologyChangesInOwnNamespace) {
         seen.push_back(i.name() + " " + i.address() + " " + i.netmask() + " " + std::to_string(i.speed()) + " " +
                        CoNetworkInterface::getAttributesStr(i.attributes()));
     // ib0 is multicast capable but not named so.
-    EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(), "eth0 192.0.2.1 255.255.255.0 1000 ipv4|multicast|gateway"));
+    EXPECT_NE(seen.end(),
+              std::find(seen.begin(), seen.end(), "eth0 192.0.2.1 255.255.255.0 1000 ipv4|multicast|gateway"));
     EXPECT_NE(seen.end(), std::find(seen.begin(), seen.end(), "ib0 198.51.100.1 255.255.255.0 10000 ipv4"));
 
     // Metadata: the unnamed loopback at rank 0 first, then in the order named.

@@ -26,9 +26,7 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    ScopedNetworkConfig() : path_(dir_.file("absent.cfg")) {
-        Corvane::CoNetworkConfig::setFileNameForTesting(path_);
-    }
+    ScopedNetworkConfig() : path_(dir_.file("absent.cfg")) { Corvane::CoNetworkConfig::setFileNameForTesting(path_); }
 
     TempDir dir_;
     std::string path_;

@@ -18,13 +18,13 @@ using Corvane::CoUser;
 constexpr uid_t kNobody = 65534;
 
 // In a child: returns the failing line, so the parent can say which check broke.
-#define CHILD_CHECK(cond)                                                      \
-    do {                                                                       \
-        if (!(cond)) {                                                         \
-            std::printf("check failed at line %d: %s\n", __LINE__, #cond);     \
-            std::fflush(stdout);                                               \
-            return 1;                                                          \
-        }                                                                      \
+#define CHILD_CHECK(cond)                                                  \
+    do {                                                                   \
+        if (!(cond)) {                                                     \
+            std::printf("check failed at line %d: %s\n", __LINE__, #cond); \
+            std::fflush(stdout);                                           \
+            return 1;                                                      \
+        }                                                                  \
     } while (0)
 
 // The plugin loader and thread start-up raise the effective id to root for

@@ -100,10 +100,10 @@ int leaveThreadsRunning(bool viaExit) {
 TEST(CoThreadMgrTest, UninitialiseAndExitStopOrCancelThreadsTheirOwnerLeftRunning) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     using ::testing::ContainsRegex;
-    const auto told = ::testing::AllOf(
-        ContainsRegex("Thread id = -?[0-9]+ named=exit straggler was not stopped by its owner\\.\n"),
-        ContainsRegex("Thread id = -?[0-9]+ named=exit stoppable was not stopped by its owner\\.\n"),
-        ::testing::HasSubstr("stoppable task returned"));
+    const auto told =
+        ::testing::AllOf(ContainsRegex("Thread id = -?[0-9]+ named=exit straggler was not stopped by its owner\\.\n"),
+                         ContainsRegex("Thread id = -?[0-9]+ named=exit stoppable was not stopped by its owner\\.\n"),
+                         ::testing::HasSubstr("stoppable task returned"));
     for (const bool viaExit : {false, true})
         EXPECT_EXIT(std::_Exit(leaveThreadsRunning(viaExit)), ::testing::ExitedWithCode(0), told) << viaExit;
 }

@@ -147,8 +147,10 @@ TEST(CoThreadPthreadTest, ThreadsAreAnnouncedUnlessQuietOrJobExecWithoutDebuggin
         const char* name;
         bool quiet, debug, announced;
     } cases[] = {
-        {"Batch Job Exec 7", false, false, false}, {"Batch Job Exec 7", false, true, true},
-        {"plain worker", false, false, true},      {"plain worker", true, false, false},
+        {"Batch Job Exec 7", false, false, false},
+        {"Batch Job Exec 7", false, true, true},
+        {"plain worker", false, false, true},
+        {"plain worker", true, false, false},
     };
     for (const auto& c : cases) {
         setSetting("XQ_THREAD_DEBUG", c.debug);

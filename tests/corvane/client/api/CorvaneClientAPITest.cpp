@@ -30,9 +30,7 @@ using StringList = CorvaneNodeInterface::StringList;
 
 namespace {
 
-std::string stringList(const std::vector<std::string>& items) {
-    return Corvane::rcAttrList<std::string>(items).str();
-}
+std::string stringList(const std::vector<std::string>& items) { return Corvane::rcAttrList<std::string>(items).str(); }
 
 // One child of a "GetChildrenEx" reply: a nested stream.
 std::string child(const char* id, const char* name) {
@@ -113,9 +111,12 @@ TEST_F(CorvaneClientAPITest, CommaInNodeIdFailsTheOlderMethodsWithoutACall) {
     FrameList frames;
     StringList paths;
     CorvaneNodeId created;
-    const bool results[] = {api_.getChildren(node, children), api_.getDisplayName(node, text),
-                            api_.getFrames(node, frames),     api_.allocateFrames(node, 2, clip_, frames),
-                            api_.getFramePaths(node, paths),  api_.setFramePaths(node, {"/p"}, clip_),
+    const bool results[] = {api_.getChildren(node, children),
+                            api_.getDisplayName(node, text),
+                            api_.getFrames(node, frames),
+                            api_.allocateFrames(node, 2, clip_, frames),
+                            api_.getFramePaths(node, paths),
+                            api_.setFramePaths(node, {"/p"}, clip_),
                             api_.createNode(node, "n", 1, "", clip_, created)};
     for (size_t i = 0; i < sizeof results; ++i)
         EXPECT_FALSE(results[i]) << "call " << i;
@@ -233,8 +234,10 @@ TEST_F(CorvaneClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsAndRefuses
         const char* dst;
         const std::string& error;
     } refused[] = {
-        {nullptr, "dst", srcError}, {"", "", srcError},  // the source is checked first
-        {"src", "", dstError},      {"src", nullptr, dstError},
+        {nullptr, "dst", srcError},
+        {"", "", srcError},  // the source is checked first
+        {"src", "", dstError},
+        {"src", nullptr, dstError},
     };
     CorvaneStrList out = strList({"stale"});
     for (const auto& c : refused) {
@@ -254,8 +257,8 @@ TEST_F(CorvaneClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsAndRefuses
 TEST_F(CorvaneClientAPITest, TranslationListsAreRead) {
     // "3" is missing: an empty group. Entries may come in any order, and
     // "01" names no index.
-    server_.reply("GetTranslationGroups", attrs({{"numGroups", "4"}, {"2", "lonely"}, {"01", "decoy"},
-                                                 {"1", "k,15"}, {"0", "g,3,h1,h2"}}));
+    server_.reply("GetTranslationGroups",
+                  attrs({{"numGroups", "4"}, {"2", "lonely"}, {"01", "decoy"}, {"1", "k,15"}, {"0", "g,3,h1,h2"}}));
     std::vector<CorvaneTranslationGroup> groups(1);
     ASSERT_TRUE(base_.getTranslationGroups(groups)) << base_.lastError();
     EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));

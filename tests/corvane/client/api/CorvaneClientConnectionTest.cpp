@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "ScriptedServer.h"
-#include "base/loggerBase/CoException.h"
 #include "base/env/EnvVar.h"
+#include "base/loggerBase/CoException.h"
 #include "client/api/CorvaneMulticastClient.h"
 #include "common/base/network/NetworkTestSupport.h"
 #include "support/Gate.h"
@@ -58,6 +58,7 @@ public:
         std::string result;
         connection.callMethod(method_, "", true, result, 5000);
     }
+
 private:
     const char* method_;
 };
@@ -125,9 +126,9 @@ TEST_F(CorvaneClientConnectionTest, HostAndPortConnectDirectlyWhenDiscoveryCanno
     trace.setValue(false);
     echo(connection, "quiet");
     const std::string port = std::to_string(server_.port());
-    for (const std::string& text : {"Connecting to server [127.0.0.1:" + port + "] [] []",
-                                    "Connected to server [127.0.0.1:" + port + "] [] []",
-                                    std::string("Calling Echo(a b\tc\\d)"), std::string("Finished Echo() -> 'pong'")})
+    for (const std::string& text :
+         {"Connecting to server [127.0.0.1:" + port + "] [] []", "Connected to server [127.0.0.1:" + port + "] [] []",
+          std::string("Calling Echo(a b\tc\\d)"), std::string("Finished Echo() -> 'pong'")})
         EXPECT_TRUE(messages_->contains(text)) << text;
     EXPECT_FALSE(messages_->contains("Calling Echo(quiet)"));
     // Nor when a discovery configuration naming no group makes discovery impossible.
@@ -162,9 +163,10 @@ TEST_F(CorvaneClientConnectionTest, IdentifierIsCompletedAndARefusedConnectionCa
     CorvaneClientConnection connection(CorvaneServerId(port, "127.0.0.1"));
     const std::string error = callError(connection, "Echo");
     EXPECT_NE(std::string::npos, error.find(std::strerror(ECONNREFUSED))) << error;
-    EXPECT_EQ(1u, messages_->startingWith("Could not connect to server [127.0.0.1:" + std::to_string(port) +
-                                          "] [] []: " + error)
-                      .size());
+    EXPECT_EQ(
+        1u,
+        messages_->startingWith("Could not connect to server [127.0.0.1:" + std::to_string(port) + "] [] []: " + error)
+            .size());
 }
 
 TEST_F(CorvaneClientConnectionTest, TimedOutCallDisconnectsAndTheNextCallReconnects) {
@@ -212,8 +214,10 @@ TEST_F(CorvaneClientConnectionTest, ServerErrorIsTheTextAndDaemonInfoIsFetchedOn
     EXPECT_EQ("pong", echo(connection));
     EXPECT_EQ(1u, messages_->startingWith("Connected to server").size());
 
-    server_.reply("GetDaemonInfo", CorvaneTest::attrs({{"IP0", "127.0.0.1"}, {"DisplayName", "alpha"},
-                                                       {"Database", "MEDIA"}, {"NodePort", std::to_string(server_.port())}}));
+    server_.reply("GetDaemonInfo", CorvaneTest::attrs({{"IP0", "127.0.0.1"},
+                                                       {"DisplayName", "alpha"},
+                                                       {"Database", "MEDIA"},
+                                                       {"NodePort", std::to_string(server_.port())}}));
     EXPECT_STREQ("", connection.getDaemonInfo(true).getDisplayName());  // stale, but no call asked
     EXPECT_TRUE(server_.argsOf("GetDaemonInfo").empty());
     EXPECT_EQ("alpha MEDIA", std::string(connection.getDaemonInfo(false).getDisplayName()) + " " +

@@ -31,7 +31,8 @@ TEST(CorvaneClipFormatTest, TextRoundTripsAndBadTextIsRefused) {
     // overflow the division.
     ASSERT_TRUE(format.fromText("1 1 -2147483648 -1 1 1 25 x 0"));
     EXPECT_EQ(format.getBitsPerChannel(), INT_MAX);
-    for (const char* bad : {"", "1 2 3", "1 2 8 1 2 1 25 mono", "a b c d e f g h i j", static_cast<const char*>(nullptr)})
+    for (const char* bad :
+         {"", "1 2 3", "1 2 8 1 2 1 25 mono", "a b c d e f g h i j", static_cast<const char*>(nullptr)})
         EXPECT_FALSE(format.fromText(bad)) << (bad ? bad : "null");
 
     Corvane::rcAttrStream stream;

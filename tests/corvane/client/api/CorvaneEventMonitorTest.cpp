@@ -116,8 +116,8 @@ TEST_F(CorvaneEventMonitorTest, HandlersShareOneRegistrationAndBadInputStopsNoOt
     ASSERT_TRUE(api.call(connection, "NodeEvent", (id + type + whole).c_str(), true, result, 5000)) << result;
     CorvaneNodeHandle media(server, "/media"), child;
     ASSERT_TRUE(media.createNode("Child", "FOLDER", child)) << media.lastError();
-    EXPECT_EQ(log_.first(4), (std::vector<std::string>{"a Made /media/z", "b Made /media/z", "a NodeCreated /media/Child",
-                                                       "b NodeCreated /media/Child"}));
+    EXPECT_EQ(log_.first(4), (std::vector<std::string>{"a Made /media/z", "b Made /media/z",
+                                                       "a NodeCreated /media/Child", "b NodeCreated /media/Child"}));
     ASSERT_TRUE(server.unregisterEventHandler("/media", &a_));
     EXPECT_TRUE(sim.calls("UnregisterEvents").empty());
     ASSERT_TRUE(child.rename("Renamed"));

@@ -121,8 +121,8 @@ TEST_F(CorvaneFrameClientAPITest, FramesRoundTripWithAndWithoutAcknowledgement) 
 TEST_F(CorvaneFrameClientAPITest, FrameChannelNeedsANewEnoughServer) {
     const std::string database = "LOCAL" + std::to_string(::getpid());
     for (const char* version : {"2012.0.0.5119", "2012.0.0.5120"}) {
-        SimProcess sim(SimProcess::demoTree(), {"--no-discovery", "--version", version, "--database", database,
-                                                "--local-socket", "auto"});
+        SimProcess sim(SimProcess::demoTree(),
+                       {"--no-discovery", "--version", version, "--database", database, "--local-socket", "auto"});
         CorvaneServerHandle server(sim.host().c_str());
         CorvaneNodeHandle clip(server, "/media/clip");
         const bool ok = clip.writeFrame("f", "x", 1);
@@ -199,8 +199,9 @@ TEST_F(CorvaneFrameClientAPITest, RedirectionsFollowTheServerVersion) {
 TEST_F(CorvaneFrameClientAPITest, ReadsOnlyWellFormedTokens) {
     const int64_t no = -999;  // refused
     const std::pair<std::string, int64_t> cases[] = {
-        {std::string("12\0", 3), 12},     {std::string("-3\0", 3), -3},  {std::string("\0", 1), no},
-        {std::string("1x\0", 3), no},     {std::string("+1\0", 3), no},  {std::string(19, '9') + '\0', no},
+        {std::string("12\0", 3), 12},      {std::string("-3\0", 3), -3},
+        {std::string("\0", 1), no},        {std::string("1x\0", 3), no},
+        {std::string("+1\0", 3), no},      {std::string(19, '9') + '\0', no},
         {std::string(64, '1') + '\0', no}, {"12", no},  // cut before its NUL
     };
     for (const auto& c : cases) {

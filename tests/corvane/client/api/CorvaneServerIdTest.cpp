@@ -9,8 +9,14 @@ namespace {
 TEST(CorvaneServerIdTest, TextNamesHostWithPortOrDatabase) {
     // "host|database|port" of each text.
     const std::pair<const char*, const char*> cases[] = {
-        {"h", "h||0"},         {"srv:7549", "srv||7549"}, {"srv:OBRAN", "srv|OBRAN|0"}, {"h:0", "h|0|0"},
-        {"h:12ab", "h||12"},   {"a,b:1", "a,b||1"},       {"::1", "|:1|0"},             {"h:", "h||0"},
+        {"h", "h||0"},
+        {"srv:7549", "srv||7549"},
+        {"srv:OBRAN", "srv|OBRAN|0"},
+        {"h:0", "h|0|0"},
+        {"h:12ab", "h||12"},
+        {"a,b:1", "a,b||1"},
+        {"::1", "|:1|0"},
+        {"h:", "h||0"},
     };
     for (const auto& c : cases) {
         const CorvaneServerId id(c.first);
@@ -26,9 +32,9 @@ TEST(CorvaneServerIdTest, SettersRebuildTheTextAndEqualityIgnoresIt) {
     CorvaneServerId id("a:7549");
     id.setDatabase("DB");
     id.setHost("b");
-    EXPECT_EQ(std::string(id.getStr()) + " " + CorvaneServerId("", "h", 0).getStr() + " " +
-                  CorvaneServerId(9, "h").getStr(),
-              "b:DB h h:9");
+    EXPECT_EQ(
+        std::string(id.getStr()) + " " + CorvaneServerId("", "h", 0).getStr() + " " + CorvaneServerId(9, "h").getStr(),
+        "b:DB h h:9");
 
     CorvaneServerId built(9, "h");
     EXPECT_TRUE(CorvaneServerId("h:9") == built);

@@ -22,8 +22,8 @@ void ScriptedServer::handle(const char* method, Handler handler) {
         name = names_.back().c_str();
     }
     if (!known)
-        context_.registerMethod(Corvane::rcMethod(this, name, &ScriptedServer::dispatch,
-                                                  &Corvane::rcParamString::TYPE, kArgsParam));
+        context_.registerMethod(
+            Corvane::rcMethod(this, name, &ScriptedServer::dispatch, &Corvane::rcParamString::TYPE, kArgsParam));
 }
 
 void ScriptedServer::answer(const char* method, const std::string& text, bool ok) {
