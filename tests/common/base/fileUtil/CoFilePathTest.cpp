@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "base/fileUtil/CoFileIO.h"
 #include "base/loggerBase/CoException.h"
 #include "support/MessageLog.h"
 #include "support/TempDir.h"
@@ -12,6 +13,7 @@
 namespace {
 
 using Corvane::CoException;
+using Corvane::CoFileIO;
 using Corvane::CoFilePath;
 
 // The detail of the CoException that body throws; "no exception" when none.
@@ -59,6 +61,19 @@ TEST_F(CoFilePathTest, CopyOntoItselfKeepsTheFile) {
     CoFilePath file(dir_.write("b", "kept"));
     EXPECT_EQ(file.path(), thrownDetail([&] { file.copyTo(CoFilePath(dir_.file("./b"))); }));
     EXPECT_EQ("kept", CorvaneTest::readFile(file.path()));
+}
+
+TEST_F(CoFilePathTest, FileIOReadsWholeFilesAndReportsOpenFailures) {
+    const std::string text("line\n\0binary", 12);
+    EXPECT_EQ(text, CoFileIO(dir_.write("f", text)).readAll());
+    CoFileIO missing(dir_.file("missing"));
+    try {
+        missing.open("r");
+        ADD_FAILURE() << "no exception";
+    } catch (const CoException& e) {
+        EXPECT_STREQ(e.detail(), ("Could not open \"" + missing.path() + "\" (flags:r)").c_str());
+        EXPECT_STREQ(e.what(), "No such file or directory");
+    }
 }
 
 }  // namespace
