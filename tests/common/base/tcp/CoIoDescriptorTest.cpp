@@ -282,6 +282,7 @@ TEST(CoIoTcpDescriptorTest, FailedConnectLeavesItsText) {
     ASSERT_TRUE(closed.valid());
     CoIoTcpDescriptor refused("127.0.0.1", port, 0, 0, 5);
     EXPECT_EQ(textOf(ECONNREFUSED), refused.lastError());
+    EXPECT_EQ(textOf(EINVAL), CoIoTcpDescriptor("127.0.0.1", 65536, 0, 0, 5).lastError()) << "past the last port";
     EXPECT_TRUE(refused.isValid());
     EXPECT_FALSE(refused.isConnected());
     LoopbackListener listener(0);
@@ -360,6 +361,17 @@ TEST(CoIoTcpServerDescriptorTest, FamilySwitchesDecideWhoIsServed) {
     EXPECT_FALSE(server.initPort(-1));
     EXPECT_EQ("No protocol available", server.lastError());
     EXPECT_FALSE(server.isValid());
+}
+
+// An IPv6 listener leaves the IPv4 side of its port to another socket.
+TEST(CoIoTcpServerDescriptorTest, ChosenAddressListenersOfBothFamiliesShareAPort) {
+    if (!CorvaneTest::ipv6LoopbackAvailable())
+        GTEST_SKIP() << "no IPv6 here";
+    int port = 0, same = 0, err = 0;
+    const ScopedFd six(Corvane::listenTcpOn("::", 0, {}, &port, &err));
+    ASSERT_TRUE(six.valid()) << textOf(err);
+    const ScopedFd four(Corvane::listenTcpOn("0.0.0.0", port, {}, &same, &err));
+    EXPECT_TRUE(four.valid()) << textOf(err);
 }
 
 // Each call gives up the socket of the one before. A scan starts at portMin

@@ -145,6 +145,9 @@ TEST_F(CorvaneFrameClientAPITest, FilesRoundTripAndStayInTheirDirectory) {
         ASSERT_TRUE(server.pullFile(remote.c_str(), out.c_str())) << server.lastError();
         EXPECT_EQ(CorvaneTest::readFile(out), data) << size;
     }
+    const std::string nowhere = local_.file("none/out");
+    EXPECT_FALSE(server.pullFile("/f0", nowhere.c_str()));
+    EXPECT_EQ(server.lastError(), "Could not create '" + nowhere + "': No such file or directory");
 
     const std::string kept = local_.write("kept", "old");
     local_.write("secret", "s");

@@ -80,6 +80,17 @@ TEST_F(CorvaneHandleSimTest, NodeAndServerOperationsRoundTrip) {
     EXPECT_TRUE(found.getFrame(2, frame));
     EXPECT_FALSE(found.getFrame(3, frame));
     EXPECT_STREQ(found.lastError(), "Frame index out of range");
+    // Changing the frames makes the handle read them again.
+    std::vector<CorvaneFrameId> added;
+    CorvaneStrList paths;
+    paths.append("/m/a");
+    paths.append("/m/b");
+    int pathCount = 0;
+    ASSERT_TRUE(found.allocateFrames(2, CorvaneClipFormat(), added) && found.getFrame(4, frame) &&
+                found.setFramePaths(paths, CorvaneClipFormat()) && found.getNumFramePaths(pathCount) &&
+                found.getFramePath(0, text))
+        << found.lastError();
+    EXPECT_EQ(std::to_string(pathCount) + " " + text.c_str(), "2 /m/a");
     ASSERT_TRUE(found.setMetaData("notes", "line one\nline \"two\" \\ three\t."));
     ASSERT_TRUE(found.getMetaData("notes", "", 1, text));
     EXPECT_STREQ(text.c_str(), "line one\nline \"two\" \\ three\t.");

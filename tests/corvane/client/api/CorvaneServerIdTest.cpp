@@ -32,9 +32,13 @@ TEST(CorvaneServerIdTest, SettersRebuildTheTextAndEqualityIgnoresIt) {
     CorvaneServerId id("a:7549");
     id.setDatabase("DB");
     id.setHost("b");
+    std::string texts = id.getStr();
+    id.setDatabase("");
+    texts += std::string(" ") + id.getStr();
+    id.setPort(80);
     EXPECT_EQ(
-        std::string(id.getStr()) + " " + CorvaneServerId("", "h", 0).getStr() + " " + CorvaneServerId(9, "h").getStr(),
-        "b:DB h h:9");
+        texts + " " + id.getStr() + " " + CorvaneServerId("", "h", 0).getStr() + " " + CorvaneServerId(9, "h").getStr(),
+        "b:DB b:7549 b:80 h h:9");
 
     CorvaneServerId built(9, "h");
     EXPECT_TRUE(CorvaneServerId("h:9") == built);
