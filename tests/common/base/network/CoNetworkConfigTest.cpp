@@ -103,7 +103,7 @@ protected:
     MessageLog::Scope log_;
 };
 
-TEST_F(CoNetworkTest, InitAndUninitNest) {
+TEST_F(CoNetworkTest, InitAndUninitNestAndOneUninitTooManyStopsTheProcess) {
     for (int round = 0; round < 2; ++round) {  // the monitor can be started a second time
         EXPECT_TRUE(CoNetwork::init() && CoNetwork::init());
         EXPECT_TRUE(CoNetwork::uninit());
@@ -111,11 +111,7 @@ TEST_F(CoNetworkTest, InitAndUninitNest) {
         EXPECT_TRUE(CoNetwork::uninit());
         EXPECT_FALSE(CoNetwork::isInitialized());
     }
-}
-
-// More uninits than inits is a programming error; carrying on would leave a
-// count of -1 that keeps the monitor off after the next init.
-TEST_F(CoNetworkTest, UnbalancedUninitStopsTheProcess) {
+    // One uninit too many is a programming error: a count of -1 would keep the monitor off after the next init.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_DEATH(CoNetwork::uninit(), "after >= 0");
 }
