@@ -15,12 +15,9 @@ TEST_F(GatewayDriverTest, DriverFailuresAnswerWithOneErrorDocumentAndLine) {
         std::vector<std::string> args;
         const char* message;
     } cases[] = {
-        {{}, "Corvane server not specified"},
         {{"mode=getUser", "nodeId=n"}, "Corvane server not specified"},
         {{"mode=getUser", "host=h"}, "Node ID not specified"},
-        {{"mode=loadUser", "host=h"}, "Node ID not specified"},
         {{"mode=frobnicate", "host=h", "nodeId=n"}, "Unknown mode"},
-        {{"host=h", "nodeId=n"}, "Unknown mode"},
         {{"mode=getMetadata", "host=h", "nodeId=n"}, "Specify streamName when getting or setting metadata"},
         {{"mode=setMetadata", "host=a,b", "nodeId=1,2,3", "streamName=s"},
          "Specify same number of hosts and nodes or one host for all nodes"},
