@@ -135,6 +135,7 @@ TEST_F(rcAPITest, CallAndReplyAfterLogin) {
     EXPECT_EQ("", api_.lastError());
     // A stop that came while no call ran used to end the next, unrelated call.
     api_.stop("stopped early");
+    EXPECT_TRUE(api_.stopped());  // until the next call starts
     // Longer ones than the receive buffer too, with escapes across reads.
     for (const std::string& args :
          {std::string("hello world"), std::string("line1\nline2\n"), std::string("\t\\t\\n\\\\ \\"),

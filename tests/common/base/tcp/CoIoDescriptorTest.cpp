@@ -185,11 +185,13 @@ TEST_F(CoIoDescriptorTest, TimedCallsReturnZeroWhenNothingHappens) {
 // closed descriptor.
 TEST_F(CoIoDescriptorTest, EveryCallFailsAfterPeerCloseAndAfterClose) {
     EXPECT_TRUE(io_->isConnected());
-    peerSends("four\npartial");
+    peerSends("four\nxyz\npartial");
     peer_.reset();
     EXPECT_TRUE(io_->isConnected());  // unread data first
     char buf[8];
     EXPECT_EQ(4, io_->readLine(buf, sizeof buf));
+    EXPECT_EQ(1, io_->readLine(buf, 2));  // too long: the last character stays
+    EXPECT_STREQ("z", buf);
     const struct {
         const char* call;
         std::function<int()> run;

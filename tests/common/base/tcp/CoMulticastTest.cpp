@@ -5,6 +5,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -128,19 +130,29 @@ TEST(CoMulticastTest, RoundTripsThroughGroupOnLoopback) {
               raises([&] { badGroup.join(); }, textOf(EINVAL), "Unable to join multicast group bad-group.invalid."));
 }
 
-// Without a route to the group the join cannot pick an interface.
-TEST(CoMulticastTest, JoinWithoutARouteNamesTheRoute) {
+// In an empty namespace: without a route to the group the join cannot pick
+// an interface, and an IPv6 interface named by its link-local address is
+// found by its index.
+TEST(CoMulticastTest, JoinWithoutARouteAndIPv6InterfaceByAddress) {
     const int status = CorvaneTest::runInChild([] {
         if (::unshare(CLONE_NEWNET) != 0)
             return 100;
         CoMulticast listener(kGroupPort, kGroup, nullptr);
         listener.bind(false);
-        return raises([&] { listener.join(); }, textOf(ENODEV),
-                      std::string("Unable to join multicast group ") + kGroup +
-                          ".  Check the default/multicast/gateway route entry")
-                       .empty()
-                   ? 0
-                   : 1;
+        if (!raises([&] { listener.join(); }, textOf(ENODEV),
+                    std::string("Unable to join multicast group ") + kGroup +
+                        ".  Check the default/multicast/gateway route entry")
+                 .empty())
+            return 1;
+        if (std::system("ip link add cv0 type veth peer name cv1 && ip link set cv0 up && "
+                        "ip addr add fe80::7/64 dev cv0 nodad") != 0)
+            return 2;
+        CoMulticast sender(kGroupPort, "ff12::7555", "fe80::7");
+        sender.bind(false);
+        unsigned index = 0;
+        socklen_t size = sizeof index;
+        ::getsockopt(sender.getDescriptor(), IPPROTO_IPV6, IPV6_MULTICAST_IF, &index, &size);
+        return index == ::if_nametoindex("cv0") ? 0 : 3;
     });
     if (status == 100)
         GTEST_SKIP() << "no network namespace of its own here";

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetworkConfig.h"
 #include "base/rcApi/rcAPI.h"
 #include "base/rcApi/rcAttrStream.h"
@@ -19,6 +20,7 @@
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneServerHandle.h"
 #include "support/LoopbackListener.h"
+#include "support/MessageLog.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
 
@@ -58,9 +60,16 @@ private:
 
 class CorvaneEventMonitorTest : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(corvaneInit()); }
-    void TearDown() override { corvaneUninit(); }
+    void SetUp() override {
+        ASSERT_TRUE(corvaneInit());
+        Corvane::CoMsg::setLevel(Corvane::CoMsg::warning);  // corvaneInit kept user messages only
+    }
+    void TearDown() override {
+        corvaneUninit();
+        EXPECT_EQ(0u, messages_->find("Could not").size());  // register or unregister a connection
+    }
 
+    CorvaneTest::MessageLog::Scope messages_;
     EventLog log_;
     EventLog::Recorder a_{"a", log_};
     EventLog::Recorder b_{"b", log_};

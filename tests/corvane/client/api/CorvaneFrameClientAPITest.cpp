@@ -4,6 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -159,28 +160,35 @@ TEST_F(CorvaneFrameClientAPITest, FilesRoundTripAndStayInTheirDirectory) {
     EXPECT_EQ(CorvaneTest::readFile(kept) + CorvaneTest::readFile(local_.file("secret")), "olds");
 }
 
-TEST_F(CorvaneFrameClientAPITest, AFrameCutShortClosesTheConnection) {
+// The first frame is cut short by the server, the second interrupted while
+// the client waits for the rest.
+TEST_F(CorvaneFrameClientAPITest, AFrameCutShortOrInterruptedClosesTheConnection) {
     CorvaneTest::LoopbackListener listener;
-    std::thread frameServer([&] {
-        for (int i = 0; i < 2; ++i) {
-            CorvaneTest::ScopedFd client = listener.accept();
-            CorvaneTest::recvUpTo(client.get(), sizeof "ReadFrame\0f\0001000", 5000);
-            CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(100, 'f'));
-        }  // closed after 100 of 1000 bytes
-    });
     FixedServer server;
     server.info.setFrameIP(0, "127.0.0.1");
     server.info.setFramePort(listener.port());
     server.info.setDatabase("CUT");
     CorvaneRawDataClientConnection connection(server);
+    std::thread frameServer([&] {
+        for (int i = 0; i < 2; ++i) {
+            CorvaneTest::ScopedFd client = listener.accept();
+            CorvaneTest::recvUpTo(client.get(), sizeof "ReadFrame\0f\0001000", 5000);
+            CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(100, 'f'));  // of 1000 bytes
+            if (i == 1) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));  // most often mid-wait
+                connection.interrupt();
+                CorvaneTest::recvUpTo(client.get(), 1, 5000);  // until the client closes
+            }
+        }
+    });
     CorvaneFrameClientAPI frames(connection, server.info);
     std::string buffer(1000, '\0');
-    for (int i = 0; i < 2; ++i) {
+    for (const char* error : {"Connection closed", "Operation aborted."}) {
         try {
             frames.readFrame("f", &buffer[0], buffer.size(), nullptr, 0, nullptr, nullptr, false);
             ADD_FAILURE() << "a cut frame was read";
         } catch (const Corvane::CoException& e) {
-            EXPECT_STREQ(e.what(), "Connection closed");
+            EXPECT_STREQ(e.what(), error);
         }
         EXPECT_FALSE(connection.isConnected());  // the next read starts on a new connection
     }

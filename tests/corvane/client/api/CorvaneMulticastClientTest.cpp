@@ -3,6 +3,7 @@
 // CoMulticast sockets on a group of the loopback.
 #include "client/api/CorvaneMulticastClient.h"
 
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
@@ -17,10 +18,12 @@
 #include "ScriptedServer.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoMulticast.h"
+#include "client/api/CorvaneInit.h"
 #include "client/api/CorvaneServerId.h"
 #include "common/base/network/NetworkTestSupport.h"
 #include "support/Eventually.h"
 #include "support/MessageLog.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -52,6 +55,17 @@ std::string request(RequestType type, const CorvaneDaemonInfo& record) {
     return CorvaneMulticastProtocol::encodeRequest(type, payload);
 }
 
+// This process's descriptor connected to port, or -1.
+int connectionTo(int port) {
+    for (int fd : CorvaneTest::openFds()) {
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0 && ntohs(peer.sin_port) == port)
+            return fd;
+    }
+    return -1;
+}
+
 // The client with its load-time settings opened to the test.
 class TestClient : public CorvaneMulticastClient {
 public:
@@ -62,6 +76,7 @@ public:
     ~TestClient() override { stop(); }  // the thread calls our overrides
     using CorvaneMulticastClient::findServers;
     using CorvaneMulticastClient::start;
+    using CorvaneMulticastClient::stop;
 
     // Storage identifiers (or display names) in list order; the thread must run.
     std::vector<std::string> listed() {
@@ -219,6 +234,9 @@ TEST_F(CorvaneMulticastClientTest, ResyncDropsSilentServersAndKeepsRefreshedOnes
             return client.listed() == std::vector<std::string>{"SH"};
         },
         kWaitMs));
+    const int open = CorvaneTest::countOpenFds();
+    client.stop();  // closes the control pipe, keeps the sockets
+    EXPECT_EQ(open - 2, CorvaneTest::countOpenFds());
 }
 
 TEST_F(CorvaneMulticastClientTest, DropsCorruptAndOversizedDatagramsWithWarning) {
@@ -260,6 +278,11 @@ TEST_F(CorvaneMulticastClientTest, StartUpFetchesServerListOfFirstServerThatAnsw
     EXPECT_EQ("", std::string(out.getIP(1)));
     // The local search was answered: no time-out, no network search.
     EXPECT_EQ(0u, messages_->startingWith("Unable to find a Corvane daemon").size());
+    // The list's connection is kept for the next call, until the library stops.
+    ASSERT_TRUE(corvaneInit());
+    EXPECT_NE(-1, connectionTo(rpc.port()));
+    corvaneUninit();
+    EXPECT_EQ(-1, connectionTo(rpc.port()));
 }
 
 // With nothing listening on the local discovery port, the start-up search of
