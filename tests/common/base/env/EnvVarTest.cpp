@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <climits>
-#include <memory>
 #include <string>
 #include <thread>
 #include <vector>

@@ -25,24 +25,20 @@ std::string pattern(size_t size) {
     return bytes;
 }
 
-class CoDirectIOTest : public ::testing::Test {
-protected:
-    CorvaneTest::TempDir dir_;
-    CorvaneTest::MessageLog::Scope log_;
-};
-
-TEST_F(CoDirectIOTest, ReadsWholeFileIntoWholePages) {
+TEST(CoDirectIOTest, ReadsWholeFileIntoWholePages) {
+    CorvaneTest::TempDir dir;
+    CorvaneTest::MessageLog::Scope log;
     const std::string content = pattern(5000);
-    const std::string path = dir_.write("f", content);
+    const std::string path = dir.write("f", content);
     CoBuffer buffer;
     size_t got = 0;
     ASSERT_EQ(0, CoDirectIO::read(path.c_str(), &buffer, &got));
     EXPECT_EQ((5000 + kPage - 1) / kPage * kPage, buffer.capacity());
     EXPECT_EQ(content, std::string(buffer.data(), got));
-    EXPECT_TRUE(log_->texts(CoMsg::warning).empty());  // all aligned: nothing fell back
+    EXPECT_TRUE(log->texts(CoMsg::warning).empty());  // all aligned: nothing fell back
 
-    EXPECT_EQ(ENOENT, CoDirectIO::read(dir_.write("empty", "").c_str(), &buffer, &got));
-    EXPECT_TRUE(log_->contains("File \"" + dir_.file("empty") + "\" is empty.", CoMsg::error));
+    EXPECT_EQ(ENOENT, CoDirectIO::read(dir.write("empty", "").c_str(), &buffer, &got));
+    EXPECT_TRUE(log->contains("File \"" + dir.file("empty") + "\" is empty.", CoMsg::error));
 }
 
 }  // namespace

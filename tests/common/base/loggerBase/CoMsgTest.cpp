@@ -43,11 +43,10 @@ void setMsgLevelVariable(const char* value) {
 // whatever the process had, and that one back afterwards.
 class CoMsgTest : public ::testing::Test {
 protected:
+    // Starts from the state it leaves behind, with its own router in place.
     void SetUp() override {
-        previous_ = CoMsg::getRouter();
+        TearDown();
         CoMsg::setRouter(&router_);
-        setMsgLevelVariable("");
-        CoMsg::setVerbose(false);
     }
     void TearDown() override {
         CoMsg::setRouter(previous_);
@@ -55,23 +54,21 @@ protected:
         CoMsg::setVerbose(false);
     }
     CapturingRouter router_;
-    CoMsg::Router* previous_ = nullptr;
+    CoMsg::Router* const previous_ = CoMsg::getRouter();
 };
 
-TEST_F(CoMsgTest, LevelNamesAreExactAndCaseSensitive) {
+TEST_F(CoMsgTest, LevelNamesAreExactAndTheVariableOverridesTheDefaultLevel) {
     const struct {
         const char* name;
         int level;
     } cases[] = {{"user", 0}, {"error", 1}, {"warn", 2}, {"notice", 3}, {"debug", 4}, {"WARN", -1}, {"warning", -1}};
     for (const auto& c : cases) {
         EXPECT_EQ(CoMsg::levelFromString(c.name), c.level) << c.name;
-        if (c.level >= 0) {
+        if (c.level >= 0)
             EXPECT_STREQ(CoMsg::levelToString(c.level), c.name);
-        }
     }
-}
 
-TEST_F(CoMsgTest, LevelFollowsTheVariableAndDefaultLevelOnlyAppliesWhileItIsEmpty) {
+    // The level follows the variable; the default level applies only while it is empty.
     EXPECT_EQ(CoMsg::getLevel(), CoMsg::notice);
     CoMsg::setDefaultLevel(CoMsg::user);
     EXPECT_EQ(CoMsg::getLevel(), CoMsg::user);
@@ -88,7 +85,7 @@ TEST_F(CoMsgTest, LevelFollowsTheVariableAndDefaultLevelOnlyAppliesWhileItIsEmpt
     EXPECT_TRUE(router_.lines.empty());
 }
 
-TEST_F(CoMsgTest, MessagesArePostedOnlyAtOrBelowTheCurrentLevel) {
+TEST_F(CoMsgTest, MessagesArePostedAtOrBelowTheLevelAsBareTrimmedCutLines) {
     CoMsg::setLevel(CoMsg::warning);
     CO_DEBUG("d");
     CO_NOTICE("n");
@@ -98,9 +95,8 @@ TEST_F(CoMsgTest, MessagesArePostedOnlyAtOrBelowTheCurrentLevel) {
     EXPECT_EQ(router_.lines, (std::vector<std::string>{"w\n", "e\n", "u\n"}));
     EXPECT_EQ(router_.levels, (std::vector<int>{2, 1, 0}));
     EXPECT_EQ(router_.files.front(), "CoMsgTest.cpp");
-}
 
-TEST_F(CoMsgTest, BareLineDropsTrailingWhiteSpaceAndLongTextIsCut) {
+    // A bare line drops trailing white space; a long text is cut.
     CO_USER("text \t\n\n ");
     EXPECT_EQ(router_.lines.back(), "text\n");
     const std::string huge(5000, 'x');
@@ -140,28 +136,24 @@ TEST_F(CoMsgTest, LastErrLoggerRemembersAndRoutesWhateverTheLevel) {
     EXPECT_EQ(router_.lines.size(), 1u);
 }
 
-class CoExceptionTest : public ::testing::Test {
-protected:
-    static Corvane::CoException raised(const char* text, const char* detail) {
-        try {
-            Corvane::CoException(42, "/src/File.cpp").raise(text, "%s", detail);
-        } catch (const Corvane::CoException& e) {
-            return e;
-        }
-        ADD_FAILURE() << "raise did not throw";
-        return Corvane::CoException(0, "");
+Corvane::CoException raised(const char* text, const char* detail) {
+    try {
+        Corvane::CoException(42, "/src/File.cpp").raise(text, "%s", detail);
+    } catch (const Corvane::CoException& e) {
+        return e;
     }
-};
-
-TEST_F(CoExceptionTest, WhatIsTheTextDetailIsSeparateAndTheFileNameIsCut) {
-    const auto e = raised("Cannot allocate memory", "Unable to allocate 12 bytes.");
-    EXPECT_STREQ(e.what(), "Cannot allocate memory");
-    EXPECT_STREQ(e.detail(), "Unable to allocate 12 bytes.");
-    EXPECT_EQ(e.line(), 42);
-    EXPECT_EQ(std::strlen(Corvane::CoException("text", 1, std::string(300, 'p').c_str()).file()), 127u);
+    ADD_FAILURE() << "raise did not throw";
+    return Corvane::CoException(0, "");
 }
 
-TEST_F(CoExceptionTest, OverlongTextIsCutAndLeavesNoDetail) {
+// What is the text and the detail is separate; the file name, an overlong
+// text and an overlong detail are cut.
+TEST(CoExceptionTest, TextDetailAndFileNameAreKeptApartAndCutToTheirBuffers) {
+    const auto caught = raised("Cannot allocate memory", "Unable to allocate 12 bytes.");
+    EXPECT_STREQ(caught.what(), "Cannot allocate memory");
+    EXPECT_STREQ(caught.detail(), "Unable to allocate 12 bytes.");
+    EXPECT_EQ(caught.line(), 42);
+    EXPECT_EQ(std::strlen(Corvane::CoException("text", 1, std::string(300, 'p').c_str()).file()), 127u);
     // No room for a detail: it is dropped, never written past the buffer.
     for (size_t length : {1599u, 1600u, 5000u}) {
         const auto e = raised(std::string(length, 't').c_str(), "detail");

@@ -149,15 +149,13 @@ TEST_F(CoNetworkTest, HostNameQueries) {
     EXPECT_TRUE(CoNetwork::getLocalHostName(name));
     EXPECT_EQ(expected, name);
 
-    {
-        // A buffer too small for the name makes gethostname fail.
-        const size_t size = std::strlen(expected);
-        std::vector<char> small(size, 'x');
-        EXPECT_TRUE(CoNetwork::getHostName(small.data(), small.size()));
-        EXPECT_EQ(std::string("localhost").substr(0, size - 1), small.data());
-        EXPECT_EQ(std::vector<std::string>{"Could not retrieve host name: " + std::string(std::strerror(ENAMETOOLONG))},
-                  log_->texts(CoMsg::error));
-    }
+    // A buffer too small for the name makes gethostname fail.
+    const size_t size = std::strlen(expected);
+    std::vector<char> small(size, 'x');
+    EXPECT_TRUE(CoNetwork::getHostName(small.data(), small.size()));
+    EXPECT_EQ(std::string("localhost").substr(0, size - 1), small.data());
+    EXPECT_EQ(std::vector<std::string>{"Could not retrieve host name: " + std::string(std::strerror(ENAMETOOLONG))},
+              log_->texts(CoMsg::error));
     ScopedNetworkConfig file("[Local]\nUUID=" + kUuid + "\n");
     EXPECT_TRUE(CoNetwork::getLocalUUID(name));
     EXPECT_EQ(kUuid, name);

@@ -32,12 +32,7 @@ std::string valueOf(const rcAttrStream& s, const char* name) {
     return v;
 }
 
-class rcAttrStreamTest : public ::testing::Test {
-protected:
-    MessageLog::Scope log_;
-};
-
-TEST_F(rcAttrStreamTest, ValuesComeBackExactly) {
+TEST(rcAttrStreamTest, ValuesComeBackExactly) {
     const std::vector<std::string> values = {"",          "a 1 b",    " 12 ",    "line1\nline2\n",      "tab\there",
                                              "q\"uo'te=", "0 0 0 0 ", "x 3 abc", std::string(5000, 'z')};
     rcAttrStream s;
@@ -55,7 +50,7 @@ TEST_F(rcAttrStreamTest, ValuesComeBackExactly) {
               make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}}).prettyString(10));
 }
 
-TEST_F(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes) {
+TEST(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes) {
     rcAttrStream s;
     s.addStringValue("Name", "my host");
     s.addStringValue("e", "");
@@ -99,7 +94,8 @@ TEST_F(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes
     }
 }
 
-TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
+TEST(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
+    MessageLog::Scope log;
     rcAttrStream tolerated("a   3 xyz    2 ..b 2x ok");  // extra blanks, nameless entries, text after digits
     EXPECT_EQ(2, tolerated.count());
     EXPECT_EQ("xyz", valueOf(tolerated, "a"));
@@ -111,18 +107,18 @@ TEST_F(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
     for (const Case& c :
          {Case{"a 1 xb", false}, Case{"a 1 xb 9 short", true}, Case{"a 1 xb -1 x", true}, Case{"a 1 xb x", true},
           Case{"a 1 xb    ", true}, Case{"a 1 xb 99999999999999999999 x", true}, Case{"a 1 xb 2", true}}) {
-        log_->clear();
+        log->clear();
         rcAttrStream s(c.text);
         EXPECT_EQ("x", valueOf(s, "a")) << c.text;
         EXPECT_EQ("<missing>", valueOf(s, "b")) << c.text;
         EXPECT_EQ(1, s.count()) << c.text;
-        EXPECT_EQ(c.posted, log_->contains("Error parsing attribute stream.", CoMsg::error)) << c.text;
+        EXPECT_EQ(c.posted, log->contains("Error parsing attribute stream.", CoMsg::error)) << c.text;
     }
 }
 
 // Adding a name twice blanks the first entry; equality ignores order and
 // such nameless entries.
-TEST_F(rcAttrStreamTest, AddingANameTwiceBlanksTheFirstEntryWhichEqualityIgnores) {
+TEST(rcAttrStreamTest, AddingANameTwiceBlanksTheFirstEntryWhichEqualityIgnores) {
     rcAttrStream s = make({{"Name", "old"}, {"Other", "o"}, {"Name", "new"}});
     EXPECT_EQ("     3 oldOther 1 oName 3 new", s.str());
     EXPECT_EQ(2, s.count());

@@ -8,7 +8,6 @@
 #include "base/threads/CoLockGuard.h"
 #include "base/threads/CoMutex.h"
 #include "base/threads/CoThreadMgr.h"
-#include "common/base/threads/ThreadTestSupport.h"
 
 namespace {
 

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
-#include <string>
 #include <thread>
 
 #include <gmock/gmock.h>
