@@ -122,7 +122,7 @@ protected:
     std::unique_ptr<TestCache> cache_;
 };
 
-TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntry) {
+TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntryAndNeverAHeldOne) {
     const struct {
         int capacity;
         std::vector<std::pair<const char*, int64_t>> touches;
@@ -145,11 +145,19 @@ TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntry) {
     EXPECT_EQ(nullptr, get("d"));
     cache_->release(a);
     cache_->release(c);
+
+    // Nor flushed.
+    makeCache(2);
+    CoCache::Entry* held = get("a");
+    touch("b", 100);
+    EXPECT_EQ(1, cache_->flush(true));
+    EXPECT_EQ(Names{"a"}, names());
+    cache_->release(held);
 }
 
 // A lookup that creates nothing still sweeps what it passes; held entries
 // never expire.
-TEST_F(CoCacheTest, IdleEntryExpiresExactlyAtTheLimit) {
+TEST_F(CoCacheTest, IdleEntryExpiresExactlyAtTheLimitAndAnExpiredMatchIsReused) {
     for (const int64_t age : {999, 1000}) {
         makeCache(4, 1000);
         CoCache::Entry* held = get("held");
@@ -159,10 +167,8 @@ TEST_F(CoCacheTest, IdleEntryExpiresExactlyAtTheLimit) {
         EXPECT_EQ(age < 1000 ? (Names{"a", "held"}) : Names{"held"}, names()) << "age " << age;
         cache_->release(held);
     }
-}
 
-// The connection table reuses an expired connection it is asked for again.
-TEST_F(CoCacheTest, ExpiredMatchIsReused) {
+    // The connection table reuses an expired connection it is asked for again.
     makeCache(4, 1000, true);
     touch("a", 0);
     cache_->now = 5000;
@@ -253,15 +259,6 @@ TEST_F(CoCacheTest, FailuresLeaveTheCacheUsable) {
     EXPECT_EQ(Names{"c"}, names());
     touch("d", 6000);  // the mutex was let go on every path
     EXPECT_EQ(Names{"d"}, names());
-}
-
-TEST_F(CoCacheTest, FlushSparesTheHeldEntry) {
-    makeCache(2);
-    CoCache::Entry* held = get("a");
-    touch("b", 100);
-    EXPECT_EQ(1, cache_->flush(true));
-    EXPECT_EQ(Names{"a"}, names());
-    cache_->release(held);
 }
 
 }  // namespace

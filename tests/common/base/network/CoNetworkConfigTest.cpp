@@ -60,7 +60,7 @@ TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
 
 // Lists are trimmed with empty items kept; a number keeps the caller's value
 // unless it starts with digits.
-TEST(CoNetworkConfigTest, ReadsEveryKey) {
+TEST(CoNetworkConfigTest, ReadsEveryKeyAndRefusesInvalidUuids) {
     ScopedNetworkConfig file("[Local]\nUUID = " + kUuid +
                              "\n[Interfaces]\nMetadata = eth0, eth1\t,,eth2,\nData = ib0\nMulticast =\n"
                              "[SelfDiscovery]\nPort = 8123abc\nScope = 239.1.2.3\nTTL = x4\n");
@@ -77,9 +77,8 @@ TEST(CoNetworkConfigTest, ReadsEveryKey) {
     EXPECT_TRUE(config().getMulticastInterfaces(names));
     EXPECT_TRUE(names.empty());
     EXPECT_EQ("8123 1 239.1.2.3", selfDiscovery());
-}
 
-TEST(CoNetworkConfigTest, RefusesInvalidUuids) {
+    // Invalid UUIDs are refused.
     for (const std::string& bad : {kUuid.substr(1), "g" + kUuid.substr(1)}) {
         MessageLog::Scope log;
         ScopedNetworkConfig file("[Local]\nUUID=" + bad + "\n");

@@ -70,7 +70,7 @@ TEST_F(rcConnectionInfoTest, ChecksumChainsTheFieldsAndRestartsAfterAnEmptyOne) 
 
 // A received record verifies, its checksum negative or not, and reads back
 // every field; a wrong checksum is refused and posted.
-TEST_F(rcConnectionInfoTest, TextFormListsTheKeysAndIsVerifiedOnReceipt) {
+TEST_F(rcConnectionInfoTest, TextFormListsTheKeysAndIsVerifiedOnReceiptWithMissingKeysReported) {
     rcConnectionInfo r = sample();
     EXPECT_EQ(
         "StrUserName 5 aliceStrPassword 6 secretStrProcessName 7 gatewayIntProcessId 4 4242StrHostName 3 box"
@@ -98,17 +98,16 @@ TEST_F(rcConnectionInfoTest, TextFormListsTheKeysAndIsVerifiedOnReceipt) {
     EXPECT_FALSE(rcConnectionInfo(r.toString().c_str()).isValid());
     EXPECT_TRUE(log_->contains("Unable to establish connection [77]: checksum failed.", CoMsg::error));
     EXPECT_EQ(1u, log_->startingWith("Connection [77] Timestamp: 1700000000 Age: ").size());
-}
 
-TEST_F(rcConnectionInfoTest, MissingKeysKeepDefaultsAndAreReported) {
-    for (const char* text : {"", "StrUserName 1 u", "garbage without structure", "IntCRC 1 0"}) {
+    // Missing keys keep their defaults and are reported.
+    for (const char* partial : {"", "StrUserName 1 u", "garbage without structure", "IntCRC 1 0"}) {
         log_->clear();
-        const rcConnectionInfo got(text);
+        const rcConnectionInfo missing(partial);
         EXPECT_TRUE(log_->contains("Syntax error while parsing connection information, output values won't be accurate",
                                    CoMsg::debugging))
-            << text;
-        EXPECT_EQ("0.0.0.0", got.ipAddr());
-        EXPECT_FALSE(got.isValid()) << text;
+            << partial;
+        EXPECT_EQ("0.0.0.0", missing.ipAddr());
+        EXPECT_FALSE(missing.isValid()) << partial;
     }
 }
 
