@@ -64,8 +64,9 @@ TEST_F(CoMsgTest, LevelNamesAreExactAndTheVariableOverridesTheDefaultLevel) {
     } cases[] = {{"user", 0}, {"error", 1}, {"warn", 2}, {"notice", 3}, {"debug", 4}, {"WARN", -1}, {"warning", -1}};
     for (const auto& c : cases) {
         EXPECT_EQ(CoMsg::levelFromString(c.name), c.level) << c.name;
-        if (c.level >= 0)
+        if (c.level >= 0) {
             EXPECT_STREQ(CoMsg::levelToString(c.level), c.name);
+        }
     }
 
     // The level follows the variable; the default level applies only while it is empty.
