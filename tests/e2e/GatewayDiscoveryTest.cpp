@@ -69,7 +69,7 @@ protected:
     }
     void TearDown() override { corvaneUninit(); }
 
-    // A sim on host that announces itself on address.
+    // A sim on host that announces itself on address (by default the host's own).
     static std::unique_ptr<SimProcess> simOn(const CorvaneTest::VirtualHost& host, const std::string& database,
                                              const std::string& address = "") {
         auto sim = std::make_unique<SimProcess>(
