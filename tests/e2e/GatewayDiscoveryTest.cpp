@@ -69,11 +69,13 @@ protected:
     }
     void TearDown() override { corvaneUninit(); }
 
-    static std::unique_ptr<SimProcess> simOn(const CorvaneTest::VirtualHost& host, const std::string& database) {
+    // A sim on host that announces itself on address (by default the host's own).
+    static std::unique_ptr<SimProcess> simOn(const CorvaneTest::VirtualHost& host, const std::string& database,
+                                             const std::string& address = "") {
         auto sim = std::make_unique<SimProcess>(
             treeOf(database),
             std::vector<std::string>{"--database", database, "--storage-id", "store-" + database,
-                                     "--discovery-interface", host.address()},
+                                     "--discovery-interface", address.empty() ? host.address() : address},
             0, host.enter());
         EXPECT_TRUE(sim->started());
         return sim;
@@ -121,10 +123,7 @@ TEST_F(DiscoveryBetweenHostsTest, FindsServersByAddressDatabaseAndStorage) {
     // The server moves to another address and announces itself there.
     two->stop();
     ASSERT_TRUE(two_->ip("addr flush dev eth0") && two_->ip("addr add 10.77.0.9/24 dev eth0"));
-    two = std::make_unique<SimProcess>(treeOf("TWO"),
-                                       std::vector<std::string>{"--database", "TWO", "--storage-id", "store-TWO",
-                                                                "--discovery-interface", "10.77.0.9"},
-                                       0, two_->enter());
+    two = simOn(*two_, "TWO", "10.77.0.9");
     ASSERT_TRUE(two->started());
     EXPECT_TRUE(CorvaneTest::eventually([] { return addressOf("store-TWO") == "10.77.0.9"; }));
     EXPECT_EQ(rootInfo("10.77.0.9:TWO"), answeredBy("10.77.0.9:TWO", "TWO"));
@@ -139,10 +138,9 @@ TEST_F(DiscoveryBetweenHostsTest, InterfaceThatComesBackIsSearchedAgain) {
     id.setStorageId("store-ONE");
     CorvaneMulticastClient::instance()->removeServer(id);
     ASSERT_EQ(addressOf("store-ONE"), "");
-    ASSERT_TRUE(
-        CorvaneTest::VirtualNetwork::ip(std::string("link set ") + CorvaneTest::VirtualNetwork::kBridge + " down"));
-    ASSERT_TRUE(
-        CorvaneTest::VirtualNetwork::ip(std::string("link set ") + CorvaneTest::VirtualNetwork::kBridge + " up"));
+    for (const char* state : {" down", " up"})
+        ASSERT_TRUE(
+            CorvaneTest::VirtualNetwork::ip(std::string("link set ") + CorvaneTest::VirtualNetwork::kBridge + state));
     EXPECT_TRUE(CorvaneTest::eventually([] { return addressOf("store-ONE") == "10.77.0.2"; }));
 }
 

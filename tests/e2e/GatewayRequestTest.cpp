@@ -21,9 +21,6 @@ protected:
     CorvaneTest::ProcessResult save(const std::string& user, const std::string& document) {
         return post("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + document, {{"REMOTE_USER", user}});
     }
-    CorvaneTest::ProcessResult load(const std::string& user) {
-        return run({"mode=loadUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", user}});
-    }
 };
 
 TEST_F(GatewayRequestTest, StandardOutputCarriesOnlyTheDocument) {
@@ -59,7 +56,7 @@ TEST_F(GatewayRequestTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument)
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&] {
             for (int i = 0; i < 15; ++i) {
-                const std::string out = load("race").out;
+                const std::string out = run({"mode=loadUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "race"}}).out;
                 if (out != ok("<response>" + a + "</response>\n") && out != ok("<response>" + b + "</response>\n"))
                     ++bad;
             }

@@ -54,15 +54,10 @@ CgiRequest fromQuery(const std::string& query, std::vector<std::string> args) {
 TEST(CgiRequestTest, ArgumentsComeFirstThenTheQuery) {
     const CgiRequest request =
         fromQuery("a=q&b=x+y%2Bz&Mode=m&%6Dode=n&flag&=empty", {"prog", "a=arg", "noequals", "c=1=2", "d=%41+"});
-    EXPECT_EQ(request.get("a"), "arg:q");
-    EXPECT_EQ(request.get("b"), "x y+z");
-    EXPECT_EQ(request.get("c"), "1=2");
-    EXPECT_EQ(request.get("d"), "A+");
-    EXPECT_EQ(request.get("Mode"), "m");
-    EXPECT_EQ(request.get("mode"), "");
-    EXPECT_EQ(request.get("%6Dode"), "n");
-    EXPECT_EQ(request.get("flag"), "");
-    EXPECT_EQ(request.get(""), "empty");
+    const char* const values[][2] = {{"a", "arg:q"}, {"b", "x y+z"},  {"c", "1=2"}, {"d", "A+"},  {"Mode", "m"},
+                                     {"mode", ""},   {"%6Dode", "n"}, {"flag", ""}, {"", "empty"}};
+    for (const auto& v : values)
+        EXPECT_EQ(request.get(v[0]), v[1]) << v[0];
     // Empty values are replaced, not joined.
     const CgiRequest repeated = fromQuery("a=&a=2&b=1&b=&c=1&c=2&c=3", {"prog"});
     EXPECT_EQ(repeated.get("a"), "2");

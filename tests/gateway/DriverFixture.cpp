@@ -37,9 +37,5 @@ CorvaneTest::ProcessResult DriverFixture::run(const std::vector<std::string>& ar
     argv.push_back(nullptr);
     StringIo io(env, input);
     driver_.serve(static_cast<int>(words.size()), argv.data(), io);
-    CorvaneTest::ProcessResult result;
-    result.out = io.outText();
-    result.err = io.errText();
-    result.exitStatus = 0;
-    return result;
+    return {io.outText(), io.errText(), 0};
 }

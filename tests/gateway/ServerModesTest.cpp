@@ -1,6 +1,7 @@
 // The server modes through the driver against corvane-sim servers on loopback.
 #include <gtest/gtest.h>
 
+#include <utility>
 #include <vector>
 
 #include "DriverFixture.h"
@@ -23,9 +24,6 @@ const char kWalkTree[] =
 
 class ServerModesTest : public DriverFixture {
 protected:
-    static std::vector<std::string> getInfo(const std::string& host) {
-        return {"mode=getMetadata", "host=" + host, "nodeId=/", "streamName=info"};
-    }
     // The node identifiers of the DestroyNode calls, in order.
     static std::vector<std::string> destroyed(const SimProcess& sim) {
         std::vector<std::string> ids;
@@ -35,7 +33,7 @@ protected:
     }
 };
 
-TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrder) {
+TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUtf8) {
     SimProcess sim(SimProcess::demoTree());
     ASSERT_TRUE(sim.started());
     const std::string h = sim.host();
@@ -56,6 +54,17 @@ TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrder) {
     result = run({"mode=getMetadata", "host=" + h, "nodeId=/scratch", "streamName=notes"});
     EXPECT_EQ(result.out,
               ok("<response><node><nodeId>/scratch</nodeId><host>" + h + "</host>" + text + "</node></response>\n"));
+
+    // createNode sends the UTF-8 name and answers the new identifier; in the C locale a UTF-8 name from a web form
+    // went out as "Caf?".
+    const std::string name = "New Caf\xc3\xa9 \xe2\x98\x95";
+    result = run({"mode=createNode", "host=" + h, "nodeId=/scratch", "displayName=" + name, "type=FOLDER"});
+    EXPECT_EQ(result.out, ok("<response><node>/scratch/" + name + "</node></response>\n"));
+    ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
+    EXPECT_NE(sim.calls("CreateNodeEx")[0].find("Displ " + std::to_string(name.size()) + " " + name), std::string::npos)
+        << sim.calls("CreateNodeEx")[0];
+    EXPECT_EQ(run({"mode=getMetadata", "host=" + h, "nodeId=/scratch/" + name, "streamName=x"}).out,
+              error("Node &apos;/scratch/" + name + "&apos; has no metadata stream &apos;x&apos;"));
 }
 
 TEST_F(ServerModesTest, HostsPairWithNodesOrOneHostServesAll) {
@@ -76,20 +85,6 @@ TEST_F(ServerModesTest, HostsPairWithNodesOrOneHostServesAll) {
         run({"mode=getMetadata", "host=" + a.host() + "," + b.host(), "nodeId=/,/missing", "streamName=info"});
     EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist"));
     EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + b.host());
-}
-
-TEST_F(ServerModesTest, CreateNodeSendsTheUtf8NameAndAnswersTheNewIdentifier) {
-    // In the C locale a UTF-8 name from a web form went out as "Caf?".
-    const std::string name = "New Caf\xc3\xa9 \xe2\x98\x95";
-    SimProcess sim(SimProcess::demoTree());
-    const auto result =
-        run({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=" + name, "type=FOLDER"});
-    EXPECT_EQ(result.out, ok("<response><node>/scratch/" + name + "</node></response>\n"));
-    ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
-    EXPECT_NE(sim.calls("CreateNodeEx")[0].find("Displ " + std::to_string(name.size()) + " " + name), std::string::npos)
-        << sim.calls("CreateNodeEx")[0];
-    EXPECT_EQ(run({"mode=getMetadata", "host=" + sim.host(), "nodeId=/scratch/" + name, "streamName=x"}).out,
-              error("Node &apos;/scratch/" + name + "&apos; has no metadata stream &apos;x&apos;"));
 }
 
 TEST_F(ServerModesTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
@@ -120,50 +115,33 @@ TEST_F(ServerModesTest, PlainDestroyOnlyDestroysTheNodeItself) {
 }
 
 TEST_F(ServerModesTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
-    const struct {
-        const char* failMethod;
-        const char* message;
-    } cases[] = {
+    // The method that fails with its text, and the answer.
+    const std::pair<const char*, const char*> cases[] = {
         {"GetNodeTypeStr:type is <lost>", "Unable to retrieve node type: type is &lt;lost&gt;"},
         {"GetChildrenEx:listing & failed", "Unable to get number of children: listing &amp; failed"},
         {"DestroyNode:\"disk\" 'full'", "&quot;disk&quot; &apos;full&apos;"},
     };
     for (const auto& c : cases) {
-        SimProcess sim(kWalkTree, {"--fail-method", c.failMethod});
+        SimProcess sim(kWalkTree, {"--fail-method", c.first});
         const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
-        EXPECT_EQ(result.out, error(c.message)) << c.failMethod;
+        EXPECT_EQ(result.out, error(c.second)) << c.first;
     }
 }
 
 TEST_F(ServerModesTest, AdministratorCheckComparesTheWholeUserName) {
     SimProcess sim(SimProcess::demoTree());
-    const struct {
-        const char* user;
-        const char* answer;
-    } cases[] = {{"demo", "true"}, {"DOM\\demo", "false"}};  // matching rules: AdminCheckTest
+    // A user and the answer; the matching rules are in AdminCheckTest.
+    const std::pair<const char*, const char*> cases[] = {{"demo", "true"}, {"DOM\\demo", "false"}};
     for (const auto& c : cases)
-        EXPECT_EQ(run({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.user}}).out,
-                  ok(std::string("<response>") + c.answer + "</response>\n"))
-            << c.user;
+        EXPECT_EQ(run({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.first}}).out,
+                  ok(std::string("<response>") + c.second + "</response>\n"))
+            << c.first;
     // The root's "info" stream at depth 0, as the server receives it.
     EXPECT_EQ(sim.calls("GetMetaData"), std::vector<std::string>(2, "GetMetaData / info  0"));
     // Bad documents are in AdminCheckTest; a failure to read one reaches the answer.
     SimProcess bare("node / FOLDER R\n");
     EXPECT_EQ(run({"mode=isAdmin", "host=" + bare.host(), "nodeId=/"}, {{"REMOTE_USER", "demo"}}).out,
               error("Node &apos;/&apos; has no metadata stream &apos;info&apos;"));
-}
-
-TEST_F(ServerModesTest, WatchdogEndsAStuckOperation) {
-    // The server never answers: only the watchdog can end the request.
-    SimProcess sim(SimProcess::demoTree(), {"--delay-method", "GetMetaData:600000"});
-    // The limit is its leading digits: a blank or a sign reads as 0 (they once read as 5000).
-    for (const char* limit : {"300", "0", " 5000", "+5000"}) {
-        long long elapsedMs = 0;
-        const auto result = timedRun(getInfo(sim.host()), {{"XQ_CVC_BROWSE_TIMEOUT", limit}}, &elapsedMs);
-        EXPECT_TRUE(failed(result)) << "limit '" << limit << "': " << result.out;
-        // A limit read as 5000 would hold the request for five seconds.
-        EXPECT_LT(elapsedMs, 4000) << "limit '" << limit << "'";
-    }
 }
 
 TEST_F(ServerModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
@@ -175,16 +153,25 @@ TEST_F(ServerModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a/y", "/b"}));
 }
 
-TEST_F(ServerModesTest, WatchdogStopsAConnectThatIsNeverAnswered) {
+TEST_F(ServerModesTest, WatchdogEndsAStuckOperationOrAConnectThatIsNeverAnswered) {
+    // The server never answers: only the watchdog can end the request.
+    SimProcess sim(SimProcess::demoTree(), {"--delay-method", "GetMetaData:600000"});
     // A connect whose SYNs went unanswered held the request for the whole 10-second connect time-out.
     const CorvaneTest::LoopbackListener listener(0);
     const std::vector<CorvaneTest::ScopedFd> queue = CorvaneTest::stallListener(listener.port());
     ASSERT_FALSE(queue.empty()) << "the accept queue would not fill";
-    long long elapsedMs = 0;
-    const auto result = timedRun(getInfo("127.0.0.1:" + std::to_string(listener.port())),
-                                 {{"XQ_CVC_BROWSE_TIMEOUT", "1000"}}, &elapsedMs);
-    EXPECT_TRUE(failed(result)) << result.out;
-    EXPECT_LT(elapsedMs, 4000);
+    const std::string stalled = "127.0.0.1:" + std::to_string(listener.port());
+    // The limit is its leading digits: a blank or a sign reads as 0 (they once read as 5000).
+    const std::pair<std::string, const char*> cases[] = {
+        {sim.host(), "300"}, {sim.host(), "0"}, {sim.host(), " 5000"}, {sim.host(), "+5000"}, {stalled, "1000"}};
+    for (const auto& c : cases) {
+        long long elapsedMs = 0;
+        const auto result = timedRun({"mode=getMetadata", "host=" + c.first, "nodeId=/", "streamName=info"},
+                                     {{"XQ_CVC_BROWSE_TIMEOUT", c.second}}, &elapsedMs);
+        EXPECT_TRUE(failed(result)) << "limit '" << c.second << "': " << result.out;
+        // A limit read as 5000 would hold the request for five seconds.
+        EXPECT_LT(elapsedMs, 4000) << "limit '" << c.second << "'";
+    }
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ protected:
     std::string error_;
 };
 
-TEST_F(SimTreeFileTest, ReadsQuotesEscapesCommentsAndDefaults) {
+TEST_F(SimTreeFileTest, ReadsQuotesEscapesCommentsDefaultsAndHereDocuments) {
     ASSERT_TRUE(
         parse("# a comment\r\n"
               "\n"
@@ -59,9 +59,8 @@ TEST_F(SimTreeFileTest, ReadsQuotesEscapesCommentsAndDefaults) {
     EXPECT_EQ(translations_.hosts[0].src, "a \"b\"");
     EXPECT_EQ(translations_.hosts[0].srcPath, "/x\\y");
     EXPECT_EQ(translations_.hosts[0].dstPath, "");
-}
 
-TEST_F(SimTreeFileTest, HereDocumentKeepsLinesAsWritten) {
+    // A here-document keeps its lines as written.
     ASSERT_TRUE(parse("meta / info <<EOT\n  indented \\n stays\n\nEOT\nnode /after FOLDER\n")) << error_;
     EXPECT_EQ(meta("/", "info"), "  indented \\n stays\n");
     EXPECT_NE(tree_.find("/after"), nullptr);
