@@ -101,7 +101,10 @@ VirtualHost* VirtualNetwork::addHost() {
     host->wakeFd_ = wake[1];
     const size_t index = hosts_.size();
     host->address_ = "10.77.0." + std::to_string(index + 2);
-    const std::string veth = "cvh" + std::to_string(index);
+    // Never reused in this process: a killed holder's namespace, and the veth
+    // end it takes along, goes away in the background.
+    static int nextVeth = 0;
+    const std::string veth = "cvh" + std::to_string(nextVeth++);
     bool ok = unshared && ip("link add " + veth + " type veth peer name eth0 netns " + std::to_string(pid)) &&
               ip("link set " + veth + " master " + kBridge + " up");
     for (const std::string& command :
