@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <thread>
 
 #include "CgiRequest.h"
@@ -128,9 +127,7 @@ std::string loadUser(ModeContext& context) {
     }
     if (got < content.size())
         throw std::string("Failed to read persistent user data");
-    // The document ends at its first NUL, if it has one.
-    content.resize(std::strlen(content.c_str()));
-    return content;
+    return content;  // the driver ends it at its first NUL, as every answer
 }
 
 std::string saveUser(ModeContext& context) {
