@@ -287,6 +287,10 @@ TEST(CoIoTcpDescriptorTest, FailedConnectLeavesItsText) {
     EXPECT_EQ(textOf(EINVAL), CoIoTcpDescriptor("127.0.0.1", 65536, 0, 0, 5).lastError()) << "past the last port";
     EXPECT_TRUE(refused.isValid());
     EXPECT_FALSE(refused.isConnected());
+    CorvaneTest::MessageLog::Scope log;
+    std::string peer;
+    EXPECT_FALSE(refused.getPeerIP(peer));
+    EXPECT_TRUE(log->contains(textOf(ENOTCONN), Corvane::CoMsg::error));
     LoopbackListener listener(0);
     const std::vector<ScopedFd> pending = CorvaneTest::stallListener(listener.port());
     if (pending.empty())
