@@ -280,6 +280,8 @@ TEST_F(CorvaneHandleSimTest, SharedConnectionSettingLimitsCountAndIdleTime) {
         CorvaneServerHandle a(one.host().c_str()), b(two.host().c_str());
         ASSERT_TRUE(a.ping()) << a.lastError();
         EXPECT_FALSE(b.ping()) << "a second connection while the first is held";
+        CorvaneNodeHandle node(b, "/"), root;
+        EXPECT_FALSE(node.getRootNode(root));  // nor a node call on it
     }
     corvanePurgeConnections(false);
     EXPECT_EQ(corvaneSharedConnectionCount(), 1) << "expired before its idle second";
