@@ -49,6 +49,7 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
     info.setNodePort(7549);
     info.setVersionMajor(2014);
     info.setVersionBuild(6115);
+    info.setProductVersionMinor(3);
     info.setStorageId("ST");
     info.setOSType(2);
     Corvane::rcAttrStream s("junk 1 x");
