@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <thread>
 
 #include "CgiRequest.h"
@@ -127,7 +128,9 @@ std::string loadUser(ModeContext& context) {
     }
     if (got < content.size())
         throw std::string("Failed to read persistent user data");
-    return content;  // the driver ends it at its first NUL, as every answer
+    // The document ends at its first NUL, if it has one.
+    content.resize(std::strlen(content.c_str()));
+    return content;
 }
 
 std::string saveUser(ModeContext& context) {
