@@ -42,6 +42,7 @@ TEST(rcAttrStreamTest, ValuesComeBackExactly) {
     EXPECT_EQ(static_cast<int>(values.size()), received.count());
     for (size_t i = 0; i < values.size(); ++i)
         EXPECT_EQ(values[i], valueOf(received, ("v" + std::to_string(i)).c_str())) << "value " << i;
+    EXPECT_EQ(values.size(), received.cursorSteps());  // read in order: one step each
     int i = 7;  // a miss leaves the output alone
     EXPECT_FALSE(received.getIntValue("absent", i) || i != 7);
     EXPECT_TRUE(rcAttrStream().isEmpty());
