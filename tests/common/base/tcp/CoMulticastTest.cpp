@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -24,6 +23,7 @@
 
 #include "base/loggerBase/CoException.h"
 #include "support/Process.h"
+#include "support/VirtualNetwork.h"
 
 namespace {
 
@@ -144,9 +144,10 @@ TEST(CoMulticastTest, JoinWithoutARouteAndIPv6InterfaceByAddress) {
                         ".  Check the default/multicast/gateway route entry")
                  .empty())
             return 1;
-        if (std::system("ip link add cv0 type veth peer name cv1 && ip link set cv0 up && "
-                        "ip addr add fe80::7/64 dev cv0 nodad") != 0)
-            return 2;
+        for (const char* command :
+             {"link add cv0 type veth peer name cv1", "link set cv0 up", "addr add fe80::7/64 dev cv0 nodad"})
+            if (!CorvaneTest::VirtualNetwork::ip(command))
+                return 2;
         CoMulticast sender(kGroupPort, "ff12::7555", "fe80::7");
         sender.bind(false);
         unsigned index = 0;
