@@ -119,6 +119,7 @@ TEST(rcWireTextTest, ValueEscapingRoundTripsEveryByteAndStopsAtNulAndQuotes) {
         EXPECT_EQ(c.plain, rcValue::unquote(c.quoted));
     }
     EXPECT_EQ("", rcValue::quote(nullptr));
+    EXPECT_EQ("bare", rcValue::unquote("bare"));
 }
 
 const rcParam::Decl kOneString[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};

@@ -275,6 +275,12 @@ TEST(CoIoTcpDescriptorTest, ConnectsByAddressOrNameAndTalks) {
         CoIoTcpDescriptor client(c.host, listener.port(), 8192, 8192, 5);
         ASSERT_EQ("", client.lastError());
         EXPECT_TRUE(client.isConnected());
+        for (int option : {SO_SNDBUF, SO_RCVBUF}) {  // as asked for, which the kernel doubles
+            int size = 0;
+            socklen_t length = sizeof size;
+            EXPECT_EQ(0, ::getsockopt(client.getFd(), SOL_SOCKET, option, &size, &length));
+            EXPECT_EQ(2 * 8192, size) << option;
+        }
         EXPECT_TRUE(client.setNonBlocking(false));  // a caller that wants to block may
         EXPECT_EQ(0, ::fcntl(client.getFd(), F_GETFL) & O_NONBLOCK);
         talks(client, listener.accept(), c.address);

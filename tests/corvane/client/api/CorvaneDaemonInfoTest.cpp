@@ -78,4 +78,27 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
     EXPECT_TRUE(info == before);
 }
 
+// An identifier names a record by one of its addresses, or by a local name
+// when the server runs on this host.
+TEST(CorvaneDaemonInfoTest, MatchesItsAddressesAndTheLocalNamesOnlyWhenLocal) {
+    CorvaneDaemonInfo remote;
+    remote.setIP(0, "10.0.0.1");
+    remote.setFrameIP(0, "10.0.0.2");
+    remote.setDatabase("OBRAN");
+    remote.setNodePort(7549);
+    CorvaneDaemonInfo local = remote;
+    local.setIP(0, "::1");
+    const struct {
+        const CorvaneDaemonInfo& info;
+        CorvaneServerId id;
+        bool matches;
+    } cases[] = {{remote, {"OBRAN", "10.0.0.2", 7549}, true},
+                 {local, {"OBRAN", "127.0.0.1", 0}, true},
+                 {remote, {"OBRAN", "127.0.0.1", 7549}, false},
+                 {remote, {"OBRAN", "10.0.0.1", 7550}, false},
+                 {remote, {"OTHER", "10.0.0.1", 7549}, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(c.info.matches(c.id), c.matches) << c.id.getStr() << " " << c.info.getIP(0);
+}
+
 }  // namespace

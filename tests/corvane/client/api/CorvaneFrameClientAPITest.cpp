@@ -161,7 +161,7 @@ TEST_F(CorvaneFrameClientAPITest, FilesRoundTripAndStayInTheirDirectory) {
 }
 
 // The first frame is cut short by the server, the second interrupted while
-// the client waits for the rest.
+// the client waits for the rest; an interrupt between reads is forgotten.
 TEST_F(CorvaneFrameClientAPITest, AFrameCutShortOrInterruptedClosesTheConnection) {
     CorvaneTest::LoopbackListener listener;
     FixedServer server;
@@ -170,10 +170,12 @@ TEST_F(CorvaneFrameClientAPITest, AFrameCutShortOrInterruptedClosesTheConnection
     server.info.setDatabase("CUT");
     CorvaneRawDataClientConnection connection(server);
     std::thread frameServer([&] {
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 3; ++i) {
             CorvaneTest::ScopedFd client = listener.accept();
             CorvaneTest::recvUpTo(client.get(), sizeof "ReadFrame\0f\0001000", 5000);
-            CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(100, 'f'));  // of 1000 bytes
+            CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(i == 2 ? 1000 : 100, 'f'));
+            if (i == 2 && CorvaneTest::recvUpTo(client.get(), sizeof "ReadFrame\0f\0001000", 5000).size())
+                CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(1000, 'g'));
             if (i == 1) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));  // most often mid-wait
                 connection.interrupt();
@@ -192,6 +194,11 @@ TEST_F(CorvaneFrameClientAPITest, AFrameCutShortOrInterruptedClosesTheConnection
         }
         EXPECT_FALSE(connection.isConnected());  // the next read starts on a new connection
     }
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_NO_THROW(frames.readFrame("f", &buffer[0], buffer.size(), nullptr, 0, nullptr, nullptr, false));
+        connection.interrupt();
+    }
+    EXPECT_EQ(buffer, std::string(1000, 'g'));
     frameServer.join();
 }
 
@@ -205,6 +212,26 @@ TEST_F(CorvaneFrameClientAPITest, RedirectionsFollowTheServerVersion) {
         info.setVersionMaint(v.first % 100);
         EXPECT_EQ(CorvaneFrameClientAPI::redirectionsSupported(info), v.second) << v.first;
     }
+}
+
+// Frames the server does not hold are read from the one its read-ahead
+// names, each frame remembered on its own.
+TEST_F(CorvaneFrameClientAPITest, RedirectedFramesAreReadFromTheirHolder) {
+    SimProcess holder(SimProcess::demoTree(), {"--no-discovery"});
+    SimProcess front(SimProcess::demoTree(), {"--no-discovery", "--redirect-to", holder.host()});
+    CorvaneServerHandle heldServer(holder.host().c_str());
+    CorvaneNodeHandle held(heldServer, "/media/clip");
+    CorvaneServerHandle server(front.host().c_str());
+    CorvaneNodeHandle clip(server, "/media/clip");
+    CorvaneFrameReadOptions ahead;
+    ahead.readAhead[0] = "/a";
+    ahead.readAhead[1] = "/b";
+    char buffer[2] = {};
+    ASSERT_TRUE(held.writeFrame("/a", "/a", 2) && held.writeFrame("/b", "/b", 2)) << held.lastError();
+    ASSERT_TRUE(clip.readFrame("/a", buffer, 2, ahead) && clip.readFrame("/b", buffer, 2)) << clip.lastError();
+    EXPECT_EQ(std::string(buffer, 2), "/b");
+    EXPECT_EQ(holder.calls("ReadFrame"), (std::vector<std::string>{"ReadFrame /a 2", "ReadFrame /b 2"}));
+    EXPECT_EQ(front.calls("ReadAheadRedirect").size(), 2u);
 }
 
 TEST_F(CorvaneFrameClientAPITest, ReadsOnlyWellFormedTokens) {

@@ -63,7 +63,8 @@ TEST_F(CorvaneHandleSimTest, NodeAndServerOperationsRoundTrip) {
     // Handles for one server share one connection, but not their last error.
     CorvaneServerHandle other(sim.host().c_str());
     CorvaneNodeHandle missing(other, "/missing");
-    EXPECT_TRUE(other.ping() && !missing.getNodeTypeStr(text));
+    CorvaneClipFormat format;
+    EXPECT_TRUE(other.ping() && !missing.getNodeTypeStr(text) && !missing.getClipFormat(format));
     EXPECT_EQ(corvaneSharedConnectionCount(), 1);
     EXPECT_STREQ(server.lastError(), "");
     EXPECT_NE(std::string(other.lastError()), "");
