@@ -17,9 +17,6 @@
 namespace {
 
 using Corvane::CoCache;
-using Corvane::CoThread;
-using Corvane::CoThreadMgr;
-using CorvaneTest::eventually;
 using Names = std::vector<std::string>;
 
 // What happens to the entries is posted as user messages, which the
@@ -179,7 +176,7 @@ TEST_F(CoCacheTest, IdleEntryExpiresExactlyAtTheLimitAndAnExpiredMatchIsReused) 
     cache_->release(second);
 }
 
-TEST_F(CoCacheTest, SharedEntryIsHeldWhileAnyReferenceRemains) {
+TEST_F(CoCacheTest, SharedEntryIsHeldWhileAnyReferenceRemainsFromAnyThread) {
     makeCache(1, 1000, false, true);
     cache_->now = 0;
     CoCache::Entry* first = get("s", true, true);
@@ -198,9 +195,8 @@ TEST_F(CoCacheTest, SharedEntryIsHeldWhileAnyReferenceRemains) {
     cache_->now = 10000;  // idle now, so it ages from its last lookup
     EXPECT_EQ(nullptr, get("other", false));
     EXPECT_TRUE(names().empty());
-}
 
-TEST_F(CoCacheTest, SharedEntryCountsReferencesFromSeveralThreads) {
+    // References are counted from several threads at once.
     constexpr int kThreads = 4;
     makeCache(2, -1, false, true);
     struct Worker {
@@ -218,12 +214,12 @@ TEST_F(CoCacheTest, SharedEntryCountsReferencesFromSeveralThreads) {
             w->cache->release(held);
         }
     } worker{cache_.get(), {}, {0}};
-    std::vector<std::unique_ptr<CoThread>> threads;
+    std::vector<std::unique_ptr<Corvane::CoThread>> threads;
     for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back(&CoThreadMgr::createThread("cache user", &Worker::run, &worker, true));
+        threads.emplace_back(&Corvane::CoThreadMgr::createThread("cache user", &Worker::run, &worker, true));
 
-    ASSERT_TRUE(eventually([&] { return worker.holding.load() == kThreads; }));
-    auto* shared = static_cast<CoCache::SharedEntry*>(get("s", false, true));
+    ASSERT_TRUE(CorvaneTest::eventually([&] { return worker.holding.load() == kThreads; }));
+    shared = static_cast<CoCache::SharedEntry*>(get("s", false, true));
     ASSERT_NE(nullptr, shared);
     EXPECT_EQ(kThreads + 1, shared->refCount());
     cache_->release(shared);
