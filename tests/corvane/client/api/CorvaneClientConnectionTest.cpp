@@ -20,7 +20,6 @@
 #include "support/MessageLog.h"
 
 using CorvaneTest::Gate;
-using CorvaneTest::MessageLog;
 using CorvaneTest::ScriptedServer;
 
 namespace {
@@ -50,17 +49,12 @@ std::string callError(CorvaneClientConnection& connection, const char* method, u
     return "<no exception>";
 }
 
-// Calls method on the connection when told that it (re)connected.
-class CallingCallback : public CorvaneClientConnection::ConnectCallback {
-public:
-    explicit CallingCallback(const char* method) : method_(method) {}
+// Calls "Hello" on the connection when told that it (re)connected.
+struct HelloCallback : CorvaneClientConnection::ConnectCallback {
     void connected(CorvaneClientConnection& connection) override {
         std::string result;
-        connection.callMethod(method_, "", true, result, 5000);
+        connection.callMethod("Hello", "", true, result, 5000);
     }
-
-private:
-    const char* method_;
 };
 
 class CorvaneClientConnectionTest : public ::testing::Test {
@@ -112,7 +106,7 @@ protected:
         return error;
     }
 
-    MessageLog::Scope messages_;
+    CorvaneTest::MessageLog::Scope messages_;
     ScriptedServer server_;
     std::shared_ptr<Gate> entered_;
     std::shared_ptr<Gate> release_;
@@ -163,17 +157,15 @@ TEST_F(CorvaneClientConnectionTest, IdentifierIsCompletedAndARefusedConnectionCa
     CorvaneClientConnection connection(CorvaneServerId(port, "127.0.0.1"));
     const std::string error = callError(connection, "Echo");
     EXPECT_NE(std::string::npos, error.find(std::strerror(ECONNREFUSED))) << error;
-    EXPECT_EQ(
-        1u,
-        messages_->startingWith("Could not connect to server [127.0.0.1:" + std::to_string(port) + "] [] []: " + error)
-            .size());
+    const std::string failed = "Could not connect to server [127.0.0.1:" + std::to_string(port) + "] [] []: " + error;
+    EXPECT_EQ(1u, messages_->startingWith(failed).size());
 }
 
 TEST_F(CorvaneClientConnectionTest, TimedOutCallDisconnectsAndTheNextCallReconnects) {
     makeSlow();
     server_.reply("Hello", "hi");
     CorvaneClientConnection connection(serverId());
-    CallingCallback hello("Hello");
+    HelloCallback hello;
     connection.addConnectCallback(&hello);
     EXPECT_EQ(std::strerror(ETIMEDOUT), callError(connection, "Slow", 200));
     EXPECT_FALSE(connection.isConnected());
