@@ -119,7 +119,7 @@ protected:
     std::unique_ptr<TestCache> cache_;
 };
 
-TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntryAndNeverAHeldOne) {
+TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntryExpiresIdleOnesAndReusesAnExpiredMatch) {
     const struct {
         int capacity;
         std::vector<std::pair<const char*, int64_t>> touches;
@@ -150,14 +150,12 @@ TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntryAndNeverAHeldOne) {
     EXPECT_EQ(1, cache_->flush(true));
     EXPECT_EQ(Names{"a"}, names());
     cache_->release(held);
-}
 
-// A lookup that creates nothing still sweeps what it passes; held entries
-// never expire.
-TEST_F(CoCacheTest, IdleEntryExpiresExactlyAtTheLimitAndAnExpiredMatchIsReused) {
+    // An idle entry expires exactly at the limit. A lookup that creates
+    // nothing still sweeps what it passes; held entries never expire.
     for (const int64_t age : {999, 1000}) {
         makeCache(4, 1000);
-        CoCache::Entry* held = get("held");
+        held = get("held");
         touch("a", 5000);
         cache_->now = 5000 + age;
         EXPECT_EQ(nullptr, get("other", false));
