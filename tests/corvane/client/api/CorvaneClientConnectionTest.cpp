@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ScriptedServer.h"
@@ -33,9 +34,10 @@ void recordLost(const CorvaneServerId& server) {
     gLost.push_back(server.getStr());
 }
 
+// Takes what the hook saw since the last call.
 std::vector<std::string> lostServers() {
     std::lock_guard<std::mutex> guard(gLostMutex);
-    return gLost;
+    return std::exchange(gLost, {});
 }
 
 // The exception text of one call, or "<no exception>".
@@ -60,10 +62,7 @@ struct HelloCallback : CorvaneClientConnection::ConnectCallback {
 class CorvaneClientConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        {
-            std::lock_guard<std::mutex> guard(gLostMutex);
-            gLost.clear();
-        }
+        lostServers();  // what an earlier test left
         CorvaneClientConnection::disconnectCB_ = &recordLost;
         server_.reply("Echo", "pong");
     }

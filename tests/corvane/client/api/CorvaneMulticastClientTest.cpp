@@ -73,7 +73,6 @@ public:
         resyncPeriodUs_ = resyncUs;
     }
     ~TestClient() override { stop(); }  // the thread calls our overrides
-    using CorvaneMulticastClient::findServers;
     using CorvaneMulticastClient::start;
     using CorvaneMulticastClient::stop;
 
