@@ -43,10 +43,6 @@ public:
         std::memcpy(&bytes_[start_], &value, sizeof value);
         return *this;
     }
-    Datagram& tail(const std::string& bytes) {
-        bytes_ += bytes;
-        return *this;
-    }
     const std::string& bytes() const { return bytes_; }
 
 private:
@@ -89,7 +85,8 @@ TEST(CoNetlinkTest, RouteDumpFindsOnlyTheMainIpv4DefaultRoute) {
         {"unknown device", newRoute(main4).u32(RTA_OIF, 0x7ffffff0u), DumpStep::Continue},
         {"done first", Datagram().message(NLMSG_DONE, main4), DumpStep::Done},
         {"route then done", newRoute(local4).u32(RTA_OIF, lo).message(NLMSG_DONE, &main4, 4), DumpStep::Done},
-        {"done then route", Datagram().message(NLMSG_DONE, &main4, 4).tail(defaultRoute.bytes()), DumpStep::Done},
+        {"done then route", Datagram(Datagram().message(NLMSG_DONE, &main4, 4).bytes() + defaultRoute.bytes()),
+         DumpStep::Done},
         {"refused", Datagram().message(NLMSG_ERROR, refused), DumpStep::Error},
         {"acknowledged", Datagram().message(NLMSG_ERROR, ack), DumpStep::Continue},
         // Malformed: cut short, never read past.
@@ -99,7 +96,7 @@ TEST(CoNetlinkTest, RouteDumpFindsOnlyTheMainIpv4DefaultRoute) {
         {"length inside the header", newRoute(main4).setLength(sizeof(nlmsghdr) - 1), DumpStep::Invalid},
         {"error without its number", Datagram().message(NLMSG_ERROR, &ack, 4), DumpStep::Invalid},
         {"attribute past its message", newRoute(main4).u32(RTA_OIF, lo, 100), DumpStep::Continue},
-        {"truncated second message", Datagram(defaultRoute).tail(std::string(7, '\x55')), DumpStep::Found},
+        {"truncated second message", Datagram(defaultRoute.bytes() + std::string(7, '\x55')), DumpStep::Found},
     };
     for (const auto& c : cases) {
         std::string ifname;
