@@ -184,8 +184,7 @@ TEST_F(CorvaneClientAPITest, CreateNodeAndMetaDataLayOutTheirArguments) {
     EXPECT_STREQ("/p/new", created.getId());
 
     // A head that would not fit the server's buffer is refused here.
-    const std::string longName(1100, 'n');
-    EXPECT_FALSE(api_.createNode("/p", longName.c_str(), 3, "", clip_, created));
+    EXPECT_FALSE(api_.createNode("/p", std::string(1100, 'n').c_str(), 3, "", clip_, created));
     EXPECT_EQ(1u, server_.argsOf("CreateNode").size());
 
     server_.reply("CreateNodeEx", "/p/new");
