@@ -40,8 +40,7 @@ struct Named {
 std::string nameOf(CoCache::Entry* entry) { return dynamic_cast<Named*>(entry)->name; }
 
 template <typename Base>
-class NamedEntry : public Base, public Named {
-public:
+struct NamedEntry : Base, Named {
     explicit NamedEntry(std::string n) : Named(std::move(n)) { journal("create " + name); }
     ~NamedEntry() override { journal("delete " + name); }
 

@@ -18,8 +18,7 @@ namespace {
 using Corvane::CoMsg;
 
 // Keeps what reaches the router, formatted as the default router would.
-class CapturingRouter : public CoMsg::Router {
-public:
+struct CapturingRouter : CoMsg::Router {
     void route(const CoMsg::Record& record) override {
         char line[2200];
         CoMsg::formatRecord(record, line, sizeof line);

@@ -37,8 +37,7 @@ std::vector<CoNetworkInterface> list(CoNetworkDispatcher& dispatcher, Type type)
     return out;
 }
 
-class Recorder : public CoNetworkDispatcher::Observer {
-public:
+struct Recorder : CoNetworkDispatcher::Observer {
     void interfaceChanged(int event, const CoNetworkInterface& interface) override {
         events.push_back({event, interface});
     }

@@ -33,8 +33,7 @@ bool firstCB(void*, const rcMethod&, const rcParam::Array&, rcParam& result) {
 
 const rcParam::Decl kText[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
 
-class RecordingServer : public rcServerContext {
-public:
+struct RecordingServer : rcServerContext {
     RecordingServer() : rcServerContext(-1) {
         registerMethod(rcMethod(this, "Later", &laterCB, &rcParamString::TYPE, kText), true);
     }

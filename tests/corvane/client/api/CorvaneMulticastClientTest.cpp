@@ -66,8 +66,7 @@ int connectionTo(int port) {
 }
 
 // The client with its load-time settings opened to the test.
-class TestClient : public CorvaneMulticastClient {
-public:
+struct TestClient : CorvaneMulticastClient {
     explicit TestClient(int64_t resyncUs = 3600LL * 1000000) : CorvaneMulticastClient(kPort, kGroup, 1) {
         verbosity_ = 1;
         resyncPeriodUs_ = resyncUs;
