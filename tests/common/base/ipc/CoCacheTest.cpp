@@ -17,9 +17,6 @@
 namespace {
 
 using Corvane::CoCache;
-using Corvane::CoThread;
-using Corvane::CoThreadMgr;
-using CorvaneTest::eventually;
 using Names = std::vector<std::string>;
 
 // What happens to the entries is posted as user messages, which the
@@ -43,8 +40,7 @@ struct Named {
 std::string nameOf(CoCache::Entry* entry) { return dynamic_cast<Named*>(entry)->name; }
 
 template <typename Base>
-class NamedEntry : public Base, public Named {
-public:
+struct NamedEntry : Base, Named {
     explicit NamedEntry(std::string n) : Named(std::move(n)) { journal("create " + name); }
     ~NamedEntry() override { journal("delete " + name); }
 
@@ -122,7 +118,7 @@ protected:
     std::unique_ptr<TestCache> cache_;
 };
 
-TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntryAndNeverAHeldOne) {
+TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntryExpiresIdleOnesAndReusesAnExpiredMatch) {
     const struct {
         int capacity;
         std::vector<std::pair<const char*, int64_t>> touches;
@@ -153,14 +149,12 @@ TEST_F(CoCacheTest, EvictsTheLeastRecentlyUsedIdleEntryAndNeverAHeldOne) {
     EXPECT_EQ(1, cache_->flush(true));
     EXPECT_EQ(Names{"a"}, names());
     cache_->release(held);
-}
 
-// A lookup that creates nothing still sweeps what it passes; held entries
-// never expire.
-TEST_F(CoCacheTest, IdleEntryExpiresExactlyAtTheLimitAndAnExpiredMatchIsReused) {
+    // An idle entry expires exactly at the limit. A lookup that creates
+    // nothing still sweeps what it passes; held entries never expire.
     for (const int64_t age : {999, 1000}) {
         makeCache(4, 1000);
-        CoCache::Entry* held = get("held");
+        held = get("held");
         touch("a", 5000);
         cache_->now = 5000 + age;
         EXPECT_EQ(nullptr, get("other", false));
@@ -179,7 +173,7 @@ TEST_F(CoCacheTest, IdleEntryExpiresExactlyAtTheLimitAndAnExpiredMatchIsReused) 
     cache_->release(second);
 }
 
-TEST_F(CoCacheTest, SharedEntryIsHeldWhileAnyReferenceRemains) {
+TEST_F(CoCacheTest, SharedEntryIsHeldWhileAnyReferenceRemainsFromAnyThread) {
     makeCache(1, 1000, false, true);
     cache_->now = 0;
     CoCache::Entry* first = get("s", true, true);
@@ -198,9 +192,8 @@ TEST_F(CoCacheTest, SharedEntryIsHeldWhileAnyReferenceRemains) {
     cache_->now = 10000;  // idle now, so it ages from its last lookup
     EXPECT_EQ(nullptr, get("other", false));
     EXPECT_TRUE(names().empty());
-}
 
-TEST_F(CoCacheTest, SharedEntryCountsReferencesFromSeveralThreads) {
+    // References are counted from several threads at once.
     constexpr int kThreads = 4;
     makeCache(2, -1, false, true);
     struct Worker {
@@ -218,12 +211,12 @@ TEST_F(CoCacheTest, SharedEntryCountsReferencesFromSeveralThreads) {
             w->cache->release(held);
         }
     } worker{cache_.get(), {}, {0}};
-    std::vector<std::unique_ptr<CoThread>> threads;
+    std::vector<std::unique_ptr<Corvane::CoThread>> threads;
     for (int i = 0; i < kThreads; ++i)
-        threads.emplace_back(&CoThreadMgr::createThread("cache user", &Worker::run, &worker, true));
+        threads.emplace_back(&Corvane::CoThreadMgr::createThread("cache user", &Worker::run, &worker, true));
 
-    ASSERT_TRUE(eventually([&] { return worker.holding.load() == kThreads; }));
-    auto* shared = static_cast<CoCache::SharedEntry*>(get("s", false, true));
+    ASSERT_TRUE(CorvaneTest::eventually([&] { return worker.holding.load() == kThreads; }));
+    shared = static_cast<CoCache::SharedEntry*>(get("s", false, true));
     ASSERT_NE(nullptr, shared);
     EXPECT_EQ(kThreads + 1, shared->refCount());
     cache_->release(shared);

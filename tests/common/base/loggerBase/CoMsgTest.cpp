@@ -18,8 +18,7 @@ namespace {
 using Corvane::CoMsg;
 
 // Keeps what reaches the router, formatted as the default router would.
-class CapturingRouter : public CoMsg::Router {
-public:
+struct CapturingRouter : CoMsg::Router {
     void route(const CoMsg::Record& record) override {
         char line[2200];
         CoMsg::formatRecord(record, line, sizeof line);
@@ -57,7 +56,7 @@ protected:
     CoMsg::Router* const previous_ = CoMsg::getRouter();
 };
 
-TEST_F(CoMsgTest, LevelNamesAreExactAndTheVariableOverridesTheDefaultLevel) {
+TEST_F(CoMsgTest, LevelNamesAreExactTheVariableOverridesTheDefaultAndLastErrorsIgnoreIt) {
     const struct {
         const char* name;
         int level;
@@ -84,9 +83,23 @@ TEST_F(CoMsgTest, LevelNamesAreExactAndTheVariableOverridesTheDefaultLevel) {
     EXPECT_EQ(CoMsg::getLevel(), -1);
     CO_USER("hidden");
     EXPECT_TRUE(router_.lines.empty());
+
+    // The last error logger remembers and routes whatever the level.
+    Corvane::CoLastErrLogger logger;
+    setMsgLevelVariable("nonsense");  // level -1
+    CO_LAST_ERR(logger).postError("failed on '%s'", "eth0");
+    EXPECT_EQ(logger.lastError(), "failed on 'eth0'");
+    ASSERT_EQ(router_.lines.size(), 1u);
+    EXPECT_EQ(router_.lines[0], "failed on 'eth0'\n");
+    EXPECT_EQ(router_.files[0], "CoMsgTest.cpp");
+
+    logger.setSilentMode(true);
+    CO_LAST_ERR(logger).postError("quiet %d", 2);
+    EXPECT_EQ(logger.lastError(), "quiet 2");
+    EXPECT_EQ(router_.lines.size(), 1u);
 }
 
-TEST_F(CoMsgTest, MessagesArePostedAtOrBelowTheLevelAsBareTrimmedCutLines) {
+TEST_F(CoMsgTest, MessagesArePostedAtOrBelowTheLevelAsBareTrimmedCutOrVerboseLines) {
     CoMsg::setLevel(CoMsg::warning);
     CO_DEBUG("d");
     CO_NOTICE("n");
@@ -103,9 +116,8 @@ TEST_F(CoMsgTest, MessagesArePostedAtOrBelowTheLevelAsBareTrimmedCutLines) {
     const std::string huge(5000, 'x');
     CO_USER("%s", huge.c_str());
     EXPECT_EQ(router_.lines.back(), std::string(2047, 'x') + "\n");
-}
 
-TEST_F(CoMsgTest, VerboseLineCarriesLevelPidLocationAndTime) {
+    // A verbose line carries level, pid, location and time.
     int (*const previous)() = CoMsg::pidCallback();
     EXPECT_EQ(4242, CoMsg::setPIDCallback([] { return 4242; }));
     CoMsg::setVerbose(true);
@@ -120,21 +132,6 @@ TEST_F(CoMsgTest, VerboseLineCarriesLevelPidLocationAndTime) {
     char out[64];
     CoMsg::formatRecord(record, out, sizeof out);
     EXPECT_STREQ(out, "bare\n");
-}
-
-TEST_F(CoMsgTest, LastErrLoggerRemembersAndRoutesWhateverTheLevel) {
-    Corvane::CoLastErrLogger logger;
-    setMsgLevelVariable("nonsense");  // level -1
-    CO_LAST_ERR(logger).postError("failed on '%s'", "eth0");
-    EXPECT_EQ(logger.lastError(), "failed on 'eth0'");
-    ASSERT_EQ(router_.lines.size(), 1u);
-    EXPECT_EQ(router_.lines[0], "failed on 'eth0'\n");
-    EXPECT_EQ(router_.files[0], "CoMsgTest.cpp");
-
-    logger.setSilentMode(true);
-    CO_LAST_ERR(logger).postError("quiet %d", 2);
-    EXPECT_EQ(logger.lastError(), "quiet 2");
-    EXPECT_EQ(router_.lines.size(), 1u);
 }
 
 Corvane::CoException raised(const char* text, const char* detail) {
@@ -161,8 +158,7 @@ TEST(CoExceptionTest, TextDetailAndFileNameAreKeptApartAndCutToTheirBuffers) {
         EXPECT_EQ(std::string(1599, 't'), e.what()) << length;
         EXPECT_STREQ("", e.detail()) << length;
     }
-    const std::string longDetail(3000, 'd');
-    const auto e = raised("t", longDetail.c_str());
+    const auto e = raised("t", std::string(3000, 'd').c_str());
     EXPECT_STREQ(e.what(), "t");
     EXPECT_EQ(std::strlen(e.detail()), 1600u - 3u);
 }

@@ -28,6 +28,10 @@ public:
         header.nlmsg_type = type;
         return append(&header, sizeof header).append(fixed, fixedSize);
     }
+    template <typename Fixed>
+    Datagram& message(uint16_t type, const Fixed& fixed) {
+        return message(type, &fixed, sizeof fixed);
+    }
     // claimedLength: what the attribute says of its own length.
     Datagram& u32(uint16_t type, uint32_t value, unsigned short claimedLength = RTA_LENGTH(sizeof(uint32_t))) {
         const rtattr attribute{claimedLength, type};
@@ -37,10 +41,6 @@ public:
     Datagram& setLength(size_t length) {
         const uint32_t value = static_cast<uint32_t>(length);
         std::memcpy(&bytes_[start_], &value, sizeof value);
-        return *this;
-    }
-    Datagram& tail(const std::string& bytes) {
-        bytes_ += bytes;
         return *this;
     }
     const std::string& bytes() const { return bytes_; }
@@ -70,38 +70,33 @@ TEST(CoNetlinkTest, RouteDumpFindsOnlyTheMainIpv4DefaultRoute) {
     const rtmsg main6 = route(AF_INET6, RT_TABLE_MAIN);
     nlmsgerr refused{}, ack{};
     refused.error = -EPERM;
-    const Datagram defaultRoute = Datagram().message(RTM_NEWROUTE, &main4, sizeof main4).u32(RTA_OIF, lo);
+    const auto newRoute = [](const rtmsg& r) { return Datagram().message(RTM_NEWROUTE, r); };
+    const Datagram defaultRoute = newRoute(main4).u32(RTA_OIF, lo);
     const struct {
         const char* what;
         Datagram datagram;
         DumpStep step;
     } cases[] = {
         {"default route", defaultRoute, DumpStep::Found},
-        {"route with destination",
-         Datagram().message(RTM_NEWROUTE, &main4, sizeof main4).u32(RTA_DST, 0x0100007f).u32(RTA_OIF, lo),
-         DumpStep::Continue},
-        {"local table", Datagram().message(RTM_NEWROUTE, &local4, sizeof local4).u32(RTA_OIF, lo), DumpStep::Continue},
-        {"IPv6", Datagram().message(RTM_NEWROUTE, &main6, sizeof main6).u32(RTA_OIF, lo), DumpStep::Continue},
-        {"no device", Datagram().message(RTM_NEWROUTE, &main4, sizeof main4), DumpStep::Continue},
-        {"unknown device", Datagram().message(RTM_NEWROUTE, &main4, sizeof main4).u32(RTA_OIF, 0x7ffffff0u),
-         DumpStep::Continue},
-        {"done first", Datagram().message(NLMSG_DONE, &main4, sizeof main4), DumpStep::Done},
-        {"route then done",
-         Datagram().message(RTM_NEWROUTE, &local4, sizeof local4).u32(RTA_OIF, lo).message(NLMSG_DONE, &main4, 4),
+        {"route with destination", newRoute(main4).u32(RTA_DST, 0x0100007f).u32(RTA_OIF, lo), DumpStep::Continue},
+        {"local table", newRoute(local4).u32(RTA_OIF, lo), DumpStep::Continue},
+        {"IPv6", newRoute(main6).u32(RTA_OIF, lo), DumpStep::Continue},
+        {"no device", newRoute(main4), DumpStep::Continue},
+        {"unknown device", newRoute(main4).u32(RTA_OIF, 0x7ffffff0u), DumpStep::Continue},
+        {"done first", Datagram().message(NLMSG_DONE, main4), DumpStep::Done},
+        {"route then done", newRoute(local4).u32(RTA_OIF, lo).message(NLMSG_DONE, &main4, 4), DumpStep::Done},
+        {"done then route", Datagram(Datagram().message(NLMSG_DONE, &main4, 4).bytes() + defaultRoute.bytes()),
          DumpStep::Done},
-        {"done then route", Datagram().message(NLMSG_DONE, &main4, 4).tail(defaultRoute.bytes()), DumpStep::Done},
-        {"refused", Datagram().message(NLMSG_ERROR, &refused, sizeof refused), DumpStep::Error},
-        {"acknowledged", Datagram().message(NLMSG_ERROR, &ack, sizeof ack), DumpStep::Continue},
+        {"refused", Datagram().message(NLMSG_ERROR, refused), DumpStep::Error},
+        {"acknowledged", Datagram().message(NLMSG_ERROR, ack), DumpStep::Continue},
         // Malformed: cut short, never read past.
         {"empty", Datagram(), DumpStep::Invalid},
         {"shorter than a header", Datagram(std::string(sizeof(nlmsghdr) - 1, '\0')), DumpStep::Invalid},
         {"length past the end", Datagram(defaultRoute).setLength(defaultRoute.bytes().size() + 1), DumpStep::Invalid},
-        {"length inside the header",
-         Datagram().message(RTM_NEWROUTE, &main4, sizeof main4).setLength(sizeof(nlmsghdr) - 1), DumpStep::Invalid},
+        {"length inside the header", newRoute(main4).setLength(sizeof(nlmsghdr) - 1), DumpStep::Invalid},
         {"error without its number", Datagram().message(NLMSG_ERROR, &ack, 4), DumpStep::Invalid},
-        {"attribute past its message", Datagram().message(RTM_NEWROUTE, &main4, sizeof main4).u32(RTA_OIF, lo, 100),
-         DumpStep::Continue},
-        {"truncated second message", Datagram(defaultRoute).tail(std::string(7, '\x55')), DumpStep::Found},
+        {"attribute past its message", newRoute(main4).u32(RTA_OIF, lo, 100), DumpStep::Continue},
+        {"truncated second message", Datagram(defaultRoute.bytes() + std::string(7, '\x55')), DumpStep::Found},
     };
     for (const auto& c : cases) {
         std::string ifname;
@@ -124,17 +119,14 @@ TEST(CoNetlinkTest, TopologyChangesAreLinksAndAddedLocalAddresses) {
         Datagram datagram;
         bool change;
     } cases[] = {
-        {"new link", Datagram().message(RTM_NEWLINK, &link, sizeof link), true},
-        {"deleted link", Datagram().message(RTM_DELLINK, &link, sizeof link), false},
-        {"new address with local",
-         Datagram().message(RTM_NEWADDR, &address, sizeof address).u32(IFA_ADDRESS, ip).u32(IFA_LOCAL, ip), true},
-        {"new address without local", Datagram().message(RTM_NEWADDR, &address, sizeof address).u32(IFA_ADDRESS, ip),
-         false},
-        {"deleted address", Datagram().message(RTM_DELADDR, &address, sizeof address).u32(IFA_LOCAL, ip), false},
-        {"change after another message",
-         Datagram().message(RTM_DELADDR, &address, sizeof address).message(RTM_NEWLINK, &link, sizeof link), true},
-        {"change after done",
-         Datagram().message(NLMSG_DONE, &link, sizeof link).message(RTM_NEWLINK, &link, sizeof link), false},
+        {"new link", Datagram().message(RTM_NEWLINK, link), true},
+        {"deleted link", Datagram().message(RTM_DELLINK, link), false},
+        {"new address with local", Datagram().message(RTM_NEWADDR, address).u32(IFA_ADDRESS, ip).u32(IFA_LOCAL, ip),
+         true},
+        {"new address without local", Datagram().message(RTM_NEWADDR, address).u32(IFA_ADDRESS, ip), false},
+        {"deleted address", Datagram().message(RTM_DELADDR, address).u32(IFA_LOCAL, ip), false},
+        {"change after another message", Datagram().message(RTM_DELADDR, address).message(RTM_NEWLINK, link), true},
+        {"change after done", Datagram().message(NLMSG_DONE, link).message(RTM_NEWLINK, link), false},
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.change, CoNetlink::isTopologyChange(c.datagram.bytes().data(), c.datagram.bytes().size()))

@@ -21,13 +21,12 @@
 
 using Corvane::CoMsg;
 using Corvane::CoNetwork;
-using Corvane::CoNetworkConfig;
 using CorvaneTest::MessageLog;
 using CorvaneTest::ScopedNetworkConfig;
 
 namespace {
 
-CoNetworkConfig& config() { return CoNetworkConfig::instance(); }
+Corvane::CoNetworkConfig& config() { return Corvane::CoNetworkConfig::instance(); }
 
 const std::string kUuid = "0f8fad5b-d9cb-469f-a165-70867728950e";
 
@@ -41,9 +40,12 @@ std::string selfDiscovery() {
     return std::to_string(port) + " " + std::to_string(ttl) + " " + scope;
 }
 
-TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
+// A missing file leaves every default. In a file, lists are trimmed with
+// empty items kept; a number keeps the caller's value unless it starts with
+// digits.
+TEST(CoNetworkConfigTest, ReadsEveryKeyOrItsDefaultAndRefusesInvalidUuids) {
     MessageLog::Scope log;
-    auto file = ScopedNetworkConfig::missing();
+    auto missing = ScopedNetworkConfig::missing();
     EXPECT_EQ("7555 1 224.0.0.1", selfDiscovery());
     std::vector<std::string> names{"stale"};
     EXPECT_TRUE(config().getMetadataInterfaces(names));
@@ -53,22 +55,16 @@ TEST(CoNetworkConfigTest, MissingFileLeavesEveryDefault) {
     std::string uuid = "unchanged";
     EXPECT_FALSE(config().getUUID(uuid));
     EXPECT_EQ("unchanged", uuid);
-    EXPECT_EQ("No host UUID configured. Please check " + file.path() + ".", config().lastError());
+    EXPECT_EQ("No host UUID configured. Please check " + missing.path() + ".", config().lastError());
     EXPECT_EQ(0u, log->lines().size());
     EXPECT_FALSE(config().silentMode());
-}
 
-// Lists are trimmed with empty items kept; a number keeps the caller's value
-// unless it starts with digits.
-TEST(CoNetworkConfigTest, ReadsEveryKeyAndRefusesInvalidUuids) {
     ScopedNetworkConfig file("[Local]\nUUID = " + kUuid +
                              "\n[Interfaces]\nMetadata = eth0, eth1\t,,eth2,\nData = ib0\nMulticast =\n"
                              "[SelfDiscovery]\nPort = 8123abc\nScope = 239.1.2.3\nTTL = x4\n");
-    std::string text;
-    EXPECT_TRUE(config().getUUID(text));
-    EXPECT_EQ(kUuid, text);
+    EXPECT_TRUE(config().getUUID(uuid));
+    EXPECT_EQ(kUuid, uuid);
 
-    std::vector<std::string> names;
     EXPECT_TRUE(config().getMetadataInterfaces(names));
     EXPECT_EQ((std::vector<std::string>{"eth0", "eth1", "", "eth2", ""}), names);
     EXPECT_TRUE(config().getDataInterfaces(names));
@@ -82,7 +78,7 @@ TEST(CoNetworkConfigTest, ReadsEveryKeyAndRefusesInvalidUuids) {
     for (const std::string& bad : {kUuid.substr(1), "g" + kUuid.substr(1)}) {
         MessageLog::Scope log;
         ScopedNetworkConfig file("[Local]\nUUID=" + bad + "\n");
-        std::string uuid = "unchanged";
+        uuid = "unchanged";
         EXPECT_FALSE(config().getUUID(uuid)) << bad;
         EXPECT_EQ("unchanged", uuid);
         EXPECT_EQ("Invalid UUID '" + bad + "'", config().lastError());
@@ -102,19 +98,6 @@ protected:
     MessageLog::Scope log_;
 };
 
-TEST_F(CoNetworkTest, InitAndUninitNestAndOneUninitTooManyStopsTheProcess) {
-    for (int round = 0; round < 2; ++round) {  // the monitor can be started a second time
-        EXPECT_TRUE(CoNetwork::init() && CoNetwork::init());
-        EXPECT_TRUE(CoNetwork::uninit());
-        EXPECT_TRUE(CoNetwork::isInitialized());
-        EXPECT_TRUE(CoNetwork::uninit());
-        EXPECT_FALSE(CoNetwork::isInitialized());
-    }
-    // One uninit too many is a programming error: a count of -1 would keep the monitor off after the next init.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_DEATH(CoNetwork::uninit(), "after >= 0");
-}
-
 [[noreturn]] void exitWithTheNetworkLayerOn() {
     static CorvaneTest::StderrRouter router;
     CoMsg::setRouter(&router);
@@ -130,11 +113,21 @@ TEST_F(CoNetworkTest, InitAndUninitNestAndOneUninitTooManyStopsTheProcess) {
     std::exit(0);  // as returning from main does
 }
 
-// Programs forget the last uninit. The monitor must end its thread itself at
-// exit: the thread manager's exit handler would delete the thread object the
-// monitor still holds, and the monitor would then use it.
-TEST_F(CoNetworkTest, ExitWithoutUninitStopsTheMonitorCleanly) {
+TEST_F(CoNetworkTest, InitAndUninitNestOneTooManyDiesAndExitWithoutUninitIsClean) {
+    for (int round = 0; round < 2; ++round) {  // the monitor can be started a second time
+        EXPECT_TRUE(CoNetwork::init() && CoNetwork::init());
+        EXPECT_TRUE(CoNetwork::uninit());
+        EXPECT_TRUE(CoNetwork::isInitialized());
+        EXPECT_TRUE(CoNetwork::uninit());
+        EXPECT_FALSE(CoNetwork::isInitialized());
+    }
+    // One uninit too many is a programming error: a count of -1 would keep the monitor off after the next init.
     GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(CoNetwork::uninit(), "after >= 0");
+
+    // Programs forget the last uninit. The monitor must end its thread itself
+    // at exit: the thread manager's exit handler would delete the thread object
+    // the monitor still holds, and the monitor would then use it.
     EXPECT_EXIT(exitWithTheNetworkLayerOn(), ::testing::ExitedWithCode(0),
                 ::testing::Not(::testing::HasSubstr("was not stopped by its owner")));
 }

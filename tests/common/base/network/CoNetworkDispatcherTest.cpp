@@ -37,15 +37,14 @@ std::vector<CoNetworkInterface> list(CoNetworkDispatcher& dispatcher, Type type)
     return out;
 }
 
-class Recorder : public CoNetworkDispatcher::Observer {
-public:
+struct Recorder : CoNetworkDispatcher::Observer {
     void interfaceChanged(int event, const CoNetworkInterface& interface) override {
         events.push_back({event, interface});
     }
     std::vector<std::pair<int, CoNetworkInterface>> events;
 };
 
-TEST(CoNetworkDispatcherTest, ConfiguredNamesChooseEachRole) {
+TEST(CoNetworkDispatcherTest, ConfiguredNamesChooseEachRoleAndAnUnreadableFileFailsTheUpdate) {
     MessageLog::Scope log;
     // Names that match nothing are reported; the others still apply.
     ScopedNetworkConfig file("[Interfaces]\nMetadata = nosuch0, lo\nData = lo\nMulticast = nosuch1\n");
@@ -58,6 +57,18 @@ TEST(CoNetworkDispatcherTest, ConfiguredNamesChooseEachRole) {
     EXPECT_EQ((std::vector<std::string>{"Metadata interface 'nosuch0' is invalid or down",
                                         "Multicast interface 'nosuch1' is invalid or down"}),
               log->texts(CoMsg::warning));
+
+    // An unreadable file fails the update.
+    ScopedNetworkConfig unreadable("", /*asDirectory=*/true);
+    CoNetworkDispatcher failing(false);
+    std::vector<CoNetworkInterface> out(1);
+    EXPECT_FALSE(failing.getInterfaces(out, Type::All));
+    EXPECT_EQ(1u, out.size());
+    EXPECT_EQ("Could not read '" + unreadable.path() + "': " + std::strerror(EISDIR), failing.lastError());
+    // Posted once, by the configuration; the configuration reads as empty afterwards.
+    EXPECT_EQ(1u, log->texts(CoMsg::error).size());
+    EXPECT_TRUE(failing.getInterfaces(out, Type::All));
+    EXPECT_FALSE(out.empty());
 }
 
 // Without configuration every address is listed in every role, and observers
@@ -93,20 +104,6 @@ TEST(CoNetworkDispatcherTest, ListsEveryAddressInEveryRoleWithoutConfigurationAn
     EXPECT_EQ(1000, lo->speed());
     for (Type type : {Type::Metadata, Type::Data, Type::Multicast})
         EXPECT_EQ(all.size(), list(dispatcher, type).size()) << CoNetworkDispatcher::getTypeStr(type);
-}
-
-TEST(CoNetworkDispatcherTest, UnreadableConfigurationFailsTheUpdate) {
-    MessageLog::Scope log;
-    ScopedNetworkConfig file("", /*asDirectory=*/true);
-    CoNetworkDispatcher dispatcher(false);
-    std::vector<CoNetworkInterface> out(1);
-    EXPECT_FALSE(dispatcher.getInterfaces(out, Type::All));
-    EXPECT_EQ(1u, out.size());
-    EXPECT_EQ("Could not read '" + file.path() + "': " + std::strerror(EISDIR), dispatcher.lastError());
-    // Posted once, by the configuration; the configuration reads as empty afterwards.
-    EXPECT_EQ(1u, log->texts(CoMsg::error).size());
-    EXPECT_TRUE(dispatcher.getInterfaces(out, Type::All));
-    EXPECT_FALSE(out.empty());
 }
 
 TEST(CoNetworkDispatcherTest, OrderingsPreferRankLoopbackSpeedGatewayName) {

@@ -22,7 +22,6 @@
 #include "support/TempDir.h"
 
 using namespace Corvane;
-using CorvaneTest::MessageLog;
 using CorvaneTest::RawConn;
 
 namespace {
@@ -34,8 +33,7 @@ bool firstCB(void*, const rcMethod&, const rcParam::Array&, rcParam& result) {
 
 const rcParam::Decl kText[] = {{&rcParamString::TYPE, "text"}, {nullptr, nullptr}};
 
-class RecordingServer : public rcServerContext {
-public:
+struct RecordingServer : rcServerContext {
     RecordingServer() : rcServerContext(-1) {
         registerMethod(rcMethod(this, "Later", &laterCB, &rcParamString::TYPE, kText), true);
     }
@@ -91,7 +89,7 @@ protected:
         return cmd.toString();
     }
 
-    MessageLog::Scope log_;
+    CorvaneTest::MessageLog::Scope log_;
     RecordingServer server_;
 };
 
@@ -119,7 +117,7 @@ TEST_F(rcServerContextTest, GarbageLeavesTheConnectionServing) {
 // A login is checked, then authenticated. Conflicting registrations are
 // refused with their texts; unknown methods and objects answer only sync
 // commands.
-TEST_F(rcServerContextTest, LoginAndRegistrationsDecideWhatIsServed) {
+TEST_F(rcServerContextTest, LoginRegistrationsAndDelayedReturnsDecideWhatIsServed) {
     EXPECT_TRUE(server_.registerMethod(rcMethod(nullptr, "Twice", &firstCB, &rcParamString::TYPE)));
     EXPECT_FALSE(server_.registerMethod(rcMethod(nullptr, "Twice", &RecordingServer::laterCB, &rcParamString::TYPE)));
     EXPECT_TRUE(log_->contains("Method 'Twice' already registered", CoMsg::error));
@@ -157,10 +155,8 @@ TEST_F(rcServerContextTest, LoginAndRegistrationsDecideWhatIsServed) {
     EXPECT_TRUE(server_.unregisterMethod("Twice"));
     conn->send("sync 0 Twice \n");
     EXPECT_EQ("error Unknown method: Twice", pumpLine(*conn));
-}
 
-TEST_F(rcServerContextTest, DelayedReturnAnswersLater) {
-    auto conn = connectClient();
+    // A delayed method answers when its reply is returned.
     conn->send("sync 0 Later x\n");
     EXPECT_EQ("<no reply>", pumpLine(*conn, 3));
     ASSERT_NE(nullptr, server_.waiting);

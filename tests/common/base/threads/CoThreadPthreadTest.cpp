@@ -32,16 +32,12 @@
 namespace {
 
 using Corvane::CoThread;
-using Corvane::CoThreadMgr;
-using CorvaneTest::BlockingProbe;
-using CorvaneTest::BlockingTask;
 using CorvaneTest::eventually;
 using CorvaneTest::GateTask;
-using CorvaneTest::MessageLog;
 
 // A joinable thread, not started, owned by the test.
 std::unique_ptr<CoThread> makeThread(Corvane::CoTask* task, const std::string& name, bool quiet = false) {
-    return std::unique_ptr<CoThread>(CoThreadMgr::instance().createThread(
+    return std::unique_ptr<CoThread>(Corvane::CoThreadMgr::instance().createThread(
         task, name.c_str(), CoThread::NEW_THREAD, CoThread::POLICY_TS, CoThread::PRIORITY_MIN, -1, quiet));
 }
 
@@ -54,7 +50,7 @@ void setSetting(const char* name, T value) {
     registry.getEnvVar(found[0])->dynSetValue(value);
 }
 
-TEST(CoThreadPthreadTest, StartStopAndWaitMoveThroughTheStates) {
+TEST(CoThreadPthreadTest, StartStopWaitCancelAndDestructionMoveThroughTheStates) {
     auto* task = new GateTask;
     std::unique_ptr<CoThread> thread = makeThread(task, "state walker");
     EXPECT_TRUE(thread->isCreated());
@@ -71,11 +67,10 @@ TEST(CoThreadPthreadTest, StartStopAndWaitMoveThroughTheStates) {
     EXPECT_TRUE(eventually([&] { return thread->isFinished(); }));
     thread->wait();
     EXPECT_TRUE(thread->isJoined());
-}
 
-// A task that can be told to end is asked first: a cancel landing in its
-// condition-variable wait would end the whole process.
-TEST(CoThreadPthreadTest, CancelOrDestructionEndsAStartedThread) {
+    // Cancel or destruction ends a started thread. A task that can be told to
+    // end is asked first: a cancel landing in its condition-variable wait
+    // would end the whole process.
     std::atomic<bool> returned{false};
     auto* stoppable = new GateTask([&returned] { returned = true; });
     std::unique_ptr<CoThread> asked = makeThread(stoppable, "forgotten worker");
@@ -85,15 +80,15 @@ TEST(CoThreadPthreadTest, CancelOrDestructionEndsAStartedThread) {
     EXPECT_TRUE(returned);
 
     for (const bool destroy : {false, true}) {
-        BlockingProbe probe;
-        std::unique_ptr<CoThread> thread = makeThread(new BlockingTask(probe), "blocked reader");
-        thread->start();
+        CorvaneTest::BlockingProbe probe;
+        std::unique_ptr<CoThread> blocked = makeThread(new CorvaneTest::BlockingTask(probe), "blocked reader");
+        blocked->start();
         ASSERT_TRUE(eventually([&] { return probe.started.load(); }));
         if (destroy) {
-            thread.reset();
+            blocked.reset();
         } else {
-            EXPECT_EQ(0, thread->cancel());
-            EXPECT_TRUE(thread->isJoined());
+            EXPECT_EQ(0, blocked->cancel());
+            EXPECT_TRUE(blocked->isJoined());
         }
         EXPECT_TRUE(probe.unwound) << destroy;
         EXPECT_FALSE(probe.returned) << destroy;
@@ -146,15 +141,13 @@ TEST(CoThreadPthreadTest, ThreadsAreAnnouncedUnlessQuietOrJobExecWithoutDebuggin
     const struct {
         const char* name;
         bool quiet, debug, announced;
-    } cases[] = {
-        {"Batch Job Exec 7", false, false, false},
-        {"Batch Job Exec 7", false, true, true},
-        {"plain worker", false, false, true},
-        {"plain worker", true, false, false},
-    };
+    } cases[] = {{"Batch Job Exec 7", false, false, false},
+                 {"Batch Job Exec 7", false, true, true},
+                 {"plain worker", false, false, true},
+                 {"plain worker", true, false, false}};
     for (const auto& c : cases) {
         setSetting("XQ_THREAD_DEBUG", c.debug);
-        MessageLog::Scope messages(Corvane::CoMsg::notice);
+        CorvaneTest::MessageLog::Scope messages(Corvane::CoMsg::notice);
         auto* task = new GateTask;
         std::unique_ptr<CoThread> thread = makeThread(task, c.name, c.quiet);
         thread->start();

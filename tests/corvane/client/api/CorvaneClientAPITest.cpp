@@ -23,7 +23,6 @@
 #include "support/LoopbackListener.h"
 
 using CorvaneTest::attrs;
-using CorvaneTest::ScriptedServer;
 using ChildList = CorvaneNodeInterface::ChildList;
 using FrameList = CorvaneNodeInterface::FrameList;
 using StringList = CorvaneNodeInterface::StringList;
@@ -31,16 +30,6 @@ using StringList = CorvaneNodeInterface::StringList;
 namespace {
 
 std::string stringList(const std::vector<std::string>& items) { return Corvane::rcAttrList<std::string>(items).str(); }
-
-// One child of a "GetChildrenEx" reply: a nested stream.
-std::string child(const char* id, const char* name) {
-    Corvane::rcAttrStream stream;
-    if (id)
-        stream.addStringValue("Id", id);
-    if (name)
-        stream.addStringValue("Displ", name);
-    return stream.str();
-}
 
 CorvaneStrList strList(const std::vector<std::string>& items) {
     CorvaneStrList list;
@@ -69,7 +58,7 @@ protected:
         return fmt.str();
     }
 
-    ScriptedServer server_;
+    CorvaneTest::ScriptedServer server_;
     CorvaneClientConnection connection_;
     CorvaneNodeClientAPI api_;
     CorvaneBaseClientAPI base_;
@@ -136,18 +125,20 @@ TEST_F(CorvaneClientAPITest, ChildrenListsSwapPairsOrNestStreamsAndRefuseBadEntr
     EXPECT_EQ((ChildList{{"/id1", "name1"}, {"/id2", ""}}), children);
 
     // The extended form reads nested streams (UTF-8, C locale here) and fails on an entry without both names.
-    server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", child("/b", "caf\xc3\xa9")}}));
+    const std::string alpha = attrs({{"Id", "/a"}, {"Displ", "Alpha"}});
+    server_.reply("GetChildrenEx", attrs({{"0", alpha}, {"1", attrs({{"Id", "/b"}, {"Displ", "caf\xc3\xa9"}})}}));
     ASSERT_TRUE(api_.getChildrenEx("/", children)) << api_.lastError();
     EXPECT_EQ((ChildList{{"/a", "Alpha"}, {"/b", "caf?"}}), children);
-    for (const std::string& bad : {child("/b", nullptr), child(nullptr, "Beta"), std::string("garbage")}) {
-        server_.reply("GetChildrenEx", attrs({{"0", child("/a", "Alpha")}, {"1", bad}, {"2", child("/c", "Gamma")}}));
+    for (const std::string& bad : {attrs({{"Id", "/b"}}), attrs({{"Displ", "Beta"}}), std::string("garbage")}) {
+        server_.reply("GetChildrenEx",
+                      attrs({{"0", alpha}, {"1", bad}, {"2", attrs({{"Id", "/c"}, {"Displ", "Gamma"}})}}));
         EXPECT_FALSE(api_.getChildrenEx("/", children)) << bad;
         EXPECT_STREQ("Invalid children list", api_.lastError());
         EXPECT_EQ((ChildList{{"/a", "Alpha"}}), children);  // what came before the bad entry stays
     }
 }
 
-TEST_F(CorvaneClientAPITest, StringListRepliesFailOnAnythingButAList) {
+TEST_F(CorvaneClientAPITest, FrameListsAndPathsRoundTripAndRepliesFailOnAnythingButAList) {
     FrameList frames = {"old"};
     StringList paths = {"old"};
     for (const std::string& bad : {stringList({}), std::string(""), std::string("2 1 a"), std::string("x")}) {
@@ -160,12 +151,11 @@ TEST_F(CorvaneClientAPITest, StringListRepliesFailOnAnythingButAList) {
         EXPECT_STREQ("Invalid file list", api_.lastError());
     }
     EXPECT_TRUE(frames.empty() && paths.empty());
-}
 
-TEST_F(CorvaneClientAPITest, FrameListsAndPathsRoundTrip) {
+    // Good lists round-trip.
     server_.reply("AllocateFramesEx", stringList({"f3", "f 4"}));
     server_.reply("GetFrames", "g1,,g2");
-    FrameList frames = {"f0"};
+    frames = {"f0"};
     ASSERT_TRUE(api_.allocateFramesEx("/clip a", 2, clip_, frames));
     EXPECT_EQ((FrameList{"f0", "f3", "f 4"}), frames);
     EXPECT_EQ(attrs({{"Node", "/clip a"}, {"NumFrames", "2"}, {"Fmt", clipStream()}}),
@@ -177,7 +167,7 @@ TEST_F(CorvaneClientAPITest, FrameListsAndPathsRoundTrip) {
     server_.reply("GetFramePathsEx", stringList({"/m/a b.dpx"}));
     server_.reply("SetFramePaths", "");
     const std::string host = getLocalHostName().c_str();
-    StringList paths = {"old"};
+    paths = {"old"};
     ASSERT_TRUE(api_.getFramePathsEx("/n", paths));
     EXPECT_EQ(StringList{"/m/a b.dpx"}, paths);
     EXPECT_EQ(attrs({{"Parent", "/n"}, {"HostName", host}, {"OSType", "2"}, {"OSVersion", "unknown"}}),
@@ -194,8 +184,7 @@ TEST_F(CorvaneClientAPITest, CreateNodeAndMetaDataLayOutTheirArguments) {
     EXPECT_STREQ("/p/new", created.getId());
 
     // A head that would not fit the server's buffer is refused here.
-    const std::string longName(1100, 'n');
-    EXPECT_FALSE(api_.createNode("/p", longName.c_str(), 3, "", clip_, created));
+    EXPECT_FALSE(api_.createNode("/p", std::string(1100, 'n').c_str(), 3, "", clip_, created));
     EXPECT_EQ(1u, server_.argsOf("CreateNode").size());
 
     server_.reply("CreateNodeEx", "/p/new");
@@ -220,7 +209,7 @@ TEST_F(CorvaneClientAPITest, CreateNodeAndMetaDataLayOutTheirArguments) {
     EXPECT_EQ("/a info \"\"", server_.lastArgs("SetMetaData"));
 }
 
-TEST_F(CorvaneClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsAndRefusesEmptyHosts) {
+TEST_F(CorvaneClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsRefusesEmptyHostsAndListsAreRead) {
     const std::string srcError = "Invalid source host name given", dstError = "Invalid destination host name given";
     const struct {
         const char* src;
@@ -245,10 +234,8 @@ TEST_F(CorvaneClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsAndRefuses
     ASSERT_TRUE(base_.translatePaths(strList({"/a/b", "/c\"d", ""}), out, "s h", "d", 1, -2));
     EXPECT_EQ("\"s h\" 1 \"d\" -2 \"/a/b\",\"/c\"d\",\"\"", server_.lastArgs("TranslatePaths"));
     EXPECT_TRUE(strList({"x", "", "y"}) == out);
-}
 
-TEST_F(CorvaneClientAPITest, TranslationListsAreRead) {
-    // "3" is missing: an empty group. Entries may come in any order, and
+    // Translation lists are read. "3" is missing: an empty group. Entries may come in any order, and
     // "01" names no index.
     server_.reply("GetTranslationGroups",
                   attrs({{"numGroups", "4"}, {"2", "lonely"}, {"01", "decoy"}, {"1", "k,15"}, {"0", "g,3,h1,h2"}}));

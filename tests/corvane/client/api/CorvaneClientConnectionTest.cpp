@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "ScriptedServer.h"
@@ -20,7 +21,6 @@
 #include "support/MessageLog.h"
 
 using CorvaneTest::Gate;
-using CorvaneTest::MessageLog;
 using CorvaneTest::ScriptedServer;
 
 namespace {
@@ -34,9 +34,10 @@ void recordLost(const CorvaneServerId& server) {
     gLost.push_back(server.getStr());
 }
 
+// Takes what the hook saw since the last call.
 std::vector<std::string> lostServers() {
     std::lock_guard<std::mutex> guard(gLostMutex);
-    return gLost;
+    return std::exchange(gLost, {});
 }
 
 // The exception text of one call, or "<no exception>".
@@ -50,26 +51,18 @@ std::string callError(CorvaneClientConnection& connection, const char* method, u
     return "<no exception>";
 }
 
-// Calls method on the connection when told that it (re)connected.
-class CallingCallback : public CorvaneClientConnection::ConnectCallback {
-public:
-    explicit CallingCallback(const char* method) : method_(method) {}
+// Calls "Hello" on the connection when told that it (re)connected.
+struct HelloCallback : CorvaneClientConnection::ConnectCallback {
     void connected(CorvaneClientConnection& connection) override {
         std::string result;
-        connection.callMethod(method_, "", true, result, 5000);
+        connection.callMethod("Hello", "", true, result, 5000);
     }
-
-private:
-    const char* method_;
 };
 
 class CorvaneClientConnectionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        {
-            std::lock_guard<std::mutex> guard(gLostMutex);
-            gLost.clear();
-        }
+        lostServers();  // what an earlier test left
         CorvaneClientConnection::disconnectCB_ = &recordLost;
         server_.reply("Echo", "pong");
     }
@@ -112,7 +105,7 @@ protected:
         return error;
     }
 
-    MessageLog::Scope messages_;
+    CorvaneTest::MessageLog::Scope messages_;
     ScriptedServer server_;
     std::shared_ptr<Gate> entered_;
     std::shared_ptr<Gate> release_;
@@ -163,17 +156,15 @@ TEST_F(CorvaneClientConnectionTest, IdentifierIsCompletedAndARefusedConnectionCa
     CorvaneClientConnection connection(CorvaneServerId(port, "127.0.0.1"));
     const std::string error = callError(connection, "Echo");
     EXPECT_NE(std::string::npos, error.find(std::strerror(ECONNREFUSED))) << error;
-    EXPECT_EQ(
-        1u,
-        messages_->startingWith("Could not connect to server [127.0.0.1:" + std::to_string(port) + "] [] []: " + error)
-            .size());
+    const std::string failed = "Could not connect to server [127.0.0.1:" + std::to_string(port) + "] [] []: " + error;
+    EXPECT_EQ(1u, messages_->startingWith(failed).size());
 }
 
 TEST_F(CorvaneClientConnectionTest, TimedOutCallDisconnectsAndTheNextCallReconnects) {
     makeSlow();
     server_.reply("Hello", "hi");
     CorvaneClientConnection connection(serverId());
-    CallingCallback hello("Hello");
+    HelloCallback hello;
     connection.addConnectCallback(&hello);
     EXPECT_EQ(std::strerror(ETIMEDOUT), callError(connection, "Slow", 200));
     EXPECT_FALSE(connection.isConnected());
