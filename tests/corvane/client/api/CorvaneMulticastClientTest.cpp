@@ -240,7 +240,7 @@ TEST_F(CorvaneMulticastClientTest, DropsCorruptAndOversizedDatagramsWithWarning)
     const std::string oversized =
         request(RequestType::DiscoverServers, server(std::string(1200, 'x').c_str(), "DB", "SO", {"10.6.6.6"}));
     ASSERT_GT(oversized.size(), 1024u);
-    for (const std::string& text : {std::string("garbage"), oversized})
+    for (const std::string& text : {std::string("g"), oversized})  // one byte is still a datagram
         servers.multicast(text);
     servers.multicast(request(RequestType::DiscoverServers, server("after", "DB", "SF", {"10.6.6.7"})));
     ASSERT_TRUE(eventuallyResolves(client, byStorage("SF")));  // after the bad ones: same socket, same order
