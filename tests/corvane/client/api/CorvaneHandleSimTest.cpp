@@ -128,6 +128,14 @@ TEST_F(CorvaneHandleSimTest, NodeAndServerOperationsRoundTrip) {
     EXPECT_STREQ(server.lastError(), "Host Translation index out of range");
     EXPECT_FALSE(server.getOsTypeTranslation(count, os));
     EXPECT_STREQ(server.lastError(), "OS Type Translation index out of range");
+    // A server that is not there fails every server-wide read.
+    CorvaneServerHandle gone("127.0.0.1:1");
+    const std::function<bool()> reads[] = {
+        [&] { return gone.getNumTranslationGroups(count); },  [&] { return gone.getNumHostTranslations(count); },
+        [&] { return gone.getNumOsTypeTranslations(count); }, [&] { return gone.getNodePlugInVendor(text); },
+        [&] { return gone.getVersion(major, minor); },        [&] { return gone.getStorageId(text); }};
+    for (const auto& read : reads)
+        EXPECT_FALSE(read());
 
     server.disconnect();
     EXPECT_FALSE(server.isConnected());
@@ -283,6 +291,10 @@ TEST_F(CorvaneHandleSimTest, SharedConnectionSettingLimitsCountAndIdleTime) {
         EXPECT_FALSE(b.ping()) << "a second connection while the first is held";
         CorvaneNodeHandle node(b, "/"), root;
         EXPECT_FALSE(node.getRootNode(root));  // nor a node call on it
+        int count = 0;
+        CorvaneStr vendor;
+        EXPECT_FALSE(b.getNumTranslationGroups(count) || b.getNumHostTranslations(count) ||
+                     b.getNumOsTypeTranslations(count) || b.getNodePlugInVendor(vendor));  // nor server-wide reads
     }
     corvanePurgeConnections(false);
     EXPECT_EQ(corvaneSharedConnectionCount(), 1) << "expired before its idle second";
