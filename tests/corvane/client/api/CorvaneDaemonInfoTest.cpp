@@ -8,6 +8,7 @@
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneServerId.h"
+#include "client/api/CorvaneServerRules.h"
 #include "support/MessageLog.h"
 
 namespace {
@@ -79,7 +80,8 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
 }
 
 // An identifier names a record by one of its addresses, or by a local name
-// when the server runs on this host.
+// when the server runs on this host; the connection table and the discovery
+// list decide alike.
 TEST(CorvaneDaemonInfoTest, MatchesItsAddressesAndTheLocalNamesOnlyWhenLocal) {
     CorvaneDaemonInfo remote;
     remote.setIP(0, "10.0.0.1");
@@ -92,13 +94,13 @@ TEST(CorvaneDaemonInfoTest, MatchesItsAddressesAndTheLocalNamesOnlyWhenLocal) {
         const CorvaneDaemonInfo& info;
         CorvaneServerId id;
         bool matches;
-    } cases[] = {{remote, {"OBRAN", "10.0.0.2", 7549}, true},
-                 {local, {"OBRAN", "127.0.0.1", 0}, true},
-                 {remote, {"OBRAN", "127.0.0.1", 7549}, false},
-                 {remote, {"OBRAN", "10.0.0.1", 7550}, false},
-                 {remote, {"OTHER", "10.0.0.1", 7549}, false}};
-    for (const auto& c : cases)
+    } cases[] = {{remote, {"OBRAN", "10.0.0.2", 7549}, true},  {remote, {"OBRAN", "10.0.0.1", 7549}, true},
+                 {local, {"OBRAN", "127.0.0.1", 0}, true},     {remote, {"OBRAN", "127.0.0.1", 7549}, false},
+                 {remote, {"OBRAN", "10.0.0.1", 7550}, false}, {remote, {"OTHER", "10.0.0.1", 7549}, false}};
+    for (const auto& c : cases) {  // the discovery list's rule agrees
         EXPECT_EQ(c.info.matches(c.id), c.matches) << c.id.getStr() << " " << c.info.getIP(0);
+        EXPECT_EQ(corvaneMatchesId(c.info, c.id, corvaneHostToMatch(c.id), {}), c.matches) << c.id.getStr();
+    }
 }
 
 }  // namespace
