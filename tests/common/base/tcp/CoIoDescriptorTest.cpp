@@ -209,13 +209,13 @@ TEST_F(CoIoDescriptorTest, EveryCallFailsAfterPeerCloseAndAfterClose) {
         {"isConnected", [&] { return io_->isConnected() ? 1 : 0; }, 0, ECONNRESET},
         {"writeAll", [&] { return io_->writeStr("after close\n") ? 1 : 0; }, 0, ECONNRESET},
         {"close", [&] { return io_->close() && !io_->isValid() && io_->close() ? 1 : 0; }, 1, ECONNRESET},
+        {"isConnected", [&] { return io_->isConnected() ? 1 : 0; }, 0, ENOTCONN},
         {"readAll", [&] { return io_->readAll(buf, 1); }, -1, ENOTCONN},
         {"writeAll", [&] { return io_->writeAll("x", 1); }, -1, ENOTCONN},
         {"readSome", [&] { return io_->readSome(buf, 1, 0); }, -1, ENOTCONN},
         {"writeSome", [&] { return io_->writeSome("x", 1, 0); }, -1, ENOTCONN},
         {"rawRead", [&] { return io_->rawRead(buf, 1); }, 0, ENOTCONN},
         {"rawWrite", [&] { return io_->rawWrite("x", 1); }, -1, ENOTCONN},
-        {"isConnected", [&] { return io_->isConnected() ? 1 : 0; }, 0, ENOTCONN},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(c.result, c.run()) << c.call;
