@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "base/rcApi/CoStringBuilder.h"
 #include "base/rcApi/rcAttrList.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/rcApi/rcCommand.h"
@@ -131,6 +133,19 @@ const rcParam::Decl kMixed[] = {{&rcParamInt::TYPE, "i"},
                                 {&rcParamFloat::TYPE, "f"},
                                 {&rcParamLong::TYPE, "l"},
                                 {nullptr, nullptr}};
+
+// A length the text cannot grow by is refused before anything is copied.
+TEST(rcWireTextTest, StringBuilderRefusesALengthItCannotHold) {
+    CoStringBuilder text;
+    text.append("kept", 4);
+    EXPECT_ANY_THROW(text.append("", SIZE_MAX - 2));
+    // No allocation can give this; the sanitizers' allocators would stop
+    // the process instead of failing.
+#ifndef CORVANE_SANITIZER
+    EXPECT_ANY_THROW(text.append("", SIZE_MAX / 4));
+#endif
+    EXPECT_EQ(text.str(), "kept");
+}
 
 // Numbers convert as the C library does, booleans by the word rule.
 TEST(rcWireTextTest, ParamArgumentTextIsSplitAmongParameters) {
