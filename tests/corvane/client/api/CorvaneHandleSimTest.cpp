@@ -58,13 +58,16 @@ TEST_F(CorvaneHandleSimTest, NodeAndServerOperationsRoundTrip) {
     ASSERT_TRUE(media.getParentNode(parent));
     ASSERT_TRUE(media.getNodeTypeStr(text));
     EXPECT_EQ(std::string(root.getNodeId().getId()) + parent.getNodeId().getId() + text.c_str(), "//FOLDER");
+    int streams = 0;
+    EXPECT_TRUE(media.getNumMetaDataStreams(streams));
     // Operations that do not depend on the server's version do not ask for it.
     EXPECT_TRUE(sim.calls("GetDaemonInfo").empty());
     // Handles for one server share one connection, but not their last error.
     CorvaneServerHandle other(sim.host().c_str());
     CorvaneNodeHandle missing(other, "/missing");
     CorvaneClipFormat format;
-    EXPECT_TRUE(other.ping() && !missing.getNodeTypeStr(text) && !missing.getClipFormat(format));
+    EXPECT_TRUE(other.ping() && !missing.getNodeTypeStr(text) && !missing.getClipFormat(format) &&
+                !missing.getNumFrames(streams));
     EXPECT_EQ(corvaneSharedConnectionCount(), 1);
     EXPECT_STREQ(server.lastError(), "");
     EXPECT_NE(std::string(other.lastError()), "");
