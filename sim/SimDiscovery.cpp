@@ -175,10 +175,14 @@ void SimDiscovery::loop() {
         }
         if (fds[0].revents != 0)
             return;
-        // A socket in error is readable too: receiving clears the error.
-        for (size_t i = 0; i < sockets.size(); ++i)
+        for (size_t i = 0; i < sockets.size(); ++i) {
+            // An asker that left before our reply refused it; the report
+            // keeps the socket in error, and so polled, until taken.
+            if (fds[i + 1].revents & POLLERR)
+                sockets[i]->takeUnreachable();
             if (fds[i + 1].revents != 0)
                 receiveOn(*sockets[i]);
+        }
         if (nextAnnounceMs >= 0 && Corvane::CoClock::monotonicMs() >= nextAnnounceMs) {
             send(RequestType::DiscoverServers);
             nextAnnounceMs = std::max(nextAnnounceMs + announceEveryMs_, Corvane::CoClock::monotonicMs());

@@ -3,15 +3,23 @@
 // test exercises it further.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <fstream>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "base/rcApi/rcAPI.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneMulticastProtocol.h"
 #include "support/SimProcess.h"
 
 namespace {
@@ -19,6 +27,17 @@ namespace {
 constexpr int kCallMs = 10000;
 
 bool exitedCleanly(int status) { return WIFEXITED(status) && WEXITSTATUS(status) == 0; }
+
+// User and system time of a process so far, in clock ticks.
+long cpuTicks(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && in >> field; ++i)  // the name holds no blank
+        if (i >= 14)
+            ticks += std::stol(field);
+    return ticks;
+}
 
 class SimProcessTest : public ::testing::Test {
 protected:
@@ -61,6 +80,30 @@ TEST_F(SimProcessTest, SigtermIsPromptWhileAReplyIsHeld) {
     std::string result;
     EXPECT_FALSE(api_.call(0, "GetMetaData", "/ info  1", true, result, 200));
     EXPECT_TRUE(exitedCleanly(sim_->stop()));
+}
+
+TEST_F(SimProcessTest, AnAskerGoneBeforeTheReplyLeavesDiscoveryIdle) {
+    start();
+    const std::string ask = CorvaneMulticastProtocol::encodeRequest(CorvaneMulticastProtocol::RequestType::FindServers,
+                                                                    Corvane::rcAttrStream());
+    sockaddr_in sim{};
+    sim.sin_family = AF_INET;
+    sim.sin_port = htons(7555);  // the default discovery port
+    sim.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    // Each asker closes at once, so that its port refuses the reply.
+    for (int i = 0; i < 3; ++i) {
+        const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+        ASSERT_GE(fd, 0);
+        EXPECT_EQ(::sendto(fd, ask.data(), ask.size(), 0, reinterpret_cast<sockaddr*>(&sim), sizeof sim),
+                  static_cast<ssize_t>(ask.size()));
+        ::close(fd);
+    }
+    const long before = cpuTicks(sim_->pid());
+    const long ticksPerSecond = ::sysconf(_SC_CLK_TCK);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    // A loop that polls a socket left in error takes a whole core.
+    EXPECT_LT(cpuTicks(sim_->pid()) - before, ticksPerSecond / 5);
+    EXPECT_EQ(call("Ping", ""), "");
 }
 
 }  // namespace

@@ -57,6 +57,7 @@ public:
     std::string readLine(int timeoutMs);
     // SIGTERM, then SIGKILL if it does not exit within timeoutMs; returns the wait status.
     int stop(int timeoutMs = 5000);
+    pid_t pid() const { return pid_; }
 
 private:
     pid_t pid_ = -1;

@@ -26,6 +26,7 @@ public:
     // False when the process did not report a port.
     bool started() const { return port_ > 0; }
     int port() const { return port_; }
+    pid_t pid() const { return process_ ? process_->pid() : -1; }
     // "127.0.0.1:PORT"
     std::string host() const;
     // The calls received so far, one "Method args" line each.
