@@ -27,7 +27,7 @@ bool isListedAdministrator(const std::string& infoXml, const std::string& user) 
 }
 
 std::string isAdmin(ModeContext& context) {
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs);
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
     CorvaneNodeHandle root(server, "/");
     CorvaneStr info;
     if (!root.getMetaData("info", "", 0, info))

@@ -98,7 +98,7 @@ bool GatewayDriver::startLibrary() {
 void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     const CgiRequest request(argc, argv, io);
     ModeContext context{request, request.get("host"),
-                        TimeoutCorvaneServerHandle::limitFrom(io.setting("XQ_CVC_BROWSE_TIMEOUT"))};
+                        TimeoutCorvaneServerHandle::limitFrom(io.setting("XQ_CVC_BROWSE_TIMEOUT")), watchdog_};
     io.out("Content-Type: text/xml\n\n");
 
     std::string body;

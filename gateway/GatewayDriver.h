@@ -5,10 +5,12 @@
 // and stops the client library around each request; a persistent one
 // (FastCGI) starts it with its first request and keeps it, with its
 // server connections, logins and discovery list, until it is destroyed.
-// Nothing else of a request outlives it: user, watchdog, parameters and
-// log level are set afresh for each. One thread serves at a time.
+// Nothing else of a request outlives it: user, watchdog counts, parameters
+// and log level are set afresh for each; only the watchdog's thread stays.
+// One thread serves at a time.
 #pragma once
 
+#include "BrowseWatchdog.h"
 #include "RequestIo.h"
 
 class GatewayDriver {
@@ -29,6 +31,7 @@ private:
     bool started_ = false;  // persistent: corvaneInit has been called
     bool ready_ = false;    // and succeeded
     int logLevel_ = 0;      // the level the library's start left
+    BrowseWatchdog watchdog_;
 };
 
 // The program: FastCGI when started on a listening socket, CGI otherwise.

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+class BrowseWatchdog;
 class CgiRequest;
 
 struct ModeContext {
@@ -18,6 +19,8 @@ struct ModeContext {
     // How long one server operation (or the wait for an account file's
     // lock) may take, in milliseconds.
     int32_t browseLimitMs;
+    // Bounds the modes' server handles (see TimeoutCorvaneServerHandle).
+    BrowseWatchdog& watchdog;
 };
 
 using ModeFunction = std::string (*)(ModeContext& context);

@@ -11,7 +11,7 @@
 namespace {
 
 std::string destroyNodes(ModeContext& context, bool recursive) {
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs);
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
     for (const std::string& id : CgiRequest::splitList(context.request.get("nodeId"))) {
         CorvaneNodeHandle node(server, id.c_str());
         destroyTree(node, recursive);
@@ -33,7 +33,7 @@ std::string metadataMode(ModeContext& context, bool get) {
     std::string output;
     for (size_t i = 0; i < nodes.size(); ++i) {
         context.host = hosts.size() > 1 ? hosts[i] : hosts[0];
-        TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs);
+        TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
         CorvaneNodeHandle node(server, nodes[i].c_str());
         if (get) {
             CorvaneStr data;
@@ -64,7 +64,7 @@ std::string getMetadata(ModeContext& context) { return metadataMode(context, tru
 std::string setMetadata(ModeContext& context) { return metadataMode(context, false); }
 
 std::string createNode(ModeContext& context) {
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs);
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
     CorvaneNodeHandle parent(server, context.request.get("nodeId").c_str());
     CorvaneNodeHandle child;
     if (!parent.createNode(context.request.get("displayName").c_str(), context.request.get("type").c_str(), child))

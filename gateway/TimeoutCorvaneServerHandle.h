@@ -1,26 +1,26 @@
 // Internal to the gateway.
-// A server handle whose operations are bounded in time. A watchdog thread
-// counts the time since the last resetTimer() in steps of 100 ms; once the
-// limit passes it cancels the server's connections every 100 ms until the
-// handle goes, so that a stuck server becomes a failed operation rather
-// than a hung request. A call cancelled mid-way drops its connection, so
-// the next request on that shared connection reconnects instead of reading
-// a stale reply. The main thread operates and resets; the watchdog only
-// counts and cancels. Without a thread the handle works with no limit.
+// A server handle whose operations are bounded in time. A watchdog counts
+// the time since the last resetTimer() in steps of 100 ms; once the limit
+// passes it cancels the server's connections every 100 ms until the handle
+// goes, so that a stuck server becomes a failed operation rather than a
+// hung request. A call cancelled mid-way drops its connection, so the next
+// request on that shared connection reconnects instead of reading a stale
+// reply. The owner's thread operates and resets; the watchdog's thread only
+// counts and cancels. Without a watchdog thread the handle works with no
+// limit.
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 
-#include "SimpleThread.h"
-#include "base/threads/CoMutex.h"
 #include "client/api/CorvaneServerHandle.h"
 
-class TimeoutCorvaneServerHandle : public CorvaneServerHandle, public SimpleThread {
+class BrowseWatchdog;
+
+class TimeoutCorvaneServerHandle : public CorvaneServerHandle {
 public:
-    // limitMs: see limitFrom().
-    TimeoutCorvaneServerHandle(const char* serverId, int32_t limitMs);
+    // limitMs: see limitFrom(). The watchdog outlives the handle.
+    TimeoutCorvaneServerHandle(const char* serverId, int32_t limitMs, BrowseWatchdog& watchdog);
     ~TimeoutCorvaneServerHandle() override;
 
     void resetTimer() { elapsedMs_.store(0); }
@@ -34,18 +34,14 @@ public:
     static int32_t limitFrom(const char* setting);
 
 private:
-    void run() override;
-    // Sleeps one step; returns early when the handle is going away.
-    void sleepStep();
+    friend class BrowseWatchdog;
+    // One step of the count, every 100 ms from the first.
+    void step();
 
-    std::atomic<bool> done_{false};
+    BrowseWatchdog& watchdog_;
+    bool watched_ = false;
     std::atomic<bool> timedOut_{false};
     std::atomic<bool> paused_{false};
     std::atomic<int32_t> elapsedMs_{0};
     const int32_t limitMs_;
-
-    // Guards nothing but the wait: the destructor wakes the watchdog's
-    // sleep through wake_ instead of leaving it to finish its step.
-    Corvane::CoMutex wakeMutex_;
-    std::condition_variable_any wake_;
 };

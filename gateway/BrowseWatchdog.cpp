@@ -1,0 +1,68 @@
+#include "BrowseWatchdog.h"
+
+#include <algorithm>
+#include <system_error>
+
+#include "TimeoutCorvaneServerHandle.h"
+
+namespace {
+constexpr std::chrono::milliseconds kStep{100};
+}  // namespace
+
+BrowseWatchdog::~BrowseWatchdog() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+}
+
+bool BrowseWatchdog::watch(TimeoutCorvaneServerHandle& handle) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (!thread_.joinable()) {
+        try {
+            thread_ = std::thread(&BrowseWatchdog::run, this);
+        } catch (const std::system_error&) {
+            return false;
+        }
+    }
+    handle.step();
+    const Clock::time_point next = Clock::now() + kStep;
+    watched_.push_back({&handle, next});
+    // A thread that wakes earlier anyway needs no call.
+    if (next < wakeAt_) {
+        wakeAt_ = next;
+        lock.unlock();
+        wake_.notify_all();
+    }
+    return true;
+}
+
+void BrowseWatchdog::forget(TimeoutCorvaneServerHandle& handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    watched_.erase(std::remove_if(watched_.begin(), watched_.end(),
+                                  [&handle](const Watched& w) { return w.handle == &handle; }),
+                   watched_.end());
+}
+
+void BrowseWatchdog::run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+        const Clock::time_point now = Clock::now();
+        wakeAt_ = Clock::time_point::max();
+        for (Watched& w : watched_) {
+            if (w.nextStep <= now) {
+                w.handle->step();
+                // A step late for a stall of the machine is not made up.
+                w.nextStep = now + kStep;
+            }
+            wakeAt_ = std::min(wakeAt_, w.nextStep);
+        }
+        if (wakeAt_ == Clock::time_point::max())
+            wake_.wait(lock);
+        else
+            wake_.wait_until(lock, wakeAt_);
+    }
+}
