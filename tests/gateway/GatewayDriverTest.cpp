@@ -2,6 +2,9 @@
 // request leaves for the next in a persistent gateway.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
+
 #include "DriverFixture.h"
 #include "support/Eventually.h"
 #include "support/SimProcess.h"
@@ -143,10 +146,16 @@ TEST_F(GatewayDriverTest, CallEndedByTheWatchdogLeavesNoReplyForTheNextRequest) 
     // The late reply to the stopped call must not be read as the next call's.
     CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:1000"});
     ASSERT_TRUE(sim.started());
-    EXPECT_TRUE(failed(run({"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"},
-                           {{"XQ_CVC_BROWSE_TIMEOUT", "200"}})));
+    const auto slowRead = [&] {
+        return run({"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"},
+                   {{"XQ_CVC_BROWSE_TIMEOUT", "200"}});
+    };
+    EXPECT_TRUE(failed(slowRead()));
     EXPECT_EQ(run({"mode=createNode", "host=" + sim.host(), "nodeId=/scratch", "displayName=N", "type=FOLDER"}).out,
               ok("<response><node>/scratch/N</node></response>\n"));
+    // The watchdog's thread, asleep once no handle is left, bounds a later request too.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_TRUE(failed(slowRead()));
 }
 
 }  // namespace
