@@ -1,7 +1,7 @@
 // Design note. One thread accepts a connection, reads one request's
 // records, runs the driver and finishes the request before the next is
-// accepted; the only other threads are the library's own (watchdogs,
-// discovery). A web server that drops the connection mid-request makes the
+// accepted; the only other threads are the watchdog's and the library's
+// own (discovery). A web server that drops the connection mid-request makes the
 // writes fail (SIGPIPE is ignored for that), the request is finished all
 // the same and the next one is accepted as usual.
 #include "FastCgiServer.h"
@@ -32,6 +32,26 @@ bool isListening(int fd) {
     int listening = 0;
     socklen_t size = sizeof listening;
     return ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening;
+}
+
+// libfcgi ends a request by shutting its side down and reading, idle,
+// until the web server closes: a close with input left unread resets the
+// connection, which can cost the web server the answer it has yet to read.
+// That wait cost a busy gateway a fifth of its requests. On a local socket
+// the gateway reads the rest of the input itself instead (for a GET, the
+// empty record every web server sends after the parameters) and then
+// closes at once; TCP keeps libfcgi's way.
+bool isLocalSocket(int fd) {
+    sockaddr_storage address{};
+    socklen_t size = sizeof address;
+    return ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) == 0 && address.ss_family == AF_UNIX;
+}
+
+// Reads the request's input to its end (or to an error).
+void dropRemainingInput(FCGX_Stream* in) {
+    char scratch[4096];
+    while (FCGX_GetStr(scratch, sizeof scratch, in) > 0) {
+    }
 }
 
 // One request's FastCGI streams and variables.
@@ -96,10 +116,15 @@ int serveFastCgi(int listener, char* programName) {
         return 1;
     char* argv[] = {programName, nullptr};
     const int argc = programName ? 1 : 0;
+    const bool local = isLocalSocket(listener);
     GatewayDriver driver(true);
     while (FCGX_Accept_r(&request) >= 0) {
         FastCgiIo io(request);
         driver.serve(argc, argv, io);
+        if (local) {
+            dropRemainingInput(request.in);
+            FCGX_Detach(&request);  // closes at once; see isLocalSocket
+        }
         FCGX_Finish_r(&request);
     }
     return 0;
