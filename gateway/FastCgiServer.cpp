@@ -121,7 +121,12 @@ int serveFastCgi(int listener, char* programName) {
     while (FCGX_Accept_r(&request) >= 0) {
         FastCgiIo io(request);
         driver.serve(argc, argv, io);
-        if (local) {
+        // A kept connection carries the next request: libfcgi leaves it open.
+        if (local && !request.keepConnection) {
+            // The answer and its end record first, as libfcgi's finish
+            // sends them, so that the web server never waits for the input.
+            FCGX_FClose(request.err);
+            FCGX_FClose(request.out);
             dropRemainingInput(request.in);
             FCGX_Detach(&request);  // closes at once; see isLocalSocket
         }
