@@ -19,13 +19,13 @@ BrowseWatchdog::~BrowseWatchdog() {
         thread_.join();
 }
 
-bool BrowseWatchdog::watch(TimeoutCorvaneServerHandle& handle) {
+void BrowseWatchdog::watch(TimeoutCorvaneServerHandle& handle) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!thread_.joinable()) {
         try {
             thread_ = std::thread(&BrowseWatchdog::run, this);
         } catch (const std::system_error&) {
-            return false;
+            return;
         }
     }
     handle.step();
@@ -37,7 +37,6 @@ bool BrowseWatchdog::watch(TimeoutCorvaneServerHandle& handle) {
         lock.unlock();
         wake_.notify_all();
     }
-    return true;
 }
 
 void BrowseWatchdog::forget(TimeoutCorvaneServerHandle& handle) {

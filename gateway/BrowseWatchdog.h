@@ -26,8 +26,9 @@ public:
     BrowseWatchdog& operator=(const BrowseWatchdog&) = delete;
 
     // Takes the handle's first step now and the next ones on the thread.
-    // False when no thread could be started: the handle then has no limit.
-    bool watch(TimeoutCorvaneServerHandle& handle);
+    // When no thread can be started the handle has no limit.
+    void watch(TimeoutCorvaneServerHandle& handle);
+    // Also for a handle that watch() could not take.
     void forget(TimeoutCorvaneServerHandle& handle);
 
 private:

@@ -15,13 +15,10 @@ int32_t TimeoutCorvaneServerHandle::limitFrom(const char* setting) {
 TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, int32_t limitMs,
                                                        BrowseWatchdog& watchdog)
     : CorvaneServerHandle(serverId), watchdog_(watchdog), limitMs_(limitMs) {
-    watched_ = watchdog_.watch(*this);
+    watchdog_.watch(*this);
 }
 
-TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() {
-    if (watched_)
-        watchdog_.forget(*this);
-}
+TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() { watchdog_.forget(*this); }
 
 void TimeoutCorvaneServerHandle::step() {
     if (!timedOut_.load()) {

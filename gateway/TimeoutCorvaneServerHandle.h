@@ -39,7 +39,6 @@ private:
     void step();
 
     BrowseWatchdog& watchdog_;
-    bool watched_ = false;
     std::atomic<bool> timedOut_{false};
     std::atomic<bool> paused_{false};
     std::atomic<int32_t> elapsedMs_{0};

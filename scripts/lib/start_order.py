@@ -10,7 +10,6 @@ of the profiles and, within one, of name. Local functions that share a name
 with others (clones in several objects) are left out when they sit in a whole
 object's .text, so that only the code that ran moves.
 """
-import os
 import re
 import subprocess
 import sys
@@ -108,7 +107,7 @@ def text_input_sections(link_map):
 
 
 def main():
-    program, link_map, profiles = os.path.realpath(sys.argv[1]), sys.argv[2], sys.argv[3:]
+    program, link_map, profiles = sys.argv[1], sys.argv[2], sys.argv[3:]
     addresses = symbol_addresses(program)
     sections = text_input_sections(link_map)
     lines, written = [], set()

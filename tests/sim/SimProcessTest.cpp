@@ -103,7 +103,6 @@ TEST_F(SimProcessTest, AnAskerGoneBeforeTheReplyLeavesDiscoveryIdle) {
     std::this_thread::sleep_for(std::chrono::seconds(1));
     // A loop that polls a socket left in error takes a whole core.
     EXPECT_LT(cpuTicks(sim_->pid()) - before, ticksPerSecond / 5);
-    EXPECT_EQ(call("Ping", ""), "");
 }
 
 }  // namespace
