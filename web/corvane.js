@@ -159,7 +159,16 @@
     }
   }
 
-  async function savePreferences(values) {
+  // Saves go one at a time in the order of the reads: two reads in quick
+  // succession must leave the later one's values, whichever request would
+  // end first. sendPreferences never rejects, so the chain never breaks.
+  let saving = Promise.resolve();
+
+  function savePreferences(values) {
+    saving = saving.then(() => sendPreferences(values));
+  }
+
+  async function sendPreferences(values) {
     const doc = document.implementation.createDocument(null, 'prefs', null);
     for (const [name] of PREFS) {
       const element = doc.createElement(name);

@@ -43,6 +43,22 @@ CREATE_DELAY_MS = 6000
 HOSTILE = ('<b>bold</b><script>window.corvanePwned = 1</script>'
            '<img src="x" onerror="window.corvanePwned = 2">')
 TRAILER = "<clip>\n  <title>Trailer</title>\n  <rating>PG</rating>\n</clip>"
+# A status line's outcome, if it shows one it did not show at the last check;
+# the outcome is then marked as checked. Checking and marking happen in one
+# step in the page, so nothing can change between them.
+FRESH = """const s = document.querySelector(arguments[0]);
+if (s.className === 'status busy' || !s.firstChild || s.firstChild === s.corvaneChecked) return null;
+s.corvaneChecked = s.firstChild;
+return [s.className, s.textContent];"""
+# Records in window.corvaneAnswered the forms of arguments[0] in the order
+# their status lines show an answer: the page's order, not when the test looks.
+ANSWER_ORDER = """window.corvaneAnswered = [];
+for (const form of arguments[0]) {
+  const status = document.querySelector(form + ' > .status');
+  new MutationObserver(() => {
+    if (status.className !== 'status busy' && !window.corvaneAnswered.includes(form)) window.corvaneAnswered.push(form);
+  }).observe(status, { attributes: true, childList: true });
+}"""
 
 
 def serve(work):
@@ -91,13 +107,21 @@ class Page:
     def until(self, what, condition, timeout=30):
         return WebDriverWait(self.d, timeout).until(lambda _: condition(), f"waiting for {what}")
 
+    def fresh(self, css, what):
+        """Waits for the status line at css to show a new outcome: a click may
+        take effect a task later (a dialog's close event does), and the last
+        outcome must not pass for its answer. Returns the class and the text."""
+        return self.until(what, lambda: self.d.execute_script(FRESH, css))
+
     def outcome(self, form, kind, text):
-        """Waits for a form's status to show a result and checks its words."""
-        css = f"{form} > .status"
-        self.until(f"{form} to answer", lambda: self.el(css).get_attribute("class") != "status busy"
-                   and self.text(css) != "")
-        assert (self.el(css).get_attribute("class"), self.text(css)) == (f"status {kind}", text), \
-            (self.el(css).get_attribute("class"), self.text(css))
+        """Waits for a form's status to show a new result and checks its words."""
+        shown = self.fresh(f"{form} > .status", f"{form} to answer")
+        assert shown == [f"status {kind}", text], shown
+
+    def saved(self):
+        """Waits for the page to remember what a read asked for."""
+        shown = self.fresh("#prefs-status", "the preferences saved")
+        assert shown[0] == "status ok" and shown[1].startswith("Server, nodes"), shown
 
     def calls(self, method):
         return [line.rstrip("\n") for line in open(self.calls_file) if line.startswith(method + " ")]
@@ -122,7 +146,7 @@ def run(page, server, url, state):
     page.el("#read-form button").click()
     page.outcome("#read-form", "ok", "Read 2 nodes.")
     assert page.metadata() == ["<info><administrators>demo,admin</administrators></info>", TRAILER]
-    page.until("the preferences saved", lambda: page.text("#prefs-status").startswith("Server, nodes"))
+    page.saved()
     unlabelled = "return [...document.querySelectorAll('input, textarea')].filter(e => !e.labels.length).length"
     assert d.execute_script(unlabelled) == 0
     size = d.execute_cdp_cmd("Page.getLayoutMetrics", {})["cssContentSize"]
@@ -142,29 +166,35 @@ def run(page, server, url, state):
     page.type("#stream", "notes")
     page.el("#read-form button").click()
     page.outcome("#read-form", "ok", "Read 1 node.")
+    page.saved()
     assert page.metadata() == ["Everything the demo plays."]
     page.type("#results textarea", HOSTILE)
     page.el("#results button").click()
     page.outcome(".save-form", "ok", "Saved.")
     quoted = HOSTILE.replace('"', '\\"')  # the call log quotes arguments that hold blanks
     assert page.calls("SetMetaData") == [f'SetMetaData /media notes "{quoted}"'], page.calls("SetMetaData")
-    typed = page.el("#results textarea").get_attribute("id")
+    # Looked up and read in one step: the read replaces the textarea at any time.
+    card = "return document.querySelector('#results textarea').id"
+    typed = d.execute_script(card)
     page.el("#read-form button").click()
-    page.until("the read again", lambda: page.el("#results textarea").get_attribute("id") != typed)
+    page.until("the read again", lambda: d.execute_script(card) != typed)
     assert page.metadata() == [HOSTILE]
+    page.saved()  # before the new visit below reads it
     assert d.execute_script("return window.corvanePwned === undefined"
                             " && document.querySelectorAll('script, img, b').length === 1")
 
     # A slow create shows progress, and the page goes on working meanwhile.
     page.type("#create-parent", "/scratch")
     page.type("#create-name", "Dailies & Co")
+    d.execute_script(ANSWER_ORDER, ["#server-form", "#create-form"])
     page.el("#create-form button").click()
     page.until("progress", lambda: d.find_elements(By.CSS_SELECTOR, "#create-form progress"))
     page.el("#server-form button").click()
     page.until("a second isAdmin", lambda: len(page.calls("GetMetaData / info")) == 2)
     page.outcome("#server-form", "ok", f"You are an administrator of {server}.")
-    assert d.find_elements(By.CSS_SELECTOR, "#create-form progress"), "the create ended too early to tell"
     page.outcome("#create-form", "ok", "Created /scratch/Dailies & Co.")
+    answered = d.execute_script("return window.corvaneAnswered")
+    assert answered == ["#server-form", "#create-form"], ("the create ended too early to tell", answered)
     assert len(page.calls("CreateNodeEx")) == 1
 
     # Destroy: cancelled, refused by the server, then recursive and single.
@@ -199,6 +229,7 @@ def run(page, server, url, state):
 
     # A narrow screen: nothing wider than the window, labels above fields.
     d.set_window_size(360, 740)
+    page.until("the narrow window", lambda: d.execute_script("return window.innerWidth") <= 360)
     assert d.execute_script("return document.documentElement.scrollWidth <= window.innerWidth")
     label, field = page.el("label[for=nodes]").rect, page.el("#nodes").rect
     assert label["y"] + label["height"] <= field["y"], (label, field)
