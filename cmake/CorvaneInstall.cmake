@@ -6,8 +6,23 @@
 #   libcorvane-dev   the public headers in include/corvane, the static
 #                    libraries, CorvaneConfig.cmake (Corvane::client, ...)
 #                    and corvane.pc
-# The drop-ins go only into the package (or "--component gateway"): a
-# plain install into a prefix of one's own must not write to /etc.
+# The programs' manual pages come with both. The drop-ins, and each
+# package's copyright and changelog, go only into the packages (or
+# "--component gateway"): a plain install into a prefix of one's own must
+# not write to /etc.
+
+# Libraries, CorvaneConfig.cmake and corvane.pc go into Debian's multiarch
+# directory, lib/<triplet>, as Debian builds its own packages: the package
+# installs into /usr, while the build is configured for /usr/local, for
+# which GNUInstallDirs would pick plain lib. -DCMAKE_INSTALL_LIBDIR picks
+# another; a build folder configured before keeps lib only if told so.
+if(CMAKE_LIBRARY_ARCHITECTURE AND NOT DEFINED CORVANE_MULTIARCH_LIBDIR)
+  if(NOT DEFINED CMAKE_INSTALL_LIBDIR OR
+     (CMAKE_INSTALL_LIBDIR STREQUAL "lib" AND DEFINED _GNUInstallDirs_LAST_CMAKE_INSTALL_PREFIX))
+    set(CMAKE_INSTALL_LIBDIR lib/${CMAKE_LIBRARY_ARCHITECTURE} CACHE PATH "Object code libraries" FORCE)
+  endif()
+  set(CORVANE_MULTIARCH_LIBDIR ON CACHE INTERNAL "CMAKE_INSTALL_LIBDIR has had its multiarch default")
+endif()
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
@@ -56,12 +71,13 @@ install(TARGETS corvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONEN
 # The web page; the drop-ins serve it from here at /corvane/.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane-gateway/web
   COMPONENT gateway)
+# Apache's drop-in holds both ways of running the gateway: Debian allows a
+# package one configuration in conf-available, named after the package.
 set(CORVANE_DROP_INS
   ${PROJECT_SOURCE_DIR}/deploy/lighttpd/05-corvane-gateway.conf /etc/lighttpd/conf-available
   ${PROJECT_SOURCE_DIR}/deploy/apache2/corvane-gateway.conf /etc/apache2/conf-available
   ${PROJECT_SOURCE_DIR}/deploy/nginx/corvane-gateway.conf /etc/nginx/snippets
   ${PROJECT_SOURCE_DIR}/deploy/lighttpd/05-corvane-gateway-fastcgi.conf /etc/lighttpd/conf-available
-  ${PROJECT_SOURCE_DIR}/deploy/apache2/corvane-gateway-fastcgi.conf /etc/apache2/conf-available
   ${PROJECT_SOURCE_DIR}/deploy/nginx/corvane-gateway-fastcgi.conf /etc/nginx/snippets)
 set(conffiles "")
 while(CORVANE_DROP_INS)
@@ -78,11 +94,38 @@ install(FILES ${PROJECT_SOURCE_DIR}/deploy/systemd/corvane-gateway.socket
 configure_file(${PROJECT_SOURCE_DIR}/deploy/debian/postinst ${PROJECT_BINARY_DIR}/debian-gateway/postinst COPYONLY)
 configure_file(${PROJECT_SOURCE_DIR}/deploy/debian/postrm ${PROJECT_BINARY_DIR}/debian-gateway/postrm COPYONLY)
 
+# Manual pages and the changelog go compressed, without a time stamp, so
+# that a rebuild makes the same packages.
+set(CORVANE_MAN_PAGES ${PROJECT_SOURCE_DIR}/deploy/man/corvane-gateway.1 ${PROJECT_SOURCE_DIR}/deploy/man/corvane-sim.1)
+set(compressed "")
+foreach(source ${CORVANE_MAN_PAGES} ${PROJECT_SOURCE_DIR}/deploy/debian/changelog)
+  get_filename_component(name ${source} NAME)
+  set(output ${PROJECT_BINARY_DIR}/compressed/${name}.gz)
+  add_custom_command(OUTPUT ${output}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${PROJECT_BINARY_DIR}/compressed
+    COMMAND gzip -9n -c ${source} > ${output}
+    DEPENDS ${source})
+  list(APPEND compressed ${output})
+endforeach()
+add_custom_target(corvane_compressed_docs ALL DEPENDS ${compressed})
+foreach(source ${CORVANE_MAN_PAGES})
+  get_filename_component(name ${source} NAME)
+  install(FILES ${PROJECT_BINARY_DIR}/compressed/${name}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1
+    COMPONENT gateway)
+endforeach()
+# Each package's copyright, and its changelog under the name a native
+# package's has, in its own documentation folder.
+set(package_docs ${PROJECT_SOURCE_DIR}/deploy/debian/copyright ${PROJECT_BINARY_DIR}/compressed/changelog.gz)
+install(FILES ${package_docs} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/corvane-gateway
+  COMPONENT gateway EXCLUDE_FROM_ALL)
+install(FILES ${package_docs} DESTINATION ${CMAKE_INSTALL_DATAROOTDIR}/doc/libcorvane-dev
+  COMPONENT dev EXCLUDE_FROM_ALL)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME corvane)
 set(CPACK_PACKAGE_VENDOR Corvane)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Web gateway and client library for Corvane media servers")
-set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Corvane developers <corvane@localhost>")
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Corvane developers <dev@corvane.org>")
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_COMPONENTS_ALL gateway dev)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,19 +1,19 @@
 # Third-party libraries, all from Debian packages.
 
-# TinyXML: linked statically where the archive exists, so that the gateway
-# does not pay a shared-library load on every request.
+# TinyXML and libfcgi: the gateway links Debian's shared libraries, so
+# that security updates of either reach it without a rebuild and the
+# package depends on them rather than carrying copies.
 find_path(TINYXML_INCLUDE_DIR tinyxml.h REQUIRED)
-find_library(TINYXML_LIBRARY NAMES libtinyxml.a tinyxml REQUIRED)
+find_library(TINYXML_SHARED_LIBRARY NAMES libtinyxml.so REQUIRED)
 add_library(corvane_tinyxml INTERFACE)
 target_include_directories(corvane_tinyxml SYSTEM INTERFACE ${TINYXML_INCLUDE_DIR})
-target_link_libraries(corvane_tinyxml INTERFACE ${TINYXML_LIBRARY})
+target_link_libraries(corvane_tinyxml INTERFACE ${TINYXML_SHARED_LIBRARY})
 
-# libfcgi: the gateway's FastCGI side, static for the same reason.
 find_path(FCGI_INCLUDE_DIR fcgiapp.h REQUIRED)
-find_library(FCGI_LIBRARY NAMES libfcgi.a fcgi REQUIRED)
+find_library(FCGI_SHARED_LIBRARY NAMES libfcgi.so REQUIRED)
 add_library(corvane_fcgi INTERFACE)
 target_include_directories(corvane_fcgi SYSTEM INTERFACE ${FCGI_INCLUDE_DIR})
-target_link_libraries(corvane_fcgi INTERFACE ${FCGI_LIBRARY})
+target_link_libraries(corvane_fcgi INTERFACE ${FCGI_SHARED_LIBRARY})
 
 find_path(UUID_INCLUDE_DIR uuid/uuid.h REQUIRED)
 find_library(UUID_LIBRARY NAMES libuuid.a uuid REQUIRED)

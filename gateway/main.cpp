@@ -1,11 +1,10 @@
 #include "GatewayDriver.h"
 
-// TinyXML's header includes <iostream>, so every object built with it
-// (Debian's libtinyxml.a too) builds the eight standard streams and the
-// classic locale when the process starts: about a sixth of a getUser
-// request's page faults. The gateway writes through stdio and its own
-// string streams, never the standard ones, so the link replaces their
-// set-up with these and turns any use of them into an undefined reference.
+// The gateway writes through stdio and its own string streams, never the
+// standard ones: the link turns any use of them into an undefined
+// reference, and replaces with these the set-up of the streams that every
+// object including <iostream> (TinyXML's header does) asks for. Debian's
+// shared TinyXML still sets them up once, as it loads.
 extern "C" void __wrap__ZNSt8ios_base4InitC1Ev(void*) {}
 extern "C" void __wrap__ZNSt8ios_base4InitD1Ev(void*) {}
 

@@ -11,9 +11,11 @@
 # services and enable them at boot, so a policy-rc.d refuses every start
 # during the install, and whatever the install enabled is disabled again.
 #
-# The other web servers, what packaging and the install tests call, and
-# the headless browser the page's test drives:
-MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file chromium chromium-driver python3-selenium"
+# The other web servers, what packaging and the install tests call
+# (lintian checks the packages), and the headless browser the page's test
+# drives:
+MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file lintian chromium chromium-driver \
+python3-selenium"
 # The FastCGI side: the library the gateway links, spawn-fcgi for nginx and
 # Apache, cgi-fcgi for trying a FastCGI gateway from a shell.
 FASTCGI_PACKAGES="libfcgi-dev libfcgi-bin spawn-fcgi"

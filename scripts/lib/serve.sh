@@ -154,8 +154,8 @@ serve_stage_stock() {
   case "$_server" in
     lighttpd) _drop="$TOP/deploy/lighttpd/05-corvane-gateway$_suffix.conf"
               _target="conf-available/05-corvane-gateway$_suffix.conf" ;;
-    apache2) _drop="$TOP/deploy/apache2/corvane-gateway$_suffix.conf"
-             _target="conf-available/corvane-gateway$_suffix.conf" ;;
+    apache2) _drop="$TOP/deploy/apache2/corvane-gateway.conf"  # one drop-in for both
+             _target="conf-available/corvane-gateway.conf" ;;
     nginx) _drop="$TOP/deploy/nginx/corvane-gateway$_suffix.conf"
            _target="snippets/corvane-gateway$_suffix.conf" ;;
     *) echo "serve_stage_stock: unknown kind $_kind" >&2; return 1 ;;
@@ -176,6 +176,7 @@ serve_stage_stock() {
   SERVE_SOCKET="$_var$_socket"
   [ -z "$SERVE_HELPER" ] || serve_replace "$_etc/$_target" "$_socket" "$SERVE_SOCKET"
   [ "$_post" != 1 ] || serve_replace "$_etc/$_target" "#POST-only " ""
+  [ "$_kind" != apache2-fastcgi ] || serve_replace "$_etc/$_target" "#FastCGI " ""
   _enable() {  # what a2enmod, a2enconf and lighty-enable-mod do
     ln -sf "../$1" "$_etc/$2/$(basename "$1")"
   }

@@ -2,10 +2,11 @@
 # Uses Corvane the way other projects and machines get it. "install":
 # installs the build tree into a temporary prefix and builds a small client
 # program against it with find_package(Corvane) and with pkg-config.
-# "package": makes the Debian packages, unpacks them into a temporary root,
-# builds the program against the -dev package and runs the gateway from
-# there. The programs run against corvane-sim; run this in a private
-# network namespace (the gateway starts discovery).
+# "package": makes the Debian packages, has lintian check them (any error
+# or warning fails), unpacks them into a temporary root, builds the program
+# against the -dev package and runs the gateway from there. The programs
+# run against corvane-sim; run this in a private network namespace (the
+# gateway starts discovery).
 # Usage: install_test.sh install|package BUILD_DIR
 set -e
 MODE="$1"
@@ -35,10 +36,13 @@ check_client() {
   out="$("$1" "127.0.0.1:$PORT")" || fail "$1 failed: $out"
   [ "$out" = "$INFO" ] || fail "$1 printed '$out'"
 }
+# The library directory the build installs into: on Debian, lib/<triplet>.
+LIBDIR="$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
 # Only the tree under test: an installed Corvane on this machine must not
 # stand in for it.
 build_with_pkg_config() {
-  flags="$(PKG_CONFIG_LIBDIR="$1/lib/pkgconfig" pkg-config --cflags --libs corvane)" || fail "no corvane.pc in $1"
+  flags="$(PKG_CONFIG_LIBDIR="$1/$LIBDIR/pkgconfig" pkg-config --cflags --libs corvane)" ||
+    fail "no corvane.pc in $1/$LIBDIR/pkgconfig"
   g++ -std=c++17 -o "$WORK/pc-consumer" "$HERE/consumer/main.cpp" $flags
   check_client "$WORK/pc-consumer"
 }
@@ -56,13 +60,29 @@ install)
 package)
   (cd "$WORK" && cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/deb" >"$WORK/cpack.log" 2>&1) ||
     fail "cpack: $(cat "$WORK/cpack.log")"
+  command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps.sh installs it)"
+  lintian --fail-on error,warning "$WORK"/deb/*.deb >"$WORK/lintian.log" 2>&1 ||
+    fail "lintian found errors or warnings:
+$(cat "$WORK/lintian.log")"
   for deb in "$WORK"/deb/*.deb; do dpkg-deb -x "$deb" "$WORK/root"; done
-  dpkg-deb -f "$WORK"/deb/corvane-gateway_*.deb Depends | grep -q "libc6 (>=" || fail "no computed Depends"
+  GATEWAY="$WORK/root/usr/bin/corvane-gateway"
+  # Every shared library the gateway loads comes with a package it depends on.
+  depends=", $(dpkg-deb -f "$WORK"/deb/corvane-gateway_*.deb Depends),"
+  multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
+  for lib in $(readelf -d "$GATEWAY" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'); do
+    package="$(dpkg -S "$multiarch/$lib" | awk -v end="/$multiarch/$lib" \
+      'substr($NF, length($NF) - length(end) + 1) == end { sub(/:.*/, "", $1); print $1; exit }')"
+    case "$depends" in *", $package "* | *", $package,"*) ;; *) fail "$lib ($package) is not in Depends: $depends" ;; esac
+  done
+  # deploy/debian/changelog has an entry for this version, on top.
+  version="$(dpkg-deb -f "$WORK"/deb/corvane-gateway_*.deb Version)"
+  zcat "$WORK/root/usr/share/doc/corvane-gateway/changelog.gz" >"$WORK/changelog"
+  logged="$(dpkg-parsechangelog -l "$WORK/changelog" -S Version)"
+  [ "$logged" = "$version" ] || fail "the changelog's latest entry is for $logged, the package is $version"
   for f in lighttpd/conf-available/05-corvane-gateway.conf apache2/conf-available/corvane-gateway.conf \
     nginx/snippets/corvane-gateway.conf; do
     [ -f "$WORK/root/etc/$f" ] || fail "/etc/$f is not in the package"
   done
-  GATEWAY="$WORK/root/usr/bin/corvane-gateway"
   readelf -d "$GATEWAY" | grep -q "BIND_NOW" || fail "the packaged gateway is not linked with -z now"
   mkdir -p "$WORK/state/account"
   cd "$WORK/state"
