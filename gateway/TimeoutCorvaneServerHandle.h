@@ -24,9 +24,6 @@ public:
     ~TimeoutCorvaneServerHandle() override;
 
     void resetTimer() { elapsedMs_.store(0); }
-    void pause() { paused_.store(true); }
-    void resume() { paused_.store(false); }
-    bool isTimedOut() const { return timedOut_.load(); }
 
     // The limit an XQ_CVC_BROWSE_TIMEOUT value gives: its leading digits
     // (anything else reads as 0), or 25000 when it is unset (null).
@@ -40,7 +37,6 @@ private:
 
     BrowseWatchdog& watchdog_;
     std::atomic<bool> timedOut_{false};
-    std::atomic<bool> paused_{false};
     std::atomic<int32_t> elapsedMs_{0};
     const int32_t limitMs_;
 };

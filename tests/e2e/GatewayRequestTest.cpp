@@ -3,15 +3,18 @@
 // a FastCGI server answering byte for byte as its CGI runs do. The
 // requests and their answers are tested through the driver in
 // tests/gateway.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <thread>
 
 #include "GatewayFixture.h"
 #include "support/Eventually.h"
+#include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
 namespace {
@@ -42,6 +45,19 @@ TEST_F(GatewayRequestTest, StandardOutputCarriesOnlyTheDocument) {
     }
 }
 
+TEST_F(GatewayRequestTest, Utf8DisplayNameReachesTheServerFromACgiRun) {
+    // The environment names no locale: the program must choose one that reads UTF-8, or the name leaves as "Caf? ?".
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
+    ASSERT_TRUE(sim.started());
+    const std::string name = "Caf\xc3\xa9 \xe2\x98\x95";
+    EXPECT_EQ(
+        get("mode=createNode&host=" + sim.host() + "&nodeId=/scratch&type=FOLDER&displayName=" + encode(name)).out,
+        ok("<response><node>/scratch/" + name + "</node></response>\n"));
+    ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
+    EXPECT_NE(sim.calls("CreateNodeEx")[0].find("Displ " + std::to_string(name.size()) + " " + name), std::string::npos)
+        << sim.calls("CreateNodeEx")[0];
+}
+
 TEST_F(GatewayRequestTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument) {
     // Large enough that an unlocked write would be seen in pieces.
     const std::string a(300000, 'a'), b(200000, 'b');
@@ -66,21 +82,48 @@ TEST_F(GatewayRequestTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument)
     EXPECT_EQ(bad.load(), 0);
 }
 
-// The gateway served by spawn-fcgi from the fixture's directory, as nginx
-// and Apache use it, beside a sim whose GetMetaData takes 300 ms. Its start
-// argument must not become a parameter of every request.
+// The gateway as a FastCGI server in the fixture's directory, beside a sim
+// whose GetMetaData takes 300 ms: started by spawn-fcgi, as nginx and
+// Apache use it (its start argument must not become a parameter of every
+// request), or on a socket passed the way systemd's socket activation
+// passes it, as the shipped units do.
 class FastCgiGatewayTest : public GatewayFixture {
 protected:
     void SetUp() override {
         ASSERT_TRUE(sim_.started());
+        startGateway(false);
+    }
+    // Ends the running gateway first. env: more of the gateway's environment.
+    void startGateway(bool activated, const std::map<std::string, std::string>& env = {}) {
+        gateway_.reset();
+        listener_.reset();
+        ::unlink(socket().c_str());
         CorvaneTest::ProcessOptions options;
-        options.env = {{"PATH", "/usr/bin:/bin"}};
+        options.env = env;
+        options.env["PATH"] = "/usr/bin:/bin";
         options.cwd = dir_.path();
+        const std::string program = CorvaneTest::binPath("corvane-gateway");
+        if (!activated) {
+            gateway_ = std::make_unique<CorvaneTest::ChildProcess>(
+                std::vector<std::string>{"spawn-fcgi", "-n", "-s", socket(), "--", program, "mode=getUser"}, options);
+            // spawn-fcgi makes the socket file a moment before it listens.
+            ASSERT_TRUE(CorvaneTest::eventually([this] { return CorvaneTest::connectLocal(socket()).valid(); }));
+            return;
+        }
+        // The listening socket as descriptor 3 and LISTEN_PID naming the
+        // gateway's own process, which the shell keeps across its exec.
+        listener_ = std::make_unique<CorvaneTest::LocalListener>(socket());
+        options.beforeExec = activation(listener_->fd());
+        options.env["LISTEN_FDS"] = "1";
         gateway_ = std::make_unique<CorvaneTest::ChildProcess>(
-            std::vector<std::string>{"spawn-fcgi", "-n", "-s", socket(), "--", CorvaneTest::binPath("corvane-gateway"),
-                                     "mode=getUser"},
-            options);
-        ASSERT_TRUE(CorvaneTest::eventually([this] { return access(socket().c_str(), F_OK) == 0; }));
+            std::vector<std::string>{"sh", "-c", "LISTEN_PID=$$ exec \"$0\"", program}, options);
+    }
+    // Run in the child: listener becomes its descriptor 3, open across exec.
+    static std::function<void()> activation(int listener) {
+        return [listener] {
+            ::dup2(listener, 3);
+            ::fcntl(3, F_SETFD, 0);
+        };
     }
     std::string socket() const { return dir_.file("gateway.socket"); }
     // cgi-fcgi hands its environment and standard input on as a FastCGI
@@ -93,7 +136,7 @@ protected:
         options.input = body;
         return CorvaneTest::runProcess(cgiFcgi(), options);
     }
-    std::map<std::string, std::string> query(const std::string& text) const {
+    static std::map<std::string, std::string> query(const std::string& text) {
         return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", text}, {"REMOTE_USER", "al"}};
     }
     static std::map<std::string, std::string> form(const std::string& length) {
@@ -102,8 +145,12 @@ protected:
                 {"CONTENT_LENGTH", length},
                 {"REMOTE_USER", "al"}};
     }
+    static std::map<std::string, std::string> rootInfo(const CorvaneTest::SimProcess& sim) {
+        return query("mode=getMetadata&host=" + sim.host() + "&nodeId=/&streamName=info");
+    }
 
     CorvaneTest::SimProcess sim_{CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:300"}};
+    std::unique_ptr<CorvaneTest::LocalListener> listener_;  // the socket passed to an activated gateway
     std::unique_ptr<CorvaneTest::ChildProcess> gateway_;
 };
 
@@ -143,7 +190,7 @@ TEST_F(FastCgiGatewayTest, AnswersAndAccountFilesAreThoseOfTheCgiRun) {
 
 TEST_F(FastCgiGatewayTest, ConnectionDroppedMidRequestLeavesTheGatewayServing) {
     // A web server that goes away mid-request costs that answer only.
-    const auto slow = query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/&streamName=info");
+    const auto slow = rootInfo(sim_);
     CorvaneTest::ProcessOptions options;
     options.env = slow;
     {
@@ -153,6 +200,40 @@ TEST_F(FastCgiGatewayTest, ConnectionDroppedMidRequestLeavesTheGatewayServing) {
     }
     EXPECT_EQ(fastCgi(query("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
     EXPECT_NE(fastCgi(slow).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
+}
+
+TEST_F(FastCgiGatewayTest, ServesTheSocketSystemdPassesIt) {
+    startGateway(true);
+    for (int round = 0; round < 2; ++round) {
+        // A gateway that ran as CGI instead leaves the request waiting for the client's time-out.
+        ASSERT_EQ(fastCgi(query("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
+        EXPECT_NE(fastCgi(rootInfo(sim_)).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
+    }
+    // Descriptors passed to another process are not the program's: it runs once, as CGI.
+    CorvaneTest::ProcessOptions options;
+    options.env = {{"PATH", "/usr/bin:/bin"}, {"LISTEN_PID", "1"}, {"LISTEN_FDS", "1"}};
+    options.cwd = dir_.path();
+    options.beforeExec = activation(listener_->fd());
+    const auto cgi = CorvaneTest::runProcess({CorvaneTest::binPath("corvane-gateway")}, options);
+    EXPECT_EQ(cgi.out, error("Corvane server not specified"));
+    EXPECT_EQ(cgi.exitStatus, 0);
+}
+
+TEST_F(FastCgiGatewayTest, BrowseLimitComesFromTheRequestElseTheProcess) {
+    // XQ_CVC_BROWSE_TIMEOUT: a CGI run's from its environment; a FastCGI
+    // request's from its own variables, else from the gateway's environment.
+    startGateway(false, {{"XQ_CVC_BROWSE_TIMEOUT", "1000"}});
+    // Well within the default limit of 25 s; a second to connect and log in before the watchdog strikes.
+    CorvaneTest::SimProcess slow(CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:2500"});
+    ASSERT_TRUE(slow.started());
+    const std::string aborted = error("Software caused connection abort");
+    auto cgi = rootInfo(slow);
+    cgi["XQ_CVC_BROWSE_TIMEOUT"] = "1000";
+    EXPECT_EQ(run({}, cgi).out, aborted);
+    EXPECT_EQ(fastCgi(rootInfo(slow)).out, aborted);
+    auto own = rootInfo(slow);
+    own["XQ_CVC_BROWSE_TIMEOUT"] = "20000";
+    EXPECT_NE(fastCgi(own).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
 }
 
 }  // namespace

@@ -5,7 +5,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <thread>
+
 #include "DriverFixture.h"
+#include "support/Eventually.h"
 #include "support/LoopbackListener.h"
 
 namespace {
@@ -17,6 +20,21 @@ protected:
     }
     CorvaneTest::ProcessResult load(const std::string& user) {
         return run({"mode=loadUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", user}});
+    }
+    // How many descriptors of this process have the file open. They are
+    // looked at by name: another thread's descriptors are its own.
+    static int timesOpen(const std::string& path) {
+        struct stat file;
+        if (stat(path.c_str(), &file) != 0)
+            return 0;
+        int count = 0;
+        for (const int fd : CorvaneTest::openFds()) {
+            struct stat st;
+            const std::string link = "/proc/self/fd/" + std::to_string(fd);
+            if (stat(link.c_str(), &st) == 0 && st.st_dev == file.st_dev && st.st_ino == file.st_ino)
+                ++count;
+        }
+        return count;
     }
 };
 
@@ -76,6 +94,29 @@ TEST_F(AccountStoreTest, HeldLockFailsTheRequestWithinTheBrowseLimit) {
         EXPECT_LT(elapsedMs, 5000) << c.message;
     }
     EXPECT_EQ(CorvaneTest::readFile(dir_.file("account/held.xml")), "kept");
+}
+
+TEST_F(AccountStoreTest, LockFreedDuringTheWaitLetsTheRequestThrough) {
+    save("held", "old");
+    const std::string path = dir_.file("account/held.xml");
+    const std::map<std::string, std::string> env{{"REMOTE_USER", "held"}, {"XQ_CVC_BROWSE_TIMEOUT", "20000"}};
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"mode=loadUser", "host=h", "nodeId=n"}, "<response>old</response>\n"},
+        {{"mode=saveUser", "host=h", "nodeId=n", "corvaneMetadata=new"}, "<response></response>\n"},
+    };
+    for (const auto& c : cases) {
+        CorvaneTest::ScopedFd holder(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_EQ(flock(holder.get(), LOCK_EX), 0);
+        CorvaneTest::ProcessResult result;
+        std::thread request([&] { result = run(c.first, env); });
+        // Once the request has the file open too, it waits for the lock.
+        const bool waiting = CorvaneTest::eventually([&] { return timesOpen(path) == 2; });
+        holder.reset();
+        request.join();
+        EXPECT_TRUE(waiting) << c.first[0];
+        EXPECT_EQ(result.out, ok(c.second)) << c.first[0];
+    }
+    EXPECT_EQ(CorvaneTest::readFile(path), "new");
 }
 
 TEST_F(AccountStoreTest, MissingOrFileAccountDirectoryIsInvalid) {

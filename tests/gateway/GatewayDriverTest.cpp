@@ -7,6 +7,7 @@
 
 #include "DriverFixture.h"
 #include "support/Eventually.h"
+#include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
 namespace {
@@ -132,8 +133,14 @@ TEST_F(GatewayDriverTest, ServerThatComesBackUnderAnotherPortIsFoundAgain) {
     const std::vector<std::string> options{"--database", "BACK"};
     auto sim = std::make_unique<CorvaneTest::SimProcess>(CorvaneTest::SimProcess::demoTree(), options);
     ASSERT_NE(rootInfo().find("<administrators>"), std::string::npos);
+    const int oldPort = sim->port();
     sim->stop();
+    // Held, so that the server can not come back under its old port.
+    const CorvaneTest::ScopedFd hold = CorvaneTest::holdLoopbackPort(oldPort);
+    ASSERT_TRUE(hold.valid());
     sim = std::make_unique<CorvaneTest::SimProcess>(CorvaneTest::SimProcess::demoTree(), options);
+    ASSERT_TRUE(sim->started());
+    ASSERT_NE(sim->port(), oldPort);
     // Its announcement may still be on its way; before the fix no request got through at all.
     std::string answer;
     EXPECT_TRUE(CorvaneTest::eventually([&] {

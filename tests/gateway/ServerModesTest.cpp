@@ -67,6 +67,29 @@ TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUt
               error("Node &apos;/scratch/" + name + "&apos; has no metadata stream &apos;x&apos;"));
 }
 
+TEST_F(ServerModesTest, CreateNodeSendsATypeNumberAndRefusedWritesFail) {
+    SimProcess sim(kWalkTree);
+    // A number is the server's type number (2: a clip), sent without a type text.
+    EXPECT_EQ(run({"mode=createNode", "host=" + sim.host(), "nodeId=/b", "displayName=C", "type=2"}).out,
+              ok("<response><node>/b/C</node></response>\n"));
+    ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
+    EXPECT_NE(sim.calls("CreateNodeEx")[0].find("Displ 1 CType 1 2Fmt "), std::string::npos)
+        << sim.calls("CreateNodeEx")[0];
+
+    // A server that refuses the write: its text is the answer.
+    SimProcess refusing(kWalkTree,
+                        {"--fail-method", "CreateNodeEx:no <room>", "--fail-method", "SetMetaData:read & only"});
+    const std::pair<std::vector<std::string>, const char*> cases[] = {
+        {{"mode=createNode", "nodeId=/b", "displayName=C", "type=FOLDER"}, "no &lt;room&gt;"},
+        {{"mode=setMetadata", "nodeId=/b", "streamName=s", "corvaneMetadata=x"}, "read &amp; only"},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> args = c.first;
+        args.push_back("host=" + refusing.host());
+        EXPECT_EQ(run(args).out, error(c.second)) << c.first[0];
+    }
+}
+
 TEST_F(ServerModesTest, HostsPairWithNodesOrOneHostServesAll) {
     SimProcess a(SimProcess::demoTree()), b(SimProcess::demoTree());
     ASSERT_TRUE(a.started() && b.started());
@@ -104,6 +127,25 @@ TEST_F(ServerModesTest, RecursiveDestroyStopsAtANodeListedBelowItself) {
     EXPECT_EQ(result.out, error("Node &apos;/a&apos; is listed twice in the tree (again under &apos;/a/x&apos;)"));
     // What the walk destroyed before it met the loop stays destroyed.
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/z", "/a/y", "/a/x/deep"}));
+}
+
+TEST_F(ServerModesTest, RecursiveDestroyStopsAtAThousandLevels) {
+    // Chains that repeat no node: only the depth limit can end the deeper walk, and it ends before any destroy.
+    std::string tree, id;
+    for (int level = 1; level <= 1001; ++level) {
+        id += "/d";
+        tree += "node " + id + " FOLDER\n";
+        if (level < 1001)
+            tree += "node /e" + id + " FOLDER\n";
+    }
+    SimProcess sim("node /e FOLDER\n" + tree);
+    EXPECT_EQ(run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/d"}).out,
+              error("Node tree below &apos;/d&apos; is deeper than 1000 levels"));
+    EXPECT_TRUE(destroyed(sim).empty());
+    // A thousand levels are walked whole.
+    EXPECT_EQ(run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/e/d"}).out,
+              ok("<response></response>\n"));
+    EXPECT_EQ(destroyed(sim).size(), 1000u);
 }
 
 TEST_F(ServerModesTest, PlainDestroyOnlyDestroysTheNodeItself) {

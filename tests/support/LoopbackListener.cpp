@@ -49,12 +49,16 @@ int boundPort(int fd) {
     return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
 }
 
-ScopedFd boundSocket(bool ipv6, int* port) {
+// Binds *port (0: any) and puts the port bound there.
+ScopedFd boundSocket(bool ipv6, int* port, bool reuseAddress = false) {
     ScopedFd fd(::socket(ipv6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
     if (!fd.valid())
         return fd;
+    const int on = 1;
+    if (reuseAddress && ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0)
+        return ScopedFd();
     sockaddr_storage addr;
-    const socklen_t len = loopbackAddress(ipv6, 0, &addr);
+    const socklen_t len = loopbackAddress(ipv6, *port, &addr);
     if (::bind(fd.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0)
         return ScopedFd();
     *port = boundPort(fd.get());
@@ -89,6 +93,7 @@ void ScopedFd::reset(int fd) {
 }
 
 LoopbackListener::LoopbackListener(int backlog, bool ipv6) {
+    port_ = 0;
     fd_ = boundSocket(ipv6, &port_);
     if (!fd_.valid() || ::listen(fd_.get(), backlog) != 0)
         throw std::runtime_error(std::string("loopback listener: ") + std::strerror(errno));
@@ -124,10 +129,28 @@ ScopedFd connectLoopback(int port, bool ipv6) {
     return fd;
 }
 
-ScopedFd bindWithoutListening(int* port, bool ipv6) { return boundSocket(ipv6, port); }
+ScopedFd connectLocal(const std::string& path) {
+    sockaddr_un addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    ScopedFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+    if (!fd.valid() || path.size() >= sizeof addr.sun_path)
+        return ScopedFd();
+    std::memcpy(addr.sun_path, path.data(), path.size());
+    if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0)
+        return ScopedFd();
+    return fd;
+}
+
+ScopedFd bindWithoutListening(int* port, bool ipv6) {
+    *port = 0;
+    return boundSocket(ipv6, port);
+}
+
+ScopedFd holdLoopbackPort(int port) { return boundSocket(false, &port, true); }
 
 bool ipv6LoopbackAvailable() {
-    int port = -1;
+    int port = 0;
     return boundSocket(true, &port).valid();
 }
 

@@ -53,6 +53,8 @@ public:
     LocalListener& operator=(const LocalListener&) = delete;
 
     const std::string& path() const { return path_; }
+    // The listening socket, to hand to a child process.
+    int fd() const { return fd_.get(); }
     ScopedFd accept(int timeoutMs = 5000) const;
 
 private:
@@ -62,9 +64,16 @@ private:
 
 // A blocking client connection to the loopback address; empty on failure.
 ScopedFd connectLoopback(int port, bool ipv6 = false);
+// A blocking client connection to a socket file; empty on failure (also
+// while the file is there but nothing listens on it yet).
+ScopedFd connectLocal(const std::string& path);
 // A TCP socket bound to a loopback port but not listening: connections to
 // that port are refused while the socket lives. *port gets the port.
 ScopedFd bindWithoutListening(int* port, bool ipv6 = false);
+// A socket bound to 127.0.0.1:port (address reuse on, so that connections
+// left over on the port do not stand in the way) but not listening: no
+// bind to port 0 picks that port while it lives. Empty on failure.
+ScopedFd holdLoopbackPort(int port);
 // True when ::1 can be bound here.
 bool ipv6LoopbackAvailable();
 // Fills the accept queue of a 127.0.0.1 listener that never accepts (make it
