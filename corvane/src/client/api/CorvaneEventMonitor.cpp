@@ -360,13 +360,13 @@ void CorvaneEventMonitor::Connection::registerAgain() {
         for (const auto& entry : handlers_)
             nodes.push_back(entry.first);
     }
-    // With no node left, every unregistration went through: the server
-    // keeps nothing of ours, and the first connection costs no extra call.
-    if (nodes.empty())
-        return;
     const int port = CorvaneEventMonitor::instance().boundPort();
     CorvaneBaseClientAPI base(serverConnection_);
-    base.unregisterEvents(port, id_, CorvaneNodeId());  // whatever it remembered of us is stale
+    // Whatever the server remembers of this number is stale, even with no
+    // node left here: a registration whose reply was lost, or one given up
+    // on, may still be held there.
+    if (!base.unregisterEvents(port, id_, CorvaneNodeId()))
+        CO_ERROR("%s", base.lastError());
     for (const CorvaneNodeId& node : nodes) {
         if (!serverConnection_->isConnected())
             break;

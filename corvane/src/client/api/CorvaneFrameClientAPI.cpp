@@ -174,14 +174,18 @@ void CorvaneFrameClientAPI::interrupt() {
     cache_.interruptAll();
 }
 
-void CorvaneFrameClientAPI::readFrame(const char* frameId, char* buffer, size_t bufSize, const void* params,
-                                      size_t paramsSize, const char* readAhead1, const char* readAhead2, bool noAck) {
-    Trace trace("readFrame", frameId ? frameId : "", static_cast<int64_t>(bufSize));
-    const bool fast = noAck && bufSize >= kMinNoAckBytes;
+void CorvaneFrameClientAPI::readFrame(const char* frameId, char* buffer, int bufSize, const void* params,
+                                      unsigned int paramsSize, const char* readAhead1, const char* readAhead2,
+                                      bool noAck) {
+    Trace trace("readFrame", frameId ? frameId : "", bufSize);
+    if (bufSize < 0)
+        throwText("Invalid frame buffer size " + std::to_string(bufSize));
+    const size_t size = static_cast<size_t>(bufSize);
+    const bool fast = noAck && size >= kMinNoAckBytes;
     for (const char* ahead : {readAhead1, readAhead2})
         if (ahead && *ahead)
-            readAhead(ahead, params, paramsSize, bufSize);
-    if (!frameId || !*frameId || !buffer || bufSize == 0)
+            readAhead(ahead, params, paramsSize, size);
+    if (!frameId || !*frameId || !buffer || size == 0)
         return;
 
     CorvaneRawDataClientConnection& c = connectionFor(frameId);
@@ -191,7 +195,7 @@ void CorvaneFrameClientAPI::readFrame(const char* frameId, char* buffer, size_t 
     std::string request;
     appendToken(request, methodName(method));
     appendToken(request, frameId);
-    appendInteger(request, static_cast<int64_t>(bufSize));
+    appendInteger(request, bufSize);
     const bool inlineParams = params && paramsSize <= kInlineParamsBytes;
     if (params)
         appendInteger(request, static_cast<int64_t>(paramsSize));
@@ -202,13 +206,13 @@ void CorvaneFrameClientAPI::readFrame(const char* frameId, char* buffer, size_t 
         c.writeExactly(params, paramsSize);
     if (!fast)
         checkFrameStatus(c);
-    c.readExactly(buffer, bufSize);
+    c.readExactly(buffer, size);
     if (fast) {
         const size_t prefixLen = std::strlen(FAST_ACK_ERROR_PREFIX);
-        assert(prefixLen < bufSize && "prefixLen < bufSize");
+        assert(prefixLen < size && "prefixLen < bufSize");
         if (std::memcmp(buffer, FAST_ACK_ERROR_PREFIX, prefixLen) == 0) {
             const char* text = buffer + prefixLen;
-            throwText(std::string(text, strnlen(text, bufSize - prefixLen)));
+            throwText(std::string(text, strnlen(text, size - prefixLen)));
         }
     }
 }

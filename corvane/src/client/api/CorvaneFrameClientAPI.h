@@ -42,8 +42,9 @@ public:
     bool redirections() const { return redirections_; }
 
     // Reads bufSize bytes of frameId into buffer, after asking for the
-    // read-ahead frames (null or empty: none).
-    void readFrame(const char* frameId, char* buffer, size_t bufSize, const void* params, size_t paramsSize,
+    // read-ahead frames (null or empty: none). A negative bufSize is
+    // refused before anything is sent.
+    void readFrame(const char* frameId, char* buffer, int bufSize, const void* params, unsigned int paramsSize,
                    const char* readAhead1, const char* readAhead2, bool noAck);
     void readAhead(const char* frameId, const void* params, size_t paramsSize, size_t bufSize);
     void writeFrame(const char* frameId, const void* data, size_t size);

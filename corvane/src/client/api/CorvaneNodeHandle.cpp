@@ -3,6 +3,7 @@
 #include <cassert>
 #include <cctype>
 #include <climits>
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
 #include <string>
@@ -474,9 +475,19 @@ bool CorvaneNodeHandle::setFramePaths(const CorvaneStrList& paths, const Corvane
 
 bool CorvaneNodeHandle::readFrame(const CorvaneFrameId& frame, void* buffer, size_t sizeBytes,
                                   const CorvaneFrameReadOptions& options) {
+    // The frame channel carries an int buffer size and an unsigned int
+    // parameter size; a larger one would arrive cut, so it never leaves.
+    constexpr uint64_t kMaxParamsBytes = UINT_MAX;
+    if (sizeBytes > static_cast<size_t>(INT_MAX))
+        return imp_->server_->imp()->fail("Frame buffer of " + std::to_string(sizeBytes) +
+                                          " bytes is too large: at most " + std::to_string(INT_MAX));
+    if (static_cast<uint64_t>(options.paramsBytes) > kMaxParamsBytes)
+        return imp_->server_->imp()->fail("Frame parameter block of " + std::to_string(options.paramsBytes) +
+                                          " bytes is too large: at most " + std::to_string(kMaxParamsBytes));
     return imp_->server_->imp()->frameOperation([&](CorvaneFrameClientAPI& frames) {
-        frames.readFrame(frame.getId(), static_cast<char*>(buffer), sizeBytes, options.params, options.paramsBytes,
-                         options.readAhead[0].getId(), options.readAhead[1].getId(), options.noAck);
+        frames.readFrame(frame.getId(), static_cast<char*>(buffer), static_cast<int>(sizeBytes), options.params,
+                         static_cast<unsigned int>(options.paramsBytes), options.readAhead[0].getId(),
+                         options.readAhead[1].getId(), options.noAck);
     });
 }
 

@@ -96,7 +96,9 @@ public:
     // are the caller's, and are filled in place without copies. A frame of
     // another server's is read from there when this server says so.
     //
-    // Fills exactly sizeBytes of buffer with the frame's data.
+    // Fills exactly sizeBytes of buffer with the frame's data. A buffer
+    // above INT_MAX bytes or a parameter block above UINT_MAX bytes is
+    // refused before anything is sent.
     bool readFrame(const CorvaneFrameId& frame, void* buffer, size_t sizeBytes,
                    const CorvaneFrameReadOptions& options = CorvaneFrameReadOptions());
     bool writeFrame(const CorvaneFrameId& frame, const void* data, size_t sizeBytes);

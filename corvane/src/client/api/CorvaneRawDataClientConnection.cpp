@@ -22,6 +22,8 @@ constexpr int kSliceMs = 1000;
 // The most one socket call is given.
 constexpr size_t kMaxChunk = INT_MAX;
 
+constexpr char kReadFailed[] = "Cannot read data on socket: ";
+
 int chunkOf(size_t left) { return static_cast<int>(left > kMaxChunk ? kMaxChunk : left); }
 
 [[noreturn]] void throwText(const std::string& text) { throw Corvane::CoException(text.c_str(), __LINE__, __FILE__); }
@@ -123,12 +125,14 @@ void CorvaneRawDataClientConnection::readExactly(void* buffer, size_t size) {
             idleMs = 0;
             continue;
         }
+        // A peer that closes, orderly or not, reads as a reset, whatever
+        // part of the reply it sent.
         if (got == 0)
-            fail("Connection closed");
+            fail(kReadFailed + Corvane::CoIoDescriptor::errnoText(ECONNRESET));
         if (err == EINTR)
             continue;
         if (err != EAGAIN && err != EWOULDBLOCK)
-            fail("Cannot read data on socket: " + Corvane::CoIoDescriptor::errnoText(err));
+            fail(kReadFailed + Corvane::CoIoDescriptor::errnoText(err));
         const int n = d->readSome(p, chunkOf(left), kSliceMs);
         if (n > 0) {
             p += n;
@@ -139,11 +143,9 @@ void CorvaneRawDataClientConnection::readExactly(void* buffer, size_t size) {
                 fail("Operation aborted.");
             idleMs += kSliceMs;
             if (idleMs >= kIdleTimeoutMs)
-                fail("Cannot read data on socket: " + Corvane::CoIoDescriptor::errnoText(ETIMEDOUT));
-        } else if (d->lastError() == Corvane::CoIoDescriptor::errnoText(ECONNRESET)) {
-            fail("Connection closed");
+                fail(kReadFailed + Corvane::CoIoDescriptor::errnoText(ETIMEDOUT));
         } else {
-            fail("Cannot read data on socket: " + d->lastError());
+            fail(kReadFailed + d->lastError());
         }
     }
 }

@@ -40,9 +40,10 @@ public:
     // reason, or "No data interface found".
     void connect();
     // Both connect first when not connected. A failure closes the
-    // connection and throws Corvane::CoException: "Connection closed",
-    // "Cannot read data on socket: ...", "Operation aborted." or, for a
-    // write, the socket's error text.
+    // connection and throws Corvane::CoException: "Cannot read data on
+    // socket: ..." with the socket's error text (a peer that closed reads
+    // as a reset), "Operation aborted." or, for a write, the socket's error
+    // text.
     void readExactly(void* buffer, size_t size) override;
     void writeExactly(const void* data, size_t size);
     void abandon() override { close(); }
