@@ -58,6 +58,21 @@ private:
     std::vector<std::string> lines_;
 };
 
+// The registration calls the sim received, in order, as "method subject".
+std::vector<std::string> eventCalls(const SimProcess& sim) {
+    std::vector<std::string> found;
+    for (const std::string& call : sim.calls()) {
+        const size_t blank = call.find(' ');
+        const std::string method = call.substr(0, blank);
+        if (method != "RegisterEvents" && method != "UnregisterEvents")
+            continue;
+        std::string subject;
+        Corvane::rcAttrStream(call.substr(blank + 1)).getValue("Subject", subject);
+        found.push_back(method + " " + subject);
+    }
+    return found;
+}
+
 class CorvaneEventMonitorTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -128,12 +143,52 @@ TEST_F(CorvaneEventMonitorTest, HandlersShareOneRegistrationAndBadInputStopsNoOt
     EXPECT_EQ(log_.first(4), (std::vector<std::string>{"a Made /media/z", "b Made /media/z",
                                                        "a NodeCreated /media/Child", "b NodeCreated /media/Child"}));
     ASSERT_TRUE(server.unregisterEventHandler("/media", &a_));
-    EXPECT_TRUE(sim.calls("UnregisterEvents").empty());
+    // The first connection cleared what the server might hold for the link.
+    EXPECT_EQ(eventCalls(sim), (std::vector<std::string>{"UnregisterEvents ", "RegisterEvents /media"}));
     ASSERT_TRUE(child.rename("Renamed"));
     EXPECT_EQ(log_.first(5).back(), "b NodeRenamed /media/Child");
     ASSERT_TRUE(server.unregisterEventHandler("/media", &b_));
-    EXPECT_EQ(sim.calls("UnregisterEvents").size(), 1u);
+    EXPECT_EQ(eventCalls(sim).back(), "UnregisterEvents /media");
     EXPECT_FALSE(server.unregisterEventHandler("/media", &b_));
+}
+
+// After a reconnection the server is first told to drop everything of the
+// link, also when no node has handlers: it may still hold a registration the
+// client gave up on. A refusal is posted and the nodes are registered anyway.
+TEST_F(CorvaneEventMonitorTest, ReconnectionUnregistersTheLinkFirst) {
+    enum class Link { Kept, Dropped, Refused };  // what became of the one handler
+    const struct {
+        Link link;
+        const char* failUnregister;  // the sim's refusal of "UnregisterEvents"; null: none
+        std::vector<std::string> calls;
+    } cases[] = {
+        {Link::Kept, nullptr, {"UnregisterEvents ", "RegisterEvents /media"}},
+        {Link::Dropped, nullptr, {"UnregisterEvents "}},
+        {Link::Refused, "Not now", {"UnregisterEvents "}},
+        {Link::Kept, "Not now", {"UnregisterEvents ", "RegisterEvents /media"}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> options = {"--no-discovery"};
+        if (c.link == Link::Refused)
+            options.insert(options.end(), {"--fail-method", "RegisterEvents:No"});
+        if (c.failUnregister)
+            options.insert(options.end(), {"--fail-method", std::string("UnregisterEvents:") + c.failUnregister});
+        SimProcess sim(SimProcess::demoTree(), options);
+        CorvaneServerHandle server(sim.host().c_str());
+        ASSERT_EQ(server.registerEventHandler("/media", &a_), c.link != Link::Refused) << server.lastError();
+        if (c.link == Link::Dropped) {
+            ASSERT_TRUE(server.unregisterEventHandler("/media", &a_)) << server.lastError();
+        }
+        server.disconnect();
+        sim.clearCalls();
+        messages_->clear();
+        ASSERT_TRUE(server.ping()) << server.lastError();  // reconnects
+        const std::string label = std::to_string(static_cast<int>(c.link)) + (c.failUnregister ? " failing" : "");
+        EXPECT_EQ(eventCalls(sim), c.calls) << label;
+        EXPECT_EQ(messages_->texts(Corvane::CoMsg::error),
+                  c.failUnregister ? std::vector<std::string>{c.failUnregister} : std::vector<std::string>())
+            << label;
+    }
 }
 
 TEST_F(CorvaneEventMonitorTest, ListensOnTheMetadataInterfacesOnly) {

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <limits>
 #include <string>
 #include <thread>
 #include <vector>
@@ -117,6 +119,41 @@ TEST_F(CorvaneFrameClientAPITest, FramesRoundTripWithAndWithoutAcknowledgement) 
     EXPECT_STREQ(clip.lastError(), "Buffer too small.");
 }
 
+// The channel carries a buffer size of int and a parameter size of unsigned
+// int: a larger one is refused before anything is sent, not cut on the way.
+TEST_F(CorvaneFrameClientAPITest, SizesTheChannelCanNotCarryAreNotSent) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    CorvaneServerHandle server(sim.host().c_str());
+    CorvaneNodeHandle clip(server, "/media/clip");
+    char buffer[16] = {};
+    const size_t maxInt = static_cast<size_t>(std::numeric_limits<int>::max());
+    const uint64_t maxUnsigned = std::numeric_limits<unsigned int>::max();
+    struct Case {
+        size_t size;
+        uint64_t paramsBytes;
+        std::string error;
+    };
+    std::vector<Case> cases = {
+        {maxInt + 1, 0, "Frame buffer of 2147483648 bytes is too large: at most 2147483647"},
+        {static_cast<size_t>(-1), 0,
+         "Frame buffer of " + std::to_string(static_cast<size_t>(-1)) + " bytes is too large: at most 2147483647"},
+    };
+    if (sizeof(size_t) > sizeof(unsigned int))
+        cases.push_back(
+            {16, maxUnsigned + 1, "Frame parameter block of 4294967296 bytes is too large: at most 4294967295"});
+    for (const Case& c : cases) {
+        CorvaneFrameReadOptions options;
+        options.params = "pq";
+        options.paramsBytes = static_cast<size_t>(c.paramsBytes);
+        EXPECT_FALSE(clip.readFrame("/media/clip#0", buffer, c.size, options)) << c.error;
+        EXPECT_EQ(clip.lastError(), c.error);
+    }
+    EXPECT_EQ(sim.calls(), std::vector<std::string>()) << "a refused read reached the server";
+    // The largest buffer goes out, for the server to turn down.
+    EXPECT_FALSE(clip.readFrame("/none", buffer, maxInt));
+    EXPECT_STREQ(clip.lastError(), "Frame buffer of 2147483647 bytes is larger than the server sends");
+}
+
 // Too old a server has no frame channel; a new one on this host is reached
 // through its socket file.
 TEST_F(CorvaneFrameClientAPITest, FrameChannelNeedsANewEnoughServer) {
@@ -160,45 +197,69 @@ TEST_F(CorvaneFrameClientAPITest, FilesRoundTripAndStayInTheirDirectory) {
     EXPECT_EQ(CorvaneTest::readFile(kept) + CorvaneTest::readFile(local_.file("secret")), "olds");
 }
 
-// The first frame is cut short by the server, the second interrupted while
-// the client waits for the rest; an interrupt between reads is forgotten.
+// Frames cut short by the server, with a close (at once or while the client
+// waits for the rest) or a reset, and one interrupted while the client
+// waits; an interrupt between reads is forgotten. A buffer size no server
+// can be sent is refused first.
 TEST_F(CorvaneFrameClientAPITest, AFrameCutShortOrInterruptedClosesTheConnection) {
+    enum class Cut { Close, CloseLater, Reset, Interrupt };
+    const struct {
+        Cut cut;
+        const char* error;
+    } cases[] = {
+        {Cut::Close, "Cannot read data on socket: Connection reset by peer"},
+        {Cut::CloseLater, "Cannot read data on socket: Connection reset by peer"},
+        {Cut::Reset, "Cannot read data on socket: Connection reset by peer"},
+        {Cut::Interrupt, "Operation aborted."},
+    };
     CorvaneTest::LoopbackListener listener;
     FixedServer server;
     server.info.setFrameIP(0, "127.0.0.1");
     server.info.setFramePort(listener.port());
     server.info.setDatabase("CUT");
     CorvaneRawDataClientConnection connection(server);
+    const size_t requestBytes = sizeof "ReadFrame\0f\0001000";
     std::thread frameServer([&] {
-        for (int i = 0; i < 3; ++i) {
+        for (const auto& c : cases) {
             CorvaneTest::ScopedFd client = listener.accept();
-            CorvaneTest::recvUpTo(client.get(), sizeof "ReadFrame\0f\0001000", 5000);
-            CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(i == 2 ? 1000 : 100, 'f'));
-            if (i == 2 && CorvaneTest::recvUpTo(client.get(), sizeof "ReadFrame\0f\0001000", 5000).size())
-                CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(1000, 'g'));
-            if (i == 1) {
+            CorvaneTest::recvUpTo(client.get(), requestBytes, 5000);
+            CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(100, 'f'));
+            if (c.cut == Cut::Reset) {
+                const linger abort = {1, 0};
+                ::setsockopt(client.get(), SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+            } else if (c.cut != Cut::Close) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(100));  // most often mid-wait
-                connection.interrupt();
-                CorvaneTest::recvUpTo(client.get(), 1, 5000);  // until the client closes
+                if (c.cut == Cut::Interrupt) {
+                    connection.interrupt();
+                    CorvaneTest::recvUpTo(client.get(), 1, 5000);  // until the client closes
+                }
             }
         }
+        CorvaneTest::ScopedFd client = listener.accept();
+        for (char fill : {'f', 'g'})
+            if (CorvaneTest::recvUpTo(client.get(), requestBytes, 5000).size() == requestBytes)
+                CorvaneTest::sendAll(client.get(), std::string("\0", 1) + std::string(1000, fill));
+        EXPECT_EQ(CorvaneTest::recvUpTo(client.get(), 1, 5000), "") << "a refused read was sent";
     });
     CorvaneFrameClientAPI frames(connection, server.info);
     std::string buffer(1000, '\0');
-    for (const char* error : {"Connection closed", "Operation aborted."}) {
+    for (const auto& c : cases) {
         try {
-            frames.readFrame("f", &buffer[0], buffer.size(), nullptr, 0, nullptr, nullptr, false);
+            frames.readFrame("f", &buffer[0], static_cast<int>(buffer.size()), nullptr, 0, nullptr, nullptr, false);
             ADD_FAILURE() << "a cut frame was read";
         } catch (const Corvane::CoException& e) {
-            EXPECT_STREQ(e.what(), error);
+            EXPECT_STREQ(e.what(), c.error);
         }
         EXPECT_FALSE(connection.isConnected());  // the next read starts on a new connection
     }
     for (int i = 0; i < 2; ++i) {
-        EXPECT_NO_THROW(frames.readFrame("f", &buffer[0], buffer.size(), nullptr, 0, nullptr, nullptr, false));
+        EXPECT_NO_THROW(
+            frames.readFrame("f", &buffer[0], static_cast<int>(buffer.size()), nullptr, 0, nullptr, nullptr, false));
         connection.interrupt();
     }
     EXPECT_EQ(buffer, std::string(1000, 'g'));
+    EXPECT_THROW(frames.readFrame("f", &buffer[0], -1, nullptr, 0, "ahead", nullptr, false), Corvane::CoException);
+    connection.close();
     frameServer.join();
 }
 
