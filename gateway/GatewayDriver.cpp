@@ -119,7 +119,7 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     }
     if (failed) {
         io.out("<response>\n" + errorXml(error) + "</response>\n");
-        // The line was always a C text: it ends at a NUL in the message or host.
+        // The line is C text: it ends at the first NUL of the message or host.
         io.err(std::string(error.c_str()) + " on host " + context.host.c_str());
     } else {
         // The same for the body, which a NUL in a node identifier could cut.

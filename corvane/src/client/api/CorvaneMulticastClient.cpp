@@ -90,7 +90,8 @@ long envNumber(const char* name, long fallback) {
     return value && *value ? std::strtol(value, nullptr, 10) : fallback;
 }
 
-// Read when the library is loaded, as the settings of discovery always were.
+// Read once, when the library is loaded: discovery keeps one setting for the
+// whole process.
 const int gLoadedVerbosity = static_cast<int>(std::clamp<long>(envNumber("CORVANE_MULTICAST_DEBUG", 0), 0, INT_MAX));
 // A period of 0 or less would resync without pause: the default stands in.
 const int64_t gLoadedResyncUs = [] {

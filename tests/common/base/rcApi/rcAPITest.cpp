@@ -133,7 +133,7 @@ protected:
 TEST_F(rcAPITest, CallAndReplyAfterLogin) {
     connect();
     EXPECT_EQ("", api_.lastError());
-    // A stop that came while no call ran used to end the next, unrelated call.
+    // A stop that comes while no call runs must not end the next, unrelated call.
     api_.stop("stopped early");
     EXPECT_TRUE(api_.stopped());  // until the next call starts
     // Longer ones than the receive buffer too, with escapes across reads.

@@ -146,9 +146,9 @@ TEST_F(CoIoDescriptorTest, CancelEndsABlockedCall) {
 }
 
 // A cancel that comes before the wait starts must not be lost, and a burst
-// larger than the pipe must neither block the canceller nor linger. One
-// made while no call waited used to abort the next readAll or writeAll, even
-// with its data ready.
+// larger than the pipe must neither block the canceller nor linger, and one
+// made while no call waits must not abort the next readAll or writeAll when
+// its data is ready.
 TEST_F(CoIoDescriptorTest, EarlyCancelsEndTheNextWaitOnceAndNoLaterReadAllOrWriteAll) {
     for (int i = 0; i < 70000; ++i)
         io_->cancel();
