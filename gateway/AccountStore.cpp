@@ -6,16 +6,20 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 #include "CgiRequest.h"
+#include "CoXmlWriter.h"
 
 namespace {
 
 const char kAccountDirectory[] = "./account";
+// A user's document is theirs: other users of the host never read it.
+constexpr mode_t kAccountFileMode = 0640;
 const char kLoadFailure[] = "Failed to open account for loading persistent user data";
 const char kSaveFailure[] = "Failed to open account for saving persistent user data";
 // Short enough that a lock freed meanwhile is taken almost at once.
@@ -28,7 +32,7 @@ constexpr int kMaxLockBackoffMs = 50;
 class LockedFile {
 public:
     LockedFile(const std::string& path, int flags, int lockType, int32_t limitMs)
-        : fd_(::open(path.c_str(), flags | O_CLOEXEC, 0666)) {
+        : fd_(::open(path.c_str(), flags | O_CLOEXEC, kAccountFileMode)) {
         if (fd_ >= 0 && !lock(lockType, limitMs)) {
             ::close(fd_);
             fd_ = -1;
@@ -64,25 +68,41 @@ private:
     int fd_;
 };
 
-// The name becomes a file name inside the account directory: nothing that
-// could name another directory or leave this one.
-bool isPlainFileName(const std::string& name) {
-    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string::npos;
-}
+// Room for ".xml" and the temporary suffix within a file name's 255 bytes.
+constexpr size_t kMaxFileNameBytes = 200;
 
 // The web user's name cut after its last backslash (domain\user -> user).
-std::string accountName(const CgiRequest& request) {
-    const std::string& user = request.remoteUserName();
+std::string domainStripped(const std::string& user) {
     const size_t slash = user.find_last_of('\\');
     return slash == std::string::npos ? user : user.substr(slash + 1);
 }
 
-std::string accountPath(const CgiRequest& request, const char* refusal) {
+// The user's name as a file name of the account directory: every byte
+// outside A-Z a-z 0-9 . _ - @, and a leading ".", written as %XX, so that
+// no two names share a file and none names another directory.
+std::string fileNameOf(const std::string& user) {
+    static const char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (size_t i = 0; i < user.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(user[i]);
+        if (std::isalnum(c) || c == '_' || c == '-' || c == '@' || (c == '.' && i > 0)) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[c >> 4]);
+            out.push_back(kHex[c & 15]);
+        }
+    }
+    return out;
+}
+
+std::string accountPath(const ModeContext& context, const char* refusal) {
     struct stat st;
     if (stat(kAccountDirectory, &st) != 0 || !S_ISDIR(st.st_mode))
         throw std::string("Invalid account directory");
-    const std::string name = accountName(request);
-    if (!isPlainFileName(name))
+    const std::string& user = context.request.remoteUserName();
+    const std::string name = fileNameOf(context.stripDomain ? domainStripped(user) : user);
+    if (name.empty() || name.size() > kMaxFileNameBytes)
         throw std::string(refusal);
     return std::string(kAccountDirectory) + "/" + name + ".xml";
 }
@@ -102,10 +122,12 @@ bool writeAll(int fd, const char* data, size_t size) {
 
 }  // namespace
 
-std::string getUser(ModeContext& context) { return accountName(context.request); }
+std::string getUser(ModeContext& context) {
+    return CoXmlWriter::escape(domainStripped(context.request.remoteUserName()));
+}
 
 std::string loadUser(ModeContext& context) {
-    const std::string path = accountPath(context.request, kLoadFailure);
+    const std::string path = accountPath(context, kLoadFailure);
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return std::string();
@@ -134,7 +156,7 @@ std::string loadUser(ModeContext& context) {
 }
 
 std::string saveUser(ModeContext& context) {
-    const std::string path = accountPath(context.request, kSaveFailure);
+    const std::string path = accountPath(context, kSaveFailure);
     const std::string data = context.request.get("corvaneMetadata");
     if (data.empty())
         throw std::string("Specify corvaneMetadta when saving persistent user data");

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CgiRequest.h"
+#include "ServerPolicy.h"
 #include "TimeoutCorvaneServerHandle.h"
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneStr.h"
@@ -27,6 +28,7 @@ bool isListedAdministrator(const std::string& infoXml, const std::string& user) 
 }
 
 std::string isAdmin(ModeContext& context) {
+    context.servers.check(context.host);
     TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
     CorvaneNodeHandle root(server, "/");
     CorvaneStr info;

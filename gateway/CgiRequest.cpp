@@ -39,6 +39,13 @@ std::string CgiRequest::get(const std::string& name) const {
     return it == params_.end() ? std::string() : it->second;
 }
 
+std::string CgiRequest::parameterWithNul() const {
+    for (const auto& param : params_)
+        if (param.second.find('\0') != std::string::npos)
+            return param.first;
+    return std::string();
+}
+
 void CgiRequest::store(const std::string& name, const std::string& value) {
     std::string& stored = params_[name];
     if (stored.empty())

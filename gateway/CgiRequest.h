@@ -24,6 +24,10 @@ public:
     // The value stored under name; empty when absent.
     std::string get(const std::string& name) const;
 
+    // The name of the first parameter whose value holds a NUL byte; empty
+    // when none does.
+    std::string parameterWithNul() const;
+
     // REMOTE_USER as given (empty included), else the effective user's login
     // name, else "unknown".
     const std::string& remoteUserName() const { return remoteUser_; }

@@ -76,7 +76,12 @@ std::string CoXmlWriter::escape(const std::string& text) {
                 out += "&apos;";
                 break;
             default:
-                out += c;
+                // XML can not carry other control characters, not even as
+                // references: the answer stays a document.
+                if (static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r')
+                    out += "\xef\xbf\xbd";
+                else
+                    out += c;
         }
     }
     return out;

@@ -18,7 +18,8 @@ public:
     void addText(const std::string& text, bool escape) { addText(text.c_str(), escape); }
     void close();
 
-    // Replaces < > & " and ' by their entities; other bytes pass unchanged.
+    // Replaces < > & " and ' by their entities and control characters XML
+    // can not carry by U+FFFD; other bytes pass unchanged.
     static std::string escape(const std::string& text);
 
 private:

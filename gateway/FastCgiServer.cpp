@@ -64,6 +64,7 @@ public:
         const char* value = variable(name);
         return value ? value : std::getenv(name);
     }
+    bool fromWebServer() const override { return true; }
     size_t readBody(char* buffer, size_t size) override {
         size_t got = 0;
         while (got < size) {

@@ -14,8 +14,11 @@
 #include "CoXmlWriter.h"
 #include "FastCgiServer.h"
 #include "GatewayMode.h"
+#include "OriginCheck.h"
 #include "ServerModes.h"
+#include "ServerPolicy.h"
 #include "TimeoutCorvaneServerHandle.h"
+#include "base/env/EnvVar.h"
 #include "base/loggerBase/CoMsg.h"
 #include "client/api/CorvaneCurrentUser.h"
 #include "client/api/CorvaneInit.h"
@@ -52,8 +55,59 @@ void useUtf8Characters() {
     (void)done;
 }
 
+// The header of every answer. A document opened in a browser runs no
+// script and loads nothing, whatever a server or another user stored in it,
+// and is never framed, sniffed as another type or cached.
+const char kHeader[] =
+    "Content-Type: text/xml\n"
+    "X-Content-Type-Options: nosniff\n"
+    "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'; sandbox\n"
+    "Cache-Control: no-store\n\n";
+
+// The line for the web server's error log stays one line: control
+// characters from a request or a server are written as escapes.
+std::string oneLine(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const char c : text) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (byte < 0x20 || byte == 0x7f) {
+            out += "\\x";
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 15]);
+        } else {
+            out.push_back(c);
+        }
+    }
+    return out;
+}
+
+// A refusal decided before any mode runs, with the HTTP status it carries.
+struct Refusal {
+    const char* status;  // null: the request goes on
+    const char* message;
+};
+
+Refusal refusalOf(const RequestIo& io) {
+    if (isCrossSiteRequest(io))
+        return {"403 Forbidden", "Cross-site request refused"};
+    const char* user = io.variable("REMOTE_USER");
+    if (io.fromWebServer() && (!user || !*user))
+        return {"401 Unauthorized", "No authenticated user"};
+    return {nullptr, nullptr};
+}
+
 // The checks every mode shares, then the mode; throws its failure message.
 std::string runMode(ModeContext& context) {
+    const std::string withNul = context.request.parameterWithNul();
+    if (!withNul.empty())
+        throw "Parameter '" + withNul + "' holds a NUL byte";
     if (context.host.empty())
         throw std::string("Corvane server not specified");
     if (context.request.get("nodeId").empty())
@@ -96,15 +150,27 @@ bool GatewayDriver::startLibrary() {
 }
 
 void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
-    const CgiRequest request(argc, argv, io);
-    ModeContext context{request, request.get("host"),
-                        TimeoutCorvaneServerHandle::limitFrom(io.setting("XQ_CVC_BROWSE_TIMEOUT")), watchdog_};
-    io.out("Content-Type: text/xml\n\n");
+    // Under a web server the command line is not the request's: Apache
+    // makes arguments of a query without "=".
+    const CgiRequest request(io.fromWebServer() ? 0 : argc, argv, io);
+    const ServerPolicy servers(io.setting("CORVANE_ALLOWED_SERVERS"));
+    ModeContext context{request,
+                        request.get("host"),
+                        TimeoutCorvaneServerHandle::limitFrom(io.setting("XQ_CVC_BROWSE_TIMEOUT")),
+                        watchdog_,
+                        servers,
+                        Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0};
+    const Refusal refusal = refusalOf(io);
+    if (refusal.status)
+        io.out(std::string("Status: ") + refusal.status + "\n");
+    io.out(kHeader);
 
     std::string body;
     std::string error;
     bool failed = false;
     try {
+        if (refusal.status)
+            throw std::string(refusal.message);
         if (!startLibrary())
             throw std::string("Unable to initialize Corvane");
         setCurrentUser(request.remoteUserName().c_str());
@@ -120,7 +186,7 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     if (failed) {
         io.out("<response>\n" + errorXml(error) + "</response>\n");
         // The line is C text: it ends at the first NUL of the message or host.
-        io.err(std::string(error.c_str()) + " on host " + context.host.c_str());
+        io.err(oneLine(std::string(error.c_str()) + " on host " + context.host.c_str()));
     } else {
         // The same for the body, which a NUL in a node identifier could cut.
         body.resize(std::strlen(body.c_str()));

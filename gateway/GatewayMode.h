@@ -10,6 +10,7 @@
 
 class BrowseWatchdog;
 class CgiRequest;
+class ServerPolicy;
 
 struct ModeContext {
     const CgiRequest& request;
@@ -21,6 +22,12 @@ struct ModeContext {
     int32_t browseLimitMs;
     // Bounds the modes' server handles (see TimeoutCorvaneServerHandle).
     BrowseWatchdog& watchdog;
+    // The servers the request may name; modes check every one before
+    // connecting.
+    const ServerPolicy& servers;
+    // Account files are named after the user name's part behind its last
+    // backslash (CORVANE_ACCOUNT_STRIP_DOMAIN=1).
+    bool stripDomain;
 };
 
 using ModeFunction = std::string (*)(ModeContext& context);

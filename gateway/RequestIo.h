@@ -19,6 +19,9 @@ public:
     // A setting such as XQ_CVC_BROWSE_TIMEOUT: the request's own variable
     // when it carries one, else the process environment's.
     virtual const char* setting(const char* name) const = 0;
+    // True when a web server sent the request (any FastCGI request; a CGI
+    // run with GATEWAY_INTERFACE set), false when run by hand.
+    virtual bool fromWebServer() const { return variable("GATEWAY_INTERFACE") != nullptr; }
     // Reads up to size bytes of the request body; fewer only at its end or
     // on an error, with errno telling which.
     virtual size_t readBody(char* buffer, size_t size) = 0;

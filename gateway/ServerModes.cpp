@@ -3,7 +3,9 @@
 #include <vector>
 
 #include "CgiRequest.h"
+#include "CoXmlWriter.h"
 #include "DestroyTree.h"
+#include "ServerPolicy.h"
 #include "TimeoutCorvaneServerHandle.h"
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneStr.h"
@@ -11,6 +13,7 @@
 namespace {
 
 std::string destroyNodes(ModeContext& context, bool recursive) {
+    context.servers.check(context.host);
     TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
     for (const std::string& id : CgiRequest::splitList(context.request.get("nodeId"))) {
         CorvaneNodeHandle node(server, id.c_str());
@@ -28,6 +31,8 @@ std::string metadataMode(ModeContext& context, bool get) {
     const std::vector<std::string> nodes = CgiRequest::splitList(context.request.get("nodeId"));
     if (nodes.size() != hosts.size() && hosts.size() != 1)
         throw std::string("Specify same number of hosts and nodes or one host for all nodes");
+    for (const std::string& host : hosts)
+        context.servers.check(host);
     const std::string metadata = context.request.get("corvaneMetadata");
 
     std::string output;
@@ -39,9 +44,10 @@ std::string metadataMode(ModeContext& context, bool get) {
             CorvaneStr data;
             if (!node.getMetaData(streamName.c_str(), "", 1, data))
                 throw std::string(node.lastError());
-            // Nothing is escaped: the metadata is XML that becomes part of the response.
-            output +=
-                "<node><nodeId>" + nodes[i] + "</nodeId><host>" + context.host + "</host>" + data.c_str() + "</node>";
+            // The metadata is raw by design: it is XML that becomes part of
+            // the response. The headers keep a browser from running any of it.
+            output += "<node><nodeId>" + CoXmlWriter::escape(nodes[i]) + "</nodeId><host>" +
+                      CoXmlWriter::escape(context.host) + "</host>" + data.c_str() + "</node>";
         } else {
             if (metadata.empty())
                 throw std::string("Specify corvaneMetadta when setting metadata");
@@ -64,11 +70,12 @@ std::string getMetadata(ModeContext& context) { return metadataMode(context, tru
 std::string setMetadata(ModeContext& context) { return metadataMode(context, false); }
 
 std::string createNode(ModeContext& context) {
+    context.servers.check(context.host);
     TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
     CorvaneNodeHandle parent(server, context.request.get("nodeId").c_str());
     CorvaneNodeHandle child;
     if (!parent.createNode(context.request.get("displayName").c_str(), context.request.get("type").c_str(), child))
         throw std::string(parent.lastError());
     server.resetTimer();
-    return std::string("<node>") + child.getNodeId().getId() + "</node>";
+    return "<node>" + CoXmlWriter::escape(child.getNodeId().getId()) + "</node>";
 }

@@ -4,6 +4,8 @@
 # everything on 127.0.0.1, for a test that drives them from another
 # language. Prints "SIM_PORT HTTP_PORT" on one line once both answer, then
 # runs until it gets SIGTERM or SIGINT. The user is demo, password demo.
+# SERVE_POST_ONLY=0 lets GET requests reach the gateway too, as the drop-in
+# does as shipped.
 # Usage: scripts/serve.sh DIR [SIM OPTION...]
 set -e
 [ $# -ge 1 ] || { echo "usage: $0 DIR [SIM OPTION...]" >&2; exit 2; }
@@ -15,7 +17,7 @@ trap serve_stop EXIT
 trap 'exit 0' INT TERM
 serve_sim "$DIR" sim "$@"
 PORT=$(serve_random_port)
-serve_stage_lighttpd "$DIR" "$PORT" cgi 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' 1  # htpasswd -nbm demo demo
+serve_stage_lighttpd "$DIR" "$PORT" cgi 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' "${SERVE_POST_ONLY:-1}"  # htpasswd -nbm demo demo
 serve_start_lighttpd "$DIR" "$PORT"
 echo "$SIM_PORT $PORT"
 wait "$LIGHTTPD_PID"

@@ -133,7 +133,7 @@
   async function showUser() {
     try {
       const answer = await callGateway({ mode: 'getUser', ...ACCOUNT });
-      $('user').textContent = answerText(answer, '<response>', '</response>');
+      $('user').textContent = wellFormed(answer).textContent;
     } catch (e) {
       showStatus($('user-status'), 'error', e.message);
     }
@@ -199,9 +199,15 @@
   // answer: serializing the parsed answer would rewrite them (quotes, empty
   // elements, namespaces), and a stream need not be XML at all. The answer
   // holds, for each node asked for, in order:
-  // <node><nodeId>ID</nodeId><host>HOST</host>TEXT</node>
+  // <node><nodeId>ID</nodeId><host>HOST</host>TEXT</node>, with ID and HOST
+  // escaped as the gateway escapes them.
+  function xmlText(value) {
+    const entities = { '<': '&lt;', '>': '&gt;', '&': '&amp;', '"': '&quot;', "'": '&apos;' };
+    return value.replace(/[<>&"']/g, (c) => entities[c]);
+  }
+
   function metadataTexts(text, host, ids) {
-    const head = (id) => `<node><nodeId>${id}</nodeId><host>${host}</host>`;
+    const head = (id) => `<node><nodeId>${xmlText(id)}</nodeId><host>${xmlText(host)}</host>`;
     const texts = [];
     let at = '<response>'.length;
     for (let i = 0; i < ids.length; i++) {
@@ -264,7 +270,9 @@
       displayName: $('create-name').value,
       type: field('create-type'),
     });
-    return ['Created ', code(answerText(answer, '<response><node>', '</node></response>')), '.'];
+    const node = wellFormed(answer).firstElementChild;
+    if (!node || node.localName !== 'node') throw new GatewayError('The gateway\'s answer is not one this page knows.');
+    return ['Created ', code(node.textContent), '.'];
   });
 
   // Asks before destroying; resolves to true when the person confirmed.

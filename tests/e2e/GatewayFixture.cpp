@@ -3,7 +3,7 @@
 using CorvaneTest::ProcessOptions;
 using CorvaneTest::ProcessResult;
 
-ProcessResult GatewayFixture::run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+ProcessResult GatewayFixture::serve(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
                                   const std::string& input) const {
     std::vector<std::string> argv{CorvaneTest::binPath("corvane-gateway")};
     argv.insert(argv.end(), args.begin(), args.end());

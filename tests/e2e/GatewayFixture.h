@@ -6,7 +6,6 @@
 
 class GatewayFixture : public CorvaneTest::GatewayRequests {
 protected:
-    CorvaneTest::ProcessResult run(const std::vector<std::string>& args,
-                                   const std::map<std::string, std::string>& env = {},
-                                   const std::string& input = "") const override;
+    CorvaneTest::ProcessResult serve(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                                     const std::string& input) const override;
 };

@@ -26,7 +26,7 @@ void DriverFixture::SetUp() {
 
 void DriverFixture::TearDown() { ASSERT_EQ(chdir(previousDir_.c_str()), 0); }
 
-CorvaneTest::ProcessResult DriverFixture::run(const std::vector<std::string>& args,
+CorvaneTest::ProcessResult DriverFixture::serve(const std::vector<std::string>& args,
                                               const std::map<std::string, std::string>& env,
                                               const std::string& input) const {
     std::vector<std::string> words{"corvane-gateway"};

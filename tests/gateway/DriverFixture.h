@@ -36,9 +36,8 @@ class DriverFixture : public CorvaneTest::GatewayRequests {
 protected:
     void SetUp() override;
     void TearDown() override;
-    CorvaneTest::ProcessResult run(const std::vector<std::string>& args,
-                                   const std::map<std::string, std::string>& env = {},
-                                   const std::string& input = "") const override;
+    CorvaneTest::ProcessResult serve(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                                     const std::string& input) const override;
 
     mutable GatewayDriver driver_{true};
     std::string previousDir_;

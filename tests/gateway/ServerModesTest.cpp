@@ -47,6 +47,8 @@ TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUt
     // Depth 1 and an empty filter, as the server receives them.
     EXPECT_EQ(sim.calls("GetMetaData").front(), "GetMetaData /media/clip info  1");
 
+    // Metadata goes back as stored, a bare "&" included.
+    allowMalformedContent();
     const std::string text = "<notes lang=\"fr\">caf\xc3\xa9 & co\n</notes>";
     result = run({"mode=setMetadata", "host=" + h, "nodeId=/media,/scratch", "streamName=notes",
                   "corvaneMetadata=" + encode(text)});

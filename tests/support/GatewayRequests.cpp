@@ -6,9 +6,49 @@
 #include <chrono>
 #include <cstdio>
 
+#include <tinyxml.h>
+
 namespace CorvaneTest {
 
 GatewayRequests::GatewayRequests() { mkdir(dir_.file("account").c_str(), 0755); }
+
+namespace {
+
+// What TinyXML lets through: a bare "&", a broken reference, a control
+// character XML can not carry. Empty when text has none of them.
+std::string strictnessFault(const std::string& text) {
+    for (size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return "control character " + std::to_string(c) + " at " + std::to_string(i);
+        if (c != '&')
+            continue;
+        const size_t end = text.find(';', i);
+        const std::string ref = text.substr(i + 1, end == std::string::npos ? 0 : end - i - 1);
+        const bool number = ref.size() > 1 && ref[0] == '#' &&
+                            ref.find_first_not_of(ref[1] == 'x' ? "0123456789abcdefABCDEF" : "0123456789",
+                                                  ref[1] == 'x' ? 2 : 1) == std::string::npos;
+        if (!number && ref != "amp" && ref != "lt" && ref != "gt" && ref != "quot" && ref != "apos")
+            return "bare & at " + std::to_string(i);
+    }
+    return std::string();
+}
+
+}  // namespace
+
+ProcessResult GatewayRequests::run(const std::vector<std::string>& args,
+                                   const std::map<std::string, std::string>& env, const std::string& input) const {
+    ProcessResult result = serve(args, env, input);
+    const size_t body = result.out.find("\n\n");
+    if (wellFormed_ && body != std::string::npos) {
+        const std::string text = result.out.substr(body + 2);
+        TiXmlDocument document;
+        document.Parse(text.c_str());
+        const std::string fault = document.Error() ? document.ErrorDesc() : strictnessFault(text);
+        EXPECT_EQ(fault, "") << "the answer is not well-formed XML: " << result.out;
+    }
+    return result;
+}
 
 ProcessResult GatewayRequests::timedRun(const std::vector<std::string>& args,
                                         const std::map<std::string, std::string>& env, long long* elapsedMs) const {
@@ -35,7 +75,13 @@ ProcessResult GatewayRequests::post(const std::string& body, const std::map<std:
     return run({}, all, body);
 }
 
-std::string GatewayRequests::ok(const std::string& body) { return "Content-Type: text/xml\n\n" + body; }
+std::string GatewayRequests::ok(const std::string& body) {
+    return "Content-Type: text/xml\n"
+           "X-Content-Type-Options: nosniff\n"
+           "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'; sandbox\n"
+           "Cache-Control: no-store\n\n" +
+           body;
+}
 
 std::string GatewayRequests::error(const std::string& escapedMessage) {
     return ok("<response>\n\n<error>" + escapedMessage + "</error>\n\n</response>\n");

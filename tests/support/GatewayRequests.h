@@ -21,9 +21,16 @@ protected:
     GatewayRequests();
 
     // One request: name=value arguments, CGI variables (and settings),
-    // the body. exitStatus is the process's, 0 in this process.
-    virtual ProcessResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
-                              const std::string& input = "") const = 0;
+    // the body. exitStatus is the process's, 0 in this process. The
+    // answer must be a well-formed XML document unless the test said that
+    // it stores content that is not (allowMalformedContent).
+    ProcessResult run(const std::vector<std::string>& args, const std::map<std::string, std::string>& env = {},
+                      const std::string& input = "") const;
+    // The request as the fixture serves it.
+    virtual ProcessResult serve(const std::vector<std::string>& args, const std::map<std::string, std::string>& env,
+                                const std::string& input) const = 0;
+    // For tests that store metadata or documents that are not XML.
+    void allowMalformedContent() { wellFormed_ = false; }
     // The same request made through CGI GET with a query string.
     ProcessResult get(const std::string& query, const std::map<std::string, std::string>& env = {}) const;
     // run(), also measuring how long the gateway took.
@@ -40,6 +47,9 @@ protected:
     static std::string encode(const std::string& text);
 
     TempDir dir_;
+
+private:
+    bool wellFormed_ = true;
 };
 
 }  // namespace CorvaneTest

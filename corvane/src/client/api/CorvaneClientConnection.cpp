@@ -83,6 +83,12 @@ CorvaneClientConnection::CorvaneClientConnection(const CorvaneServerId& id)
 
 CorvaneClientConnection::~CorvaneClientConnection() = default;
 
+bool CorvaneClientConnection::isDiscovered(const CorvaneServerId& id) {
+    CorvaneMulticastClient* discovery = discoveryClient();
+    CorvaneDaemonInfo info;
+    return discovery && discovery->resolve(completed(id), info);
+}
+
 // Discovery's addresses for the server, in order; true once one of them
 // took. A stop or a time-out ends the attempt at once: the caller's budget
 // is spent.

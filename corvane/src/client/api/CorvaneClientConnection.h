@@ -70,6 +70,10 @@ public:
         std::unique_ptr<Imp> imp_;
     };
 
+    // True when discovery lists the server id names, looked up as a
+    // connection to it would look it up. Starts discovery if need be.
+    static bool isDiscovered(const CorvaneServerId& id);
+
     typedef void (*DisconnectCallback)(const CorvaneServerId& server);
     // Called (when set) with the server's identifier after a call lost the
     // connection. Set it before other threads make calls.

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "client/api/CorvaneBaseClientAPI.h"
+#include "client/api/CorvaneClientConnection.h"
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneFrameClientAPI.h"
 #include "client/api/CorvaneNodeClientAPI.h"
@@ -213,6 +214,10 @@ const char* CorvaneServerHandle::getServerIdStr() { return getServerId().getStr(
 const char* CorvaneServerHandle::lastError() const {
     assert(imp_ != 0 && "imp_ != 0");
     return imp_->lastError();
+}
+
+bool CorvaneServerHandle::isDiscovered(const char* serverId) {
+    return CorvaneClientConnection::isDiscovered(CorvaneServerId(serverId));
 }
 
 namespace {

@@ -91,6 +91,11 @@ public:
     // Never null.
     const char* lastError() const;
 
+    // True when discovery lists the server named by serverId, as a
+    // connection would look it up (starting discovery in this process if
+    // nothing has yet). Makes no connection to the server.
+    static bool isDiscovered(const char* serverId);
+
     // The handle that default-built node handles belong to. It lives to the
     // end of the process; library stop drops its connection.
     static CorvaneServerHandle& defaultServer();

@@ -1,0 +1,198 @@
+// Requests an attacker would send: markup and control characters in what
+// the gateway echoes, requests from other sites, users that reach for
+// another's account, and servers the site does not serve. Each must be
+// refused or answered as data, with nothing changed on disk or a server.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "CgiRequest.h"
+#include "DriverFixture.h"
+#include "support/SimProcess.h"
+
+namespace {
+
+using CorvaneTest::SimProcess;
+using Env = std::map<std::string, std::string>;
+
+class HostileRequestTest : public DriverFixture {
+protected:
+    std::string account(const std::string& file) const {
+        std::ifstream in(dir_.file("account/" + file));
+        std::stringstream text;
+        text << in.rdbuf();
+        return in ? text.str() : "<none>";
+    }
+    // A request as a web server passes it on.
+    static Env web(Env env) {
+        env.emplace("GATEWAY_INTERFACE", "CGI/1.1");
+        env.emplace("REMOTE_USER", "alice");
+        return env;
+    }
+};
+
+TEST_F(HostileRequestTest, EchoedValuesAreTextAndBadServersAreRefusedBeforeAnyCall) {
+    SimProcess sim(std::string(SimProcess::demoTree()) + "node /scratch/<b>&'x CLIP Bad\nmeta /scratch/<b>&'x info <i/>\n");
+    ASSERT_TRUE(sim.started());
+    const std::string h = sim.host();
+    const std::string script = "<x:script xmlns:x=\"http://www.w3.org/1999/xhtml\">alert(1)</x:script>";
+    struct Case {
+        std::vector<std::string> args;
+        Env env;
+        std::string out;   // the document after the header
+        std::string err;   // the error line
+    } cases[] = {
+        {{"mode=getMetadata", "host=" + h + script, "nodeId=/", "streamName=info"}, {},
+         "<response>\n\n<error>Invalid Corvane server &apos;" + h +
+             "&lt;x:script xmlns:x=&quot;http://www.w3.org/1999/xhtml&quot;&gt;alert(1)&lt;/x:script&gt;&apos;</error>\n\n"
+             "</response>\n",
+         "Invalid Corvane server '" + h + script + "' on host " + h + script},
+        {{"mode=destroyNode", "host=" + h + "%0Aforged line", "nodeId=/media"}, {},
+         "<response>\n\n<error>Invalid Corvane server &apos;" + h + "\nforged line&apos;</error>\n\n</response>\n",
+         "Invalid Corvane server '" + h + "\\nforged line' on host " + h + "\\nforged line"},
+        {{"mode=createNode", "host=h:0", "nodeId=/", "displayName=x"}, {},
+         "<response>\n\n<error>Invalid Corvane server &apos;h:0&apos;</error>\n\n</response>\n",
+         "Invalid Corvane server 'h:0' on host h:0"},
+        {{"mode=getMetadata", "host=" + h, "nodeId=/<b>&amp;", "streamName=info"}, {},
+         "<response>\n\n<error>Node &apos;/&lt;b&gt;&amp;amp;&apos; does not exist</error>\n\n</response>\n",
+         "Node '/<b>&amp;' does not exist on host " + h},
+        {{"mode=getMetadata", "host=" + h, "nodeId=/scratch/%3Cb%3E%26'x", "streamName=info"}, {},
+         "<response><node><nodeId>/scratch/&lt;b&gt;&amp;&apos;x</nodeId><host>" + h + "</host><i/></node></response>\n",
+         ""},
+        {{"mode=getUser", "host=h", "nodeId=1"}, {{"REMOTE_USER", "DOM\\<b>\"&\x01"}},
+         "<response>&lt;b&gt;&quot;&amp;\xef\xbf\xbd</response>\n", ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> args;
+        for (const std::string& a : c.args)
+            args.push_back(a.substr(0, a.find('=') + 1) + CgiRequest::decode(a.substr(a.find('=') + 1)));
+        const auto result = run(args, c.env);
+        EXPECT_EQ(result.out, ok(c.out)) << c.args[1];
+        EXPECT_EQ(result.err, c.err) << c.args[1];
+    }
+    EXPECT_TRUE(sim.calls("DestroyNode").empty());
+    EXPECT_TRUE(sim.calls("CreateNodeEx").empty());
+
+    // A display name with markup comes back as the new node's escaped identifier.
+    const auto created = run({"mode=createNode", "host=" + h, "nodeId=/scratch", "displayName=<i>&'", "type=FOLDER"});
+    EXPECT_NE(created.out.find("<response><node>"), std::string::npos) << created.out;
+    EXPECT_EQ(created.out.find("<i>"), std::string::npos) << created.out;
+}
+
+TEST_F(HostileRequestTest, ValuesWithANulAreRefusedNamingTheParameter) {
+    SimProcess sim(SimProcess::demoTree());
+    for (const std::string& query : {"mode=getMetadata&nodeId=/%00x&streamName=info&host=" + sim.host(),
+                                     std::string("mode=saveUser&host=h&nodeId=1&corvaneMetadata=%3Ca%3E%00")}) {
+        const auto result = get(query, {{"REMOTE_USER", "alice"}});
+        const std::string name = query.find("saveUser") != std::string::npos ? "corvaneMetadata" : "nodeId";
+        EXPECT_EQ(result.out, error("Parameter &apos;" + name + "&apos; holds a NUL byte")) << query;
+    }
+    EXPECT_TRUE(sim.calls().empty());
+    EXPECT_EQ(account("alice.xml"), "<none>");
+}
+
+TEST_F(HostileRequestTest, RequestsFromOtherSitesAreRefusedBeforeTheyRun) {
+    struct Case {
+        Env headers;
+        bool refused;
+    } cases[] = {
+        {{{"HTTP_SEC_FETCH_SITE", "cross-site"}}, true},
+        {{{"HTTP_SEC_FETCH_SITE", "same-site"}}, true},
+        {{{"HTTP_SEC_FETCH_SITE", "same-origin"}, {"HTTP_ORIGIN", "http://evil.example"}}, false},
+        {{{"HTTP_SEC_FETCH_SITE", "none"}}, false},
+        {{{"HTTP_ORIGIN", "http://evil.example"}, {"HTTP_HOST", "gw.example"}}, true},
+        {{{"HTTP_ORIGIN", "null"}, {"HTTP_HOST", "gw.example"}}, true},
+        {{{"HTTP_ORIGIN", "http://gw.example:8080"}, {"HTTP_HOST", "gw.example"}}, true},
+        {{{"HTTP_ORIGIN", "http://gw.example"}}, true},
+        {{{"HTTP_ORIGIN", "http://GW.example"}, {"HTTP_HOST", "gw.example:80"}}, false},
+        {{{"HTTP_ORIGIN", "https://gw.example:8443"}, {"HTTP_HOST", "gw.example:8443"}}, false},
+        {{{"HTTP_ORIGIN", "http://[::1]:8080"}, {"HTTP_HOST", "[::1]:8080"}}, false},
+        {{{"HTTP_SEC_FETCH_SITE", "cross-site"}, {"HTTP_ORIGIN", "https://intranet.example:8443"}}, false},
+        {{{"HTTP_SEC_FETCH_SITE", "cross-site"}, {"HTTP_ORIGIN", "https://intranet.example"}}, true},
+    };
+    for (const Case& c : cases) {
+        Env env = web(c.headers);
+        env["CORVANE_TRUSTED_ORIGINS"] = "https://other.example https://intranet.example:8443";
+        const auto result = post("mode=saveUser&host=h&nodeId=1&corvaneMetadata=%3Cprefs%2F%3E", env);
+        const std::string where = c.headers.begin()->first + "=" + c.headers.begin()->second;
+        if (c.refused) {
+            EXPECT_EQ(result.out, "Status: 403 Forbidden\n" + error("Cross-site request refused")) << where;
+            EXPECT_EQ(account("alice.xml"), "<none>") << where;
+        } else {
+            EXPECT_EQ(result.out, ok("<response></response>\n")) << where;
+            EXPECT_EQ(account("alice.xml"), "<prefs/>") << where;
+            ASSERT_EQ(unlink(dir_.file("account/alice.xml").c_str()), 0);
+        }
+    }
+}
+
+TEST_F(HostileRequestTest, EachUserReachesOnlyTheirOwnAccount) {
+    const auto save = [&](const std::string& user, const std::string& doc, const Env& more = {}) {
+        Env env = more;
+        env["REMOTE_USER"] = user;
+        return post("mode=saveUser&host=h&nodeId=1&corvaneMetadata=" + encode(doc), env).out;
+    };
+    ASSERT_EQ(save("alice", "<alice/>"), ok("<response></response>\n"));
+    // Names that would share a file, or leave the directory, get one each.
+    const std::pair<const char*, const char*> users[] = {
+        {"mallory\\alice", "mallory%5Calice.xml"}, {"../alice", "%2E.%2Falice.xml"}, {".alice", "%2Ealice.xml"},
+        {"al ice", "al%20ice.xml"},                {"bob@EXAMPLE.org", "bob@EXAMPLE.org.xml"},
+    };
+    for (const auto& u : users) {
+        EXPECT_EQ(save(u.first, "<them/>"), ok("<response></response>\n")) << u.first;
+        EXPECT_EQ(account(u.second), "<them/>") << u.first;
+    }
+    EXPECT_EQ(account("alice.xml"), "<alice/>");
+    // A site whose names come from a Windows domain may cut them, as it chose.
+    EXPECT_EQ(save("DOM\\carol", "<carol/>", {{"CORVANE_ACCOUNT_STRIP_DOMAIN", "1"}}), ok("<response></response>\n"));
+    EXPECT_EQ(account("carol.xml"), "<carol/>");
+
+    // Under a web server: no user, no account; and the command line is never the request.
+    Env anonymous = web({});
+    anonymous.erase("REMOTE_USER");
+    for (const Env& env : {anonymous, Env(web({{"REMOTE_USER", ""}}))}) {
+        const auto result = post("mode=saveUser&host=h&nodeId=1&corvaneMetadata=%3Cx%2F%3E", env);
+        EXPECT_EQ(result.out, "Status: 401 Unauthorized\n" + error("No authenticated user"));
+    }
+    Env plain = web({{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "text/plain"}, {"CONTENT_LENGTH", "1"}});
+    const auto apache = run({"mode=saveUser", "host=h", "nodeId=1", "corvaneMetadata=X"}, plain, "x");
+    EXPECT_EQ(apache.out, error("Corvane server not specified"));
+    EXPECT_EQ(account("alice.xml"), "<alice/>");
+}
+
+TEST_F(HostileRequestTest, OnlyTheSiteServersCanBeNamed) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    const std::string port = std::to_string(sim.port());
+    struct Case {
+        std::string allowed;
+        std::string host;
+        bool reached;
+    } cases[] = {
+        {"", "127.0.0.1:" + port, true},
+        {"127.0.0.1", "127.0.0.1:" + port, true},
+        {"127.0.0.0/8", "127.0.0.1:" + port, true},
+        {"LocalHost", "localhost:" + port, true},
+        {"127.0.0.2 ::1", "127.0.0.1:" + port, false},
+        {"127.0.0.1:1", "127.0.0.1:" + port, false},
+        {"10.0.0.0/8", "localhost:" + port, false},
+        {"discovered", "127.0.0.1:" + port, false},
+        {"[::1]:80 127.0.0.1/32:7549", "127.0.0.1:" + port, false},
+        {"not/a/range", "127.0.0.1:" + port, false},
+    };
+    for (const Case& c : cases) {
+        sim.clearCalls();
+        const auto result =
+            run({"mode=getMetadata", "host=" + c.host, "nodeId=/", "streamName=info"},
+                {{"CORVANE_ALLOWED_SERVERS", c.allowed}});
+        EXPECT_EQ(!sim.calls().empty(), c.reached) << c.allowed << " " << result.out;
+        if (!c.reached) {
+            EXPECT_NE(result.out.find("<error>Corvane server &apos;" + c.host + "&apos; is not allowed"),
+                      std::string::npos)
+                << c.allowed << " " << result.out;
+        }
+    }
+}
+
+}  // namespace
