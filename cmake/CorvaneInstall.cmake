@@ -140,6 +140,8 @@ servers and keeps a small document per web user. The package holds the
 drop-in configuration for lighttpd, Apache and nginx, as CGI or as
 FastCGI (a persistent gateway, for busy sites), and corvane-sim, a
 stand-in media server to try it with.")
+# postinst makes the service's system user with adduser.
+set(CPACK_DEBIAN_GATEWAY_PACKAGE_DEPENDS "adduser")
 # htpasswd makes the password file every drop-in reads.
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_RECOMMENDS "apache2-utils")
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_SUGGESTS "lighttpd | apache2 | nginx, fcgiwrap | spawn-fcgi")

@@ -12,9 +12,9 @@
 # during the install, and whatever the install enabled is disabled again.
 #
 # The other web servers, what packaging and the install tests call
-# (lintian checks the packages), and the headless browser the page's test
-# drives:
-MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file lintian chromium chromium-driver \
+# (lintian checks the packages, systemd-analyze rates the service's
+# sandbox), and the headless browser the page's test drives:
+MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file lintian systemd chromium chromium-driver \
 python3-selenium"
 # The FastCGI side: the library the gateway links, spawn-fcgi for nginx and
 # Apache, cgi-fcgi for trying a FastCGI gateway from a shell.

@@ -35,7 +35,8 @@ for _ in 1 2 3 4 5; do
   if [ -n "$SERVE_HELPER" ] && [ -z "$HELPER_PID" ]; then
     # spawn-fcgi runs the gateway from its working directory, fcgiwrap from /.
     (cd "$([ "$KIND" = nginx ] && echo / || echo "$GATEWAY_STATE")" &&
-      exec $AS_SERVICE env -i PATH=/usr/bin:/bin $SERVE_HELPER) >/dev/null 2>>"$LOG" &
+      exec $AS_SERVICE env -i PATH=/usr/bin:/bin ${SERVE_HELPER_ALLOWED:+"CORVANE_ALLOWED_SERVERS=$SERVE_HELPER_ALLOWED"} $SERVE_HELPER) \
+      >/dev/null 2>>"$LOG" &
     HELPER_PID=$!
     SERVE_PIDS="$SERVE_PIDS $HELPER_PID"
     for _ in $(seq 100); do [ -S "$SERVE_SOCKET" ] && break; sleep 0.1; done

@@ -125,11 +125,13 @@ serve_replace() {
 # apache2 or nginx, with "-fastcgi" for the FastCGI drop-in. DIR stands
 # for / : it is the document root (the worst a deployer could pick), and
 # what the package and the drop-in place move into it: the program in
-# usr/bin, its working directory (the link to the program, account/), the
-# password file with alice:secret, logs and sockets. Sets SERVE_ARGV (the
+# usr/bin, the page in usr/share, its working directory (the link to the
+# program, account/), the password file with alice:secret, logs and sockets. Sets SERVE_ARGV (the
 # server's command line; DIR holds no blanks), SERVE_HELPER (the
-# command line of the socket server it needs, if any), SERVE_SOCKET (where
-# that server listens) and GATEWAY_STATE.
+# command line of the socket server it needs, if any), SERVE_HELPER_ALLOWED
+# (the CORVANE_ALLOWED_SERVERS the drop-in's spawn-fcgi command sets, for
+# that server's environment), SERVE_SOCKET (where that server listens) and
+# GATEWAY_STATE.
 serve_stage_stock() {
   _kind=$1 _dir=$2 _port=$3 _post=${4:-0}
   _server=${_kind%-fastcgi}
@@ -139,16 +141,19 @@ serve_stage_stock() {
   [ -d "$_etc" ] || {
     mkdir -p "$_dir/etc" "$GATEWAY_STATE/account" "$_var/log" "$_var/run" "$_var/run/socks"
     chmod 755 "$_dir"
-    chmod 750 "$GATEWAY_STATE/account"
+    chmod 770 "$GATEWAY_STATE/account"
     # The program goes where the package puts it: the service user may not
     # reach into the build tree (a clone in root's home, say).
     install -D "$BUILD/bin/corvane-gateway" "$_dir/usr/bin/corvane-gateway"
+    mkdir -p "$_dir/usr/share/corvane-gateway"
+    cp -R "$TOP/web" "$_dir/usr/share/corvane-gateway/web"
     ln -s "$_dir/usr/bin/corvane-gateway" "$GATEWAY_STATE/corvane-gateway"
     cp -RP "/etc/$_server" "$_dir/etc/"  # links stay links
     # htpasswd -nbm alice secret: the format and hash the README's htpasswd makes.
     echo 'alice:$apr1$CpJn4UuP$dobUsmDAXED1lpfvjf9m6/' >"$_etc/corvane-gateway.htpasswd"
-    # Run as root, the servers switch to www-data as their services do.
-    [ "$(id -u)" -ne 0 ] || chown www-data:www-data "$GATEWAY_STATE/account" "$_var/log" "$_var/run"
+    # Run as root, the servers switch to www-data as their services do;
+    # the account store is the package's, root standing in for its owner.
+    [ "$(id -u)" -ne 0 ] || { chown www-data:www-data "$_var/log" "$_var/run" && chgrp www-data "$GATEWAY_STATE/account"; }
   }
   _suffix=""; [ "$_kind" = "$_server" ] || _suffix=-fastcgi
   case "$_server" in
@@ -165,13 +170,16 @@ serve_stage_stock() {
   cp "$_drop" "$_etc/$_target"
   serve_replace "$_etc/$_target" /var/lib/corvane-gateway "$GATEWAY_STATE"
   serve_replace "$_etc/$_target" "/etc/$_server" "$_etc"
-  SERVE_HELPER=""
+  serve_replace "$_etc/$_target" /usr/share/corvane-gateway/web "$_dir/usr/share/corvane-gateway/web"
+  SERVE_HELPER="" SERVE_HELPER_ALLOWED=""
   _socket=/run/corvane-gateway.socket
   case "$_kind" in
     lighttpd-fastcgi) serve_replace "$_etc/$_target" /run/lighttpd/ "$_var/run/" ;;
     nginx) _socket=/run/fcgiwrap.socket
            SERVE_HELPER="/usr/sbin/fcgiwrap -f -s unix:$_var$_socket" ;;
-    *-fastcgi) SERVE_HELPER="/usr/bin/spawn-fcgi -n -s $_var$_socket -d $GATEWAY_STATE -- $GATEWAY_STATE/corvane-gateway" ;;
+    *-fastcgi) SERVE_HELPER="/usr/bin/spawn-fcgi -n -s $_var$_socket -d $GATEWAY_STATE -- $GATEWAY_STATE/corvane-gateway"
+               SERVE_HELPER_ALLOWED=$(sed -n "s/^#  *CORVANE_ALLOWED_SERVERS='\([^']*\)'.*/\1/p" "$_drop")
+               [ -n "$SERVE_HELPER_ALLOWED" ] || { echo "$_drop sets no CORVANE_ALLOWED_SERVERS for spawn-fcgi" >&2; return 1; } ;;
   esac
   SERVE_SOCKET="$_var$_socket"
   [ -z "$SERVE_HELPER" ] || serve_replace "$_etc/$_target" "$_socket" "$SERVE_SOCKET"
@@ -201,6 +209,7 @@ serve_stage_stock() {
       SERVE_ARGV="env -i PATH=/usr/sbin:/usr/bin:/bin /usr/sbin/lighttpd -D -f $_etc/lighttpd.conf" ;;
     apache2)
       _enable "$_target" conf-enabled
+      _enable mods-available/headers.load mods-enabled
       if [ -n "$_suffix" ]; then
         _enable mods-available/proxy.load mods-enabled
         _enable mods-available/proxy_fcgi.load mods-enabled

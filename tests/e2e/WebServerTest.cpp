@@ -2,10 +2,16 @@
 // 127.0.0.1, as CGI and as FastCGI with the same expectations: each server
 // started from Debian's stock configuration with a drop-in from deploy/
 // enabled as the README says (see WebServer.h).
+#include <strings.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ios>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
@@ -44,12 +50,29 @@ protected:
         return server_->http(text + "\r\n" + form);
     }
 
-    std::string accountFile() const { return CorvaneTest::readFile(server_->stateDir() + "/account/alice.xml"); }
+    std::string accountPath() const { return server_->stateDir() + "/account/alice.xml"; }
+    std::string accountFile() const { return CorvaneTest::readFile(accountPath()); }
 
     std::unique_ptr<WebServer> server_;
 };
 
 const char kSave[] = "mode=saveUser&host=h&nodeId=1&corvaneMetadata=%3Cp+x%3D%221%22%2F%3E";
+
+// Every value of the response's header name (any case), joined by ", ", so
+// that a header sent twice shows.
+std::string headerValues(const std::string& response, const std::string& name) {
+    std::string values;
+    const size_t end = response.find("\r\n\r\n");
+    for (size_t at = response.find("\r\n"); at < end; at = response.find("\r\n", at + 2)) {
+        const std::string line = response.substr(at + 2, response.find("\r\n", at + 2) - at - 2);
+        if (line.size() <= name.size() || line[name.size()] != ':' ||
+            strncasecmp(line.c_str(), name.c_str(), name.size()) != 0)
+            continue;
+        const size_t value = std::min(line.find_first_not_of(' ', name.size() + 1), line.size());
+        values += (values.empty() ? "" : ", ") + line.substr(value);
+    }
+    return values;
+}
 
 TEST_P(WebServerTest, RunsEveryModeForALoggedInUser) {
     CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
@@ -78,6 +101,49 @@ TEST_P(WebServerTest, RunsEveryModeForALoggedInUser) {
         EXPECT_EQ(CorvaneTest::httpBody(response), c.body) << c.method << " " << c.target;
     }
     EXPECT_EQ(accountFile(), "<p x=\"1\"/>");
+    // Other users of the host never read an account file.
+    struct stat st = {};
+    ASSERT_EQ(::stat(accountPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777 & ~0640, 0u) << "mode " << std::oct << (st.st_mode & 0777);
+}
+
+// Whichever server passes them on, answers carry the headers that keep a
+// browser from running, framing, sniffing or caching them, successes and
+// refusals alike, and the page is never framed. A server outside
+// CORVANE_ALLOWED_SERVERS is refused only when the drop-in (or the
+// spawn-fcgi command it shows) passes the setting on.
+TEST_P(WebServerTest, AnswersAndThePageCarryTheirSecurityHeaders) {
+    const std::string query = "/corvane-gateway?nodeId=/&streamName=info&mode=";
+    const struct {
+        const char* what;
+        std::string target;
+        std::string headers;
+        int status;
+        const char* body;
+    } answers[] = {
+        {"success", query + "getUser&host=h", kAlice, 200, "<response>alice</response>"},
+        {"server not allowed", query + "getMetadata&host=127.0.0.2:7549", kAlice, 200,
+         "<error>Corvane server &apos;127.0.0.2:7549&apos; is not allowed</error>"},
+        {"cross-site", query + "getUser&host=h", std::string(kAlice) + "Sec-Fetch-Site: cross-site\r\n", 403,
+         "<error>Cross-site request refused</error>"},
+    };
+    const std::pair<const char*, const char*> gatewayHeaders[] = {
+        {"X-Content-Type-Options", "nosniff"},
+        {"Content-Security-Policy", "default-src 'none'; frame-ancestors 'none'; sandbox"},
+        {"Cache-Control", "no-store"},
+    };
+    for (const auto& a : answers) {
+        const std::string response = request("GET", a.target, a.headers);
+        EXPECT_EQ(CorvaneTest::httpStatus(response), a.status) << a.what << "\n" << response;
+        EXPECT_NE(CorvaneTest::httpBody(response).find(a.body), std::string::npos) << a.what << "\n" << response;
+        for (const auto& h : gatewayHeaders)
+            EXPECT_EQ(headerValues(response, h.first), h.second) << a.what << "\n" << response;
+    }
+    const std::string page = request("GET", "/corvane/");
+    EXPECT_EQ(CorvaneTest::httpStatus(page), 200) << page;
+    EXPECT_EQ(headerValues(page, "X-Frame-Options"), "DENY") << page;
+    EXPECT_EQ(headerValues(page, "Content-Security-Policy"), "frame-ancestors 'none'") << page;
+    EXPECT_NE(page.find("<meta http-equiv=\"Content-Security-Policy\""), std::string::npos) << page;
 }
 
 TEST_P(WebServerTest, RequestsWithoutAValidLoginNeverReachTheGateway) {
