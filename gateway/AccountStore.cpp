@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -14,6 +15,7 @@
 
 #include "CgiRequest.h"
 #include "CoXmlWriter.h"
+#include "RequestLimits.h"
 
 namespace {
 
@@ -22,51 +24,50 @@ const char kAccountDirectory[] = "./account";
 constexpr mode_t kAccountFileMode = 0640;
 const char kLoadFailure[] = "Failed to open account for loading persistent user data";
 const char kSaveFailure[] = "Failed to open account for saving persistent user data";
+const char kWriteFailure[] = "Failed to write persistent user data";
 // Short enough that a lock freed meanwhile is taken almost at once.
 constexpr int kMaxLockBackoffMs = 50;
 
-// Owns one open account file and its advisory lock. The lock is waited for
-// no longer than a server operation may take: a holder that is stuck must
-// not hang the web request. fd() is -1 when the file could not be opened or
-// locked in time.
-class LockedFile {
+// Owns one descriptor; -1 when the open failed.
+class ScopedFd {
 public:
-    LockedFile(const std::string& path, int flags, int lockType, int32_t limitMs)
-        : fd_(::open(path.c_str(), flags | O_CLOEXEC, kAccountFileMode)) {
-        if (fd_ >= 0 && !lock(lockType, limitMs)) {
-            ::close(fd_);
-            fd_ = -1;
-        }
-    }
-    ~LockedFile() {
-        if (fd_ >= 0)
-            ::close(fd_);  // releases the lock
-    }
-    LockedFile(const LockedFile&) = delete;
-    LockedFile& operator=(const LockedFile&) = delete;
+    explicit ScopedFd(int fd) : fd_(fd) {}
+    ~ScopedFd() { closeNow(); }
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
 
-    int fd() const { return fd_; }
+    int get() const { return fd_; }
+    // False when the close reported an error (a write the file system
+    // could not complete).
+    bool closeNow() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd < 0 || ::close(fd) == 0;
+    }
 
 private:
-    bool lock(int lockType, int32_t limitMs) {
-        using Clock = std::chrono::steady_clock;
-        const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
-        int backoffMs = 1;
-        while (flock(fd_, lockType | LOCK_NB) != 0) {
-            if (errno != EWOULDBLOCK && errno != EINTR)
-                return true;  // a file system without locks: go on unlocked
-            const Clock::time_point now = Clock::now();
-            if (now >= deadline)
-                return false;
-            std::this_thread::sleep_for(
-                std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(backoffMs)));
-            backoffMs = std::min(backoffMs * 2, kMaxLockBackoffMs);
-        }
-        return true;
-    }
-
     int fd_;
 };
+
+enum class Lock { Held, Unsupported, Busy };
+
+// Takes an exclusive advisory lock on fd, waiting no longer than limitMs:
+// a holder that is stuck must not hang the web request.
+Lock lockWithin(int fd, int32_t limitMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
+    int backoffMs = 1;
+    while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno != EWOULDBLOCK && errno != EINTR)
+            return Lock::Unsupported;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline)
+            return Lock::Busy;
+        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(backoffMs)));
+        backoffMs = std::min(backoffMs * 2, kMaxLockBackoffMs);
+    }
+    return Lock::Held;
+}
 
 // Room for ".xml" and the temporary suffix within a file name's 255 bytes.
 constexpr size_t kMaxFileNameBytes = 200;
@@ -96,7 +97,11 @@ std::string fileNameOf(const std::string& user) {
     return out;
 }
 
-std::string accountPath(const ModeContext& context, const char* refusal) {
+// The user's files without their suffix: ./account/<user>. The document
+// adds ".xml", the lock ".lock", a save's new document ".xml.tmp" (or
+// ".xml.<pid>-<n>.tmp"): no file of one kind can be another's of a
+// different kind, since each kind ends in its own suffix.
+std::string accountBase(const ModeContext& context, const char* refusal) {
     struct stat st;
     if (stat(kAccountDirectory, &st) != 0 || !S_ISDIR(st.st_mode))
         throw std::string("Invalid account directory");
@@ -104,7 +109,7 @@ std::string accountPath(const ModeContext& context, const char* refusal) {
     const std::string name = fileNameOf(context.stripDomain ? domainStripped(user) : user);
     if (name.empty() || name.size() > kMaxFileNameBytes)
         throw std::string(refusal);
-    return std::string(kAccountDirectory) + "/" + name + ".xml";
+    return std::string(kAccountDirectory) + "/" + name;
 }
 
 bool writeAll(int fd, const char* data, size_t size) {
@@ -120,6 +125,42 @@ bool writeAll(int fd, const char* data, size_t size) {
     return true;
 }
 
+// The new document's file, made empty. Under the user's lock it has a
+// fixed name, so that one left by a killed save is simply reused; a file
+// system without locks gets a name of its own per save.
+int openNewDocument(const std::string& base, bool locked, std::string* path) {
+    constexpr int kFlags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    if (locked) {
+        *path = base + ".xml.tmp";
+        return ::open(path->c_str(), kFlags | O_TRUNC, kAccountFileMode);
+    }
+    static std::atomic<unsigned> serial{0};
+    *path = base + ".xml." + std::to_string(::getpid()) + "-" + std::to_string(serial.fetch_add(1)) + ".tmp";
+    return ::open(path->c_str(), kFlags | O_EXCL, kAccountFileMode);
+}
+
+// Makes the renames in the account directory survive a crash.
+bool syncDirectory() {
+    ScopedFd dir(::open(kAccountDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    return dir.get() >= 0 && fsync(dir.get()) == 0 && dir.closeNow();
+}
+
+// Writes data as the new document at path's place; false, with the old
+// document left as it was, when any step fails.
+bool replaceDocument(const std::string& base, const std::string& path, bool locked, const std::string& data) {
+    std::string newPath;
+    ScopedFd file(openNewDocument(base, locked, &newPath));
+    if (file.get() < 0)
+        return false;
+    const bool written = writeAll(file.get(), data.data(), data.size()) && fsync(file.get()) == 0 &&
+                         file.closeNow() && ::rename(newPath.c_str(), path.c_str()) == 0;
+    if (!written) {
+        ::unlink(newPath.c_str());
+        return false;
+    }
+    return syncDirectory();
+}
+
 }  // namespace
 
 std::string getUser(ModeContext& context) {
@@ -127,21 +168,23 @@ std::string getUser(ModeContext& context) {
 }
 
 std::string loadUser(ModeContext& context) {
-    const std::string path = accountPath(context, kLoadFailure);
+    const std::string path = accountBase(context, kLoadFailure) + ".xml";
     struct stat st;
     if (stat(path.c_str(), &st) != 0)
         return std::string();
-    // Non-blocking open: a FIFO in place of the file must not hang the request.
-    LockedFile file(path, O_RDONLY | O_NONBLOCK, LOCK_SH, context.browseLimitMs);
-    if (file.fd() < 0)
+    // Non-blocking open: a FIFO in place of the file must not hang the
+    // request. A save replaces the file, never rewrites it: what this
+    // descriptor reads is one whole document.
+    ScopedFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (file.get() < 0)
         throw std::string(kLoadFailure);
-    // The size is taken under the lock: a save may have run since the stat.
-    if (fstat(file.fd(), &st) != 0)
+    if (fstat(file.get(), &st) != 0)
         throw std::string("Failed to read persistent user data");
+    context.limits.checkResponseSize(static_cast<size_t>(st.st_size));
     std::string content(static_cast<size_t>(st.st_size), '\0');
     size_t got = 0;
     while (got < content.size()) {
-        const ssize_t n = ::read(file.fd(), &content[got], content.size() - got);
+        const ssize_t n = ::read(file.get(), &content[got], content.size() - got);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -156,16 +199,24 @@ std::string loadUser(ModeContext& context) {
 }
 
 std::string saveUser(ModeContext& context) {
-    const std::string path = accountPath(context, kSaveFailure);
+    const std::string base = accountBase(context, kSaveFailure);
+    const std::string path = base + ".xml";
     const std::string data = context.request.get("corvaneMetadata");
     if (data.empty())
         throw std::string("Specify corvaneMetadta when saving persistent user data");
-    // Truncate only once the lock is held, so that a reader holding the
-    // shared lock never sees the file shrink under it.
-    LockedFile file(path, O_WRONLY | O_CREAT | O_NONBLOCK, LOCK_EX, context.browseLimitMs);
-    if (file.fd() < 0)
+    // Only a document is replaced: not a directory, a FIFO or a link that
+    // someone put in its place.
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         throw std::string(kSaveFailure);
-    if (ftruncate(file.fd(), 0) == 0)
-        writeAll(file.fd(), data.data(), data.size());  // a failed write is not reported
+    ScopedFd lockFile(::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                             kAccountFileMode));
+    if (lockFile.get() < 0)
+        throw std::string(kSaveFailure);
+    const Lock lock = lockWithin(lockFile.get(), std::min(context.browseLimitMs, context.limits.remainingMs()));
+    if (lock == Lock::Busy)
+        throw std::string(kSaveFailure);
+    if (!replaceDocument(base, path, lock == Lock::Held, data))
+        throw std::string(kWriteFailure);
     return std::string();
 }

@@ -4,10 +4,17 @@
 // the whole web user name with every byte but A-Z a-z 0-9 . _ - @ (and a
 // leading ".") written as %XX: no two users share a file, and none leaves
 // ./account. With CORVANE_ACCOUNT_STRIP_DOMAIN the name is first cut after
-// its last backslash. Concurrent requests for one user are serialised by
-// advisory locks on the file, so a reader never sees a half-written
-// document; a lock is waited for no longer than the browse time-out. Errors
-// are thrown as std::string messages.
+// its last backslash.
+//
+// A save never touches the document it replaces: it writes the new one to
+// ./account/<user>.xml.tmp, flushes it to disk, renames it over the old
+// one and flushes the directory. A load therefore reads either document
+// whole, never a torn or empty one, without a lock; a save that fails, or
+// a process killed at any point of it, leaves the old document in place.
+// Saves of one user take turns on an advisory lock of ./account/<user>.lock
+// (a file that is never replaced), waited for no longer than the browse
+// time-out or what is left of the request's. Errors are thrown as
+// std::string messages.
 #pragma once
 
 #include <string>

@@ -29,7 +29,7 @@ bool isListedAdministrator(const std::string& infoXml, const std::string& user) 
 
 std::string isAdmin(ModeContext& context) {
     context.servers.check(context.host);
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context);
     CorvaneNodeHandle root(server, "/");
     CorvaneStr info;
     if (!root.getMetaData("info", "", 0, info))

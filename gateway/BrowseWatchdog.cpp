@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <system_error>
 
-#include "TimeoutCorvaneServerHandle.h"
-
 namespace {
 constexpr std::chrono::milliseconds kStep{100};
 }  // namespace
@@ -19,7 +17,7 @@ BrowseWatchdog::~BrowseWatchdog() {
         thread_.join();
 }
 
-void BrowseWatchdog::watch(TimeoutCorvaneServerHandle& handle) {
+void BrowseWatchdog::watch(Client& client) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!thread_.joinable()) {
         try {
@@ -28,9 +26,9 @@ void BrowseWatchdog::watch(TimeoutCorvaneServerHandle& handle) {
             return;
         }
     }
-    handle.step();
+    client.step();
     const Clock::time_point next = Clock::now() + kStep;
-    watched_.push_back({&handle, next});
+    watched_.push_back({&client, next});
     // A thread that wakes earlier anyway needs no call.
     if (next < wakeAt_) {
         wakeAt_ = next;
@@ -39,10 +37,10 @@ void BrowseWatchdog::watch(TimeoutCorvaneServerHandle& handle) {
     }
 }
 
-void BrowseWatchdog::forget(TimeoutCorvaneServerHandle& handle) {
+void BrowseWatchdog::forget(Client& client) {
     std::lock_guard<std::mutex> lock(mutex_);
     watched_.erase(std::remove_if(watched_.begin(), watched_.end(),
-                                  [&handle](const Watched& w) { return w.handle == &handle; }),
+                                  [&client](const Watched& w) { return w.client == &client; }),
                    watched_.end());
 }
 
@@ -53,7 +51,7 @@ void BrowseWatchdog::run() {
         wakeAt_ = Clock::time_point::max();
         for (Watched& w : watched_) {
             if (w.nextStep <= now) {
-                w.handle->step();
+                w.client->step();
                 // A step late for a stall of the machine is not made up.
                 w.nextStep = now + kStep;
             }

@@ -125,7 +125,11 @@ bool CgiRequest::readPostBody(RequestIo& io, std::string* body) {
     const size_t got = io.readBody(&(*body)[0], body->size());
     if (got != body->size()) {
         const int err = errno;
-        io.err(std::string("Unable to read CGI input: ") + std::strerror(err) + ".");
+        // A body withheld past its time fails the request as a whole.
+        if (err == ETIMEDOUT)
+            failure_ = "Unable to read CGI input: timed out";
+        else
+            io.err(std::string("Unable to read CGI input: ") + std::strerror(err) + ".");
         body->clear();
         return false;
     }
@@ -166,4 +170,12 @@ std::vector<std::string> CgiRequest::splitList(const std::string& text) {
     std::vector<std::string> list;
     splitString(text, list, ",");
     return list;
+}
+
+size_t CgiRequest::countList(const std::string& text) {
+    size_t count = 0;
+    for (size_t i = 0; i < text.size(); ++i)
+        if (text[i] != ',' && (i == 0 || text[i - 1] == ','))
+            ++count;
+    return count;
 }

@@ -28,6 +28,10 @@ public:
     // when none does.
     std::string parameterWithNul() const;
 
+    // Why the request can not be served whatever its parameters (a body
+    // that did not arrive in time); empty when nothing is wrong.
+    const std::string& failure() const { return failure_; }
+
     // REMOTE_USER as given (empty included), else the effective user's login
     // name, else "unknown".
     const std::string& remoteUserName() const { return remoteUser_; }
@@ -36,6 +40,8 @@ public:
     static void splitString(const std::string& text, std::vector<std::string>& list, const char* delimiters);
     // The non-empty tokens of a comma-separated parameter.
     static std::vector<std::string> splitList(const std::string& text);
+    // How many there are, without making them.
+    static size_t countList(const std::string& text);
 
     // Percent-decodes value; a "%" with fewer than two characters after it
     // is kept as it stands.
@@ -50,4 +56,5 @@ private:
 
     std::map<std::string, std::string> params_;
     std::string remoteUser_;
+    std::string failure_;
 };

@@ -4,6 +4,7 @@
 #include <set>
 #include <string>
 
+#include "RequestLimits.h"
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneStr.h"
 
@@ -20,6 +21,7 @@ constexpr size_t kMaxLevels = 1000;
 std::string idOf(const CorvaneNodeHandle& node) { return node.getNodeId().getId(); }
 
 struct Walk {
+    const RequestLimits& limits;
     std::string top;
     // Every node the walk has reached: a server that lists a node twice
     // (below itself, say) is refused at the repeat, before anything more is
@@ -43,6 +45,7 @@ void destroyTree(CorvaneNodeHandle node, bool recursive, Walk& walk, size_t leve
         if (!node.getNumChildren(count))
             fail("Unable to get number of children", node);
         for (int index = count - 1; index >= 0; --index) {
+            walk.limits.checkDeadline();
             CorvaneNodeHandle child;
             if (!node.getChild(index, child))
                 fail("Unable to retrieve child", node);
@@ -60,7 +63,7 @@ void destroyTree(CorvaneNodeHandle node, bool recursive, Walk& walk, size_t leve
 
 }  // namespace
 
-void destroyTree(CorvaneNodeHandle node, bool recursive) {
-    Walk walk{idOf(node), {idOf(node)}};
+void destroyTree(CorvaneNodeHandle node, bool recursive, const RequestLimits& limits) {
+    Walk walk{limits, idOf(node), {idOf(node)}};
     destroyTree(node, recursive, walk, 1);
 }

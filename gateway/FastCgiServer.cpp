@@ -1,22 +1,33 @@
-// Design note. One thread accepts a connection, reads one request's
-// records, runs the driver and finishes the request before the next is
-// accepted; the only other threads are the watchdog's and the library's
-// own (discovery). A web server that drops the connection mid-request makes the
-// writes fail (SIGPIPE is ignored for that), the request is finished all
-// the same and the next one is accepted as usual.
+// Design note. A pool of threads serves the requests (see FastCgiPool):
+// each accepts a connection, reads one request's records, runs the driver
+// and finishes the request, then accepts again, all with its own
+// FCGX_Request. libfcgi's FCGX_Accept_r takes no lock of its own; on Linux
+// accept() on one listening socket from many threads is safe. Beside the
+// pool run the driver's watchdog thread (server operations and request
+// bodies past their time) and the library's own threads (discovery). A
+// request whose body is withheld is ended by the watchdog, which shuts the
+// reading side of its socket down: the read in progress returns at once. A
+// web server that drops the connection mid-request makes the writes fail
+// (SIGPIPE is ignored for that); the request is finished all the same and
+// its thread accepts the next one as usual.
 #include "FastCgiServer.h"
 
 #include <fcgiapp.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <string>
 
+#include "FastCgiPool.h"
 #include "GatewayDriver.h"
 #include "RequestIo.h"
 #include "base/env/EnvVar.h"
@@ -27,6 +38,16 @@ namespace {
 constexpr int kFirstActivatedFd = 3;
 // Bytes moved per library call: its counts are int.
 constexpr size_t kChunkBytes = 1 << 20;
+// Enough that a request waiting on a silent server leaves others served;
+// each waiting thread costs little but its stack.
+constexpr int kDefaultThreads = 8;
+constexpr int kMaxThreads = 256;
+// A request that moved more than this may have left the heap holding
+// memory it no longer needs; smaller ones leave too little to matter.
+constexpr size_t kTrimAfterBytes = 1 << 20;
+// Blocks this large (a request's body, its answer) come from the system
+// and go back to it when freed.
+constexpr int kMmapThresholdBytes = 128 * 1024;
 
 bool isListening(int fd) {
     int listening = 0;
@@ -54,10 +75,10 @@ void dropRemainingInput(FCGX_Stream* in) {
     }
 }
 
-// One request's FastCGI streams and variables.
+// One request's FastCGI streams and variables, and how many bytes it moved.
 class FastCgiIo : public RequestIo {
 public:
-    explicit FastCgiIo(FCGX_Request& request) : request_(request) {}
+    explicit FastCgiIo(FCGX_Request& request) : request_(request), socket_(request.ipcFd) {}
 
     const char* variable(const char* name) const override { return FCGX_GetParam(name, request_.envp); }
     const char* setting(const char* name) const override {
@@ -67,21 +88,32 @@ public:
     bool fromWebServer() const override { return true; }
     size_t readBody(char* buffer, size_t size) override {
         size_t got = 0;
-        while (got < size) {
+        while (got < size && !aborted_.load()) {
             const int n = FCGX_GetStr(buffer + got, static_cast<int>(std::min(size - got, kChunkBytes)), request_.in);
             if (n <= 0)
                 break;
             got += static_cast<size_t>(n);
         }
+        moved_ += got;
+        if (got < size && aborted_.load())
+            errno = ETIMEDOUT;
         return got;
+    }
+    // The reading side only: the answer still goes out.
+    void abortBody() override {
+        aborted_.store(true);
+        ::shutdown(socket_, SHUT_RD);
     }
     void out(const char* data, size_t size) override { put(data, size, request_.out); }
     void err(const char* data, size_t size) override { put(data, size, request_.err); }
     using RequestIo::err;
     using RequestIo::out;
 
+    size_t bytesMoved() const { return moved_; }
+
 private:
-    static void put(const char* data, size_t size, FCGX_Stream* stream) {
+    void put(const char* data, size_t size, FCGX_Stream* stream) {
+        moved_ += size;
         while (size > 0) {
             const int n = static_cast<int>(std::min(size, kChunkBytes));
             if (FCGX_PutStr(data, n, stream) != n)
@@ -92,7 +124,74 @@ private:
     }
 
     FCGX_Request& request_;
+    const int socket_;  // the request's connection, as abortBody() sees it
+    std::atomic<bool> aborted_{false};
+    size_t moved_ = 0;  // the request's thread only
 };
+
+// How the heap serves the request threads, so that what a request took
+// can be given back. Large blocks are mapped and unmapped by themselves:
+// glibc would otherwise raise its threshold after the first one freed and
+// serve the later ones from the heap. One heap for all threads: glibc
+// gives back the free memory inside a thread's own heap, but never the top
+// of it, and a process serving for weeks would hold what the largest
+// request ever needed, on each thread. Small blocks mostly come from each
+// thread's cache, without the heap's lock.
+void shapeHeap() {
+#ifdef __GLIBC__
+    mallopt(M_MMAP_THRESHOLD, kMmapThresholdBytes);
+    mallopt(M_ARENA_MAX, 1);
+#endif
+}
+
+// Hands back to the system the free memory a large request left inside
+// the heaps.
+void giveBackMemory(size_t bytesMoved) {
+#ifdef __GLIBC__
+    if (bytesMoved > kTrimAfterBytes)
+        malloc_trim(0);
+#else
+    (void)bytesMoved;
+#endif
+}
+
+// CORVANE_FASTCGI_THREADS, read as the other settings are: its leading
+// digits; unset, the default. At least one thread serves.
+int threadCount() {
+    const char* value = std::getenv("CORVANE_FASTCGI_THREADS");
+    if (!value)
+        return kDefaultThreads;
+    return std::clamp(Corvane::leadingDigits(value), 1, kMaxThreads);
+}
+
+// One thread of the pool: accepts and serves requests until accepting fails.
+void serveRequests(int listener, bool local, GatewayDriver& driver, char* programName) {
+    FCGX_Request request;
+    if (FCGX_InitRequest(&request, listener, 0) != 0)
+        return;
+    char* argv[] = {programName, nullptr};
+    const int argc = programName ? 1 : 0;
+    while (FastCgiPool::accept(request) >= 0) {
+        size_t moved = 0;
+        {
+            FastCgiIo io(request);
+            driver.serve(argc, argv, io);
+            moved = io.bytesMoved();
+        }
+        // A kept connection carries the next request: libfcgi leaves it open.
+        if (local && !request.keepConnection) {
+            // The answer and its end record first, as libfcgi's finish
+            // sends them, so that the web server never waits for the input.
+            FCGX_FClose(request.err);
+            FCGX_FClose(request.out);
+            dropRemainingInput(request.in);
+            FCGX_Detach(&request);  // closes at once; see isLocalSocket
+        }
+        FCGX_Finish_r(&request);
+        giveBackMemory(moved);
+    }
+    FCGX_Free(&request, 1);
+}
 
 }  // namespace
 
@@ -112,26 +211,12 @@ int serveFastCgi(int listener, char* programName) {
     ::signal(SIGPIPE, SIG_IGN);
     if (FCGX_Init() != 0)
         return 1;
-    FCGX_Request request;
-    if (FCGX_InitRequest(&request, listener, 0) != 0)
-        return 1;
-    char* argv[] = {programName, nullptr};
-    const int argc = programName ? 1 : 0;
     const bool local = isLocalSocket(listener);
+    shapeHeap();
+    // First: every thread made after it leaves the stop signals to it.
+    FastCgiPool pool;
+    // Made, and the library started, before any request thread runs.
     GatewayDriver driver(true);
-    while (FCGX_Accept_r(&request) >= 0) {
-        FastCgiIo io(request);
-        driver.serve(argc, argv, io);
-        // A kept connection carries the next request: libfcgi leaves it open.
-        if (local && !request.keepConnection) {
-            // The answer and its end record first, as libfcgi's finish
-            // sends them, so that the web server never waits for the input.
-            FCGX_FClose(request.err);
-            FCGX_FClose(request.out);
-            dropRemainingInput(request.in);
-            FCGX_Detach(&request);  // closes at once; see isLocalSocket
-        }
-        FCGX_Finish_r(&request);
-    }
+    pool.run(threadCount(), [&] { serveRequests(listener, local, driver, programName); });
     return 0;
 }

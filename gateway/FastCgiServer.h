@@ -1,6 +1,6 @@
 // Internal to the gateway.
-// The gateway as a FastCGI application: one process serving requests one
-// after another on a listening socket it was given, with one persistent
+// The gateway as a FastCGI application: one process serving requests on a
+// listening socket it was given, many at once, with one persistent
 // GatewayDriver. Each request's variables, body and output are its own
 // FastCGI streams; the process environment only supplies settings.
 #pragma once
@@ -10,7 +10,9 @@
 // first socket systemd passed (LISTEN_FDS); -1 for a CGI run.
 int fastCgiListener();
 
-// Serves requests on listener until accepting fails. programName stands in
-// for the command line of a CGI run (argv[0] only); may be null. Returns
-// the exit status.
+// Serves requests on listener with CORVANE_FASTCGI_THREADS threads
+// (default 8) until SIGTERM or SIGUSR1 comes, or accepting fails; the
+// requests in progress are finished first. programName stands in for the
+// command line of a CGI run (argv[0] only); may be null. Returns the exit
+// status.
 int serveFastCgi(int listener, char* programName);

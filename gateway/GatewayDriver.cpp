@@ -5,6 +5,7 @@
 #include <clocale>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "FastCgiServer.h"
 #include "GatewayMode.h"
 #include "OriginCheck.h"
+#include "RequestLimits.h"
 #include "ServerModes.h"
 #include "ServerPolicy.h"
 #include "TimeoutCorvaneServerHandle.h"
@@ -103,8 +105,36 @@ Refusal refusalOf(const RequestIo& io) {
     return {nullptr, nullptr};
 }
 
+// Ends the reading of a request's body at the body's deadline. Watched
+// for as long as the body is read.
+class BodyTimer : private BrowseWatchdog::Client {
+public:
+    BodyTimer(BrowseWatchdog& watchdog, RequestIo& io, RequestLimits::Clock::time_point deadline)
+        : watchdog_(watchdog), io_(io), deadline_(deadline) {
+        watchdog_.watch(*this);
+    }
+    ~BodyTimer() { watchdog_.forget(*this); }
+    BodyTimer(const BodyTimer&) = delete;
+    BodyTimer& operator=(const BodyTimer&) = delete;
+
+private:
+    void step() override {
+        if (!fired_ && RequestLimits::Clock::now() >= deadline_) {
+            fired_ = true;
+            io_.abortBody();
+        }
+    }
+
+    BrowseWatchdog& watchdog_;
+    RequestIo& io_;
+    const RequestLimits::Clock::time_point deadline_;
+    bool fired_ = false;  // steps only
+};
+
 // The checks every mode shares, then the mode; throws its failure message.
 std::string runMode(ModeContext& context) {
+    if (!context.request.failure().empty())
+        throw context.request.failure();
     const std::string withNul = context.request.parameterWithNul();
     if (!withNul.empty())
         throw "Parameter '" + withNul + "' holds a NUL byte";
@@ -115,9 +145,18 @@ std::string runMode(ModeContext& context) {
     const std::string mode = context.request.get("mode");
     for (const auto& entry : kModes)
         if (strcasecmp(mode.c_str(), entry.name) == 0) {
-            if (entry.talksToServers)
-                useUtf8Characters();
-            return entry.run(context);
+            if (!entry.talksToServers)
+                return entry.run(context);
+            useUtf8Characters();
+            try {
+                return entry.run(context);
+            } catch (const std::string&) {
+                // An operation stopped at the deadline fails in the words
+                // of its stop, often behind a prefix of the walk.
+                if (context.limits.expired())
+                    throw context.limits.expiredMessage();
+                throw;
+            }
         }
     throw std::string("Unknown mode");
 }
@@ -125,8 +164,10 @@ std::string runMode(ModeContext& context) {
 }  // namespace
 
 GatewayDriver::GatewayDriver(bool persistent) : persistent_(persistent) {
-    if (persistent_)
+    if (persistent_) {
         useUtf8Characters();  // once, before any request's threads exist
+        startLibrary();
+    }
 }
 
 GatewayDriver::~GatewayDriver() {
@@ -137,8 +178,10 @@ GatewayDriver::~GatewayDriver() {
 bool GatewayDriver::startLibrary() {
     if (!persistent_)
         return corvaneInit();
+    std::lock_guard<std::mutex> lock(libraryMutex_);
     if (!ready_) {
-        // A failed start still counts; balance it before trying again.
+        // A failed start still counts; balance it before trying again. No
+        // request uses the library meanwhile: none found it ready.
         if (started_)
             corvaneUninit();
         started_ = true;
@@ -149,14 +192,25 @@ bool GatewayDriver::startLibrary() {
     return ready_;
 }
 
-void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
+CgiRequest GatewayDriver::readRequest(int argc, char** argv, RequestIo& io, const RequestLimits& limits) {
+    // A CGI run's body is bounded by the web server, which ends the process.
+    std::unique_ptr<BodyTimer> timer;
+    const char* method = io.variable("REQUEST_METHOD");
+    if (persistent_ && method && std::strcmp(method, "POST") == 0)
+        timer = std::make_unique<BodyTimer>(watchdog_, io, limits.bodyDeadline());
     // Under a web server the command line is not the request's: Apache
     // makes arguments of a query without "=".
-    const CgiRequest request(io.fromWebServer() ? 0 : argc, argv, io);
+    return CgiRequest(io.fromWebServer() ? 0 : argc, argv, io);
+}
+
+void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
+    const RequestLimits limits(io);
+    const CgiRequest request = readRequest(argc, argv, io, limits);
     const ServerPolicy servers(io.setting("CORVANE_ALLOWED_SERVERS"));
     ModeContext context{request,
                         request.get("host"),
                         TimeoutCorvaneServerHandle::limitFrom(io.setting("XQ_CVC_BROWSE_TIMEOUT")),
+                        limits,
                         watchdog_,
                         servers,
                         Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0};
@@ -173,8 +227,14 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
             throw std::string(refusal.message);
         if (!startLibrary())
             throw std::string("Unable to initialize Corvane");
-        setCurrentUser(request.remoteUserName().c_str());
+        // The whole name, not cut at a backslash; a persistent driver's
+        // requests each have their own.
+        if (persistent_)
+            setCurrentThreadUser(request.remoteUserName().c_str());
+        else
+            setCurrentUser(request.remoteUserName().c_str());
         body = runMode(context);
+        limits.checkResponseSize(body.size());
     } catch (const std::string& message) {
         error = message;
         failed = true;
@@ -183,14 +243,20 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
         error = "Out of memory";
         failed = true;
     }
+    if (persistent_)
+        setCurrentThreadUser(nullptr);
     if (failed) {
+        body.clear();
+        body.shrink_to_fit();
         io.out("<response>\n" + errorXml(error) + "</response>\n");
         // The line is C text: it ends at the first NUL of the message or host.
         io.err(oneLine(std::string(error.c_str()) + " on host " + context.host.c_str()));
     } else {
         // The same for the body, which a NUL in a node identifier could cut.
         body.resize(std::strlen(body.c_str()));
-        io.out("<response>" + body + "</response>\n");
+        io.out("<response>");
+        io.out(body);
+        io.out("</response>\n");
     }
     if (!persistent_)
         corvaneUninit();

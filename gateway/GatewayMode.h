@@ -10,6 +10,7 @@
 
 class BrowseWatchdog;
 class CgiRequest;
+class RequestLimits;
 class ServerPolicy;
 
 struct ModeContext {
@@ -20,6 +21,8 @@ struct ModeContext {
     // How long one server operation (or the wait for an account file's
     // lock) may take, in milliseconds.
     int32_t browseLimitMs;
+    // The request's deadline and size limits; loops over nodes check them.
+    const RequestLimits& limits;
     // Bounds the modes' server handles (see TimeoutCorvaneServerHandle).
     BrowseWatchdog& watchdog;
     // The servers the request may name; modes check every one before

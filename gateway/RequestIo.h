@@ -3,7 +3,7 @@
 // its variables from the process environment and speaks through the
 // standard streams; a FastCGI request has its own variables and streams,
 // and nothing of one request may reach the next. One thread uses an
-// object at a time.
+// object at a time, except abortBody().
 #pragma once
 
 #include <cstddef>
@@ -23,8 +23,12 @@ public:
     // run with GATEWAY_INTERFACE set), false when run by hand.
     virtual bool fromWebServer() const { return variable("GATEWAY_INTERFACE") != nullptr; }
     // Reads up to size bytes of the request body; fewer only at its end or
-    // on an error, with errno telling which.
+    // on an error, with errno telling which (ETIMEDOUT after abortBody()).
     virtual size_t readBody(char* buffer, size_t size) = 0;
+    // Ends a read of the body in progress, and every later one, at once.
+    // Safe from another thread. A CGI run has nothing to end: the web
+    // server bounds it by ending the process.
+    virtual void abortBody() {}
     // The response (standard output of a CGI run) and the complaints
     // (standard error).
     virtual void out(const char* data, size_t size) = 0;

@@ -5,6 +5,7 @@
 #include "CgiRequest.h"
 #include "CoXmlWriter.h"
 #include "DestroyTree.h"
+#include "RequestLimits.h"
 #include "ServerPolicy.h"
 #include "TimeoutCorvaneServerHandle.h"
 #include "client/api/CorvaneNodeHandle.h"
@@ -13,11 +14,14 @@
 namespace {
 
 std::string destroyNodes(ModeContext& context, bool recursive) {
+    const std::string nodeIds = context.request.get("nodeId");
+    context.limits.checkNodeCount(CgiRequest::countList(nodeIds));
     context.servers.check(context.host);
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
-    for (const std::string& id : CgiRequest::splitList(context.request.get("nodeId"))) {
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context);
+    for (const std::string& id : CgiRequest::splitList(nodeIds)) {
+        context.limits.checkDeadline();
         CorvaneNodeHandle node(server, id.c_str());
-        destroyTree(node, recursive);
+        destroyTree(node, recursive, context.limits);
         server.resetTimer();
     }
     return std::string();
@@ -27,18 +31,25 @@ std::string metadataMode(ModeContext& context, bool get) {
     const std::string streamName = context.request.get("streamName");
     if (streamName.empty())
         throw std::string("Specify streamName when getting or setting metadata");
-    const std::vector<std::string> hosts = CgiRequest::splitList(context.host);
-    const std::vector<std::string> nodes = CgiRequest::splitList(context.request.get("nodeId"));
-    if (nodes.size() != hosts.size() && hosts.size() != 1)
+    const std::string nodeIds = context.request.get("nodeId");
+    // Counted before anything is made of them: a list of a million nodes
+    // costs no more than its text.
+    const size_t hostCount = CgiRequest::countList(context.host);
+    const size_t nodeCount = CgiRequest::countList(nodeIds);
+    if (nodeCount != hostCount && hostCount != 1)
         throw std::string("Specify same number of hosts and nodes or one host for all nodes");
+    context.limits.checkNodeCount(nodeCount);
+    const std::vector<std::string> hosts = CgiRequest::splitList(context.host);
+    const std::vector<std::string> nodes = CgiRequest::splitList(nodeIds);
     for (const std::string& host : hosts)
         context.servers.check(host);
     const std::string metadata = context.request.get("corvaneMetadata");
 
     std::string output;
     for (size_t i = 0; i < nodes.size(); ++i) {
+        context.limits.checkDeadline();
         context.host = hosts.size() > 1 ? hosts[i] : hosts[0];
-        TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
+        TimeoutCorvaneServerHandle server(context.host.c_str(), context);
         CorvaneNodeHandle node(server, nodes[i].c_str());
         if (get) {
             CorvaneStr data;
@@ -48,6 +59,7 @@ std::string metadataMode(ModeContext& context, bool get) {
             // the response. The headers keep a browser from running any of it.
             output += "<node><nodeId>" + CoXmlWriter::escape(nodes[i]) + "</nodeId><host>" +
                       CoXmlWriter::escape(context.host) + "</host>" + data.c_str() + "</node>";
+            context.limits.checkResponseSize(output.size());
         } else {
             if (metadata.empty())
                 throw std::string("Specify corvaneMetadta when setting metadata");
@@ -71,7 +83,7 @@ std::string setMetadata(ModeContext& context) { return metadataMode(context, fal
 
 std::string createNode(ModeContext& context) {
     context.servers.check(context.host);
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context.browseLimitMs, context.watchdog);
+    TimeoutCorvaneServerHandle server(context.host.c_str(), context);
     CorvaneNodeHandle parent(server, context.request.get("nodeId").c_str());
     CorvaneNodeHandle child;
     if (!parent.createNode(context.request.get("displayName").c_str(), context.request.get("type").c_str(), child))

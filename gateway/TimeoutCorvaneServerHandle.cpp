@@ -1,6 +1,7 @@
 #include "TimeoutCorvaneServerHandle.h"
 
-#include "BrowseWatchdog.h"
+#include "GatewayMode.h"
+#include "RequestLimits.h"
 #include "base/env/EnvVar.h"
 
 namespace {
@@ -12,9 +13,13 @@ int32_t TimeoutCorvaneServerHandle::limitFrom(const char* setting) {
     return setting ? Corvane::leadingDigits(setting) : kDefaultLimitMs;
 }
 
-TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, int32_t limitMs,
-                                                       BrowseWatchdog& watchdog)
-    : CorvaneServerHandle(serverId), watchdog_(watchdog), limitMs_(limitMs) {
+TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, const ModeContext& context)
+    : CorvaneServerHandle(serverId),
+      watchdog_(context.watchdog),
+      owner_(std::this_thread::get_id()),
+      deadline_(context.limits.deadline()),
+      deadlineMessage_(context.limits.expiredMessage()),
+      limitMs_(context.browseLimitMs) {
     watchdog_.watch(*this);
 }
 
@@ -22,12 +27,17 @@ TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() { watchdog_.forget(*th
 
 void TimeoutCorvaneServerHandle::step() {
     if (!timedOut_.load()) {
-        if (elapsedMs_.load() < limitMs_) {
+        const bool late = std::chrono::steady_clock::now() >= deadline_;
+        if (!late && elapsedMs_.load() < limitMs_) {
             elapsedMs_.fetch_add(kStepMs);
             return;
         }
+        // The request's deadline names itself; the browse limit leaves the
+        // connection's own words.
+        if (late)
+            reason_ = deadlineMessage_;
         timedOut_.store(true);
     }
     // Keep interrupting: a later operation on this handle must not hang either.
-    cancel("");
+    cancelCallOf(owner_, reason_.c_str());
 }

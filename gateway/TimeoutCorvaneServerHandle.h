@@ -1,26 +1,35 @@
 // Internal to the gateway.
 // A server handle whose operations are bounded in time. A watchdog counts
 // the time since the last resetTimer() in steps of 100 ms; once the limit
-// passes it cancels the server's connections every 100 ms until the handle
+// passes, or the request's deadline does, it cancels what the handle's
+// thread runs on the server's connections every 100 ms until the handle
 // goes, so that a stuck server becomes a failed operation rather than a
-// hung request. A call cancelled mid-way drops its connection, so the next
-// request on that shared connection reconnects instead of reading a stale
-// reply. The owner's thread operates and resets; the watchdog's thread only
+// hung request. Only the owner's own call is stopped: requests of other
+// threads sharing the connection go on, and one that waits behind the
+// stuck call is stopped when it gets its turn. A call cancelled mid-way
+// drops its connection, so the next request on that shared connection
+// reconnects instead of reading a stale reply. The owner's thread (the one
+// that made the handle) operates and resets; the watchdog's thread only
 // counts and cancels. Without a watchdog thread the handle works with no
 // limit.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <string>
+#include <thread>
 
+#include "BrowseWatchdog.h"
 #include "client/api/CorvaneServerHandle.h"
 
-class BrowseWatchdog;
+struct ModeContext;
 
-class TimeoutCorvaneServerHandle : public CorvaneServerHandle {
+class TimeoutCorvaneServerHandle : public CorvaneServerHandle, private BrowseWatchdog::Client {
 public:
-    // limitMs: see limitFrom(). The watchdog outlives the handle.
-    TimeoutCorvaneServerHandle(const char* serverId, int32_t limitMs, BrowseWatchdog& watchdog);
+    // The limit, the request's deadline and the watchdog come from the
+    // context, which outlives the handle.
+    TimeoutCorvaneServerHandle(const char* serverId, const ModeContext& context);
     ~TimeoutCorvaneServerHandle() override;
 
     void resetTimer() { elapsedMs_.store(0); }
@@ -31,12 +40,16 @@ public:
     static int32_t limitFrom(const char* setting);
 
 private:
-    friend class BrowseWatchdog;
     // One step of the count, every 100 ms from the first.
-    void step();
+    void step() override;
 
     BrowseWatchdog& watchdog_;
+    const std::thread::id owner_;
+    const std::chrono::steady_clock::time_point deadline_;
+    const std::string deadlineMessage_;
     std::atomic<bool> timedOut_{false};
     std::atomic<int32_t> elapsedMs_{0};
     const int32_t limitMs_;
+    // The stop's reason, empty for the browse limit; steps only.
+    std::string reason_;
 };

@@ -5,6 +5,7 @@
 // tests/gateway.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -234,6 +235,25 @@ TEST_F(FastCgiGatewayTest, BrowseLimitComesFromTheRequestElseTheProcess) {
     auto own = rootInfo(slow);
     own["XQ_CVC_BROWSE_TIMEOUT"] = "20000";
     EXPECT_NE(fastCgi(own).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
+}
+
+TEST_F(FastCgiGatewayTest, StopSignalEndsTheProcessOnceTheRequestsInProgressAreAnswered) {
+    // SIGTERM ended one thread's wait for a connection; the others waited on.
+    const auto slow = query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/&streamName=info");
+    CorvaneTest::ProcessResult answer;
+    std::thread client([&] { answer = fastCgi(slow); });
+    ASSERT_TRUE(CorvaneTest::eventually([this] { return !sim_.calls("GetMetaData").empty(); }));
+    const pid_t pid = gateway_->pid();
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    client.join();
+    EXPECT_NE(answer.out.find("<administrators>demo,admin</administrators>"), std::string::npos) << answer.out;
+    // Ended: a zombie waiting for its parent, or gone.
+    const auto ended = [pid] {
+        const std::string stat = CorvaneTest::readFile("/proc/" + std::to_string(pid) + "/stat");
+        const size_t close = stat.rfind(')');
+        return close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0;
+    };
+    EXPECT_TRUE(CorvaneTest::eventually(ended, 3000));
 }
 
 }  // namespace

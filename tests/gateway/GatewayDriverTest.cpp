@@ -165,4 +165,24 @@ TEST_F(GatewayDriverTest, CallEndedByTheWatchdogLeavesNoReplyForTheNextRequest) 
     EXPECT_TRUE(failed(slowRead()));
 }
 
+TEST_F(GatewayDriverTest, DeadlineOfOneRequestLeavesAnotherOnTheSameServerAlone) {
+    // Two requests at once share the server's connection. The one with the
+    // short limit waits behind the other's call: its watchdog stopped that
+    // call, failing a request whose own limit was far off.
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:1000"});
+    ASSERT_TRUE(sim.started());
+    const auto read = [&](const char* limitMs) {
+        return run({"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"},
+                   {{"XQ_CVC_BROWSE_TIMEOUT", limitMs}});
+    };
+    CorvaneTest::ProcessResult patient, hasty;
+    std::thread first([&] { patient = read("20000"); });
+    ASSERT_TRUE(CorvaneTest::eventually([&] { return !sim.calls("GetMetaData").empty(); }));
+    std::thread second([&] { hasty = read("200"); });
+    first.join();
+    second.join();
+    EXPECT_NE(patient.out.find("<administrators>demo,admin</administrators>"), std::string::npos) << patient.out;
+    EXPECT_TRUE(failed(hasty)) << hasty.out;
+}
+
 }  // namespace

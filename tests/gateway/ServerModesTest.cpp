@@ -218,4 +218,87 @@ TEST_F(ServerModesTest, WatchdogEndsAStuckOperationOrAConnectThatIsNeverAnswered
     }
 }
 
+TEST_F(ServerModesTest, RequestDeadlineBoundsEveryNodeAndHostTogether) {
+    // The browse count restarted for every node: twelve nodes of 3 s each took 36 s.
+    const struct {
+        const char* tree;
+        std::vector<std::string> args;
+        const char* delay;  // the sim's, per call
+        const char* method;
+        size_t maxCalls;  // that the deadline lets through
+    } cases[] = {
+        {SimProcess::demoTree(), {"mode=getMetadata", "nodeId=/,/,/,/,/,/", "streamName=info"}, "GetMetaData:1000",
+         "GetMetaData", 3},
+        {kWalkTree, {"mode=destroyNodeRecursive", "nodeId=/a,/b"}, "GetChildrenEx:1000", "GetChildrenEx", 3},
+        // One call that would outlast the deadline: only a stop ends it.
+        {SimProcess::demoTree(), {"mode=isAdmin", "nodeId=/"}, "GetMetaData:60000", "GetMetaData", 1},
+    };
+    for (const auto& c : cases) {
+        SimProcess sim(c.tree, {"--delay-method", c.delay});
+        std::vector<std::string> args = c.args;
+        args.push_back("host=" + sim.host());
+        long long elapsedMs = 0;
+        const auto result = timedRun(args, {{"CORVANE_REQUEST_TIMEOUT", "2500"}}, &elapsedMs);
+        EXPECT_EQ(result.out, error("Request took longer than 2500 ms")) << c.method;
+        EXPECT_LE(sim.calls(c.method).size(), c.maxCalls) << c.method;
+        EXPECT_LT(elapsedMs, 5000) << c.method;
+    }
+}
+
+TEST_F(ServerModesTest, NodeAndAnswerLimitsRefuseBeforeAnyServerIsAsked) {
+    SimProcess sim(SimProcess::demoTree());
+    const std::string h = sim.host();
+    std::string thousand = "/";
+    for (int i = 1; i < 1000; ++i)
+        thousand += ",/";
+    const auto read = [&](const std::string& nodes, const std::map<std::string, std::string>& env = {}) {
+        return run({"mode=getMetadata", "host=" + h, "nodeId=" + nodes, "streamName=info"}, env).out;
+    };
+    const struct {
+        std::vector<std::string> args;
+        std::map<std::string, std::string> env;
+        const char* message;
+    } refused[] = {
+        {{"mode=getMetadata", "host=" + h, "nodeId=" + thousand + ",/", "streamName=info"},
+         {},
+         "Too many nodes in one request (1001, at most 1000)"},
+        {{"mode=setMetadata", "host=" + h, "nodeId=/,/,/", "streamName=s", "corvaneMetadata=x"},
+         {{"CORVANE_MAX_NODES", "2"}},
+         "Too many nodes in one request (3, at most 2)"},
+        {{"mode=destroyNode", "host=" + h, "nodeId=/a,,/b,/c,"},
+         {{"CORVANE_MAX_NODES", "2"}},
+         "Too many nodes in one request (3, at most 2)"},
+    };
+    for (const auto& c : refused)
+        EXPECT_EQ(run(c.args, c.env).out, error(c.message)) << c.message;
+    EXPECT_TRUE(sim.calls().empty());
+    // A million nodes in a 2 MB body are refused as cheaply.
+    std::string million = "/";
+    for (int i = 1; i < 1000000; ++i)
+        million += ",/";
+    EXPECT_EQ(post("mode=getMetadata&host=" + h + "&streamName=info&nodeId=" + million).out,
+              error("Too many nodes in one request (1000000, at most 1000)"));
+    EXPECT_TRUE(sim.calls().empty());
+
+    // An answer of exactly the limit goes out; one byte more does not.
+    const std::string answer = read("/,/");
+    ASSERT_EQ(answer.rfind(ok("<response><node>"), 0), 0u) << answer;
+    const std::string exact = std::to_string(answer.size() - ok("").size());
+    EXPECT_EQ(read("/,/", {{"CORVANE_MAX_RESPONSE_BYTES", exact}}), answer);
+    EXPECT_EQ(read("/,/", {{"CORVANE_MAX_RESPONSE_BYTES", std::to_string(std::stoi(exact) - 1)}}),
+              error("Response too large"));
+    // The limit stops a list of nodes at the node that passes it.
+    sim.clearCalls();
+    const std::string capped = read(thousand, {{"CORVANE_MAX_RESPONSE_BYTES", exact}});
+    EXPECT_TRUE(capped == error("Response too large")) << capped.size() << " bytes";
+    EXPECT_EQ(sim.calls("GetMetaData").size(), 3u);
+    // A stored document larger than the limit is not even read.
+    ASSERT_EQ(run({"mode=saveUser", "host=h", "nodeId=n", "corvaneMetadata=" + std::string(100, 'd')}).out,
+              ok("<response></response>\n"));
+    EXPECT_EQ(run({"mode=loadUser", "host=h", "nodeId=n"}, {{"CORVANE_MAX_RESPONSE_BYTES", "121"}}).out,
+              error("Response too large"));
+    EXPECT_EQ(run({"mode=loadUser", "host=h", "nodeId=n"}, {{"CORVANE_MAX_RESPONSE_BYTES", "122"}}).out,
+              ok("<response>" + std::string(100, 'd') + "</response>\n"));
+}
+
 }  // namespace

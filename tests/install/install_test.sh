@@ -122,9 +122,9 @@ $(cat "$WORK/security.log")"
   cd "$WORK/state"
   REMOTE_USER=alice "$GATEWAY" mode=saveUser host=h nodeId=/ "corvaneMetadata=<p/>" >/dev/null
   out="$(REMOTE_USER=alice "$GATEWAY" mode=loadUser host=h nodeId=/)"
-  case "$out" in "Content-Type: text/xml"*"
-
-<response><p/></response>") ;; *) false ;; esac || fail "loadUser answered '$out'"
+  [ "$out" = "$(printf '%s\n' 'Content-Type: text/xml' 'X-Content-Type-Options: nosniff' \
+    "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'; sandbox" 'Cache-Control: no-store' '' \
+    '<response><p/></response>')" ] || fail "loadUser answered '$out'"
   out="$("$GATEWAY" mode=getMetadata "host=127.0.0.1:$PORT" nodeId=/ streamName=info)"
   case "$out" in *"<host>127.0.0.1:$PORT</host>$INFO</node>"*) ;; *) fail "getMetadata answered '$out'" ;; esac
   build_with_pkg_config "$WORK/root/usr"

@@ -75,13 +75,13 @@ ProcessResult GatewayRequests::post(const std::string& body, const std::map<std:
     return run({}, all, body);
 }
 
-std::string GatewayRequests::ok(const std::string& body) {
-    return "Content-Type: text/xml\n"
-           "X-Content-Type-Options: nosniff\n"
-           "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'; sandbox\n"
-           "Cache-Control: no-store\n\n" +
-           body;
-}
+const char GatewayRequests::kHeader[] =
+    "Content-Type: text/xml\n"
+    "X-Content-Type-Options: nosniff\n"
+    "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'; sandbox\n"
+    "Cache-Control: no-store\n\n";
+
+std::string GatewayRequests::ok(const std::string& body) { return kHeader + body; }
 
 std::string GatewayRequests::error(const std::string& escapedMessage) {
     return ok("<response>\n\n<error>" + escapedMessage + "</error>\n\n</response>\n");

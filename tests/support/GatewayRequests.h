@@ -39,6 +39,8 @@ protected:
     // A url-encoded POST of body.
     ProcessResult post(const std::string& body, const std::map<std::string, std::string>& env = {}) const;
 
+    // The header block of every answer.
+    static const char kHeader[];
     // What the gateway prints for a response body / an error message.
     static std::string ok(const std::string& body);
     static std::string error(const std::string& escapedMessage);

@@ -3,8 +3,12 @@
 // port of the identifier), releases the mutex to tell the connect callbacks,
 // then takes it again for the call itself. stop() reaches the RPC client
 // without the call mutex, so another thread can end a call in progress; the
-// RPC client guards its own descriptor for that. Lock order: callback-list
-// mutex, then call mutex (a callback's own call takes the call mutex).
+// RPC client guards its own descriptor for that. stopCallOf() does so only
+// for the thread recorded, under the caller mutex, as the one connecting or
+// calling: a thread records itself after taking the call mutex and before
+// the RPC client forgets earlier stops, and clears the record before it
+// lets the call mutex go. Lock order: callback-list mutex, then call mutex
+// (a callback's own call takes the call mutex), then caller mutex.
 #include "client/api/CorvaneClientConnection.h"
 
 #include <cctype>
@@ -72,6 +76,25 @@ CorvaneMulticastClient* discoveryClient() {
 }  // namespace
 
 CorvaneClientConnection::DisconnectCallback CorvaneClientConnection::disconnectCB_ = nullptr;
+
+// Records the calling thread as the one using rc_ for the scope; made and
+// destroyed with the call mutex held.
+class CorvaneClientConnection::CallerScope {
+public:
+    explicit CallerScope(CorvaneClientConnection& connection) : connection_(connection) {
+        Corvane::CoLockGuard guard(connection_.callerMutex_);
+        connection_.caller_ = std::this_thread::get_id();
+    }
+    ~CallerScope() {
+        Corvane::CoLockGuard guard(connection_.callerMutex_);
+        connection_.caller_ = std::thread::id();
+    }
+    CallerScope(const CallerScope&) = delete;
+    CallerScope& operator=(const CallerScope&) = delete;
+
+private:
+    CorvaneClientConnection& connection_;
+};
 
 CorvaneClientConnection::CorvaneClientConnection(const CorvaneServerId& id)
     : rc_(std::make_unique<Corvane::rcAPI>()), serverId_(completed(id)) {
@@ -177,6 +200,7 @@ void CorvaneClientConnection::callMethod(const char* method, const char* args, b
     {
         Corvane::CoLockGuard guard(callMutex_);
         if (!rc_->isConnected()) {
+            const CallerScope caller(*this);
             connectLocked(timeoutMs);
             justConnected = rc_->isConnected();
         }
@@ -187,6 +211,7 @@ void CorvaneClientConnection::callMethod(const char* method, const char* args, b
     bool lost = false;
     {
         Corvane::CoLockGuard guard(callMutex_);
+        const CallerScope caller(*this);
         const bool trace = traceVar.getValue();
         if (trace)
             CO_DEBUG("Calling %s(%s)", method, args);
@@ -236,6 +261,12 @@ void CorvaneClientConnection::park() {
 }
 
 void CorvaneClientConnection::stop(const char* reason) { rc_->stop(reason); }
+
+void CorvaneClientConnection::stopCallOf(std::thread::id thread, const char* reason) {
+    Corvane::CoLockGuard guard(callerMutex_);
+    if (caller_ == thread && thread != std::thread::id())
+        rc_->stop(reason);
+}
 
 void CorvaneClientConnection::addConnectCallback(ConnectCallback* callback) {
     Corvane::CoLockGuard guard(callbacksMutex_);

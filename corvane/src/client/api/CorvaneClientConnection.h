@@ -7,11 +7,12 @@
 // holds a CorvaneClientConnection::Shared on one entry of the process-wide
 // connection table (CorvaneConnectionTable.h), which owns the connection.
 //
-// Thread-safe. The call mutex serialises connecting and calls; stop() and
-// forcedDisconnect() may come from another thread to end a call in
-// progress. Connect callbacks run under the callback-list mutex but without
-// the call mutex, so a callback may call methods itself. Lock order:
-// callback-list mutex, then call mutex, then info mutex.
+// Thread-safe. The call mutex serialises connecting and calls; stop(),
+// stopCallOf() and forcedDisconnect() may come from another thread to end a
+// call in progress. Connect callbacks run under the callback-list mutex but
+// without the call mutex, so a callback may call methods itself. Lock
+// order: callback-list mutex, then call mutex, then info mutex or caller
+// mutex.
 #pragma once
 
 #include <atomic>
@@ -112,6 +113,9 @@ public:
     // Aborts a call in progress with reason as its error text (null: the
     // system's text for ECONNABORTED).
     void stop(const char* reason);
+    // Aborts the connect or call in progress only when thread runs it:
+    // the call of another thread sharing the connection goes on.
+    void stopCallOf(std::thread::id thread, const char* reason);
 
     void addConnectCallback(ConnectCallback* callback);
     // Removes the first occurrence.
@@ -122,6 +126,8 @@ public:
     const CorvaneServerId& getServerId() const { return serverId_; }
 
 private:
+    class CallerScope;
+
     void connectLocked(unsigned int timeoutMs);
     bool connectToAddressesLocked(unsigned int timeoutMs);
     void notifyConnected();
@@ -136,6 +142,10 @@ private:
     Corvane::CoMutex infoMutex_;
     CorvaneDaemonInfo info_;
     bool infoStale_ = true;
+    // Guards caller_, so that a stop meant for one thread's call never
+    // lands in the next thread's. Taken under the call mutex, never across I/O.
+    Corvane::CoMutex callerMutex_;
+    std::thread::id caller_;  // the thread connecting or calling on rc_, if any
     // The thread running the connect callbacks, so that a callback whose own
     // call reconnects does not notify again (and block on callbacksMutex_).
     std::atomic<std::thread::id> notifyingThread_{};

@@ -18,6 +18,11 @@
 // The discovery thread runs with cancellation off except inside its wait,
 // so that even a last-resort cancel never leaves a lock held.
 //
+// The connection of the start-up server-list fetch is parked for the
+// connect that usually follows; the discovery thread closes it once it is
+// too old to be reused, so that a process that never connects again (a
+// long-lived FastCGI gateway) does not keep a login on the server.
+//
 // The start-up search of 127.0.0.1 ends early when nothing there can answer
 // it: either the kernel reports the port unreachable, or the search lands
 // on this client's own public socket, which shares the discovery port with
@@ -35,6 +40,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -43,6 +49,7 @@
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetworkConfig.h"
+#include "base/rcApi/rcAPI.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/rcApi/rcConnectionInfo.h"
 #include "base/threads/CoLockGuard.h"
@@ -65,6 +72,9 @@ namespace Protocol = CorvaneMulticastProtocol;
 namespace {
 
 constexpr int64_t kSearchTimeoutUs = 1000000;
+// The RPC client reuses a parked connection for this long at most; past it
+// the connection only holds a login on the server.
+constexpr int64_t kParkedConnectionUs = 5000000;
 constexpr unsigned int kServerListTimeoutMs = 5000;
 constexpr int64_t kDefaultResyncSeconds = 300;
 constexpr time_t kIdleWaitSeconds = 2;  // when there is no control pipe to wake the wait
@@ -99,7 +109,14 @@ const int64_t gLoadedResyncUs = [] {
     return static_cast<int64_t>(seconds > 0 ? seconds : kDefaultResyncSeconds) * 1000000;
 }();
 
+// The singleton from its construction; other threads are handed it only
+// once it has started (gStarted), since its start-up search writes what
+// they would read.
 std::atomic<CorvaneMulticastClient*> gInstance{nullptr};
+std::atomic<CorvaneMulticastClient*> gStarted{nullptr};
+// Set while this thread runs the singleton's start: the start-up fetch's
+// own connection asks instance() for the client being started.
+thread_local bool tStarting = false;
 
 Corvane::CoMutex& creationMutex() {
     static Corvane::CoMutex mutex;
@@ -170,8 +187,10 @@ struct CorvaneMulticastClient::PrivateSocket {
 };
 
 CorvaneMulticastClient* CorvaneMulticastClient::instance() {
-    if (CorvaneMulticastClient* client = gInstance.load())
+    if (CorvaneMulticastClient* client = gStarted.load())
         return client;
+    if (tStarting)
+        return gInstance.load();
     CoLockGuard guard(creationMutex());
     if (!gInstance.load()) {
         unsigned int port = kDefaultPort;
@@ -185,7 +204,9 @@ CorvaneMulticastClient* CorvaneMulticastClient::instance() {
         client->start(true);
         client.release();  // now reached through gInstance
     }
-    return gInstance.load();
+    // A client made without instance() and not started yet is all there is.
+    CorvaneMulticastClient* started = gStarted.load();
+    return started ? started : gInstance.load();
 }
 
 void CorvaneMulticastClient::destroyInstance() {
@@ -231,6 +252,7 @@ CorvaneMulticastClient::CorvaneMulticastClient(unsigned int port, const char* sc
 
 CorvaneMulticastClient::~CorvaneMulticastClient() {
     assert(gInstance.load() == this && "instance == this");
+    gStarted.store(nullptr);
     dispatcher_.removeObserver(observer_.get());  // no report runs past this
     observer_.reset();
     try {
@@ -258,6 +280,10 @@ void CorvaneMulticastClient::start(bool fetchServers) {
     controlRead_.store(fds[0]);
     controlWrite_.store(fds[1]);
     if (fetchServers) {
+        struct Starting {
+            Starting() { tStarting = true; }
+            ~Starting() { tStarting = false; }
+        } starting;
         try {
             if (findServers(nullptr, nullptr, kLocalHost, 0) == 0)
                 findServers(nullptr, nullptr, nullptr, 0);
@@ -270,6 +296,8 @@ void CorvaneMulticastClient::start(bool fetchServers) {
         Corvane::CoThread::PRIORITY_MIN, -1, false);
     thread_.reset(thread);
     thread->start();
+    if (gInstance.load() == this)
+        gStarted.store(this);
 }
 
 void CorvaneMulticastClient::stop() {
@@ -318,11 +346,12 @@ void CorvaneMulticastClient::threadCB(void* arg) {
         return;
     for (;;) {
         try {
+            const int64_t untilParkedUs = client->closeParkedWhenDue();
             const int64_t untilResyncUs = client->nextResyncUs_.load() - nowUs();
             if (untilResyncUs <= 0)
                 client->resync();
             else
-                client->waitForActivity(untilResyncUs);
+                client->waitForActivity(std::min(untilResyncUs, untilParkedUs));
             if (client->stopping_.load())
                 return;
         } catch (const CoException& e) {
@@ -331,6 +360,18 @@ void CorvaneMulticastClient::threadCB(void* arg) {
                 return;
         }
     }
+}
+
+int64_t CorvaneMulticastClient::closeParkedWhenDue() {
+    const int64_t dueUs = closeParkedAtUs_.load();
+    if (dueUs == 0)
+        return INT64_MAX;
+    const int64_t leftUs = dueUs - Corvane::CoClock::monotonicUs();
+    if (leftUs > 0)
+        return leftUs;
+    closeParkedAtUs_.store(0);
+    Corvane::rcAPI::closeParked();
+    return INT64_MAX;
 }
 
 bool CorvaneMulticastClient::waitForActivity(int64_t timeoutUs) {
@@ -767,6 +808,7 @@ void CorvaneMulticastClient::fetchServerList(const CorvaneDaemonInfo& from, cons
     }
     // Most often the caller is about to connect to this very server.
     connection.park();
+    closeParkedAtUs_.store(Corvane::CoClock::monotonicUs() + kParkedConnectionUs);
 }
 
 void CorvaneMulticastClient::interfaceChanged(int event, const CoNetworkInterface& interface) {

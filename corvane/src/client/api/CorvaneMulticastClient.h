@@ -148,6 +148,9 @@ private:
     // This host as the server list's rules see it, copied under hostMutex_.
     CorvaneThisHost thisHost();
     void closePipe();
+    // Closes the kept connection once it is due; how long the thread may
+    // wait before it is (INT64_MAX: nothing is kept).
+    int64_t closeParkedWhenDue();
 
     const unsigned int port_;
     const std::string scope_;
@@ -159,6 +162,9 @@ private:
     std::unique_ptr<Corvane::CoThread> thread_;  // owner's thread only
     Corvane::CoMulticast publicSocket_;          // read by the discovery thread only
     std::atomic<int64_t> nextResyncUs_{0};
+    // When the thread closes the connection the start-up fetch kept for the
+    // next connect (monotonic µs); 0 when none is kept.
+    std::atomic<int64_t> closeParkedAtUs_{0};
     std::atomic<bool> stopping_{false};
     std::atomic<int> controlRead_{-1};
     std::atomic<int> controlWrite_{-1};

@@ -87,6 +87,11 @@ bool CorvaneServerHandle::cancel(const char* reason) {
     return true;
 }
 
+bool CorvaneServerHandle::cancelCallOf(std::thread::id thread, const char* reason) {
+    imp_->cancel(reason, &thread);
+    return true;
+}
+
 bool CorvaneServerHandle::ping(unsigned int timeoutMs) {
     if (!imp_->connect())
         return false;

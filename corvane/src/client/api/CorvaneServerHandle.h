@@ -7,6 +7,7 @@
 #pragma once
 
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "client/api/CorvaneNodeEvent.h"
@@ -44,6 +45,9 @@ public:
     // Stops the command in progress on this server's connections; an empty
     // reason leaves the connection's own text as the operation's error.
     bool cancel(const char* reason = "");
+    // As cancel(), but only a command that thread runs: another thread's
+    // command on a connection this handle shares goes on.
+    bool cancelCallOf(std::thread::id thread, const char* reason = "");
     bool ping(unsigned int timeoutMs = 10000);
 
     // Asks the server where srcPath on srcHost appears on dstHost.

@@ -82,15 +82,19 @@ void CorvaneServerImp::disconnect() {
         connection->forcedDisconnect();
 }
 
-void CorvaneServerImp::cancel(const char* reason) {
+void CorvaneServerImp::cancel(const char* reason, const std::thread::id* thread) {
     // An empty reason lets the connection report the abort in its own words.
     const char* text = reason && *reason ? reason : nullptr;
     Corvane::CoLockGuard guard(connectionMutex_);
     CorvaneClientConnection* shared = shared_.get();
-    if (shared)
-        shared->stop(text);
-    if (connection_ && connection_ != shared)
-        connection_->stop(text);
+    for (CorvaneClientConnection* connection : {shared, connection_ != shared ? connection_ : nullptr}) {
+        if (!connection)
+            continue;
+        if (thread)
+            connection->stopCallOf(*thread, text);
+        else
+            connection->stop(text);
+    }
     if (frameClient_)
         frameClient_->interrupt();
 }

@@ -15,6 +15,7 @@
 #include <exception>
 #include <memory>
 #include <string>
+#include <thread>
 
 #include "base/threads/CoMutex.h"
 #include "client/api/CorvaneClientConnection.h"
@@ -53,8 +54,9 @@ public:
 
     bool isConnected();
     void disconnect();
-    // Safe from another thread.
-    void cancel(const char* reason);
+    // Safe from another thread. With a thread given, a shared connection's
+    // call is stopped only when that thread runs it.
+    void cancel(const char* reason, const std::thread::id* thread = nullptr);
 
     // The first registration makes the event link, starting the event
     // monitor if need be.

@@ -1,0 +1,47 @@
+#include "FastCgiGateway.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "support/Eventually.h"
+#include "support/FastCgiClient.h"
+
+FastCgiGateway::FastCgiGateway(const std::string& dir, const std::map<std::string, std::string>& env,
+                               const std::vector<std::string>& arguments)
+    : socket_(dir + "/gateway.socket") {
+    CorvaneTest::ProcessOptions options;
+    options.env = env;
+    options.env["PATH"] = "/usr/bin:/bin";
+    const char* tsan = std::getenv("TSAN_OPTIONS");
+    options.env["TSAN_OPTIONS"] = std::string(tsan && *tsan ? tsan : "report_signal_unsafe=1") + ":halt_on_error=1";
+    options.cwd = dir;
+    std::vector<std::string> argv{"spawn-fcgi", "-n", "-s", socket_, "--", CorvaneTest::binPath("corvane-gateway")};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    process_ = std::make_unique<CorvaneTest::ChildProcess>(argv, options);
+    // The socket file exists from its bind, before the listen: a connect
+    // tells when the gateway's requests would be taken.
+    started_ = CorvaneTest::eventually([this] { return CorvaneTest::FastCgiClient(socket_).valid(); });
+}
+
+bool FastCgiGateway::alive() const {
+    // spawn-fcgi -n becomes the gateway: the child is the gateway itself.
+    int status = 0;
+    return waitpid(process_->pid(), &status, WNOHANG) == 0;
+}
+
+long FastCgiGateway::residentKb() const {
+    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            std::istringstream fields(line.substr(6));
+            long kb = -1;
+            fields >> kb;
+            return kb;
+        }
+    }
+    return -1;
+}

@@ -1,0 +1,37 @@
+// build/bin/corvane-gateway as a FastCGI server, started by spawn-fcgi on
+// a socket file in a given directory as nginx and Apache use it, with only
+// PATH and the given variables in its environment. A ThreadSanitizer
+// build's gateway ends at its first report, so that a race shows as a
+// gateway that is gone.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "support/Process.h"
+
+class FastCgiGateway {
+public:
+    // dir: the working directory, which holds account/ and the socket.
+    // arguments: the program's command line after its name.
+    FastCgiGateway(const std::string& dir, const std::map<std::string, std::string>& env = {},
+                   const std::vector<std::string>& arguments = {});
+
+    // False when the socket did not take connections.
+    bool started() const { return started_; }
+    const std::string& socket() const { return socket_; }
+    pid_t pid() const { return process_->pid(); }
+    // True while the process runs.
+    bool alive() const;
+    // Its resident size, in kB; -1 when it can not be read.
+    long residentKb() const;
+
+private:
+    std::string socket_;
+    std::unique_ptr<CorvaneTest::ChildProcess> process_;
+    bool started_ = false;
+};

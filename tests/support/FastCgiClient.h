@@ -1,0 +1,39 @@
+// The web server's side of one FastCGI request, spoken by the test itself
+// over a socket file: the test decides when each part of the request goes
+// out (a body sent slowly, or never) and reads the answer without starting
+// a program. Plain POSIX underneath. One thread uses an object at a time,
+// except that one may send the body while another reads the answer.
+#pragma once
+
+#include <map>
+#include <string>
+
+#include "support/LoopbackListener.h"
+
+namespace CorvaneTest {
+
+class FastCgiClient {
+public:
+    // Connects; valid() is false when that failed.
+    explicit FastCgiClient(const std::string& socketPath);
+
+    bool valid() const { return fd_.valid(); }
+    // Begins a request (role responder) and sends all its variables.
+    bool begin(const std::map<std::string, std::string>& variables);
+    // Sends bytes of the body; an empty text ends it.
+    bool sendBody(const std::string& bytes);
+    // Reads the answer's standard output (and error) until the request
+    // ends; false when the connection closed or timeoutMs passed first.
+    bool readAnswer(std::string* out, int timeoutMs = 10000, std::string* err = nullptr);
+
+    // One whole request; the answer's standard output, or "" when none came.
+    static std::string request(const std::string& socketPath, const std::map<std::string, std::string>& variables,
+                               const std::string& body = "", int timeoutMs = 10000);
+
+private:
+    bool sendRecord(int type, const std::string& content);
+
+    ScopedFd fd_;
+};
+
+}  // namespace CorvaneTest
