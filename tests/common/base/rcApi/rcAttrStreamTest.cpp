@@ -46,9 +46,12 @@ TEST(rcAttrStreamTest, ValuesComeBackExactly) {
     int i = 7;  // a miss leaves the output alone
     EXPECT_FALSE(received.getIntValue("absent", i) || i != 7);
     EXPECT_TRUE(rcAttrStream().isEmpty());
-    // Only tools use the pretty form: one smoke line.
-    EXPECT_EQ("a='short' b='0123456...' c='x y z '",
-              make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}}).prettyString(10));
+    // Only tools use the pretty form: one smoke line, posted between its frame.
+    MessageLog::Scope log;
+    make({{"a", "short"}, {"b", "0123456789abc"}, {"c", "x\ny\tz\r"}}).prettyDump(10);
+    EXPECT_EQ((std::vector<std::string>{"Attribute Stream Pretty Dump", "a='short' b='0123456...' c='x y z '",
+                                        "Attribute Stream Pretty Dump Done"}),
+              log->texts(CoMsg::user));
 }
 
 TEST(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes) {
@@ -82,7 +85,7 @@ TEST(rcAttrStreamTest, TypedValuesEncodeByteForByteAndConvertAsTheCLibraryDoes) 
               std::make_tuple(i, l, f, h, H, hex, cut, fits, junk, static_cast<int>(small)));
     EXPECT_EQ(64u, valueOf(s, "cut").size());
     char buf[8];
-    ASSERT_TRUE(s.getStringValue("Name", buf, 4));
+    ASSERT_TRUE(s.getStringValue("Name", buf, 4) && !s.getStringValue("absent", buf, sizeof buf));
     EXPECT_STREQ("my ", buf);
     // Booleans by the word rule.
     const std::pair<const char*, bool> words[] = {{"1", true},     {"true", true}, {"TRUE", true}, {"Yes", true},
@@ -115,6 +118,26 @@ TEST(rcAttrStreamTest, MalformedLengthEndsReadingButKeepsEarlierEntries) {
         EXPECT_EQ(1, s.count()) << c.text;
         EXPECT_EQ(c.posted, log->contains("Error parsing attribute stream.", CoMsg::error)) << c.text;
     }
+}
+
+// An iterator blanks in its owner only the entry it has just found.
+TEST(rcAttrStreamTest, IteratorRemovesOnlyWhatItHasJustFound) {
+    rcAttrStream s = make({{"a", "1"}, {"b", "2"}});
+    rcAttrStream::Iterator it(s);
+    ASSERT_TRUE(it.find("b"));
+    it.reset(s);
+    it.remove();  // started over: nothing found yet
+    ASSERT_TRUE(it.find("b") && !it.find("a"));
+    it.remove();  // the miss forgot b
+    EXPECT_EQ(2, s.count());
+    it.reset(s);
+    ASSERT_TRUE(it.find("a"));
+    it.remove();
+    EXPECT_EQ("  1 1b 1 2", s.str());
+    ASSERT_TRUE(it.find("b"));
+    s.assign("x 1 1y 1 2");
+    it.remove();  // the text it found b in is gone
+    EXPECT_EQ("x 1 1y 1 2", s.str());
 }
 
 // Adding a name twice blanks the first entry; equality ignores order and

@@ -152,4 +152,29 @@ TEST_F(rcConnectionInfoTest, FillDescribesThisProcessAndItsConfiguredHostOrSaysW
 #endif
 }
 
+// The process name is the base name of the command's first word. A child
+// rewrites its own command line, which /proc shows as it is in memory; its
+// standard input is closed, as a daemon's may be, so that the file opens as
+// descriptor 0.
+TEST_F(rcConnectionInfoTest, ProcessNameIsTheBaseNameOfTheCommand) {
+    const int status = CorvaneTest::runInChild([] {
+        ::close(0);
+        const struct {
+            const char* command;
+            const char* name;
+        } cases[] = {{"dir/tool", "tool"}, {"t//", "t"}, {"/", "/"}, {"", "."}};
+        if (std::strlen(program_invocation_name) < 8)
+            return 100;
+        int failed = 0;
+        for (const auto& c : cases) {
+            std::strcpy(program_invocation_name, c.command);
+            rcConnectionInfo info;
+            info.fill();
+            failed = failed * 2 + (info.processName() != c.name);
+        }
+        return failed;
+    });
+    EXPECT_EQ(0, status) << "a bit per failing case, first case highest";
+}
+
 }  // namespace

@@ -234,6 +234,10 @@ public:
         log_->push_back(std::string("read ") + name_);
         return keep_;
     }
+    bool handleWritable() override {
+        log_->push_back(std::string("write ") + name_);
+        return keep_;
+    }
     bool descriptorLost() override {
         log_->push_back(std::string("lost ") + name_);
         return true;
@@ -268,6 +272,9 @@ TEST(rcAppContextTest, CallsReadyHandlersLastRegisteredFirst) {
     EXPECT_EQ("lost d", log.back());
     EXPECT_FALSE(ctx.isRegistered(&d));
     EXPECT_TRUE(ctx.isRegistered(&c));
+    c.setEventMask(CoIoHandler::kWriteEvent);  // only a handler that asks is told it can write
+    EXPECT_EQ(1, ctx.callIOHandler(0));
+    EXPECT_EQ("write c", log.back());
 }
 
 }  // namespace

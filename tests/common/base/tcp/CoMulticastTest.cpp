@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 
 #include "base/loggerBase/CoException.h"
 #include "support/Process.h"
+#include "support/TempDir.h"
 #include "support/VirtualNetwork.h"
 
 namespace {
@@ -158,6 +160,32 @@ TEST(CoMulticastTest, JoinWithoutARouteAndIPv6InterfaceByAddress) {
     if (status == 100)
         GTEST_SKIP() << "no network namespace of its own here";
     EXPECT_EQ(0, status);
+}
+
+// A destination may be a host name. The child reads a hosts file of its own.
+TEST(CoMulticastTest, SendsToAHostByName) {
+    CorvaneTest::TempDir dir;
+    const std::string hosts = dir.write("hosts", "127.0.0.1 cv-receiver\n");
+    unsigned port = 0;
+    const int receiver = boundUdp(&port);
+    const int status = CorvaneTest::runInChild([&] {
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount(hosts.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0)
+            return 100;
+        try {
+            CoMulticast(kGroupPort, kGroup, nullptr).send("named", 5, "cv-receiver", port);
+        } catch (const CoException&) {
+            return 1;  // leaving the child, it would run the other tests there
+        }
+        return 0;
+    });
+    pollfd waiting{receiver, POLLIN, 0};
+    const int ready = status == 0 ? ::poll(&waiting, 1, kWaitMs) : 0;
+    ::close(receiver);
+    if (status == 100)
+        GTEST_SKIP() << "no mount namespace of its own here";
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(1, ready) << "nothing arrived";
 }
 
 // Binding and refused sends put nothing on the wire.

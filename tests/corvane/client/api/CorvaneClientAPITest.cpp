@@ -236,9 +236,13 @@ TEST_F(CorvaneClientAPITest, TranslatePathsSendsTheHeadThenQuotedPathsRefusesEmp
     EXPECT_TRUE(strList({"x", "", "y"}) == out);
 
     // Translation lists are read. "3" is missing: an empty group. Entries may come in any order, and
-    // "01" names no index.
-    server_.reply("GetTranslationGroups",
-                  attrs({{"numGroups", "4"}, {"2", "lonely"}, {"01", "decoy"}, {"1", "k,15"}, {"0", "g,3,h1,h2"}}));
+    // neither "01" nor a number past the int range (2 when cut to 32 bits) names an index.
+    server_.reply("GetTranslationGroups", attrs({{"numGroups", "4"},
+                                                 {"4294967298", "decoy"},
+                                                 {"2", "lonely"},
+                                                 {"01", "decoy"},
+                                                 {"1", "k,15"},
+                                                 {"0", "g,3,h1,h2"}}));
     std::vector<CorvaneTranslationGroup> groups(1);
     ASSERT_TRUE(base_.getTranslationGroups(groups)) << base_.lastError();
     EXPECT_EQ("", server_.lastArgs("GetTranslationGroups"));

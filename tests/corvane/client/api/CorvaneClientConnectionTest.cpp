@@ -14,8 +14,13 @@
 #include "ScriptedServer.h"
 #include "base/env/EnvVar.h"
 #include "base/loggerBase/CoException.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "base/tcp/CoMulticast.h"
+#include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneMulticastClient.h"
+#include "client/api/CorvaneMulticastProtocol.h"
 #include "common/base/network/NetworkTestSupport.h"
+#include "support/Eventually.h"
 #include "support/Gate.h"
 #include "support/LoopbackListener.h"
 #include "support/MessageLog.h"
@@ -158,6 +163,34 @@ TEST_F(CorvaneClientConnectionTest, IdentifierIsCompletedAndARefusedConnectionCa
     EXPECT_NE(std::string::npos, error.find(std::strerror(ECONNREFUSED))) << error;
     const std::string failed = "Could not connect to server [127.0.0.1:" + std::to_string(port) + "] [] []: " + error;
     EXPECT_EQ(1u, messages_->startingWith(failed).size());
+}
+
+// A discovered server that takes the connection but does not answer the
+// login in time ends the attempt: the caller's budget is spent, and a slow
+// server is no gone one.
+TEST_F(CorvaneClientConnectionTest, DiscoveredServerThatDoesNotAnswerInTimeEndsTheAttempt) {
+    CorvaneTest::LoopbackListener silent;
+    CorvaneTest::ScopedNetworkConfig config("[SelfDiscovery]\nPort = 17556\nScope = 239.75.5.56\nTTL = 1\n");
+    CorvaneMulticastClient* discovery = CorvaneMulticastClient::instance();
+    CorvaneDaemonInfo record;
+    record.setVersionMajor(3);
+    record.setStorageId("SX");
+    record.setIP(0, "127.0.0.1");
+    record.setNodePort(silent.port());
+    Corvane::rcAttrStream payload;
+    record.write(payload);
+    const std::string text =
+        CorvaneMulticastProtocol::encodeRequest(CorvaneMulticastProtocol::RequestType::DiscoverServers, payload);
+    Corvane::CoMulticast announcer(17556, "239.75.5.56", "127.0.0.1");
+    announcer.setLoopback(1);
+    announcer.bind(true);
+    announcer.send(text.data(), static_cast<int>(text.size()));
+    CorvaneServerId id("elsewhere");
+    id.setStorageId("SX");
+    ASSERT_TRUE(CorvaneTest::eventually([&] { return discovery->resolve(id, record); }));
+    CorvaneClientConnection connection(id);
+    EXPECT_EQ(std::strerror(ETIMEDOUT), callError(connection, "Echo", 1000));
+    EXPECT_TRUE(discovery->resolve(id, record));
 }
 
 TEST_F(CorvaneClientConnectionTest, TimedOutCallDisconnectsAndTheNextCallReconnects) {

@@ -53,6 +53,17 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
     info.setProductVersionMinor(3);
     info.setStorageId("ST");
     info.setOSType(2);
+    // Every other field away from its default too, so that each must travel.
+    info.setFramePort(7550);
+    info.setVersionMinor(1);
+    info.setVersionMaint(2);
+    info.setProduct("P");
+    info.setVendor("V");
+    info.setProductVersionMajor(4);
+    info.setProductVersionMaint(5);
+    info.setProductVersionStr("4.3.5");
+    info.setProductBuild(6);
+    info.setHostUUID("U");
     Corvane::rcAttrStream s("junk 1 x");
     info.write(s);
     EXPECT_EQ(s.str().rfind("IP0 8 10.0.0.1Hostname 0 HostName 0 DisplayName 4 Main", 0), 0u) << s.str();
@@ -70,7 +81,7 @@ TEST(CorvaneDaemonInfoTest, WriteThenReadGivesAnEqualRecord) {
     // The server is named by its first address, not its frame one.
     EXPECT_STREQ(info.toServerId().getStr(), "10.0.0.9:OBRAN");
     EXPECT_STREQ(info.toServerId().getStorageId(), "ST");
-    EXPECT_EQ(info.getMsgQName(), "/var/tmp/msgq.cv.OBRAN.0");
+    EXPECT_EQ(info.getMsgQName(), "/var/tmp/msgq.cv.OBRAN.7550");
 
     CorvaneTest::MessageLog::Scope log(Corvane::CoMsg::warning);
     const CorvaneDaemonInfo before = info;

@@ -191,6 +191,22 @@ TEST_F(CorvaneEventMonitorTest, ReconnectionUnregistersTheLinkFirst) {
     }
 }
 
+// A link goes with the handle that made it; the connection the handles
+// share must not call it when it next reconnects.
+TEST_F(CorvaneEventMonitorTest, LinkOfAHandleGoneIsNotRegisteredAgain) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    CorvaneServerHandle kept(sim.host().c_str());
+    ASSERT_TRUE(kept.ping()) << kept.lastError();
+    {
+        CorvaneServerHandle gone(sim.host().c_str());
+        ASSERT_TRUE(gone.registerEventHandler("/media", &a_)) << gone.lastError();
+    }
+    kept.disconnect();
+    sim.clearCalls();
+    ASSERT_TRUE(kept.ping()) << kept.lastError();  // reconnects
+    EXPECT_EQ(eventCalls(sim), std::vector<std::string>{});
+}
+
 TEST_F(CorvaneEventMonitorTest, ListensOnTheMetadataInterfacesOnly) {
     // Servers reach the event listener only on the interfaces the network file gives for metadata.
     CorvaneTest::TempDir dir;

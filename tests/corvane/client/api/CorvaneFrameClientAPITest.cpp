@@ -1,10 +1,12 @@
 // Frame data between the client and real corvane-sim processes, and against
 // a stand-in frame server that cuts its connection.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <csignal>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -12,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/env/EnvVar.h"
 #include "base/loggerBase/CoException.h"
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneDaemonInfoMgr.h"
@@ -21,6 +24,7 @@
 #include "client/api/CorvaneRawDataClientConnection.h"
 #include "client/api/CorvaneServerHandle.h"
 #include "support/LoopbackListener.h"
+#include "support/MessageLog.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
 
@@ -72,7 +76,13 @@ TEST_F(CorvaneFrameClientAPITest, FramesRoundTripWithAndWithoutAcknowledgement) 
     CorvaneServerHandle server(sim.host().c_str());
     CorvaneNodeHandle clip(server, "/media/clip");
     const std::string data = pattern(8192);
+    Corvane::EnvVar<bool> trace("XQ_CORVANE_TRACE", false);
+    trace.setValue(true);
+    CorvaneTest::MessageLog::Scope log;
     ASSERT_TRUE(clip.writeFrame("/media/clip#0", data.data(), data.size())) << clip.lastError();
+    trace.setValue(false);
+    EXPECT_EQ(log->startingWith("Calling writeFrame"),
+              std::vector<std::string>{"Calling writeFrame(/media/clip#0, 8192)"});
     EXPECT_EQ(sim.calls("FrameConnection"), std::vector<std::string>{"FrameConnection tcp"});
 
     const struct {
@@ -193,6 +203,18 @@ TEST_F(CorvaneFrameClientAPITest, FilesRoundTripAndStayInTheirDirectory) {
     for (const char* bad : {"../escape", "a/../../escape", "out/secret", "/"})
         EXPECT_FALSE(server.pullFile(bad, kept.c_str()) || server.pushFile(bad, kept.c_str())) << bad;
     EXPECT_FALSE(server.pullFile("missing", kept.c_str()));
+    // A local file that can not grow fails the pull with the system's reason.
+    rlimit saved{};
+    ASSERT_EQ(0, ::getrlimit(RLIMIT_FSIZE, &saved));
+    rlimit none = saved;
+    none.rlim_cur = 0;
+    const auto previous = std::signal(SIGXFSZ, SIG_IGN);  // the error, not the signal
+    ASSERT_EQ(0, ::setrlimit(RLIMIT_FSIZE, &none));
+    const bool pulled = server.pullFile("/f262145", kept.c_str());
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previous);
+    EXPECT_FALSE(pulled);
+    EXPECT_EQ(server.lastError(), "Could not write '" + kept + "': " + std::strerror(EFBIG));
     // A failed pull leaves the local file whole.
     EXPECT_EQ(CorvaneTest::readFile(kept) + CorvaneTest::readFile(local_.file("secret")), "olds");
 }
@@ -293,6 +315,27 @@ TEST_F(CorvaneFrameClientAPITest, RedirectedFramesAreReadFromTheirHolder) {
     EXPECT_EQ(std::string(buffer, 2), "/b");
     EXPECT_EQ(holder.calls("ReadFrame"), (std::vector<std::string>{"ReadFrame /a 2", "ReadFrame /b 2"}));
     EXPECT_EQ(front.calls("ReadAheadRedirect").size(), 2u);
+}
+
+// A frame link that can not be made says why: the last data address's
+// failure, or that there is none.
+TEST_F(CorvaneFrameClientAPITest, FrameLinkThatCanNotBeMadeSaysWhy) {
+    int port = -1;
+    const CorvaneTest::ScopedFd closed = CorvaneTest::bindWithoutListening(&port);
+    FixedServer server;
+    server.info.setFramePort(port);
+    for (const char* address : {"127.0.0.1", ""}) {
+        server.info.setFrameIP(0, address);
+        CorvaneRawDataClientConnection link(server);
+        std::string error = "<none>";
+        char byte = 0;
+        try {
+            link.readExactly(&byte, 1);
+        } catch (const Corvane::CoException& e) {
+            error = e.what();
+        }
+        EXPECT_EQ(error, *address ? std::strerror(ECONNREFUSED) : "No data interface found") << address;
+    }
 }
 
 TEST_F(CorvaneFrameClientAPITest, ReadsOnlyWellFormedTokens) {

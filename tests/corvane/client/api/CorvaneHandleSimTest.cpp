@@ -91,8 +91,8 @@ TEST_F(CorvaneHandleSimTest, NodeAndServerOperationsRoundTrip) {
     paths.append("/m/b");
     int pathCount = 0;
     ASSERT_TRUE(found.allocateFrames(2, CorvaneClipFormat(), added) && found.getFrame(4, frame) &&
-                found.setFramePaths(paths, CorvaneClipFormat()) && found.getNumFramePaths(pathCount) &&
-                found.getFramePath(0, text))
+                found.getNumFramePaths(pathCount) && found.setFramePaths(paths, CorvaneClipFormat()) &&
+                found.getNumFramePaths(pathCount) && found.getFramePath(0, text))
         << found.lastError();
     EXPECT_EQ(std::to_string(pathCount) + " " + text.c_str(), "2 /m/a");
     ASSERT_TRUE(found.setMetaData("notes", "line one\nline \"two\" \\ three\t."));
@@ -289,7 +289,8 @@ TEST_F(CorvaneHandleSimTest, SharedConnectionSettingLimitsCountAndIdleTime) {
         int count = 0;
         CorvaneStr vendor;
         EXPECT_FALSE(b.getNumTranslationGroups(count) || b.getNumHostTranslations(count) ||
-                     b.getNumOsTypeTranslations(count) || b.getNodePlugInVendor(vendor));  // nor server-wide reads
+                     b.getNumOsTypeTranslations(count) || b.getNodePlugInVendor(vendor) ||
+                     b.getDisplayName(vendor));  // nor server-wide reads
     }
     corvanePurgeConnections(false);
     EXPECT_EQ(corvaneSharedConnectionCount(), 1) << "expired before its idle second";

@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "ScriptedServer.h"
+#include "base/network/CoNetwork.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoMulticast.h"
 #include "client/api/CorvaneServerId.h"
@@ -23,6 +24,7 @@
 #include "support/Eventually.h"
 #include "support/MessageLog.h"
 #include "support/TempDir.h"
+#include "support/VirtualNetwork.h"
 
 namespace {
 
@@ -66,8 +68,9 @@ int connectionTo(int port) {
 
 // The client with its load-time settings opened to the test.
 struct TestClient : CorvaneMulticastClient {
-    explicit TestClient(int64_t resyncUs = 3600LL * 1000000) : CorvaneMulticastClient(kPort, kGroup, 1) {
-        verbosity_ = 1;
+    explicit TestClient(int64_t resyncUs = 3600LL * 1000000, int verbosity = 1)
+        : CorvaneMulticastClient(kPort, kGroup, 1) {
+        verbosity_ = verbosity;
         resyncPeriodUs_ = resyncUs;
     }
     ~TestClient() override { stop(); }  // the thread calls our overrides
@@ -117,6 +120,12 @@ public:
                 rcAttrStream payload;
                 if (!receive(*unicast_, &from, type, payload, 20) || type != RequestType::FindServers)
                     continue;
+                // A search naming another database or storage identifier,
+                // an empty one included, is for another server.
+                std::string database, storageId;
+                if ((payload.getValue("Database", database) && database != record.getDatabase()) ||
+                    (payload.getValue("StorageId", storageId) && storageId != record.getStorageId()))
+                    continue;
                 const std::string text = request(RequestType::DiscoverServersReply, record);
                 unicast_->sendTo(text.data(), static_cast<int>(text.size()), reinterpret_cast<const sockaddr*>(&from));
             }
@@ -148,8 +157,8 @@ protected:
     void TearDown() override { CorvaneMulticastClient::destroyInstance(); }
 
     // A started client, by default one that made no start-up search; the singleton owns it.
-    TestClient& startedClient(int64_t resyncUs = 3600LL * 1000000, bool search = false) {
-        auto client = std::make_unique<TestClient>(resyncUs);
+    TestClient& startedClient(int64_t resyncUs = 3600LL * 1000000, bool search = false, int verbosity = 1) {
+        auto client = std::make_unique<TestClient>(resyncUs, verbosity);
         client->start(search);
         return *client.release();
     }
@@ -200,6 +209,9 @@ TEST_F(CorvaneMulticastClientTest, ListsAnnouncedServersInOrderAndResolvesThem) 
         EXPECT_EQ(std::string(c.storageId ? c.storageId : "<none>"), found ? out.getStorageId() : "<none>")
             << c.id.getStr();
     }
+    CorvaneDaemonInfo beta;
+    ASSERT_TRUE(client.resolve(CorvaneServerId(7549, "127.0.0.1"), beta));
+    EXPECT_STREQ("127.0.0.1", beta.getIP(0)) << "the sender is the address of a record without one";
     // The same server again overwrites its record in place.
     CorvaneDaemonInfo moved = remote;
     moved.setIP(1, "10.9.8.8");
@@ -211,11 +223,52 @@ TEST_F(CorvaneMulticastClientTest, ListsAnnouncedServersInOrderAndResolvesThem) 
     servers.multicast(request(RequestType::RemoveServer, moved));
     EXPECT_TRUE(eventuallyResolves(client, byStorage("SD"), false));
     EXPECT_EQ((std::vector<std::string>{"SB", "SA", "beta"}), client.listed());
+    client.removeServer(byStorage("S?"));  // none: nothing to tell
+    EXPECT_TRUE(CorvaneTest::eventually(
+        [&] {
+            return messages_->startingWith("Corvane Multicast: Removing") ==
+                   std::vector<std::string>{"Corvane Multicast: Removing 'SD'"};
+        },
+        kWaitMs));
+}
+
+// An interface that comes while the client runs gets a socket and a search
+// of its own, and its address is this host's until it goes again: a record
+// of that address keeps its loopback sender only meanwhile.
+TEST_F(CorvaneMulticastClientTest, FollowsInterfacesThatComeAndGo) {
+    FakeServers servers(false);
+    TestClient& client = startedClient();
+    Corvane::CoNetwork::init();  // the topology monitor
+    struct Down {
+        ~Down() {
+            CorvaneTest::VirtualNetwork::ip("link del cvd0");
+            Corvane::CoNetwork::uninit();
+        }
+    } down;
+    for (const char* command : {"link add cvd0 type veth peer name cvd1", "addr add 192.0.2.9/24 dev cvd0",
+                                "link set cvd1 up", "link set cvd0 up"})
+        ASSERT_TRUE(CorvaneTest::VirtualNetwork::ip(command)) << command;
+    auto posted = [&](const std::string& text) {
+        return CorvaneTest::eventually([&] { return messages_->contains(text); }, kWaitMs);
+    };
+    ASSERT_TRUE(posted("Corvane Multicast: start multicasting on 'cvd0'"));
+    EXPECT_TRUE(posted("Corvane Multicast: Sending 'FIND_SERVERS' to '239.75.5.55:17555' on cvd0"));
+    const CorvaneDaemonInfo here = server("here", "DB", "SH", {"192.0.2.9"});
+    servers.multicast(request(RequestType::DiscoverServers, here));
+    EXPECT_TRUE(eventuallyResolves(client, CorvaneServerId("127.0.0.1:DB")));
+    EXPECT_FALSE(messages_->find(" Metadata IPs: 192.0.2.9 127.0.0.1 \n").empty());
+
+    ASSERT_TRUE(CorvaneTest::VirtualNetwork::ip("link del cvd0"));
+    ASSERT_TRUE(posted("Corvane Multicast: drop multicasting on 'cvd0'"));
+    client.findStorage("SH");  // searches on lo only
+    EXPECT_EQ(1u, messages_->find("' on cvd0").size());
+    servers.multicast(request(RequestType::DiscoverServers, here));
+    EXPECT_TRUE(eventuallyResolves(client, CorvaneServerId("127.0.0.1:DB"), false));
 }
 
 TEST_F(CorvaneMulticastClientTest, ResyncDropsSilentServersAndKeepsRefreshedOnes) {
     FakeServers servers(false);
-    TestClient& client = startedClient(300000);
+    TestClient& client = startedClient(300000, false, 2);
     const CorvaneDaemonInfo heard = server("heard", "DB", "SH", {"10.5.5.5"});
     servers.multicast(request(RequestType::DiscoverServers, heard));
     servers.multicast(request(RequestType::DiscoverServers, server("silent", "DB", "SS", {"10.5.5.6"})));
@@ -227,6 +280,10 @@ TEST_F(CorvaneMulticastClientTest, ResyncDropsSilentServersAndKeepsRefreshedOnes
             return client.listed() == std::vector<std::string>{"SH"};
         },
         kWaitMs));
+    // Each pass tells from when on it discards, and what.
+    EXPECT_FALSE(messages_->startingWith("Corvane Multicast: discarding servers inactive since ").empty());
+    EXPECT_TRUE(
+        CorvaneTest::eventually([&] { return messages_->contains("Corvane Multicast: discarding 'SS'"); }, kWaitMs));
     const int open = CorvaneTest::countOpenFds();
     client.stop();  // closes the control pipe, keeps the sockets
     EXPECT_EQ(open - 2, CorvaneTest::countOpenFds());
@@ -274,6 +331,18 @@ TEST_F(CorvaneMulticastClientTest, StartUpFetchesServerListOfFirstServerThatAnsw
     // its login on the server, until the library stopped.
     EXPECT_NE(-1, connectionTo(rpc.port()));
     EXPECT_TRUE(CorvaneTest::eventually([&] { return connectionTo(rpc.port()) == -1; }, 15000));
+}
+
+// Refreshing a server the list lacks asks that server's host for it by
+// name, which only the server named answers.
+TEST_F(CorvaneMulticastClientTest, RefreshOfAnUnlistedServerSearchesItsHost) {
+    FakeServers servers(true);
+    servers.answerUnicastSearches(server("here", "DB", "SH", {"127.0.0.1"}));
+    TestClient& client = startedClient();
+    CorvaneServerId id("127.0.0.1:DB");
+    id.setStorageId("SH");
+    client.refreshServer(id);
+    EXPECT_TRUE(eventuallyResolves(client, byStorage("SH")));
 }
 
 // With nothing listening on the local discovery port, the start-up search of
