@@ -21,9 +21,7 @@ import html
 import http.server
 import json
 import os
-import select
 import shutil
-import subprocess
 import sys
 import tempfile
 import threading
@@ -31,22 +29,9 @@ import time
 import urllib.parse
 import urllib.request
 
-SKIP = 77
-CHROMIUM, DRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
-for program, package in ((CHROMIUM, "chromium"), (DRIVER, "chromium-driver"), ("/usr/sbin/lighttpd", "lighttpd")):
-    if not os.access(program, os.X_OK):
-        print(f"SKIPPED: {program} is missing (Debian package {package})")
-        sys.exit(SKIP)
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-except ImportError:
-    print("SKIPPED: selenium is missing (Debian package python3-selenium)")
-    sys.exit(SKIP)
-if not os.environ.get("CORVANE_PRIVATE_NETWORK"):
-    sys.exit("run through scripts/private-network.sh: the gateway starts discovery")
+from staging import serve as stage, start_browser as chromium
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
 
 SOURCE, BUILD = (os.path.abspath(p) for p in sys.argv[1:3])
 REFUSED = "Cross-site request refused on host"
@@ -144,32 +129,16 @@ def until(what, condition, timeout=20):
 
 
 def serve(work):
-    """corvane-sim and lighttpd as scripts/serve.sh starts them, GET let
-    through: the process, the server's address and the HTTP port."""
-    served = subprocess.Popen(
-        [os.path.join(SOURCE, "scripts", "serve.sh"), work, "--no-discovery",
-         "--call-log", os.path.join(work, "calls")],
-        stdout=subprocess.PIPE, env=dict(os.environ, BUILD=BUILD, SERVE_POST_ONLY="0"), text=True)
-    ready, _, _ = select.select([served.stdout], [], [], 60)
-    ports = served.stdout.readline().split() if ready else []
-    if len(ports) != 2:
-        served.kill()
-        sys.exit("scripts/serve.sh did not start corvane-sim and lighttpd")
-    return served, f"127.0.0.1:{ports[0]}", ports[1]
+    """The staging with GET let through."""
+    return stage(SOURCE, BUILD, work, env={"SERVE_POST_ONLY": "0"})
 
 
 def start_browser(work):
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
-                "--lang=en-US", f"--user-data-dir={work}/chromium"):
-        options.add_argument(arg)
     # Third-party cookies allowed, as a person may set it: otherwise
     # Chromium sends no login with a frame's or a fetch's request to
     # another site, and those attacks would end at lighttpd's 401 before
     # the gateway could show that it refuses them.
-    options.add_experimental_option("prefs", {"profile.cookie_controls_mode": 0})
-    return webdriver.Chrome(service=Service(DRIVER), options=options)
+    return chromium(work, prefs={"profile.cookie_controls_mode": 0})
 
 
 class Victim:

@@ -12,29 +12,14 @@ Exit status 77 (skipped) when chromium, its driver or selenium is missing.
 """
 import base64
 import os
-import select
 import shutil
-import subprocess
 import sys
 import tempfile
 
-SKIP = 77
-CHROMIUM, DRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
-for program, package in ((CHROMIUM, "chromium"), (DRIVER, "chromium-driver"), ("/usr/sbin/lighttpd", "lighttpd")):
-    if not os.access(program, os.X_OK):
-        print(f"SKIPPED: {program} is missing (Debian package {package})")
-        sys.exit(SKIP)
-try:
-    from selenium import webdriver
-    from selenium.webdriver.chrome.service import Service
-    from selenium.webdriver.common.by import By
-    from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import WebDriverWait
-except ImportError:
-    print("SKIPPED: selenium is missing (Debian package python3-selenium)")
-    sys.exit(SKIP)
-if not os.environ.get("CORVANE_PRIVATE_NETWORK"):
-    sys.exit("run through scripts/private-network.sh: the gateway starts discovery")
+from staging import serve as stage, start_browser as chromium
+from selenium.webdriver.common.by import By
+from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.ui import WebDriverWait
 
 SOURCE, BUILD = (os.path.abspath(p) for p in sys.argv[1:3])
 SCREENSHOT = os.path.join(BUILD, "browser", "page.png")
@@ -62,28 +47,11 @@ for (const form of arguments[0]) {
 
 
 def serve(work):
-    """corvane-sim and lighttpd as scripts/serve.sh starts them: the process,
-    the server's address and the HTTP port."""
-    served = subprocess.Popen(
-        [os.path.join(SOURCE, "scripts", "serve.sh"), work, "--no-discovery",
-         "--call-log", os.path.join(work, "calls"), "--delay-method", f"CreateNodeEx:{CREATE_DELAY_MS}"],
-        stdout=subprocess.PIPE, env=dict(os.environ, BUILD=BUILD), text=True)
-    ready, _, _ = select.select([served.stdout], [], [], 60)
-    ports = served.stdout.readline().split() if ready else []
-    if len(ports) != 2:
-        served.kill()
-        sys.exit("scripts/serve.sh did not start corvane-sim and lighttpd")
-    return served, f"127.0.0.1:{ports[0]}", ports[1]
+    return stage(SOURCE, BUILD, work, ("--delay-method", f"CreateNodeEx:{CREATE_DELAY_MS}"))
 
 
 def start_browser(work):
-    options = webdriver.ChromeOptions()
-    options.binary_location = CHROMIUM
-    for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
-                "--hide-scrollbars", "--force-device-scale-factor=1", "--lang=en-US",
-                f"--user-data-dir={work}/chromium"):
-        options.add_argument(arg)
-    driver = webdriver.Chrome(service=Service(DRIVER), options=options)
+    driver = chromium(work, ("--hide-scrollbars", "--force-device-scale-factor=1"))
     driver.set_window_size(1000, 1000)
     return driver
 

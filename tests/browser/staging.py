@@ -1,0 +1,50 @@
+"""What the browser tests share: the skip when Chromium, its driver,
+lighttpd or selenium is missing (exit status 77), the staging of
+corvane-sim and lighttpd through scripts/serve.sh, and a headless Chromium.
+Importing it checks the first; run the tests through
+scripts/private-network.sh."""
+import os
+import select
+import subprocess
+import sys
+
+SKIP = 77
+CHROMIUM, DRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
+for program, package in ((CHROMIUM, "chromium"), (DRIVER, "chromium-driver"), ("/usr/sbin/lighttpd", "lighttpd")):
+    if not os.access(program, os.X_OK):
+        print(f"SKIPPED: {program} is missing (Debian package {package})")
+        sys.exit(SKIP)
+try:
+    from selenium import webdriver
+    from selenium.webdriver.chrome.service import Service
+except ImportError:
+    print("SKIPPED: selenium is missing (Debian package python3-selenium)")
+    sys.exit(SKIP)
+if not os.environ.get("CORVANE_PRIVATE_NETWORK"):
+    sys.exit("run through scripts/private-network.sh: the gateway starts discovery")
+
+
+def serve(source, build, work, sim_options=(), env=None):
+    """corvane-sim and lighttpd as scripts/serve.sh starts them: the process,
+    the server's address and the HTTP port."""
+    served = subprocess.Popen(
+        [os.path.join(source, "scripts", "serve.sh"), work, "--no-discovery",
+         "--call-log", os.path.join(work, "calls"), *sim_options],
+        stdout=subprocess.PIPE, env=dict(os.environ, BUILD=build, **(env or {})), text=True)
+    ready, _, _ = select.select([served.stdout], [], [], 60)
+    ports = served.stdout.readline().split() if ready else []
+    if len(ports) != 2:
+        served.kill()
+        sys.exit("scripts/serve.sh did not start corvane-sim and lighttpd")
+    return served, f"127.0.0.1:{ports[0]}", ports[1]
+
+
+def start_browser(work, arguments=(), prefs=None):
+    options = webdriver.ChromeOptions()
+    options.binary_location = CHROMIUM
+    for arg in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage", "--disable-gpu",
+                "--lang=en-US", f"--user-data-dir={work}/chromium", *arguments):
+        options.add_argument(arg)
+    if prefs:
+        options.add_experimental_option("prefs", prefs)
+    return webdriver.Chrome(service=Service(DRIVER), options=options)
