@@ -38,7 +38,8 @@ const struct {
     {"getMetadata", getMetadata, true}, {"setMetadata", setMetadata, true},
     {"createNode", createNode, true},   {"getUser", getUser, false},
     {"loadUser", loadUser, false},      {"saveUser", saveUser, false},
-    {"isAdmin", isAdmin, true},
+    {"isAdmin", isAdmin, true},         {"getChildren", getChildren, true},
+    {"getNodeInfo", getNodeInfo, true},
 };
 
 // Web forms send UTF-8, and the client converts display names through the

@@ -27,10 +27,14 @@ std::string destroyNodes(ModeContext& context, bool recursive) {
     return std::string();
 }
 
-std::string metadataMode(ModeContext& context, bool get) {
-    const std::string streamName = context.request.get("streamName");
-    if (streamName.empty())
-        throw std::string("Specify streamName when getting or setting metadata");
+// The request's nodes and the host each is on, checked before any server is
+// contacted: host and nodeId are paired lists, or one host serves all nodes.
+struct NodeList {
+    std::vector<std::string> hosts, nodes;
+    const std::string& hostOf(size_t i) const { return hosts.size() > 1 ? hosts[i] : hosts[0]; }
+};
+
+NodeList pairedNodes(ModeContext& context) {
     const std::string nodeIds = context.request.get("nodeId");
     // Counted before anything is made of them: a list of a million nodes
     // costs no more than its text.
@@ -39,36 +43,72 @@ std::string metadataMode(ModeContext& context, bool get) {
     if (nodeCount != hostCount && hostCount != 1)
         throw std::string("Specify same number of hosts and nodes or one host for all nodes");
     context.limits.checkNodeCount(nodeCount);
-    const std::vector<std::string> hosts = CgiRequest::splitList(context.host);
-    const std::vector<std::string> nodes = CgiRequest::splitList(nodeIds);
-    for (const std::string& host : hosts)
+    NodeList list{CgiRequest::splitList(context.host), CgiRequest::splitList(nodeIds)};
+    for (const std::string& host : list.hosts)
         context.servers.check(host);
-    const std::string metadata = context.request.get("corvaneMetadata");
+    return list;
+}
 
+std::string nodeHeader(const std::string& id, const std::string& host) {
+    return "<node><nodeId>" + CoXmlWriter::escape(id) + "</nodeId><host>" + CoXmlWriter::escape(host) + "</host>";
+}
+
+std::string element(const char* name, const std::string& text) {
+    return std::string("<") + name + ">" + CoXmlWriter::escape(text) + "</" + name + ">";
+}
+
+// Runs each node of the request through one(server, node, output), the
+// context's host following the node.
+template <typename Each>
+std::string eachNode(ModeContext& context, Each one) {
+    const NodeList list = pairedNodes(context);
     std::string output;
-    for (size_t i = 0; i < nodes.size(); ++i) {
+    for (size_t i = 0; i < list.nodes.size(); ++i) {
         context.limits.checkDeadline();
-        context.host = hosts.size() > 1 ? hosts[i] : hosts[0];
+        context.host = list.hostOf(i);
         TimeoutCorvaneServerHandle server(context.host.c_str(), context);
-        CorvaneNodeHandle node(server, nodes[i].c_str());
-        if (get) {
-            CorvaneStr data;
-            if (!node.getMetaData(streamName.c_str(), "", 1, data))
-                throw std::string(node.lastError());
-            // The metadata is raw by design: it is XML that becomes part of
-            // the response. The headers keep a browser from running any of it.
-            output += "<node><nodeId>" + CoXmlWriter::escape(nodes[i]) + "</nodeId><host>" +
-                      CoXmlWriter::escape(context.host) + "</host>" + data.c_str() + "</node>";
-            context.limits.checkResponseSize(output.size());
-        } else {
-            if (metadata.empty())
-                throw std::string("Specify corvaneMetadta when setting metadata");
-            if (!node.setMetaData(streamName.c_str(), metadata.c_str()))
-                throw std::string(node.lastError());
-        }
+        CorvaneNodeHandle node(server, list.nodes[i].c_str());
+        one(server, node, list.nodes[i], output);
+        context.limits.checkResponseSize(output.size());
         server.resetTimer();
     }
     return output;
+}
+
+// The identifier of the node's parent; empty for the server's root, which
+// has none.
+std::string parentOf(CorvaneNodeHandle& node) {
+    CorvaneNodeHandle parent, root;
+    if (node.getParentNode(parent))
+        return parent.getNodeId().getId();
+    const std::string why = node.lastError();
+    if (node.getRootNode(root) && std::string(root.getNodeId().getId()) == node.getNodeId().getId())
+        return std::string();
+    throw why;
+}
+
+std::string metadataMode(ModeContext& context, bool get) {
+    const std::string streamName = context.request.get("streamName");
+    if (streamName.empty())
+        throw std::string("Specify streamName when getting or setting metadata");
+    const std::string metadata = context.request.get("corvaneMetadata");
+
+    return eachNode(
+        context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string& id, std::string& output) {
+            if (get) {
+                CorvaneStr data;
+                if (!node.getMetaData(streamName.c_str(), "", 1, data))
+                    throw std::string(node.lastError());
+                // The metadata is raw by design: it is XML that becomes part of
+                // the response. The headers keep a browser from running any of it.
+                output += nodeHeader(id, context.host) + data.c_str() + "</node>";
+            } else {
+                if (metadata.empty())
+                    throw std::string("Specify corvaneMetadta when setting metadata");
+                if (!node.setMetaData(streamName.c_str(), metadata.c_str()))
+                    throw std::string(node.lastError());
+            }
+        });
 }
 
 }  // namespace
@@ -90,4 +130,60 @@ std::string createNode(ModeContext& context) {
         throw std::string(parent.lastError());
     server.resetTimer();
     return "<node>" + CoXmlWriter::escape(child.getNodeId().getId()) + "</node>";
+}
+
+std::string getChildren(ModeContext& context) {
+    const bool withTypes = context.request.get("withTypes") == "1";
+    // Typed children cost server calls of their own: they count against the
+    // request's node limit, all folders together.
+    size_t typed = 0;
+    return eachNode(context, [&](TimeoutCorvaneServerHandle& server, CorvaneNodeHandle& node, const std::string& id,
+                                 std::string& output) {
+        int count = 0;
+        if (!node.getNumChildren(count))
+            throw std::string(node.lastError());
+        if (withTypes) {
+            typed += static_cast<size_t>(count);
+            context.limits.checkNodeCount(typed);
+        }
+        output += nodeHeader(id, context.host);
+        for (int i = 0; i < count; ++i) {
+            CorvaneNodeHandle child;
+            CorvaneStr name;
+            if (!node.getChild(i, child) || !child.getDisplayName(name))
+                throw std::string(node.lastError());
+            output += "<child>" + element("nodeId", child.getNodeId().getId()) + element("displayName", name.c_str());
+            if (withTypes) {
+                context.limits.checkDeadline();
+                CorvaneStr type;
+                if (!child.getNodeTypeStr(type))
+                    throw std::string(child.lastError());
+                output += element("type", type.c_str());
+                server.resetTimer();
+            }
+            output += "</child>";
+            context.limits.checkResponseSize(output.size());
+        }
+        output += "</node>";
+    });
+}
+
+std::string getNodeInfo(ModeContext& context) {
+    return eachNode(context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string& id,
+                                 std::string& output) {
+        CorvaneStr type, name;
+        int children = 0, streams = 0;
+        if (!node.getNodeTypeStr(type) || !node.getDisplayName(name) || !node.getNumChildren(children) ||
+            !node.getNumMetaDataStreams(streams))
+            throw std::string(node.lastError());
+        output += nodeHeader(id, context.host) + element("type", type.c_str()) + element("displayName", name.c_str()) +
+                  element("parentId", parentOf(node)) + element("numChildren", std::to_string(children)) + "<streams>";
+        for (int i = 0; i < streams; ++i) {
+            CorvaneStr stream;
+            if (!node.getMetaDataStream(i, stream))
+                throw std::string(node.lastError());
+            output += element("stream", stream.c_str());
+        }
+        output += "</streams></node>";
+    });
 }

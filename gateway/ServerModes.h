@@ -18,5 +18,12 @@ std::string destroyNodeRecursive(ModeContext& context);
 std::string getMetadata(ModeContext& context);
 std::string setMetadata(ModeContext& context);
 
+// Over paired host and node lists, like the metadata modes. getChildren
+// answers each node's children in the server's order (with their type
+// texts when withTypes=1); getNodeInfo each node's type, name, parent,
+// number of children and metadata streams.
+std::string getChildren(ModeContext& context);
+std::string getNodeInfo(ModeContext& context);
+
 // Answers "<node>" and the new node's identifier.
 std::string createNode(ModeContext& context);

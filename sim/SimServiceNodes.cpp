@@ -131,7 +131,7 @@ bool SimService::getChildrenEx(const std::string& args, std::string* reply) {
         Corvane::rcAttrStream child;
         child.addStringValue("Id", childId);
         child.addStringValue("Displ", tree_.find(childId)->displayName);
-        list.addStringValue(std::to_string(i++).c_str(), child.str());
+        list.appendStringValue(std::to_string(i++).c_str(), child.str());
     }
     *reply = list.str();
     return true;

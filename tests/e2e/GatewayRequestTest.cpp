@@ -164,6 +164,9 @@ TEST_F(FastCgiGatewayTest, AnswersAndAccountFilesAreThoseOfTheCgiRun) {
         {query("mode=getUser&host=h&nodeId=n"), ""},
         {query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/,/media/clip&streamName=info"), ""},
         {query("mode=getMetadata&host=127.0.0.1:1&nodeId=a<b&streamName=s"), ""},
+        {query("mode=getChildren&host=" + sim_.host() + "&nodeId=/,/media&withTypes=1"), ""},
+        {query("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip,/nope"), ""},
+        {query("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip"), ""},
         {form(std::to_string(save.size())), save},
         {query("mode=loadUser&host=h&nodeId=n"), ""},
         {form("100"), save},                   // short body
@@ -184,6 +187,9 @@ TEST_F(FastCgiGatewayTest, AnswersAndAccountFilesAreThoseOfTheCgiRun) {
         const CorvaneTest::ProcessResult answer = fastCgi(c.env, c.body);
         const std::string label = c.env.count("QUERY_STRING") ? c.env.at("QUERY_STRING") : c.body;
         EXPECT_EQ(answer.out, cgi.out) << label;
+        if (label.find(sim_.host()) != std::string::npos && label.find("/nope") == std::string::npos) {
+            EXPECT_FALSE(failed(cgi)) << label << "\n" << cgi.out;
+        }
         EXPECT_EQ(answer.err, cgi.err) << label;
         EXPECT_EQ(CorvaneTest::readFile(account), cgiAccount) << label;
     }

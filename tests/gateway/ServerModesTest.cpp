@@ -227,8 +227,11 @@ TEST_F(ServerModesTest, RequestDeadlineBoundsEveryNodeAndHostTogether) {
         const char* method;
         size_t maxCalls;  // that the deadline lets through
     } cases[] = {
-        {SimProcess::demoTree(), {"mode=getMetadata", "nodeId=/,/,/,/,/,/", "streamName=info"}, "GetMetaData:1000",
-         "GetMetaData", 3},
+        {SimProcess::demoTree(),
+         {"mode=getMetadata", "nodeId=/,/,/,/,/,/", "streamName=info"},
+         "GetMetaData:1000",
+         "GetMetaData",
+         3},
         {kWalkTree, {"mode=destroyNodeRecursive", "nodeId=/a,/b"}, "GetChildrenEx:1000", "GetChildrenEx", 3},
         // One call that would outlast the deadline: only a stop ends it.
         {SimProcess::demoTree(), {"mode=isAdmin", "nodeId=/"}, "GetMetaData:60000", "GetMetaData", 1},
@@ -302,3 +305,91 @@ TEST_F(ServerModesTest, NodeAndAnswerLimitsRefuseBeforeAnyServerIsAsked) {
 }
 
 }  // namespace
+
+// Names a browser shows: markup characters, quotes and UTF-8 text.
+const char kBrowseTree[] =
+    "node / FOLDER Root\n"
+    "node /a&b FOLDER Fish & <Chips> \"q\" 's'\n"
+    "node /a&b/c CLIP Caf\xc3\xa9 \xe2\x98\x95\n"
+    "meta /a&b/c info <clip/>\n"
+    "meta /a&b/c notes x\n"
+    "node /a&b/d ODD D\n"
+    "node /a&b/e FOLDER E\n";
+
+TEST_F(ServerModesTest, BrowseModesListChildrenAndDescribeNodesAsText) {
+    SimProcess sim(kBrowseTree), old(kBrowseTree, {"--version", "2011.0.0.0"});
+    ASSERT_TRUE(sim.started() && old.started());
+    const auto node = [](const std::string& id, const std::string& host, const std::string& body) {
+        return "<node><nodeId>" + id + "</nodeId><host>" + host + "</host>" + body + "</node>";
+    };
+    const auto child = [](const std::string& id, const std::string& name, const std::string& type) {
+        return "<child><nodeId>" + id + "</nodeId><displayName>" + name + "</displayName>" +
+               (type.empty() ? "" : "<type>" + type + "</type>") + "</child>";
+    };
+    const std::string fish = "Fish &amp; &lt;Chips&gt; &quot;q&quot; &apos;s&apos;", cafe = "Caf\xc3\xa9 \xe2\x98\x95";
+    for (const SimProcess* server : {&sim, &old}) {
+        const std::string h = server->host();
+        const struct {
+            std::vector<std::string> args;
+            std::string body;
+        } cases[] = {
+            {{"mode=getChildren", "nodeId=/"}, node("/", h, child("/a&amp;b", fish, ""))},
+            {{"mode=getChildren", "nodeId=/a%26b,/a%26b/c", "withTypes=1"},
+             node("/a&amp;b", h,
+                  child("/a&amp;b/c", cafe, "CLIP") + child("/a&amp;b/d", "D", "ODD") +
+                      child("/a&amp;b/e", "E", "FOLDER")) +
+                 node("/a&amp;b/c", h, "")},
+            {{"mode=getNodeInfo", "nodeId=/,/a%26b/c"},
+             node("/", h,
+                  "<type>FOLDER</type><displayName>Root</displayName><parentId></parentId>"
+                  "<numChildren>1</numChildren><streams></streams>") +
+                 node("/a&amp;b/c", h,
+                      "<type>CLIP</type><displayName>" + cafe +
+                          "</displayName><parentId>/a&amp;b</parentId><numChildren>0</numChildren>"
+                          "<streams><stream>info</stream><stream>notes</stream></streams>")},
+            {{"mode=getNodeInfo", "nodeId=/a%26b/nope"}, ""},
+        };
+        for (const auto& c : cases) {
+            std::vector<std::string> args = c.args;
+            args.push_back("host=" + h);
+            EXPECT_EQ(run(args).out, c.body.empty() ? error("Node &apos;/a&amp;b/nope&apos; does not exist")
+                                                    : ok("<response>" + c.body + "</response>\n"))
+                << c.args[0] << " " << c.args[1];
+        }
+    }
+    // Each server is asked in the form its version knows.
+    EXPECT_TRUE(old.calls("GetChildrenEx").empty());
+    EXPECT_EQ(old.calls("GetChildren").size(), sim.calls("GetChildrenEx").size());
+    EXPECT_TRUE(sim.calls("GetChildren").empty());
+}
+
+TEST_F(ServerModesTest, BrowseModesFailWithTheServerTextAndStayInsideTheLimits) {
+    SimProcess failing(kBrowseTree, {"--fail-method", "GetChildrenEx:no <list>", "--fail-method",
+                                     "QueryMetaDataSupport:no streams", "--fail-method", "GetNodeTypeStr:no type"});
+    SimProcess slow(kBrowseTree, {"--delay-method", "GetNodeTypeStr:400"});
+    ASSERT_TRUE(failing.started() && slow.started());
+    const struct {
+        std::vector<std::string> args;
+        std::map<std::string, std::string> env;
+        const char* message;
+    } cases[] = {
+        {{"mode=getChildren", "nodeId=/", "host=" + failing.host()}, {}, "no &lt;list&gt;"},
+        {{"mode=getNodeInfo", "nodeId=/", "host=" + failing.host()}, {}, "no type"},
+        // Typed children count against the node limit, refused before any type is asked.
+        {{"mode=getChildren", "nodeId=/a%26b", "withTypes=1", "host=" + slow.host()},
+         {{"CORVANE_MAX_NODES", "2"}},
+         "Too many nodes in one request (3, at most 2)"},
+        {{"mode=getNodeInfo", "nodeId=/,/,/", "host=" + slow.host()},
+         {{"CORVANE_MAX_NODES", "2"}},
+         "Too many nodes in one request (3, at most 2)"},
+        {{"mode=getChildren", "nodeId=/a%26b", "withTypes=1", "host=" + slow.host()},
+         {{"CORVANE_REQUEST_TIMEOUT", "600"}},
+         "Request took longer than 600 ms"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(run(c.args, c.env).out, error(c.message)) << c.message;
+    EXPECT_EQ(slow.calls("GetNodeTypeStr").size(), 2u);
+    // Without types the same folder needs one call.
+    EXPECT_FALSE(
+        failed(run({"mode=getChildren", "nodeId=/a%26b", "host=" + slow.host()}, {{"CORVANE_MAX_NODES", "2"}})));
+}

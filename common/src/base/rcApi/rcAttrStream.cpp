@@ -180,6 +180,14 @@ void rcAttrStream::addStringValue(const char* attr, const char* v) {
             break;
         }
     }
+    appendStringValue(attr, v);
+}
+
+void rcAttrStream::appendStringValue(const char* attr, const char* v) {
+    assert(attr != 0 && "attr != 0");
+    assert(v != 0 && "v != 0");
+    assert(attr[std::strcspn(attr, illegalAttributeChars)] == '\0' && "attribute name without illegal characters");
+    const size_t attrLen = std::strlen(attr);
     const size_t vLen = std::strlen(v);
     char length[32];
     const int n = std::snprintf(length, sizeof length, " %zu ", vLen);

@@ -85,6 +85,11 @@ public:
     // containing a blank is a programming error.
     void addStringValue(const char* attr, const char* v);
     void addStringValue(const char* attr, const std::string& v) { addStringValue(attr, v.c_str()); }
+    // Adds without looking for an earlier entry of the name, in constant
+    // time: for writers that make each name once, such as a numbered list
+    // of thousands of entries, where the search would cost the square.
+    void appendStringValue(const char* attr, const std::string& v) { appendStringValue(attr, v.c_str()); }
+    void appendStringValue(const char* attr, const char* v);
     void addIntValue(const char* attr, int v);
     void addFloatValue(const char* attr, float v);
     void addBoolValue(const char* attr, bool v);
