@@ -185,6 +185,7 @@ class Victim:
         else:
             self.field("host").send_keys(self.server + Keys.ENTER)
         until("isAdmin", lambda: self.text("#server-form .status") == f"You are an administrator of {self.server}.")
+        self.d.find_element(By.CSS_SELECTOR, "#more > summary").click()
         for id, value in (("nodes", "/media"), ("stream", "notes")):
             self.field(id).clear()
             self.field(id).send_keys(value)
