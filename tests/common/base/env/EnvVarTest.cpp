@@ -55,7 +55,7 @@ TEST(EnvVarTest, TextRulesOfEachType) {
 }
 
 // Settings such as the trace flag are first read by whichever thread gets
-// there first; racing first reads once freed one another's copies.
+// there first; racing first reads must not free one another's copies.
 TEST(EnvVarTest, FirstReadRaceFromManyThreadsIsSafe) {
     setenv("CO_TEST_RACE", "raced", 1);
     for (int round = 0; round < 5; ++round) {

@@ -57,7 +57,7 @@ TEST_F(CoFilePathTest, ExpandsHomeUsersVariablesAndDots) {
 }
 
 TEST_F(CoFilePathTest, CopyOntoItselfKeepsTheFile) {
-    // Why: the copy emptied its destination before reading the source.
+    // The destination must not be emptied before the source is read.
     CoFilePath file(dir_.write("b", "kept"));
     EXPECT_EQ(file.path(), thrownDetail([&] { file.copyTo(CoFilePath(dir_.file("./b"))); }));
     EXPECT_EQ("kept", CorvaneTest::readFile(file.path()));

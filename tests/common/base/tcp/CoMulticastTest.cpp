@@ -52,21 +52,13 @@ std::string raises(const std::function<void()>& op, const std::string& text, con
 }
 
 // Waits for a datagram, then receives it without blocking; its length.
-int receiveWithin(CoMulticast& socket, char* buffer, int size, sockaddr_storage* source,
-                  std::string* destination = nullptr) {
+int receiveWithin(CoMulticast& socket, char* buffer, int size) {
     pollfd waiting{socket.getDescriptor(), POLLIN, 0};
     if (::poll(&waiting, 1, kWaitMs) != 1)
         return -1;
     int length = size;
-    socket.receive(buffer, length, reinterpret_cast<sockaddr*>(source), false, destination);
+    socket.receive(buffer, length, nullptr, false);
     return length;
-}
-
-std::string addressOf(const sockaddr_storage& address) {
-    std::string text;
-    unsigned port = 0;
-    CoMulticast::getAddressText(reinterpret_cast<const sockaddr*>(&address), text, port);
-    return text + ":" + std::to_string(port);
 }
 
 // A UDP socket bound to a loopback port the system picks; *port gets it.
@@ -83,7 +75,7 @@ int boundUdp(unsigned* port) {
     return fd;
 }
 
-TEST(CoMulticastTest, RoundTripsThroughGroupOnLoopback) {
+TEST(CoMulticastTest, PicksEphemeralPortsInOrderCutsLongDatagramsAndSaysWhyGroupsFail) {
     CoMulticast listener(kGroupPort, kGroup, nullptr);
     listener.bind(false);
     listener.join();
@@ -96,29 +88,13 @@ TEST(CoMulticastTest, RoundTripsThroughGroupOnLoopback) {
     // Every ephemeral port is free here: sender takes the first, second moves one up.
     EXPECT_EQ(49152u, sender.getBoundPort());
     EXPECT_EQ(49153u, second.getBoundPort());
-
-    sender.send("search", 6);
-    char buffer[2048];
-    sockaddr_storage source;
-    std::string to;
-    EXPECT_EQ(6, receiveWithin(listener, buffer, sizeof buffer, &source, &to));
-    EXPECT_EQ("search", std::string(buffer, 6));
-    EXPECT_EQ("127.0.0.1:49152", addressOf(source));
-    EXPECT_EQ(kGroup, to);
-    // The group port also takes unicast; the destination tells them apart.
-    sender.send("direct", 6, "127.0.0.1");
-    EXPECT_EQ(6, receiveWithin(listener, buffer, sizeof buffer, &source, &to));
-    EXPECT_EQ("127.0.0.1", to);
-    // The answer goes back by unicast to the sender's own port.
-    listener.sendTo("reply", 5, reinterpret_cast<sockaddr*>(&source));
-    EXPECT_EQ(5, receiveWithin(sender, buffer, sizeof buffer, nullptr));
-    EXPECT_EQ("reply", std::string(buffer, 5));
-
-    // A datagram larger than the buffer is cut, and nothing past the buffer changes.
+    // Senders, destinations and answers by unicast are the discovery client's
+    // tests. A datagram larger than the buffer is cut, and nothing past the
+    // buffer changes.
     const std::string big(2000, 'x');
     sender.send(big.data(), static_cast<int>(big.size()));
-    std::memset(buffer, 0, sizeof buffer);
-    EXPECT_EQ(1024, receiveWithin(listener, buffer, 1024, &source));
+    char buffer[2048] = {};
+    EXPECT_EQ(1024, receiveWithin(listener, buffer, 1024));
     EXPECT_TRUE(buffer[1023] == 'x' && buffer[1024] == 0);
     int length = sizeof buffer;
     listener.receive(buffer, length, nullptr, false);

@@ -293,8 +293,7 @@ TEST_F(CorvaneClientAPITest, PingVersionShutdownAndDaemonInfo) {
     EXPECT_STREQ("beta", connection_.getDaemonInfo(true).getDisplayName());
 }
 
-// Regression: getpwuid and getgrgid answer in one static buffer, so two
-// threads asking for the user or group name raced (ThreadSanitizer).
+// getpwuid and getgrgid answer in one static buffer, which two threads must not share.
 TEST(CorvaneLocalHostFactsTest, UserAndGroupNamesFromTwoThreads) {
     const std::string user = getCurrentUser().c_str(), group = getCurrentGroup().c_str();
     auto ask = [&] {

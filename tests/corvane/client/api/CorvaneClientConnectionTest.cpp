@@ -172,21 +172,19 @@ TEST_F(CorvaneClientConnectionTest, DiscoveredServerThatDoesNotAnswerInTimeEndsT
     CorvaneTest::LoopbackListener silent;
     CorvaneTest::ScopedNetworkConfig config("[SelfDiscovery]\nPort = 17556\nScope = 239.75.5.56\nTTL = 1\n");
     CorvaneMulticastClient* discovery = CorvaneMulticastClient::instance();
-    CorvaneDaemonInfo record;
-    record.setVersionMajor(3);
-    record.setStorageId("SX");
-    record.setIP(0, "127.0.0.1");
-    record.setNodePort(silent.port());
-    Corvane::rcAttrStream payload;
-    record.write(payload);
-    const std::string text =
-        CorvaneMulticastProtocol::encodeRequest(CorvaneMulticastProtocol::RequestType::DiscoverServers, payload);
+    const std::string text = CorvaneMulticastProtocol::encodeRequest(
+        CorvaneMulticastProtocol::RequestType::DiscoverServers,
+        Corvane::rcAttrStream(CorvaneTest::attrs({{"VersionMajor", "3"},
+                                                  {"StorageId", "SX"},
+                                                  {"IP0", "127.0.0.1"},
+                                                  {"NodePort", std::to_string(silent.port())}})));
     Corvane::CoMulticast announcer(17556, "239.75.5.56", "127.0.0.1");
     announcer.setLoopback(1);
     announcer.bind(true);
     announcer.send(text.data(), static_cast<int>(text.size()));
     CorvaneServerId id("elsewhere");
     id.setStorageId("SX");
+    CorvaneDaemonInfo record;
     ASSERT_TRUE(CorvaneTest::eventually([&] { return discovery->resolve(id, record); }));
     CorvaneClientConnection connection(id);
     EXPECT_EQ(std::strerror(ETIMEDOUT), callError(connection, "Echo", 1000));

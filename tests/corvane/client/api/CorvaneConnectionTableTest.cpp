@@ -4,7 +4,6 @@
 
 #include <memory>
 #include <string>
-#include <vector>
 
 #include "ScriptedServer.h"
 #include "client/api/CorvaneClientConnection.h"

@@ -3,7 +3,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <cstdlib>
 #include <functional>
 #include <string>
 #include <thread>
@@ -19,7 +18,7 @@
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneServerHandle.h"
 #include "client/api/CorvaneStrList.h"
-#include "support/Process.h"
+#include "common/base/fileUtil/FreshProcess.h"
 #include "support/SimProcess.h"
 
 namespace {
@@ -203,11 +202,10 @@ TEST_F(CorvaneHandleSimTest, VersionGatesChooseTheMethodTheServerKnows) {
     }
 }
 
-// Regression: a handle copied the shared connection's daemon record outside
-// its lock while another handle's refresh rewrote it (ThreadSanitizer: data
-// races, reads of freed memory). One thread disconnects and refreshes, the
-// other reads the record as fast as it can and purges the table; between
-// phases the idle connection expires and the next phase makes a new one.
+// A handle copies the shared connection's daemon record while another
+// handle's refresh rewrites it. One thread disconnects and refreshes, the
+// other reads the record and purges the table; between phases the idle
+// connection expires and the next phase makes a new one.
 TEST_F(CorvaneHandleSimTest, DaemonInfoRaceBetweenHandlesOfOneServer) {
     SimProcess sim(kTree);
     ASSERT_TRUE(sim.started());
@@ -247,9 +245,8 @@ TEST_F(CorvaneHandleSimTest, DaemonInfoRaceBetweenHandlesOfOneServer) {
     EXPECT_GT(refreshed, kPhases * kRefreshes / 2);
 }
 
-// Regression: the default server handle kept its reference into the
-// connection table that corvaneUninit deleted, and used it after the next
-// corvaneInit.
+// The default server handle must not keep a reference into the connection
+// table that corvaneUninit deletes.
 TEST_F(CorvaneHandleSimTest, DefaultServerSurvivesUninitAndInit) {
     CorvaneServerHandle& server = CorvaneServerHandle::defaultServer();
     for (int round = 0; round < 2; ++round) {
@@ -263,20 +260,11 @@ TEST_F(CorvaneHandleSimTest, DefaultServerSurvivesUninitAndInit) {
 
 std::atomic<int64_t> gNowUs{0};
 
-// CORVANE_SHARED_CONNECTIONS is read at program start: the test runs itself
-// again in a child with CORVANE_SHARED_CONNECTIONS=1, one connection at most,
-// idle for at most one second.
+// CORVANE_SHARED_CONNECTIONS is read at program start, so the test runs in
+// a child with one connection at most, idle for at most one second.
 TEST_F(CorvaneHandleSimTest, SharedConnectionSettingLimitsCountAndIdleTime) {
-    if (!std::getenv("CORVANE_SHARED_CONNECTIONS")) {
-        CorvaneTest::ProcessOptions options;
-        options.env = {{"PATH", "/usr/bin:/bin"}, {"CORVANE_SHARED_CONNECTIONS", "1"}};
-        const auto result = CorvaneTest::runProcess(
-            {"/proc/self/exe", "--gtest_filter=CorvaneHandleSimTest.SharedConnectionSettingLimitsCountAndIdleTime"},
-            options);
-        EXPECT_EQ(result.exitStatus, 0) << result.out << result.err;
-        EXPECT_NE(result.out.find("[  PASSED  ] 1 test"), std::string::npos) << result.out;
+    if (!CorvaneTest::inFreshProcess({{"CORVANE_SHARED_CONNECTIONS", "1"}}))
         return;
-    }
     gNowUs = Corvane::CoClock::wallUs();
     corvaneSetConnectionClock([] { return gNowUs.load(); });
     SimProcess one(kTree), two(kTree);
