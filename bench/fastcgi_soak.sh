@@ -4,6 +4,7 @@
 # process started by spawn-fcgi; prints its resident memory and open
 # descriptors after the first FIRST rounds and at the end, which should
 # match. Bounded by ROUNDS and SECONDS; everything on this machine.
+# BUILD names the build directory (default build/).
 # Usage: bench/fastcgi_soak.sh [ROUNDS] [SECONDS] [FIRST]
 set -e
 # Requests start server discovery: keep its multicast on this machine.
@@ -11,16 +12,11 @@ set -e
 ROUNDS="${1:-100000}"
 SECONDS_="${2:-3600}"
 FIRST="${3:-1000}"
-cd "$(dirname "$0")/.."
-TOP="$(pwd)"
-[ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
-. scripts/lib/serve.sh
-WORK="$(mktemp -d)"
-trap 'serve_stop; rm -rf "$WORK"' EXIT
+. "$(dirname "$0")/common.sh"
 cc -O2 -o "$WORK/fastcgi_soak" bench/startup/fastcgi_soak.c
 mkdir -p "$WORK/state/account"
 serve_sim "$WORK" sim
-spawn-fcgi -n -s "$WORK/gateway.socket" -d "$WORK/state" -- "$(pwd)/build/bin/corvane-gateway" >/dev/null 2>&1 &
+spawn-fcgi -n -s "$WORK/gateway.socket" -d "$WORK/state" -- "$BUILD/bin/corvane-gateway" >/dev/null 2>&1 &
 GATEWAY=$!
 SERVE_PIDS="$SERVE_PIDS $GATEWAY"
 for _ in $(seq 50); do

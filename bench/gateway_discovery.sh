@@ -9,18 +9,14 @@
 #   - no server answering discovery at all (a silent sim): what a request
 #     costs when only the direct address works.
 # Medians of many runs, interleaved in rounds so machine noise hits all alike.
+# BUILD names the build directory (default build/).
 # Usage: bench/gateway_discovery.sh [RUNS_PER_ROUND] [ROUNDS]
 set -e
 # Discovery multicasts on every interface: keep it on this machine.
 [ -n "$CORVANE_PRIVATE_NETWORK" ] || exec "$(dirname "$0")/../scripts/private-network.sh" "$0" "$@"
 RUNS="${1:-100}"
 ROUNDS="${2:-3}"
-cd "$(dirname "$0")/.."
-TOP="$(pwd)"
-[ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
-. scripts/lib/serve.sh
-WORK="$(mktemp -d)"
-trap 'serve_stop; rm -rf "$WORK"' EXIT
+. "$(dirname "$0")/common.sh"
 cc -O2 -o "$WORK/trivial_cgi" bench/startup/trivial_cgi.c
 cc -O2 -o "$WORK/spawn_timer" bench/startup/spawn_timer.c
 
@@ -40,7 +36,7 @@ serve_sim "$WORK" local
 LOCAL=$SIM_PORT
 LOCAL_PID=$SIM_PID
 cd "$WORK"
-GATEWAY="$TOP/build/bin/corvane-gateway"
+GATEWAY="$BUILD/bin/corvane-gateway"
 meta() { REMOTE_USER=bench ./spawn_timer "$RUNS" "$GATEWAY" mode=getMetadata "host=$1" nodeId=/media/trailer streamName=info; }
 c=""; port=""; alone=""
 for _ in $(seq "$ROUNDS"); do

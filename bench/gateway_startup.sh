@@ -4,22 +4,18 @@
 # turns run by run so that machine noise hits all alike, and their ratios.
 # Two requests: getUser (no server) and getMetadata of one node from a
 # local corvane-sim.
+# BUILD names the build directory (default build/).
 # Usage: bench/gateway_startup.sh [RUNS]
 set -e
 # Requests start server discovery: keep its multicast on this machine.
 [ -n "$CORVANE_PRIVATE_NETWORK" ] || exec "$(dirname "$0")/../scripts/private-network.sh" "$0" "$@"
 RUNS="${1:-3000}"
-cd "$(dirname "$0")/.."
-TOP="$(pwd)"
-[ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
-. scripts/lib/serve.sh
-WORK="$(mktemp -d)"
-trap 'serve_stop; rm -rf "$WORK"' EXIT
+. "$(dirname "$0")/common.sh"
 cc -O2 -o "$WORK/trivial_cgi" bench/startup/trivial_cgi.c
 cc -O2 -o "$WORK/spawn_timer" bench/startup/spawn_timer.c
 serve_sim "$WORK" sim
 cd "$WORK"
-GATEWAY="$TOP/build/bin/corvane-gateway"
+GATEWAY="$BUILD/bin/corvane-gateway"
 TIMES=$(REMOTE_USER=bench ./spawn_timer "$RUNS" ./trivial_cgi \
   -- "$GATEWAY" mode=getUser host=h nodeId=n \
   -- "$GATEWAY" mode=getMetadata host=127.0.0.1:$SIM_PORT nodeId=/media/trailer streamName=info)

@@ -5,18 +5,14 @@
 # corvane-sim through the gateway as CGI and as FastCGI (the packaged
 # drop-ins, at two URLs of one lighttpd). Everything runs on 127.0.0.1 and
 # stops by itself.
+# BUILD names the build directory (default build/).
 # Usage: bench/lighttpd_load.sh [CONNECTIONS] [SECONDS]
 set -e
 # Requests start server discovery: keep its multicast on this machine.
 [ -n "$CORVANE_PRIVATE_NETWORK" ] || exec "$(dirname "$0")/../scripts/private-network.sh" "$0" "$@"
 CONNECTIONS="${1:-8}"
 SECONDS_="${2:-10}"
-cd "$(dirname "$0")/.."
-TOP="$(pwd)"
-[ -x build/bin/corvane-gateway ] && [ -x build/bin/corvane-sim ] || ./scripts/build.sh >/dev/null
-. scripts/lib/serve.sh
-WORK="$(mktemp -d)"
-trap 'serve_stop; rm -rf "$WORK"' EXIT
+. "$(dirname "$0")/common.sh"
 cc -O2 -o "$WORK/http_load" bench/startup/http_load.c -lpthread
 serve_sim "$WORK" sim
 PORT=$(serve_random_port)

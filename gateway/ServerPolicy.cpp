@@ -175,7 +175,21 @@ bool ServerPolicy::allows(const std::string& server) const {
     int port = 0;
     parse(server, &host, &port);
     in6_addr address{};
-    int family = -1;  // looked up on first need
+    int family = familyOf(host, &address);
+    // First the entries that need neither discovery nor a name lookup,
+    // which is how most requests are allowed: asking discovery costs more
+    // than all the rest of the check.
+    for (const Entry& entry : entries_) {
+        if (entry.discovered || (entry.port != 0 && entry.port != port))
+            continue;
+        if (!entry.name.empty()) {
+            if (strcasecmp(entry.name.c_str(), host.c_str()) == 0)
+                return true;
+        } else if (family && entry.family == family && samePrefix(entry.address, address, entry.prefixBits)) {
+            return true;
+        }
+    }
+    family = family ? family : -1;  // a name: looked up on first need
     for (const Entry& entry : entries_) {
         if (entry.discovered) {
             if (CorvaneServerHandle::isDiscovered(server.c_str()))

@@ -142,7 +142,8 @@ const char* SimOptions::usage() {
     return "Usage: corvane-sim --tree FILE [--port N] [--version A.B.C.D] [--database NAME]\n"
            "                   [--display-name NAME] [--no-login]\n"
            "                   [--delay-ms MS] [--delay-method METHOD:MS] [--fail-method METHOD:TEXT]\n"
-           "                   [--close-on METHOD] [--extra-child PARENT,CHILD] [--call-log FILE]\n"
+           "                   [--close-on METHOD] [--garbage-on METHOD] [--cut-reply-on METHOD]\n"
+           "                   [--extra-child PARENT,CHILD] [--call-log FILE]\n"
            "                   [--storage-id ID] [--host-uuid UUID] [--no-discovery]\n"
            "                   [--discovery-port N] [--discovery-group ADDR] [--discovery-ttl N]\n"
            "                   [--discovery-interface ADDR] [--announce-every SECONDS]\n"
@@ -192,6 +193,8 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
                                                  "--delay-method",
                                                  "--fail-method",
                                                  "--close-on",
+                                                 "--garbage-on",
+                                                 "--cut-reply-on",
                                                  "--extra-child",
                                                  "--call-log",
                                                  "--storage-id",
@@ -275,10 +278,10 @@ bool SimOptions::parse(int argc, const char* const* argv, std::string* error, bo
                 return fail(error,
                             "Option '--extra-child' needs two node identifiers PARENT,CHILD, not '" + value + "'");
             extraChildren.emplace_back(name, text);
-        } else if (opt == "--close-on") {
+        } else if (opt == "--close-on" || opt == "--garbage-on" || opt == "--cut-reply-on") {
             if (!isSimMethod(value))
                 return failUnknownMethod(error, value, opt, false);
-            closeOn.push_back(value);
+            (opt == "--close-on" ? closeOn : opt == "--garbage-on" ? garbageOn : cutReplyOn).push_back(value);
         }
     }
     if (treeFile.empty())

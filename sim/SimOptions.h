@@ -26,6 +26,10 @@ struct SimOptions {
     std::map<std::string, int> methodDelayMs;  // replaces delayMs for one method
     std::map<std::string, std::string> failures;
     std::vector<std::string> closeOn;
+    // Answered with a line of bytes that is no reply, or with the first
+    // half of the reply; the connection is closed after either.
+    std::vector<std::string> garbageOn;
+    std::vector<std::string> cutReplyOn;
     // (PARENT, CHILD): CHILD is listed as one more child of PARENT, which
     // makes a loop when CHILD is PARENT or one of its ancestors.
     std::vector<std::pair<std::string, std::string>> extraChildren;

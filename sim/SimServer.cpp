@@ -177,7 +177,7 @@ void SimServer::arrive(const std::string& method, const std::string& args) {
 
 void SimServer::answer(const Pending& p, bool direct) {
     const bool gone = clientGone(p.client);
-    if (std::find(options_.closeOn.begin(), options_.closeOn.end(), p.method) != options_.closeOn.end()) {
+    if (listed(options_.closeOn, p.method)) {
         CO_NOTICE("Closing the connection on '%s' as asked", p.method.c_str());
         if (!gone)
             p.client->getDescriptor()->close();
@@ -192,7 +192,22 @@ void SimServer::answer(const Pending& p, bool direct) {
         const bool ok = service_->call(p.method, p.args, &text);
         reply.set(ok ? Corvane::rcResult::kOk : Corvane::rcResult::kError, text);
     }
-    if (p.wantsReply && !gone) {
+    const bool garbage = listed(options_.garbageOn, p.method);
+    if ((garbage || listed(options_.cutReplyOn, p.method)) && p.wantsReply && !gone) {
+        // The method has run; what reaches the client is not its reply, and
+        // the connection ends as a server's that failed mid-reply would.
+        std::string line;
+        if (garbage) {
+            line = garbageLine();
+        } else {
+            reply.render(line);
+            line.resize(line.size() / 2);
+        }
+        CO_NOTICE("Answering '%s' with %s as asked", p.method.c_str(), garbage ? "garbage" : "half its reply");
+        p.client->send(line);
+        if (!clientGone(p.client))
+            p.client->getDescriptor()->close();
+    } else if (p.wantsReply && !gone) {
         if (direct) {
             std::string line;
             reply.render(line);
@@ -203,6 +218,21 @@ void SimServer::answer(const Pending& p, bool direct) {
     }
     if (service_->shutdownRequested())
         stop();
+}
+
+bool SimServer::listed(const std::vector<std::string>& methods, const std::string& method) {
+    return std::find(methods.begin(), methods.end(), method) != methods.end();
+}
+
+std::string SimServer::garbageLine() {
+    // Every byte value but the newline, in an order no reply starts with,
+    // then the newline that ends a reply line.
+    std::string line;
+    for (int i = 255; i >= 0; --i)
+        if (i != '\n')
+            line.push_back(static_cast<char>(i));
+    line.push_back('\n');
+    return line;
 }
 
 bool SimServer::clientGone(Client* client) {

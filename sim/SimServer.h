@@ -87,6 +87,9 @@ private:
     void fireDue();
     int msToNextDue() const;
     static bool clientGone(Client* client);
+    static bool listed(const std::vector<std::string>& methods, const std::string& method);
+    // A line of bytes that is no reply.
+    static std::string garbageLine();
 
     SimOptions options_;
     std::unique_ptr<SimService> service_;

@@ -1,8 +1,9 @@
 /* A small bounded HTTP load: CONNECTIONS threads, each sending one
  * HTTP/1.0 request at a time to 127.0.0.1:PORT for SECONDS seconds.
- * Prints requests per second, the number of failed requests (no answer,
- * or a status other than 200, or a body lacking EXPECT) and the median
- * latency of the good ones in milliseconds. */
+ * Prints requests per second, the number of failed requests (no answer
+ * within WAIT seconds, default 10, or a status other than 200, or a body
+ * lacking EXPECT) and the median latency of the good ones in milliseconds.
+ * Usage: http_load PORT PATH AUTH CONNECTIONS SECONDS EXPECT [WAIT] */
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <pthread.h>
@@ -18,6 +19,7 @@ static int port;
 static const char* request;
 static const char* expect;
 static double deadline;
+static int waitSeconds = 10;
 
 /* Latencies kept per thread; past this many a thread stops recording. */
 #define MAX_SAMPLES 200000
@@ -39,7 +41,7 @@ static int exchange(void) {
     int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return 0;
-    struct timeval tv = {10, 0};
+    struct timeval tv = {waitSeconds, 0};
     setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     struct sockaddr_in addr;
     memset(&addr, 0, sizeof addr);
@@ -85,15 +87,18 @@ static int by_value(const void* a, const void* b) {
 }
 
 int main(int argc, char** argv) {
-    if (argc != 7) {
-        fprintf(stderr, "usage: %s PORT PATH AUTH CONNECTIONS SECONDS EXPECT\n", argv[0]);
+    if (argc != 7 && argc != 8) {
+        fprintf(stderr, "usage: %s PORT PATH AUTH CONNECTIONS SECONDS EXPECT [WAIT]\n", argv[0]);
         return 2;
     }
+    if (argc == 8)
+        waitSeconds = atoi(argv[7]);
     port = atoi(argv[1]);
     const int connections = atoi(argv[4]);
     const double seconds = atof(argv[5]);
     expect = argv[6];
-    if (port <= 0 || connections <= 0 || connections > 64 || seconds <= 0 || seconds > 300)
+    if (port <= 0 || connections <= 0 || connections > 64 || seconds <= 0 || seconds > 300 || waitSeconds <= 0 ||
+        waitSeconds > 300)
         return 2;
     static char text[4096];
     snprintf(text, sizeof text, "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic %s\r\n\r\n", argv[2],

@@ -82,6 +82,21 @@ TEST_F(SimProcessTest, SigtermIsPromptWhileAReplyIsHeld) {
     EXPECT_TRUE(exitedCleanly(sim_->stop()));
 }
 
+TEST_F(SimProcessTest, GarbledRepliesFailTheCallAndEndTheConnection) {
+    start({"--garbage-on", "GetMetaData", "--cut-reply-on", "GetChildren"});
+    const struct {
+        const char* method;
+        const char* args;
+    } garbled[] = {{"GetMetaData", "/ info  1"}, {"GetChildren", "/"}};
+    for (const auto& call : garbled) {
+        std::string result;
+        EXPECT_FALSE(api_.call(0, call.method, call.args, true, result, kCallMs)) << call.method << ": " << result;
+        EXPECT_FALSE(api_.call(0, "QueryVersion", "", true, result, kCallMs)) << "open after " << call.method;
+        ASSERT_TRUE(api_.connect("127.0.0.1", sim_->port(), kCallMs)) << api_.lastError();
+    }
+    EXPECT_EQ(call("QueryVersion", ""), "2014 0");
+}
+
 TEST_F(SimProcessTest, AnAskerGoneBeforeTheReplyLeavesDiscoveryIdle) {
     start();
     const std::string ask = CorvaneMulticastProtocol::encodeRequest(CorvaneMulticastProtocol::RequestType::FindServers,

@@ -1,0 +1,77 @@
+# Sourced by the benchmark scripts after they entered their private
+# network: moves to the source tree, sets TOP and BUILD (the build
+# directory, $TOP/build unless BUILD is set; built first when it is the
+# default and holds no programs yet), loads scripts/lib/serve.sh and makes
+# WORK, a scratch directory removed, with everything started, on exit.
+# shellcheck shell=sh
+cd "$(dirname "$0")/.."
+TOP="$(pwd)"
+BUILD="${BUILD:-$TOP/build}"
+if ! [ -x "$BUILD/bin/corvane-gateway" ] || ! [ -x "$BUILD/bin/corvane-sim" ]; then
+  [ "$BUILD" = "$TOP/build" ] || { echo "no corvane-gateway and corvane-sim in $BUILD/bin" >&2; exit 1; }
+  ./scripts/build.sh >/dev/null
+fi
+. scripts/lib/serve.sh
+WORK="$(mktemp -d)"
+trap 'serve_stop; rm -rf "$WORK"' EXIT
+
+# bench_fastcgi_block URL PROGRAM SOCKET [ENVIRONMENT]: the FastCGI drop-in's
+# block for /corvane-gateway, as serve_stage_lighttpd staged it in
+# $WORK/corvane-gateway-fastcgi.conf, moved to URL and serving PROGRAM on
+# SOCKET: the same processes, time-outs, login and password cache.
+# ENVIRONMENT, when given, replaces the contents of its bin-environment.
+bench_fastcgi_block() {
+  awk -v url="$1" -v program="$2" -v socket="$3" -v environment="$4" '
+    /^\$HTTP\["url"\] == "\/corvane-gateway" \{/ { inside = 1 }
+    inside {
+      gsub(/"\/corvane-gateway"/, "\"" url "\"")
+      if ($1 == "\"bin-path\"") sub(/=> ".*"/, "=> \"" program "\"")
+      if ($1 == "\"socket\"") sub(/=> ".*"/, "=> \"" socket "\"")
+      if ($1 == "\"bin-environment\"" && environment != "") sub(/=> \(.*\)/, "=> ( " environment " )")
+      print
+      if ($0 == "}") exit
+    }' "$WORK/corvane-gateway-fastcgi.conf"
+}
+
+# bench_silent PORT: starts $WORK/silent_listener (built from
+# bench/startup/silent_listener.c) on 127.0.0.1:PORT, 0 for any free port.
+# Sets SILENT_PID and SILENT_PORT.
+bench_silent() {
+  rm -f "$WORK/silent.port"
+  mkfifo "$WORK/silent.port"
+  "$WORK/silent_listener" "$1" >"$WORK/silent.port" &
+  SILENT_PID=$!
+  SERVE_PIDS="$SERVE_PIDS $SILENT_PID"
+  SILENT_PORT=""
+  read -r SILENT_PORT <"$WORK/silent.port" || true
+  [ -n "$SILENT_PORT" ] || { echo "silent_listener did not start" >&2; return 1; }
+}
+
+# The gateway processes lighttpd started.
+bench_gateways() {
+  for _pid in $(pgrep -P "$LIGHTTPD_PID"); do
+    [ "$(readlink "/proc/$_pid/exe")" = "$(readlink -f "$BUILD/bin/corvane-gateway")" ] && echo "$_pid"
+  done
+  return 0
+}
+
+# bench_wait_idle THREADS SECONDS: waits until every request thread of the
+# gateway processes (THREADS each) waits in accept, that is, no request is
+# left in them; fails after SECONDS.
+bench_wait_idle() {
+  _end=$(($(date +%s) + $2))
+  while [ "$(date +%s)" -le "$_end" ]; do
+    _busy=0
+    for _pid in $(bench_gateways); do
+      _idle=0
+      for _task in /proc/"$_pid"/task/*; do
+        # accept (43) or accept4 (288) on x86-64; elsewhere this counts none.
+        case "$(cut -d' ' -f1 "$_task/syscall" 2>/dev/null)" in 43|288) _idle=$((_idle + 1)) ;; esac
+      done
+      [ "$_idle" -ge "$1" ] || _busy=1
+    done
+    [ "$_busy" = 0 ] && return 0
+    sleep 0.1
+  done
+  return 1
+}

@@ -1,0 +1,49 @@
+#!/bin/sh
+# Requests per second of getMetadata of one node from a local corvane-sim
+# through the FastCGI gateway under lighttpd, against the floor of any
+# persistent gateway: a libfcgi responder (bench/startup/fixed_fastcgi.c)
+# that prints the gateway's answer, headers and body, as a fixed text.
+# One lighttpd serves both as the packaged FastCGI drop-in serves the
+# gateway: the same processes, time-outs, login and password cache. ROUNDS
+# rounds (11), each SECONDS (2) of the gateway then SECONDS of the floor
+# with CONNECTIONS (8) at once: short turns side by side, so that machine
+# noise hits both alike; prints every round and the median of the rounds'
+# ratios. Everything runs on 127.0.0.1
+# and stops by itself. BUILD names the build directory (default build/).
+# Usage: bench/fastcgi_floor.sh [ROUNDS] [SECONDS] [CONNECTIONS]
+set -e
+# Requests start server discovery: keep its multicast on this machine.
+[ -n "$CORVANE_PRIVATE_NETWORK" ] || exec "$(dirname "$0")/../scripts/private-network.sh" "$0" "$@"
+ROUNDS="${1:-11}"
+SECONDS_="${2:-2}"
+CONNECTIONS="${3:-8}"
+. "$(dirname "$0")/common.sh"
+cc -O2 -o "$WORK/http_load" bench/startup/http_load.c -lpthread
+cc -O2 -o "$WORK/fixed_fastcgi" bench/startup/fixed_fastcgi.c -lfcgi
+serve_sim "$WORK" sim
+QUERY="mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
+# The gateway's answer, byte for byte that of a FastCGI request: a CGI run.
+(cd "$WORK" && env GATEWAY_INTERFACE=CGI/1.1 REQUEST_METHOD=GET REMOTE_USER=bench QUERY_STRING="$QUERY" \
+  CORVANE_ALLOWED_SERVERS="127.0.0.1" "$BUILD/bin/corvane-gateway" >"$WORK/answer")
+grep -q "<title>Trailer</title>" "$WORK/answer" || { echo "the gateway did not answer:" >&2; cat "$WORK/answer" >&2; exit 1; }
+PORT=$(serve_random_port)
+serve_stage_lighttpd "$WORK" "$PORT" fastcgi 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.'  # htpasswd -nbm bench bench
+bench_fastcgi_block /floor "$WORK/fixed_fastcgi" "$WORK/floor.socket" "\"FIXED_ANSWER\" => \"$WORK/answer\"" \
+  >>"$WORK/lighttpd.conf"
+serve_start_lighttpd "$WORK" "$PORT"
+AUTH=YmVuY2g6YmVuY2g=  # bench:bench
+load() {
+  set -- $("$WORK/http_load" "$PORT" "$1" "$AUTH" "$CONNECTIONS" "$SECONDS_" "<title>Trailer</title>")
+  [ "$2" = 0 ] || { echo "$2 requests failed" >&2; exit 1; }
+  echo "$1"
+}
+echo "$CONNECTIONS connections, $SECONDS_ s a turn, through lighttpd on 127.0.0.1 (answer $(wc -c <"$WORK/answer") bytes):"
+printf '%-6s %14s %14s %7s\n' round "gateway req/s" "floor req/s" ratio
+for ROUND in $(seq "$ROUNDS"); do
+  GATEWAY=$(load "/corvane-gateway?$QUERY")
+  FLOOR=$(load "/floor?$QUERY")
+  awk -v r="$ROUND" -v g="$GATEWAY" -v f="$FLOOR" 'BEGIN { printf "%-6s %14d %14d %7.2f\n", r, g, f, g / f }' |
+    tee -a "$WORK/rounds"
+done
+sort -n -k4 "$WORK/rounds" | awk '{ ratio[NR] = $4 } END {
+  printf "gateway / floor: %.2fx requests/s (median of %d rounds)\n", ratio[int((NR + 1) / 2)], NR }'
