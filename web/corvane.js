@@ -642,16 +642,24 @@
     return [ids.length === 1 ? 'Read 1 node.' : `Read ${ids.length} nodes.`];
   });
 
+  // The tree's node of that identifier, when the tree shows that server
+  // and has loaded the node: what the forms below change shows there too.
+  function loadedNode(host, id) {
+    if (host !== browser.host) return null;
+    for (const node of tree.loaded()) if (node.id === id && tree.inTree(node)) return node;
+    return null;
+  }
+
   onSubmit('create-form', async () => {
+    const host = field('host');
+    const parentId = field('create-parent');
     const answer = await callGateway({
-      mode: 'createNode',
-      host: field('host'),
-      nodeId: field('create-parent'),
-      displayName: $('create-name').value,
-      type: field('create-type'),
+      mode: 'createNode', host, nodeId: parentId, displayName: $('create-name').value, type: field('create-type'),
     });
     const node = wellFormed(answer).firstElementChild;
     if (!node || node.localName !== 'node') throw unknownAnswer();
+    const parent = loadedNode(host, parentId);
+    if (parent && parent.children) await tree.reload(parent);
     return ['Created ', code(node.textContent), '.'];
   });
 
@@ -669,6 +677,13 @@
     }
     runAction(form, async () => {
       await callGateway({ mode: recursive ? 'destroyNodeRecursive' : 'destroyNode', host, nodeId: node });
+      const gone = loadedNode(host, node);
+      if (gone && gone.parent) {
+        const parent = gone.parent;
+        const shownGone = shownNode && tree.path(shownNode).includes(gone);
+        tree.remove(gone);
+        if (shownGone) tree.select(parent);
+      }
       return ['Destroyed ', code(node), '.'];
     });
   });

@@ -281,6 +281,23 @@ def create_and_destroy(page, server):
         "DestroyNode /projects", f'DestroyNode "/scratch/{NAME}"'], page.calls("DestroyNode")
 
 
+def more_forms(page, server):
+    """What the forms under More make and destroy shows in the tree."""
+    page.el("#more summary").click()
+    page.el("#create-parent").send_keys("/scratch")
+    page.el("#create-name").send_keys("Made elsewhere")
+    page.el("#create-form button").click()
+    page.outcome("create-form", "Created /scratch/Made elsewhere.")
+    page.until("the new row", lambda: "Made elsewhere" in page.names())
+    page.el("#destroy-node").send_keys("/scratch/Made elsewhere")
+    page.el("#destroy-form button").click()
+    page.until("the confirmation", lambda: page.el("#confirm-destroy").is_displayed())
+    page.el("#confirm-destroy button[value=destroy]").click()
+    page.outcome("destroy-form", "Destroyed /scratch/Made elsewhere.")
+    page.until("the row to go", lambda: "Made elsewhere" not in page.names())
+    page.el("#more summary").click()
+
+
 def link_and_visit(page, d, url, server):
     """A node's link opens it again; a new visit reopens the folders."""
     page.row("Beach, day one").find_element(By.CLASS_NAME, "name").click()
@@ -351,6 +368,7 @@ def run(page, server, url):
     policy_kept(d)
     edit_stream(page, d)
     create_and_destroy(page, server)
+    more_forms(page, server)
     link_and_visit(page, d, url, server)
     big_folder(page, d)
     policy_kept(d)
