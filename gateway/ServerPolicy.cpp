@@ -15,9 +15,7 @@
 
 namespace {
 
-bool isHostChar(char c) {
-    return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_';
-}
+bool isHostChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '.' || c == '-' || c == '_'; }
 
 // A port of one to five digits, 1 to 65535; 0 when text is not one.
 int portOf(const std::string& text) {
@@ -175,31 +173,30 @@ bool ServerPolicy::allows(const std::string& server) const {
     int port = 0;
     parse(server, &host, &port);
     in6_addr address{};
-    int family = familyOf(host, &address);
-    // First the entries that need neither discovery nor a name lookup,
-    // which is how most requests are allowed: asking discovery costs more
-    // than all the rest of the check.
+    const int literal = familyOf(host, &address);  // 0 for a host name
+    const auto portFits = [port](const Entry& entry) { return entry.port == 0 || entry.port == port; };
+    // First what needs neither discovery nor a name lookup, which is how
+    // most requests are allowed: asking discovery costs more than all the
+    // rest of the check.
     for (const Entry& entry : entries_) {
-        if (entry.discovered || (entry.port != 0 && entry.port != port))
+        if (entry.discovered || !portFits(entry))
             continue;
-        if (!entry.name.empty()) {
-            if (strcasecmp(entry.name.c_str(), host.c_str()) == 0)
-                return true;
-        } else if (family && entry.family == family && samePrefix(entry.address, address, entry.prefixBits)) {
+        if (entry.name.empty()
+                ? literal && entry.family == literal && samePrefix(entry.address, address, entry.prefixBits)
+                : strcasecmp(entry.name.c_str(), host.c_str()) == 0)
             return true;
-        }
     }
-    family = family ? family : -1;  // a name: looked up on first need
+    // Then discovery, and addresses that take a lookup: a listed name's, or
+    // the host name's against a listed range.
+    int family = literal ? literal : -1;  // looked up on first need
     for (const Entry& entry : entries_) {
         if (entry.discovered) {
             if (CorvaneServerHandle::isDiscovered(server.c_str()))
                 return true;
             continue;
         }
-        if (entry.port != 0 && entry.port != port)
+        if (!portFits(entry) || (literal && entry.name.empty()))
             continue;
-        if (!entry.name.empty() && strcasecmp(entry.name.c_str(), host.c_str()) == 0)
-            return true;
         if (family < 0)
             family = addressOf(host, &address);
         if (!family)

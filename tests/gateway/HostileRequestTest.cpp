@@ -174,6 +174,9 @@ TEST_F(HostileRequestTest, OnlyTheSiteServersCanBeNamed) {
         {"127.0.0.1", "127.0.0.1:" + port, true},
         {"127.0.0.0/8", "127.0.0.1:" + port, true},
         {"LocalHost", "localhost:" + port, true},
+        // Through a lookup: a host name in a listed range, a listed name's address.
+        {"127.0.0.0/8", "localhost:" + port, true},
+        {"localhost", "127.0.0.1:" + port, true},
         {"127.0.0.2 ::1", "127.0.0.1:" + port, false},
         {"127.0.0.1:1", "127.0.0.1:" + port, false},
         {"10.0.0.0/8", "localhost:" + port, false},
