@@ -1,12 +1,16 @@
 """What the browser tests share: the skip when Chromium, its driver,
 lighttpd or selenium is missing (exit status 77), the staging of
-corvane-sim and lighttpd through scripts/serve.sh, and a headless Chromium.
+corvane-sim and lighttpd through scripts/serve.sh, a headless Chromium, and
+a test's session of both.
 Importing it checks the first; run the tests through
 scripts/private-network.sh."""
+import contextlib
 import os
 import select
+import shutil
 import subprocess
 import sys
+import tempfile
 
 SKIP = 77
 CHROMIUM, DRIVER = "/usr/bin/chromium", "/usr/bin/chromedriver"
@@ -50,3 +54,26 @@ def start_browser(work, arguments=(), prefs=None):
     if prefs:
         options.add_experimental_option("prefs", prefs)
     return webdriver.Chrome(service=Service(DRIVER), options=options)
+
+
+@contextlib.contextmanager
+def session(prefix, serve_in, browser_in):
+    """A scratch folder, the staging serve_in(folder) starts and the browser
+    browser_in(folder) starts: yields (driver, folder, server, port); then
+    stops both, removes the folder, and says the test passed when the body
+    did."""
+    work = tempfile.mkdtemp(prefix=prefix)
+    served = None
+    try:
+        served, server, port = serve_in(work)
+        driver = browser_in(work)
+        try:
+            yield driver, work, server, port
+        finally:
+            driver.quit()
+        print("1 passed, 0 failed")
+    finally:
+        if served:
+            served.terminate()
+            served.wait(10)
+        shutil.rmtree(work, ignore_errors=True)
