@@ -35,6 +35,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "http_get.h"
+
 #define THREADS 8
 #define WAIT_SECONDS 30
 #define RECOVERY_LIMIT 1.0
@@ -110,27 +112,7 @@ static int errorOrWrong(const char* body, size_t size) {
 
 /* Sends the request; returns the kind of its answer. */
 static int exchange(char* answer, size_t* size) {
-    *size = 0;
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return LOST;
-    struct timeval tv = {WAIT_SECONDS, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    struct sockaddr_in addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons((unsigned short)port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int complete = 0;
-    if (connect(fd, (struct sockaddr*)&addr, sizeof addr) == 0 &&
-        send(fd, request, strlen(request), MSG_NOSIGNAL) == (ssize_t)strlen(request)) {
-        ssize_t n;
-        while (*size < MAX_ANSWER - 1 && (n = recv(fd, answer + *size, MAX_ANSWER - 1 - *size, 0)) > 0)
-            *size += (size_t)n;
-        complete = n == 0; /* the server closed: the whole answer */
-    }
-    close(fd);
-    answer[*size] = '\0';
+    const int complete = http_get(port, request, WAIT_SECONDS, answer, MAX_ANSWER, size);
     if (!complete)
         return LOST;
     const char* body = memmem(answer, *size, "\r\n\r\n", 4);

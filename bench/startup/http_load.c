@@ -15,6 +15,8 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "http_get.h"
+
 static int port;
 static const char* request;
 static const char* expect;
@@ -38,29 +40,10 @@ static double now(void) {
 }
 
 static int exchange(void) {
-    int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0)
-        return 0;
-    struct timeval tv = {waitSeconds, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    struct sockaddr_in addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons((unsigned short)port);
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    int good = 0;
-    if (connect(fd, (struct sockaddr*)&addr, sizeof addr) == 0 &&
-        send(fd, request, strlen(request), MSG_NOSIGNAL) == (ssize_t)strlen(request)) {
-        char buf[16384];
-        size_t len = 0;
-        ssize_t n;
-        while (len < sizeof buf - 1 && (n = recv(fd, buf + len, sizeof buf - 1 - len, 0)) > 0)
-            len += (size_t)n;
-        buf[len] = '\0';
-        good = strstr(buf, " 200 ") != NULL && strstr(buf, expect) != NULL;
-    }
-    close(fd);
-    return good;
+    char answer[16384];
+    size_t size;
+    http_get(port, request, waitSeconds, answer, sizeof answer, &size);
+    return strstr(answer, " 200 ") != NULL && strstr(answer, expect) != NULL;
 }
 
 static void* worker(void* arg) {
