@@ -55,20 +55,21 @@ bench_gateways() {
   return 0
 }
 
-# bench_wait_idle THREADS SECONDS: waits until every request thread of the
-# gateway processes (THREADS each) waits in accept, that is, no request is
-# left in them; fails after SECONDS.
+# bench_wait_idle SECONDS: waits until the gateway processes hold no
+# connection from lighttpd, that is, no request is left in them; fails
+# after SECONDS. A request's connection is a connected local stream
+# socket (the listening one is not connected).
 bench_wait_idle() {
-  _end=$(($(date +%s) + $2))
+  _end=$(($(date +%s) + $1))
   while [ "$(date +%s)" -le "$_end" ]; do
+    # Inodes of connected local stream sockets: type 0001, state 03.
+    _connected=$(awk '$5 == "0001" && $6 == "03" { print $7 }' /proc/net/unix)
     _busy=0
     for _pid in $(bench_gateways); do
-      _idle=0
-      for _task in /proc/"$_pid"/task/*; do
-        # accept (43) or accept4 (288) on x86-64; elsewhere this counts none.
-        case "$(cut -d' ' -f1 "$_task/syscall" 2>/dev/null)" in 43|288) _idle=$((_idle + 1)) ;; esac
+      for _fd in /proc/"$_pid"/fd/*; do
+        _inode=$(readlink "$_fd" 2>/dev/null | sed -n 's/^socket:\[\([0-9]*\)\]$/\1/p')
+        [ -n "$_inode" ] && echo "$_connected" | grep -qx "$_inode" && _busy=1
       done
-      [ "$_idle" -ge "$1" ] || _busy=1
     done
     [ "$_busy" = 0 ] && return 0
     sleep 0.1

@@ -5,7 +5,8 @@
 // libfcgi (FCGX_ShutdownPending), so that no accept starts again, and sends
 // the wake-up signal, which each pool thread lets in only while it waits in
 // accept(), to the threads still running, every 100 ms, since one may have
-// been about to wait when the last one came. Lock order: none nest.
+// been about to wait when the last one came; the threads waiting for a turn
+// are told under the pool's mutex. Lock order: none nest.
 #include "FastCgiPool.h"
 
 #include <pthread.h>
@@ -54,7 +55,7 @@ struct Threads {
 
 }  // namespace
 
-FastCgiPool::FastCgiPool() {
+FastCgiPool::FastCgiPool(std::chrono::milliseconds slowAfter) : slowAfter_(slowAfter) {
     sigset_t blocked = stopSignals();
     sigaddset(&blocked, kWakeSignal);
     pthread_sigmask(SIG_BLOCK, &blocked, &previousMask_);
@@ -67,12 +68,83 @@ FastCgiPool::FastCgiPool() {
 
 FastCgiPool::~FastCgiPool() { pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr); }
 
-int FastCgiPool::accept(FCGX_Request& request) {
+int FastCgiPool::accept(FCGX_Request& request, Place& place) {
+    if (!takeTurn(place))
+        return -1;
     const sigset_t wake = wakeSignal();
     pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
     const int accepted = FCGX_Accept_r(&request);
     pthread_sigmask(SIG_BLOCK, &wake, nullptr);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (accepted < 0) {
+        // The process stops; a thread still waiting may find that out.
+        hasRunner_ = false;
+        waiting_.notify_all();
+        return accepted;
+    }
+    busy_ = true;
+    busySince_ = Clock::now();
+    if (watcherIdle_)
+        watch_.notify_one();
     return accepted;
+}
+
+bool FastCgiPool::takeTurn(Place& place) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (place.runner_ && place.turn_ == turn_) {
+        busy_ = false;  // its request is over: straight back to accept
+        return !stopping_;
+    }
+    place.runner_ = false;
+    while (!stopping_) {
+        if (!hasRunner_) {
+            hasRunner_ = true;
+            becomeRunner(place);
+            return true;
+        }
+        if (!hasWatcher_) {
+            hasWatcher_ = true;
+            place.watching_ = true;
+        }
+        if (!place.watching_) {
+            waiting_.wait(lock);
+            continue;
+        }
+        if (busy_ && Clock::now() - busySince_ >= slowAfter_) {
+            hasWatcher_ = false;
+            place.watching_ = false;
+            becomeRunner(place);
+            waiting_.notify_one();  // the next watcher
+            return true;
+        }
+        if (busy_) {
+            watch_.wait_until(lock, busySince_ + slowAfter_);
+        } else {
+            watcherIdle_ = true;
+            watch_.wait(lock);
+            watcherIdle_ = false;
+        }
+    }
+    if (place.watching_) {
+        hasWatcher_ = false;
+        place.watching_ = false;
+    }
+    return false;
+}
+
+void FastCgiPool::becomeRunner(Place& place) {
+    place.runner_ = true;
+    place.turn_ = ++turn_;
+    busy_ = false;
+}
+
+void FastCgiPool::stopTurns() {
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+    }
+    waiting_.notify_all();
+    watch_.notify_all();
 }
 
 void FastCgiPool::run(int count, const std::function<void()>& serve) {
@@ -108,6 +180,7 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
     int signal = 0;
     sigwait(&stop, &signal);
     FCGX_ShutdownPending();
+    stopTurns();
 
     const auto giveUp = std::chrono::steady_clock::now() + kStopWait;
     std::unique_lock<std::mutex> lock(state.mutex);

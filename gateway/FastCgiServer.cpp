@@ -213,14 +213,15 @@ int threadCount() {
 }
 
 // One thread of the pool: accepts and serves requests until accepting fails.
-void serveRequests(int listener, bool local, GatewayDriver& driver, char* programName) {
+void serveRequests(FastCgiPool& pool, int listener, bool local, GatewayDriver& driver, char* programName) {
     FCGX_Request request;
     if (FCGX_InitRequest(&request, listener, 0) != 0)
         return;
     char* argv[] = {programName, nullptr};
     const int argc = programName ? 1 : 0;
     std::vector<NamedValue> variables;  // grown once, then reused
-    while (FastCgiPool::accept(request) >= 0) {
+    FastCgiPool::Place place;
+    while (pool.accept(request, place) >= 0) {
         size_t moved = 0;
         {
             FastCgiIo io(request, variables);
@@ -266,6 +267,6 @@ int serveFastCgi(int listener, char* programName) {
     FastCgiPool pool;
     // Made, and the library started, before any request thread runs.
     GatewayDriver driver(true);
-    pool.run(threadCount(), [&] { serveRequests(listener, local, driver, programName); });
+    pool.run(threadCount(), [&] { serveRequests(pool, listener, local, driver, programName); });
     return 0;
 }

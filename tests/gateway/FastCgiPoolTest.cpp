@@ -1,0 +1,93 @@
+// The pool's turn to take connections, with real FastCGI requests on a
+// socket file: fast requests stay on one thread, a slow one hands the next
+// connection to another, and a stop ends the threads that wait their turn.
+#include "FastCgiPool.h"
+
+#include <fcgiapp.h>
+#include <pthread.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "support/Eventually.h"
+#include "support/FastCgiClient.h"
+#include "support/Gate.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using CorvaneTest::FastCgiClient;
+
+TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
+    CorvaneTest::TempDir dir;
+    const std::string socket = dir.file("socket");
+    ASSERT_EQ(FCGX_Init(), 0);
+    const int listener = FCGX_OpenSocket(socket.c_str(), 16);
+    ASSERT_GE(listener, 0);
+
+    std::mutex mutex;  // guards servedBy and slowServing
+    std::set<std::thread::id> servedBy;
+    bool slowServing = false;
+    CorvaneTest::Gate release;
+    // Long enough that no fast request of a loaded machine or a sanitizer
+    // build takes it.
+    FastCgiPool pool(std::chrono::milliseconds(500));
+    std::thread serving([&] {
+        pool.run(4, [&] {
+            FCGX_Request request;
+            FCGX_InitRequest(&request, listener, 0);
+            FastCgiPool::Place place;
+            while (pool.accept(request, place) >= 0) {
+                const bool slow = std::strcmp(FCGX_GetParam("QUERY_STRING", request.envp), "slow") == 0;
+                {
+                    std::lock_guard<std::mutex> lock(mutex);
+                    if (slow)
+                        slowServing = true;
+                    else
+                        servedBy.insert(std::this_thread::get_id());
+                }
+                if (slow)
+                    release.wait();
+                FCGX_PutS("Content-Type: text/plain\r\n\r\nok", request.out);
+                FCGX_Finish_r(&request);
+            }
+            FCGX_Free(&request, 1);
+        });
+    });
+    const auto fast = [&socket] { return FastCgiClient::request(socket, {{"QUERY_STRING", "fast"}}); };
+    const auto servers = [&] {
+        std::lock_guard<std::mutex> lock(mutex);
+        return servedBy.size();
+    };
+
+    for (int i = 0; i < 20; ++i)
+        ASSERT_NE(fast().find("ok"), std::string::npos);
+    EXPECT_EQ(servers(), 1u) << "fast requests in a row went to several threads";
+
+    {
+        FastCgiClient slow(socket);
+        ASSERT_TRUE(slow.begin({{"QUERY_STRING", "slow"}}) && slow.sendBody(""));
+        ASSERT_TRUE(CorvaneTest::eventually([&] {
+            std::lock_guard<std::mutex> lock(mutex);
+            return slowServing;
+        }));
+        EXPECT_NE(fast().find("ok"), std::string::npos) << "no other thread took the turn";
+        EXPECT_EQ(servers(), 2u);
+        release.open();
+        std::string answer;
+        EXPECT_TRUE(slow.readAnswer(&answer));
+    }
+
+    // A stop reaches the thread in accept and those waiting their turn.
+    ASSERT_EQ(pthread_kill(serving.native_handle(), SIGUSR1), 0);
+    serving.join();
+    ::close(listener);
+}
+
+}  // namespace
