@@ -84,6 +84,7 @@ int FastCgiPool::accept(FCGX_Request& request, Place& place) {
     }
     busy_ = true;
     busySince_ = Clock::now();
+    ++started_;
     if (watcherIdle_)
         watch_.notify_one();
     return accepted;
@@ -96,6 +97,7 @@ bool FastCgiPool::takeTurn(Place& place) {
         return !stopping_;
     }
     place.runner_ = false;
+    unsigned long seen = started_;  // the runner's requests, as last seen
     while (!stopping_) {
         if (!hasRunner_) {
             hasRunner_ = true;
@@ -119,6 +121,11 @@ bool FastCgiPool::takeTurn(Place& place) {
         }
         if (busy_) {
             watch_.wait_until(lock, busySince_ + slowAfter_);
+        } else if (started_ != seen) {
+            // Between two requests of a busy runner: look again later
+            // rather than have its next request wake this thread.
+            seen = started_;
+            watch_.wait_for(lock, slowAfter_);
         } else {
             watcherIdle_ = true;
             watch_.wait(lock);

@@ -79,6 +79,7 @@ private:
     bool hasRunner_ = false;  // a thread took the first turn
     bool busy_ = false;       // the runner serves a request, since busySince_
     Clock::time_point busySince_;
+    unsigned long started_ = 0;  // requests the runners took
     bool hasWatcher_ = false;
     bool watcherIdle_ = false;  // the watcher sleeps until the runner's next request
     bool stopping_ = false;
