@@ -1,23 +1,20 @@
 // Any bytes as one CGI request, delivered the way a web server delivers it:
-// arguments, environment and a POST body on standard input.
+// arguments, variables and a POST body.
 //
 // Framing: byte 0 says which of the five variables are set (one bit each),
 // byte 1 how many arguments follow (modulo 8); then the five values and the
 // arguments, each ended by a NUL (neither can hold one); the rest, NULs
 // included, is the body.
-#include <sys/mman.h>
-#include <unistd.h>
-
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "CgiRequest.h"
 #include "FuzzQuiet.h"
-
-extern char** environ;
+#include "RequestIo.h"
 
 namespace {
 
@@ -35,23 +32,37 @@ std::string nextField(const uint8_t*& p, const uint8_t* end) {
     return field;
 }
 
-// Standard input is a memory file that each run refills.
-int bodyFile() {
-    static const int fd = [] {
-        const int memory = memfd_create("cgi-body", 0);
-        if (memory < 0 || dup2(memory, STDIN_FILENO) < 0)
-            __builtin_trap();
-        return memory;
-    }();
-    return fd;
-}
+// The request as the fuzzer framed it; what it says goes nowhere.
+class FuzzIo : public RequestIo {
+public:
+    FuzzIo(const std::vector<std::string>& names, const std::vector<std::string>& values, const uint8_t* body,
+           size_t size)
+        : names_(names), values_(values), body_(body), left_(size) {}
+    const char* variable(const char* name) const override {
+        for (size_t i = 0; i < names_.size(); ++i)
+            if (names_[i] == name)
+                return values_[i].c_str();
+        return nullptr;
+    }
+    const char* setting(const char* name) const override { return variable(name); }
+    size_t readBody(char* buffer, size_t size) override {
+        const size_t n = std::min(size, left_);
+        std::memcpy(buffer, body_, n);
+        body_ += n;
+        left_ -= n;
+        return n;
+    }
+    void out(const char*, size_t) override {}
+    void err(const char*, size_t) override {}
+    using RequestIo::err;
+    using RequestIo::out;
 
-void setBody(const uint8_t* data, size_t size) {
-    const int fd = bodyFile();
-    if (ftruncate(fd, 0) != 0 || pwrite(fd, data, size, 0) != static_cast<ssize_t>(size))
-        __builtin_trap();
-    std::rewind(stdin);  // drops what stdin buffered last run, and its end-of-file
-}
+private:
+    const std::vector<std::string>& names_;
+    const std::vector<std::string>& values_;
+    const uint8_t* body_;
+    size_t left_;
+};
 
 }  // namespace
 
@@ -60,42 +71,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     const uint8_t* p = data + 2;
     const uint8_t* const end = data + size;
-    std::vector<std::string> variables;
+    std::vector<std::string> names, values;
     for (size_t i = 0; i < kVariableCount; ++i) {
         std::string value = nextField(p, end);
-        if (data[0] & (1u << i))
-            variables.push_back(std::string(kVariables[i]) + "=" + value);
+        if (data[0] & (1u << i)) {
+            names.push_back(kVariables[i]);
+            values.push_back(value);
+        }
     }
     std::vector<std::string> args;
     for (int i = 0; i < data[1] % 8; ++i)
         args.push_back(nextField(p, end));
-    setBody(p, static_cast<size_t>(end - p));
-
-    std::vector<char*> env;
-    for (std::string& v : variables)
-        env.push_back(&v[0]);
-    env.push_back(nullptr);
     std::vector<char*> argv;
     for (std::string& a : args)
         argv.push_back(&a[0]);
     argv.push_back(nullptr);
 
-    // The request's complaints go to stderr by design; a sanitizer writes to
-    // descriptor 2 directly and is still heard.
-    static FILE* const sink = std::fopen("/dev/null", "w");
-    FILE* const savedStderr = stderr;
-    char** const savedEnviron = environ;
-    stderr = sink;
-    environ = env.data();
-    {
-        const CgiRequest request(static_cast<int>(args.size()), argv.data());
-        for (const char* name : {"Mode", "host", "", "a"})
-            (void)request.get(name);
-        for (const std::string& a : args)
-            (void)request.get(a.substr(0, a.find('=')));
-        (void)CgiRequest::remoteUserName();
-    }
-    environ = savedEnviron;
-    stderr = savedStderr;
+    FuzzIo io(names, values, p, static_cast<size_t>(end - p));
+    const CgiRequest request(static_cast<int>(args.size()), argv.data(), io);
+    for (const char* name : {"Mode", "host", "", "a"})
+        (void)request.get(name);
+    for (const std::string& a : args)
+        (void)request.get(a.substr(0, a.find('=')));
+    (void)request.remoteUserName();
+    (void)request.parameterWithNul();
     return 0;
 }

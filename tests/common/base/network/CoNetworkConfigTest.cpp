@@ -19,10 +19,8 @@
 #include "common/base/threads/ThreadTestSupport.h"
 #include "support/MessageLog.h"
 
-using Corvane::CoMsg;
-using Corvane::CoNetwork;
-using CorvaneTest::MessageLog;
-using CorvaneTest::ScopedNetworkConfig;
+using namespace Corvane;
+using namespace CorvaneTest;
 
 namespace {
 

@@ -12,11 +12,8 @@
 #include "common/base/network/NetworkTestSupport.h"
 #include "support/MessageLog.h"
 
-using Corvane::CoMsg;
-using Corvane::CoNetworkDispatcher;
-using Corvane::CoNetworkInterface;
-using CorvaneTest::MessageLog;
-using CorvaneTest::ScopedNetworkConfig;
+using namespace Corvane;
+using namespace CorvaneTest;
 using Type = CoNetworkDispatcher::Type;
 
 // The test binary runs in a network namespace with only lo; the topology

@@ -24,9 +24,8 @@
 #include "common/base/network/NetworkTestSupport.h"
 #include "support/VirtualNetwork.h"
 
-using Corvane::CoNetwork;
-using Corvane::CoNetworkDispatcher;
-using Corvane::CoNetworkInterface;
+using namespace Corvane;
+using namespace CorvaneTest;
 using Type = CoNetworkDispatcher::Type;
 
 namespace {
@@ -68,8 +67,6 @@ std::vector<std::string> ipv4Of(CoNetworkDispatcher& dispatcher, Type type, bool
 }
 
 bool monitorThreadRunning() { return Corvane::CoThreadMgr::instance().findThread("CoNetworkMonitor Thread"); }
-
-using CorvaneTest::VirtualNetwork;
 
 TEST(CoNetworkMonitorTest, FollowsTopologyChangesInOwnNamespace) {
     if (!CorvaneTest::inFreshProcess())

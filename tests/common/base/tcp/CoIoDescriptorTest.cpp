@@ -34,13 +34,8 @@
 
 namespace {
 
-using Corvane::CoIoDescriptor;
-using Corvane::CoIoMsgQDescriptor;
-using Corvane::CoIoTcpDescriptor;
-using Corvane::CoIoTcpServerDescriptor;
-using CorvaneTest::eventually;
-using CorvaneTest::LoopbackListener;
-using CorvaneTest::ScopedFd;
+using namespace Corvane;
+using namespace CorvaneTest;
 using namespace std::chrono_literals;
 
 std::string textOf(int err) { return std::strerror(err); }

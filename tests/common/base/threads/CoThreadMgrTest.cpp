@@ -18,13 +18,8 @@
 
 namespace {
 
-using Corvane::CoTask;
-using Corvane::CoThread;
-using Corvane::CoThreadMgr;
-using CorvaneTest::BlockingProbe;
-using CorvaneTest::BlockingTask;
-using CorvaneTest::Gate;
-using CorvaneTest::GateTask;
+using namespace Corvane;
+using namespace CorvaneTest;
 
 // What a function run by createThread saw of itself.
 struct Probe {

@@ -13,7 +13,6 @@
 
 #include "ScriptedServer.h"
 #include "base/env/EnvVar.h"
-#include "base/loggerBase/CoException.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "base/tcp/CoMulticast.h"
 #include "client/api/CorvaneDaemonInfo.h"
@@ -24,6 +23,7 @@
 #include "support/Gate.h"
 #include "support/LoopbackListener.h"
 #include "support/MessageLog.h"
+#include "support/Thrown.h"
 
 using CorvaneTest::Gate;
 using CorvaneTest::ScriptedServer;
@@ -48,12 +48,7 @@ std::vector<std::string> lostServers() {
 // The exception text of one call, or "<no exception>".
 std::string callError(CorvaneClientConnection& connection, const char* method, unsigned int timeoutMs = 5000) {
     std::string result;
-    try {
-        connection.callMethod(method, "", true, result, timeoutMs);
-    } catch (const Corvane::CoException& e) {
-        return e.what();
-    }
-    return "<no exception>";
+    return CorvaneTest::thrownText([&] { connection.callMethod(method, "", true, result, timeoutMs); });
 }
 
 // Calls "Hello" on the connection when told that it (re)connected.
