@@ -92,11 +92,10 @@ int FastCgiPool::accept(FCGX_Request& request, Place& place) {
 
 bool FastCgiPool::takeTurn(Place& place) {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (place.runner_ && place.turn_ == turn_) {
+    if (hasRunner_ && place.turn_ == turn_) {
         busy_ = false;  // its request is over: straight back to accept
         return !stopping_;
     }
-    place.runner_ = false;
     unsigned long seen = started_;  // the runner's requests, as last seen
     while (!stopping_) {
         if (!hasRunner_) {
@@ -140,7 +139,6 @@ bool FastCgiPool::takeTurn(Place& place) {
 }
 
 void FastCgiPool::becomeRunner(Place& place) {
-    place.runner_ = true;
     place.turn_ = ++turn_;
     busy_ = false;
 }

@@ -24,6 +24,7 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 
@@ -51,8 +52,7 @@ public:
     // keeps its own for as long as it serves.
     class Place {
         friend class FastCgiPool;
-        unsigned turn_ = 0;  // the turn it took, when runner_
-        bool runner_ = false;
+        uint64_t turn_ = 0;  // the last turn it took; the runner's is turn_
         bool watching_ = false;
     };
 
@@ -75,8 +75,8 @@ private:
     // watch_ instead, for the runner's request to become slow.
     std::condition_variable waiting_;
     std::condition_variable watch_;
-    unsigned turn_ = 0;       // the runner's turn; each new runner takes the next
-    bool hasRunner_ = false;  // a thread took the first turn
+    uint64_t turn_ = 0;       // the runner's turn; each new runner takes the next
+    bool hasRunner_ = false;  // a thread holds turn_
     bool busy_ = false;       // the runner serves a request, since busySince_
     Clock::time_point busySince_;
     unsigned long started_ = 0;  // requests the runners took
