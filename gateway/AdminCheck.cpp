@@ -7,10 +7,14 @@
 #include "CgiRequest.h"
 #include "ServerPolicy.h"
 #include "TimeoutCorvaneServerHandle.h"
+#include "XmlBounds.h"
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneStr.h"
 
 bool isListedAdministrator(const std::string& infoXml, const std::string& user) {
+    // Any user the server lets write the root's "info" may have stored it.
+    if (!withinXmlBounds(infoXml))
+        throw std::string("Parse manager's metadata failed");
     TiXmlDocument document;
     document.Parse(infoXml.c_str());
     if (document.Error())
