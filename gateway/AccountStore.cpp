@@ -169,15 +169,19 @@ std::string getUser(ModeContext& context) {
 
 std::string loadUser(ModeContext& context) {
     const std::string path = accountBase(context, kLoadFailure) + ".xml";
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0)
-        return std::string();
     // Non-blocking open: a FIFO in place of the file must not hang the
-    // request. A save replaces the file, never rewrites it: what this
-    // descriptor reads is one whole document.
-    ScopedFd file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (file.get() < 0)
+    // request. A link is never followed, dangling or not: whoever can write
+    // the directory must not make a user's document some other file. A
+    // save replaces the file, never rewrites it: what this descriptor reads
+    // is one whole document.
+    ScopedFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const int err = errno;
+    if (file.get() < 0) {
+        if (err == ENOENT)
+            return std::string();  // never saved
         throw std::string(kLoadFailure);
+    }
+    struct stat st;
     if (fstat(file.get(), &st) != 0)
         throw std::string("Failed to read persistent user data");
     context.limits.checkResponseSize(static_cast<size_t>(st.st_size));

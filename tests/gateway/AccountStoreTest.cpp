@@ -157,4 +157,39 @@ TEST_F(AccountStoreTest, AccountFilesThatCanNotBeOpenedFailClearly) {
     EXPECT_EQ(save("fifo", "x").out, error("Failed to open account for saving persistent user data"));
 }
 
+TEST_F(AccountStoreTest, LinksInTheAccountDirectoryAreNeverFollowed) {
+    // Whoever can write the directory must not make a user's files other
+    // files: each of the user's names, linked elsewhere, fails the mode and
+    // leaves the other file as it was.
+    const struct {
+        const char* link;
+        bool failsLoad;
+        const char* saveError;
+    } kCases[] = {
+        {"mallory.xml", true, "Failed to open account for saving persistent user data"},
+        {"mallory.lock", false, "Failed to open account for saving persistent user data"},
+        {"mallory.xml.tmp", false, "Failed to write persistent user data"},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.link);
+        const std::string target = dir_.file("secret");
+        dir_.write("secret", "<secret/>");
+        const std::string link = dir_.file(std::string("account/") + c.link);
+        ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+        const auto loaded = load("mallory");
+        EXPECT_EQ(loaded.out, c.failsLoad ? error("Failed to open account for loading persistent user data")
+                                          : ok("<response></response>\n"));
+        EXPECT_EQ(save("mallory", "<mine/>").out, error(c.saveError));
+        EXPECT_EQ(CorvaneTest::readFile(target), "<secret/>");
+        // Dangling, the link is no missing document either.
+        ASSERT_EQ(unlink(target.c_str()), 0);
+        EXPECT_EQ(load("mallory").out, loaded.out);
+        EXPECT_EQ(save("mallory", "<mine/>").out, error(c.saveError));
+        EXPECT_FALSE(std::filesystem::exists(target));
+        ASSERT_EQ(unlink(link.c_str()), 0);
+        std::filesystem::remove(dir_.file("account/mallory.xml"));
+        std::filesystem::remove(dir_.file("account/mallory.lock"));
+    }
+}
+
 }  // namespace
