@@ -49,8 +49,9 @@ test('a destroyed child leaves its folder, the rest renumbered', () => {
   root.open = true;
   const [a, b, c] = root.children;
   dropChild(root, b);
-  assert.deepEqual([a.index, c.index], [0, 1]);
+  assert.deepEqual([a.index, c.index, root.open], [0, 1, true]);
   dropChild(root, a);
+  assert.deepEqual([ids(root.children), c.index, root.open], [['/c'], 0, true]);
   dropChild(root, c);
   assert.deepEqual([root.children, root.open], [[], false]);
 });
