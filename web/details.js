@@ -141,8 +141,9 @@ export class Details {
   }
 
   createChild() {
-    const made = { host: this.server.host, parentId: this.shown.id };
-    Object.assign(made, { displayName: $('child-name').value, type: $('child-type').value.trim() });
+    const made = {
+      host: this.server.host, parentId: this.shown.id, displayName: $('child-name').value, type: $('child-type').value.trim(),
+    };
     return createNode(this.server, made, () => { $('child-name').value = ''; });
   }
 
