@@ -68,9 +68,11 @@ install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${pc_dir} COMPONENT d
 
 install(TARGETS corvane-gateway RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
 install(TARGETS corvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
-# The web page; the drop-ins serve it from here at /corvane/.
+# The web page; the drop-ins serve it from here at /corvane/. Its
+# package.json only tells Node, which runs the page's unit tests, that the
+# .js files are ES modules.
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/web/ DESTINATION ${CMAKE_INSTALL_DATADIR}/corvane-gateway/web
-  COMPONENT gateway)
+  COMPONENT gateway PATTERN package.json EXCLUDE)
 # Apache's drop-in holds both ways of running the gateway: Debian allows a
 # package one configuration in conf-available, named after the package.
 set(CORVANE_DROP_INS

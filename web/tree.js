@@ -6,9 +6,107 @@
 // carries its aria-level, aria-setsize and aria-posinset. It knows nothing
 // of the gateway: the hooks load children and act on a selection. Names
 // reach the page through textContent only.
-'use strict';
+//
+// The functions before the class work on the nodes alone, without the page.
 
-class CorvaneTree {
+// A node as the tree keeps it; info is { id, name, kind }.
+export function makeNode(info, parent, index) {
+  return {
+    id: info.id, name: info.name, kind: info.kind, parent, index,
+    level: parent ? parent.level + 1 : 0, children: null, open: false, loading: null, row: -1,
+  };
+}
+
+// A clip has no children, and neither has a folder found empty; anything
+// else may have some.
+export function expandable(node) {
+  return node.kind !== 'CLIP' && !(node.children && node.children.length === 0);
+}
+
+// The nodes from the root down to a node.
+export function pathTo(node) {
+  const nodes = [];
+  for (let at = node; at; at = at.parent) nodes.unshift(at);
+  return nodes;
+}
+
+export function isUnder(node, ancestor) {
+  for (let at = node; at; at = at.parent) if (at === ancestor) return true;
+  return false;
+}
+
+// Every node loaded under a root, the root first, in view order of a
+// fully open tree.
+export function* loadedNodes(root) {
+  const stack = root ? [root] : [];
+  while (stack.length > 0) {
+    const node = stack.pop();
+    yield node;
+    if (node.children) for (let i = node.children.length - 1; i >= 0; i--) stack.push(node.children[i]);
+  }
+}
+
+// The rows of a tree: the nodes in view order, through open folders only.
+// Each node learns its row.
+export function viewOrder(root) {
+  const rows = [];
+  const stack = root ? [root] : [];
+  while (stack.length > 0) {
+    const node = stack.pop();
+    node.row = rows.length;
+    rows.push(node);
+    if (node.open && node.children) for (let i = node.children.length - 1; i >= 0; i--) stack.push(node.children[i]);
+  }
+  return rows;
+}
+
+// Replaces a folder's children with a fresh list in the server's order,
+// keeping what is known of those that stay (their own children, whether
+// open, a kind learnt since). Returns the children that left.
+export function mergeChildren(node, list) {
+  const old = new Map();
+  for (const child of node.children || []) if (!old.has(child.id)) old.set(child.id, child);
+  node.children = list.map((info, index) => {
+    const kept = old.get(info.id);
+    old.delete(info.id);
+    if (!kept) return makeNode(info, node, index);
+    kept.name = info.name;
+    if (info.kind) kept.kind = info.kind;
+    kept.index = index;
+    return kept;
+  });
+  if (node.children.length === 0) node.open = false;
+  return Array.from(old.values());
+}
+
+// Takes a child out of its folder.
+export function dropChild(parent, node) {
+  parent.children = parent.children.filter((child) => child !== node);
+  parent.children.forEach((child, index) => { child.index = index; });
+  if (parent.children.length === 0) parent.open = false;
+}
+
+// The row a name typed so far finds: the first from row start on, round
+// to the top, whose name starts with it, ignoring case; null for none.
+export function findByName(rows, start, typed) {
+  for (let i = 0; i < rows.length; i++) {
+    const node = rows[(start + i) % rows.length];
+    if (node.name.toLowerCase().startsWith(typed)) return node;
+  }
+  return null;
+}
+
+export function kindName(kind) {
+  return kind === 'FOLDER' ? 'folder' : kind === 'CLIP' ? 'clip' : kind || 'kind unknown';
+}
+
+// What a row says of its node's kind.
+export function kindWords(node) {
+  const empty = node.children && node.children.length === 0 && node.kind !== 'CLIP';
+  return node.loading ? 'loading…' : empty ? `${kindName(node.kind)}, no children` : kindName(node.kind);
+}
+
+export class Tree {
   // view: the scrolling element with role=tree, holding one element with
   // role=none that the rows are placed in. hooks.load(node) resolves to
   // the node's children as [{ id, name, kind }]; hooks.select(node) is told
@@ -46,25 +144,12 @@ class CorvaneTree {
   reset(id, name) {
     for (const row of this.shown.values()) row.remove();
     this.shown.clear();
-    this.root = this.makeNode({ id, name, kind: 'FOLDER' }, null, 0);
+    this.root = makeNode({ id, name, kind: 'FOLDER' }, null, 0);
     this.active = this.root;
     this.selected = null;
     this.view.scrollTop = 0;
     this.refresh();
     return this.root;
-  }
-
-  makeNode(info, parent, index) {
-    return {
-      id: info.id, name: info.name, kind: info.kind, parent, index,
-      level: parent ? parent.level + 1 : 0, children: null, open: false, loading: null, row: -1,
-    };
-  }
-
-  // A clip has no children, and neither has a folder found empty; anything
-  // else may have some.
-  expandable(node) {
-    return node.kind !== 'CLIP' && !(node.children && node.children.length === 0);
   }
 
   inTree(node) {
@@ -76,26 +161,15 @@ class CorvaneTree {
     return node.row >= 0 && this.rows[node.row] === node;
   }
 
-  path(node) {
-    const nodes = [];
-    for (let at = node; at; at = at.parent) nodes.unshift(at);
-    return nodes;
-  }
-
   // Every node loaded so far, in view order of a fully open tree.
-  * loaded() {
-    const stack = this.root ? [this.root] : [];
-    while (stack.length > 0) {
-      const node = stack.pop();
-      yield node;
-      if (node.children) for (let i = node.children.length - 1; i >= 0; i--) stack.push(node.children[i]);
-    }
+  loaded() {
+    return loadedNodes(this.root);
   }
 
   // Opens a folder, loading its children first if they never were; resolves
   // once it is open (or found empty). Two calls share one load.
   expand(node) {
-    if (!this.expandable(node)) return Promise.resolve();
+    if (!expandable(node)) return Promise.resolve();
     if (node.children) {
       if (!node.open) {
         node.open = true;
@@ -141,32 +215,15 @@ class CorvaneTree {
     else this.expand(node).catch(() => {});
   }
 
-  // Replaces a folder's children with a fresh list in the server's order,
-  // keeping what is known of those that stay (their own children, whether
-  // open, a kind learnt since).
   setChildren(node, list) {
-    const old = new Map();
-    for (const child of node.children || []) if (!old.has(child.id)) old.set(child.id, child);
-    node.children = list.map((info, index) => {
-      const kept = old.get(info.id);
-      old.delete(info.id);
-      if (!kept) return this.makeNode(info, node, index);
-      kept.name = info.name;
-      if (info.kind) kept.kind = info.kind;
-      kept.index = index;
-      return kept;
-    });
-    if (node.children.length === 0) node.open = false;
-    for (const gone of old.values()) this.forget(gone);
+    for (const gone of mergeChildren(node, list)) this.forget(gone);
   }
 
   // Takes a node out of its folder, after it was destroyed.
   remove(node) {
     const parent = node.parent;
     if (!parent || !parent.children) return;
-    parent.children = parent.children.filter((child) => child !== node);
-    parent.children.forEach((child, index) => { child.index = index; });
-    if (parent.children.length === 0) parent.open = false;
+    dropChild(parent, node);
     this.forget(node);
     this.refresh();
     this.hooks.changed();
@@ -175,9 +232,8 @@ class CorvaneTree {
   // The focus moves to the parent of a node that leaves, and a selection
   // in it ends.
   forget(node) {
-    const under = (at) => { for (; at; at = at.parent) if (at === node) return true; return false; };
-    if (under(this.active)) this.active = node.parent;
-    if (under(this.selected)) this.selected = null;
+    if (isUnder(this.active, node)) this.active = node.parent;
+    if (isUnder(this.selected, node)) this.selected = null;
     node.parent = null;
   }
 
@@ -241,15 +297,7 @@ class CorvaneTree {
 
   // The rows in view order, then the page.
   refresh() {
-    const rows = [];
-    const stack = this.root ? [this.root] : [];
-    while (stack.length > 0) {
-      const node = stack.pop();
-      node.row = rows.length;
-      rows.push(node);
-      if (node.open && node.children) for (let i = node.children.length - 1; i >= 0; i--) stack.push(node.children[i]);
-    }
-    this.rows = rows;
+    this.rows = viewOrder(this.root);
     if (this.active && !this.visible(this.active)) this.active = this.root;
     this.render();
   }
@@ -324,7 +372,7 @@ class CorvaneTree {
     const attributes = {
       'aria-level': node.level + 1, 'aria-setsize': siblings, 'aria-posinset': node.index + 1,
       'aria-selected': node === this.selected, 'aria-busy': node.loading !== null,
-      'aria-expanded': this.expandable(node) ? node.open : null, tabindex: node === this.active ? 0 : -1,
+      'aria-expanded': expandable(node) ? node.open : null, tabindex: node === this.active ? 0 : -1,
       'data-kind': kind, 'data-id': node.id,
     };
     for (const [name, value] of Object.entries(attributes)) {
@@ -335,14 +383,8 @@ class CorvaneTree {
     row.style.setProperty('--level', node.level);
     const [, , name, kindText] = row.children;
     if (name.textContent !== node.name) name.textContent = node.name;
-    const empty = node.children && node.children.length === 0 && node.kind !== 'CLIP';
-    const kindName = CorvaneTree.kindName(node.kind);
-    const words = node.loading ? 'loading…' : empty ? `${kindName}, no children` : kindName;
+    const words = kindWords(node);
     if (kindText.textContent !== words) kindText.textContent = words;
-  }
-
-  static kindName(kind) {
-    return kind === 'FOLDER' ? 'folder' : kind === 'CLIP' ? 'clip' : kind || 'kind unknown';
   }
 
   onClick(event) {
@@ -372,7 +414,7 @@ class CorvaneTree {
       case 'End': move(this.rows.length - 1); break;
       case 'ArrowRight':
         if (node.open) move(node.row + 1);
-        else if (this.expandable(node)) this.expand(node).catch(() => {});
+        else if (expandable(node)) this.expand(node).catch(() => {});
         break;
       case 'ArrowLeft':
         if (node.open) this.collapse(node);
@@ -399,12 +441,7 @@ class CorvaneTree {
     this.typedTimer = setTimeout(() => { this.typed = ''; }, 800);
     this.typed += char.toLowerCase();
     const start = this.typed.length === 1 ? this.active.row + 1 : this.active.row;
-    for (let i = 0; i < this.rows.length; i++) {
-      const node = this.rows[(start + i) % this.rows.length];
-      if (node.name.toLowerCase().startsWith(this.typed)) {
-        this.setActive(node, true);
-        return;
-      }
-    }
+    const node = findByName(this.rows, start, this.typed);
+    if (node) this.setActive(node, true);
   }
 }
