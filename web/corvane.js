@@ -1,9 +1,9 @@
 // The Corvane page: a server's node tree (tree.js) with the selected node's
 // details beside it, and forms for several nodes at once, all sending the
 // gateway's modes and showing what it answers. Every request is a POST of
-// a urlencoded form, so the page keeps working where the web server lets
-// only POST requests reach the gateway. The address carries the server and
-// the selected node (#host=...&node=...), so a link opens the same node.
+// a urlencoded form: the gateway runs its writes for nothing else. The
+// address carries the server and the selected node (#host=...&node=...),
+// so a link opens the same node.
 //
 // Nothing from a response is ever parsed into this page as HTML: answers
 // are read with DOMParser as XML, and what they hold reaches the page only
