@@ -2,12 +2,14 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <clocale>
 #include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "AccountStore.h"
 #include "AdminCheck.h"
@@ -93,17 +95,65 @@ std::string oneLine(const std::string& text) {
 
 // A refusal decided before any mode runs, with the HTTP status it carries.
 struct Refusal {
-    const char* status;  // null: the request goes on
-    const char* message;
+    const char* status;   // null: the request goes on
+    const char* headers;  // more header lines, each ending in "\n"
+    std::string message;
 };
 
-Refusal refusalOf(const RequestIo& io) {
+// The modes that change a server or an account file.
+const char* const kWriteModes[] = {"saveUser", "setMetadata", "createNode", "destroyNode", "destroyNodeRecursive"};
+
+// A mode holding a NUL byte is none: the request fails on the NUL.
+bool isWriteMode(const std::string& mode) {
+    for (const char* name : kWriteModes)
+        if (mode.size() == std::strlen(name) && strcasecmp(mode.c_str(), name) == 0)
+            return true;
+    return false;
+}
+
+// The mode a query names, read as a GET request's parameters are read.
+std::string queryMode(const char* query) {
+    std::string text = query ? query : "";
+    std::replace(text.begin(), text.end(), '+', ' ');
+    std::vector<std::string> tokens;
+    CgiRequest::splitString(text, tokens, "&;");
+    std::string mode;
+    for (const std::string& token : tokens)
+        if (token.compare(0, 5, "mode=") == 0) {
+            const std::string value = CgiRequest::decode(token.substr(5));
+            mode = mode.empty() ? value : mode + ":" + value;
+        }
+    return mode;
+}
+
+// Over plain http a browser tells nothing of where a link, an image or a
+// GET form comes from, so under a web server a write runs only for a POST,
+// which a browser sends from another site only with an Origin. A method
+// other than GET, HEAD and POST brings no parameters; its query still says
+// what it asked for. CORVANE_ALLOW_GET_WRITES=1 lets GET and HEAD write
+// where no browser reaches the gateway.
+bool needsPost(const RequestIo& io, const std::string& mode) {
+    const char* method = io.variable("REQUEST_METHOD");
+    if (!io.fromWebServer() || !method || std::strcmp(method, "POST") == 0 || !isWriteMode(mode))
+        return false;
+    const bool getOrHead = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
+    return !getOrHead || Corvane::leadingDigits(io.setting("CORVANE_ALLOW_GET_WRITES")) == 0;
+}
+
+// What the browser sent from another site comes first, then how the
+// request asks, then who asks: the first two hold whoever the user is.
+Refusal refusalOf(const RequestIo& io, const CgiRequest& request) {
     if (isCrossSiteRequest(io))
-        return {"403 Forbidden", "Cross-site request refused"};
+        return {"403 Forbidden", "", "Cross-site request refused"};
+    std::string mode = request.get("mode");
+    if (mode.empty())
+        mode = queryMode(io.variable("QUERY_STRING"));
+    if (needsPost(io, mode))
+        return {"405 Method Not Allowed", "Allow: POST\n", "Mode '" + mode + "' needs a POST request"};
     const char* user = io.variable("REMOTE_USER");
     if (io.fromWebServer() && (!user || !*user))
-        return {"401 Unauthorized", "No authenticated user"};
-    return {nullptr, nullptr};
+        return {"401 Unauthorized", "", "No authenticated user"};
+    return {nullptr, nullptr, std::string()};
 }
 
 // Ends the reading of a request's body at the body's deadline. Watched
@@ -215,9 +265,9 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
                         watchdog_,
                         servers,
                         Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0};
-    const Refusal refusal = refusalOf(io);
+    const Refusal refusal = refusalOf(io, request);
     if (refusal.status)
-        io.out(std::string("Status: ") + refusal.status + "\n");
+        io.out(std::string("Status: ") + refusal.status + "\n" + refusal.headers);
     io.out(kHeader);
 
     std::string body;
@@ -225,7 +275,7 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     bool failed = false;
     try {
         if (refusal.status)
-            throw std::string(refusal.message);
+            throw refusal.message;
         if (!startLibrary())
             throw std::string("Unable to initialize Corvane");
         // The whole name, not cut at a backslash; a persistent driver's

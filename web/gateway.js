@@ -1,6 +1,6 @@
 // The gateway's modes as the page calls them, and the reading of their
-// answers. Every request is a POST of a urlencoded form, so the page keeps
-// working where the web server lets only POST requests reach the gateway.
+// answers. Every request is a POST of a urlencoded form: the gateway runs
+// its writes for nothing else.
 //
 // Nothing from an answer is ever parsed as HTML: answers are read with
 // DOMParser as XML, and the readers below take from them only text.

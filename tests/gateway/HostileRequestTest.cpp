@@ -2,6 +2,7 @@
 // the gateway echoes, requests from other sites, users that reach for
 // another's account, and servers the site does not serve. Each must be
 // refused or answered as data, with nothing changed on disk or a server.
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -14,6 +15,7 @@
 
 namespace {
 
+using CorvaneTest::ProcessResult;
 using CorvaneTest::SimProcess;
 using Env = std::map<std::string, std::string>;
 
@@ -24,6 +26,17 @@ protected:
         std::stringstream text;
         text << in.rdbuf();
         return in ? text.str() : "<none>";
+    }
+    // The names in ./account, lock and temporary files included.
+    std::vector<std::string> accountEntries() const {
+        std::vector<std::string> names;
+        DIR* dir = opendir(dir_.file("account").c_str());
+        while (const dirent* entry = dir ? readdir(dir) : nullptr)
+            if (entry->d_name[0] != '.')
+                names.push_back(entry->d_name);
+        if (dir)
+            closedir(dir);
+        return names;
     }
     // A request as a web server passes it on.
     static Env web(Env env) {
@@ -128,6 +141,93 @@ TEST_F(HostileRequestTest, RequestsFromOtherSitesAreRefusedBeforeTheyRun) {
     }
 }
 
+// Over plain http a browser says nowhere where a link, an image or a GET
+// form comes from: under a web server a write runs only for a POST, and a
+// refused one touches no server and no file.
+TEST_F(HostileRequestTest, WritesUnderAWebServerRunOnlyForAPost) {
+    SimProcess sim(SimProcess::demoTree());
+    ASSERT_TRUE(sim.started());
+    const std::string rest =
+        "&host=" + sim.host() + "&nodeId=/nope&streamName=s&corvaneMetadata=%3Cp%2F%3E&displayName=N&type=FOLDER";
+    const struct {
+        const char* mode;
+        bool writes;
+    } modes[] = {{"saveUser", true},    {"setMetadata", true},          {"createNode", true},
+                 {"destroyNode", true}, {"DestroyNodeRECURSIVE", true}, {"getMetadata", false},
+                 {"loadUser", false}};
+    const char* const methods[] = {"GET", "HEAD", "PUT", "OPTIONS", "get", "POST"};
+    const char* const settings[] = {nullptr, "0", "1"};  // CORVANE_ALLOW_GET_WRITES
+    for (const auto& m : modes) {
+        for (const char* method : methods) {
+            for (const bool fromWebServer : {true, false}) {
+                for (const char* setting : settings) {
+                    const std::string what = std::string(m.mode) + " " + method +
+                                             (fromWebServer ? " web " : " shell ") + (setting ? setting : "unset");
+                    Env env{{"REMOTE_USER", "alice"}};
+                    if (fromWebServer)
+                        env = web(env);
+                    if (setting)
+                        env["CORVANE_ALLOW_GET_WRITES"] = setting;
+                    const std::string query = std::string("mode=") + m.mode + rest;
+                    sim.clearCalls();
+                    ProcessResult result;
+                    if (std::string(method) == "POST") {
+                        result = post(query, env);
+                    } else {
+                        env["REQUEST_METHOD"] = method;
+                        env["QUERY_STRING"] = query;
+                        result = run({}, env);
+                    }
+                    const bool getOrHead = std::string(method) == "GET" || std::string(method) == "HEAD";
+                    const bool refused = fromWebServer && m.writes && std::string(method) != "POST" &&
+                                         !(getOrHead && setting && std::string(setting) == "1");
+                    if (refused) {
+                        const std::string message = std::string("Mode '") + m.mode + "' needs a POST request";
+                        EXPECT_EQ(result.out,
+                                  "Status: 405 Method Not Allowed\nAllow: POST\n" +
+                                      error("Mode &apos;" + std::string(m.mode) + "&apos; needs a POST request"))
+                            << what;
+                        // Other methods bring no parameters, which CgiRequest says first.
+                        EXPECT_EQ(result.err, getOrHead ? message + " on host " + sim.host()
+                                                        : "Unsupported request method." + message + " on host ")
+                            << what;
+                        EXPECT_TRUE(sim.calls().empty()) << what;
+                        EXPECT_TRUE(accountEntries().empty()) << what;
+                        continue;
+                    }
+                    EXPECT_EQ(result.out.find("Status:"), std::string::npos) << what << "\n" << result.out;
+                    // A write that may run does: it reaches the server or the account file.
+                    if (m.writes && (getOrHead || std::string(method) == "POST")) {
+                        if (std::string(m.mode) == "saveUser") {
+                            EXPECT_EQ(account("alice.xml"), "<p/>") << what;
+                            for (const std::string& name : accountEntries())
+                                ASSERT_EQ(unlink(dir_.file("account/" + name).c_str()), 0) << name;
+                        } else {
+                            EXPECT_FALSE(sim.calls().empty()) << what;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    EXPECT_TRUE(accountEntries().empty());
+
+    // A name with a NUL byte is no mode; a refusal from another site says
+    // so first, and one from nobody is still a refused method.
+    const Env user = web({});
+    EXPECT_EQ(get("mode=SAVEUSER%00%3Cb%3E" + rest, user).out, error("Parameter &apos;mode&apos; holds a NUL byte"));
+    Env crossSite = user;
+    crossSite["HTTP_SEC_FETCH_SITE"] = "cross-site";
+    EXPECT_EQ(get("mode=createNode" + rest, crossSite).out,
+              "Status: 403 Forbidden\n" + error("Cross-site request refused"));
+    Env nobody = user;
+    nobody.erase("REMOTE_USER");
+    EXPECT_EQ(get("mode=createNode" + rest, nobody).out, "Status: 405 Method Not Allowed\nAllow: POST\n" +
+                                                             error("Mode &apos;createNode&apos; needs a POST request"));
+    EXPECT_TRUE(sim.calls().empty());
+    EXPECT_TRUE(accountEntries().empty());
+}
+
 TEST_F(HostileRequestTest, EachUserReachesOnlyTheirOwnAccount) {
     const auto save = [&](const std::string& user, const std::string& doc, const Env& more = {}) {
         Env env = more;
@@ -137,8 +237,11 @@ TEST_F(HostileRequestTest, EachUserReachesOnlyTheirOwnAccount) {
     ASSERT_EQ(save("alice", "<alice/>"), ok("<response></response>\n"));
     // Names that would share a file, or leave the directory, get one each.
     const std::pair<const char*, const char*> users[] = {
-        {"mallory\\alice", "mallory%5Calice.xml"}, {"../alice", "%2E.%2Falice.xml"}, {".alice", "%2Ealice.xml"},
-        {"al ice", "al%20ice.xml"},                {"bob@EXAMPLE.org", "bob@EXAMPLE.org.xml"},
+        {"mallory\\alice", "mallory%5Calice.xml"},
+        {"../alice", "%2E.%2Falice.xml"},
+        {".alice", "%2Ealice.xml"},
+        {"al ice", "al%20ice.xml"},
+        {"bob@EXAMPLE.org", "bob@EXAMPLE.org.xml"},
     };
     for (const auto& u : users) {
         EXPECT_EQ(save(u.first, "<them/>"), ok("<response></response>\n")) << u.first;
