@@ -214,7 +214,8 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
                         limits,
                         watchdog_,
                         servers,
-                        Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0};
+                        Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0,
+                        TimeoutCorvaneServerHandle::loginLimitFrom(io.setting("CORVANE_LOGIN_TIMEOUT"))};
     const Refusal refusal = refusalOf(io);
     if (refusal.status)
         io.out(std::string("Status: ") + refusal.status + "\n");
