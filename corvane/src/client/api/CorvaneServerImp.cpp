@@ -132,7 +132,9 @@ CorvaneFrameClientAPI* CorvaneServerImp::frameClient() {
 
 bool CorvaneServerImp::registerEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler) {
     assert(handler && "hdlr");
-    if (!connect())
+    // The link must be told of the connection's first connect too: it
+    // connects through its own calls.
+    if (!share())
         return false;
     if (!eventLink_) {
         try {
