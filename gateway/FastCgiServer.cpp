@@ -266,7 +266,7 @@ int serveFastCgi(int listener, char* programName) {
     // First: every thread made after it leaves the stop signals to it.
     FastCgiPool pool;
     // Made, and the library started, before any request thread runs.
-    GatewayDriver driver(true);
+    GatewayDriver driver(true, threadCount());
     pool.run(threadCount(), [&] { serveRequests(pool, listener, local, driver, programName); });
     return 0;
 }

@@ -214,7 +214,7 @@ std::string runMode(ModeContext& context) {
 
 }  // namespace
 
-GatewayDriver::GatewayDriver(bool persistent) : persistent_(persistent) {
+GatewayDriver::GatewayDriver(bool persistent, int threads) : persistent_(persistent), threads_(threads) {
     if (persistent_) {
         useUtf8Characters();  // once, before any request's threads exist
         startLibrary();
@@ -254,8 +254,23 @@ CgiRequest GatewayDriver::readRequest(int argc, char** argv, RequestIo& io, cons
     return CgiRequest(io.fromWebServer() ? 0 : argc, argv, io);
 }
 
+UserShare::Claim GatewayDriver::claimShare(const RequestIo& io) {
+    const char* user = io.variable("REMOTE_USER");
+    if (!persistent_ || !user || !*user)
+        return UserShare::Claim();
+    const char* setting = io.setting("CORVANE_MAX_USER_REQUESTS");
+    const int limit = setting ? Corvane::leadingDigits(setting) : std::max(1, threads_ / 2);
+    return share_.claim(user, static_cast<size_t>(limit));
+}
+
 void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     const RequestLimits limits(io);
+    // Counted from the start, so that a user's slow bodies count too. A
+    // request past the user's share still reads its body, within the
+    // body's deadline: a reading side shut early fails the web server's
+    // send, and the refusal would reach the browser as the web server's
+    // own error.
+    const UserShare::Claim claim = claimShare(io);
     const CgiRequest request = readRequest(argc, argv, io, limits);
     const ServerPolicy servers(io.setting("CORVANE_ALLOWED_SERVERS"));
     ModeContext context{request,
@@ -264,10 +279,14 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
                         limits,
                         watchdog_,
                         servers,
-                        Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0};
+                        Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0,
+                        TimeoutCorvaneServerHandle::loginLimitFrom(io.setting("CORVANE_LOGIN_TIMEOUT"))};
     const Refusal refusal = refusalOf(io, request);
+    const bool crowded = !refusal.status && !claim.granted();
     if (refusal.status)
         io.out(std::string("Status: ") + refusal.status + "\n" + refusal.headers);
+    if (crowded)
+        io.out("Status: 503 Service Unavailable\nRetry-After: 1\n");
     io.out(kHeader);
 
     std::string body;
@@ -276,6 +295,8 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     try {
         if (refusal.status)
             throw refusal.message;
+        if (crowded)
+            throw "Too many requests in progress for user '" + request.remoteUserName() + "'";
         if (!startLibrary())
             throw std::string("Unable to initialize Corvane");
         // The whole name, not cut at a backslash; a persistent driver's

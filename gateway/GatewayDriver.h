@@ -9,20 +9,25 @@
 // per thread: everything of a request (variables, body, parameters, user,
 // limits, output) is that thread's own and ends with it; the library,
 // shared as the library allows, and the watchdog's thread are all the
-// requests share. A CGI driver serves one request.
+// requests share. A CGI driver serves one request. A persistent driver
+// lets no user hold more than CORVANE_MAX_USER_REQUESTS of its threads at
+// once (default: half of them, at least one; 0: no limit): one request
+// more is answered at once with 503.
 #pragma once
 
 #include <mutex>
 
 #include "BrowseWatchdog.h"
 #include "RequestIo.h"
+#include "UserShare.h"
 
 class CgiRequest;
 class RequestLimits;
 
 class GatewayDriver {
 public:
-    explicit GatewayDriver(bool persistent);
+    // threads: how many requests a persistent driver serves at once.
+    explicit GatewayDriver(bool persistent, int threads = 1);
     ~GatewayDriver();
     GatewayDriver(const GatewayDriver&) = delete;
     GatewayDriver& operator=(const GatewayDriver&) = delete;
@@ -37,8 +42,13 @@ private:
     // The request's parameters; under a persistent driver its body is read
     // no later than the body's deadline.
     CgiRequest readRequest(int argc, char** argv, RequestIo& io, const RequestLimits& limits);
+    // The request's place in its user's share; granted for a CGI run and
+    // for a request with no user (which is refused anyway).
+    UserShare::Claim claimShare(const RequestIo& io);
 
     const bool persistent_;
+    const int threads_;
+    UserShare share_;
     // Guards started_, ready_ and logLevel_, and serialises the library's
     // start and stop. A failed start is retried by a later request; until
     // one succeeds no request uses the library.

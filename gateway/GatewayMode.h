@@ -31,6 +31,9 @@ struct ModeContext {
     // Account files are named after the user name's part behind its last
     // backslash (CORVANE_ACCOUNT_STRIP_DOMAIN=1).
     bool stripDomain;
+    // How long a server's answer to the login may take, in milliseconds;
+    // server handles take it, bounded by browseLimitMs.
+    int32_t loginLimitMs;
 };
 
 using ModeFunction = std::string (*)(ModeContext& context);

@@ -1,5 +1,8 @@
 #include "TimeoutCorvaneServerHandle.h"
 
+#include <algorithm>
+#include <cstdint>
+
 #include "GatewayMode.h"
 #include "RequestLimits.h"
 #include "base/env/EnvVar.h"
@@ -13,6 +16,11 @@ int32_t TimeoutCorvaneServerHandle::limitFrom(const char* setting) {
     return setting ? Corvane::leadingDigits(setting) : kDefaultLimitMs;
 }
 
+int32_t TimeoutCorvaneServerHandle::loginLimitFrom(const char* setting) {
+    return setting ? Corvane::leadingDigits(setting)
+                   : static_cast<int32_t>(std::min<unsigned int>(CorvaneServerHandle::defaultLoginTimeout(), INT32_MAX));
+}
+
 TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, const ModeContext& context)
     : CorvaneServerHandle(serverId),
       watchdog_(context.watchdog),
@@ -20,6 +28,7 @@ TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, con
       deadline_(context.limits.deadline()),
       deadlineMessage_(context.limits.expiredMessage()),
       limitMs_(context.browseLimitMs) {
+    setLoginTimeout(static_cast<unsigned int>(std::max(0, std::min(context.loginLimitMs, limitMs_))));
     watchdog_.watch(*this);
 }
 

@@ -11,7 +11,9 @@
 // reconnects instead of reading a stale reply. The owner's thread (the one
 // that made the handle) operates and resets; the watchdog's thread only
 // counts and cancels. Without a watchdog thread the handle works with no
-// limit.
+// limit. A server that accepts the connection but does not answer the
+// login fails the operation after the context's login limit, or the browse
+// limit if that is shorter.
 #pragma once
 
 #include <atomic>
@@ -38,6 +40,9 @@ public:
     // (anything else reads as 0), or 25000 when it is unset (null).
     // Milliseconds.
     static int32_t limitFrom(const char* setting);
+    // The login limit a CORVANE_LOGIN_TIMEOUT value gives: its leading
+    // digits, or the library's default when it is unset (null).
+    static int32_t loginLimitFrom(const char* setting);
 
 private:
     // One step of the count, every 100 ms from the first.

@@ -18,6 +18,10 @@ trap 'exit 0' INT TERM
 serve_sim "$DIR" sim "$@"
 PORT=$(serve_random_port)
 serve_stage_lighttpd "$DIR" "$PORT" cgi 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' "${SERVE_POST_ONLY:-1}"  # htpasswd -nbm demo demo
+# The drop-in lets through this host's default port only, and the sim
+# listens on a free one: the staged copy names it too.
+sed -i "s|\(\"CORVANE_ALLOWED_SERVERS\" => \"[^\"]*\)\"|\1 127.0.0.1:$SIM_PORT\"|" "$DIR/corvane-gateway.conf"
+grep -q "127.0.0.1:$SIM_PORT\"" "$DIR/corvane-gateway.conf" || { echo "the drop-in sets no CORVANE_ALLOWED_SERVERS" >&2; exit 1; }
 serve_start_lighttpd "$DIR" "$PORT"
 echo "$SIM_PORT $PORT"
 wait "$LIGHTTPD_PID"

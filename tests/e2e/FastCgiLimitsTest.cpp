@@ -61,8 +61,11 @@ TEST_F(FastCgiLimitsTest, RequestNeedingNoServerIsAnsweredWhileOthersWaitOnSilen
         servers.push_back(std::make_unique<CorvaneTest::LoopbackListener>());
         stuck.push_back(std::make_unique<FastCgiClient>(gateway_->socket()));
         const std::string host = "127.0.0.1:" + std::to_string(servers.back()->port());
-        ASSERT_TRUE(stuck.back()->begin(query("mode=getMetadata&host=" + host + "&nodeId=/&streamName=info",
-                                              {{"XQ_CVC_BROWSE_TIMEOUT", "60000"}})));
+        Variables variables = query("mode=getMetadata&host=" + host + "&nodeId=/&streamName=info",
+                                    {{"XQ_CVC_BROWSE_TIMEOUT", "60000"}, {"CORVANE_LOGIN_TIMEOUT", "60000"}});
+        // Another user's: one user's requests past its share are refused.
+        variables["REMOTE_USER"] = "stuck";
+        ASSERT_TRUE(stuck.back()->begin(variables));
         ASSERT_TRUE(stuck.back()->sendBody(""));
     }
     std::vector<CorvaneTest::ScopedFd> silent;

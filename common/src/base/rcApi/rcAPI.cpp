@@ -110,7 +110,7 @@ bool rcAPI::failStopped(const char* method, std::string& result) {
     return false;
 }
 
-bool rcAPI::connect(const char* host, int port, int timeoutMs) {
+bool rcAPI::connect(const char* host, int port, int loginTimeoutMs) {
     disconnect();
     timedOut_.store(false);
     stopped_.store(false);
@@ -146,10 +146,10 @@ bool rcAPI::connect(const char* host, int port, int timeoutMs) {
         disconnect();
         return fail(ignored, text);
     }
-    return login(timeoutMs);
+    return login(loginTimeoutMs);
 }
 
-bool rcAPI::login(int timeoutMs) {
+bool rcAPI::login(int loginTimeoutMs) {
     std::string text;
     try {
         rcConnectionInfo info;
@@ -160,7 +160,7 @@ bool rcAPI::login(int timeoutMs) {
         return fail(text, e.what());
     }
     std::string result;
-    if (exchange(0, rcSysCalls::CALL_LOGIN, text.c_str(), true, result, timeoutMs))
+    if (exchange(0, rcSysCalls::CALL_LOGIN, text.c_str(), true, result, loginTimeoutMs))
         return true;
     // A server without a login method takes every client.
     const std::string unknown = "Unknown method: ";

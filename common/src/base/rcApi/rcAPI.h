@@ -45,8 +45,10 @@ public:
     rcAPI& operator=(const rcAPI&) = delete;
 
     // Connects and logs in; the login's reply decides. A server that does
-    // not know "_login" is accepted.
-    bool connect(const char* host, int port, int timeoutMs);
+    // not know "_login" is accepted. The reply must come within
+    // loginTimeoutMs, else the connect fails with the system text for
+    // ETIMEDOUT and timedOut() set, as a call that times out does.
+    bool connect(const char* host, int port, int loginTimeoutMs);
     // Calls method on object objectId with the argument text args. On
     // success result holds the reply value ("" for an asynchronous call);
     // on failure result and lastError() hold the error text. A time-out
@@ -75,7 +77,7 @@ public:
     bool stopped() const { return stopped_.load(); }
 
 private:
-    bool login(int timeoutMs);
+    bool login(int loginTimeoutMs);
     // call() without forgetting earlier stops.
     bool exchange(int objectId, const char* method, const char* args, bool sync, std::string& result, int timeoutMs);
     bool sendCommand(const char* method, std::string& result, int64_t deadlineUs, int timeoutMs);

@@ -11,6 +11,7 @@
 // (a callback's own call takes the call mutex), then caller mutex.
 #include "client/api/CorvaneClientConnection.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -29,6 +30,10 @@ namespace {
 
 Corvane::EnvVar<bool> traceVar("XQ_CORVANE_TRACE", false);
 Corvane::RegEnvVar<bool> traceReg(__FILE__, traceVar);
+// A server that accepts the connection and never answers the login must not
+// hold the caller for the whole call's time-out, which may be endless.
+Corvane::EnvVar<int> loginTimeoutVar("CORVANE_LOGIN_TIMEOUT", 5000);
+Corvane::RegEnvVar<int> loginTimeoutReg(__FILE__, loginTimeoutVar);
 
 constexpr unsigned int kDaemonInfoTimeoutMs = 100000000;
 // The database a server answers to when the identifier names none.
@@ -115,7 +120,7 @@ bool CorvaneClientConnection::isDiscovered(const CorvaneServerId& id) {
 // Discovery's addresses for the server, in order; true once one of them
 // took. A stop or a time-out ends the attempt at once: the caller's budget
 // is spent.
-bool CorvaneClientConnection::connectToAddressesLocked(unsigned int timeoutMs) {
+bool CorvaneClientConnection::connectToAddressesLocked(unsigned int loginTimeoutMs) {
     CorvaneMulticastClient* discovery = discoveryClient();
     // Resolved into a copy: the table reads info_ from other threads.
     CorvaneDaemonInfo info = getDaemonInfo(true);
@@ -136,7 +141,7 @@ bool CorvaneClientConnection::connectToAddressesLocked(unsigned int timeoutMs) {
         const unsigned int port = static_cast<unsigned int>(info.getNodePort());
         CO_DEBUG("Connecting to server '%s' / '%s' using '%s:%u'", info.getDisplayName(), info.getStorageId(), address,
                  port);
-        if (rc_->connect(address, info.getNodePort(), toRcTimeout(timeoutMs))) {
+        if (rc_->connect(address, info.getNodePort(), toRcTimeout(loginTimeoutMs))) {
             CO_DEBUG("Connected to server '%s' / '%s' using '%s:%u'", info.getDisplayName(), info.getStorageId(),
                      address, port);
             discovery->refreshServer(info.toServerId());
@@ -153,12 +158,12 @@ bool CorvaneClientConnection::connectToAddressesLocked(unsigned int timeoutMs) {
     return false;
 }
 
-void CorvaneClientConnection::connectLocked(unsigned int timeoutMs) {
+void CorvaneClientConnection::connectLocked(unsigned int loginTimeoutMs) {
     {
         Corvane::CoLockGuard guard(infoMutex_);
         infoStale_ = true;
     }
-    if (connectToAddressesLocked(timeoutMs))
+    if (connectToAddressesLocked(loginTimeoutMs))
         return;
 
     const char* host = serverId_.getHost();
@@ -166,7 +171,7 @@ void CorvaneClientConnection::connectLocked(unsigned int timeoutMs) {
     CO_DEBUG("Connecting to server [%s:%u] [%s] [%s]", host, port, serverId_.getDatabase(), serverId_.getStorageId());
     if (!*host || port == 0)
         throwText(std::strerror(ECONNREFUSED));
-    if (!rc_->connect(host, serverId_.getPort(), toRcTimeout(timeoutMs))) {
+    if (!rc_->connect(host, serverId_.getPort(), toRcTimeout(loginTimeoutMs))) {
         const std::string error = rc_->lastError();
         CO_DEBUG("Could not connect to server [%s:%u] [%s] [%s]: %s", host, port, serverId_.getDatabase(),
                  serverId_.getStorageId(), error.c_str());
@@ -192,21 +197,29 @@ void CorvaneClientConnection::notifyConnected() {
     notifyingThread_.store(std::thread::id());
 }
 
+unsigned int CorvaneClientConnection::defaultLoginTimeoutMs() {
+    return static_cast<unsigned int>(loginTimeoutVar.getValue());
+}
+
+bool CorvaneClientConnection::connectIfNeeded(unsigned int loginTimeoutMs) {
+    Corvane::CoLockGuard guard(callMutex_);
+    if (rc_->isConnected())
+        return false;
+    const CallerScope caller(*this);
+    connectLocked(loginTimeoutMs);
+    return rc_->isConnected();
+}
+
+void CorvaneClientConnection::connect(unsigned int loginTimeoutMs) {
+    if (connectIfNeeded(loginTimeoutMs))
+        notifyConnected();
+}
+
 void CorvaneClientConnection::callMethod(const char* method, const char* args, bool sync, std::string& result,
                                          unsigned int timeoutMs) {
     if (!args)
         args = "";
-    bool justConnected = false;
-    {
-        Corvane::CoLockGuard guard(callMutex_);
-        if (!rc_->isConnected()) {
-            const CallerScope caller(*this);
-            connectLocked(timeoutMs);
-            justConnected = rc_->isConnected();
-        }
-    }
-    if (justConnected)
-        notifyConnected();
+    connect(std::min(timeoutMs, defaultLoginTimeoutMs()));
 
     bool lost = false;
     {

@@ -92,10 +92,19 @@ public:
     // a call: it stops the connection once the browse time-out has passed.
     static constexpr unsigned int kCallTimeoutMs = 100000000;
 
+    // How long a login waits for the server's answer unless a caller says
+    // otherwise: CORVANE_LOGIN_TIMEOUT (ms), read once, else 5000.
+    static unsigned int defaultLoginTimeoutMs();
+
+    // Connects unless connected, the login waiting at most loginTimeoutMs,
+    // and tells the connect callbacks. Throws like callMethod.
+    void connect(unsigned int loginTimeoutMs);
+
     // Calls method on object 0 with args and leaves the reply text in result
-    // (empty for an asynchronous call). timeoutMs bounds both the connection
-    // attempt and the call. Throws Corvane::CoException with the reason (a
-    // server's error reply unchanged) on failure.
+    // (empty for an asynchronous call), connecting first if need be, with
+    // the default login time-out. timeoutMs bounds the login too and the
+    // call. Throws Corvane::CoException with the reason (a server's error
+    // reply unchanged) on failure.
     void callMethod(const char* method, const char* args, bool sync, std::string& result, unsigned int timeoutMs);
 
     // A copy of the server's description; asked from the server (connecting
@@ -128,8 +137,10 @@ public:
 private:
     class CallerScope;
 
-    void connectLocked(unsigned int timeoutMs);
-    bool connectToAddressesLocked(unsigned int timeoutMs);
+    // True when this call made the connection.
+    bool connectIfNeeded(unsigned int loginTimeoutMs);
+    void connectLocked(unsigned int loginTimeoutMs);
+    bool connectToAddressesLocked(unsigned int loginTimeoutMs);
     void notifyConnected();
 
     std::list<ConnectCallback*> callbacks_;

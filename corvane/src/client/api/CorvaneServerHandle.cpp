@@ -92,8 +92,12 @@ bool CorvaneServerHandle::cancelCallOf(std::thread::id thread, const char* reaso
     return true;
 }
 
+void CorvaneServerHandle::setLoginTimeout(unsigned int ms) { imp_->setLoginTimeout(ms); }
+
+unsigned int CorvaneServerHandle::defaultLoginTimeout() { return CorvaneClientConnection::defaultLoginTimeoutMs(); }
+
 bool CorvaneServerHandle::ping(unsigned int timeoutMs) {
-    if (!imp_->connect())
+    if (!imp_->connect(timeoutMs))
         return false;
     CorvaneBaseClientAPI* base = imp_->baseApi();
     return base->ping(timeoutMs) || imp_->fail(base->lastError());
@@ -210,7 +214,7 @@ bool CorvaneServerHandle::unregisterEventHandler(const CorvaneNodeId& node, Corv
 }
 
 const CorvaneServerId& CorvaneServerHandle::getServerId() {
-    imp_->connect();
+    imp_->share();
     return imp_->serverId();
 }
 

@@ -48,7 +48,19 @@ public:
     // As cancel(), but only a command that thread runs: another thread's
     // command on a connection this handle shares goes on.
     bool cancelCallOf(std::thread::id thread, const char* reason = "");
+    // timeoutMs bounds the login too, when the ping connects.
     bool ping(unsigned int timeoutMs = 10000);
+
+    // How long this handle's operations wait for the server's answer to the
+    // login when they connect: a server that accepts the connection but
+    // never answers fails the operation after ms with the time-out text
+    // ("Connection timed out"), not after the call's own time-out. The
+    // default is defaultLoginTimeout(). A connection that several handles
+    // share takes the time-out of the handle whose operation connects it.
+    void setLoginTimeout(unsigned int ms);
+    // CORVANE_LOGIN_TIMEOUT of the process environment, in ms (its leading
+    // digits, read once), else 5000.
+    static unsigned int defaultLoginTimeout();
 
     // Asks the server where srcPath on srcHost appears on dstHost.
     bool translatePath(const char* srcPath, const char* srcHost, const char* dstHost, int srcCode, int dstCode,

@@ -1,5 +1,6 @@
 #include "client/api/CorvaneServerImp.h"
 
+#include <algorithm>
 #include <cassert>
 #include <exception>
 
@@ -14,7 +15,8 @@ namespace {
 constexpr int kFrameVersion[4] = {2012, 0, 0, 5120};
 }  // namespace
 
-CorvaneServerImp::CorvaneServerImp(const CorvaneServerId& id) : serverId_(id) {}
+CorvaneServerImp::CorvaneServerImp(const CorvaneServerId& id)
+    : serverId_(id), loginTimeoutMs_(CorvaneClientConnection::defaultLoginTimeoutMs()) {}
 
 CorvaneServerImp::~CorvaneServerImp() { release(); }
 
@@ -37,7 +39,18 @@ void CorvaneServerImp::release() {
     frameClient.reset();
 }
 
-bool CorvaneServerImp::connect() {
+bool CorvaneServerImp::connect(unsigned int callTimeoutMs) {
+    if (!share())
+        return false;
+    try {
+        connection_->connect(std::min(loginTimeoutMs_, callTimeoutMs));
+        return true;
+    } catch (const std::exception& e) {
+        return fail(e.what());
+    }
+}
+
+bool CorvaneServerImp::share() {
     if (shared_.get())
         return true;
     try {
@@ -119,7 +132,9 @@ CorvaneFrameClientAPI* CorvaneServerImp::frameClient() {
 
 bool CorvaneServerImp::registerEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler) {
     assert(handler && "hdlr");
-    if (!connect())
+    // The link must be told of the connection's first connect too: it
+    // connects through its own calls.
+    if (!share())
         return false;
     if (!eventLink_) {
         try {

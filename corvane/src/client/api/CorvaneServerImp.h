@@ -38,7 +38,14 @@ public:
 
     // Takes a reference on the shared connection if none is held yet and
     // makes the encoders on it; false with the reason in lastError().
-    bool connect();
+    bool share();
+    // share(), then connects the shared connection unless it is connected,
+    // its login waiting at most the handle's login time-out (and no longer
+    // than callTimeoutMs); false with the reason in lastError(). Every
+    // operation that talks to the server starts here, so the handle that
+    // connects a shared connection sets its login's bound.
+    bool connect(unsigned int callTimeoutMs = CorvaneClientConnection::kCallTimeoutMs);
+    void setLoginTimeout(unsigned int ms) { loginTimeoutMs_ = ms; }
 
     void invalidate() override { infoStale_ = true; }
     bool getDaemonInfo(CorvaneDaemonInfo& info) override;
@@ -97,6 +104,7 @@ private:
     std::unique_ptr<CorvaneFrameClientAPI> frameClient_;         // reads through frameLink_
     CorvaneDaemonInfo info_;                                     // the last record read, for the text getters
     bool infoStale_ = true;
+    unsigned int loginTimeoutMs_;
 };
 
 // Releases the default server handle's connection, if that handle was ever

@@ -1,0 +1,57 @@
+/* One user's requests one after another, each timed: COUNT HTTP/1.0
+ * requests to 127.0.0.1:PORT, the next sent when the previous is answered.
+ * Prints the median and the worst latency in milliseconds over all of them
+ * and the number of failed ones (no answer within WAIT seconds, default
+ * 10, or a status other than 200, or a body lacking EXPECT); a failed
+ * request counts with the time it took. Usage: latency_probe PORT PATH
+ * AUTH COUNT EXPECT [WAIT] */
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <time.h>
+
+#include "http_get.h"
+
+static double now(void) {
+    struct timespec ts;
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
+}
+
+static int by_value(const void* a, const void* b) {
+    const double x = *(const double*)a, y = *(const double*)b;
+    return x < y ? -1 : x > y;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 6 && argc != 7) {
+        fprintf(stderr, "usage: %s PORT PATH AUTH COUNT EXPECT [WAIT]\n", argv[0]);
+        return 2;
+    }
+    const int port = atoi(argv[1]);
+    const int count = atoi(argv[4]);
+    const char* expect = argv[5];
+    const int waitSeconds = argc == 7 ? atoi(argv[6]) : 10;
+    if (port <= 0 || count <= 0 || count > 10000 || waitSeconds <= 0 || waitSeconds > 300)
+        return 2;
+    static char request[4096];
+    snprintf(request, sizeof request, "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic %s\r\n\r\n",
+             argv[2], argv[3]);
+    double* samples = malloc((size_t)count * sizeof(double));
+    if (!samples)
+        return 1;
+    int failed = 0;
+    static char answer[65536];
+    for (int i = 0; i < count; ++i) {
+        size_t size;
+        const double start = now();
+        http_get(port, request, waitSeconds, answer, sizeof answer, &size);
+        samples[i] = (now() - start) * 1000.0;
+        if (!strstr(answer, " 200 ") || !strstr(answer, expect))
+            ++failed;
+    }
+    qsort(samples, (size_t)count, sizeof(double), by_value);
+    printf("%.2f %.2f %d\n", samples[count / 2], samples[count - 1], failed);
+    free(samples);
+    return 0;
+}

@@ -1,0 +1,81 @@
+// A server that accepts the connection and never answers the login: an
+// operation fails after its handle's login time-out with the time-out
+// text, not after the call's own time-out, which is in effect endless.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "client/api/CorvaneDaemonInfo.h"
+#include "client/api/CorvaneInit.h"
+#include "client/api/CorvaneNodeHandle.h"
+#include "client/api/CorvaneServerHandle.h"
+#include "support/Gate.h"
+#include "support/LoopbackListener.h"
+
+namespace {
+
+constexpr const char* kTimedOut = "Connection timed out";
+
+class CorvaneLoginTimeoutTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(corvaneInit()); }
+    void TearDown() override { corvaneUninit(); }
+
+    // Never accepts: the kernel completes the connection and nothing answers.
+    std::string silentHost() const { return "127.0.0.1:" + std::to_string(silent_.port()); }
+
+    // Runs op, which must fail; a hang guard cancels it after 60 s. The
+    // operation's time in ms.
+    static long long failingOp(CorvaneServerHandle& server, const std::function<bool()>& op) {
+        CorvaneTest::Gate done;
+        bool ok = true;
+        const auto start = std::chrono::steady_clock::now();
+        std::thread worker([&] {
+            ok = op();
+            done.open();
+        });
+        const bool ended = done.wait(60000);
+        if (!ended)
+            server.cancel("hung");
+        worker.join();
+        EXPECT_TRUE(ended) << "the operation waited past the hang guard";
+        EXPECT_FALSE(ok);
+        return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    }
+
+    CorvaneTest::LoopbackListener silent_{64};
+};
+
+TEST_F(CorvaneLoginTimeoutTest, SilentLoginFailsEachOperationAfterTheHandlesTimeOut) {
+    CorvaneServerHandle server(silentHost().c_str());
+    server.setLoginTimeout(200);
+    CorvaneNodeHandle root(server, "/");
+    int count = 0;
+    failingOp(server, [&] { return root.getNumChildren(count); });
+    EXPECT_STREQ(root.lastError(), kTimedOut);
+    // The next operation tries again, bounded the same way.
+    CorvaneDaemonInfo info;
+    failingOp(server, [&] { return server.getDaemonInfo(info); });
+    EXPECT_STREQ(server.lastError(), kTimedOut);
+    // A ping's own shorter time-out bounds its login too.
+    server.setLoginTimeout(60000);
+    failingOp(server, [&] { return server.ping(200); });
+    EXPECT_STREQ(server.lastError(), kTimedOut);
+}
+
+TEST_F(CorvaneLoginTimeoutTest, UntouchedHandleTakesTheDefault) {
+    // Without CORVANE_LOGIN_TIMEOUT the default is 5 s; a program that
+    // never sets a time-out waited on a silent login for the call's 28 hours.
+    ASSERT_EQ(CorvaneServerHandle::defaultLoginTimeout(), 5000u) << "CORVANE_LOGIN_TIMEOUT is set for the tests";
+    CorvaneServerHandle server(silentHost().c_str());
+    CorvaneNodeHandle root(server, "/");
+    int count = 0;
+    const long long elapsedMs = failingOp(server, [&] { return root.getNumChildren(count); });
+    EXPECT_STREQ(root.lastError(), kTimedOut);
+    EXPECT_GE(elapsedMs, 4900) << "ended before the default";
+}
+
+}  // namespace
