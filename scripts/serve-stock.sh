@@ -6,12 +6,11 @@
 # root, the server and its socket helper work as www-data, as their
 # services do. Nothing of the system's is touched and no service is
 # started.
-# Usage: scripts/serve-stock.sh KIND DIR [--post-only]
+# Usage: scripts/serve-stock.sh KIND DIR
 #   KIND: lighttpd, apache2 or nginx, each also with -fastcgi
 set -e
-[ $# -ge 2 ] || { echo "usage: $0 KIND DIR [--post-only]" >&2; exit 2; }
-KIND=$1 DIR=$2 POST=0
-[ "$3" != --post-only ] || POST=1
+[ $# -eq 2 ] || { echo "usage: $0 KIND DIR" >&2; exit 2; }
+KIND=$1 DIR=$2
 TOP="$(cd "$(dirname "$0")/.." && pwd)"
 . "$TOP/scripts/lib/serve.sh"
 stop() {
@@ -29,7 +28,7 @@ LOG="$DIR/var/log/error.log"  # the server's own log and the standard error of a
 # A port taken between the pick and the server's bind is retried.
 for _ in 1 2 3 4 5; do
   PORT=$(serve_random_port)
-  serve_stage_stock "$KIND" "$DIR" "$PORT" "$POST"
+  serve_stage_stock "$KIND" "$DIR" "$PORT"
   touch "$LOG"
   [ -z "$AS_SERVICE" ] || chown www-data:www-data "$LOG"  # lighttpd opens it as www-data
   if [ -n "$SERVE_HELPER" ] && [ -z "$HELPER_PID" ]; then

@@ -1,11 +1,9 @@
 #!/bin/sh
 # Serves the gateway and its page through lighttpd (the packaged CGI
-# drop-in, only POST let through) against corvane-sim with the demo tree,
+# drop-in) against corvane-sim with the demo tree,
 # everything on 127.0.0.1, for a test that drives them from another
 # language. Prints "SIM_PORT HTTP_PORT" on one line once both answer, then
 # runs until it gets SIGTERM or SIGINT. The user is demo, password demo.
-# SERVE_POST_ONLY=0 lets GET requests reach the gateway too, as the drop-in
-# does as shipped.
 # Usage: scripts/serve.sh DIR [SIM OPTION...]
 set -e
 [ $# -ge 1 ] || { echo "usage: $0 DIR [SIM OPTION...]" >&2; exit 2; }
@@ -17,7 +15,7 @@ trap serve_stop EXIT
 trap 'exit 0' INT TERM
 serve_sim "$DIR" sim "$@"
 PORT=$(serve_random_port)
-serve_stage_lighttpd "$DIR" "$PORT" cgi 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/' "${SERVE_POST_ONLY:-1}"  # htpasswd -nbm demo demo
+serve_stage_lighttpd "$DIR" "$PORT" cgi 'demo:$apr1$GzYNY6Au$I55QsFtuMGCIeWXlpkC48/'  # htpasswd -nbm demo demo
 # The drop-in lets through this host's default port only, and the sim
 # listens on a free one: the staged copy names it too.
 sed -i "s|\(\"CORVANE_ALLOWED_SERVERS\" => \"[^\"]*\)\"|\1 127.0.0.1:$SIM_PORT\"|" "$DIR/corvane-gateway.conf"

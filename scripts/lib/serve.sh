@@ -27,23 +27,21 @@ serve_sim() {
   [ -n "$SIM_PORT" ] || { echo "corvane-sim did not start:" >&2; cat "$_dir/$_name.log" >&2; return 1; }
 }
 
-# serve_stage_lighttpd DIR PORT KINDS PASSWORD_LINE [POST_ONLY]: writes
+# serve_stage_lighttpd DIR PORT KINDS PASSWORD_LINE: writes
 # DIR/lighttpd.conf, a server on 127.0.0.1:PORT that includes the packaged
 # drop-ins with their paths moved into DIR: KINDS is "cgi", "fastcgi" or
 # "cgi fastcgi" (the FastCGI one then answers at /corvane-gateway-fastcgi
 # and leaves the page to the CGI one). The page comes from the source
-# tree. PASSWORD_LINE is an htpasswd line; POST_ONLY set to 1 lets only
-# POST requests through. Append to DIR/lighttpd.conf before starting to
-# add to it. Sets GATEWAY_STATE, the gateway's working directory.
+# tree. PASSWORD_LINE is an htpasswd line. Append to DIR/lighttpd.conf
+# before starting to add to it. Sets GATEWAY_STATE, the gateway's working directory.
 serve_stage_lighttpd() {
-  _dir=$1 _port=$2 _kinds=$3 _password=$4 _post=${5:-0}
+  _dir=$1 _port=$2 _kinds=$3 _password=$4
   GATEWAY_STATE="$_dir/var/lib/corvane-gateway"
   mkdir -p "$_dir/root" "$GATEWAY_STATE/account"
   ln -sf "$BUILD/bin/corvane-gateway" "$GATEWAY_STATE/corvane-gateway"
   echo "$_password" >"$_dir/corvane-gateway.htpasswd"
   _moves="s|/var/lib/corvane-gateway|$GATEWAY_STATE|g; s|/etc/lighttpd|$_dir|g; s|/run/lighttpd/|$_dir/|g"
   _moves="$_moves; s|/usr/share/corvane-gateway/web|$TOP/web|g"
-  [ "$_post" = 1 ] && _moves="$_moves; s|#POST-only ||"
   cat >"$_dir/lighttpd.conf" <<CONF
 server.document-root = "$_dir/root"
 server.bind = "127.0.0.1"
@@ -119,7 +117,7 @@ serve_replace() {
   mv "$1.new" "$1"
 }
 
-# serve_stage_stock KIND DIR PORT [POST_ONLY]: a Debian web server from its
+# serve_stage_stock KIND DIR PORT: a Debian web server from its
 # stock configuration (copied from /etc) with our drop-in from deploy/
 # enabled as the README says, on 127.0.0.1:PORT. KIND is lighttpd,
 # apache2 or nginx, with "-fastcgi" for the FastCGI drop-in. DIR stands
@@ -133,7 +131,7 @@ serve_replace() {
 # that server's environment), SERVE_SOCKET (where that server listens) and
 # GATEWAY_STATE.
 serve_stage_stock() {
-  _kind=$1 _dir=$2 _port=$3 _post=${4:-0}
+  _kind=$1 _dir=$2 _port=$3
   _server=${_kind%-fastcgi}
   _etc="$_dir/etc/$_server"
   _var="$_dir/var"
@@ -183,7 +181,6 @@ serve_stage_stock() {
   esac
   SERVE_SOCKET="$_var$_socket"
   [ -z "$SERVE_HELPER" ] || serve_replace "$_etc/$_target" "$_socket" "$SERVE_SOCKET"
-  [ "$_post" != 1 ] || serve_replace "$_etc/$_target" "#POST-only " ""
   [ "$_kind" != apache2-fastcgi ] || serve_replace "$_etc/$_target" "#FastCGI " ""
   _enable() {  # what a2enmod, a2enconf and lighty-enable-mod do
     ln -sf "../$1" "$_etc/$2/$(basename "$1")"

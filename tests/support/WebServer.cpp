@@ -31,10 +31,8 @@ const ServerFacts& facts(WebServerKind kind) {
 
 }  // namespace
 
-WebServer::WebServer(WebServerKind kind, bool postOnly) {
-    std::vector<std::string> argv = {sourcePath("scripts/serve-stock.sh"), facts(kind).kind, dir_.path()};
-    if (postOnly)
-        argv.push_back("--post-only");
+WebServer::WebServer(WebServerKind kind) {
+    const std::vector<std::string> argv = {sourcePath("scripts/serve-stock.sh"), facts(kind).kind, dir_.path()};
     ProcessOptions options;
     options.env = {{"PATH", "/usr/sbin:/usr/bin:/sbin:/bin"}, {"BUILD", std::string(CORVANE_BIN_DIR) + "/.."}};
     server_ = std::make_unique<ChildProcess>(argv, options);

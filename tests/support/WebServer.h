@@ -17,8 +17,7 @@ enum class WebServerKind { Lighttpd, Apache, Nginx, LighttpdFastCgi, ApacheFastC
 
 class WebServer {
 public:
-    // postOnly enables the drop-in's lines that let only POST requests in.
-    explicit WebServer(WebServerKind kind, bool postOnly = false);
+    explicit WebServer(WebServerKind kind);
 
     static const char* name(WebServerKind kind);
     // What is missing to run it here (its package); empty when nothing is.
