@@ -1,15 +1,15 @@
 // Design note. A pool of threads serves the requests (see FastCgiPool):
-// each accepts a connection, reads one request's records, runs the driver
-// and finishes the request, then accepts again, all with its own
-// FCGX_Request. libfcgi's FCGX_Accept_r takes no lock of its own; on Linux
-// accept() on one listening socket from many threads is safe. Beside the
-// pool run the driver's watchdog thread (server operations and request
-// bodies past their time) and the library's own threads (discovery). A
-// request whose body is withheld is ended by the watchdog, which shuts the
-// reading side of its socket down: the read in progress returns at once. A
-// web server that drops the connection mid-request makes the writes fail
-// (SIGPIPE is ignored for that); the request is finished all the same and
-// its thread accepts the next one as usual.
+// the pool takes the connections and hands each thread one whose request's
+// records have arrived; the thread has libfcgi read them, runs the driver
+// and finishes the request, then asks the pool again, all with its own
+// FCGX_Request, made on no listening socket so that libfcgi never accepts.
+// Beside the pool run the driver's watchdog thread (server operations and
+// request bodies past their time) and the library's own threads
+// (discovery). A request whose body is withheld is ended by the watchdog,
+// which shuts the reading side of its socket down: the read in progress
+// returns at once. A web server that drops the connection mid-request
+// makes the writes fail (SIGPIPE is ignored for that); the request is
+// finished all the same and its thread asks for the next one as usual.
 #include "FastCgiServer.h"
 
 #include <fcgiapp.h>
@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -44,6 +45,9 @@ constexpr size_t kChunkBytes = 1 << 20;
 // each waiting thread costs little but its stack.
 constexpr int kDefaultThreads = 8;
 constexpr int kMaxThreads = 256;
+// A request's time for its body by default: a web server sends what its
+// client sent at once.
+constexpr int kDefaultArrivalMs = 30000;
 // A request that moved more than this may have left the heap holding
 // memory it no longer needs; smaller ones leave too little to matter.
 constexpr size_t kTrimAfterBytes = 1 << 20;
@@ -212,10 +216,24 @@ int threadCount() {
     return std::clamp(Corvane::leadingDigits(value), 1, kMaxThreads);
 }
 
+// How the pool takes connections: a connection has as long to send its
+// variables as a request has for its body (CORVANE_BODY_TIMEOUT, read as
+// the other settings are), and a TCP listener takes them from the web
+// servers libfcgi would take them from (FCGI_WEB_SERVER_ADDRS).
+FastCgiPool::Options poolOptions() {
+    FastCgiPool::Options options;
+    const char* timeout = std::getenv("CORVANE_BODY_TIMEOUT");
+    options.arrivalLimit = std::chrono::milliseconds(timeout ? Corvane::leadingDigits(timeout) : kDefaultArrivalMs);
+    const char* webServers = std::getenv("FCGI_WEB_SERVER_ADDRS");
+    if (webServers)
+        options.webServers = webServers;
+    return options;
+}
+
 // One thread of the pool: accepts and serves requests until accepting fails.
-void serveRequests(FastCgiPool& pool, int listener, bool local, GatewayDriver& driver, char* programName) {
+void serveRequests(FastCgiPool& pool, bool local, GatewayDriver& driver, char* programName) {
     FCGX_Request request;
-    if (FCGX_InitRequest(&request, listener, 0) != 0)
+    if (FCGX_InitRequest(&request, -1, 0) != 0)  // the pool accepts
         return;
     char* argv[] = {programName, nullptr};
     const int argc = programName ? 1 : 0;
@@ -264,9 +282,9 @@ int serveFastCgi(int listener, char* programName) {
     const bool local = isLocalSocket(listener);
     shapeHeap();
     // First: every thread made after it leaves the stop signals to it.
-    FastCgiPool pool;
+    FastCgiPool pool(listener, poolOptions());
     // Made, and the library started, before any request thread runs.
     GatewayDriver driver(true, threadCount());
-    pool.run(threadCount(), [&] { serveRequests(pool, listener, local, driver, programName); });
+    pool.run(threadCount(), [&] { serveRequests(pool, local, driver, programName); });
     return 0;
 }

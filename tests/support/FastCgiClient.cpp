@@ -1,9 +1,11 @@
 #include "support/FastCgiClient.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -39,17 +41,41 @@ FastCgiClient::FastCgiClient(const std::string& socketPath) {
         fd_ = std::move(fd);
 }
 
-bool FastCgiClient::sendRecord(int type, const std::string& content) {
-    std::string record{1, static_cast<char>(type), 0, static_cast<char>(kRequestId)};
+std::string FastCgiClient::record(int type, int requestId, const std::string& content) {
+    std::string record{1, static_cast<char>(type), static_cast<char>(requestId >> 8), static_cast<char>(requestId & 0xff)};
     record.push_back(static_cast<char>(content.size() >> 8));
     record.push_back(static_cast<char>(content.size() & 0xff));
     record.append(2, '\0');  // no padding, reserved
     record += content;
-    return sendAll(fd_.get(), record);
+    return record;
 }
 
-bool FastCgiClient::begin(const std::map<std::string, std::string>& variables) {
-    const std::string body{0, static_cast<char>(kResponder), 0, 0, 0, 0, 0, 0};
+bool FastCgiClient::sendRecord(int type, const std::string& content) {
+    return sendAll(fd_.get(), record(type, kRequestId, content));
+}
+
+bool FastCgiClient::sendRaw(const std::string& bytes) { return sendAll(fd_.get(), bytes); }
+
+bool FastCgiClient::closedWithin(int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (Clock::now() < deadline) {
+        pollfd entry{fd_.get(), POLLIN, 0};
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (::poll(&entry, 1, static_cast<int>(std::max<long long>(left, 1))) <= 0)
+            continue;
+        char scratch[4096];
+        const ssize_t got = ::recv(fd_.get(), scratch, sizeof scratch, 0);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+            return true;
+    }
+    return false;
+}
+
+bool FastCgiClient::begin(const std::map<std::string, std::string>& variables) { return begin(variables, false); }
+
+bool FastCgiClient::begin(const std::map<std::string, std::string>& variables, bool keepConnection) {
+    const std::string body{0, static_cast<char>(kResponder), static_cast<char>(keepConnection ? 1 : 0), 0, 0, 0, 0, 0};
     if (!sendRecord(kBeginRequest, body))
         return false;
     std::string params;

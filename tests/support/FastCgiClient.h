@@ -7,6 +7,7 @@
 
 #include <map>
 #include <string>
+#include <utility>
 
 #include "support/LoopbackListener.h"
 
@@ -16,10 +17,20 @@ class FastCgiClient {
 public:
     // Connects; valid() is false when that failed.
     explicit FastCgiClient(const std::string& socketPath);
+    // Speaks over a connection made elsewhere (a TCP one).
+    explicit FastCgiClient(ScopedFd connected) : fd_(std::move(connected)) {}
 
     bool valid() const { return fd_.valid(); }
     // Begins a request (role responder) and sends all its variables.
     bool begin(const std::map<std::string, std::string>& variables);
+    // The same, asking the application to keep the connection for the
+    // next request when keepConnection.
+    bool begin(const std::map<std::string, std::string>& variables, bool keepConnection);
+    // Sends bytes as they are, whole records or not.
+    bool sendRaw(const std::string& bytes);
+    // True when the other side closes the connection (or resets it) within
+    // timeoutMs; whatever it sends before is skipped.
+    bool closedWithin(int timeoutMs);
     // Sends bytes of the body; an empty text ends it.
     bool sendBody(const std::string& bytes);
     // Reads the answer's standard output (and error) until the request
@@ -29,6 +40,9 @@ public:
     // One whole request; the answer's standard output, or "" when none came.
     static std::string request(const std::string& socketPath, const std::map<std::string, std::string>& variables,
                                const std::string& body = "", int timeoutMs = 10000);
+
+    // One record of the web server's side.
+    static std::string record(int type, int requestId, const std::string& content);
 
 private:
     bool sendRecord(int type, const std::string& content);

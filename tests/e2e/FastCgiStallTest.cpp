@@ -1,0 +1,179 @@
+// A FastCGI gateway process beside local clients that connect and then
+// send their request slowly, in part, wrongly, or not at all: none of them
+// may keep the process from taking the next connection, and none may stay
+// connected past the time its request has to arrive.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "FastCgiGateway.h"
+#include "GatewayFixture.h"
+#include "support/Eventually.h"
+#include "support/FastCgiClient.h"
+#include "support/Process.h"
+#include "support/TempDir.h"
+
+namespace {
+
+using CorvaneTest::FastCgiClient;
+using Variables = std::map<std::string, std::string>;
+
+constexpr int kBeginRequest = 1;
+constexpr int kParams = 4;
+// Guards against hangs only: a request answered by a free process takes
+// milliseconds, one that waits on a stalled connection never ends.
+constexpr int kGuardMs = 5000;
+
+std::string begin(int requestId = 1, int role = 1) {
+    return FastCgiClient::record(kBeginRequest, requestId, std::string{0, static_cast<char>(role), 0, 0, 0, 0, 0, 0});
+}
+// Variables with names and values shorter than 128 bytes.
+std::string params(int requestId = 1, const Variables& variables = {{"QUERY_STRING", "a=1"}}) {
+    std::string content;
+    for (const auto& variable : variables)
+        content += std::string{static_cast<char>(variable.first.size()), static_cast<char>(variable.second.size())} +
+                   variable.first + variable.second;
+    return FastCgiClient::record(kParams, requestId, content);
+}
+
+// Where a client stops: each is a request that has not arrived yet.
+const std::vector<std::string>& stalls() {
+    static const std::vector<std::string> cases{
+        "\x01",                                       // one byte
+        begin().substr(0, 5),                         // half a header
+        begin(),                                      // the begin and nothing more
+        begin() + params(),                           // the variables without their end
+        begin() + params().substr(0, 12),             // half a variables record
+        begin() + FastCgiClient::record(kParams, 1, "").substr(0, 7),  // the end, less a byte
+    };
+    return cases;
+}
+
+class FastCgiStallTest : public GatewayFixture {
+protected:
+    void start(const Variables& env = {}) {
+        gateway_ = std::make_unique<FastCgiGateway>(dir_.path(), env);
+        ASSERT_TRUE(gateway_->started());
+    }
+    void TearDown() override {
+        if (gateway_) {
+            EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)";
+        }
+    }
+
+    // Connections that each sent one of stalls() (count in all, round the
+    // table) and wait.
+    std::vector<std::unique_ptr<FastCgiClient>> stall(size_t count) const {
+        std::vector<std::unique_ptr<FastCgiClient>> clients;
+        for (size_t i = 0; i < count; ++i) {
+            clients.push_back(std::make_unique<FastCgiClient>(gateway_->socket()));
+            EXPECT_TRUE(clients.back()->valid() && clients.back()->sendRaw(stalls()[i % stalls().size()]));
+        }
+        return clients;
+    }
+    static Variables getUser() {
+        return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "mode=getUser&host=h&nodeId=n"}, {"REMOTE_USER", "al"}};
+    }
+    std::string askGetUser() const { return FastCgiClient::request(gateway_->socket(), getUser(), "", kGuardMs); }
+
+    std::unique_ptr<FastCgiGateway> gateway_;
+};
+
+TEST_F(FastCgiStallTest, RequestsAreAnsweredWhileEightConnectionsStall) {
+    // One byte on the socket kept the thread whose turn it was reading, and
+    // no thread took another connection: every request of the process waited.
+    start();
+    const auto stalled = stall(8);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(askGetUser(), ok("<response>al</response>\n")) << "request " << i;
+    // A stalled request that arrives after all is answered like any other.
+    FastCgiClient& late = *stalled[0];
+    ASSERT_TRUE(late.sendRaw(begin().substr(1) + params(1, getUser()) + FastCgiClient::record(kParams, 1, "")));
+    ASSERT_TRUE(late.sendBody(""));
+    std::string out;
+    EXPECT_TRUE(late.readAnswer(&out, kGuardMs));
+    EXPECT_EQ(out, ok("<response>al</response>\n"));
+}
+
+TEST_F(FastCgiStallTest, StalledConnectionsAreClosedOnceTheirTimeIsUp) {
+    // A client that never finished its request held its connection for ever.
+    start({{"CORVANE_BODY_TIMEOUT", "300"}});
+    auto stalled = stall(stalls().size());
+    // So is a connection the web server kept, between its requests.
+    stalled.push_back(std::make_unique<FastCgiClient>(gateway_->socket()));
+    FastCgiClient& kept = *stalled.back();
+    std::string out;
+    ASSERT_TRUE(kept.begin(getUser(), true) && kept.sendBody("") && kept.readAnswer(&out, kGuardMs));
+    EXPECT_EQ(out, ok("<response>al</response>\n"));
+    for (size_t i = 0; i < stalled.size(); ++i)
+        EXPECT_TRUE(stalled[i]->closedWithin(kGuardMs)) << "connection " << i << " still open";
+    EXPECT_EQ(askGetUser(), ok("<response>al</response>\n"));
+}
+
+TEST_F(FastCgiStallTest, RecordsOutOfOrderCloseTheConnectionAtOnce) {
+    // Within the guard, far inside the default 30 s a connection has: each
+    // is closed for what it sent, not for its time.
+    start();
+    const std::vector<std::string> broken{
+        std::string("\x02") + begin().substr(1) + params() + FastCgiClient::record(kParams, 1, ""),  // version 2
+        params() + begin() + FastCgiClient::record(kParams, 1, ""),                                   // no begin first
+        begin(0) + FastCgiClient::record(kParams, 0, ""),                                             // request 0
+        begin(1, 9) + params() + FastCgiClient::record(kParams, 1, ""),                               // role 9
+        begin(1) + params() + FastCgiClient::record(kParams, 2, ""),                                  // another's end
+        begin(1) + FastCgiClient::record(5, 1, "x") + FastCgiClient::record(kParams, 1, ""),         // body first
+        FastCgiClient::record(9, 0, "") + begin() + FastCgiClient::record(kParams, 1, ""),           // management
+    };
+    for (size_t i = 0; i < broken.size(); ++i) {
+        FastCgiClient client(gateway_->socket());
+        ASSERT_TRUE(client.sendRaw(broken[i]));
+        EXPECT_TRUE(client.closedWithin(kGuardMs)) << "case " << i;
+    }
+    EXPECT_EQ(askGetUser(), ok("<response>al</response>\n"));
+}
+
+TEST_F(FastCgiStallTest, KeptConnectionCarriesRequestAfterRequest) {
+    // Between its requests a kept connection waits without its thread: the
+    // others are answered meanwhile, and its next request is too. What the
+    // gateway left unread of a request (the body of a GET, sent after the
+    // answer here) comes before the next one.
+    start({{"CORVANE_FASTCGI_THREADS", "1"}});
+    FastCgiClient kept(gateway_->socket());
+    const std::vector<std::string> unread{"", "ignored", std::string(100000, 'x')};
+    for (size_t i = 0; i < unread.size(); ++i) {
+        std::string out;
+        ASSERT_TRUE(kept.begin(getUser(), true) && kept.readAnswer(&out, kGuardMs)) << i;
+        EXPECT_EQ(out, ok("<response>al</response>\n"));
+        ASSERT_TRUE(kept.sendBody(unread[i]) && (unread[i].empty() || kept.sendBody("")));
+        EXPECT_EQ(askGetUser(), ok("<response>al</response>\n"));
+    }
+    // A last request without keeping it: the gateway closes it after.
+    std::string out;
+    ASSERT_TRUE(kept.begin(getUser(), false) && kept.sendBody("") && kept.readAnswer(&out, kGuardMs));
+    EXPECT_EQ(out, ok("<response>al</response>\n"));
+    EXPECT_TRUE(kept.closedWithin(kGuardMs));
+}
+
+TEST_F(FastCgiStallTest, StopEndsTheProcessWhileConnectionsStall) {
+    // Nothing waits on a request that has not arrived: a stop ends the
+    // process long before the stalled connections' 30 s are up.
+    start();
+    const auto stalled = stall(8);
+    EXPECT_EQ(askGetUser(), ok("<response>al</response>\n"));
+    const pid_t pid = gateway_->pid();
+    ASSERT_EQ(::kill(pid, SIGTERM), 0);
+    const auto ended = [pid] {
+        const std::string stat = CorvaneTest::readFile("/proc/" + std::to_string(pid) + "/stat");
+        const size_t close = stat.rfind(')');
+        return close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0;
+    };
+    EXPECT_TRUE(CorvaneTest::eventually(ended, kGuardMs));
+    for (const auto& client : stalled)
+        EXPECT_TRUE(client->closedWithin(kGuardMs));
+    gateway_.reset();
+}
+
+}  // namespace
