@@ -7,9 +7,5 @@
 
 #include "GatewayMode.h"
 
-// True when user is one of the comma-separated names of the
-// <info><administrators> element of infoXml; throws on a bad document.
-bool isListedAdministrator(const std::string& infoXml, const std::string& user);
-
 // Answers "true" or "false" for the web user on the whole host's root.
 std::string isAdmin(ModeContext& context);

@@ -1,4 +1,4 @@
-#include "AdminCheck.h"
+#include "AdministratorList.h"
 
 #include <gtest/gtest.h>
 
@@ -15,7 +15,7 @@ std::string thrown(const std::string& xml) {
     return "";
 }
 
-TEST(AdminCheckTest, NamesMatchExactlyAfterSplittingAtCommas) {
+TEST(AdministratorListTest, NamesMatchExactlyAfterSplittingAtCommas) {
     const std::string info = "<info><administrators>root,Bob, carol,,DOM\\dave</administrators></info>";
     for (const char* user : {"root", "Bob", " carol", "DOM\\dave"})
         EXPECT_TRUE(isListedAdministrator(info, user)) << user;
@@ -27,7 +27,7 @@ TEST(AdminCheckTest, NamesMatchExactlyAfterSplittingAtCommas) {
     EXPECT_TRUE(isListedAdministrator("<info><administrators>" + many + "</administrators></info>", "last"));
 }
 
-TEST(AdminCheckTest, BadDocumentsFailWithTheirMessages) {
+TEST(AdministratorListTest, BadDocumentsFailWithTheirMessages) {
     EXPECT_EQ(thrown("<info><administrators>u</info>"), "Parse manager's metadata failed");
     EXPECT_EQ(thrown(""), "Parse manager's metadata failed");
     EXPECT_EQ(thrown("<config><administrators>u</administrators></config>"), "Invalid manager's metadata");
