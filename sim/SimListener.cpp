@@ -11,6 +11,7 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcServerContext.h"
+#include "base/tcp/CoAccept.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
 
 namespace CorvaneSim {
@@ -81,25 +82,9 @@ std::unique_ptr<SimListener> SimListener::open(Corvane::rcServerContext& server,
 }
 
 bool SimListener::handleReadable() {
-    for (int i = 0; i < kAcceptsPerPass; ++i) {
-        const int fd = ::accept4(socket_.getFd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            const int err = errno;
-            // Nothing more waiting, or a client that gave up before we got to it.
-            if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ECONNABORTED || err == EPROTO)
-                return true;
-            // Out of descriptors: keep listening, the next pass may do better.
-            if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
-                CO_ERROR("Can't accept client connection on port %d: %s", port_,
-                         Corvane::CoIoDescriptor::errnoText(err).c_str());
-                return true;
-            }
-            CO_ERROR("Listening socket on port %d failed: %s", port_, Corvane::CoIoDescriptor::errnoText(err).c_str());
-            return false;
-        }
+    return Corvane::acceptPass(socket_.getFd(), kAcceptsPerPass, "port " + std::to_string(port_), [this](int fd) {
         server_.newConnection(std::make_unique<Corvane::CoIoTcpDescriptor>(fd));
-    }
-    return true;
+    });
 }
 
 }  // namespace CorvaneSim

@@ -11,6 +11,7 @@
 #include "base/env/EnvVar.h"
 #include "base/env/EnvVarRegistry.h"
 #include "base/loggerBase/CoMsg.h"
+#include "base/tcp/CoAccept.h"
 
 namespace Corvane {
 
@@ -31,12 +32,6 @@ void sleepAfterFork() {
     }
 }
 
-// A client that vanished between readiness and accept, or a signal: the
-// listening socket is fine and the next connection will do.
-bool transientAcceptError(int err) {
-    return err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ECONNABORTED || err == EPROTO;
-}
-
 }  // namespace
 
 CoIoTcpServerHandler::CoIoTcpServerHandler() : CoIoHandler(kReadEvent) {}
@@ -48,7 +43,7 @@ bool CoIoTcpServerHandler::handleReadable() {
     if (fd < 0) {
         const int err = errno;
         CO_DEBUG("Can't accept client connection: %s.", CoIoDescriptor::errnoText(err).c_str());
-        return transientAcceptError(err);
+        return acceptFailureOf(err) == AcceptFailure::Retry;
     }
     CO_DEBUG("Connection successful.");
     if (!forkOnConnection())

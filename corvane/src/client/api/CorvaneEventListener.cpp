@@ -10,6 +10,7 @@
 
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcServerContext.h"
+#include "base/tcp/CoAccept.h"
 #include "base/tcp/CoIoTcpDescriptor.h"
 #include "base/tcp/CoIoTcpServerDescriptor.h"
 
@@ -74,24 +75,7 @@ std::vector<std::unique_ptr<CorvaneEventListener>> CorvaneEventListener::openAll
 }
 
 bool CorvaneEventListener::handleReadable() {
-    for (int i = 0; i < kAcceptsPerPass; ++i) {
-        const int fd = ::accept4(socket_.getFd(), nullptr, nullptr, SOCK_CLOEXEC);
-        if (fd < 0) {
-            const int err = errno;
-            // Nothing more waiting, or a client that gave up before we got to it.
-            if (err == EAGAIN || err == EWOULDBLOCK || err == EINTR || err == ECONNABORTED || err == EPROTO)
-                return true;
-            // Out of descriptors: keep listening, the next pass may do better.
-            if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
-                CO_ERROR("Can't accept client connection on '%s': %s", address_.c_str(),
-                         Corvane::CoIoDescriptor::errnoText(err).c_str());
-                return true;
-            }
-            CO_ERROR("Listening socket on '%s' failed: %s", address_.c_str(),
-                     Corvane::CoIoDescriptor::errnoText(err).c_str());
-            return false;
-        }
+    return Corvane::acceptPass(socket_.getFd(), kAcceptsPerPass, "'" + address_ + "'", [this](int fd) {
         server_.newConnection(std::make_unique<Corvane::CoIoTcpDescriptor>(fd));
-    }
-    return true;
+    });
 }
