@@ -16,6 +16,7 @@
 #include "CgiRequest.h"
 #include "CoXmlWriter.h"
 #include "RequestLimits.h"
+#include "base/fileUtil/CoFileDescriptor.h"
 
 namespace {
 
@@ -27,27 +28,6 @@ const char kSaveFailure[] = "Failed to open account for saving persistent user d
 const char kWriteFailure[] = "Failed to write persistent user data";
 // Short enough that a lock freed meanwhile is taken almost at once.
 constexpr int kMaxLockBackoffMs = 50;
-
-// Owns one descriptor; -1 when the open failed.
-class ScopedFd {
-public:
-    explicit ScopedFd(int fd) : fd_(fd) {}
-    ~ScopedFd() { closeNow(); }
-    ScopedFd(const ScopedFd&) = delete;
-    ScopedFd& operator=(const ScopedFd&) = delete;
-
-    int get() const { return fd_; }
-    // False when the close reported an error (a write the file system
-    // could not complete).
-    bool closeNow() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int fd_;
-};
 
 enum class Lock { Held, Unsupported, Busy };
 
@@ -112,19 +92,6 @@ std::string accountBase(const ModeContext& context, const char* refusal) {
     return std::string(kAccountDirectory) + "/" + name;
 }
 
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 // The new document's file, made empty. Under the user's lock it has a
 // fixed name, so that one left by a killed save is simply reused; a file
 // system without locks gets a name of its own per save.
@@ -141,7 +108,7 @@ int openNewDocument(const std::string& base, bool locked, std::string* path) {
 
 // Makes the renames in the account directory survive a crash.
 bool syncDirectory() {
-    ScopedFd dir(::open(kAccountDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    Corvane::CoFileDescriptor dir(::open(kAccountDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     return dir.get() >= 0 && fsync(dir.get()) == 0 && dir.closeNow();
 }
 
@@ -149,10 +116,10 @@ bool syncDirectory() {
 // document left as it was, when any step fails.
 bool replaceDocument(const std::string& base, const std::string& path, bool locked, const std::string& data) {
     std::string newPath;
-    ScopedFd file(openNewDocument(base, locked, &newPath));
+    Corvane::CoFileDescriptor file(openNewDocument(base, locked, &newPath));
     if (file.get() < 0)
         return false;
-    const bool written = writeAll(file.get(), data.data(), data.size()) && fsync(file.get()) == 0 &&
+    const bool written = Corvane::writeAll(file.get(), data.data(), data.size()) && fsync(file.get()) == 0 &&
                          file.closeNow() && ::rename(newPath.c_str(), path.c_str()) == 0;
     if (!written) {
         ::unlink(newPath.c_str());
@@ -174,7 +141,7 @@ std::string loadUser(ModeContext& context) {
     // the directory must not make a user's document some other file. A
     // save replaces the file, never rewrites it: what this descriptor reads
     // is one whole document.
-    ScopedFd file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    Corvane::CoFileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     const int err = errno;
     if (file.get() < 0) {
         if (err == ENOENT)
@@ -213,8 +180,8 @@ std::string saveUser(ModeContext& context) {
     struct stat st;
     if (lstat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode))
         throw std::string(kSaveFailure);
-    ScopedFd lockFile(::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                             kAccountFileMode));
+    Corvane::CoFileDescriptor lockFile(
+        ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kAccountFileMode));
     if (lockFile.get() < 0)
         throw std::string(kSaveFailure);
     const Lock lock = lockWithin(lockFile.get(), std::min(context.browseLimitMs, context.limits.remainingMs()));
