@@ -14,6 +14,18 @@ fi
 . scripts/lib/serve.sh
 WORK="$(mktemp -d)"
 trap 'serve_stop; rm -rf "$WORK"' EXIT
+# The bench tools (bench/load_tools and dio_copy), built by CMake.
+TOOLS="$BUILD/bin/bench"
+
+# bench_tools NAME...: builds the tools named that $TOOLS lacks.
+bench_tools() {
+  _missing=""
+  for _tool in "$@"; do
+    [ -x "$TOOLS/$_tool" ] || _missing="$_missing $_tool"
+  done
+  # shellcheck disable=SC2086
+  [ -z "$_missing" ] || cmake --build "$BUILD" --target $_missing >/dev/null
+}
 
 # bench_fastcgi_block URL PROGRAM SOCKET [ENVIRONMENT]: the FastCGI drop-in's
 # block for /corvane-gateway, as serve_stage_lighttpd staged it in
@@ -33,13 +45,13 @@ bench_fastcgi_block() {
     }' "$WORK/corvane-gateway-fastcgi.conf"
 }
 
-# bench_silent PORT: starts $WORK/silent_listener (built from
-# bench/startup/silent_listener.c) on 127.0.0.1:PORT, 0 for any free port.
-# Sets SILENT_PID and SILENT_PORT.
+# bench_silent PORT: starts silent_listener (bench/load_tools) on
+# 127.0.0.1:PORT, 0 for any free port. Sets SILENT_PID and SILENT_PORT.
 bench_silent() {
+  bench_tools silent_listener
   rm -f "$WORK/silent.port"
   mkfifo "$WORK/silent.port"
-  "$WORK/silent_listener" "$1" >"$WORK/silent.port" &
+  "$TOOLS/silent_listener" "$1" >"$WORK/silent.port" &
   SILENT_PID=$!
   SERVE_PIDS="$SERVE_PIDS $SILENT_PID"
   SILENT_PORT=""

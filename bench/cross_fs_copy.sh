@@ -19,11 +19,9 @@ if [ -z "$CORVANE_BENCH_NS" ]; then
 fi
 mount --make-rprivate /
 cd "$(dirname "$0")/.."
-[ -f build/lib/libcorvane_base.a ] || cmake --build build --target corvane_base >/dev/null
+cmake --build build --target dio_copy spawn_timer >/dev/null
 WORK="$(mktemp -d "$(pwd)/build/cross-fs-copy.XXXXXX")"
 trap 'umount "$WORK/tmpfs" 2>/dev/null; rm -rf "$WORK"' EXIT
-c++ -O2 -std=c++17 -I common/src -o "$WORK/dio_copy" bench/filecopy/dio_copy.cpp build/lib/libcorvane_base.a -lpthread -ldl
-cc -O2 -o "$WORK/spawn_timer" bench/startup/spawn_timer.c
 mkdir "$WORK/tmpfs" "$WORK/disk"
 mount -t tmpfs -o size=600m corvane-bench "$WORK/tmpfs"
 TMPFS="$WORK/tmpfs"
@@ -32,8 +30,8 @@ dd if=/dev/urandom of="$DISK/src" bs=1M count=256 status=none
 cp "$DISK/src" "$TMPFS/src"
 sync
 
-T="$WORK/spawn_timer"
-DIO="$WORK/dio_copy"
+T="$(pwd)/build/bin/bench/spawn_timer"
+DIO="$(pwd)/build/bin/bench/dio_copy"
 # One timed run of a copy to $2; the copy is removed and the disk settled
 # (deleted blocks discarded) before the next.
 timed() {

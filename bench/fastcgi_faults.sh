@@ -5,7 +5,7 @@
 # and started again on its port every PHASE_MS, now healthy, now gone, now
 # holding every reply past the browse limit, answering garbage, cutting
 # its replies off, closing connections or failing the call
-# (bench/startup/fault_soak.c). Fails when any answer is neither the right
+# (bench/load_tools/fault_soak.c). Fails when any answer is neither the right
 # document nor an error element, when a request gets no answer, when the
 # answers are not right within 1 s of the server being healthy again, when
 # a gateway process dies, or when one grows by more than 4 descriptors or
@@ -23,8 +23,7 @@ STALL_MS=3000  # longer than the browse limit
 MAX_FD_GROWTH=4
 MAX_RSS_GROWTH_KB=8192
 . "$(dirname "$0")/common.sh"
-cc -O2 -o "$WORK/http_load" bench/startup/http_load.c -lpthread
-cc -O2 -o "$WORK/fault_soak" bench/startup/fault_soak.c -lpthread
+bench_tools http_load fault_soak
 # A free port for every server of the run, and the right answer from the first.
 serve_sim "$WORK" sim
 QUERY="mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
@@ -45,7 +44,7 @@ sample() {
   done
 }
 # Both processes have served before the first sample.
-"$WORK/http_load" "$PORT" "/corvane-gateway?$QUERY" "$AUTH" 16 2 "<title>Trailer</title>" >/dev/null
+"$TOOLS/http_load" "$PORT" "/corvane-gateway?$QUERY" "$AUTH" 16 2 "<title>Trailer</title>" >/dev/null
 bench_wait_idle 30
 sample >"$WORK/before"
 kill "$SIM_PID"
@@ -53,7 +52,7 @@ wait "$SIM_PID" 2>/dev/null || true
 
 echo "8 connections for $SECONDS_ s, the server changing every $PHASE_MS ms, through lighttpd on 127.0.0.1:"
 STATUS=0
-"$WORK/fault_soak" "$PORT" "/corvane-gateway?$QUERY" "$AUTH" "$WORK/right" "$SECONDS_" "$PHASE_MS" "$STALL_MS" \
+"$TOOLS/fault_soak" "$PORT" "/corvane-gateway?$QUERY" "$AUTH" "$WORK/right" "$SECONDS_" "$PHASE_MS" "$STALL_MS" \
   "$WORK/sim.log" "$BUILD/bin/corvane-sim" --port "$SIM_PORT" --tree "$TOP/sim/demo-tree.txt" || STATUS=1
 
 bench_wait_idle 60 || { echo "FAILED: the gateway was still busy 60 s after the run" >&2; STATUS=1; }

@@ -1,7 +1,7 @@
 #!/bin/sh
 # Requests per second of getMetadata of one node from a local corvane-sim
 # through the FastCGI gateway under lighttpd, against the floor of any
-# persistent gateway: a libfcgi responder (bench/startup/fixed_fastcgi.c)
+# persistent gateway: a libfcgi responder (bench/load_tools/fixed_fastcgi.c)
 # that prints the gateway's answer, headers and body, as a fixed text.
 # One lighttpd serves both as the packaged FastCGI drop-in serves the
 # gateway: the same processes, time-outs, login and password cache. ROUNDS
@@ -18,8 +18,7 @@ ROUNDS="${1:-11}"
 SECONDS_="${2:-2}"
 CONNECTIONS="${3:-8}"
 . "$(dirname "$0")/common.sh"
-cc -O2 -o "$WORK/http_load" bench/startup/http_load.c -lpthread
-cc -O2 -o "$WORK/fixed_fastcgi" bench/startup/fixed_fastcgi.c -lfcgi
+bench_tools http_load fixed_fastcgi
 serve_sim "$WORK" sim
 QUERY="mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
 # The gateway's answer, byte for byte that of a FastCGI request: a CGI run.
@@ -28,12 +27,12 @@ QUERY="mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamNam
 grep -q "<title>Trailer</title>" "$WORK/answer" || { echo "the gateway did not answer:" >&2; cat "$WORK/answer" >&2; exit 1; }
 PORT=$(serve_random_port)
 serve_stage_lighttpd "$WORK" "$PORT" fastcgi 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.'  # htpasswd -nbm bench bench
-bench_fastcgi_block /floor "$WORK/fixed_fastcgi" "$WORK/floor.socket" "\"FIXED_ANSWER\" => \"$WORK/answer\"" \
+bench_fastcgi_block /floor "$TOOLS/fixed_fastcgi" "$WORK/floor.socket" "\"FIXED_ANSWER\" => \"$WORK/answer\"" \
   >>"$WORK/lighttpd.conf"
 serve_start_lighttpd "$WORK" "$PORT"
 AUTH=YmVuY2g6YmVuY2g=  # bench:bench
 load() {
-  set -- $("$WORK/http_load" "$PORT" "$1" "$AUTH" "$CONNECTIONS" "$SECONDS_" "<title>Trailer</title>")
+  set -- $("$TOOLS/http_load" "$PORT" "$1" "$AUTH" "$CONNECTIONS" "$SECONDS_" "<title>Trailer</title>")
   [ "$2" = 0 ] || { echo "$2 requests failed" >&2; exit 1; }
   echo "$1"
 }

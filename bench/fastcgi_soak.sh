@@ -13,7 +13,7 @@ ROUNDS="${1:-100000}"
 SECONDS_="${2:-3600}"
 FIRST="${3:-1000}"
 . "$(dirname "$0")/common.sh"
-cc -O2 -o "$WORK/fastcgi_soak" bench/startup/fastcgi_soak.c
+bench_tools fastcgi_soak
 mkdir -p "$WORK/state/account"
 serve_sim "$WORK" sim
 spawn-fcgi -n -s "$WORK/gateway.socket" -d "$WORK/state" -- "$BUILD/bin/corvane-gateway" >/dev/null 2>&1 &
@@ -23,4 +23,4 @@ for _ in $(seq 50); do
   [ -S "$WORK/gateway.socket" ] && break
   sleep 0.1
 done
-"$WORK/fastcgi_soak" "$WORK/gateway.socket" "$GATEWAY" "127.0.0.1:$SIM_PORT" "$ROUNDS" "$FIRST" "$SECONDS_"
+"$TOOLS/fastcgi_soak" "$WORK/gateway.socket" "$GATEWAY" "127.0.0.1:$SIM_PORT" "$ROUNDS" "$FIRST" "$SECONDS_"

@@ -18,8 +18,7 @@ SECONDS_="${2:-10}"
 HEALTHY="${3:-56}"
 STUCK=8
 . "$(dirname "$0")/common.sh"
-cc -O2 -o "$WORK/http_load" bench/startup/http_load.c -lpthread
-cc -O2 -o "$WORK/silent_listener" bench/startup/silent_listener.c
+bench_tools http_load silent_listener
 serve_sim "$WORK" sim
 bench_silent 0
 PORT=$(serve_random_port)
@@ -29,7 +28,7 @@ AUTH=YmVuY2g6YmVuY2g=  # bench:bench
 HEALTHY_PATH="/corvane-gateway?mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
 STUCK_PATH="/corvane-gateway?mode=getMetadata&host=127.0.0.1:$SILENT_PORT&nodeId=/media/trailer&streamName=info"
 healthy() {
-  set -- $("$WORK/http_load" "$PORT" "$HEALTHY_PATH" "$AUTH" "$HEALTHY" "$SECONDS_" "<title>Trailer</title>")
+  set -- $("$TOOLS/http_load" "$PORT" "$HEALTHY_PATH" "$AUTH" "$HEALTHY" "$SECONDS_" "<title>Trailer</title>")
   echo "$1 $2"
 }
 echo "$HEALTHY healthy connections, $STUCK stuck, $SECONDS_ s a turn, through lighttpd on 127.0.0.1:"
@@ -40,7 +39,7 @@ for ROUND in $(seq "$ROUNDS"); do
   # Each stuck connection waits for its answer (the gateway's error at the
   # browse limit, 25 s) rather than give up and ask again, so that exactly
   # STUCK requests are stuck; it stops with the healthy ones.
-  "$WORK/http_load" "$PORT" "$STUCK_PATH" "$AUTH" "$STUCK" "$SECONDS_" "<response>" 60 >/dev/null &
+  "$TOOLS/http_load" "$PORT" "$STUCK_PATH" "$AUTH" "$STUCK" "$SECONDS_" "<response>" 60 >/dev/null &
   STUCK_LOAD=$!
   set -- $(healthy)
   BESIDE=$1 BESIDE_FAILED=$2

@@ -17,8 +17,7 @@ set -e
 RUNS="${1:-100}"
 ROUNDS="${2:-3}"
 . "$(dirname "$0")/common.sh"
-cc -O2 -o "$WORK/trivial_cgi" bench/startup/trivial_cgi.c
-cc -O2 -o "$WORK/spawn_timer" bench/startup/spawn_timer.c
+bench_tools trivial_cgi spawn_timer
 
 # The second host: a namespace of our own behind a veth pair.
 unshare --net sleep 3600 &
@@ -37,10 +36,10 @@ LOCAL=$SIM_PORT
 LOCAL_PID=$SIM_PID
 cd "$WORK"
 GATEWAY="$BUILD/bin/corvane-gateway"
-meta() { REMOTE_USER=bench ./spawn_timer "$RUNS" "$GATEWAY" mode=getMetadata "host=$1" nodeId=/media/trailer streamName=info; }
+meta() { REMOTE_USER=bench "$TOOLS/spawn_timer" "$RUNS" "$GATEWAY" mode=getMetadata "host=$1" nodeId=/media/trailer streamName=info; }
 c=""; port=""; alone=""
 for _ in $(seq "$ROUNDS"); do
-  c="$c $(./spawn_timer "$RUNS" ./trivial_cgi)"
+  c="$c $("$TOOLS/spawn_timer" "$RUNS" "$TOOLS/trivial_cgi")"
   port="$port $(meta "127.0.0.1:$LOCAL")"
   alone="$alone $(meta 127.0.0.1)"
 done
@@ -66,7 +65,7 @@ serve_sim "$WORK" silent --no-discovery
 SILENT=$SIM_PORT
 silent=""
 for _ in $(seq "$ROUNDS"); do
-  silent="$silent $(REMOTE_USER=bench ./spawn_timer 5 "$GATEWAY" mode=getMetadata "host=127.0.0.1:$SILENT" \
+  silent="$silent $(REMOTE_USER=bench "$TOOLS/spawn_timer" 5 "$GATEWAY" mode=getMetadata "host=127.0.0.1:$SILENT" \
                     nodeId=/media/trailer streamName=info)"
 done
 

@@ -13,13 +13,11 @@ set -e
 [ -n "$CORVANE_PRIVATE_NETWORK" ] || exec "$(dirname "$0")/../scripts/private-network.sh" "$0" "$@"
 RUNS="${1:-3000}"
 . "$(dirname "$0")/common.sh"
-cc -O2 -o "$WORK/trivial_cgi" bench/startup/trivial_cgi.c
-cc -O2 -o "$WORK/spawn_timer" bench/startup/spawn_timer.c
-c++ -O2 -o "$WORK/empty_cxx" bench/startup/empty_cxx.cpp
+bench_tools trivial_cgi spawn_timer empty_cxx
 serve_sim "$WORK" sim
 cd "$WORK"
 GATEWAY="$BUILD/bin/corvane-gateway"
-TIMES=$(REMOTE_USER=bench ./spawn_timer "$RUNS" ./trivial_cgi -- ./empty_cxx \
+TIMES=$(REMOTE_USER=bench "$TOOLS/spawn_timer" "$RUNS" "$TOOLS/trivial_cgi" -- "$TOOLS/empty_cxx" \
   -- "$GATEWAY" mode=getUser host=h nodeId=n \
   -- "$GATEWAY" mode=getMetadata host=127.0.0.1:$SIM_PORT nodeId=/media/trailer streamName=info)
 # shellcheck disable=SC2086

@@ -13,13 +13,13 @@ set -e
 CONNECTIONS="${1:-8}"
 SECONDS_="${2:-10}"
 . "$(dirname "$0")/common.sh"
-cc -O2 -o "$WORK/http_load" bench/startup/http_load.c -lpthread
+bench_tools http_load trivial_cgi
 serve_sim "$WORK" sim
 PORT=$(serve_random_port)
 # Both packaged drop-ins in one server; htpasswd -nbm bench bench.
 serve_stage_lighttpd "$WORK" "$PORT" "cgi fastcgi" 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.'
 mkdir -p "$WORK/root/cgi-bin"
-cc -O2 -o "$WORK/root/cgi-bin/static" bench/startup/trivial_cgi.c
+cp "$TOOLS/trivial_cgi" "$WORK/root/cgi-bin/static"
 cat >> "$WORK/lighttpd.conf" <<CONF
 # The static CGI behind the same login, checked the same way (the FastCGI
 # drop-in's password cache), so that both pay for it alike.
@@ -35,7 +35,7 @@ serve_start_lighttpd "$WORK" "$PORT"
 AUTH=YmVuY2g6YmVuY2g=  # bench:bench
 QUERY="mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
 load() {
-  "$WORK/http_load" "$PORT" "$1" "$AUTH" "$CONNECTIONS" "$SECONDS_" "$2"
+  "$TOOLS/http_load" "$PORT" "$1" "$AUTH" "$CONNECTIONS" "$SECONDS_" "$2"
 }
 set -- $(load /cgi-bin/static "<response>")
 STATIC_RPS=$1 STATIC_FAILED=$2 STATIC_MS=$3

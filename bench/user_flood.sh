@@ -16,9 +16,7 @@ set -e
 COUNT="${1:-50}"
 FLOOD="${2:-16}"
 . "$(dirname "$0")/common.sh"
-cc -O2 -o "$WORK/http_load" bench/startup/http_load.c -lpthread
-cc -O2 -o "$WORK/latency_probe" bench/startup/latency_probe.c
-cc -O2 -o "$WORK/silent_listener" bench/startup/silent_listener.c
+bench_tools http_load latency_probe silent_listener
 serve_sim "$WORK" sim
 # The media server's default port, which the shipped allow-list lets
 # through: a local service there that never answers is the flood's target.
@@ -34,14 +32,14 @@ OTHER_PATH="/corvane-gateway?mode=getChildren&host=127.0.0.1:$SIM_PORT&nodeId=/"
 FLOOD_PATH="/corvane-gateway?mode=getChildren&host=127.0.0.1:$SILENT_PORT&nodeId=/"
 probe() {
   # Each request waits up to 60 s: without a share one took 22-24 s.
-  "$WORK/latency_probe" "$PORT" "$OTHER_PATH" "$OTHER_AUTH" "$COUNT" "<child>" 60
+  "$TOOLS/latency_probe" "$PORT" "$OTHER_PATH" "$OTHER_AUTH" "$COUNT" "<child>" 60
 }
 probe >/dev/null  # the connections, logins and discovery every later request finds
 set -- $(probe)
 ALONE_MEDIAN=$1 ALONE_WORST=$2 ALONE_FAILED=$3
 # Each flood connection waits for its answer, then asks again; stopped
 # after the probe (or after 300 s).
-"$WORK/http_load" "$PORT" "$FLOOD_PATH" "$FLOOD_AUTH" "$FLOOD" 300 "<response>" 60 >"$WORK/flood" &
+"$TOOLS/http_load" "$PORT" "$FLOOD_PATH" "$FLOOD_AUTH" "$FLOOD" 300 "<response>" 60 >"$WORK/flood" &
 FLOOD_LOAD=$!
 SERVE_PIDS="$SERVE_PIDS $FLOOD_LOAD"
 # Until the flood holds its share: the silent server has its connections.

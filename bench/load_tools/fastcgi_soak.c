@@ -10,17 +10,12 @@
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <time.h>
 #include <unistd.h>
+
+#include "bench_util.h"
 
 static const char* path;
 static char answer[1 << 20];
-
-static double now(void) {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
 
 static size_t record(char* out, int type, const char* content, size_t size) {
     const unsigned char header[8] = {1, (unsigned char)type, 0, 1, (unsigned char)(size >> 8), (unsigned char)size, 0,
@@ -110,7 +105,7 @@ int main(int argc, char** argv) {
     const char* pid = argv[2];
     const char* h = argv[3];
     const long rounds = atol(argv[4]), first = atol(argv[5]);
-    const double deadline = now() + atof(argv[6]);
+    const double deadline = bench_now() + atof(argv[6]);
     char q[11][512];
     snprintf(q[0], 512, "mode=getUser&host=%s&nodeId=/", h);
     snprintf(q[1], 512, "mode=saveUser&host=%s&nodeId=/&corvaneMetadata=%%3Cp%%2F%%3E", h);
@@ -128,7 +123,7 @@ int main(int argc, char** argv) {
         "<title>Trailer</title>",    "<response></response>",     "<node>/scratch/N</node>",   "<response></response>",
         "<node>/scratch/R</node>",   "<node>/scratch/R/c</node>", "<response></response>"};
     long bad = 0, done = 0, rssFirst = -1, fdFirst = -1;
-    for (; done < rounds && now() < deadline; ++done) {
+    for (; done < rounds && bench_now() < deadline; ++done) {
         // The modes that write (saveUser and from setMetadata on) need a POST.
         for (int i = 0; i < 11; ++i)
             bad += !(i == 1 || i >= 5 ? request("POST", NULL, q[i], expect[i]) : request("GET", q[i], NULL, expect[i]));

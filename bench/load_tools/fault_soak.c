@@ -19,23 +19,19 @@
  * error goes to SIM_LOG; SIM_COMMAND starts with the program's path.
  * Usage: fault_soak PORT PATH AUTH RIGHT_FILE SECONDS PHASE_MS STALL_MS SIM_LOG SIM_COMMAND... */
 #define _GNU_SOURCE /* memmem, pipe2 */
-#include <arpa/inet.h>
 #include <errno.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <sys/time.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-#include "http_get.h"
+#include "bench_util.h"
 
 #define THREADS 8
 #define WAIT_SECONDS 30
@@ -76,12 +72,6 @@ static long counts[PHASES + 1][KINDS];  /* by the phase an answer ended in */
 static double lastRight;                /* when the latest right answer came */
 static char firstError[PHASES + 1][64]; /* the text of each phase's first error */
 static int reported;
-
-static double now(void) {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
 
 static int validUtf8(const unsigned char* p, size_t n) {
     for (size_t i = 0; i < n; ++i) {
@@ -142,10 +132,10 @@ static void report(const char* phaseName, const char* kind, const char* answer, 
 static void* worker(void* unused) {
     (void)unused;
     static __thread char answer[MAX_ANSWER];
-    while (now() < deadline) {
+    while (bench_now() < deadline) {
         size_t size = 0;
         const int kind = exchange(answer, &size);
-        const double end = now();
+        const double end = bench_now();
         pthread_mutex_lock(&mutex);
         ++counts[phase][kind];
         const int show = (kind == WRONG || kind == LOST) && reported < MAX_REPORTED;
@@ -192,8 +182,8 @@ static pid_t startServer(char** command, int words, const struct phase* p, const
     char line[32] = "";
     size_t got = 0;
     struct pollfd wait = {out[0], POLLIN, 0};
-    const double give_up = now() + 10;
-    while (pid > 0 && got < sizeof line - 1 && !memchr(line, '\n', got) && now() < give_up &&
+    const double give_up = bench_now() + 10;
+    while (pid > 0 && got < sizeof line - 1 && !memchr(line, '\n', got) && bench_now() < give_up &&
            poll(&wait, 1, 100) >= 0) {
         const ssize_t r = wait.revents ? read(out[0], line + got, sizeof line - 1 - got) : 0;
         if (wait.revents && r <= 0)
@@ -201,7 +191,7 @@ static pid_t startServer(char** command, int words, const struct phase* p, const
         got += r > 0 ? (size_t)r : 0;
     }
     close(out[0]);
-    *ready = now();
+    *ready = bench_now();
     if (pid > 0 && !memchr(line, '\n', got)) {
         kill(pid, SIGKILL);
         waitpid(pid, NULL, 0);
@@ -222,8 +212,7 @@ int main(int argc, char** argv) {
     snprintf(stallMs, sizeof stallMs, "%d", atoi(argv[7]));
     if (port <= 0 || seconds <= 0 || seconds > 3600 || phaseMs < 1000 || phaseMs > 60000 || atoi(argv[7]) <= 0)
         return 2;
-    snprintf(request, sizeof request, "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic %s\r\n\r\n", argv[2],
-             argv[3]);
+    bench_get_request(request, sizeof request, argv[2], argv[3]);
     FILE* file = fopen(argv[4], "rb");
     right = malloc(MAX_ANSWER);
     if (!file || !right)
@@ -233,16 +222,16 @@ int main(int argc, char** argv) {
     if (rightSize == 0 || rightSize == MAX_ANSWER)
         return 2;
 
-    deadline = now() + seconds;
+    deadline = bench_now() + seconds;
     pthread_t threads[THREADS];
     int workers = 0, late = 0, failedStarts = 0, healthyStarts = 0;
     double slowest = 0;
-    for (int next = 0; now() < deadline; next = (next + 1) % PHASES) {
+    for (int next = 0; bench_now() < deadline; next = (next + 1) % PHASES) {
         const struct phase* p = &kPhases[next];
         pthread_mutex_lock(&mutex);
         phase = PHASES;
         pthread_mutex_unlock(&mutex);
-        double ready = now();
+        double ready = bench_now();
         pid_t server = -1;
         if (!p->down && (server = startServer(argv + 9, argc - 9, p, argv[8], &ready)) < 0) {
             fprintf(stderr, "the server did not start for the %s phase\n", p->name);
@@ -260,7 +249,7 @@ int main(int argc, char** argv) {
             /* How long until the first right answer after the start. */
             ++healthyStarts;
             pthread_mutex_lock(&mutex);
-            while (lastRight < ready && now() < end) {
+            while (lastRight < ready && bench_now() < end) {
                 struct timespec until;
                 clock_gettime(CLOCK_REALTIME, &until);
                 until.tv_nsec += 50 * 1000 * 1000;
@@ -268,7 +257,7 @@ int main(int argc, char** argv) {
                 until.tv_nsec %= 1000000000;
                 pthread_cond_timedwait(&answered, &mutex, &until);
             }
-            const double recovery = (lastRight >= ready ? lastRight : now()) - ready;
+            const double recovery = (lastRight >= ready ? lastRight : bench_now()) - ready;
             pthread_mutex_unlock(&mutex);
             if (recovery > slowest)
                 slowest = recovery;
@@ -277,8 +266,8 @@ int main(int argc, char** argv) {
                 fprintf(stderr, "no right answer until %.2f s after the server was healthy again\n", recovery);
             }
         }
-        while (now() < end)
-            poll(NULL, 0, (int)((end - now()) * 1000) + 1);
+        while (bench_now() < end)
+            poll(NULL, 0, (int)((end - bench_now()) * 1000) + 1);
         if (server > 0) {
             kill(server, SIGKILL);
             waitpid(server, NULL, 0);

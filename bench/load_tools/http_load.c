@@ -4,18 +4,12 @@
  * within WAIT seconds, default 10, or a status other than 200, or a body
  * lacking EXPECT) and the median latency of the good ones in milliseconds.
  * Usage: http_load PORT PATH AUTH CONNECTIONS SECONDS EXPECT [WAIT] */
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <sys/socket.h>
-#include <sys/time.h>
-#include <time.h>
-#include <unistd.h>
 
-#include "http_get.h"
+#include "bench_util.h"
 
 static int port;
 static const char* request;
@@ -33,12 +27,6 @@ struct counts {
     long recorded;
 };
 
-static double now(void) {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
-
 static int exchange(void) {
     char answer[16384];
     size_t size;
@@ -48,10 +36,10 @@ static int exchange(void) {
 
 static void* worker(void* arg) {
     struct counts* c = arg;
-    double t = now();
+    double t = bench_now();
     while (t < deadline) {
         const int good = exchange();
-        const double end = now();
+        const double end = bench_now();
         if (good) {
             ++c->ok;
             if (c->recorded < MAX_SAMPLES)
@@ -62,11 +50,6 @@ static void* worker(void* arg) {
         t = end;
     }
     return NULL;
-}
-
-static int by_value(const void* a, const void* b) {
-    const double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
 }
 
 int main(int argc, char** argv) {
@@ -84,8 +67,7 @@ int main(int argc, char** argv) {
         waitSeconds > 300)
         return 2;
     static char text[4096];
-    snprintf(text, sizeof text, "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic %s\r\n\r\n", argv[2],
-             argv[3]);
+    bench_get_request(text, sizeof text, argv[2], argv[3]);
     request = text;
     pthread_t threads[64];
     struct counts counts[64];
@@ -95,7 +77,7 @@ int main(int argc, char** argv) {
         if (!counts[i].samples)
             return 1;
     }
-    const double start = now();
+    const double start = bench_now();
     deadline = start + seconds;
     for (int i = 0; i < connections; ++i)
         pthread_create(&threads[i], NULL, worker, &counts[i]);
@@ -106,7 +88,7 @@ int main(int argc, char** argv) {
         failed += counts[i].failed;
         recorded += counts[i].recorded;
     }
-    const double elapsed = now() - start;
+    const double elapsed = bench_now() - start;
     double* all = malloc((size_t)(recorded ? recorded : 1) * sizeof(double));
     if (!all)
         return 1;
@@ -114,7 +96,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < connections; ++i)
         for (long j = 0; j < counts[i].recorded; ++j)
             all[n++] = counts[i].samples[j];
-    qsort(all, (size_t)n, sizeof(double), by_value);
+    qsort(all, (size_t)n, sizeof(double), bench_by_value);
     printf("%.0f %ld %.2f\n", (double)ok / elapsed, failed, n ? all[n / 2] * 1000.0 : 0.0);
     return 0;
 }

@@ -8,20 +8,8 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <time.h>
 
-#include "http_get.h"
-
-static double now(void) {
-    struct timespec ts;
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return (double)ts.tv_sec + (double)ts.tv_nsec / 1e9;
-}
-
-static int by_value(const void* a, const void* b) {
-    const double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
-}
+#include "bench_util.h"
 
 int main(int argc, char** argv) {
     if (argc != 6 && argc != 7) {
@@ -35,8 +23,7 @@ int main(int argc, char** argv) {
     if (port <= 0 || count <= 0 || count > 10000 || waitSeconds <= 0 || waitSeconds > 300)
         return 2;
     static char request[4096];
-    snprintf(request, sizeof request, "GET %s HTTP/1.0\r\nHost: 127.0.0.1\r\nAuthorization: Basic %s\r\n\r\n",
-             argv[2], argv[3]);
+    bench_get_request(request, sizeof request, argv[2], argv[3]);
     double* samples = malloc((size_t)count * sizeof(double));
     if (!samples)
         return 1;
@@ -44,13 +31,13 @@ int main(int argc, char** argv) {
     static char answer[65536];
     for (int i = 0; i < count; ++i) {
         size_t size;
-        const double start = now();
+        const double start = bench_now();
         http_get(port, request, waitSeconds, answer, sizeof answer, &size);
-        samples[i] = (now() - start) * 1000.0;
+        samples[i] = (bench_now() - start) * 1000.0;
         if (!strstr(answer, " 200 ") || !strstr(answer, expect))
             ++failed;
     }
-    qsort(samples, (size_t)count, sizeof(double), by_value);
+    qsort(samples, (size_t)count, sizeof(double), bench_by_value);
     printf("%.2f %.2f %d\n", samples[count / 2], samples[count - 1], failed);
     free(samples);
     return 0;

@@ -4,13 +4,12 @@
  * keeps the newest MAX connections open and closes older ones, and runs
  * until it is killed. Usage: silent_listener PORT [MAX] */
 #define _GNU_SOURCE /* accept4 */
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <stdio.h>
 #include <stdlib.h>
-#include <string.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+#include "bench_util.h"
 
 int main(int argc, char** argv) {
     const int port = argc > 1 ? atoi(argv[1]) : -1;
@@ -20,21 +19,13 @@ int main(int argc, char** argv) {
         return 2;
     }
     int* held = calloc((size_t)max, sizeof(int));
-    const int listener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct sockaddr_in addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    addr.sin_port = htons((unsigned short)port);
-    socklen_t size = sizeof addr;
-    const int on = 1; /* the port again after a restart */
-    if (!held || listener < 0 || setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-        bind(listener, (struct sockaddr*)&addr, sizeof addr) != 0 || listen(listener, 128) != 0 ||
-        getsockname(listener, (struct sockaddr*)&addr, &size) != 0) {
+    int bound = 0;
+    const int listener = held ? bench_listen_loopback(port, 128, &bound) : -1;
+    if (listener < 0) {
         perror("silent_listener");
         return 1;
     }
-    printf("%d\n", ntohs(addr.sin_port));
+    printf("%d\n", bound);
     fflush(stdout);
     for (long next = 0;; ++next) {
         const int fd = accept4(listener, NULL, NULL, SOCK_CLOEXEC);

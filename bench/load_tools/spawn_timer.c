@@ -13,14 +13,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "bench_util.h"
+
 #define MAX_COMMANDS 8
 
 extern char** environ;
-
-static int cmp(const void* a, const void* b) {
-    const double x = *(const double*)a, y = *(const double*)b;
-    return x < y ? -1 : x > y;
-}
 
 int main(int argc, char** argv) {
     if (argc < 3) {
@@ -67,7 +64,7 @@ int main(int argc, char** argv) {
         }
     }
     for (int c = 0; c < count; ++c) {
-        qsort(times + c * runs, (size_t)runs, sizeof(double), cmp);
+        qsort(times + c * runs, (size_t)runs, sizeof(double), bench_by_value);
         printf("%.1f\n", times[c * runs + runs / 2]);
     }
     free(times);
