@@ -6,7 +6,6 @@
 
 #include <atomic>
 #include <chrono>
-#include <climits>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -73,15 +72,10 @@ TEST_F(FastCgiLimitsTest, RequestNeedingNoServerIsAnsweredWhileOthersWaitOnSilen
         silent.push_back(server->accept(20000));
         ASSERT_TRUE(silent.back().valid()) << "a request never reached its server";
     }
-    long long fastestMs = LLONG_MAX;
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        const auto start = std::chrono::steady_clock::now();
-        EXPECT_EQ(ask(query("mode=getUser&host=h&nodeId=n")), ok("<response>al</response>\n"));
-        fastestMs = std::min<long long>(
-            fastestMs,
-            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
-    }
-    EXPECT_LT(fastestMs, 200);
+    // Answered within 20 s, a bound no loaded machine reaches and far short
+    // of the 60 s a stuck request holds its thread.
+    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), query("mode=getUser&host=h&nodeId=n"), "", 20000),
+              ok("<response>al</response>\n"));
     // So are requests to a healthy server, several at once on its one
     // connection.
     CorvaneTest::SimProcess healthy(CorvaneTest::SimProcess::demoTree());
