@@ -34,6 +34,10 @@ PORT=$(serve_random_port)
 serve_stage_lighttpd "$WORK" "$PORT" fastcgi 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.'  # htpasswd -nbm bench bench
 serve_replace "$WORK/corvane-gateway-fastcgi.conf" '"bin-environment" => ( ' \
   "\"bin-environment\" => ( \"XQ_CVC_BROWSE_TIMEOUT\" => \"$BROWSE_MS\", "
+# The server's port beside the shipped allow-list: killed, it is no longer
+# a discovered one, and its faults must reach the gateway all the same.
+serve_replace "$WORK/corvane-gateway-fastcgi.conf" '"discovered 127.0.0.1:7549 [::1]:7549"' \
+  "\"discovered 127.0.0.1:7549 [::1]:7549 127.0.0.1:$SIM_PORT\""
 serve_start_lighttpd "$WORK" "$PORT"
 AUTH=YmVuY2g6YmVuY2g=  # bench:bench
 

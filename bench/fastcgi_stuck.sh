@@ -8,7 +8,14 @@
 # next round starts once the gateway is idle. Prints
 # every round and the median of the rounds' ratios (healthy requests per
 # second with the stuck ones over without). Everything runs on 127.0.0.1
-# and stops by itself. BUILD names the build directory (default build/).
+# in a private network and stops by itself. BUILD names the build
+# directory (default build/).
+# What it stages: the silent listener on the media server's default port
+# 7549, which the drop-in's shipped allow-list lets through, and the
+# drop-in with no per-user limit (CORVANE_MAX_USER_REQUESTS 0): the stuck
+# requests may hold any thread, the worst case for the others, and the
+# healthy ones, all of one user, are not refused for their number.
+# user_flood.sh measures what the per-user limit leaves the others.
 # Usage: bench/fastcgi_stuck.sh [ROUNDS] [SECONDS] [HEALTHY]
 set -e
 # Requests start server discovery: keep its multicast on this machine.
@@ -20,9 +27,11 @@ STUCK=8
 . "$(dirname "$0")/common.sh"
 bench_tools http_load silent_listener
 serve_sim "$WORK" sim
-bench_silent 0
+bench_silent 7549
 PORT=$(serve_random_port)
 serve_stage_lighttpd "$WORK" "$PORT" fastcgi 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.'  # htpasswd -nbm bench bench
+serve_replace "$WORK/corvane-gateway-fastcgi.conf" '"bin-environment" => ( ' \
+  '"bin-environment" => ( "CORVANE_MAX_USER_REQUESTS" => "0", '
 serve_start_lighttpd "$WORK" "$PORT"
 AUTH=YmVuY2g6YmVuY2g=  # bench:bench
 HEALTHY_PATH="/corvane-gateway?mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
@@ -36,9 +45,9 @@ printf '%-6s %16s %16s %7s\n' round "alone req/s" "beside req/s" ratio
 for ROUND in $(seq "$ROUNDS"); do
   set -- $(healthy)
   ALONE=$1 ALONE_FAILED=$2
-  # Each stuck connection waits for its answer (the gateway's error at the
-  # browse limit, 25 s) rather than give up and ask again, so that exactly
-  # STUCK requests are stuck; it stops with the healthy ones.
+  # Each stuck connection waits for its answer (the gateway's error when
+  # the login goes unanswered, 5 s) rather than give up and ask again, so
+  # that exactly STUCK requests are stuck; it stops with the healthy ones.
   "$TOOLS/http_load" "$PORT" "$STUCK_PATH" "$AUTH" "$STUCK" "$SECONDS_" "<response>" 60 >/dev/null &
   STUCK_LOAD=$!
   set -- $(healthy)
