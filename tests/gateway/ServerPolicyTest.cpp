@@ -188,7 +188,9 @@ TEST(ServerPolicyTest, MalformedEntryRefusesEveryServer) {
         "10.0.0.0/8/8 10.0.0.0//8 ::/129 [::]/129 ::/1280 /8 localhost/8 10.0.0.1: 10.0.0.1:x 10.0.0.1:0 "
         "10.0.0.1:65536 10.0.0.1:123456 10.0.0.1:80x 10.0.0.1:-80 10.0.0.1:80:90 10.0.0.0/8:x "
         "10.0.0.0/x:80 :80 localhost: localhost:0 -localhost local!host [::1 [::1:80 [] []:80 [::1]: "
-        "[::1]:x [::1]:0 [::1]:65536 [::1]] [::1]/ [::1]/x [::1]/129:80 [::1]/64:80:90 [localhost]/8";
+        "[::1]:x [::1]:0 [::1]:65536 [::1]] [::1]/ [::1]/x [::1]/129:80 [::1]/64:80:90 [localhost]/8 "
+        // Text after the bracket, read into the address, names another: ::1:80, ::1ab, ::180.
+        "[::1]:80:90 [::1]ab [::1]80";
     for (const std::string& entry : words(bad)) {
         for (const std::string& allowed : {"127.0.0.1 " + entry, entry + ",0.0.0.0/0"}) {
             EXPECT_EQ(refusal(allowed.c_str(), "127.0.0.1:7549"),
