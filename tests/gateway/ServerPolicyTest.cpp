@@ -73,6 +73,7 @@ TEST(ServerPolicyTest, ServerTextsReadAsHostWithPortOrDatabase) {
         {"h:0", nullptr, 0},
         {"h:65536", nullptr, 0},
         {"h:123456", nullptr, 0},
+        {"h:000080", nullptr, 0},  // one to five digits
         {"h:80x", nullptr, 0},
         {"h:2DB", nullptr, 0},  // the library would read port 2
         {"h:-1", nullptr, 0},
@@ -186,7 +187,7 @@ TEST(ServerPolicyTest, MalformedEntryRefusesEveryServer) {
     const char* bad =
         "10.0.0.0/ 10.0.0.0/x 10.0.0.0/8x 10.0.0.0/-1 10.0.0.0/+8 10.0.0.0/33 10.0.0.0/100 10.0.0.0/0008 "
         "10.0.0.0/8/8 10.0.0.0//8 ::/129 [::]/129 ::/1280 /8 localhost/8 10.0.0.1: 10.0.0.1:x 10.0.0.1:0 "
-        "10.0.0.1:65536 10.0.0.1:123456 10.0.0.1:80x 10.0.0.1:-80 10.0.0.1:80:90 10.0.0.0/8:x "
+        "10.0.0.1:65536 10.0.0.1:123456 10.0.0.1:000080 10.0.0.1:80x 10.0.0.1:-80 10.0.0.1:80:90 10.0.0.0/8:x "
         "10.0.0.0/x:80 :80 localhost: localhost:0 -localhost local!host [::1 [::1:80 [] []:80 [::1]: "
         "[::1]:x [::1]:0 [::1]:65536 [::1]] [::1]/ [::1]/x [::1]/129:80 [::1]/64:80:90 [localhost]/8 "
         // Text after the bracket, read into the address, names another: ::1:80, ::1ab, ::180.
@@ -237,12 +238,15 @@ TEST(ServerPolicyTest, DiscoveredAllowsExactlyTheServersDiscoveryLists) {
 }
 
 // Runs in a death-test child: a mount namespace of its own, in which the
-// hosts file also names IPv6 addresses. A request's host can not be an
-// IPv6 literal, so it reaches one through a name, as on a real site.
+// hosts file also names IPv6 addresses and is the only place names are
+// looked up. A request's host can not be an IPv6 literal, so it reaches
+// one through a name, as on a real site; and a name that looks up to
+// nothing fails at once, with no query sent anywhere.
 // Returns the number of rows that failed, each told on standard error.
-int failedIpv6Rows(const std::string& hostsFile) {
+int failedLookupRows(const std::string& hostsFile, const std::string& nsswitchFile) {
     if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
-        ::mount(hostsFile.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0) {
+        ::mount(hostsFile.c_str(), "/etc/hosts", nullptr, MS_BIND, nullptr) != 0 ||
+        ::mount(nsswitchFile.c_str(), "/etc/nsswitch.conf", nullptr, MS_BIND, nullptr) != 0) {
         std::fprintf(stderr, "could not replace the hosts file: %s\n", std::strerror(errno));
         return 100;
     }
@@ -269,6 +273,11 @@ int failedIpv6Rows(const std::string& hostsFile) {
         {"FAR6-again", "far6", true},  // another name of the address
         {"far6", "near6", false},
         {"one6", "far6", false},
+        // Two names that look up to nothing are not one address.
+        {"nowhere", "elsewhere", false},
+        {"nowhere", "nowhere.example", false},
+        {"nowhere", "127.0.0.1", false},
+        {"0.0.0.0/0", "nowhere", false},
     };
     int failed = 0;
     for (const Row& row : rows) {
@@ -281,7 +290,7 @@ int failedIpv6Rows(const std::string& hostsFile) {
     return failed;
 }
 
-TEST(ServerPolicyTest, Ipv6AddressesAndRangesMatchWhatANameLooksUpTo) {
+TEST(ServerPolicyTest, Ipv6AddressesAndNamesThatLookUpToNothing) {
     CorvaneTest::TempDir dir;
     const std::string hosts = dir.write("hosts",
                                         "127.0.0.1 localhost\n"
@@ -289,8 +298,9 @@ TEST(ServerPolicyTest, Ipv6AddressesAndRangesMatchWhatANameLooksUpTo) {
                                         "fd00::5 far6 far6-again\n"
                                         "fd00::6 near6\n"
                                         "fd00::1:5 next6\n");
+    const std::string nsswitch = dir.write("nsswitch.conf", "hosts: files\n");
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(std::_Exit(failedIpv6Rows(hosts)), ::testing::ExitedWithCode(0), "");
+    EXPECT_EXIT(std::_Exit(failedLookupRows(hosts, nsswitch)), ::testing::ExitedWithCode(0), "");
 }
 
 }  // namespace
