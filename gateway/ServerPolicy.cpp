@@ -114,6 +114,10 @@ bool ServerPolicy::parseEntry(const std::string& text, Entry* entry) const {
                 return false;
             rest.resize(colon);
         }
+        // Only a prefix may stand between the bracket and the port: more
+        // text would be read into the address and name another one.
+        if (!rest.empty() && rest[0] != '/')
+            return false;
         host += rest;
     } else if (std::count(text.begin(), text.end(), ':') == 1) {  // one colon: a port follows
         const size_t colon = text.find(':');

@@ -370,7 +370,8 @@ TEST_F(ServerModesTest, BrowseModesFailWithTheServerTextAndStayInsideTheLimits) 
     SimProcess failing(kBrowseTree, {"--fail-method", "GetChildrenEx:no <list>", "--fail-method",
                                      "QueryMetaDataSupport:no streams", "--fail-method", "GetNodeTypeStr:no type"});
     SimProcess slow(kBrowseTree, {"--delay-method", "GetNodeTypeStr:400"});
-    ASSERT_TRUE(failing.started() && slow.started());
+    SimProcess typeless(kBrowseTree, {"--fail-method", "GetNodeTypeStr:no type"});
+    ASSERT_TRUE(failing.started() && slow.started() && typeless.started());
     const struct {
         std::vector<std::string> args;
         std::map<std::string, std::string> env;
@@ -378,6 +379,7 @@ TEST_F(ServerModesTest, BrowseModesFailWithTheServerTextAndStayInsideTheLimits) 
     } cases[] = {
         {{"mode=getChildren", "nodeId=/", "host=" + failing.host()}, {}, "no &lt;list&gt;"},
         {{"mode=getNodeInfo", "nodeId=/", "host=" + failing.host()}, {}, "no type"},
+        {{"mode=getChildren", "nodeId=/a%26b", "withTypes=1", "host=" + typeless.host()}, {}, "no type"},
         // Typed children count against the node limit, refused before any type is asked.
         {{"mode=getChildren", "nodeId=/a%26b", "withTypes=1", "host=" + slow.host()},
          {{"CORVANE_MAX_NODES", "2"}},
