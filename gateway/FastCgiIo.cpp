@@ -12,8 +12,8 @@ constexpr size_t kChunkBytes = 1 << 20;
 
 }  // namespace
 
-FastCgiIo::FastCgiIo(FCGX_Request& request, FastCgiVariables& variables)
-    : request_(request), socket_(request.ipcFd), variables_(variables) {
+FastCgiIo::FastCgiIo(const FastCgiLibrary& fcgi, FCGX_Request& request, FastCgiVariables& variables)
+    : fcgi_(fcgi), request_(request), socket_(request.ipcFd), variables_(variables) {
     variables_.index(request_.envp);
 }
 
@@ -27,7 +27,7 @@ const char* FastCgiIo::setting(const char* name) const {
 size_t FastCgiIo::readBody(char* buffer, size_t size) {
     size_t got = 0;
     while (got < size && !aborted_.load()) {
-        const int n = FCGX_GetStr(buffer + got, static_cast<int>(std::min(size - got, kChunkBytes)), request_.in);
+        const int n = fcgi_.getStr(buffer + got, static_cast<int>(std::min(size - got, kChunkBytes)), request_.in);
         if (n <= 0)
             break;
         got += static_cast<size_t>(n);
@@ -52,7 +52,7 @@ void FastCgiIo::put(const char* data, size_t size, FCGX_Stream* stream) {
     moved_ += size;
     while (size > 0) {
         const int n = static_cast<int>(std::min(size, kChunkBytes));
-        if (FCGX_PutStr(data, n, stream) != n)
+        if (fcgi_.putStr(data, n, stream) != n)
             return;  // the web server went away; the request ends anyway
         data += n;
         size -= static_cast<size_t>(n);

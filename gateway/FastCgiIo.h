@@ -1,8 +1,8 @@
 // Internal to the gateway.
 // One FastCGI request as the driver sees it: its variables, its body, its
 // output and error streams, and how many bytes it moved. Borrows the
-// request, which libfcgi accepted, and the serving thread's variables
-// table, which it fills afresh; both outlive it. Made, used and destroyed
+// library, the request, which libfcgi accepted, and the serving thread's
+// variables table, which it fills afresh; all outlive it. Made, used and destroyed
 // by the request's thread; abortBody() is safe from any thread.
 #pragma once
 
@@ -11,12 +11,13 @@
 #include <atomic>
 #include <cstddef>
 
+#include "FastCgiLibrary.h"
 #include "FastCgiVariables.h"
 #include "RequestIo.h"
 
 class FastCgiIo : public RequestIo {
 public:
-    FastCgiIo(FCGX_Request& request, FastCgiVariables& variables);
+    FastCgiIo(const FastCgiLibrary& fcgi, FCGX_Request& request, FastCgiVariables& variables);
     FastCgiIo(const FastCgiIo&) = delete;
     FastCgiIo& operator=(const FastCgiIo&) = delete;
 
@@ -36,6 +37,7 @@ public:
 private:
     void put(const char* data, size_t size, FCGX_Stream* stream);
 
+    const FastCgiLibrary& fcgi_;
     FCGX_Request& request_;
     const int socket_;  // the request's connection, as abortBody() sees it
     FastCgiVariables& variables_;

@@ -66,7 +66,9 @@ struct Threads {
 }  // namespace
 
 FastCgiPool::FastCgiPool(int listener, const Options& options)
-    : options_(options), arrivals_(listener, options.arrivalLimit, options.maxPending, options.webServers) {
+    : fcgi_(fastCgiLibrary()),
+      options_(options),
+      arrivals_(listener, options.arrivalLimit, options.maxPending, options.webServers) {
     sigset_t blocked = stopSignals();
     sigaddset(&blocked, kWakeSignal);
     pthread_sigmask(SIG_BLOCK, &blocked, &previousMask_);
@@ -86,6 +88,8 @@ FastCgiPool::~FastCgiPool() {
 }
 
 int FastCgiPool::accept(FCGX_Request& request, Place& place) {
+    if (!fcgi_)
+        return -1;
     request.listen_sock = -1;
     giveBack(place, request.ipcFd);
     request.ipcFd = -1;
@@ -110,7 +114,7 @@ int FastCgiPool::accept(FCGX_Request& request, Place& place) {
         }
         request.ipcFd = fd;
         request.keepConnection = 1;
-        const int accepted = FCGX_Accept_r(&request);
+        const int accepted = fcgi_->accept(&request);
         if (large)
             endLargeRead();
         if (accepted >= 0)

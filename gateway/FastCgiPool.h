@@ -38,6 +38,7 @@
 #include <vector>
 
 #include "FastCgiArrivals.h"
+#include "FastCgiLibrary.h"
 
 class FastCgiPool {
 public:
@@ -90,7 +91,7 @@ public:
     // arrived, then reads the request with FCGX_Accept_r. request was
     // finished (FCGX_Finish_r) since the last call; the connection it
     // kept, if any, waits for its next request. A stop ends either wait at
-    // once: -1.
+    // once: -1, as when libfcgi could not be loaded.
     int accept(FCGX_Request& request, Place& place);
 
 private:
@@ -106,6 +107,7 @@ private:
     void waitForStop();
 
     sigset_t previousMask_;
+    const FastCgiLibrary* const fcgi_;  // null when libfcgi could not be loaded
     const Options options_;
     // The runner's alone; the next runner's once the turn passed.
     FastCgiArrivals arrivals_;

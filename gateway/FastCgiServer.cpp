@@ -20,10 +20,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "FastCgiHeap.h"
 #include "FastCgiIo.h"
+#include "FastCgiLibrary.h"
 #include "FastCgiPool.h"
 #include "FastCgiVariables.h"
 #include "GatewayDriver.h"
@@ -61,9 +64,9 @@ bool isLocalSocket(int fd) {
 }
 
 // Reads the request's input to its end (or to an error).
-void dropRemainingInput(FCGX_Stream* in) {
+void dropRemainingInput(const FastCgiLibrary& fcgi, FCGX_Stream* in) {
     char scratch[4096];
-    while (FCGX_GetStr(scratch, sizeof scratch, in) > 0) {
+    while (fcgi.getStr(scratch, sizeof scratch, in) > 0) {
     }
 }
 
@@ -92,9 +95,10 @@ FastCgiPool::Options poolOptions() {
 
 // One thread of the pool: takes requests from the pool and serves them
 // until the pool has none to give (the process stops).
-void serveRequests(FastCgiPool& pool, bool local, GatewayDriver& driver, char* programName) {
+void serveRequests(const FastCgiLibrary& fcgi, FastCgiPool& pool, bool local, GatewayDriver& driver,
+                   char* programName) {
     FCGX_Request request;
-    if (FCGX_InitRequest(&request, -1, 0) != 0)  // the pool accepts
+    if (fcgi.initRequest(&request, -1, 0) != 0)  // the pool accepts
         return;
     char* argv[] = {programName, nullptr};
     const int argc = programName ? 1 : 0;
@@ -103,7 +107,7 @@ void serveRequests(FastCgiPool& pool, bool local, GatewayDriver& driver, char* p
     while (pool.accept(request, place) >= 0) {
         size_t moved = 0;
         {
-            FastCgiIo io(request, variables);
+            FastCgiIo io(fcgi, request, variables);
             driver.serve(argc, argv, io);
             moved = io.bytesMoved();
         }
@@ -111,15 +115,15 @@ void serveRequests(FastCgiPool& pool, bool local, GatewayDriver& driver, char* p
         if (local && !request.keepConnection) {
             // The answer and its end record first, as libfcgi's finish
             // sends them, so that the web server never waits for the input.
-            FCGX_FClose(request.err);
-            FCGX_FClose(request.out);
-            dropRemainingInput(request.in);
-            FCGX_Detach(&request);  // closes at once; see isLocalSocket
+            fcgi.close(request.err);
+            fcgi.close(request.out);
+            dropRemainingInput(fcgi, request.in);
+            fcgi.detach(&request);  // closes at once; see isLocalSocket
         }
-        FCGX_Finish_r(&request);
+        fcgi.finish(&request);
         giveBackMemoryAfter(moved);
     }
-    FCGX_Free(&request, 1);
+    fcgi.free(&request, 1);
 }
 
 }  // namespace
@@ -138,7 +142,13 @@ int serveFastCgi(int listener, char* programName) {
     // A write to a web server that closed the connection must fail, not
     // end the process.
     ::signal(SIGPIPE, SIG_IGN);
-    if (FCGX_Init() != 0)
+    std::string error;
+    const FastCgiLibrary* fcgi = fastCgiLibrary(&error);
+    if (!fcgi) {
+        std::fprintf(stderr, "corvane-gateway: %s\n", error.c_str());
+        return 1;
+    }
+    if (fcgi->init() != 0)
         return 1;
     const bool local = isLocalSocket(listener);
     shapeHeapForRequests();
@@ -146,6 +156,6 @@ int serveFastCgi(int listener, char* programName) {
     FastCgiPool pool(listener, poolOptions());
     // Made, and the library started, before any request thread runs.
     GatewayDriver driver(true, threadCount());
-    pool.run(threadCount(), [&] { serveRequests(pool, local, driver, programName); });
+    pool.run(threadCount(), [&] { serveRequests(*fcgi, pool, local, driver, programName); });
     return 0;
 }
