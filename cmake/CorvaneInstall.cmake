@@ -67,6 +67,15 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/corvane.pc.in ${PROJECT_BINARY_DIR}/c
 install(FILES ${PROJECT_BINARY_DIR}/corvane.pc DESTINATION ${pc_dir} COMPONENT dev)
 
 install(TARGETS corvane-gateway RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
+# The gateway's administrator-list module goes into a folder of its own in
+# the library directory, and the gateway finds it relative to the program;
+# the build tree puts it at the same place relative to bin/.
+set(gateway_module_dir ${CMAKE_INSTALL_LIBDIR}/corvane-gateway)
+file(RELATIVE_PATH module_from_bin /${CMAKE_INSTALL_BINDIR} /${gateway_module_dir})
+target_compile_definitions(corvane_gateway PRIVATE CORVANE_MODULE_DIR="${module_from_bin}")
+set_target_properties(corvane_gateway_xml PROPERTIES
+  LIBRARY_OUTPUT_DIRECTORY ${CMAKE_RUNTIME_OUTPUT_DIRECTORY}/${module_from_bin})
+install(TARGETS corvane_gateway_xml LIBRARY DESTINATION ${gateway_module_dir} COMPONENT gateway)
 install(TARGETS corvane-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT gateway)
 # The web page; the drop-ins serve it from here at /corvane/. Its
 # package.json only tells Node, which runs the page's unit tests, that the
@@ -142,8 +151,18 @@ servers and keeps a small document per web user. The package holds the
 drop-in configuration for lighttpd, Apache and nginx, as CGI or as
 FastCGI (a persistent gateway, for busy sites), and corvane-sim, a
 stand-in media server to try it with.")
-# postinst makes the service's system user with adduser.
+# postinst makes the service's system user with adduser. libfcgi, which
+# the gateway loads with dlopen, is no library the program links, so the
+# package search of SHLIBDEPS never sees it: the package that holds it here
+# is named.
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_DEPENDS "adduser")
+execute_process(COMMAND dpkg-query -S ${CORVANE_FCGI_FILE} OUTPUT_VARIABLE fcgi_owner RESULT_VARIABLE fcgi_unowned
+  ERROR_QUIET)
+if(fcgi_unowned EQUAL 0 AND fcgi_owner MATCHES "^([^:, ]+)")
+  string(APPEND CPACK_DEBIAN_GATEWAY_PACKAGE_DEPENDS ", ${CMAKE_MATCH_1}")
+else()
+  message(WARNING "No Debian package holds ${CORVANE_FCGI_FILE}: the gateway's package will not depend on libfcgi")
+endif()
 # htpasswd makes the password file every drop-in reads.
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_RECOMMENDS "apache2-utils")
 set(CPACK_DEBIAN_GATEWAY_PACKAGE_SUGGESTS "lighttpd | apache2 | nginx, fcgiwrap | spawn-fcgi")

@@ -1,6 +1,6 @@
 # Third-party libraries, all from Debian packages.
 
-# TinyXML and libfcgi: the gateway links Debian's shared libraries, so
+# TinyXML and libfcgi: the gateway uses Debian's shared libraries, so
 # that security updates of either reach it without a rebuild and the
 # package depends on them rather than carrying copies.
 find_path(TINYXML_INCLUDE_DIR tinyxml.h REQUIRED)
@@ -9,11 +9,22 @@ add_library(corvane_tinyxml INTERFACE)
 target_include_directories(corvane_tinyxml SYSTEM INTERFACE ${TINYXML_INCLUDE_DIR})
 target_link_libraries(corvane_tinyxml INTERFACE ${TINYXML_SHARED_LIBRARY})
 
+# The gateway loads libfcgi by its soname when it serves FastCGI (a CGI
+# run never maps it), so it compiles against the header alone:
+# corvane_fcgi_headers. corvane_fcgi links the library too, for programs
+# that call it directly.
 find_path(FCGI_INCLUDE_DIR fcgiapp.h REQUIRED)
 find_library(FCGI_SHARED_LIBRARY NAMES libfcgi.so REQUIRED)
+set(CORVANE_FCGI_SONAME libfcgi.so.0)
+get_filename_component(fcgi_dir ${FCGI_SHARED_LIBRARY} DIRECTORY)
+if(NOT EXISTS ${fcgi_dir}/${CORVANE_FCGI_SONAME})
+  message(FATAL_ERROR "No ${CORVANE_FCGI_SONAME} beside ${FCGI_SHARED_LIBRARY}: the gateway loads libfcgi by that name")
+endif()
+get_filename_component(CORVANE_FCGI_FILE ${fcgi_dir}/${CORVANE_FCGI_SONAME} REALPATH)
+add_library(corvane_fcgi_headers INTERFACE)
+target_include_directories(corvane_fcgi_headers SYSTEM INTERFACE ${FCGI_INCLUDE_DIR})
 add_library(corvane_fcgi INTERFACE)
-target_include_directories(corvane_fcgi SYSTEM INTERFACE ${FCGI_INCLUDE_DIR})
-target_link_libraries(corvane_fcgi INTERFACE ${FCGI_SHARED_LIBRARY})
+target_link_libraries(corvane_fcgi INTERFACE corvane_fcgi_headers ${FCGI_SHARED_LIBRARY})
 
 find_path(UUID_INCLUDE_DIR uuid/uuid.h REQUIRED)
 find_library(UUID_LIBRARY NAMES libuuid.a uuid REQUIRED)

@@ -11,9 +11,9 @@
 int fastCgiListener();
 
 // Serves requests on listener with CORVANE_FASTCGI_THREADS threads
-// (default 8) until SIGTERM or SIGUSR1 comes, or accepting fails; the
+// (default 8) until SIGTERM or SIGUSR1 comes, or the listener fails; the
 // requests in progress are finished first. A connection has
-// CORVANE_BODY_TIMEOUT to send its request's variables. programName stands in for the
-// command line of a CGI run (argv[0] only); may be null. Returns the exit
-// status.
+// CORVANE_BODY_TIMEOUT to send its request's variables. programName stands
+// in for the command line of a CGI run (argv[0] only); may be null.
+// Returns the exit status.
 int serveFastCgi(int listener, char* programName);

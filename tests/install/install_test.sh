@@ -36,6 +36,32 @@ check_client() {
   out="$("$1" "127.0.0.1:$PORT")" || fail "$1 failed: $out"
   [ "$out" = "$INFO" ] || fail "$1 printed '$out'"
 }
+# check_loading ROOT: the gateway installed under ROOT finds its
+# administrator-list module and answers isAdmin; without the module, or
+# with a libfcgi that lacks its functions, it names what it could not load.
+check_loading() {
+  gateway="$1/bin/corvane-gateway"
+  module="$(find "$1/$LIBDIR/corvane-gateway" -name administrator-list.so)"
+  [ -f "$module" ] || fail "no administrator-list.so in $1/$LIBDIR/corvane-gateway"
+  out="$(REMOTE_USER=demo "$gateway" mode=isAdmin "host=127.0.0.1:$PORT" nodeId=/)"
+  case "$out" in *"<response>true</response>"*) ;; *) fail "isAdmin answered '$out'" ;; esac
+  mv "$module" "$WORK/moved.so"
+  out="$(REMOTE_USER=demo "$gateway" mode=isAdmin "host=127.0.0.1:$PORT" nodeId=/ 2>/dev/null)"
+  mv "$WORK/moved.so" "$module"
+  case "$out" in *"<error>"*"Could not load"*"administrator-list.so"*) ;; *) fail "isAdmin without its module answered '$out'" ;; esac
+  mkdir -p "$WORK/fake"
+  cc -shared -o "$WORK/fake/libfcgi.so.0" -x c /dev/null
+  status=0
+  LD_LIBRARY_PATH="$WORK/fake" timeout 60 /usr/bin/python3 -c '
+import os, socket, sys
+listener = socket.socket(socket.AF_UNIX)
+listener.bind(sys.argv[2])
+listener.listen()
+os.dup2(listener.fileno(), 0)
+os.execv(sys.argv[1], [sys.argv[1]])' "$gateway" "$WORK/fastcgi.socket" 2>"$WORK/fastcgi.err" || status=$?
+  [ "$status" -ne 0 ] && grep -q "libfcgi.so.0" "$WORK/fastcgi.err" ||
+    fail "FastCGI with a libfcgi lacking its functions exited $status: $(cat "$WORK/fastcgi.err")"
+}
 # The library directory the build installs into: on Debian, lib/<triplet>.
 LIBDIR="$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
 # Only the tree under test: an installed Corvane on this machine must not
@@ -56,6 +82,7 @@ install)
   cmake --build "$WORK/cmake-build" >/dev/null
   check_client "$WORK/cmake-build/corvane-consumer"
   build_with_pkg_config "$WORK/usr"
+  check_loading "$WORK/usr"
   ;;
 package)
   (cd "$WORK" && cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/deb" >"$WORK/cpack.log" 2>&1) ||
@@ -66,10 +93,16 @@ package)
 $(cat "$WORK/lintian.log")"
   for deb in "$WORK"/deb/*.deb; do dpkg-deb -x "$deb" "$WORK/root"; done
   GATEWAY="$WORK/root/usr/bin/corvane-gateway"
-  # Every shared library the gateway loads comes with a package it depends on.
+  # Every shared library the gateway loads comes with a package it depends
+  # on: those it and its module link, and libfcgi, which it loads when it
+  # serves FastCGI. A CGI run maps neither libfcgi nor TinyXML.
   depends=", $(dpkg-deb -f "$WORK"/deb/corvane-gateway_*.deb Depends),"
   multiarch="$(dpkg-architecture -qDEB_HOST_MULTIARCH)"
-  for lib in $(readelf -d "$GATEWAY" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p'); do
+  needed="$(readelf -d "$GATEWAY" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p')"
+  case " $(echo $needed) " in *" libfcgi."* | *" libtinyxml."*) fail "the gateway links libfcgi or TinyXML: $needed" ;; esac
+  module="$(find "$WORK/root/usr/lib/$multiarch/corvane-gateway" -name administrator-list.so)"
+  [ -f "$module" ] || fail "the package holds no administrator-list.so"
+  for lib in $needed $(readelf -d "$module" | sed -n 's/.*(NEEDED).*\[\(.*\)\]$/\1/p') libfcgi.so.0; do
     package="$(dpkg -S "$multiarch/$lib" | awk -v end="/$multiarch/$lib" \
       'substr($NF, length($NF) - length(end) + 1) == end { sub(/:.*/, "", $1); print $1; exit }')"
     case "$depends" in *", $package "* | *", $package,"*) ;; *) fail "$lib ($package) is not in Depends: $depends" ;; esac
@@ -127,6 +160,7 @@ $(cat "$WORK/security.log")"
     '<response><p/></response>')" ] || fail "loadUser answered '$out'"
   out="$("$GATEWAY" mode=getMetadata "host=127.0.0.1:$PORT" nodeId=/ streamName=info)"
   case "$out" in *"<host>127.0.0.1:$PORT</host>$INFO</node>"*) ;; *) fail "getMetadata answered '$out'" ;; esac
+  check_loading "$WORK/root/usr"
   build_with_pkg_config "$WORK/root/usr"
   ;;
 *)

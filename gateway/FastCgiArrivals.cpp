@@ -1,0 +1,203 @@
+#include "FastCgiArrivals.h"
+
+#include <fcntl.h>
+#include <sys/epoll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+
+namespace {
+
+// Out of descriptors with none pending to give back: connections wait in
+// the listener's queue meanwhile, rather than the runner spin on it.
+constexpr std::chrono::milliseconds kListenerPause{100};
+
+// Milliseconds from now until when, rounded up; 0 once it has passed.
+int msUntil(FastCgiArrivals::Clock::time_point when) {
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(when - FastCgiArrivals::Clock::now()).count();
+    return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
+}
+
+}  // namespace
+
+FastCgiArrivals::FastCgiArrivals(int listener, std::chrono::milliseconds arrivalLimit, size_t maxPending,
+                                 const std::string& webServers)
+    : listener_(listener),
+      arrivalLimit_(arrivalLimit),
+      maxPending_(maxPending),
+      peers_(webServers),
+      peek_(kFastCgiMaxRecordBytes) {
+    // Other processes may take from the same listener: readable is no
+    // promise that a connection is still there.
+    const int flags = ::fcntl(listener_, F_GETFL);
+    if (flags >= 0)
+        ::fcntl(listener_, F_SETFL, flags | O_NONBLOCK);
+    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
+    epoll_event event{};
+    event.events = EPOLLIN;
+    event.data.fd = listener_;
+    if (epoll_ >= 0 && ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_, &event) != 0) {
+        ::close(epoll_);
+        epoll_ = -1;
+    }
+}
+
+FastCgiArrivals::~FastCgiArrivals() {
+    for (const Pending& pending : pending_)
+        ::close(pending.fd);
+    if (epoll_ >= 0)
+        ::close(epoll_);
+}
+
+void FastCgiArrivals::keepReturned(int fd) {
+    keep({fd, Clock::now() + arrivalLimit_, kFastCgiHeaderBytes, true});  // epoll tells when its next request is there
+}
+
+FastCgiArrivals::Step FastCgiArrivals::waitOnce(const sigset_t& waitMask, Ready* ready) {
+    if (epoll_ < 0)
+        return Step::Failed;
+    closeLate();
+    if (listenerPaused_ && Clock::now() >= listenerPausedUntil_)
+        pauseListener(false);
+    epoll_event event{};
+    const int events = ::epoll_pwait(epoll_, &event, 1, waitMs(), &waitMask);
+    if (events < 0 && errno != EINTR)
+        return Step::Failed;
+    if (events <= 0)
+        return Step::Again;
+    if (event.data.fd == listener_)
+        return acceptOne(ready);
+    const auto found = std::find_if(pending_.begin(), pending_.end(),
+                                    [&event](const Pending& pending) { return pending.fd == event.data.fd; });
+    if (found == pending_.end())
+        return Step::Again;
+    const size_t index = static_cast<size_t>(found - pending_.begin());
+    const FastCgiArrival arrival = look(*found);
+    if (arrival == FastCgiArrival::Waiting) {
+        // A peer that stopped sending before its variables ended.
+        if (event.events & (EPOLLRDHUP | EPOLLHUP | EPOLLERR))
+            drop(index);
+        return Step::Again;
+    }
+    if (arrival == FastCgiArrival::Broken) {
+        drop(index);
+        return Step::Again;
+    }
+    ready->deadline = found->deadline;
+    ready->large = arrival == FastCgiArrival::Large;
+    ready->fd = takeOut(index);
+    return Step::Ready;
+}
+
+FastCgiArrivals::Step FastCgiArrivals::acceptOne(Ready* ready) {
+    const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) {
+        const int err = errno;
+        if (err == EBADF || err == EINVAL || err == ENOTSOCK || err == EFAULT)
+            return Step::Failed;  // no listener to take connections from
+        if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+            if (pending_.empty())
+                pauseListener(true);
+            else
+                drop(0);  // the oldest gives its descriptor to the next
+        }
+        return Step::Again;  // gone already, taken by another process, or a network error of its own
+    }
+    if (!peers_.allow(fd)) {
+        ::close(fd);
+        return Step::Again;
+    }
+    Pending pending{fd, Clock::now() + arrivalLimit_, kFastCgiHeaderBytes, false};
+    const FastCgiArrival arrival = look(pending);
+    if (arrival == FastCgiArrival::Waiting) {
+        keep(pending);
+        return Step::Again;
+    }
+    if (arrival == FastCgiArrival::Broken) {
+        ::close(fd);
+        return Step::Again;
+    }
+    ready->fd = fd;
+    ready->large = arrival == FastCgiArrival::Large;
+    ready->deadline = pending.deadline;
+    return Step::Ready;
+}
+
+FastCgiArrival FastCgiArrivals::look(Pending& pending) {
+    int available = 0;
+    if (::ioctl(pending.fd, FIONREAD, &available) != 0)
+        return FastCgiArrival::Broken;
+    if (available <= 0 || static_cast<size_t>(available) < pending.needBytes)
+        return FastCgiArrival::Waiting;
+    const ssize_t got = ::recv(pending.fd, peek_.data(), std::min(static_cast<size_t>(available), peek_.size()),
+                               MSG_PEEK | MSG_DONTWAIT);
+    if (got < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? FastCgiArrival::Waiting
+                                                                         : FastCgiArrival::Broken;
+    size_t staleBytes = 0;
+    const FastCgiArrival arrival =
+        scanFastCgiRecords(peek_.data(), static_cast<size_t>(got), pending.kept, &pending.needBytes, &staleBytes);
+    if (staleBytes == 0)
+        return arrival;
+    // libfcgi would fail on them: they go, and the connection is looked at
+    // afresh once the events before it are handled.
+    if (::recv(pending.fd, peek_.data(), staleBytes, MSG_DONTWAIT) != static_cast<ssize_t>(staleBytes))
+        return FastCgiArrival::Broken;
+    pending.needBytes = kFastCgiHeaderBytes;
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+    event.data.fd = pending.fd;
+    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, pending.fd, &event);
+    return FastCgiArrival::Waiting;
+}
+
+void FastCgiArrivals::keep(const Pending& pending) {
+    if (pending_.size() >= maxPending_ && !pending_.empty())
+        drop(0);
+    epoll_event event{};
+    event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
+    event.data.fd = pending.fd;
+    if (maxPending_ == 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, pending.fd, &event) != 0) {
+        ::close(pending.fd);
+        return;
+    }
+    pending_.push_back(pending);
+}
+
+void FastCgiArrivals::drop(size_t index) {
+    ::close(pending_[index].fd);  // leaves the epoll set with it
+    pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(index));
+}
+
+int FastCgiArrivals::takeOut(size_t index) {
+    const int fd = pending_[index].fd;
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr);
+    pending_.erase(pending_.begin() + static_cast<std::ptrdiff_t>(index));
+    return fd;
+}
+
+void FastCgiArrivals::closeLate() {
+    const Clock::time_point now = Clock::now();
+    while (!pending_.empty() && pending_.front().deadline <= now)
+        drop(0);
+}
+
+void FastCgiArrivals::pauseListener(bool paused) {
+    epoll_event event{};
+    event.events = paused ? 0u : static_cast<uint32_t>(EPOLLIN);
+    event.data.fd = listener_;
+    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listener_, &event);
+    listenerPaused_ = paused;
+    listenerPausedUntil_ = Clock::now() + kListenerPause;
+}
+
+int FastCgiArrivals::waitMs() const {
+    if (pending_.empty())
+        return listenerPaused_ ? msUntil(listenerPausedUntil_) : -1;
+    const Clock::time_point first = pending_.front().deadline;
+    return msUntil(listenerPaused_ ? std::min(first, listenerPausedUntil_) : first);
+}
