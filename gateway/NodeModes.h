@@ -13,8 +13,8 @@
 std::string destroyNode(ModeContext& context);
 std::string destroyNodeRecursive(ModeContext& context);
 
-// Over paired host and node lists; the context's host follows the node
-// being worked on.
+// Over paired host and node lists; each node's host answers with it, and a
+// failure names the host of the node being worked on.
 std::string getMetadata(ModeContext& context);
 std::string setMetadata(ModeContext& context);
 
