@@ -8,7 +8,8 @@ may include anything. Inside base, the folders must not include each other
 in a cycle. A header whose first line says "// Internal to <library>." is
 included only from inside that library (and by tests). In gateway/ only
 the server door makes server handles: anywhere else a construction of one
-would reach a server past the site's list.
+would reach a server past the site's list. The gateway's files (a header
+and its source taken as one) include no cycle either.
 Usage: check_layers.py SOURCE_DIR
 """
 import os
@@ -130,6 +131,7 @@ def main():
     root = sys.argv[1]
     errors = check_handle_rule()
     folders = {}
+    units = {}  # gateway file (without its extension) -> the ones it includes
     files = 0
     for top in SCANNED:
         for dirpath, _, names in os.walk(os.path.join(root, top)):
@@ -161,9 +163,15 @@ def main():
                     a, b = base_folder(path), base_folder(target)
                     if a and b and a != b:
                         folders.setdefault(a, set()).add(b)
+                    a, b = os.path.splitext(path)[0], os.path.splitext(target)[0]
+                    if source_layer == "gateway" and target_layer == "gateway" and a != b:
+                        units.setdefault(a, set()).add(b)
     cycle = find_cycle(folders)
     if cycle:
         errors.append("base folders include each other in a cycle: " + " -> ".join(cycle))
+    cycle = find_cycle(units)
+    if cycle:
+        errors.append("gateway files include each other in a cycle: " + " -> ".join(cycle))
     if files == 0:
         errors.append("no sources found under " + root)
     for error in errors:
