@@ -105,11 +105,17 @@ TEST_F(NodeModesTest, HostsPairWithNodesOrOneHostServesAll) {
               ok("<response>" + root(a.host()) + root(b.host()) + root(a.host()) + "</response>\n"));
     EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
-    // A failure at the second node writes nothing but the error, and names the second host.
-    const auto failed =
-        run({"mode=getMetadata", "host=" + a.host() + "," + b.host(), "nodeId=/,/missing", "streamName=info"});
-    EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist"));
-    EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + b.host());
+    // A failure writes nothing but the error, and its line names the host of the node that failed.
+    const std::string both = a.host() + "," + b.host();
+    for (const char* mode : {"mode=getMetadata", "mode=setMetadata", "mode=getChildren", "mode=getNodeInfo"}) {
+        for (const auto& failing : {std::make_pair("/,/missing", b.host()), std::make_pair("/missing,/", a.host())}) {
+            const auto failed = run(
+                {mode, "host=" + both, std::string("nodeId=") + failing.first, "streamName=info", "corvaneMetadata=x"});
+            EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist")) << mode << " " << failing.first;
+            EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + failing.second)
+                << mode << " " << failing.first;
+        }
+    }
 }
 
 TEST_F(NodeModesTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
