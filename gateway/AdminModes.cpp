@@ -7,7 +7,7 @@
 #include "client/api/CorvaneStr.h"
 
 std::string isAdmin(ModeContext& context) {
-    TimeoutCorvaneServerHandle server = context.servers.open(context.host);
+    TimeoutCorvaneServerHandle server = context.door.open(context.host);
     CorvaneNodeHandle root(server, "/");
     CorvaneStr info;
     if (!root.getMetaData("info", "", 0, info))

@@ -24,7 +24,7 @@ struct ModeContext {
     // The request's deadline and size limits; loops over nodes check them.
     const RequestLimits& limits;
     // Where every server handle of the request comes from.
-    ServerDoor& servers;
+    ServerDoor& door;
     // Account files are named after the user name's part behind its last
     // backslash (CORVANE_ACCOUNT_STRIP_DOMAIN=1).
     const bool stripDomain;

@@ -74,7 +74,7 @@ std::string runMode(ModeContext& context) {
         context.limits.checkResponseSize(body.size());
         return body;
     } catch (const std::string& message) {
-        throw ModeFailure{message, context.servers.failureHost(context.host)};
+        throw ModeFailure{message, context.door.failureHost(context.host)};
     }
 }
 

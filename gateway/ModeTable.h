@@ -1,7 +1,8 @@
 // Internal to the gateway.
 // The modes by name, and the run of the one a request names: the checks
 // every mode shares, then the mode. A new mode is one function in its
-// family's file (NodeModes, AdminModes, AccountStore) and one line here.
+// family's file (NodeModes, AdminModes, AccountStore) and one line of the
+// table in ModeTable.cpp.
 #pragma once
 
 #include <string>

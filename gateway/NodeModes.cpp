@@ -15,7 +15,7 @@ namespace {
 std::string destroyNodes(ModeContext& context, bool recursive) {
     const std::string nodeIds = context.request.get("nodeId");
     context.limits.checkNodeCount(CgiRequest::countList(nodeIds));
-    TimeoutCorvaneServerHandle server = context.servers.open(context.host);
+    TimeoutCorvaneServerHandle server = context.door.open(context.host);
     for (const std::string& id : CgiRequest::splitList(nodeIds)) {
         context.limits.checkDeadline();
         CorvaneNodeHandle node(server, id.c_str());
@@ -43,7 +43,7 @@ NodeList pairedNodes(ModeContext& context) {
     context.limits.checkNodeCount(nodeCount);
     NodeList list{CgiRequest::splitList(context.host), CgiRequest::splitList(nodeIds)};
     for (const std::string& host : list.hosts)
-        context.servers.admit(host);
+        context.door.admit(host);
     return list;
 }
 
@@ -63,7 +63,7 @@ std::string eachNode(ModeContext& context, Each one) {
     std::string output;
     for (size_t i = 0; i < list.nodes.size(); ++i) {
         context.limits.checkDeadline();
-        TimeoutCorvaneServerHandle server = context.servers.open(list.hostOf(i));
+        TimeoutCorvaneServerHandle server = context.door.open(list.hostOf(i));
         CorvaneNodeHandle node(server, list.nodes[i].c_str());
         one(server, node, list.nodes[i], list.hostOf(i), output);
         context.limits.checkResponseSize(output.size());
@@ -124,7 +124,7 @@ std::string setMetadata(ModeContext& context) {
 }
 
 std::string createNode(ModeContext& context) {
-    TimeoutCorvaneServerHandle server = context.servers.open(context.host);
+    TimeoutCorvaneServerHandle server = context.door.open(context.host);
     CorvaneNodeHandle parent(server, context.request.get("nodeId").c_str());
     CorvaneNodeHandle child;
     if (!parent.createNode(context.request.get("displayName").c_str(), context.request.get("type").c_str(), child))

@@ -54,7 +54,7 @@ MADE_SAMPLES = (
     "use(CorvaneServerHandle(id));",
 )
 NOT_MADE_SAMPLES = (
-    "TimeoutCorvaneServerHandle server = context.servers.open(host);",
+    "TimeoutCorvaneServerHandle server = context.door.open(host);",
     "CorvaneServerHandle::isDiscovered(server.c_str())",
     "[&](TimeoutCorvaneServerHandle& server, CorvaneNodeHandle& node) {",
     "void f(const CorvaneServerHandle &h);",
