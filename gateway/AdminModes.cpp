@@ -6,7 +6,7 @@
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneStr.h"
 
-std::string isAdmin(ModeContext& context) {
+std::string isAdmin(const ModeContext& context) {
     TimeoutCorvaneServerHandle server = context.door.open(context.host);
     CorvaneNodeHandle root(server, "/");
     CorvaneStr info;

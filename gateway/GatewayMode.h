@@ -30,4 +30,4 @@ struct ModeContext {
     const bool stripDomain;
 };
 
-using ModeFunction = std::string (*)(ModeContext& context);
+using ModeFunction = std::string (*)(const ModeContext& context);

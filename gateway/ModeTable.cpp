@@ -39,7 +39,7 @@ const Mode* modeNamed(const std::string& name) {
 }
 
 // The checks every mode shares, then the mode; throws its failure message.
-std::string runChecked(ModeContext& context) {
+std::string runChecked(const ModeContext& context) {
     if (!context.request.failure().empty())
         throw context.request.failure();
     const std::string withNul = context.request.parameterWithNul();
@@ -68,7 +68,7 @@ std::string runChecked(ModeContext& context) {
 
 }  // namespace
 
-std::string runMode(ModeContext& context) {
+std::string runMode(const ModeContext& context) {
     try {
         std::string body = runChecked(context);
         context.limits.checkResponseSize(body.size());

@@ -18,7 +18,7 @@ struct ModeFailure {
 
 // The body of the request's answer, within the request's size limit;
 // throws ModeFailure, or std::bad_alloc.
-std::string runMode(ModeContext& context);
+std::string runMode(const ModeContext& context);
 
 // Whether the mode changes a server or an account file. A mode holding a
 // NUL byte is none.

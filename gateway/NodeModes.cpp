@@ -12,7 +12,7 @@
 
 namespace {
 
-std::string destroyNodes(ModeContext& context, bool recursive) {
+std::string destroyNodes(const ModeContext& context, bool recursive) {
     const std::string nodeIds = context.request.get("nodeId");
     context.limits.checkNodeCount(CgiRequest::countList(nodeIds));
     TimeoutCorvaneServerHandle server = context.door.open(context.host);
@@ -32,7 +32,7 @@ struct NodeList {
     const std::string& hostOf(size_t i) const { return hosts.size() > 1 ? hosts[i] : hosts[0]; }
 };
 
-NodeList pairedNodes(ModeContext& context) {
+NodeList pairedNodes(const ModeContext& context) {
     const std::string nodeIds = context.request.get("nodeId");
     // Counted before anything is made of them: a list of a million nodes
     // costs no more than its text.
@@ -58,7 +58,7 @@ std::string element(const char* name, const std::string& text) {
 // Runs each node of the request through one(server, node, id, host,
 // output), with a handle on the node's host of its own.
 template <typename Each>
-std::string eachNode(ModeContext& context, Each one) {
+std::string eachNode(const ModeContext& context, Each one) {
     const NodeList list = pairedNodes(context);
     std::string output;
     for (size_t i = 0; i < list.nodes.size(); ++i) {
@@ -94,11 +94,11 @@ std::string streamNameOf(const ModeContext& context) {
 
 }  // namespace
 
-std::string destroyNode(ModeContext& context) { return destroyNodes(context, false); }
+std::string destroyNode(const ModeContext& context) { return destroyNodes(context, false); }
 
-std::string destroyNodeRecursive(ModeContext& context) { return destroyNodes(context, true); }
+std::string destroyNodeRecursive(const ModeContext& context) { return destroyNodes(context, true); }
 
-std::string getMetadata(ModeContext& context) {
+std::string getMetadata(const ModeContext& context) {
     const std::string streamName = streamNameOf(context);
     return eachNode(context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string& id,
                                  const std::string& host, std::string& output) {
@@ -111,7 +111,7 @@ std::string getMetadata(ModeContext& context) {
     });
 }
 
-std::string setMetadata(ModeContext& context) {
+std::string setMetadata(const ModeContext& context) {
     const std::string streamName = streamNameOf(context);
     const std::string metadata = context.request.get("corvaneMetadata");
     return eachNode(context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string&,
@@ -123,7 +123,7 @@ std::string setMetadata(ModeContext& context) {
     });
 }
 
-std::string createNode(ModeContext& context) {
+std::string createNode(const ModeContext& context) {
     TimeoutCorvaneServerHandle server = context.door.open(context.host);
     CorvaneNodeHandle parent(server, context.request.get("nodeId").c_str());
     CorvaneNodeHandle child;
@@ -133,7 +133,7 @@ std::string createNode(ModeContext& context) {
     return "<node>" + CoXmlWriter::escape(child.getNodeId().getId()) + "</node>";
 }
 
-std::string getChildren(ModeContext& context) {
+std::string getChildren(const ModeContext& context) {
     const bool withTypes = context.request.get("withTypes") == "1";
     // Typed children cost server calls of their own: they count against the
     // request's node limit, all folders together.
@@ -169,7 +169,7 @@ std::string getChildren(ModeContext& context) {
     });
 }
 
-std::string getNodeInfo(ModeContext& context) {
+std::string getNodeInfo(const ModeContext& context) {
     return eachNode(context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string& id,
                                  const std::string& host, std::string& output) {
         CorvaneStr type, name;
