@@ -59,9 +59,8 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     const int32_t browseLimitMs = ServerDoor::browseLimitFrom(io.setting("XQ_CVC_BROWSE_TIMEOUT"));
     ServerDoor door(policy, browseLimitMs, ServerDoor::loginLimitFrom(io.setting("CORVANE_LOGIN_TIMEOUT")), limits,
                     watchdog_);
-    ModeContext context{request,       request.get("host"),
-                        browseLimitMs, limits,
-                        door,          Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0};
+    const bool stripDomain = Corvane::leadingDigits(io.setting("CORVANE_ACCOUNT_STRIP_DOMAIN")) != 0;
+    const ModeContext context{request, request.get("host"), browseLimitMs, limits, door, stripDomain};
 
     // Refuse.
     const Refusal refusal = refusalOf(io, request);
