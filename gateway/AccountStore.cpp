@@ -130,11 +130,11 @@ bool replaceDocument(const std::string& base, const std::string& path, bool lock
 
 }  // namespace
 
-std::string getUser(ModeContext& context) {
+std::string getUser(const ModeContext& context) {
     return CoXmlWriter::escape(domainStripped(context.request.remoteUserName()));
 }
 
-std::string loadUser(ModeContext& context) {
+std::string loadUser(const ModeContext& context) {
     const std::string path = accountBase(context, kLoadFailure) + ".xml";
     // Non-blocking open: a FIFO in place of the file must not hang the
     // request. A link is never followed, dangling or not: whoever can write
@@ -169,7 +169,7 @@ std::string loadUser(ModeContext& context) {
     return content;
 }
 
-std::string saveUser(ModeContext& context) {
+std::string saveUser(const ModeContext& context) {
     const std::string base = accountBase(context, kSaveFailure);
     const std::string path = base + ".xml";
     const std::string data = context.request.get("corvaneMetadata");

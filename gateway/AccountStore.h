@@ -23,8 +23,8 @@
 
 // The web user's name cut after its last backslash (domain\user -> user),
 // escaped as XML text.
-std::string getUser(ModeContext& context);
+std::string getUser(const ModeContext& context);
 // The user's document (empty when never saved).
-std::string loadUser(ModeContext& context);
+std::string loadUser(const ModeContext& context);
 // Stores corvaneMetadata as the user's document.
-std::string saveUser(ModeContext& context);
+std::string saveUser(const ModeContext& context);

@@ -1,34 +1,22 @@
 #include "TimeoutCorvaneServerHandle.h"
 
-#include <algorithm>
 #include <cstdint>
 
-#include "GatewayMode.h"
 #include "RequestLimits.h"
-#include "base/env/EnvVar.h"
 
 namespace {
 constexpr int32_t kStepMs = 100;
-constexpr int32_t kDefaultLimitMs = 25000;
 }  // namespace
 
-int32_t TimeoutCorvaneServerHandle::limitFrom(const char* setting) {
-    return setting ? Corvane::leadingDigits(setting) : kDefaultLimitMs;
-}
-
-int32_t TimeoutCorvaneServerHandle::loginLimitFrom(const char* setting) {
-    return setting ? Corvane::leadingDigits(setting)
-                   : static_cast<int32_t>(std::min<unsigned int>(CorvaneServerHandle::defaultLoginTimeout(), INT32_MAX));
-}
-
-TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, const ModeContext& context)
+TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, RequestWatchdog& watchdog, int32_t limitMs,
+                                                       int32_t loginLimitMs, const RequestLimits& limits)
     : CorvaneServerHandle(serverId),
-      watchdog_(context.watchdog),
+      watchdog_(watchdog),
       owner_(std::this_thread::get_id()),
-      deadline_(context.limits.deadline()),
-      deadlineMessage_(context.limits.expiredMessage()),
-      limitMs_(context.browseLimitMs) {
-    setLoginTimeout(static_cast<unsigned int>(std::max(0, std::min(context.loginLimitMs, limitMs_))));
+      deadline_(limits.deadline()),
+      deadlineMessage_(limits.expiredMessage()),
+      limitMs_(limitMs) {
+    setLoginTimeout(static_cast<unsigned int>(loginLimitMs));
     watchdog_.watch(*this);
 }
 

@@ -12,8 +12,8 @@
 // that made the handle) operates and resets; the watchdog's thread only
 // counts and cancels. Without a watchdog thread the handle works with no
 // limit. A server that accepts the connection but does not answer the
-// login fails the operation after the context's login limit, or the browse
-// limit if that is shorter.
+// login fails the operation after the login limit. Only ServerDoor makes
+// one, after the site's list has let the server through.
 #pragma once
 
 #include <atomic>
@@ -22,33 +22,29 @@
 #include <string>
 #include <thread>
 
-#include "BrowseWatchdog.h"
+#include "RequestWatchdog.h"
 #include "client/api/CorvaneServerHandle.h"
 
-struct ModeContext;
+class RequestLimits;
+class ServerDoor;
 
-class TimeoutCorvaneServerHandle : public CorvaneServerHandle, private BrowseWatchdog::Client {
+class TimeoutCorvaneServerHandle : public CorvaneServerHandle, private RequestWatchdog::Client {
 public:
-    // The limit, the request's deadline and the watchdog come from the
-    // context, which outlives the handle.
-    TimeoutCorvaneServerHandle(const char* serverId, const ModeContext& context);
     ~TimeoutCorvaneServerHandle() override;
 
     void resetTimer() { elapsedMs_.store(0); }
 
-    // The limit an XQ_CVC_BROWSE_TIMEOUT value gives: its leading digits
-    // (anything else reads as 0), or 25000 when it is unset (null).
-    // Milliseconds.
-    static int32_t limitFrom(const char* setting);
-    // The login limit a CORVANE_LOGIN_TIMEOUT value gives: its leading
-    // digits, or the library's default when it is unset (null).
-    static int32_t loginLimitFrom(const char* setting);
-
 private:
+    friend class ServerDoor;
+    // The watchdog and the request's limits outlive the handle. Limits in
+    // milliseconds.
+    TimeoutCorvaneServerHandle(const char* serverId, RequestWatchdog& watchdog, int32_t limitMs, int32_t loginLimitMs,
+                               const RequestLimits& limits);
+
     // One step of the count, every 100 ms from the first.
     void step() override;
 
-    BrowseWatchdog& watchdog_;
+    RequestWatchdog& watchdog_;
     const std::thread::id owner_;
     const std::chrono::steady_clock::time_point deadline_;
     const std::string deadlineMessage_;

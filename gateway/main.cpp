@@ -1,3 +1,8 @@
+// The program's entry: FastCGI when started on a listening socket, CGI
+// otherwise.
+#include <cstdio>
+
+#include "FastCgiServer.h"
 #include "GatewayDriver.h"
 
 // The gateway writes through stdio and its own string streams, never the
@@ -8,4 +13,13 @@
 extern "C" void __wrap__ZNSt8ios_base4InitC1Ev(void*) {}
 extern "C" void __wrap__ZNSt8ios_base4InitD1Ev(void*) {}
 
-int main(int argc, char** argv) { return runGateway(argc, argv); }
+int main(int argc, char** argv) {
+    const int listener = fastCgiListener();
+    if (listener >= 0)
+        return serveFastCgi(listener, argc > 0 ? argv[0] : nullptr);
+    GatewayDriver driver(false);
+    ProcessIo io;
+    driver.serve(argc, argv, io);
+    std::fflush(stdout);
+    return 0;
+}

@@ -47,35 +47,45 @@ protected:
 };
 
 TEST_F(HostileRequestTest, EchoedValuesAreTextAndBadServersAreRefusedBeforeAnyCall) {
-    SimProcess sim(std::string(SimProcess::demoTree()) + "node /scratch/<b>&'x CLIP Bad\nmeta /scratch/<b>&'x info <i/>\n");
+    SimProcess sim(std::string(SimProcess::demoTree()) +
+                   "node /scratch/<b>&'x CLIP Bad\nmeta /scratch/<b>&'x info <i/>\n");
     ASSERT_TRUE(sim.started());
     const std::string h = sim.host();
     const std::string script = "<x:script xmlns:x=\"http://www.w3.org/1999/xhtml\">alert(1)</x:script>";
     struct Case {
         std::vector<std::string> args;
         Env env;
-        std::string out;   // the document after the header
-        std::string err;   // the error line
+        std::string out;  // the document after the header
+        std::string err;  // the error line
     } cases[] = {
-        {{"mode=getMetadata", "host=" + h + script, "nodeId=/", "streamName=info"}, {},
+        {{"mode=getMetadata", "host=" + h + script, "nodeId=/", "streamName=info"},
+         {},
          "<response>\n\n<error>Invalid Corvane server &apos;" + h +
-             "&lt;x:script xmlns:x=&quot;http://www.w3.org/1999/xhtml&quot;&gt;alert(1)&lt;/x:script&gt;&apos;</error>\n\n"
+             "&lt;x:script "
+             "xmlns:x=&quot;http://www.w3.org/1999/xhtml&quot;&gt;alert(1)&lt;/x:script&gt;&apos;</error>\n\n"
              "</response>\n",
          "Invalid Corvane server '" + h + script + "' on host " + h + script},
-        {{"mode=destroyNode", "host=" + h + "%0Aforged line", "nodeId=/media"}, {},
+        {{"mode=destroyNode", "host=" + h + "%0Aforged line", "nodeId=/media"},
+         {},
          "<response>\n\n<error>Invalid Corvane server &apos;" + h + "\nforged line&apos;</error>\n\n</response>\n",
          "Invalid Corvane server '" + h + "\\nforged line' on host " + h + "\\nforged line"},
-        {{"mode=createNode", "host=h:0", "nodeId=/", "displayName=x"}, {},
+        {{"mode=createNode", "host=h:0", "nodeId=/", "displayName=x"},
+         {},
          "<response>\n\n<error>Invalid Corvane server &apos;h:0&apos;</error>\n\n</response>\n",
          "Invalid Corvane server 'h:0' on host h:0"},
-        {{"mode=getMetadata", "host=" + h, "nodeId=/<b>&amp;", "streamName=info"}, {},
+        {{"mode=getMetadata", "host=" + h, "nodeId=/<b>&amp;", "streamName=info"},
+         {},
          "<response>\n\n<error>Node &apos;/&lt;b&gt;&amp;amp;&apos; does not exist</error>\n\n</response>\n",
          "Node '/<b>&amp;' does not exist on host " + h},
-        {{"mode=getMetadata", "host=" + h, "nodeId=/scratch/%3Cb%3E%26'x", "streamName=info"}, {},
-         "<response><node><nodeId>/scratch/&lt;b&gt;&amp;&apos;x</nodeId><host>" + h + "</host><i/></node></response>\n",
+        {{"mode=getMetadata", "host=" + h, "nodeId=/scratch/%3Cb%3E%26'x", "streamName=info"},
+         {},
+         "<response><node><nodeId>/scratch/&lt;b&gt;&amp;&apos;x</nodeId><host>" + h +
+             "</host><i/></node></response>\n",
          ""},
-        {{"mode=getUser", "host=h", "nodeId=1"}, {{"REMOTE_USER", "DOM\\<b>\"&\x01"}},
-         "<response>&lt;b&gt;&quot;&amp;\xef\xbf\xbd</response>\n", ""},
+        {{"mode=getUser", "host=h", "nodeId=1"},
+         {{"REMOTE_USER", "DOM\\<b>\"&\x01"}},
+         "<response>&lt;b&gt;&quot;&amp;\xef\xbf\xbd</response>\n",
+         ""},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args;
@@ -276,9 +286,8 @@ TEST_F(HostileRequestTest, OnlyTheSiteServersCanBeNamed) {
     };
     for (const Case& c : cases) {
         sim.clearCalls();
-        const auto result =
-            run({"mode=getMetadata", "host=" + c.host, "nodeId=/", "streamName=info"},
-                {{"CORVANE_ALLOWED_SERVERS", c.allowed}});
+        const auto result = run({"mode=getMetadata", "host=" + c.host, "nodeId=/", "streamName=info"},
+                                {{"CORVANE_ALLOWED_SERVERS", c.allowed}});
         EXPECT_EQ(!sim.calls().empty(), c.reached) << c.allowed << " " << result.out;
         if (!c.reached) {
             EXPECT_NE(result.out.find("<error>Corvane server &apos;" + c.host + "&apos; is not allowed"),
@@ -286,6 +295,38 @@ TEST_F(HostileRequestTest, OnlyTheSiteServersCanBeNamed) {
                 << c.allowed << " " << result.out;
         }
     }
+}
+
+TEST_F(HostileRequestTest, EveryModeThatTalksToServersKeepsToTheSiteServers) {
+    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
+    const std::string h = sim.host();
+    const Env outside{{"CORVANE_ALLOWED_SERVERS", "127.0.0.2"}};
+    const std::vector<std::string> requests[] = {
+        {"mode=getMetadata", "nodeId=/", "streamName=info"},
+        {"mode=setMetadata", "nodeId=/", "streamName=info", "corvaneMetadata=x"},
+        {"mode=getChildren", "nodeId=/"},
+        {"mode=getNodeInfo", "nodeId=/"},
+        {"mode=createNode", "nodeId=/", "displayName=n", "type=FOLDER"},
+        {"mode=destroyNode", "nodeId=/media/clip"},
+        {"mode=destroyNodeRecursive", "nodeId=/media"},
+        {"mode=isAdmin", "nodeId=/"},
+    };
+    const std::string refused = "Corvane server '" + h + "' is not allowed";
+    for (const auto& request : requests) {
+        std::vector<std::string> args = request;
+        args.push_back("host=" + h);
+        const auto result = run(args, outside);
+        EXPECT_EQ(result.out, error("Corvane server &apos;" + h + "&apos; is not allowed")) << request[0];
+        EXPECT_EQ(result.err, refused + " on host " + h) << request[0];
+    }
+    // A list with one server outside reaches none of the others either.
+    for (const char* mode : {"mode=getMetadata", "mode=setMetadata", "mode=getChildren", "mode=getNodeInfo"}) {
+        const auto result =
+            run({mode, "host=" + h + ",127.0.0.3:1", "nodeId=/,/", "streamName=info", "corvaneMetadata=x"},
+                {{"CORVANE_ALLOWED_SERVERS", h}});
+        EXPECT_EQ(result.out, error("Corvane server &apos;127.0.0.3:1&apos; is not allowed")) << mode;
+    }
+    EXPECT_TRUE(sim.calls().empty());
 }
 
 }  // namespace

@@ -6,7 +6,10 @@ Layers, lowest first: base (common/src/base but rcApi), rpc
 both stand on client and not on each other; tests, benchmarks and fuzzers
 may include anything. Inside base, the folders must not include each other
 in a cycle. A header whose first line says "// Internal to <library>." is
-included only from inside that library (and by tests).
+included only from inside that library (and by tests). In gateway/ only
+the server door makes server handles: anywhere else a construction of one
+would reach a server past the site's list. The gateway's files (a header
+and its source taken as one) include no cycle either.
 Usage: check_layers.py SOURCE_DIR
 """
 import os
@@ -32,6 +35,41 @@ BELOW = {
 }
 INCLUDE = re.compile(r'^\s*#\s*include\s+"([^"]+)"', re.M)
 INTERNAL = re.compile(r"// Internal to (\w+)\.")
+# The files that may make a server handle: the door and the handle's own.
+DOOR = {"gateway/ServerDoor.h", "gateway/ServerDoor.cpp",
+        "gateway/TimeoutCorvaneServerHandle.h", "gateway/TimeoutCorvaneServerHandle.cpp"}
+HANDLE = r"\b\w*CorvaneServerHandle\b"
+HANDLE_MADE = re.compile(
+    r"\bnew\s+" + HANDLE                              # new X(...)
+    + r"|<\s*" + HANDLE + r"\s*>\s*[({]"               # make_unique<X>(...)
+    + r"|" + HANDLE + r"(?!\s*::)\s*(?:\w+\s*)?[({]")  # X name(...), X(...), X{...}, a base's X(...)
+COMMENT_OR_TEXT = re.compile(r'//[^\n]*|/\*.*?\*/|"(?:\\.|[^"\\\n])*"', re.S)
+# The rule is judged on samples first, so that a pattern gone blind fails too.
+MADE_SAMPLES = (
+    "CorvaneServerHandle server(host.c_str());",
+    "TimeoutCorvaneServerHandle server{host, watchdog};",
+    "auto h = std::make_unique<CorvaneServerHandle>(id);",
+    "CorvaneServerHandle* h = new CorvaneServerHandle(id);",
+    "Mine::Mine(const char* id) : CorvaneServerHandle(id) {}",
+    "use(CorvaneServerHandle(id));",
+)
+NOT_MADE_SAMPLES = (
+    "TimeoutCorvaneServerHandle server = context.door.open(host);",
+    "CorvaneServerHandle::isDiscovered(server.c_str())",
+    "[&](TimeoutCorvaneServerHandle& server, CorvaneNodeHandle& node) {",
+    "void f(const CorvaneServerHandle &h);",
+    "// CorvaneServerHandle server(host);",
+    'throw std::string("CorvaneServerHandle(x)");',
+)
+
+
+def makes_handle(text):
+    return HANDLE_MADE.search(COMMENT_OR_TEXT.sub(" ", text)) is not None
+
+
+def check_handle_rule():
+    errors = ["handle rule misses: " + t for t in MADE_SAMPLES if not makes_handle(t)]
+    return errors + ["handle rule flags: " + t for t in NOT_MADE_SAMPLES if makes_handle(t)]
 
 
 def layer_of(path):
@@ -91,8 +129,9 @@ def find_cycle(graph):
 
 def main():
     root = sys.argv[1]
-    errors = []
+    errors = check_handle_rule()
     folders = {}
+    units = {}  # gateway file (without its extension) -> the ones it includes
     files = 0
     for top in SCANNED:
         for dirpath, _, names in os.walk(os.path.join(root, top)):
@@ -103,6 +142,8 @@ def main():
                 files += 1
                 with open(os.path.join(root, path), encoding="utf-8", errors="replace") as f:
                     text = f.read()
+                if layer_of(path) == "gateway" and path not in DOOR and makes_handle(text):
+                    errors.append("%s makes a server handle: only ServerDoor may" % path)
                 for included in INCLUDE.findall(text):
                     target = resolve(root, path, included)
                     if target is None:
@@ -122,9 +163,15 @@ def main():
                     a, b = base_folder(path), base_folder(target)
                     if a and b and a != b:
                         folders.setdefault(a, set()).add(b)
+                    a, b = os.path.splitext(path)[0], os.path.splitext(target)[0]
+                    if source_layer == "gateway" and target_layer == "gateway" and a != b:
+                        units.setdefault(a, set()).add(b)
     cycle = find_cycle(folders)
     if cycle:
         errors.append("base folders include each other in a cycle: " + " -> ".join(cycle))
+    cycle = find_cycle(units)
+    if cycle:
+        errors.append("gateway files include each other in a cycle: " + " -> ".join(cycle))
     if files == 0:
         errors.append("no sources found under " + root)
     for error in errors:

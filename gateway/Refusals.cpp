@@ -1,12 +1,16 @@
-#include "OriginCheck.h"
+#include "Refusals.h"
 
 #include <strings.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "CgiRequest.h"
+#include "ModeTable.h"
 #include "RequestIo.h"
+#include "base/env/EnvVar.h"
 
 namespace {
 
@@ -47,7 +51,49 @@ bool isTrusted(const std::string& origin, const char* trusted) {
     return false;
 }
 
+// The mode a query names, read as a GET request's parameters are read.
+std::string queryMode(const char* query) {
+    std::string text = query ? query : "";
+    std::replace(text.begin(), text.end(), '+', ' ');
+    std::vector<std::string> tokens;
+    CgiRequest::splitString(text, tokens, "&;");
+    std::string mode;
+    for (const std::string& token : tokens)
+        if (token.compare(0, 5, "mode=") == 0) {
+            const std::string value = CgiRequest::decode(token.substr(5));
+            mode = mode.empty() ? value : mode + ":" + value;
+        }
+    return mode;
+}
+
+// Over plain http a browser tells nothing of where a link, an image or a
+// GET form comes from, so under a web server a write runs only for a POST,
+// which a browser sends from another site only with an Origin. A method
+// other than GET, HEAD and POST brings no parameters; its query still says
+// what it asked for.
+bool needsPost(const RequestIo& io, const std::string& mode) {
+    const char* method = io.variable("REQUEST_METHOD");
+    if (!io.fromWebServer() || !method || std::strcmp(method, "POST") == 0 || !isWriteMode(mode))
+        return false;
+    const bool getOrHead = std::strcmp(method, "GET") == 0 || std::strcmp(method, "HEAD") == 0;
+    return !getOrHead || Corvane::leadingDigits(io.setting("CORVANE_ALLOW_GET_WRITES")) == 0;
+}
+
 }  // namespace
+
+Refusal refusalOf(const RequestIo& io, const CgiRequest& request) {
+    if (isCrossSiteRequest(io))
+        return {"403 Forbidden", "", "Cross-site request refused"};
+    std::string mode = request.get("mode");
+    if (mode.empty())
+        mode = queryMode(io.variable("QUERY_STRING"));
+    if (needsPost(io, mode))
+        return {"405 Method Not Allowed", "Allow: POST\n", "Mode '" + mode + "' needs a POST request"};
+    const char* user = io.variable("REMOTE_USER");
+    if (io.fromWebServer() && (!user || !*user))
+        return {"401 Unauthorized", "", "No authenticated user"};
+    return {nullptr, nullptr, std::string()};
+}
 
 bool isCrossSiteRequest(const RequestIo& io) {
     const char* origin = io.variable("HTTP_ORIGIN");

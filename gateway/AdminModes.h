@@ -8,4 +8,4 @@
 #include "GatewayMode.h"
 
 // Answers "true" or "false" for the web user on the whole host's root.
-std::string isAdmin(ModeContext& context);
+std::string isAdmin(const ModeContext& context);

@@ -22,7 +22,7 @@ const char kWalkTree[] =
     "node /a/z FOLDER Z\n"
     "node /b FOLDER B\n";
 
-class ServerModesTest : public DriverFixture {
+class NodeModesTest : public DriverFixture {
 protected:
     // The node identifiers of the DestroyNode calls, in order.
     static std::vector<std::string> destroyed(const SimProcess& sim) {
@@ -33,7 +33,7 @@ protected:
     }
 };
 
-TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUtf8) {
+TEST_F(NodeModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUtf8) {
     SimProcess sim(SimProcess::demoTree());
     ASSERT_TRUE(sim.started());
     const std::string h = sim.host();
@@ -69,7 +69,7 @@ TEST_F(ServerModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUt
               error("Node &apos;/scratch/" + name + "&apos; has no metadata stream &apos;x&apos;"));
 }
 
-TEST_F(ServerModesTest, CreateNodeSendsATypeNumberAndRefusedWritesFail) {
+TEST_F(NodeModesTest, CreateNodeSendsATypeNumberAndRefusedWritesFail) {
     SimProcess sim(kWalkTree);
     // A number is the server's type number (2: a clip), sent without a type text.
     EXPECT_EQ(run({"mode=createNode", "host=" + sim.host(), "nodeId=/b", "displayName=C", "type=2"}).out,
@@ -92,7 +92,7 @@ TEST_F(ServerModesTest, CreateNodeSendsATypeNumberAndRefusedWritesFail) {
     }
 }
 
-TEST_F(ServerModesTest, HostsPairWithNodesOrOneHostServesAll) {
+TEST_F(NodeModesTest, HostsPairWithNodesOrOneHostServesAll) {
     SimProcess a(SimProcess::demoTree()), b(SimProcess::demoTree());
     ASSERT_TRUE(a.started() && b.started());
     const auto root = [](const std::string& host) {
@@ -105,14 +105,20 @@ TEST_F(ServerModesTest, HostsPairWithNodesOrOneHostServesAll) {
               ok("<response>" + root(a.host()) + root(b.host()) + root(a.host()) + "</response>\n"));
     EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
-    // A failure at the second node writes nothing but the error, and names the second host.
-    const auto failed =
-        run({"mode=getMetadata", "host=" + a.host() + "," + b.host(), "nodeId=/,/missing", "streamName=info"});
-    EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist"));
-    EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + b.host());
+    // A failure writes nothing but the error, and its line names the host of the node that failed.
+    const std::string both = a.host() + "," + b.host();
+    for (const char* mode : {"mode=getMetadata", "mode=setMetadata", "mode=getChildren", "mode=getNodeInfo"}) {
+        for (const auto& failing : {std::make_pair("/,/missing", b.host()), std::make_pair("/missing,/", a.host())}) {
+            const auto failed = run(
+                {mode, "host=" + both, std::string("nodeId=") + failing.first, "streamName=info", "corvaneMetadata=x"});
+            EXPECT_EQ(failed.out, error("Node &apos;/missing&apos; does not exist")) << mode << " " << failing.first;
+            EXPECT_EQ(failed.err, "Node '/missing' does not exist on host " + failing.second)
+                << mode << " " << failing.first;
+        }
+    }
 }
 
-TEST_F(ServerModesTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
+TEST_F(NodeModesTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
     SimProcess sim(kWalkTree);
     const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a,/b"});
     EXPECT_EQ(result.out, ok("<response></response>\n"));
@@ -122,7 +128,7 @@ TEST_F(ServerModesTest, RecursiveDestroyVisitsChildrenLastFirstAndDepthFirst) {
         EXPECT_TRUE(line != "GetChildrenEx /a/y" && line != "GetChildrenEx /a/x/deep") << line;
 }
 
-TEST_F(ServerModesTest, RecursiveDestroyStopsAtANodeListedBelowItself) {
+TEST_F(NodeModesTest, RecursiveDestroyStopsAtANodeListedBelowItself) {
     // A server that listed a node among its own descendants made the walk recurse until the stack overflowed.
     SimProcess sim(kWalkTree, {"--extra-child", "/a/x,/a"});
     const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
@@ -131,7 +137,7 @@ TEST_F(ServerModesTest, RecursiveDestroyStopsAtANodeListedBelowItself) {
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/z", "/a/y", "/a/x/deep"}));
 }
 
-TEST_F(ServerModesTest, RecursiveDestroyStopsAtAThousandLevels) {
+TEST_F(NodeModesTest, RecursiveDestroyStopsAtAThousandLevels) {
     // Chains that repeat no node: only the depth limit can end the deeper walk, and it ends before any destroy.
     std::string tree, id;
     for (int level = 1; level <= 1001; ++level) {
@@ -150,7 +156,7 @@ TEST_F(ServerModesTest, RecursiveDestroyStopsAtAThousandLevels) {
     EXPECT_EQ(destroyed(sim).size(), 1000u);
 }
 
-TEST_F(ServerModesTest, PlainDestroyOnlyDestroysTheNodeItself) {
+TEST_F(NodeModesTest, PlainDestroyOnlyDestroysTheNodeItself) {
     SimProcess sim(kWalkTree);
     const auto result = run({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a"});
     EXPECT_EQ(result.out, error("Node &apos;/a&apos; still has 3 children"));
@@ -158,7 +164,7 @@ TEST_F(ServerModesTest, PlainDestroyOnlyDestroysTheNodeItself) {
     EXPECT_TRUE(sim.calls("GetChildrenEx").empty());
 }
 
-TEST_F(ServerModesTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
+TEST_F(NodeModesTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
     // The method that fails with its text, and the answer.
     const std::pair<const char*, const char*> cases[] = {
         {"GetNodeTypeStr:type is <lost>", "Unable to retrieve node type: type is &lt;lost&gt;"},
@@ -172,9 +178,9 @@ TEST_F(ServerModesTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
     }
 }
 
-TEST_F(ServerModesTest, AdministratorCheckComparesTheWholeUserName) {
+TEST_F(NodeModesTest, AdministratorCheckComparesTheWholeUserName) {
     SimProcess sim(SimProcess::demoTree());
-    // A user and the answer; the matching rules are in AdminCheckTest.
+    // A user and the answer; the matching rules are in AdministratorListTest.
     const std::pair<const char*, const char*> cases[] = {{"demo", "true"}, {"DOM\\demo", "false"}};
     for (const auto& c : cases)
         EXPECT_EQ(run({"mode=isAdmin", "host=" + sim.host(), "nodeId=/"}, {{"REMOTE_USER", c.first}}).out,
@@ -182,13 +188,13 @@ TEST_F(ServerModesTest, AdministratorCheckComparesTheWholeUserName) {
             << c.first;
     // The root's "info" stream at depth 0, as the server receives it.
     EXPECT_EQ(sim.calls("GetMetaData"), std::vector<std::string>(2, "GetMetaData / info  0"));
-    // Bad documents are in AdminCheckTest; a failure to read one reaches the answer.
+    // Bad documents are in AdministratorListTest; a failure to read one reaches the answer.
     SimProcess bare("node / FOLDER R\n");
     EXPECT_EQ(run({"mode=isAdmin", "host=" + bare.host(), "nodeId=/"}, {{"REMOTE_USER", "demo"}}).out,
               error("Node &apos;/&apos; has no metadata stream &apos;info&apos;"));
 }
 
-TEST_F(ServerModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
+TEST_F(NodeModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
     // Each destroy fits the limit; the three together pass only if the count restarts per node.
     SimProcess sim(kWalkTree, {"--delay-method", "DestroyNode:800"});
     const auto result = run({"mode=destroyNode", "host=" + sim.host(), "nodeId=/a/x/deep,/a/y,/b"},
@@ -197,7 +203,7 @@ TEST_F(ServerModesTest, WatchdogCountRestartsBetweenTheNodesOfADestroy) {
     EXPECT_EQ(destroyed(sim), (std::vector<std::string>{"/a/x/deep", "/a/y", "/b"}));
 }
 
-TEST_F(ServerModesTest, WatchdogEndsAStuckOperationOrAConnectThatIsNeverAnswered) {
+TEST_F(NodeModesTest, WatchdogEndsAStuckOperationOrAConnectThatIsNeverAnswered) {
     // The server never answers: only the watchdog can end the request.
     SimProcess sim(SimProcess::demoTree(), {"--delay-method", "GetMetaData:600000"});
     // A connect whose SYNs went unanswered held the request for the whole 10-second connect time-out.
@@ -219,7 +225,7 @@ TEST_F(ServerModesTest, WatchdogEndsAStuckOperationOrAConnectThatIsNeverAnswered
     }
 }
 
-TEST_F(ServerModesTest, RequestDeadlineBoundsEveryNodeAndHostTogether) {
+TEST_F(NodeModesTest, RequestDeadlineBoundsEveryNodeAndHostTogether) {
     // The browse count restarted for every node: twelve nodes of 3 s each took 36 s.
     const struct {
         const char* tree;
@@ -251,7 +257,7 @@ TEST_F(ServerModesTest, RequestDeadlineBoundsEveryNodeAndHostTogether) {
     }
 }
 
-TEST_F(ServerModesTest, NodeAndAnswerLimitsRefuseBeforeAnyServerIsAsked) {
+TEST_F(NodeModesTest, NodeAndAnswerLimitsRefuseBeforeAnyServerIsAsked) {
     SimProcess sim(SimProcess::demoTree());
     const std::string h = sim.host();
     std::string thousand = "/";
@@ -319,7 +325,7 @@ const char kBrowseTree[] =
     "node /a&b/d ODD D\n"
     "node /a&b/e FOLDER E\n";
 
-TEST_F(ServerModesTest, BrowseModesListChildrenAndDescribeNodesAsText) {
+TEST_F(NodeModesTest, BrowseModesListChildrenAndDescribeNodesAsText) {
     SimProcess sim(kBrowseTree), old(kBrowseTree, {"--version", "2011.0.0.0"});
     ASSERT_TRUE(sim.started() && old.started());
     const auto node = [](const std::string& id, const std::string& host, const std::string& body) {
@@ -366,7 +372,7 @@ TEST_F(ServerModesTest, BrowseModesListChildrenAndDescribeNodesAsText) {
     EXPECT_TRUE(sim.calls("GetChildren").empty());
 }
 
-TEST_F(ServerModesTest, BrowseModesFailWithTheServerTextAndStayInsideTheLimits) {
+TEST_F(NodeModesTest, BrowseModesFailWithTheServerTextAndStayInsideTheLimits) {
     SimProcess failing(kBrowseTree, {"--fail-method", "GetChildrenEx:no <list>", "--fail-method",
                                      "QueryMetaDataSupport:no streams", "--fail-method", "GetNodeTypeStr:no type"});
     SimProcess slow(kBrowseTree, {"--delay-method", "GetNodeTypeStr:400"});

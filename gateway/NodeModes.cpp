@@ -1,4 +1,4 @@
-#include "ServerModes.h"
+#include "NodeModes.h"
 
 #include <vector>
 
@@ -6,18 +6,16 @@
 #include "CoXmlWriter.h"
 #include "DestroyTree.h"
 #include "RequestLimits.h"
-#include "ServerPolicy.h"
-#include "TimeoutCorvaneServerHandle.h"
+#include "ServerDoor.h"
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneStr.h"
 
 namespace {
 
-std::string destroyNodes(ModeContext& context, bool recursive) {
+std::string destroyNodes(const ModeContext& context, bool recursive) {
     const std::string nodeIds = context.request.get("nodeId");
     context.limits.checkNodeCount(CgiRequest::countList(nodeIds));
-    context.servers.check(context.host);
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context);
+    TimeoutCorvaneServerHandle server = context.door.open(context.host);
     for (const std::string& id : CgiRequest::splitList(nodeIds)) {
         context.limits.checkDeadline();
         CorvaneNodeHandle node(server, id.c_str());
@@ -34,7 +32,7 @@ struct NodeList {
     const std::string& hostOf(size_t i) const { return hosts.size() > 1 ? hosts[i] : hosts[0]; }
 };
 
-NodeList pairedNodes(ModeContext& context) {
+NodeList pairedNodes(const ModeContext& context) {
     const std::string nodeIds = context.request.get("nodeId");
     // Counted before anything is made of them: a list of a million nodes
     // costs no more than its text.
@@ -45,7 +43,7 @@ NodeList pairedNodes(ModeContext& context) {
     context.limits.checkNodeCount(nodeCount);
     NodeList list{CgiRequest::splitList(context.host), CgiRequest::splitList(nodeIds)};
     for (const std::string& host : list.hosts)
-        context.servers.check(host);
+        context.door.admit(host);
     return list;
 }
 
@@ -57,18 +55,17 @@ std::string element(const char* name, const std::string& text) {
     return std::string("<") + name + ">" + CoXmlWriter::escape(text) + "</" + name + ">";
 }
 
-// Runs each node of the request through one(server, node, output), the
-// context's host following the node.
+// Runs each node of the request through one(server, node, id, host,
+// output), with a handle on the node's host of its own.
 template <typename Each>
-std::string eachNode(ModeContext& context, Each one) {
+std::string eachNode(const ModeContext& context, Each one) {
     const NodeList list = pairedNodes(context);
     std::string output;
     for (size_t i = 0; i < list.nodes.size(); ++i) {
         context.limits.checkDeadline();
-        context.host = list.hostOf(i);
-        TimeoutCorvaneServerHandle server(context.host.c_str(), context);
+        TimeoutCorvaneServerHandle server = context.door.open(list.hostOf(i));
         CorvaneNodeHandle node(server, list.nodes[i].c_str());
-        one(server, node, list.nodes[i], output);
+        one(server, node, list.nodes[i], list.hostOf(i), output);
         context.limits.checkResponseSize(output.size());
         server.resetTimer();
     }
@@ -87,43 +84,47 @@ std::string parentOf(CorvaneNodeHandle& node) {
     throw why;
 }
 
-std::string metadataMode(ModeContext& context, bool get) {
+// The stream both metadata modes need.
+std::string streamNameOf(const ModeContext& context) {
     const std::string streamName = context.request.get("streamName");
     if (streamName.empty())
         throw std::string("Specify streamName when getting or setting metadata");
-    const std::string metadata = context.request.get("corvaneMetadata");
-
-    return eachNode(
-        context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string& id, std::string& output) {
-            if (get) {
-                CorvaneStr data;
-                if (!node.getMetaData(streamName.c_str(), "", 1, data))
-                    throw std::string(node.lastError());
-                // The metadata is raw by design: it is XML that becomes part of
-                // the response. The headers keep a browser from running any of it.
-                output += nodeHeader(id, context.host) + data.c_str() + "</node>";
-            } else {
-                if (metadata.empty())
-                    throw std::string("Specify corvaneMetadta when setting metadata");
-                if (!node.setMetaData(streamName.c_str(), metadata.c_str()))
-                    throw std::string(node.lastError());
-            }
-        });
+    return streamName;
 }
 
 }  // namespace
 
-std::string destroyNode(ModeContext& context) { return destroyNodes(context, false); }
+std::string destroyNode(const ModeContext& context) { return destroyNodes(context, false); }
 
-std::string destroyNodeRecursive(ModeContext& context) { return destroyNodes(context, true); }
+std::string destroyNodeRecursive(const ModeContext& context) { return destroyNodes(context, true); }
 
-std::string getMetadata(ModeContext& context) { return metadataMode(context, true); }
+std::string getMetadata(const ModeContext& context) {
+    const std::string streamName = streamNameOf(context);
+    return eachNode(context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string& id,
+                                 const std::string& host, std::string& output) {
+        CorvaneStr data;
+        if (!node.getMetaData(streamName.c_str(), "", 1, data))
+            throw std::string(node.lastError());
+        // The metadata is raw by design: it is XML that becomes part of the
+        // response. The headers keep a browser from running any of it.
+        output += nodeHeader(id, host) + data.c_str() + "</node>";
+    });
+}
 
-std::string setMetadata(ModeContext& context) { return metadataMode(context, false); }
+std::string setMetadata(const ModeContext& context) {
+    const std::string streamName = streamNameOf(context);
+    const std::string metadata = context.request.get("corvaneMetadata");
+    return eachNode(context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string&,
+                                 const std::string&, std::string&) {
+        if (metadata.empty())
+            throw std::string("Specify corvaneMetadta when setting metadata");
+        if (!node.setMetaData(streamName.c_str(), metadata.c_str()))
+            throw std::string(node.lastError());
+    });
+}
 
-std::string createNode(ModeContext& context) {
-    context.servers.check(context.host);
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context);
+std::string createNode(const ModeContext& context) {
+    TimeoutCorvaneServerHandle server = context.door.open(context.host);
     CorvaneNodeHandle parent(server, context.request.get("nodeId").c_str());
     CorvaneNodeHandle child;
     if (!parent.createNode(context.request.get("displayName").c_str(), context.request.get("type").c_str(), child))
@@ -132,13 +133,13 @@ std::string createNode(ModeContext& context) {
     return "<node>" + CoXmlWriter::escape(child.getNodeId().getId()) + "</node>";
 }
 
-std::string getChildren(ModeContext& context) {
+std::string getChildren(const ModeContext& context) {
     const bool withTypes = context.request.get("withTypes") == "1";
     // Typed children cost server calls of their own: they count against the
     // request's node limit, all folders together.
     size_t typed = 0;
     return eachNode(context, [&](TimeoutCorvaneServerHandle& server, CorvaneNodeHandle& node, const std::string& id,
-                                 std::string& output) {
+                                 const std::string& host, std::string& output) {
         int count = 0;
         if (!node.getNumChildren(count))
             throw std::string(node.lastError());
@@ -146,7 +147,7 @@ std::string getChildren(ModeContext& context) {
             typed += static_cast<size_t>(count);
             context.limits.checkNodeCount(typed);
         }
-        output += nodeHeader(id, context.host);
+        output += nodeHeader(id, host);
         for (int i = 0; i < count; ++i) {
             CorvaneNodeHandle child;
             CorvaneStr name;
@@ -168,15 +169,15 @@ std::string getChildren(ModeContext& context) {
     });
 }
 
-std::string getNodeInfo(ModeContext& context) {
+std::string getNodeInfo(const ModeContext& context) {
     return eachNode(context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string& id,
-                                 std::string& output) {
+                                 const std::string& host, std::string& output) {
         CorvaneStr type, name;
         int children = 0, streams = 0;
         if (!node.getNodeTypeStr(type) || !node.getDisplayName(name) || !node.getNumChildren(children) ||
             !node.getNumMetaDataStreams(streams))
             throw std::string(node.lastError());
-        output += nodeHeader(id, context.host) + element("type", type.c_str()) + element("displayName", name.c_str()) +
+        output += nodeHeader(id, host) + element("type", type.c_str()) + element("displayName", name.c_str()) +
                   element("parentId", parentOf(node)) + element("numChildren", std::to_string(children)) + "<streams>";
         for (int i = 0; i < streams; ++i) {
             CorvaneStr stream;

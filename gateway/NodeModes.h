@@ -10,20 +10,20 @@
 
 // nodeId is a comma-separated list on the one server named by host;
 // destroyNodeRecursive takes each node's subtree first.
-std::string destroyNode(ModeContext& context);
-std::string destroyNodeRecursive(ModeContext& context);
+std::string destroyNode(const ModeContext& context);
+std::string destroyNodeRecursive(const ModeContext& context);
 
-// Over paired host and node lists; the context's host follows the node
-// being worked on.
-std::string getMetadata(ModeContext& context);
-std::string setMetadata(ModeContext& context);
+// Over paired host and node lists; each node's host answers with it, and a
+// failure names the host of the node being worked on.
+std::string getMetadata(const ModeContext& context);
+std::string setMetadata(const ModeContext& context);
 
 // Over paired host and node lists, like the metadata modes. getChildren
 // answers each node's children in the server's order (with their type
 // texts when withTypes=1); getNodeInfo each node's type, name, parent,
 // number of children and metadata streams.
-std::string getChildren(ModeContext& context);
-std::string getNodeInfo(ModeContext& context);
+std::string getChildren(const ModeContext& context);
+std::string getNodeInfo(const ModeContext& context);
 
 // Answers "<node>" and the new node's identifier.
-std::string createNode(ModeContext& context);
+std::string createNode(const ModeContext& context);

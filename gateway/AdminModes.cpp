@@ -1,15 +1,13 @@
-#include "AdminCheck.h"
+#include "AdminModes.h"
 
 #include "AdministratorList.h"
 #include "CgiRequest.h"
-#include "ServerPolicy.h"
-#include "TimeoutCorvaneServerHandle.h"
+#include "ServerDoor.h"
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneStr.h"
 
-std::string isAdmin(ModeContext& context) {
-    context.servers.check(context.host);
-    TimeoutCorvaneServerHandle server(context.host.c_str(), context);
+std::string isAdmin(const ModeContext& context) {
+    TimeoutCorvaneServerHandle server = context.door.open(context.host);
     CorvaneNodeHandle root(server, "/");
     CorvaneStr info;
     if (!root.getMetaData("info", "", 0, info))

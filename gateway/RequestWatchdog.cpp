@@ -1,4 +1,4 @@
-#include "BrowseWatchdog.h"
+#include "RequestWatchdog.h"
 
 #include <algorithm>
 #include <system_error>
@@ -7,7 +7,7 @@ namespace {
 constexpr std::chrono::milliseconds kStep{100};
 }  // namespace
 
-BrowseWatchdog::~BrowseWatchdog() {
+RequestWatchdog::~RequestWatchdog() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         stopping_ = true;
@@ -17,11 +17,11 @@ BrowseWatchdog::~BrowseWatchdog() {
         thread_.join();
 }
 
-void BrowseWatchdog::watch(Client& client) {
+void RequestWatchdog::watch(Client& client) {
     std::unique_lock<std::mutex> lock(mutex_);
     if (!thread_.joinable()) {
         try {
-            thread_ = std::thread(&BrowseWatchdog::run, this);
+            thread_ = std::thread(&RequestWatchdog::run, this);
         } catch (const std::system_error&) {
             return;
         }
@@ -37,14 +37,14 @@ void BrowseWatchdog::watch(Client& client) {
     }
 }
 
-void BrowseWatchdog::forget(Client& client) {
+void RequestWatchdog::forget(Client& client) {
     std::lock_guard<std::mutex> lock(mutex_);
-    watched_.erase(std::remove_if(watched_.begin(), watched_.end(),
-                                  [&client](const Watched& w) { return w.client == &client; }),
-                   watched_.end());
+    watched_.erase(
+        std::remove_if(watched_.begin(), watched_.end(), [&client](const Watched& w) { return w.client == &client; }),
+        watched_.end());
 }
 
-void BrowseWatchdog::run() {
+void RequestWatchdog::run() {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!stopping_) {
         const Clock::time_point now = Clock::now();

@@ -17,7 +17,7 @@
 #include <thread>
 #include <vector>
 
-class BrowseWatchdog {
+class RequestWatchdog {
 public:
     // What the watchdog steps. step() runs on the watchdog's thread (the
     // first one on the caller of watch()), one at a time.
@@ -29,10 +29,10 @@ public:
         ~Client() = default;
     };
 
-    BrowseWatchdog() = default;
-    ~BrowseWatchdog();
-    BrowseWatchdog(const BrowseWatchdog&) = delete;
-    BrowseWatchdog& operator=(const BrowseWatchdog&) = delete;
+    RequestWatchdog() = default;
+    ~RequestWatchdog();
+    RequestWatchdog(const RequestWatchdog&) = delete;
+    RequestWatchdog& operator=(const RequestWatchdog&) = delete;
 
     // Takes the client's first step now and the next ones on the thread.
     // When no thread can be started the client is not stepped at all.

@@ -1,0 +1,100 @@
+#include "ModeTable.h"
+
+#include <strings.h>
+
+#include <clocale>
+#include <cstring>
+
+#include "AccountStore.h"
+#include "AdminModes.h"
+#include "CgiRequest.h"
+#include "NodeModes.h"
+#include "RequestLimits.h"
+#include "ServerDoor.h"
+
+namespace {
+
+// Order matters only for reading; names never overlap. Modes that talk to
+// servers convert display names through the process locale.
+const struct Mode {
+    const char* name;
+    ModeFunction run;
+    bool talksToServers;
+    bool writes;
+} kModes[] = {
+    {"destroyNode", destroyNode, true, true},  {"destroyNodeRecursive", destroyNodeRecursive, true, true},
+    {"getMetadata", getMetadata, true, false}, {"setMetadata", setMetadata, true, true},
+    {"createNode", createNode, true, true},    {"getUser", getUser, false, false},
+    {"loadUser", loadUser, false, false},      {"saveUser", saveUser, false, true},
+    {"isAdmin", isAdmin, true, false},         {"getChildren", getChildren, true, false},
+    {"getNodeInfo", getNodeInfo, true, false},
+};
+
+// Names ignore case; null for no mode.
+const Mode* modeNamed(const std::string& name) {
+    for (const Mode& mode : kModes)
+        if (name.size() == std::strlen(mode.name) && strcasecmp(name.c_str(), mode.name) == 0)
+            return &mode;
+    return nullptr;
+}
+
+// The checks every mode shares, then the mode; throws its failure message.
+std::string runChecked(const ModeContext& context) {
+    if (!context.request.failure().empty())
+        throw context.request.failure();
+    const std::string withNul = context.request.parameterWithNul();
+    if (!withNul.empty())
+        throw "Parameter '" + withNul + "' holds a NUL byte";
+    if (context.host.empty())
+        throw std::string("Corvane server not specified");
+    if (context.request.get("nodeId").empty())
+        throw std::string("Node ID not specified");
+    const Mode* mode = modeNamed(context.request.get("mode"));
+    if (!mode)
+        throw std::string("Unknown mode");
+    if (!mode->talksToServers)
+        return mode->run(context);
+    useUtf8Characters();
+    try {
+        return mode->run(context);
+    } catch (const std::string&) {
+        // An operation stopped at the deadline fails in the words of its
+        // stop, often behind a prefix of the walk.
+        if (context.limits.expired())
+            throw context.limits.expiredMessage();
+        throw;
+    }
+}
+
+}  // namespace
+
+std::string runMode(const ModeContext& context) {
+    try {
+        std::string body = runChecked(context);
+        context.limits.checkResponseSize(body.size());
+        return body;
+    } catch (const std::string& message) {
+        throw ModeFailure{message, context.door.failureHost(context.host)};
+    }
+}
+
+bool isWriteMode(const std::string& mode) {
+    const Mode* found = modeNamed(mode);
+    return found && found->writes;
+}
+
+// Web forms send UTF-8, and the client converts display names through the
+// character-type locale: in the C locale an accented letter leaves as "?".
+// C.UTF-8 is always there on Debian; elsewhere the environment's locale is
+// the best guess, and failing that the C locale stays. Only the character
+// type changes: numbers keep the C locale's form on the wire. Loading the
+// locale is a good part of a short request's time, so a CGI run that never
+// talks to a server skips it.
+void useUtf8Characters() {
+    static const bool done = [] {
+        if (!std::setlocale(LC_CTYPE, "C.UTF-8"))
+            std::setlocale(LC_CTYPE, "");
+        return true;
+    }();
+    (void)done;
+}

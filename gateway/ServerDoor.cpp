@@ -1,0 +1,38 @@
+#include "ServerDoor.h"
+
+#include <algorithm>
+
+#include "RequestLimits.h"
+#include "ServerPolicy.h"
+#include "base/env/EnvVar.h"
+
+namespace {
+constexpr int32_t kDefaultBrowseLimitMs = 25000;
+}  // namespace
+
+ServerDoor::ServerDoor(const ServerPolicy& servers, int32_t browseLimitMs, int32_t loginLimitMs,
+                       const RequestLimits& limits, RequestWatchdog& watchdog)
+    : servers_(servers),
+      browseLimitMs_(browseLimitMs),
+      loginLimitMs_(loginLimitMs),
+      limits_(limits),
+      watchdog_(watchdog) {}
+
+void ServerDoor::admit(const std::string& host) const { servers_.check(host); }
+
+TimeoutCorvaneServerHandle ServerDoor::open(const std::string& host) {
+    lastHost_ = host;
+    admit(host);
+    return TimeoutCorvaneServerHandle(host.c_str(), watchdog_, browseLimitMs_,
+                                      std::max(0, std::min(loginLimitMs_, browseLimitMs_)), limits_);
+}
+
+int32_t ServerDoor::browseLimitFrom(const char* setting) {
+    return setting ? Corvane::leadingDigits(setting) : kDefaultBrowseLimitMs;
+}
+
+int32_t ServerDoor::loginLimitFrom(const char* setting) {
+    return setting
+               ? Corvane::leadingDigits(setting)
+               : static_cast<int32_t>(std::min<unsigned int>(CorvaneServerHandle::defaultLoginTimeout(), INT32_MAX));
+}
