@@ -7,9 +7,9 @@
 
 // The gateway writes through stdio and its own string streams, never the
 // standard ones: the link turns any use of them into an undefined
-// reference, and replaces with these the set-up of the streams that every
-// object including <iostream> (TinyXML's header does) asks for. Debian's
-// shared TinyXML still sets them up once, as it loads.
+// reference, and replaces with these the set-up of the streams that an
+// object including <iostream> asks for, so that such an include costs a
+// CGI start nothing.
 extern "C" void __wrap__ZNSt8ios_base4InitC1Ev(void*) {}
 extern "C" void __wrap__ZNSt8ios_base4InitD1Ev(void*) {}
 

@@ -1,7 +1,7 @@
 // Which requests come from another site's page: what a browser says in
 // Sec-Fetch-Site, or in an Origin against the request's Host, and the
 // origins a site trusts in CORVANE_TRUSTED_ORIGINS.
-#include "OriginCheck.h"
+#include "Refusals.h"
 
 #include <gtest/gtest.h>
 
