@@ -13,8 +13,6 @@
 #include <cstring>
 #include <thread>
 
-#include "CgiRequest.h"
-#include "CoXmlWriter.h"
 #include "RequestLimits.h"
 #include "base/fileUtil/CoFileDescriptor.h"
 
@@ -52,11 +50,6 @@ Lock lockWithin(int fd, int32_t limitMs) {
 // Room for ".xml" and the temporary suffix within a file name's 255 bytes.
 constexpr size_t kMaxFileNameBytes = 200;
 
-// The web user's name cut after its last backslash (domain\user -> user).
-std::string domainStripped(const std::string& user) {
-    const size_t slash = user.find_last_of('\\');
-    return slash == std::string::npos ? user : user.substr(slash + 1);
-}
 
 // The user's name as a file name of the account directory: every byte
 // outside A-Z a-z 0-9 . _ - @, and a leading ".", written as %XX, so that
@@ -81,12 +74,11 @@ std::string fileNameOf(const std::string& user) {
 // adds ".xml", the lock ".lock", a save's new document ".xml.tmp" (or
 // ".xml.<pid>-<n>.tmp"): no file of one kind can be another's of a
 // different kind, since each kind ends in its own suffix.
-std::string accountBase(const ModeContext& context, const char* refusal) {
+std::string accountBase(const std::string& user, bool stripDomain, const char* refusal) {
     struct stat st;
     if (stat(kAccountDirectory, &st) != 0 || !S_ISDIR(st.st_mode))
         throw std::string("Invalid account directory");
-    const std::string& user = context.request.remoteUserName();
-    const std::string name = fileNameOf(context.stripDomain ? domainStripped(user) : user);
+    const std::string name = fileNameOf(stripDomain ? AccountStore::domainStripped(user) : user);
     if (name.empty() || name.size() > kMaxFileNameBytes)
         throw std::string(refusal);
     return std::string(kAccountDirectory) + "/" + name;
@@ -130,12 +122,15 @@ bool replaceDocument(const std::string& base, const std::string& path, bool lock
 
 }  // namespace
 
-std::string getUser(const ModeContext& context) {
-    return CoXmlWriter::escape(domainStripped(context.request.remoteUserName()));
+std::string AccountStore::domainStripped(const std::string& user) {
+    const size_t slash = user.find_last_of('\\');
+    return slash == std::string::npos ? user : user.substr(slash + 1);
 }
 
-std::string loadUser(const ModeContext& context) {
-    const std::string path = accountBase(context, kLoadFailure) + ".xml";
+AccountStore::AccountStore(const std::string& user, bool stripDomain) : user_(user), stripDomain_(stripDomain) {}
+
+std::string AccountStore::load(const RequestLimits& limits) const {
+    const std::string path = accountBase(user_, stripDomain_, kLoadFailure) + ".xml";
     // Non-blocking open: a FIFO in place of the file must not hang the
     // request. A link is never followed, dangling or not: whoever can write
     // the directory must not make a user's document some other file. A
@@ -151,7 +146,7 @@ std::string loadUser(const ModeContext& context) {
     struct stat st;
     if (fstat(file.get(), &st) != 0)
         throw std::string("Failed to read persistent user data");
-    context.limits.checkResponseSize(static_cast<size_t>(st.st_size));
+    limits.checkResponseSize(static_cast<size_t>(st.st_size));
     std::string content(static_cast<size_t>(st.st_size), '\0');
     size_t got = 0;
     while (got < content.size()) {
@@ -169,10 +164,9 @@ std::string loadUser(const ModeContext& context) {
     return content;
 }
 
-std::string saveUser(const ModeContext& context) {
-    const std::string base = accountBase(context, kSaveFailure);
+void AccountStore::save(const std::string& data, int32_t lockWaitMs) const {
+    const std::string base = accountBase(user_, stripDomain_, kSaveFailure);
     const std::string path = base + ".xml";
-    const std::string data = context.request.get("corvaneMetadata");
     if (data.empty())
         throw std::string("Specify corvaneMetadta when saving persistent user data");
     // Only a document is replaced: not a directory, a FIFO or a link that
@@ -184,10 +178,9 @@ std::string saveUser(const ModeContext& context) {
         ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kAccountFileMode));
     if (lockFile.get() < 0)
         throw std::string(kSaveFailure);
-    const Lock lock = lockWithin(lockFile.get(), std::min(context.browseLimitMs, context.limits.remainingMs()));
+    const Lock lock = lockWithin(lockFile.get(), lockWaitMs);
     if (lock == Lock::Busy)
         throw std::string(kSaveFailure);
     if (!replaceDocument(base, path, lock == Lock::Held, data))
         throw std::string(kWriteFailure);
-    return std::string();
 }

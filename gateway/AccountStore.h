@@ -14,17 +14,30 @@
 // Saves of one user take turns on an advisory lock of ./account/<user>.lock
 // (a file that is never replaced), waited for no longer than the browse
 // time-out or what is left of the request's. Errors are thrown as
-// std::string messages.
+// std::string messages. Holds no state of its own between calls; any
+// thread.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
-#include "GatewayMode.h"
+class RequestLimits;
 
-// The web user's name cut after its last backslash (domain\user -> user),
-// escaped as XML text.
-std::string getUser(const ModeContext& context);
-// The user's document (empty when never saved).
-std::string loadUser(const ModeContext& context);
-// Stores corvaneMetadata as the user's document.
-std::string saveUser(const ModeContext& context);
+class AccountStore {
+public:
+    // user: the web user's whole name, as the web server gave it.
+    AccountStore(const std::string& user, bool stripDomain);
+
+    // The user's document, empty when never saved; limits bound its size.
+    std::string load(const RequestLimits& limits) const;
+    // Replaces the user's document with document, which must not be empty;
+    // waits at most lockWaitMs for another save of the same user.
+    void save(const std::string& document, int32_t lockWaitMs) const;
+
+    // The name cut after its last backslash (domain\user -> user).
+    static std::string domainStripped(const std::string& user);
+
+private:
+    const std::string user_;
+    const bool stripDomain_;
+};

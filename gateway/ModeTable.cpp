@@ -5,7 +5,7 @@
 #include <clocale>
 #include <cstring>
 
-#include "AccountStore.h"
+#include "AccountModes.h"
 #include "AdminModes.h"
 #include "CgiRequest.h"
 #include "NodeModes.h"

@@ -76,6 +76,10 @@ TEST_F(AccountStoreTest, EveryNameKeepsItsOwnFileInsideTheAccountDirectory) {
         EXPECT_EQ(load(user).out, ok("<response>doc of " + user + "</response>\n")) << user;
     EXPECT_NE(access(dir_.file("x.xml").c_str(), F_OK), 0);
     EXPECT_NE(access("/tmp/x.xml", F_OK), 0);
+    // The bytes a file name may hold stay as they are: an administrator
+    // finds a user's file by the user's name.
+    save("Al.b_c-d@e1", "d");
+    EXPECT_EQ(access(dir_.file("account/Al.b_c-d@e1.xml").c_str(), F_OK), 0);
     // No name at all, or one too long for a file name, has no document.
     for (const std::string& user : {std::string(), std::string(100, '/')}) {
         EXPECT_EQ(save(user, "d").out, error("Failed to open account for saving persistent user data"));
