@@ -69,6 +69,7 @@ TEST_F(CoAcceptTest, TakesAtMostItsLimitAPassAndTheRestNext) {
     EXPECT_TRUE(log->texts(CoMsg::error).empty());
 }
 
+#ifndef CORVANE_SANITIZER  // its runtime needs free descriptors
 TEST_F(CoAcceptTest, OutOfDescriptorsKeepsTheSocketAndTheConnection) {
     MessageLog::Scope log;
     connectClients(1);
@@ -86,6 +87,7 @@ TEST_F(CoAcceptTest, OutOfDescriptorsKeepsTheSocketAndTheConnection) {
     EXPECT_TRUE(pass(16, &taken));
     EXPECT_EQ(1, taken);
 }
+#endif
 
 TEST_F(CoAcceptTest, SocketThatDoesNotListenEndsThePass) {
     MessageLog::Scope log;
