@@ -33,12 +33,6 @@ void UserShare::release(const std::string& user) {
         counts_.erase(entry);
 }
 
-size_t UserShare::inFlight(const std::string& user) const {
-    std::lock_guard<std::mutex> guard(mutex_);
-    const auto entry = counts_.find(user);
-    return entry == counts_.end() ? 0 : entry->second;
-}
-
 size_t UserShare::users() const {
     std::lock_guard<std::mutex> guard(mutex_);
     return counts_.size();

@@ -46,8 +46,6 @@ public:
     // share.
     Claim claim(const std::string& user, size_t limit);
 
-    // The requests of user in flight now.
-    size_t inFlight(const std::string& user) const;
     // The users with requests in flight now.
     size_t users() const;
 
