@@ -142,7 +142,8 @@ def check_headers(gateway, attacker, forms):
 def main():
     with attacker_site("evil.test") as attacker, session(
             "corvane-plainhttp-",
-            lambda work: stage(SOURCE, BUILD, work, discovery=True, script="tests/browser/serve_fastcgi.sh"),
+            lambda work: stage(SOURCE, BUILD, work, discovery=True,
+                               env={"SERVE_KIND": "fastcgi", "SERVE_ACCESS_LOG": "1"}),
             lambda work: start_browser(work, (RESOLVE,))) as (d, work, server, port):
         gateway = Gateway(work, port)
         # The login is cached for gw.test as a person's is: once typed, the
