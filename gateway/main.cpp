@@ -1,7 +1,8 @@
-// The program's entry: FastCGI when started on a listening socket, CGI
-// otherwise.
+// The program's entry: FastCGI when started on a listening socket, an
+// operator's option from a shell, CGI otherwise.
 #include <cstdio>
 
+#include "CommandLine.h"
 #include "FastCgiServer.h"
 #include "GatewayDriver.h"
 
@@ -17,6 +18,8 @@ int main(int argc, char** argv) {
     const int listener = fastCgiListener();
     if (listener >= 0)
         return serveFastCgi(listener, argc > 0 ? argv[0] : nullptr);
+    if (isCommandLineOption(argc, argv))
+        return runCommandLine(argc, argv);
     GatewayDriver driver(false);
     ProcessIo io;
     driver.serve(argc, argv, io);
