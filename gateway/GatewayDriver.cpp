@@ -16,6 +16,7 @@
 #include "RequestLog.h"
 #include "ServerDoor.h"
 #include "ServerPolicy.h"
+#include "StatusAccess.h"
 #include "StatusModes.h"
 #include "base/env/EnvVar.h"
 #include "client/api/CorvaneCurrentUser.h"

@@ -5,7 +5,6 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <uuid/uuid.h>
 
 #include <cerrno>
 #include <cstring>
@@ -13,8 +12,6 @@
 
 #include "CgiRequest.h"
 #include "ServerPolicy.h"
-#include "base/env/EnvVarRegistry.h"
-#include "base/fileUtil/CoConfigFileReader.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/network/CoNetworkConfig.h"
 
@@ -22,8 +19,7 @@ namespace {
 
 enum class Kind { Number, Flag, Text, Level, Servers, Origins, File };
 
-// The settings the gateway reads itself or documents; the library's
-// declared ones come from its registry.
+// The settings the gateway and its library read.
 const std::map<std::string, Kind>& knownSettings() {
     static const std::map<std::string, Kind> known{
         {"XQ_CVC_BROWSE_TIMEOUT", Kind::Number},      {"CORVANE_REQUEST_TIMEOUT", Kind::Number},
@@ -43,24 +39,13 @@ const std::map<std::string, Kind>& knownSettings() {
         {"XQ_BDSIO_DISABLE", Kind::Text},             {"XQ_DISABLE_DIRECT_IO", Kind::Text},
         {"XQ_RTMON", Kind::Text},                     {"XQ_DSO_RLD_NOW", Kind::Text},
         {"XQ_DSO_DEBUG", Kind::Text},                 {"XQ_USE_PURE_DSO", Kind::Text},
-        {"XQ_CO_FILE_SCANNER_DEBUG", Kind::Text},
+        {"XQ_CO_FILE_SCANNER_DEBUG", Kind::Text},     {"XQ_CHOWN_NUM_RETRIES", Kind::Number},
+        {"XQ_PTHREAD_STACK_SIZE", Kind::Number},      {"XQ_TCP_FORK_ON_CONN_DELAY", Kind::Number},
+        {"XQ_CORVANE_TRACE", Kind::Flag},             {"XQ_MSG_VERBOSE", Kind::Flag},
+        {"XQ_DISABLE_STACK_SIZE_SETTING", Kind::Flag}, {"XQ_SUID_DEBUG", Kind::Flag},
+        {"XQ_THREAD_DEBUG", Kind::Flag},
     };
     return known;
-}
-
-// The kind of a setting the library declares; Text for an unknown name.
-bool declaredKind(const std::string& name, Kind* kind) {
-    Corvane::EnvVarRegistryImp& registry = Corvane::EnvVarRegistryImp::getInstance();
-    for (int i = 0; i < registry.count(); ++i) {
-        const Corvane::BaseRegEnvVar* var = registry.getEnvVar(i);
-        if (var && name == var->getName()) {
-            *kind = var->getType() == Corvane::kEnvVarInt    ? Kind::Number
-                    : var->getType() == Corvane::kEnvVarBool ? Kind::Flag
-                                                             : Kind::Text;
-            return true;
-        }
-    }
-    return false;
 }
 
 bool allDigits(const std::string& text) {
@@ -168,30 +153,23 @@ void checkNetworkFile(const char* named, std::vector<std::string>* problems) {
             problems->push_back("CORVANE_NETWORK_CONFIG: '" + file + "' does not exist");
         return;  // no file: every default applies
     }
+    // The first question reads the file: what the reading warns of (a line
+    // it can not read, a file it can not open, a bad UUID) comes to the
+    // collector.
+    Config& config = Config::instance();
     Collector collector(file, problems);
     Corvane::CoMsg::Router* previous = Corvane::CoMsg::setRouter(&collector);
     const int level = Corvane::CoMsg::getLevel();
     Corvane::CoMsg::setLevel(Corvane::CoMsg::warning);
-    Corvane::CoConfigFileReader reader;
-    const int error = reader.read(file.c_str());
+    std::string uuid;
+    config.getUUID(uuid);
     Corvane::CoMsg::setLevel(level);
     Corvane::CoMsg::setRouter(previous);
-    if (error != 0) {
-        problems->push_back(file + ": could not read it: " + std::strerror(error));
-        return;
-    }
-    std::string text;
-    uuid_t uuid;
-    if (reader.getString(Config::LOCAL_SECTION_TOKEN, Config::LOCAL_UUID_TOKEN, text, "") &&
-        uuid_parse(text.c_str(), uuid) != 0)
-        problems->push_back(file + ": [Local] UUID '" + text + "' is not a UUID");
-    for (const char* key : {Config::SELF_DISCOVERY_PORT_TOKEN, Config::SELF_DISCOVERY_TTL_TOKEN})
-        if (reader.getString(Config::SELF_DISCOVERY_SECTION_TOKEN, key, text, "") && !allDigits(text))
-            problems->push_back(file + ": [SelfDiscovery] " + key + " '" + text + "' is not a whole number");
+    std::string scope;
     in6_addr address{};
-    if (reader.getString(Config::SELF_DISCOVERY_SECTION_TOKEN, Config::SELF_DISCOVERY_SCOPE_TOKEN, text, "") &&
-        inet_pton(AF_INET, text.c_str(), &address) != 1 && inet_pton(AF_INET6, text.c_str(), &address) != 1)
-        problems->push_back(file + ": [SelfDiscovery] Scope '" + text + "' is not a multicast address");
+    if (config.getSelfDiscoveryScope(scope) && !scope.empty() && inet_pton(AF_INET, scope.c_str(), &address) != 1 &&
+        inet_pton(AF_INET6, scope.c_str(), &address) != 1)
+        problems->push_back(file + ": [SelfDiscovery] Scope '" + scope + "' is not a multicast address");
 }
 
 // The account files live in ./account, which this user must be able to
@@ -219,14 +197,12 @@ std::vector<std::string> settingsProblems(const std::vector<std::string>& enviro
         const std::string value = equals == std::string::npos ? std::string() : entry.substr(equals + 1);
         if (name.compare(0, 8, "CORVANE_") != 0 && name.compare(0, 3, "XQ_") != 0)
             continue;
-        Kind kind = Kind::Text;
         const auto known = knownSettings().find(name);
-        if (known != knownSettings().end())
-            kind = known->second;
-        else if (!declaredKind(name, &kind)) {
+        if (known == knownSettings().end()) {
             problems.push_back("'" + name + "' is no setting of the gateway");
             continue;
         }
+        const Kind kind = known->second;
         if (name == "CORVANE_NETWORK_CONFIG")
             networkFile = entry.c_str() + equals + 1;
         checkValue(name, value, kind, &problems);

@@ -8,12 +8,9 @@
 
 #include "CgiRequest.h"
 #include "CoXmlWriter.h"
-#include "RequestIo.h"
 #include "RequestLog.h"
 
 namespace {
-
-bool isMode(const std::string& mode, const char* name) { return strcasecmp(mode.c_str(), name) == 0; }
 
 std::string number(double value) {
     char text[32];
@@ -82,23 +79,8 @@ std::string status(const ModeContext& context) {
     return wantsMetricsText(context.request) ? statusMetrics(figures) : statusXml(figures);
 }
 
-Refusal statusRefusal(const RequestIo& io, const CgiRequest& request) {
-    if (!isMode(request.get("mode"), "status"))
-        return {nullptr, nullptr, std::string()};
-    const std::string user = request.remoteUserName();
-    const char* allowed = io.setting("CORVANE_STATUS_USERS");
-    std::vector<std::string> names;
-    CgiRequest::splitString(allowed ? allowed : "", names, " \t\n,");
-    for (const std::string& name : names)
-        if (name == user)
-            return {nullptr, nullptr, std::string()};
-    return {"403 Forbidden", "", "User '" + user + "' may not see the status"};
-}
-
-bool isOperatorMode(const std::string& mode) { return isMode(mode, "ping") || isMode(mode, "status"); }
-
 bool wantsMetricsText(const CgiRequest& request) {
-    return isMode(request.get("mode"), "status") && request.get("format") == "prometheus";
+    return strcasecmp(request.get("mode").c_str(), "status") == 0 && request.get("format") == "prometheus";
 }
 
 std::string statusXml(const GatewayStatus::Snapshot& figures) {
