@@ -1,8 +1,9 @@
 // Design note. Threads: run()'s thread waits for a stop; the pool threads
 // each serve one request at a time; among them one runner waits for
 // connections and one watcher for the runner's request to become slow;
-// the rest wait for a turn. SIGTERM and SIGUSR1 stay blocked in every
-// thread but come to run(), which waits for them with sigtimedwait:
+// the rest wait for a turn. The stop signals (TERM, QUIT, USR1, HUP) stay
+// blocked in every thread but come to run(), which waits for them with
+// sigtimedwait:
 // libfcgi's own handlers never run, and a stop never interrupts a
 // request's calls. A pool thread that stops accepting sends SIGUSR1 to
 // run()'s thread. On a stop, run() sends the wake-up signal, which each
@@ -48,8 +49,8 @@ constexpr std::chrono::seconds kStopWait{120};
 sigset_t stopSignals() {
     sigset_t signals;
     sigemptyset(&signals);
-    sigaddset(&signals, SIGTERM);
-    sigaddset(&signals, SIGUSR1);
+    for (const int signal : {SIGTERM, SIGQUIT, SIGUSR1, SIGHUP})
+        sigaddset(&signals, signal);
     return signals;
 }
 
@@ -314,7 +315,7 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
         serve();
         return;
     }
-    waitForStop();
+    stopSignal_ = waitForStop();
     stopTurns();
 
     const auto giveUp = Clock::now() + kStopWait;
@@ -338,7 +339,7 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
         thread.join();
 }
 
-void FastCgiPool::waitForStop() {
+int FastCgiPool::waitForStop() {
     sigset_t signals = stopSignals();
     sigaddset(&signals, kWakeSignal);
     for (;;) {
@@ -361,8 +362,8 @@ void FastCgiPool::waitForStop() {
         } else {
             signal = sigwaitinfo(&signals, nullptr);
         }
-        if (signal == SIGTERM || signal == SIGUSR1)
-            return;
+        if (signal >= 0 && signal != kWakeSignal)
+            return signal;
         std::lock_guard<std::mutex> lock(mutex_);
         cutLargeReadLocked(false);
     }

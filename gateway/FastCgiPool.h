@@ -2,9 +2,8 @@
 // The threads of a FastCGI process: which of them takes the next
 // connection, and how they stop. Each pool thread runs the serving loop
 // (ask accept() for a request, serve it, again) until accept() fails; the
-// thread that made the pool waits in run() for a stop: SIGTERM or SIGUSR1
-// (libfcgi's stop and graceful restart), or a pool thread whose accept()
-// failed. Then accept() fails for every thread: those waiting for a
+// thread that made the pool waits in run() for a stop: SIGTERM, SIGQUIT,
+// SIGUSR1 or SIGHUP, or a pool thread whose accept() failed. Then accept() fails for every thread: those waiting for a
 // connection or a turn are woken at once, those serving a request finish
 // it, and run() returns once all have ended. Made and run by one thread,
 // the process's main one; accept() is thread-safe. The pool owns the
@@ -77,6 +76,8 @@ public:
     // each until it returns, which it does once accept() fails; returns
     // after a stop, when every thread has ended.
     void run(int count, const std::function<void()>& serve);
+    // The signal that stopped run(); SIGUSR1 when a pool thread did.
+    int stopSignal() const { return stopSignal_; }
 
     // A pool thread's place in the turn to take connections. Each thread
     // keeps its own for as long as it serves.
@@ -104,9 +105,10 @@ private:
     bool startLargeRead(int fd, Clock::time_point deadline);
     void endLargeRead();
     void cutLargeReadLocked(bool always);
-    void waitForStop();
+    int waitForStop();
 
     sigset_t previousMask_;
+    int stopSignal_ = 0;  // run()'s thread only
     const FastCgiLibrary* const fcgi_;  // null when libfcgi could not be loaded
     const Options options_;
     // The runner's alone; the next runner's once the turn passed.

@@ -157,5 +157,5 @@ int serveFastCgi(int listener, char* programName) {
     // Made, and the library started, before any request thread runs.
     GatewayDriver driver(true, threadCount());
     pool.run(threadCount(), [&] { serveRequests(*fcgi, pool, local, driver, programName); });
-    return 0;
+    return pool.stopSignal() == SIGHUP ? kRestartStatus : 0;
 }

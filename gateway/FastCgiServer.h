@@ -10,10 +10,14 @@
 // first socket systemd passed (LISTEN_FDS); -1 for a CGI run.
 int fastCgiListener();
 
+// serveFastCgi's answer to SIGHUP: the caller starts the program again,
+// on the same listener.
+constexpr int kRestartStatus = -1;
+
 // Serves requests on listener with CORVANE_FASTCGI_THREADS threads
-// (default 8) until SIGTERM or SIGUSR1 comes, or the listener fails; the
-// requests in progress are finished first. A connection has
-// CORVANE_BODY_TIMEOUT to send its request's variables. programName stands
-// in for the command line of a CGI run (argv[0] only); may be null.
-// Returns the exit status.
+// (default 8) until SIGTERM, SIGQUIT, SIGUSR1 or SIGHUP comes, or the
+// listener fails; the requests in progress are finished first. A
+// connection has CORVANE_BODY_TIMEOUT to send its request's variables.
+// programName stands in for the command line of a CGI run (argv[0] only);
+// may be null. Returns the exit status, or kRestartStatus after SIGHUP.
 int serveFastCgi(int listener, char* programName);

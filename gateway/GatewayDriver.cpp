@@ -13,13 +13,17 @@
 #include "ModeTable.h"
 #include "Refusals.h"
 #include "RequestLimits.h"
+#include "RequestLog.h"
 #include "ServerDoor.h"
 #include "ServerPolicy.h"
+#include "StatusAccess.h"
+#include "StatusModes.h"
 #include "base/env/EnvVar.h"
 #include "client/api/CorvaneCurrentUser.h"
 
 GatewayDriver::GatewayDriver(bool persistent, int threads)
     : persistent_(persistent), threads_(threads), library_(persistent) {
+    GatewayStatus::instance().setThreads(threads_);
     if (persistent_) {
         useUtf8Characters();  // once, before any request's threads exist
         library_.start();
@@ -46,7 +50,28 @@ UserShare::Claim GatewayDriver::claimShare(const RequestIo& io) {
     return share_.claim(user, static_cast<size_t>(limit));
 }
 
+namespace {
+
+GatewayStatus::Outcome outcomeOf(const char* refusal, bool crowded, bool failed) {
+    using Outcome = GatewayStatus::Outcome;
+    if (refusal)
+        return refusal[0] == '4' && refusal[1] == '0' ? (refusal[2] == '1'   ? Outcome::Refused401
+                                                         : refusal[2] == '3' ? Outcome::Refused403
+                                                                             : Outcome::Refused405)
+                                                      : Outcome::Error;
+    if (crowded)
+        return Outcome::Refused503;
+    return failed ? Outcome::Error : Outcome::Success;
+}
+
+}  // namespace
+
 void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
+    // Times and counts the whole request; under a web server the library's
+    // messages go to its error log from the start.
+    RequestLog log(io);
+    if (io.fromWebServer())
+        routeMessagesToErrors();
     // Decode. The share is counted from the start, so that a user's slow
     // bodies count too. A request past the user's share still reads its
     // body, within the body's deadline: a reading side shut early fails the
@@ -63,13 +88,23 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     const ModeContext context{request, request.get("host"), browseLimitMs, limits, door, stripDomain};
 
     // Refuse.
-    const Refusal refusal = refusalOf(io, request);
+    Refusal refusal = refusalOf(io, request);
+    if (!refusal.status)
+        refusal = statusRefusal(io, request);
     const bool crowded = !refusal.status && !claim.granted();
     if (refusal.status)
         writeStatus(io, refusal.status, refusal.headers);
     if (crowded)
         writeStatus(io, "503 Service Unavailable", "Retry-After: 1\n");
-    writeHeader(io);
+    const bool metrics = !refusal.status && !crowded && wantsMetricsText(request);
+    if (metrics)
+        writeMetricsHeader(io);
+    else
+        writeHeader(io);
+    const std::string mode = request.get("mode");
+    log.setUser(request.remoteUserName());
+    log.setMode(modeName(mode));
+    log.setHosts(context.host);
 
     // Dispatch.
     std::string body;
@@ -80,7 +115,7 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
             throw refusal.message;
         if (crowded)
             throw "Too many requests in progress for user '" + request.remoteUserName() + "'";
-        if (!library_.start())
+        if (!isOperatorMode(mode) && !library_.start())
             throw std::string("Unable to initialize Corvane");
         // The whole name, not cut at a backslash; a persistent driver's
         // requests each have their own.
@@ -101,8 +136,14 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     if (persistent_)
         setCurrentThreadUser(nullptr);
 
+    log.setOutcome(outcomeOf(refusal.status, crowded, failed));
+    if (failed && !log.failedServer().empty())
+        GatewayStatus::instance().serverError(log.failedServer(), failure.message);
+
     // Write.
-    if (failed) {
+    if (metrics && !failed) {
+        io.out(body);
+    } else if (failed) {
         body.clear();
         body.shrink_to_fit();
         io.out("<response>\n" + errorXml(failure.message) + "</response>\n");

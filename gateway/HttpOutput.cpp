@@ -13,8 +13,14 @@ const char kHeader[] =
     "Content-Security-Policy: default-src 'none'; frame-ancestors 'none'; sandbox\n"
     "Cache-Control: no-store\n\n";
 
-// The line for the web server's error log stays one line: control
-// characters from a request or a server are written as escapes.
+// The status figures for a metrics scraper: its text format.
+const char kMetricsHeader[] =
+    "Content-Type: text/plain; version=0.0.4; charset=utf-8\n"
+    "X-Content-Type-Options: nosniff\n"
+    "Cache-Control: no-store\n\n";
+
+}  // namespace
+
 std::string oneLine(const std::string& text) {
     static const char kHex[] = "0123456789abcdef";
     std::string out;
@@ -37,13 +43,13 @@ std::string oneLine(const std::string& text) {
     return out;
 }
 
-}  // namespace
-
 void writeStatus(RequestIo& io, const char* status, const char* headers) {
     io.out(std::string("Status: ") + status + "\n" + headers);
 }
 
 void writeHeader(RequestIo& io) { io.out(kHeader); }
+
+void writeMetricsHeader(RequestIo& io) { io.out(kMetricsHeader); }
 
 void writeErrorLine(RequestIo& io, const std::string& message, const std::string& host) {
     io.err(oneLine(std::string(message.c_str()) + " on host " + host.c_str()));

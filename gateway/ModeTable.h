@@ -20,6 +20,9 @@ struct ModeFailure {
 // throws ModeFailure, or std::bad_alloc.
 std::string runMode(const ModeContext& context);
 
+// The mode's name as the table spells it; "unknown" for no mode.
+std::string modeName(const std::string& mode);
+
 // Whether the mode changes a server or an account file. A mode holding a
 // NUL byte is none.
 bool isWriteMode(const std::string& mode);

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "RequestLimits.h"
+#include "RequestLog.h"
 #include "ServerPolicy.h"
 #include "base/env/EnvVar.h"
 
@@ -21,6 +22,7 @@ ServerDoor::ServerDoor(const ServerPolicy& servers, int32_t browseLimitMs, int32
 void ServerDoor::admit(const std::string& host) const { servers_.check(host); }
 
 TimeoutCorvaneServerHandle ServerDoor::open(const std::string& host) {
+    RequestLog::enter(RequestLog::Phase::Connect);  // the allow-list may look the name up
     lastHost_ = host;
     admit(host);
     return TimeoutCorvaneServerHandle(host.c_str(), watchdog_, browseLimitMs_,

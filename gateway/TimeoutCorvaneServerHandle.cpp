@@ -1,8 +1,11 @@
 #include "TimeoutCorvaneServerHandle.h"
 
 #include <cstdint>
+#include <exception>
 
+#include "GatewayStatus.h"
 #include "RequestLimits.h"
+#include "RequestLog.h"
 
 namespace {
 constexpr int32_t kStepMs = 100;
@@ -12,15 +15,43 @@ TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, Req
                                                        int32_t loginLimitMs, const RequestLimits& limits)
     : CorvaneServerHandle(serverId),
       watchdog_(watchdog),
+      host_(serverId),
+      exceptionsAtOpen_(std::uncaught_exceptions()),
+      callStart_(std::chrono::steady_clock::now()),
       owner_(std::this_thread::get_id()),
       deadline_(limits.deadline()),
       deadlineMessage_(limits.expiredMessage()),
       limitMs_(limitMs) {
     setLoginTimeout(static_cast<unsigned int>(loginLimitMs));
     watchdog_.watch(*this);
+    // The first operation on a server whose connection is not up makes it
+    // and logs in; as far as the figures tell, it was up when its last
+    // handle let go after a success.
+    GatewayStatus& status = GatewayStatus::instance();
+    RequestLog::enter(status.serverOpened(host_) ? RequestLog::Phase::Call : RequestLog::Phase::Login);
 }
 
-TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() { watchdog_.forget(*this); }
+TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() {
+    watchdog_.forget(*this);
+    GatewayStatus& status = GatewayStatus::instance();
+    const bool failed = std::uncaught_exceptions() > exceptionsAtOpen_;
+    if (failed) {
+        status.serverCall(host_, std::chrono::steady_clock::now() - callStart_, false);
+        if (RequestLog* log = RequestLog::current())
+            log->setFailedServer(host_);
+    }
+    status.serverClosed(host_, failed ? 0 : called_ ? 1 : -1);
+    RequestLog::enter(RequestLog::Phase::Request);
+}
+
+void TimeoutCorvaneServerHandle::resetTimer() {
+    elapsedMs_.store(0);
+    const auto now = std::chrono::steady_clock::now();
+    GatewayStatus::instance().serverCall(host_, now - callStart_, true);
+    callStart_ = now;
+    called_ = true;
+    RequestLog::enter(RequestLog::Phase::Call);
+}
 
 void TimeoutCorvaneServerHandle::step() {
     if (!timedOut_.load()) {

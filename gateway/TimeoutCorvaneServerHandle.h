@@ -13,7 +13,10 @@
 // counts and cancels. Without a watchdog thread the handle works with no
 // limit. A server that accepts the connection but does not answer the
 // login fails the operation after the login limit. Only ServerDoor makes
-// one, after the site's list has let the server through.
+// one, after the site's list has let the server through. Each operation
+// (from the handle's making or the last resetTimer() to the next, or to a
+// failure that unwinds past the handle) counts as a call in the server's
+// figures (GatewayStatus) and marks the request's phase (RequestLog).
 #pragma once
 
 #include <atomic>
@@ -32,7 +35,8 @@ class TimeoutCorvaneServerHandle : public CorvaneServerHandle, private RequestWa
 public:
     ~TimeoutCorvaneServerHandle() override;
 
-    void resetTimer() { elapsedMs_.store(0); }
+    // An operation completed: the count starts again.
+    void resetTimer();
 
 private:
     friend class ServerDoor;
@@ -45,6 +49,12 @@ private:
     void step() override;
 
     RequestWatchdog& watchdog_;
+    const std::string host_;
+    // The exceptions in flight when the handle was made: one more at its
+    // end means an operation failed.
+    const int exceptionsAtOpen_;
+    std::chrono::steady_clock::time_point callStart_;
+    bool called_ = false;  // an operation completed
     const std::thread::id owner_;
     const std::chrono::steady_clock::time_point deadline_;
     const std::string deadlineMessage_;

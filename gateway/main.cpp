@@ -1,9 +1,11 @@
-// The program's entry: FastCGI when started on a listening socket, CGI
-// otherwise.
+// The program's entry: FastCGI when started on a listening socket, an
+// operator's option from a shell, CGI otherwise.
 #include <cstdio>
 
+#include "CommandLine.h"
 #include "FastCgiServer.h"
 #include "GatewayDriver.h"
+#include "Restart.h"
 
 // The gateway writes through stdio and its own string streams, never the
 // standard ones: the link turns any use of them into an undefined
@@ -15,8 +17,14 @@ extern "C" void __wrap__ZNSt8ios_base4InitD1Ev(void*) {}
 
 int main(int argc, char** argv) {
     const int listener = fastCgiListener();
-    if (listener >= 0)
-        return serveFastCgi(listener, argc > 0 ? argv[0] : nullptr);
+    if (listener >= 0) {
+        const int status = serveFastCgi(listener, argc > 0 ? argv[0] : nullptr);
+        if (status == kRestartStatus)
+            restartProgram(argv);  // returns only when that failed
+        return status == kRestartStatus ? 1 : status;
+    }
+    if (isCommandLineOption(argc, argv))
+        return runCommandLine(argc, argv);
     GatewayDriver driver(false);
     ProcessIo io;
     driver.serve(argc, argv, io);

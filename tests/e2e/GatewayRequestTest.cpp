@@ -243,23 +243,37 @@ TEST_F(FastCgiGatewayTest, BrowseLimitComesFromTheRequestElseTheProcess) {
     EXPECT_NE(fastCgi(own).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
 }
 
-TEST_F(FastCgiGatewayTest, StopSignalEndsTheProcessOnceTheRequestsInProgressAreAnswered) {
-    // SIGTERM ended one thread's wait for a connection; the others waited on.
+TEST_F(FastCgiGatewayTest, StopSignalsFinishTheRequestsInProgressAndReloadKeepsTheSocket) {
+    // A stop ended one thread's wait for a connection while the others
+    // waited on; a reload that let the socket go refused what came meanwhile.
     const auto slow = query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/&streamName=info");
-    CorvaneTest::ProcessResult answer;
-    std::thread client([&] { answer = fastCgi(slow); });
-    ASSERT_TRUE(CorvaneTest::eventually([this] { return !sim_.calls("GetMetaData").empty(); }));
-    const pid_t pid = gateway_->pid();
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    client.join();
-    EXPECT_NE(answer.out.find("<administrators>demo,admin</administrators>"), std::string::npos) << answer.out;
-    // Ended: a zombie waiting for its parent, or gone.
-    const auto ended = [pid] {
-        const std::string stat = CorvaneTest::readFile("/proc/" + std::to_string(pid) + "/stat");
-        const size_t close = stat.rfind(')');
-        return close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0;
-    };
-    EXPECT_TRUE(CorvaneTest::eventually(ended, 3000));
+    for (const int signal : {SIGTERM, SIGQUIT, SIGHUP}) {
+        startGateway(false);
+        const size_t callsBefore = sim_.calls("GetMetaData").size();
+        CorvaneTest::ProcessResult answer, during;
+        std::thread client([&] { answer = fastCgi(slow); });
+        ASSERT_TRUE(CorvaneTest::eventually([&] { return sim_.calls("GetMetaData").size() > callsBefore; }));
+        const pid_t pid = gateway_->pid();
+        ASSERT_EQ(::kill(pid, signal), 0);
+        if (signal == SIGHUP)
+            during = fastCgi(query("mode=ping"));
+        client.join();
+        EXPECT_NE(answer.out.find("<administrators>demo,admin</administrators>"), std::string::npos) << answer.out;
+        // The last field of the process's stat: its exit status once it ended.
+        const auto stat = [pid] { return CorvaneTest::readFile("/proc/" + std::to_string(pid) + "/stat"); };
+        const auto ended = [&] {
+            const size_t close = stat().rfind(')');
+            return close == std::string::npos || stat().compare(close + 2, 1, "Z") == 0;
+        };
+        if (signal != SIGHUP) {
+            ASSERT_TRUE(CorvaneTest::eventually(ended, 3000)) << signal;
+            EXPECT_EQ(stat().substr(stat().rfind(' ') + 1), "0\n") << signal;
+            continue;
+        }
+        EXPECT_NE(during.out.find("<response>pong</response>"), std::string::npos) << during.out;
+        EXPECT_NE(fastCgi(query("mode=ping")).out.find("<response>pong</response>"), std::string::npos);
+        EXPECT_FALSE(ended());
+    }
 }
 
 }  // namespace

@@ -1,0 +1,215 @@
+// The gateway as an operator meets it: its options at a shell, the settings
+// check, ping and status (refused to users the site does not name), the
+// metrics text read by a real parser, the access and slow-request lines,
+// and library messages kept out of the answer.
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "FastCgiGateway.h"
+#include "GatewayFixture.h"
+#include "support/FastCgiClient.h"
+#include "support/LoopbackListener.h"
+#include "support/SimProcess.h"
+
+namespace {
+
+using CorvaneTest::FastCgiClient;
+using Variables = std::map<std::string, std::string>;
+
+class OperatorTest : public GatewayFixture {
+protected:
+    std::string file(const std::string& name, const std::string& text) const {
+        const std::string path = dir_.path() + "/" + name;
+        std::ofstream(path) << text;
+        return path;
+    }
+    static size_t lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+};
+
+TEST_F(OperatorTest, OptionsAnswerAtAShellAndRequestsUnderAWebServer) {
+    allowMalformedContent();
+    const struct {
+        std::vector<std::string> args;
+        Variables env;
+        int exitStatus;
+        std::string out, err;
+    } cases[] = {
+        {{"--version"}, {}, 0, "corvane-gateway 0.1.0\nCorvane client library 2014.0.0\nbuild: ", ""},
+        {{"--help"}, {}, 0, "--check", ""},
+        {{"--versoin"}, {}, 2, "", "unknown option '--versoin'"},
+        {{"--version", "--help"}, {}, 2, "", "unknown option"},
+        // Under a web server every argument is the request's.
+        {{"--version"}, {{"GATEWAY_INTERFACE", "CGI/1.1"}, {"REMOTE_USER", "u"}}, 0, "Corvane server not specified", ""},
+        {{"mode=ping"}, {}, 0, ok("<response>pong</response>\n"), ""},
+    };
+    for (const auto& c : cases) {
+        const auto result = run(c.args, c.env);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << c.args[0];
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << c.args[0] << ": " << result.out;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << c.args[0] << ": " << result.err;
+    }
+}
+
+TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
+    allowMalformedContent();
+    const std::string good = file("good.cfg", "[Local]\nUUID = 0f4c2f1e-1111-4a6e-9d3b-2c1a3b4c5d6e\n"
+                                              "[SelfDiscovery]\nPort = 7555\nTTL = 1\nScope = 224.0.0.1\n");
+    const Variables fine{{"CORVANE_ALLOWED_SERVERS", "discovered 127.0.0.1:7549 [::1]:7549 10.0.0.0/8 localhost"},
+                         {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443"},
+                         {"CORVANE_REQUEST_TIMEOUT", "60000"},
+                         {"CORVANE_ACCESS_LOG", "1"},
+                         {"XQ_MSG_LEVEL", "debug"},
+                         {"XQ_CORVANE_TRACE", "0"},
+                         {"CORVANE_STATUS_USERS", "ops, admin"},
+                         {"CORVANE_NETWORK_CONFIG", good}};
+    const auto passed = run({"--check"}, fine);
+    EXPECT_EQ(passed.exitStatus, 0) << passed.out;
+    EXPECT_EQ(passed.out, "Settings OK\n");
+
+    const struct {
+        const char* name;
+        std::string value;
+        std::string line;
+    } cases[] = {
+        {"CORVANE_REQUEST_TIMEOUT", "5s", "CORVANE_REQUEST_TIMEOUT='5s' is not a whole number"},
+        {"CORVANE_LOGIN_TIMEOUT", "", "CORVANE_LOGIN_TIMEOUT='' is not a whole number"},
+        {"CORVANE_ACCESS_LOG", "yes", "CORVANE_ACCESS_LOG='yes' is not 0 or 1"},
+        {"XQ_CORVANE_TRACE", "on", "XQ_CORVANE_TRACE='on' is not 0 or 1"},
+        {"XQ_MSG_LEVEL", "loud", "XQ_MSG_LEVEL='loud' is not one of"},
+        {"CORVANE_ALOWED_SERVERS", "h", "'CORVANE_ALOWED_SERVERS' is no setting of the gateway"},
+        {"CORVANE_ALLOWED_SERVERS", "discovered bad!entry", "the entry 'bad!entry' is not a host"},
+        {"CORVANE_TRUSTED_ORIGINS", "intranet.example", "'intranet.example' is not an origin"},
+        {"CORVANE_NETWORK_CONFIG", dir_.path() + "/none.cfg", "none.cfg' does not exist"},
+        {"CORVANE_NETWORK_CONFIG", file("uuid.cfg", "[Local]\nUUID = 0f4c2f1e-xyz\n"), "Invalid UUID '0f4c2f1e-xyz'"},
+        {"CORVANE_NETWORK_CONFIG", file("scope.cfg", "[SelfDiscovery]\nScope = group\n"), "Scope 'group' is not"},
+        {"CORVANE_NETWORK_CONFIG", file("syntax.cfg", "Port = 1\n"), "Ignoring line 1 of"},
+    };
+    for (const auto& c : cases) {
+        Variables env = fine;
+        env[c.name] = c.value;
+        const auto result = run({"--check"}, env);
+        EXPECT_EQ(result.exitStatus, 1) << c.name << "=" << c.value;
+        EXPECT_NE(result.out.find(c.line), std::string::npos) << c.name << "=" << c.value << ": " << result.out;
+        EXPECT_EQ(lines(result.out), 1u) << result.out;
+    }
+
+    ASSERT_EQ(::rename((dir_.path() + "/account").c_str(), (dir_.path() + "/moved").c_str()), 0);
+    const auto noAccounts = run({"--check"}, fine);
+    EXPECT_EQ(noAccounts.exitStatus, 1);
+    EXPECT_EQ(noAccounts.out, "./account: not a directory (Invalid account directory)\n");
+}
+
+TEST_F(OperatorTest, StatusGoesOnlyToTheUsersTheSiteNames) {
+    const struct {
+        std::string user, allowed;
+        bool shown;
+    } cases[] = {
+        {"ops", "ops", true}, {"ops", "admin,ops", true}, {"eve", "ops", false},
+        {"op", "ops", false}, {"ops", "", false},         {"", "ops", false},
+    };
+    for (const auto& c : cases) {
+        const auto result =
+            get("mode=status", {{"GATEWAY_INTERFACE", "CGI/1.1"}, {"REMOTE_USER", c.user}, {"CORVANE_STATUS_USERS", c.allowed}});
+        EXPECT_EQ(result.out.find("<status><started>") != std::string::npos, c.shown) << c.user << ": " << result.out;
+        if (!c.shown) {
+            EXPECT_EQ(result.out.rfind(c.user.empty() ? "Status: 401" : "Status: 403", 0), 0u) << result.out;
+        }
+    }
+}
+
+TEST_F(OperatorTest, LogLinesGoToTheErrorStreamAndNeverIntoTheAnswer) {
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
+    ASSERT_TRUE(sim.started());
+    const CorvaneTest::LoopbackListener silent;
+    const Variables web{{"GATEWAY_INTERFACE", "CGI/1.1"}, {"REMOTE_USER", "al\nx"}, {"CORVANE_ACCESS_LOG", "1"}};
+    const std::string stuck = "mode=getMetadata&nodeId=/&streamName=info&host=127.0.0.1:" + std::to_string(silent.port());
+
+    // Library messages at debug level, the access line with its escaped user.
+    Variables debug = web;
+    debug["XQ_MSG_LEVEL"] = "debug";
+    const auto talked = get("mode=getMetadata&nodeId=/&streamName=info&host=" + sim.host(), debug);
+    EXPECT_EQ(talked.out.rfind(ok("<response><node>"), 0), 0u) << talked.out;
+    EXPECT_NE(talked.err.find("Connected to server"), std::string::npos) << talked.err;
+    EXPECT_NE(talked.err.find("corvane-gateway: access "), std::string::npos) << talked.err;
+    EXPECT_NE(talked.err.find(" user=\"al\\nx\" mode=\"getMetadata\" hosts=\"" + sim.host() + "\" ms="),
+              std::string::npos)
+        << talked.err;
+    EXPECT_NE(talked.err.find(" outcome=success\n"), std::string::npos) << talked.err;
+    EXPECT_EQ(talked.err.find("corvane-gateway: slow"), std::string::npos) << talked.err;
+
+    // A server that never answers the login holds the request past the
+    // slow limit in the login.
+    Variables slow = web;
+    slow["CORVANE_LOGIN_TIMEOUT"] = "400";
+    slow["CORVANE_SLOW_REQUEST_MS"] = "200";
+    const auto held = get(stuck, slow);
+    EXPECT_NE(held.err.find(" outcome=error\n"), std::string::npos) << held.err;
+    const size_t line = held.err.find("corvane-gateway: slow ");
+    ASSERT_NE(line, std::string::npos) << held.err;
+    EXPECT_NE(held.err.find(" phase=login\n", line), std::string::npos) << held.err;
+}
+
+TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
+    allowMalformedContent();
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
+    ASSERT_TRUE(sim.started());
+    int closedPort = 0;
+    const CorvaneTest::ScopedFd closed = CorvaneTest::bindWithoutListening(&closedPort);
+    FastCgiGateway gateway(dir_.path(), {{"CORVANE_STATUS_USERS", "ops"}});
+    ASSERT_TRUE(gateway.started());
+    const auto ask = [&](const std::string& query, const std::string& user = "al") {
+        return FastCgiClient::request(gateway.socket(),
+                                      {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", user}});
+    };
+    const std::string refused = "127.0.0.1:" + std::to_string(closedPort);
+    EXPECT_NE(ask("mode=ping").find("<response>pong</response>"), std::string::npos);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NE(ask("mode=getMetadata&nodeId=/&streamName=info&host=" + sim.host()).find("<node>"), std::string::npos);
+    EXPECT_NE(ask("mode=getMetadata&nodeId=/&streamName=info&host=" + refused).find("<error>"), std::string::npos);
+    EXPECT_NE(ask("mode=destroyNode&nodeId=/x&host=" + sim.host()).find("Status: 405"), std::string::npos);
+    EXPECT_NE(ask("mode=getUser&host=h&nodeId=n", "").find("Status: 401"), std::string::npos);
+
+    const std::string xml = ask("mode=status", "ops");
+    for (const std::string& part :
+         {std::string("<accepted>7</accepted><inFlight>1</inFlight>"), std::string("<mode name=\"getMetadata\">3</mode>"),
+          std::string("<mode name=\"ping\">1</mode>"), std::string("<outcome name=\"success\">3</outcome>"),
+          std::string("<outcome name=\"error\">1</outcome>"), std::string("<outcome name=\"refused401\">1</outcome>"),
+          std::string("<outcome name=\"refused405\">1</outcome>"), std::string("<threads><idle>7</idle><busy>1</busy>"),
+          "<server host=\"" + sim.host() + "\"><openHandles>0</openHandles><connections>1</connections><calls>2</calls>"
+              "<failures>0</failures><lastError></lastError>",
+          "<server host=\"" + refused + "\"><openHandles>0</openHandles><connections>0</connections><calls>1</calls>"
+              "<failures>1</failures><lastError>Connection refused</lastError>"})
+        EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
+
+    // The metrics text as a scraper reads it.
+    const std::string text = ask("mode=status&format=prometheus", "ops");
+    ASSERT_EQ(text.rfind("Content-Type: text/plain; version=0.0.4", 0), 0u) << text;
+    const std::string script =
+        "import sys\n"
+        "from prometheus_client.parser import text_string_to_metric_families\n"
+        "text = sys.stdin.read().split('\\n\\n', 1)[1]\n"
+        "for family in text_string_to_metric_families(text):\n"
+        "    for s in family.samples:\n"
+        "        if s.name.endswith(('_total', '_count', '_bucket')) or 'last_error' in s.name:\n"
+        "            print(s.name, sorted(s.labels.items()), s.value)\n";
+    CorvaneTest::ProcessOptions options;
+    options.input = text;
+    options.env = CorvaneTest::currentEnvironment();
+    const auto parsed = CorvaneTest::runProcess({"/usr/bin/python3", "-c", script}, options);
+    ASSERT_EQ(parsed.exitStatus, 0) << parsed.err << text;
+    for (const std::string& sample :
+         {std::string("corvane_gateway_requests_accepted_total [] 8.0"),
+          std::string("corvane_gateway_requests_by_mode_total [('mode', 'status')] 1.0"),
+          std::string("corvane_gateway_requests_by_outcome_total [('outcome', 'refused405')] 1.0"),
+          "corvane_gateway_server_failures_total [('server', '" + refused + "')] 1.0",
+          "corvane_gateway_server_last_error_info [('error', 'Connection refused'), ('server', '" + refused + "')] 1.0",
+          "corvane_gateway_server_call_seconds_count [('server', '" + sim.host() + "')] 2.0",
+          "corvane_gateway_server_call_seconds_bucket [('le', '+Inf'), ('server', '" + sim.host() + "')] 2.0"})
+        EXPECT_NE(parsed.out.find(sample + "\n"), std::string::npos) << sample << "\n" << parsed.out;
+}
+
+}  // namespace
