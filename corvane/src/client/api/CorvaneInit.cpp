@@ -31,10 +31,12 @@ bool corvaneInit() {
 void corvaneUninit() {
     if (gInitCount <= 0 || --gInitCount > 0)
         return;
+    // Handles may outlive the library: they drop their connections, event
+    // links and frame channels first, while the discovery client, the
+    // monitor and the table those point into still exist.
+    corvaneReleaseAllServers();
     CorvaneMulticastClient::destroyInstance();
-    CorvaneEventMonitor::stopIfMade();
-    // The default handle outlives the table: its reference must go first.
-    corvaneReleaseDefaultServer();
+    CorvaneEventMonitor::destroyIfMade();
     corvaneDeleteConnectionTable();
     Corvane::rcAPI::closeParked();
     Corvane::CoNetwork::uninit();
