@@ -8,6 +8,7 @@
 #include "client/api/CorvaneEventMonitor.h"
 #include "client/api/CorvaneMulticastClient.h"
 #include "client/api/CorvaneServerImp.h"
+#include "client/api/CorvaneVersion.h"
 
 namespace {
 int gInitCount = 0;
@@ -50,6 +51,8 @@ void corvaneVersion(int* major, int* minor, int* maint) {
     if (maint)
         *maint = 0;
 }
+
+const char* corvaneLibraryVersion() { return CORVANE_VERSION_STRING; }
 
 void corvanePurgeConnections(bool all) { corvaneCleanConnections(all); }
 
