@@ -111,6 +111,12 @@ install)
   [ -x "$WORK/usr/bin/corvane-gateway" ] && [ -x "$WORK/usr/bin/corvane-sim" ] || fail "programs not installed"
   [ ! -e "$WORK/usr/etc" ] || fail "a plain install wrote configuration files"
   check_dev "$WORK/usr"
+  # Every public header of the client stands alone in C++14, warning-free.
+  for h in "$WORK"/usr/include/corvane/client/api/*.h; do
+    head -1 "$h" | grep -q "^// Internal to" && continue
+    echo "#include \"$h\"" | g++ -std=c++14 $WARNINGS -fsyntax-only -I"$WORK/usr/include/corvane" -x c++ - ||
+      fail "$h does not compile alone under -std=c++14 $WARNINGS"
+  done
   build_with_cmake "$WORK/usr"
   build_with_pkg_config "$WORK/usr"
   check_loading "$WORK/usr"
