@@ -3,6 +3,7 @@
 // command line, and the root's children with their types and names.
 //     first-program 127.0.0.1:7549
 #include <cstdio>
+#include <cstring>
 
 #include "client/api/CorvaneInit.h"
 #include "client/api/CorvaneNodeHandle.h"
@@ -16,7 +17,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: %s HOST:PORT\n", argv[0]);
         return 2;
     }
-    std::printf("Corvane %s\n", CORVANE_VERSION_STRING);
+    // The release linked; a program built against other headers says so.
+    std::printf("Corvane %s\n", corvaneLibraryVersion());
+    if (std::strcmp(corvaneLibraryVersion(), CORVANE_VERSION_STRING) != 0)
+        std::fprintf(stderr, "Built with the headers of Corvane %s\n", CORVANE_VERSION_STRING);
     // Starts the library here and stops it at the end of main.
     CorvaneInitGuard library;
     if (!library.ok()) {

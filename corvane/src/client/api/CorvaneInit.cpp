@@ -8,7 +8,6 @@
 #include "client/api/CorvaneEventMonitor.h"
 #include "client/api/CorvaneMulticastClient.h"
 #include "client/api/CorvaneServerImp.h"
-#include "client/api/CorvaneVersion.h"
 
 namespace {
 int gInitCount = 0;
@@ -52,7 +51,9 @@ void corvaneVersion(int* major, int* minor, int* maint) {
         *maint = 0;
 }
 
-const char* corvaneLibraryVersion() { return CORVANE_VERSION_STRING; }
+// The build passes the project's version, which the generated
+// CorvaneVersion.h carries too.
+const char* corvaneLibraryVersion() { return CORVANE_PROJECT_VERSION; }
 
 void corvanePurgeConnections(bool all) { corvaneCleanConnections(all); }
 
