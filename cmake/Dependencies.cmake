@@ -28,8 +28,11 @@ target_link_libraries(corvane_fcgi INTERFACE corvane_fcgi_headers ${FCGI_SHARED_
 
 find_path(UUID_INCLUDE_DIR uuid/uuid.h REQUIRED)
 find_library(UUID_LIBRARY NAMES libuuid.a uuid REQUIRED)
+# Built, the programs link the static libuuid found here; installed, the
+# CMake package names it only ("uuid"), so that a program links the libuuid
+# of the machine it is built on, wherever that keeps it.
 add_library(corvane_uuid INTERFACE)
-target_include_directories(corvane_uuid SYSTEM INTERFACE ${UUID_INCLUDE_DIR})
-target_link_libraries(corvane_uuid INTERFACE ${UUID_LIBRARY})
+target_include_directories(corvane_uuid SYSTEM INTERFACE $<BUILD_INTERFACE:${UUID_INCLUDE_DIR}>)
+target_link_libraries(corvane_uuid INTERFACE $<BUILD_INTERFACE:${UUID_LIBRARY}> $<INSTALL_INTERFACE:uuid>)
 
 find_package(Boost 1.67 REQUIRED)

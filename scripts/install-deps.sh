@@ -13,11 +13,12 @@
 #
 # The other web servers, what packaging and the install tests call
 # (lintian checks the packages, systemd-analyze rates the service's
-# sandbox), the headless browser the page's test drives, and Node, whose
-# test runner runs the page's unit tests, and the metrics parser the
-# status test reads the gateway's metrics text with:
+# sandbox, doxygen makes the library's API reference for its package),
+# the headless browser the page's test drives, Node, whose test runner
+# runs the page's unit tests, and the metrics parser the status test reads
+# the gateway's metrics text with:
 MORE_PACKAGES="apache2 apache2-utils nginx fcgiwrap pkg-config dpkg-dev file lintian systemd chromium chromium-driver \
-python3-selenium nodejs python3-prometheus-client"
+python3-selenium nodejs python3-prometheus-client doxygen"
 # The FastCGI side: the library the gateway links, spawn-fcgi for nginx and
 # Apache, cgi-fcgi for trying a FastCGI gateway from a shell.
 FASTCGI_PACKAGES="libfcgi-dev libfcgi-bin spawn-fcgi"

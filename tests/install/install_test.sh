@@ -1,12 +1,14 @@
 #!/bin/sh
 # Uses Corvane the way other projects and machines get it. "install":
-# installs the build tree into a temporary prefix and builds a small client
-# program against it with find_package(Corvane) and with pkg-config.
-# "package": makes the Debian packages, has lintian check them (any error
-# or warning fails), unpacks them into a temporary root, builds the program
-# against the -dev package and runs the gateway from there. The programs
-# run against corvane-sim; run this in a private network namespace (the
-# gateway starts discovery).
+# installs the build tree into a temporary prefix and builds the installed
+# first example against it with find_package(Corvane) and with pkg-config,
+# under -Wall -Wextra -Wpedantic -Werror. "package": makes the API
+# reference and the Debian packages, has lintian check them (any error or
+# warning fails), unpacks them into a temporary root, builds the example
+# against the -dev package and runs the gateway from there. Both check that
+# the headers, the packages, CorvaneConfigVersion.cmake and corvane.pc tell
+# one version. The programs run against corvane-sim; run this in a private
+# network namespace (the gateway starts discovery).
 # Usage: install_test.sh install|package BUILD_DIR
 set -e
 MODE="$1"
@@ -32,9 +34,33 @@ SIM=$!
 read -r PORT <"$WORK/sim.port" || fail "corvane-sim did not start: $(cat "$WORK/sim.log")"
 INFO="<info><administrators>demo,admin</administrators></info>"
 
+# The project's version, as CMake has it.
+VERSION="$(sed -n 's/^CMAKE_PROJECT_VERSION:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
+WARNINGS="-Wall -Wextra -Wpedantic -Werror"
+# check_client PROGRAM: the first example's output, with discovery off.
 check_client() {
-  out="$("$1" "127.0.0.1:$PORT")" || fail "$1 failed: $out"
-  [ "$out" = "$INFO" ] || fail "$1 printed '$out'"
+  out="$(CORVANE_DISCOVERY=off "$1" "127.0.0.1:$PORT")" || fail "$1 failed: $out"
+  [ "$(echo "$out" | sed -n 1p)" = "Corvane $VERSION" ] && [ "$(echo "$out" | sed -n 2p)" = "$INFO" ] &&
+    echo "$out" | grep -qx "/media FOLDER Media" || fail "$1 printed '$out'"
+}
+# check_dev ROOT: what the -dev files under ROOT say of themselves: one
+# version, libuuid named rather than found at a path of this machine.
+check_dev() {
+  header="$1/include/corvane/client/api/CorvaneVersion.h"
+  grep -qx "#define CORVANE_VERSION_STRING \"$VERSION\"" "$header" || fail "$header is not of version $VERSION"
+  grep -q "PACKAGE_VERSION \"$VERSION\"" "$1/$LIBDIR/cmake/Corvane/CorvaneConfigVersion.cmake" ||
+    fail "CorvaneConfigVersion.cmake is not of version $VERSION"
+  ! grep -rn "/libuuid" "$1/$LIBDIR/cmake/Corvane" || fail "the CMake package names libuuid by its path"
+  [ -f "$1/share/doc/libcorvane-dev/examples/first-program.cpp" ] || fail "the examples are not installed"
+}
+# build_with_cmake ROOT: the installed example, with CMake, C++14 as the
+# package asks (no standard of its own).
+build_with_cmake() {
+  cmake -S "$1/share/doc/libcorvane-dev/examples" -B "$WORK/cmake-build" -DCMAKE_PREFIX_PATH="$1" \
+    -DCMAKE_CXX_FLAGS="$WARNINGS" >"$WORK/cmake.log" 2>&1 &&
+    cmake --build "$WORK/cmake-build" >>"$WORK/cmake.log" 2>&1 || fail "the example did not build with CMake:
+$(cat "$WORK/cmake.log")"
+  check_client "$WORK/cmake-build/first-program"
 }
 # check_loading ROOT: the gateway installed under ROOT finds its
 # administrator-list module and answers isAdmin; without the module, or
@@ -65,11 +91,17 @@ os.execv(sys.argv[1], [sys.argv[1]])' "$gateway" "$WORK/fastcgi.socket" 2>"$WORK
 # The library directory the build installs into: on Debian, lib/<triplet>.
 LIBDIR="$(sed -n 's/^CMAKE_INSTALL_LIBDIR:[A-Z]*=//p' "$BUILD/CMakeCache.txt")"
 # Only the tree under test: an installed Corvane on this machine must not
-# stand in for it.
+# stand in for it. An unpacked package's corvane.pc names /usr, which the
+# sysroot puts under the tree.
 build_with_pkg_config() {
-  flags="$(PKG_CONFIG_LIBDIR="$1/$LIBDIR/pkgconfig" pkg-config --cflags --libs corvane)" ||
-    fail "no corvane.pc in $1/$LIBDIR/pkgconfig"
-  g++ -std=c++17 -o "$WORK/pc-consumer" "$HERE/consumer/main.cpp" $flags
+  export PKG_CONFIG_LIBDIR="$1/$LIBDIR/pkgconfig" PKG_CONFIG_ALLOW_SYSTEM_CFLAGS=1 PKG_CONFIG_ALLOW_SYSTEM_LIBS=1
+  [ -z "$2" ] || export PKG_CONFIG_SYSROOT_DIR="$2"
+  [ "$(pkg-config --modversion corvane)" = "$VERSION" ] || fail "corvane.pc is not of version $VERSION"
+  flags="$(pkg-config --cflags --libs corvane)" || fail "no corvane.pc in $1/$LIBDIR/pkgconfig"
+  case " $flags " in *" -I$1/include/corvane "*) ;; *) fail "corvane.pc's include path is not plain: $flags" ;; esac
+  unset PKG_CONFIG_LIBDIR PKG_CONFIG_SYSROOT_DIR
+  g++ -std=c++14 $WARNINGS -o "$WORK/pc-consumer" "$1/share/doc/libcorvane-dev/examples/first-program.cpp" $flags ||
+    fail "the example did not build with pkg-config's flags $flags"
   check_client "$WORK/pc-consumer"
 }
 
@@ -78,13 +110,20 @@ install)
   cmake --install "$BUILD" --prefix "$WORK/usr" >/dev/null
   [ -x "$WORK/usr/bin/corvane-gateway" ] && [ -x "$WORK/usr/bin/corvane-sim" ] || fail "programs not installed"
   [ ! -e "$WORK/usr/etc" ] || fail "a plain install wrote configuration files"
-  cmake -S "$HERE/consumer" -B "$WORK/cmake-build" -DCMAKE_PREFIX_PATH="$WORK/usr" >/dev/null
-  cmake --build "$WORK/cmake-build" >/dev/null
-  check_client "$WORK/cmake-build/corvane-consumer"
+  check_dev "$WORK/usr"
+  # Every public header of the client stands alone in C++14, warning-free.
+  for h in "$WORK"/usr/include/corvane/client/api/*.h; do
+    head -1 "$h" | grep -q "^// Internal to" && continue
+    echo "#include \"$h\"" | g++ -std=c++14 $WARNINGS -fsyntax-only -I"$WORK/usr/include/corvane" -x c++ - ||
+      fail "$h does not compile alone under -std=c++14 $WARNINGS"
+  done
+  build_with_cmake "$WORK/usr"
   build_with_pkg_config "$WORK/usr"
   check_loading "$WORK/usr"
   ;;
 package)
+  command -v doxygen >/dev/null || fail "doxygen is not installed (scripts/install-deps.sh installs it)"
+  cmake --build "$BUILD" --target docs >"$WORK/docs.log" 2>&1 || fail "the API reference: $(cat "$WORK/docs.log")"
   (cd "$WORK" && cpack --config "$BUILD/CPackConfig.cmake" -B "$WORK/deb" >"$WORK/cpack.log" 2>&1) ||
     fail "cpack: $(cat "$WORK/cpack.log")"
   command -v lintian >/dev/null || fail "lintian is not installed (scripts/install-deps.sh installs it)"
@@ -161,7 +200,18 @@ $(cat "$WORK/security.log")"
   out="$("$GATEWAY" mode=getMetadata "host=127.0.0.1:$PORT" nodeId=/ streamName=info)"
   case "$out" in *"<host>127.0.0.1:$PORT</host>$INFO</node>"*) ;; *) fail "getMetadata answered '$out'" ;; esac
   check_loading "$WORK/root/usr"
-  build_with_pkg_config "$WORK/root/usr"
+  # Each package holds its own: the sim and its tree, the reference.
+  for deb in "$WORK"/deb/*.deb; do
+    [ "$(dpkg-deb -f "$deb" Version)" = "$VERSION" ] || fail "$deb is not of version $VERSION"
+  done
+  dpkg-deb -c "$WORK"/deb/corvane-gateway_*.deb | grep -q "corvane-sim" && fail "corvane-gateway holds corvane-sim"
+  dpkg-deb -c "$WORK"/deb/corvane-sim_*.deb >"$WORK/sim.list"
+  for f in usr/bin/corvane-sim usr/share/corvane-sim/demo-tree.txt usr/share/man/man1/corvane-sim.1.gz; do
+    grep -q " \./$f\$" "$WORK/sim.list" || fail "corvane-sim's package lacks /$f"
+  done
+  [ -f "$WORK/root/usr/share/doc/libcorvane-dev/html/index.html" ] || fail "libcorvane-dev holds no API reference"
+  check_dev "$WORK/root/usr"
+  build_with_pkg_config "$WORK/root/usr" "$WORK/root"
   ;;
 *)
   fail "usage: $0 install|package BUILD_DIR"

@@ -11,9 +11,13 @@
 // (a callback's own call takes the call mutex), then caller mutex.
 #include "client/api/CorvaneClientConnection.h"
 
+#include <strings.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -66,10 +70,16 @@ CorvaneServerId completed(const CorvaneServerId& given) {
     return id;
 }
 
-// The discovery client, or null when it cannot be made (a discovery
-// configuration naming no group, no descriptor left for its pipe): the
-// identifier's own host and port still lead to the server.
+// Discovery on or off: -1 until CORVANE_DISCOVERY is read or a caller
+// decides.
+std::atomic<int> gDiscovery{-1};
+
+// The discovery client, or null when it is off or cannot be made (a
+// discovery configuration naming no group, no descriptor left for its
+// pipe): the identifier's own host and port still lead to the server.
 CorvaneMulticastClient* discoveryClient() {
+    if (!CorvaneClientConnection::discoveryEnabled())
+        return nullptr;
     try {
         return CorvaneMulticastClient::instance();
     } catch (const Corvane::CoException& e) {
@@ -110,6 +120,22 @@ CorvaneClientConnection::CorvaneClientConnection(const CorvaneServerId& id)
 }
 
 CorvaneClientConnection::~CorvaneClientConnection() = default;
+
+bool CorvaneClientConnection::discoveryEnabled() {
+    int enabled = gDiscovery.load();
+    if (enabled < 0) {
+        const char* text = std::getenv("CORVANE_DISCOVERY");
+        const bool off = text && (strcasecmp(text, "off") == 0 || std::strcmp(text, "0") == 0);
+        // A caller's setDiscovery() meanwhile wins over the environment.
+        int unset = -1;
+        enabled = off ? 0 : 1;
+        if (!gDiscovery.compare_exchange_strong(unset, enabled))
+            enabled = unset;
+    }
+    return enabled != 0;
+}
+
+void CorvaneClientConnection::setDiscovery(bool enabled) { gDiscovery.store(enabled ? 1 : 0); }
 
 bool CorvaneClientConnection::isDiscovered(const CorvaneServerId& id) {
     CorvaneMulticastClient* discovery = discoveryClient();
@@ -169,8 +195,11 @@ void CorvaneClientConnection::connectLocked(unsigned int loginTimeoutMs) {
     const char* host = serverId_.getHost();
     const unsigned int port = static_cast<unsigned int>(serverId_.getPort());
     CO_DEBUG("Connecting to server [%s:%u] [%s] [%s]", host, port, serverId_.getDatabase(), serverId_.getStorageId());
-    if (!*host || port == 0)
+    if (!*host || port == 0) {
+        if (!discoveryEnabled())
+            throwText("Server discovery is off, and '" + std::string(serverId_.getStr()) + "' names no port");
         throwText(std::strerror(ECONNREFUSED));
+    }
     if (!rc_->connect(host, serverId_.getPort(), toRcTimeout(loginTimeoutMs))) {
         const std::string error = rc_->lastError();
         CO_DEBUG("Could not connect to server [%s:%u] [%s] [%s]: %s", host, port, serverId_.getDatabase(),

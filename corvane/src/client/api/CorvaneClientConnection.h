@@ -72,8 +72,14 @@ public:
     };
 
     // True when discovery lists the server id names, looked up as a
-    // connection to it would look it up. Starts discovery if need be.
+    // connection to it would look it up. Starts discovery if need be; false
+    // when discovery is off.
     static bool isDiscovered(const CorvaneServerId& id);
+    // Whether connections look servers up through discovery first: on
+    // unless CORVANE_DISCOVERY ("off" or "0"), read at the first call, or
+    // setDiscovery says otherwise. Thread-safe.
+    static bool discoveryEnabled();
+    static void setDiscovery(bool enabled);
 
     typedef void (*DisconnectCallback)(const CorvaneServerId& server);
     // Called (when set) with the server's identifier after a call lost the

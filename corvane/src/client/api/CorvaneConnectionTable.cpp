@@ -136,6 +136,8 @@ void corvaneCreateConnectionTable(int capacity, int64_t idleTimeoutUs) {
 
 void corvaneDeleteConnectionTable() { table().reset(); }
 
+bool corvaneConnectionTableExists() { return table() != nullptr; }
+
 void corvaneSetConnectionClock(int64_t (*nowUs)()) { gClock.store(nowUs); }
 
 void corvaneCleanConnections(bool all) {

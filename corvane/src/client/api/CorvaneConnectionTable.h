@@ -17,6 +17,9 @@ void corvaneCreateConnectionTable();
 void corvaneCreateConnectionTable(int capacity, int64_t idleTimeoutUs);
 // Deletes every connection and the table. No Shared handle may be left.
 void corvaneDeleteConnectionTable();
+// True between the library's first start and its last stop: the table
+// lives exactly that long.
+bool corvaneConnectionTableExists();
 // all: deletes every connection nobody holds; otherwise only those idle for
 // longer than the time-out. Nothing happens without a table.
 void corvaneCleanConnections(bool all);

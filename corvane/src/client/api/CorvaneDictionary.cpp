@@ -29,6 +29,25 @@ bool CorvaneDictionary::getStringAttribute(const char* name, CorvaneStr& value) 
     return true;
 }
 
+int CorvaneDictionary::size() const { return imp_->count(); }
+
+bool CorvaneDictionary::getAttribute(int index, CorvaneStr& name, CorvaneStr& value) const {
+    if (index < 0)
+        return false;
+    Corvane::rcAttrStream::ConstIterator it(*imp_);
+    Corvane::rcAttrStream::Entry entry;
+    for (int i = 0; it.next(entry); ++i) {
+        if (i == index) {
+            name = std::string(entry.name, entry.nameLen).c_str();
+            value = std::string(entry.value, entry.valueLen).c_str();
+            return true;
+        }
+    }
+    return false;
+}
+
+CorvaneStr CorvaneDictionary::toText() const { return CorvaneStr(imp_->prettyString(kTextValueBytes).c_str()); }
+
 const char* CorvaneDictionary::c_str() const { return imp_->c_str(); }
 
 bool CorvaneDictionary::operator==(const CorvaneDictionary& other) const { return *imp_ == *other.imp_; }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cassert>
 #include <exception>
+#include <mutex>
+#include <utility>
 
 #include "base/loggerBase/CoException.h"
 #include "base/loggerBase/CoMsg.h"
@@ -24,7 +26,10 @@ const Corvane::rcParam::Decl kNodeEventParams[] = {{&Corvane::rcParamString::TYP
 // A dispatch wait that fails this many times in a row would only spin.
 constexpr int kMaxFailedPasses = 3;
 
-std::atomic<bool> gMonitorMade{false};
+// The monitor while one exists. Both are constant-initialised and never
+// torn down.
+std::mutex gMonitorMutex;                  // guards gMonitor
+CorvaneEventMonitor* gMonitor = nullptr;
 
 int nextConnectionId() {
     // Numbers are never reused: a server may still call an old one.
@@ -79,18 +84,26 @@ bool decodeNodeEvent(const std::string& payload, CorvaneNodeEvent* event, std::s
 }
 
 CorvaneEventMonitor& CorvaneEventMonitor::instance() {
-    // Never destroyed: at exit the thread manager ends a thread its owner
-    // left running and deletes its object, which a destructor here would
-    // then touch. Library stop ends the thread instead. A failed
-    // construction is tried again at the next call.
-    static CorvaneEventMonitor* const monitor = new CorvaneEventMonitor;
-    gMonitorMade.store(true);
-    return *monitor;
+    // Not a function-local static: at exit the thread manager ends a thread
+    // its owner left running and deletes its object, which a destructor run
+    // then would touch. The last library stop ends the thread and deletes
+    // the monitor instead. A failed construction is tried again at the next
+    // call.
+    std::lock_guard<std::mutex> guard(gMonitorMutex);
+    if (!gMonitor)
+        gMonitor = new CorvaneEventMonitor;
+    return *gMonitor;
 }
 
-void CorvaneEventMonitor::stopIfMade() {
-    if (gMonitorMade.load())
-        instance().stop();
+void CorvaneEventMonitor::destroyIfMade() {
+    CorvaneEventMonitor* monitor = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(gMonitorMutex);
+        std::swap(monitor, gMonitor);
+    }
+    // Outside the lock: stopping waits for the monitor thread, which may be
+    // asking for the instance.
+    delete monitor;
 }
 
 CorvaneEventMonitor::CorvaneEventMonitor() : Corvane::rcServerContext(-1) {

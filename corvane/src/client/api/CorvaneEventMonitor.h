@@ -8,10 +8,10 @@
 // receives to the handlers of that node.
 //
 // Design note. Made on the first registration, never before: a program that
-// never registers (the gateway) pays for no thread and no listening socket.
-// Then one thread, "Corvane Event Monitor", runs the server's dispatch
-// passes until stop() (library stop); all sockets, command lines and
-// handler calls are served on it, one event at a time. A line longer than
+// never registers (the gateway) pays for no thread and no listening socket;
+// deleted by the last library stop. Meanwhile one thread, "Corvane Event
+// Monitor", runs the server's dispatch passes until stop(); all sockets,
+// command lines and handler calls are served on it, one event at a time. A line longer than
 // kMaxLineBytes ends its client, and at most kMaxClients are served at once,
 // so that the open port cannot be made to eat memory. Locks:
 // deliveryMutex_ is held by the monitor thread while it looks up a
@@ -52,8 +52,10 @@ public:
     // The monitor, made (listening) on first use. Throws Corvane::CoException
     // when it can not listen.
     static CorvaneEventMonitor& instance();
-    // Stops the thread of the monitor if one was ever made; library stop.
-    static void stopIfMade();
+    // Stops the monitor's thread, closes its port and deletes it, if one
+    // was made; library stop. No Connection may be left. The next
+    // instance() makes a new one.
+    static void destroyIfMade();
 
     // Starts the thread when it is not running; safe from any thread.
     // Throws Corvane::CoException when the thread can not be had.

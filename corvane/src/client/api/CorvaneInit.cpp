@@ -31,10 +31,12 @@ bool corvaneInit() {
 void corvaneUninit() {
     if (gInitCount <= 0 || --gInitCount > 0)
         return;
+    // Handles may outlive the library: they drop their connections, event
+    // links and frame channels first, while the discovery client, the
+    // monitor and the table those point into still exist.
+    corvaneReleaseAllServers();
     CorvaneMulticastClient::destroyInstance();
-    CorvaneEventMonitor::stopIfMade();
-    // The default handle outlives the table: its reference must go first.
-    corvaneReleaseDefaultServer();
+    CorvaneEventMonitor::destroyIfMade();
     corvaneDeleteConnectionTable();
     Corvane::rcAPI::closeParked();
     Corvane::CoNetwork::uninit();
@@ -48,6 +50,10 @@ void corvaneVersion(int* major, int* minor, int* maint) {
     if (maint)
         *maint = 0;
 }
+
+// The build passes the project's version, which the generated
+// CorvaneVersion.h carries too.
+const char* corvaneLibraryVersion() { return CORVANE_PROJECT_VERSION; }
 
 void corvanePurgeConnections(bool all) { corvaneCleanConnections(all); }
 

@@ -12,8 +12,12 @@ bool corvaneInit();
 // failed start.
 void corvaneUninit();
 
-// Library version: always 2014.0.0.
+// The version of the server protocol the library speaks: always 2014.0.0,
+// whatever the release. Null pointers are skipped.
 void corvaneVersion(int* major, int* minor, int* maint);
+// The release of the library linked, "major.minor.patch": the
+// CORVANE_VERSION_STRING its CorvaneVersion.h was generated with.
+const char* corvaneLibraryVersion();
 
 // all: deletes every shared connection nobody holds; otherwise only the
 // idle ones past their time-out.

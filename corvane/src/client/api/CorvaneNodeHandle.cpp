@@ -77,6 +77,9 @@ bool begin(CorvaneNodeImp& imp, bool needsVersion, Call& call) {
 // in the server's last error.
 template <typename T, typename Op>
 const T* cachedRead(CorvaneNodeImp& imp, CorvaneCached<T>& item, bool needsVersion, Op op) {
+    // What was read stays cached, yet a stopped library answers nothing.
+    if (!imp.server_->imp()->libraryReady())
+        return nullptr;
     return item.get([&](T& out) {
         Call call;
         return begin(imp, needsVersion, call) && op(call, out);

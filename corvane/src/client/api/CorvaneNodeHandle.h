@@ -3,7 +3,10 @@
 // frames, streams) and asks again only for what it has not read yet.
 // Copies are deep. The server handle must outlive its node handles. Every
 // operation returns false on failure with the reason in lastError() (the
-// server's last error). Used by one thread at a time.
+// server's last error); while the library is not initialised every
+// operation fails with "The Corvane library is not initialised", even one
+// whose answer the handle has cached. Used by one thread at a time.
+// getNodeType's numbers have names in CorvaneNodeType.h.
 #pragma once
 
 #include <cstddef>
@@ -72,6 +75,14 @@ public:
     // On success the handle becomes an empty node of the same server.
     bool destroyNode();
 
+    // The text of the node's metadata stream (getMetaDataStream names the
+    // streams a node has). filter and depth travel to the server unchanged
+    // (filter quoted when it holds a blank; null as "") and what they select
+    // is the server's to decide: filter is a text the server narrows its
+    // answer with, "" for none; depth a number of levels of the stream's
+    // structure the answer goes into. The gateway asks with "" and 1 for a
+    // stream, and with "" and 0 for "info"; corvane-sim applies neither and
+    // answers the whole stream.
     bool getMetaData(const char* stream, const char* filter, int depth, CorvaneStr& data);
     bool setMetaData(const char* stream, const char* data);
     bool getNumMetaDataStreams(int& count);

@@ -1,11 +1,11 @@
 #include "client/api/CorvaneServerHandle.h"
 
-#include <atomic>
 #include <cassert>
 #include <string>
 
 #include "client/api/CorvaneBaseClientAPI.h"
 #include "client/api/CorvaneClientConnection.h"
+#include "client/api/CorvaneConnectionTable.h"
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneFrameClientAPI.h"
 #include "client/api/CorvaneNodeClientAPI.h"
@@ -226,25 +226,16 @@ const char* CorvaneServerHandle::lastError() const {
 }
 
 bool CorvaneServerHandle::isDiscovered(const char* serverId) {
-    return CorvaneClientConnection::isDiscovered(CorvaneServerId(serverId));
+    return corvaneConnectionTableExists() && CorvaneClientConnection::isDiscovered(CorvaneServerId(serverId));
 }
 
-namespace {
-std::atomic<bool>& defaultServerMade() {
-    static std::atomic<bool> made{false};
-    return made;
-}
-}  // namespace
+void CorvaneServerHandle::setDiscovery(bool enabled) { CorvaneClientConnection::setDiscovery(enabled); }
+
+bool CorvaneServerHandle::discoveryEnabled() { return CorvaneClientConnection::discoveryEnabled(); }
 
 CorvaneServerHandle& CorvaneServerHandle::defaultServer() {
     // Never destroyed: node handles in other static objects may outlive any
     // destruction order. Library stop releases its connection instead.
     static CorvaneServerHandle* const server = new CorvaneServerHandle("");
-    defaultServerMade().store(true);
     return *server;
-}
-
-void corvaneReleaseDefaultServer() {
-    if (defaultServerMade().load())
-        CorvaneServerHandle::defaultServer().imp()->release();
 }

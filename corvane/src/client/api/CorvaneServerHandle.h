@@ -4,6 +4,25 @@
 // connection until destroyed. Every operation returns false (or null) on
 // failure with the reason in lastError(). Used by one thread at a time,
 // except cancel(), which another thread may call during an operation.
+//
+// Lifetime. A handle may be made before corvaneInit() and may outlive the
+// last corvaneUninit(): the last stop drops its connection, its event
+// registrations and its frame channel, and until the library runs again
+// every operation fails with "The Corvane library is not initialised".
+// Destroying it is always safe. After a new corvaneInit() it connects
+// again as a new handle would.
+//
+// What a first connection costs. The first operation that talks to a
+// server connects, and a connection looks the server up through discovery
+// first, with a port in the identifier or without: the first lookup in a
+// process asks this host, then multicasts a search, and waits up to about
+// one second for an answer when no server anywhere answers discovery
+// (milliseconds when one does). Later lookups in the process use what was
+// found. A server named with its port ("host:7549") that discovery does
+// not list is then reached directly. Where discovery is of no use, turn it
+// off (CORVANE_DISCOVERY=off in the environment, or setDiscovery(false)):
+// "host:port" then connects directly, in milliseconds, and an identifier
+// without a port fails.
 #pragma once
 
 #include <memory>
@@ -109,11 +128,20 @@ public:
 
     // True when discovery lists the server named by serverId, as a
     // connection would look it up (starting discovery in this process if
-    // nothing has yet). Makes no connection to the server.
+    // nothing has yet). Makes no connection to the server. False when
+    // discovery is off or the library is not initialised.
     static bool isDiscovered(const char* serverId);
 
+    // Turns discovery on or off for the whole process, for the lookups
+    // that come after (see "What a first connection costs" above). Without
+    // a call, CORVANE_DISCOVERY decides: "off" or "0" turns it off, and
+    // anything else or nothing leaves it on. Thread-safe.
+    static void setDiscovery(bool enabled);
+    static bool discoveryEnabled();
+
     // The handle that default-built node handles belong to. It lives to the
-    // end of the process; library stop drops its connection.
+    // end of the process; library stop drops its connection, as it does
+    // every handle's.
     static CorvaneServerHandle& defaultServer();
 
     CorvaneServerImp* imp() const { return imp_.get(); }

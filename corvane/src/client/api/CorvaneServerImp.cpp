@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cassert>
 #include <exception>
+#include <mutex>
 
 #include "base/threads/CoLockGuard.h"
 #include "client/api/CorvaneBaseClientAPI.h"
+#include "client/api/CorvaneConnectionTable.h"
 #include "client/api/CorvaneFrameClientAPI.h"
 #include "client/api/CorvaneNodeClientAPI.h"
 #include "client/api/CorvaneRawDataClientConnection.h"
@@ -13,12 +15,43 @@
 namespace {
 // Older servers have no frame channel a client can use.
 constexpr int kFrameVersion[4] = {2012, 0, 0, 5120};
+
+// The list of live implementations. Both are constant-initialised and
+// never torn down, so that a handle in a static object may still be
+// destroyed after the other statics are gone.
+std::mutex gServersMutex;              // guards the list, and each release from library stop
+CorvaneServerImp* gServers = nullptr;  // the first of the list
+
 }  // namespace
 
 CorvaneServerImp::CorvaneServerImp(const CorvaneServerId& id)
-    : serverId_(id), loginTimeoutMs_(CorvaneClientConnection::defaultLoginTimeoutMs()) {}
+    : serverId_(id), loginTimeoutMs_(CorvaneClientConnection::defaultLoginTimeoutMs()) {
+    std::lock_guard<std::mutex> guard(gServersMutex);
+    next_ = gServers;
+    if (next_)
+        next_->previous_ = this;
+    gServers = this;
+}
 
-CorvaneServerImp::~CorvaneServerImp() { release(); }
+CorvaneServerImp::~CorvaneServerImp() {
+    {
+        std::lock_guard<std::mutex> guard(gServersMutex);
+        (previous_ ? previous_->next_ : gServers) = next_;
+        if (next_)
+            next_->previous_ = previous_;
+    }
+    release();
+}
+
+void corvaneReleaseAllServers() {
+    // Held across the releases, which may talk to servers: a handle being
+    // destroyed on another thread must not release at the same time.
+    std::lock_guard<std::mutex> guard(gServersMutex);
+    for (CorvaneServerImp* server = gServers; server; server = server->next_)
+        server->release();
+}
+
+bool CorvaneServerImp::libraryReady() { return corvaneConnectionTableExists() || fail(kNotInitialised); }
 
 void CorvaneServerImp::release() {
     // The encoders and the link point at the connection: release them
@@ -51,6 +84,8 @@ bool CorvaneServerImp::connect(unsigned int callTimeoutMs) {
 }
 
 bool CorvaneServerImp::share() {
+    if (!libraryReady())
+        return false;
     if (shared_.get())
         return true;
     try {
@@ -149,6 +184,9 @@ bool CorvaneServerImp::registerEventHandler(const CorvaneNodeId& node, CorvaneNo
 
 bool CorvaneServerImp::unregisterEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler) {
     assert(handler && "hdlr");
+    // Library stop dropped every registration with the event link.
+    if (!libraryReady())
+        return false;
     if (!eventLink_)
         return true;
     return eventLink_->unregisterEventHandler(node, handler) || fail(eventLink_->lastError());

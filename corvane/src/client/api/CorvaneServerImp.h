@@ -5,6 +5,11 @@
 // the frame channel (made at the first frame operation), the server's
 // description and the last error.
 //
+// Every implementation alive is listed, so that the last library stop can
+// drop the references that would otherwise point into the connection table
+// and the event monitor it deletes; a handle that outlives the library then
+// fails its operations with kNotInitialised and is destroyed safely.
+//
 // One thread operates; the watchdog's thread may call cancel() at any time.
 // connectionMutex_ guards the connection and frame-channel pointers between
 // the two and is never held across I/O (stopping a call does not block). Everything else,
@@ -33,8 +38,15 @@ class CorvaneRawDataClientConnection;
 
 class CorvaneServerImp : public CorvaneDaemonInfoMgr, private CorvaneLastError {
 public:
+    // What every operation of a handle reports while the library is stopped.
+    static constexpr const char* kNotInitialised = "The Corvane library is not initialised";
+
     explicit CorvaneServerImp(const CorvaneServerId& id);
     ~CorvaneServerImp() override;
+
+    // True while the library runs; otherwise false with kNotInitialised as
+    // the last error.
+    bool libraryReady();
 
     // Takes a reference on the shared connection if none is held yet and
     // makes the encoders on it; false with the reason in lastError().
@@ -105,11 +117,18 @@ private:
     CorvaneDaemonInfo info_;                                     // the last record read, for the text getters
     bool infoStale_ = true;
     unsigned int loginTimeoutMs_;
+
+    // The list of live implementations; guarded by the list's mutex.
+    CorvaneServerImp* previous_ = nullptr;
+    CorvaneServerImp* next_ = nullptr;
+    friend void corvaneReleaseAllServers();
 };
 
-// Releases the default server handle's connection, if that handle was ever
-// made: library stop calls it before it deletes the connection table.
-void corvaneReleaseDefaultServer();
+// Releases the connection, event link and frame channel of every server
+// handle alive: the last library stop calls it before it deletes the event
+// monitor and the connection table. A handle destroyed meanwhile on another
+// thread waits for it.
+void corvaneReleaseAllServers();
 
 // True when info's four-part version is at least major.minor.maint.build.
 bool serverNotOlderThan(const CorvaneDaemonInfo* info, int major, int minor, int maint, int build);

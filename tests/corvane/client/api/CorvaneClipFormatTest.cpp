@@ -7,6 +7,7 @@
 
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneDictionary.h"
+#include "client/api/CorvaneNodeType.h"
 #include "client/api/CorvaneMetaData.h"
 #include "client/api/CorvaneOSType.h"
 #include "client/api/CorvaneScanFormat.h"
@@ -53,6 +54,35 @@ TEST(CorvaneVocabularyTest, NamesReadWithoutCaseAndWriteExactly) {
     CorvaneStr value;
     EXPECT_FALSE(CorvaneDictionary(nullptr).getStringAttribute("a", value));
     EXPECT_TRUE(CorvaneDictionary("a 1 xb 2 yz") == CorvaneDictionary("b 2 yza 1 x"));
+}
+
+// Event details as a program reads them: every attribute once, in order,
+// nothing from a cut stream, and as a line a person can read.
+TEST(CorvaneVocabularyTest, DictionaryListsItsAttributesInOrder) {
+    const std::string longValue(300, 'v');
+    const struct {
+        std::string stream, listed, text;
+    } cases[] = {
+        {"", "", ""},
+        {"Node 2 /aStream 5 in\nfoTime 0 ", "Node=/a Stream=in\nfo Time= ", "Node='/a' Stream='in fo' Time=''"},
+        {"Two 4 a\nb\tMore 300 " + longValue, "Two=a\nb\t More=" + longValue + " ",
+         "Two='a b ' More='" + longValue.substr(0, 197) + "...'"},
+        {"Cut 9 short", "", ""},
+    };
+    for (const auto& c : cases) {
+        const CorvaneDictionary details(c.stream.c_str());
+        std::string listed;
+        CorvaneStr name, value;
+        for (int i = 0; i < details.size(); ++i)
+            if (details.getAttribute(i, name, value))
+                listed += std::string(name.c_str()) + "=" + value.c_str() + " ";
+        EXPECT_FALSE(details.getAttribute(details.size(), name, value) || details.getAttribute(-1, name, value));
+        EXPECT_EQ(listed, c.listed) << c.stream;
+        EXPECT_STREQ(details.toText().c_str(), c.text.c_str()) << c.stream;
+    }
+    EXPECT_EQ(corvaneNodeTypeName(CorvaneNodeType::kFolder) + std::string(corvaneNodeTypeName(CorvaneNodeType::kClip)) +
+                  corvaneNodeTypeName(7),
+              "FOLDERCLIPNODE");
 }
 
 }  // namespace
