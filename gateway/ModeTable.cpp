@@ -11,6 +11,7 @@
 #include "NodeModes.h"
 #include "RequestLimits.h"
 #include "ServerDoor.h"
+#include "WatchMode.h"
 
 namespace {
 
@@ -28,6 +29,7 @@ const struct Mode {
     {"loadUser", loadUser, false, false},      {"saveUser", saveUser, false, true},
     {"isAdmin", isAdmin, true, false},         {"getChildren", getChildren, true, false},
     {"getNodeInfo", getNodeInfo, true, false},
+    {"watch", watchWithoutFastCgi, false, false},
 };
 
 // Names ignore case; null for no mode.
