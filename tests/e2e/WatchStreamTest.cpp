@@ -3,6 +3,8 @@
 // one registration per watched node and give it back, how the bounds
 // refuse, how a reader that stops reading is dropped without holding the
 // others, and how a restarted server is registered with again.
+#include <signal.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -44,7 +46,9 @@ protected:
         gateway_ = std::make_unique<FastCgiGateway>(dir_.path());
         ASSERT_TRUE(gateway_->started());
     }
-    void TearDown() override { EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)"; }
+    void TearDown() override {
+        EXPECT_TRUE(stopped_ || gateway_->alive()) << "the gateway ended (a sanitizer report?)";
+    }
 
     static Variables get(const std::string& query, const std::string& user = "al", const Variables& more = {}) {
         Variables variables{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", user}};
@@ -108,6 +112,7 @@ protected:
 
     std::unique_ptr<SimProcess> sim_;
     std::unique_ptr<FastCgiGateway> gateway_;
+    bool stopped_ = false;  // the test stopped the gateway
 };
 
 TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration) {
@@ -242,6 +247,19 @@ TEST_F(WatchStreamTest, RegistersAgainWithARestartedServer) {
     setMetadata("/scratch", "s");
     std::string out;
     EXPECT_TRUE(stream->readUntil("<nodeId>/scratch</nodeId><type>MetaDataChanged</type>", &out, kGuardMs)) << out;
+}
+
+TEST_F(WatchStreamTest, StopEndsEveryStreamAndTheProcessAtOnce) {
+    // Streams never end by themselves within a stop's wait: the process
+    // ends them, each with its end records, and goes.
+    auto stream = watch("/scratch");
+    ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);
+    std::string out;
+    EXPECT_FALSE(stream->readUntil("never sent", &out, kGuardMs));
+    EXPECT_TRUE(stream->ended()) << out;
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
+    stopped_ = true;
+    EXPECT_EQ(released(), 1u);
 }
 
 }  // namespace
