@@ -207,6 +207,9 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
     // One user may not hold every stream of the process; a stream that
     // ends gives its place back.
     const Variables bounds{{"CORVANE_MAX_WATCHERS", "2"}, {"CORVANE_MAX_USER_WATCHERS", "1"}};
+    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/,/none", "al", bounds)),
+              error("Node &apos;/none&apos; does not exist"))
+        << "a stream that fails holds no place";
     auto held = watch("/", "al", bounds);
     const std::string crowded = "Status: 503 Service Unavailable\nRetry-After: 1\n";
     EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
