@@ -18,6 +18,8 @@
 #include "ServerPolicy.h"
 #include "StatusAccess.h"
 #include "StatusModes.h"
+#include "WatchHub.h"
+#include "WatchMode.h"
 #include "base/env/EnvVar.h"
 #include "client/api/CorvaneCurrentUser.h"
 
@@ -27,8 +29,11 @@ GatewayDriver::GatewayDriver(bool persistent, int threads)
     if (persistent_) {
         useUtf8Characters();  // once, before any request's threads exist
         library_.start();
+        watchHub_ = std::make_unique<WatchHub>(watchdog_);
     }
 }
+
+GatewayDriver::~GatewayDriver() = default;
 
 CgiRequest GatewayDriver::readRequest(int argc, char** argv, RequestIo& io, const RequestLimits& limits) {
     // A CGI run's body is bounded by the web server, which ends the process.
@@ -66,6 +71,22 @@ GatewayStatus::Outcome outcomeOf(const char* refusal, bool crowded, bool failed)
 
 }  // namespace
 
+bool GatewayDriver::serveWatch(const ModeContext& context, RequestIo& io, WatchFailure* failure) {
+    if (!library_.start()) {
+        *failure = WatchFailure{true, nullptr, "Unable to initialize Corvane", context.host};
+        return false;
+    }
+    setCurrentThreadUser(context.request.remoteUserName().c_str());
+    bool streaming = false;
+    try {
+        streaming = startWatch(context, io, *watchHub_, failure);
+    } catch (const std::bad_alloc&) {
+        *failure = WatchFailure{true, nullptr, "Out of memory", context.host};
+    }
+    setCurrentThreadUser(nullptr);
+    return streaming;
+}
+
 void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     // Times and counts the whole request; under a web server the library's
     // messages go to its error log from the start.
@@ -92,19 +113,25 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     if (!refusal.status)
         refusal = statusRefusal(io, request);
     const bool crowded = !refusal.status && !claim.granted();
+    const std::string mode = request.get("mode");
+    log.setUser(request.remoteUserName());
+    log.setMode(modeName(mode));
+    log.setHosts(context.host);
+    // A live-update stream answers with its own header, or fails as any mode.
+    WatchFailure watch;
+    if (!refusal.status && !crowded && watchHub_ && isWatchRequest(request) && serveWatch(context, io, &watch)) {
+        log.setOutcome(GatewayStatus::Outcome::Success);
+        return;
+    }
     if (refusal.status)
         writeStatus(io, refusal.status, refusal.headers);
-    if (crowded)
+    if (crowded || watch.status)
         writeStatus(io, "503 Service Unavailable", "Retry-After: 1\n");
     const bool metrics = !refusal.status && !crowded && wantsMetricsText(request);
     if (metrics)
         writeMetricsHeader(io);
     else
         writeHeader(io);
-    const std::string mode = request.get("mode");
-    log.setUser(request.remoteUserName());
-    log.setMode(modeName(mode));
-    log.setHosts(context.host);
 
     // Dispatch.
     std::string body;
@@ -115,6 +142,8 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
             throw refusal.message;
         if (crowded)
             throw "Too many requests in progress for user '" + request.remoteUserName() + "'";
+        if (watch.failed)
+            throw ModeFailure{watch.message, watch.host};
         if (!isOperatorMode(mode) && !library_.start())
             throw std::string("Unable to initialize Corvane");
         // The whole name, not cut at a backslash; a persistent driver's
@@ -136,7 +165,7 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     if (persistent_)
         setCurrentThreadUser(nullptr);
 
-    log.setOutcome(outcomeOf(refusal.status, crowded, failed));
+    log.setOutcome(outcomeOf(refusal.status, crowded || watch.status, failed));
     if (failed && !log.failedServer().empty())
         GatewayStatus::instance().serverError(log.failedServer(), failure.message);
 

@@ -13,6 +13,7 @@
 #include "RequestLog.h"
 #include "ServerDoor.h"
 #include "StatusModes.h"
+#include "WatchMode.h"
 
 namespace {
 
@@ -34,6 +35,7 @@ const struct Mode {
     {"isAdmin", isAdmin, true, false},         {"getChildren", getChildren, true, false},
     {"getNodeInfo", getNodeInfo, true, false},
     {"ping", ping, false, false, true},        {"status", status, false, false, true},
+    {"watch", watchWithoutFastCgi, false, false},
 };
 
 // Names ignore case; null for no mode.
