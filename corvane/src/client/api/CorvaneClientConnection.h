@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/threads/CoMutex.h"
 #include "client/api/CorvaneDaemonInfo.h"
@@ -74,6 +75,9 @@ public:
     // True when discovery lists the server id names, looked up as a
     // connection to it would look it up. Starts discovery if need be.
     static bool isDiscovered(const CorvaneServerId& id);
+    // What discovery lists, copied; false when discovery is unavailable.
+    // Starts discovery if need be.
+    static bool discoveredServers(std::vector<CorvaneDaemonInfo>& out);
 
     typedef void (*DisconnectCallback)(const CorvaneServerId& server);
     // Called (when set) with the server's identifier after a call lost the

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cassert>
 #include <string>
+#include <vector>
 
 #include "client/api/CorvaneBaseClientAPI.h"
 #include "client/api/CorvaneClientConnection.h"
@@ -227,6 +228,10 @@ const char* CorvaneServerHandle::lastError() const {
 
 bool CorvaneServerHandle::isDiscovered(const char* serverId) {
     return CorvaneClientConnection::isDiscovered(CorvaneServerId(serverId));
+}
+
+bool CorvaneServerHandle::discoveredServers(std::vector<CorvaneDaemonInfo>& out) {
+    return CorvaneClientConnection::discoveredServers(out);
 }
 
 namespace {

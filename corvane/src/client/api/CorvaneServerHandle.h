@@ -111,6 +111,13 @@ public:
     // connection would look it up (starting discovery in this process if
     // nothing has yet). Makes no connection to the server.
     static bool isDiscovered(const char* serverId);
+    // The servers discovery lists, ordered by display name, then database:
+    // copies, made after the search a connection's first lookup makes
+    // (starting discovery in this process if nothing has yet); in a process
+    // that keeps the library up, the list follows servers that announce
+    // themselves or say goodbye. Makes no connection to a listed server.
+    // False, with out empty, when discovery is unavailable. Thread-safe.
+    static bool discoveredServers(std::vector<CorvaneDaemonInfo>& out);
 
     // The handle that default-built node handles belong to. It lives to the
     // end of the process; library stop drops its connection.
