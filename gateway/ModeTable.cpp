@@ -11,16 +11,20 @@
 #include "NodeModes.h"
 #include "RequestLimits.h"
 #include "ServerDoor.h"
+#include "ServerListMode.h"
 
 namespace {
 
 // Order matters only for reading; names never overlap. Modes that talk to
-// servers convert display names through the process locale.
+// servers convert display names through the process locale. Every mode
+// needs a host and a node but those that work on no node of a named
+// server (withoutNode).
 const struct Mode {
     const char* name;
     ModeFunction run;
     bool talksToServers;
     bool writes;
+    bool withoutNode = false;
 } kModes[] = {
     {"destroyNode", destroyNode, true, true},  {"destroyNodeRecursive", destroyNodeRecursive, true, true},
     {"getMetadata", getMetadata, true, false}, {"setMetadata", setMetadata, true, true},
@@ -28,6 +32,7 @@ const struct Mode {
     {"loadUser", loadUser, false, false},      {"saveUser", saveUser, false, true},
     {"isAdmin", isAdmin, true, false},         {"getChildren", getChildren, true, false},
     {"getNodeInfo", getNodeInfo, true, false},
+    {"getServers", getServers, true, false, true},
 };
 
 // Names ignore case; null for no mode.
@@ -45,11 +50,12 @@ std::string runChecked(const ModeContext& context) {
     const std::string withNul = context.request.parameterWithNul();
     if (!withNul.empty())
         throw "Parameter '" + withNul + "' holds a NUL byte";
-    if (context.host.empty())
-        throw std::string("Corvane server not specified");
-    if (context.request.get("nodeId").empty())
-        throw std::string("Node ID not specified");
     const Mode* mode = modeNamed(context.request.get("mode"));
+    const bool withoutNode = mode && mode->withoutNode;
+    if (context.host.empty() && !withoutNode)
+        throw std::string("Corvane server not specified");
+    if (context.request.get("nodeId").empty() && !withoutNode)
+        throw std::string("Node ID not specified");
     if (!mode)
         throw std::string("Unknown mode");
     if (!mode->talksToServers)
