@@ -62,7 +62,9 @@ def stage_lighttpd(work):
 
 def stage_stock(work):
     """The sim on a port of its own, and the web server as the README
-    enables it: its drop-in admits the servers discovery lists."""
+    enables it: its drop-in admits the servers discovery lists. The web
+    server works as www-data, which must reach into the scratch folder."""
+    os.chmod(work, 0o755)
     sim = subprocess.Popen([os.path.join(BUILD, "bin", "corvane-sim"), "--port", "0", "--tree",
                             os.path.join(SOURCE, "sim", "demo-tree.txt"), "--call-log", os.path.join(work, "calls"),
                             "--display-name", SIM_NAME], stdout=subprocess.PIPE, text=True)
@@ -119,7 +121,7 @@ def live_state(page):
     return page.el("#live-status").get_attribute("data-state")
 
 
-def select(page, name):
+def pick(page, name):
     page.row(name).click()
     page.shown(name)
 
@@ -128,7 +130,7 @@ def open_stream(page, name, stream):
     if name not in page.names():
         page.twisty("Media")
         page.until("Media open", lambda: name in page.names())
-    select(page, name)
+    pick(page, name)
     page.until("the streams", lambda: page.d.find_elements("css selector", "#streams button"))
     page.el("#streams button").click()
     page.until("the editor", lambda: page.el("#stream-form").is_displayed())
@@ -148,7 +150,7 @@ def made_and_destroyed(ann, bob):
     for page in (ann, bob):
         page.twisty("Scratch")
         page.until("Scratch read", lambda page=page: ("Scratch", "folder, no children") in [r[1:3] for r in page.rows()])
-    select(ann, "Scratch")
+    pick(ann, "Scratch")
     bob.until("live", lambda: live_state(bob) == "live")
     bob.d.execute_script(ROW_TIMES, "Live one")
     ann.type("#child-name", "Live one")
@@ -156,9 +158,9 @@ def made_and_destroyed(ann, bob):
     ann.outcome("#child-form", "Created /scratch/Live one.")
     made_at = ann.d.execute_script("return Date.now()")
     row_at = bob.until("Bob's new row", lambda: bob.d.execute_script("return window.corvaneRowAt"), LIVE_BOUND_MS / 1000)
-    select(bob, "Live one")
+    pick(bob, "Live one")
     bob.until("live again", lambda: live_state(bob) == "live")
-    select(ann, "Live one")
+    pick(ann, "Live one")
     ann.el("#remove-form button").click()
     ann.until("the confirmation", lambda: ann.el("#confirm-destroy").is_displayed())
     ann.el("#confirm-destroy button[value=destroy]").click()
