@@ -1,6 +1,7 @@
 #include "FastCgiIo.h"
 
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -57,4 +58,19 @@ void FastCgiIo::put(const char* data, size_t size, FCGX_Stream* stream) {
         data += n;
         size -= static_cast<size_t>(n);
     }
+}
+
+int FastCgiIo::handOver() {
+    handedOver_ = true;
+    const bool sent = fcgi_.flush(request_.out) == 0;
+    // Freed without closing: libfcgi writes no end record and keeps no
+    // part of the connection.
+    fcgi_.free(&request_, 0);
+    const int fd = request_.ipcFd;
+    request_.ipcFd = -1;
+    if (!sent && fd >= 0) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
 }

@@ -34,6 +34,17 @@ public:
     // The body read and the output and error written so far.
     size_t bytesMoved() const { return moved_; }
 
+    // Ends libfcgi's part in the request without its end records, so that
+    // another owner goes on answering it: sends what was written so far,
+    // frees libfcgi's streams and variables (variable() is void from
+    // then on) and gives up the connection. Its descriptor, or -1 when the
+    // web server went away (the request is then over). The request's
+    // thread serves no more of it afterwards.
+    int handOver();
+    // The request's FastCGI number, for the records of a new owner.
+    int requestId() const { return request_.requestId; }
+    bool handedOver() const { return handedOver_; }
+
 private:
     void put(const char* data, size_t size, FCGX_Stream* stream);
 
@@ -43,4 +54,5 @@ private:
     FastCgiVariables& variables_;
     std::atomic<bool> aborted_{false};
     size_t moved_ = 0;  // the request's thread only
+    bool handedOver_ = false;
 };

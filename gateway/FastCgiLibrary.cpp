@@ -19,7 +19,7 @@ public:
                            find("FCGX_Accept_r", &functions_.accept) && find("FCGX_Finish_r", &functions_.finish) &&
                            find("FCGX_Free", &functions_.free) && find("FCGX_Detach", &functions_.detach) &&
                            find("FCGX_GetStr", &functions_.getStr) && find("FCGX_PutStr", &functions_.putStr) &&
-                           find("FCGX_FClose", &functions_.close);
+                           find("FCGX_FClose", &functions_.close) && find("FCGX_FFlush", &functions_.flush);
         if (!found) {
             ::dlclose(handle_);
             handle_ = nullptr;

@@ -20,6 +20,7 @@ struct FastCgiLibrary {
     decltype(&FCGX_GetStr) getStr;
     decltype(&FCGX_PutStr) putStr;
     decltype(&FCGX_FClose) close;
+    decltype(&FCGX_FFlush) flush;
 };
 
 // The library's functions; null when it could not be loaded, with a

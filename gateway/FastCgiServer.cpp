@@ -106,11 +106,16 @@ void serveRequests(const FastCgiLibrary& fcgi, FastCgiPool& pool, bool local, Ga
     FastCgiPool::Place place;
     while (pool.accept(request, place) >= 0) {
         size_t moved = 0;
+        bool handedOver = false;
         {
             FastCgiIo io(fcgi, request, variables);
             driver.serve(argc, argv, io);
             moved = io.bytesMoved();
+            handedOver = io.handedOver();
         }
+        // A live-update stream goes on elsewhere; libfcgi has let it go.
+        if (handedOver)
+            continue;
         // A kept connection carries the next request: libfcgi leaves it open.
         if (local && !request.keepConnection) {
             // The answer and its end record first, as libfcgi's finish

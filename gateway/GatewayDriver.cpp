@@ -15,6 +15,8 @@
 #include "RequestLimits.h"
 #include "ServerDoor.h"
 #include "ServerPolicy.h"
+#include "WatchHub.h"
+#include "WatchMode.h"
 #include "base/env/EnvVar.h"
 #include "client/api/CorvaneCurrentUser.h"
 
@@ -23,8 +25,11 @@ GatewayDriver::GatewayDriver(bool persistent, int threads)
     if (persistent_) {
         useUtf8Characters();  // once, before any request's threads exist
         library_.start();
+        watchHub_ = std::make_unique<WatchHub>(watchdog_);
     }
 }
+
+GatewayDriver::~GatewayDriver() = default;
 
 CgiRequest GatewayDriver::readRequest(int argc, char** argv, RequestIo& io, const RequestLimits& limits) {
     // A CGI run's body is bounded by the web server, which ends the process.
@@ -46,6 +51,22 @@ UserShare::Claim GatewayDriver::claimShare(const RequestIo& io) {
     return share_.claim(user, static_cast<size_t>(limit));
 }
 
+bool GatewayDriver::serveWatch(const ModeContext& context, RequestIo& io, WatchFailure* failure) {
+    if (!library_.start()) {
+        *failure = WatchFailure{true, nullptr, "Unable to initialize Corvane", context.host};
+        return false;
+    }
+    setCurrentThreadUser(context.request.remoteUserName().c_str());
+    bool streaming = false;
+    try {
+        streaming = startWatch(context, io, *watchHub_, failure);
+    } catch (const std::bad_alloc&) {
+        *failure = WatchFailure{true, nullptr, "Out of memory", context.host};
+    }
+    setCurrentThreadUser(nullptr);
+    return streaming;
+}
+
 void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     // Decode. The share is counted from the start, so that a user's slow
     // bodies count too. A request past the user's share still reads its
@@ -65,9 +86,13 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     // Refuse.
     const Refusal refusal = refusalOf(io, request);
     const bool crowded = !refusal.status && !claim.granted();
+    // A live-update stream answers with its own header, or fails as any mode.
+    WatchFailure watch;
+    if (!refusal.status && !crowded && watchHub_ && isWatchRequest(request) && serveWatch(context, io, &watch))
+        return;
     if (refusal.status)
         writeStatus(io, refusal.status, refusal.headers);
-    if (crowded)
+    if (crowded || watch.status)
         writeStatus(io, "503 Service Unavailable", "Retry-After: 1\n");
     writeHeader(io);
 
@@ -80,6 +105,8 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
             throw refusal.message;
         if (crowded)
             throw "Too many requests in progress for user '" + request.remoteUserName() + "'";
+        if (watch.failed)
+            throw ModeFailure{watch.message, watch.host};
         if (!library_.start())
             throw std::string("Unable to initialize Corvane");
         // The whole name, not cut at a backslash; a persistent driver's

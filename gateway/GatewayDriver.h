@@ -23,19 +23,24 @@
 // forgets under a lock of the library.
 #pragma once
 
+#include <memory>
+
 #include "ClientLibrary.h"
+#include "GatewayMode.h"
 #include "RequestIo.h"
 #include "RequestWatchdog.h"
 #include "UserShare.h"
 
 class CgiRequest;
 class RequestLimits;
+class WatchHub;
+struct WatchFailure;
 
 class GatewayDriver {
 public:
     // threads: how many requests a persistent driver serves at once.
     explicit GatewayDriver(bool persistent, int threads = 1);
-    ~GatewayDriver() = default;
+    ~GatewayDriver();
     GatewayDriver(const GatewayDriver&) = delete;
     GatewayDriver& operator=(const GatewayDriver&) = delete;
 
@@ -50,6 +55,9 @@ private:
     // The request's place in its user's share; granted for a CGI run and
     // for a request with no user (which is refused anyway).
     UserShare::Claim claimShare(const RequestIo& io);
+    // A watch request of a persistent driver: true once its stream runs
+    // (the request is over), false with *failure to answer as any mode's.
+    bool serveWatch(const ModeContext& context, RequestIo& io, WatchFailure* failure);
 
     const bool persistent_;
     const int threads_;
@@ -57,4 +65,7 @@ private:
     RequestWatchdog watchdog_;
     // Stops before the watchdog's thread does.
     ClientLibrary library_;
+    // A persistent driver's live-update streams; they end, and their
+    // registrations go, before the library stops.
+    std::unique_ptr<WatchHub> watchHub_;
 };

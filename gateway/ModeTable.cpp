@@ -12,6 +12,7 @@
 #include "RequestLimits.h"
 #include "ServerDoor.h"
 #include "ServerListMode.h"
+#include "WatchMode.h"
 
 namespace {
 
@@ -33,6 +34,7 @@ const struct Mode {
     {"isAdmin", isAdmin, true, false},         {"getChildren", getChildren, true, false},
     {"getNodeInfo", getNodeInfo, true, false},
     {"getServers", getServers, true, false, true},
+    {"watch", watchWithoutFastCgi, false, false},
 };
 
 // Names ignore case; null for no mode.

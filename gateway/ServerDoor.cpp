@@ -27,6 +27,13 @@ TimeoutCorvaneServerHandle ServerDoor::open(const std::string& host) {
                                       std::max(0, std::min(loginLimitMs_, browseLimitMs_)), limits_);
 }
 
+std::unique_ptr<CorvaneServerHandle> ServerDoor::openForEvents(const std::string& host) const {
+    admit(host);
+    auto handle = std::make_unique<CorvaneServerHandle>(host.c_str());
+    handle->setLoginTimeout(static_cast<unsigned int>(std::max(0, loginLimitMs_)));
+    return handle;
+}
+
 int32_t ServerDoor::browseLimitFrom(const char* setting) {
     return setting ? Corvane::leadingDigits(setting) : kDefaultBrowseLimitMs;
 }

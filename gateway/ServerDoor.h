@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "TimeoutCorvaneServerHandle.h"
@@ -34,6 +35,11 @@ public:
     // A handle on host, after admit(host); host becomes the one failures
     // name, even when it is refused.
     TimeoutCorvaneServerHandle open(const std::string& host);
+    // A handle on host for the process's live updates, after admit(host):
+    // it outlives the request, so neither the browse limit nor the
+    // request's deadline bounds it, and its owner bounds each call itself.
+    // The login limit holds.
+    std::unique_ptr<CorvaneServerHandle> openForEvents(const std::string& host) const;
     // The host a failure of the request concerns: the last one open() was
     // given, or the request's own before any.
     const std::string& failureHost(const std::string& requestHost) const {

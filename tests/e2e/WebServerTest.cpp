@@ -13,6 +13,7 @@
 #include <string>
 #include <utility>
 
+#include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 #include "support/TempDir.h"
 #include "support/WebServer.h"
@@ -186,6 +187,42 @@ TEST_P(WebServerTest, WritesThatAreNotPostsAreRefusedWith405) {
     EXPECT_EQ(accountFile(), "");
     EXPECT_EQ(CorvaneTest::httpBody(request("POST", "/corvane-gateway", kAlice, kSave)), "<response></response>\n");
     EXPECT_EQ(accountFile(), "<p x=\"1\"/>");
+}
+
+// A live-update stream passes through the server as the gateway writes
+// it: an event comes while the stream is open, not when it ends. Under CGI
+// the request is answered at once with why it can not be served.
+TEST_P(WebServerTest, LiveUpdatesArriveWhileTheStreamIsOpen) {
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
+    ASSERT_TRUE(sim.started());
+    const std::string watch = "/corvane-gateway?mode=watch&host=" + sim.host() + "&nodeId=/scratch";
+    const WebServerKind kind = GetParam();
+    if (kind == WebServerKind::Lighttpd || kind == WebServerKind::Apache || kind == WebServerKind::Nginx) {
+        EXPECT_EQ(CorvaneTest::httpBody(request("GET", watch)),
+                  "<response>\n\n<error>Live updates need the FastCGI gateway</error>\n\n</response>\n");
+        return;
+    }
+    const CorvaneTest::ScopedFd stream = CorvaneTest::connectLoopback(server_->port());
+    ASSERT_TRUE(
+        CorvaneTest::sendAll(stream.get(), "GET " + watch + " HTTP/1.0\r\nHost: 127.0.0.1\r\n" + kAlice + "\r\n"));
+    // What came so far, once it holds text; the guard only stops a hang.
+    std::string received;
+    const auto readUntil = [&](const std::string& text) {
+        for (int i = 0; i < 20000 && received.find(text) == std::string::npos; ++i) {
+            const std::string more = CorvaneTest::recvUpTo(stream.get(), 1, 15000);
+            if (more.empty())
+                return false;
+            received += more;
+        }
+        return received.find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(readUntil("\r\n\r\n")) << received;
+    EXPECT_EQ(CorvaneTest::httpStatus(received), 200) << received;
+    EXPECT_EQ(headerValues(received, "Content-Type"), "text/event-stream") << received;
+    const std::string create = "mode=createNode&host=" + sim.host() + "&nodeId=/scratch&displayName=N&type=FOLDER";
+    ASSERT_EQ(CorvaneTest::httpBody(request("POST", "/corvane-gateway", kAlice, create)),
+              "<response><node>/scratch/N</node></response>\n");
+    EXPECT_TRUE(readUntil("<type>NodeCreated</type><details><entry name=\"Node\">/scratch/N</entry>")) << received;
 }
 
 INSTANTIATE_TEST_SUITE_P(Debian, WebServerTest,

@@ -125,6 +125,40 @@ bool FastCgiClient::readAnswer(std::string* out, int timeoutMs, std::string* err
     }
 }
 
+bool FastCgiClient::readUntil(const std::string& text, std::string* out, int timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        // Whole records first.
+        while (pending_.size() >= kHeaderBytes) {
+            const unsigned char* h = reinterpret_cast<const unsigned char*>(pending_.data());
+            const size_t length = (static_cast<size_t>(h[4]) << 8) | h[5];
+            const size_t whole = kHeaderBytes + length + h[6];
+            if (pending_.size() < whole)
+                break;
+            if (h[1] == kStdout)
+                out->append(pending_, kHeaderBytes, length);
+            else if (h[1] == kEndRequest)
+                ended_ = true;
+            pending_.erase(0, whole);
+        }
+        if (out->find(text) != std::string::npos)
+            return true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (ended_ || left <= 0)
+            return false;
+        pollfd entry{fd_.get(), POLLIN, 0};
+        if (::poll(&entry, 1, static_cast<int>(left)) <= 0)
+            continue;
+        char scratch[65536];
+        const ssize_t got = ::recv(fd_.get(), scratch, sizeof scratch, 0);
+        if (got == 0 || (got < 0 && errno != EINTR && errno != EAGAIN))
+            return false;
+        if (got > 0)
+            pending_.append(scratch, static_cast<size_t>(got));
+    }
+}
+
 std::string FastCgiClient::request(const std::string& socketPath, const std::map<std::string, std::string>& variables,
                                    const std::string& body, int timeoutMs) {
     FastCgiClient client(socketPath);

@@ -19,6 +19,7 @@ public:
     explicit FastCgiClient(const std::string& socketPath);
     // Speaks over a connection made elsewhere (a TCP one).
     explicit FastCgiClient(ScopedFd connected) : fd_(std::move(connected)) {}
+    FastCgiClient(FastCgiClient&&) = default;
 
     bool valid() const { return fd_.valid(); }
     // Begins a request (role responder) and sends all its variables.
@@ -37,6 +38,14 @@ public:
     // ends; false when the connection closed or timeoutMs passed first.
     bool readAnswer(std::string* out, int timeoutMs = 10000, std::string* err = nullptr);
 
+    // For an answer that streams: appends its standard output to *out as
+    // it comes until *out holds text (true), or the request ends, the
+    // connection closes or timeoutMs passes (false). Records cut by the
+    // time limit are kept for the next call.
+    bool readUntil(const std::string& text, std::string* out, int timeoutMs = 10000);
+    // The answer's END_REQUEST came (readUntil saw it).
+    bool ended() const { return ended_; }
+
     // One whole request; the answer's standard output, or "" when none came.
     static std::string request(const std::string& socketPath, const std::map<std::string, std::string>& variables,
                                const std::string& body = "", int timeoutMs = 10000);
@@ -48,6 +57,8 @@ private:
     bool sendRecord(int type, const std::string& content);
 
     ScopedFd fd_;
+    std::string pending_;  // received bytes of records not yet read whole
+    bool ended_ = false;
 };
 
 }  // namespace CorvaneTest

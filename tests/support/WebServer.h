@@ -31,6 +31,8 @@ public:
     // One HTTP/1.0 request to the server; the whole response, or "" when
     // nothing answered.
     std::string http(const std::string& request) const;
+    // Where it listens on 127.0.0.1, for answers read as they stream.
+    int port() const { return port_; }
 
 private:
     TempDir dir_;

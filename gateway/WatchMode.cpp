@@ -1,0 +1,112 @@
+#include "WatchMode.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+#include <vector>
+
+#include "CgiRequest.h"
+#include "FastCgiIo.h"
+#include "RequestLimits.h"
+#include "ServerDoor.h"
+#include "WatchHub.h"
+#include "WatchLine.h"
+#include "base/env/EnvVar.h"
+
+namespace {
+
+constexpr int kDefaultMaxNodes = 64;
+constexpr int kDefaultMaxStreams = 256;
+constexpr int kDefaultSeconds = 600;
+const char kNeedsFastCgi[] = "Live updates need the FastCGI gateway";
+
+// A setting read as the others are: its leading digits, the default when unset.
+int settingOr(const RequestIo& io, const char* name, int fallback) {
+    const char* value = io.setting(name);
+    return value ? Corvane::leadingDigits(value) : fallback;
+}
+
+// The request's pairs, checked before any server is asked: host and nodeId
+// are paired lists, or one host serves all nodes. A pair named twice is
+// watched once.
+std::vector<std::pair<std::string, std::string>> watchedPairs(const ModeContext& context, size_t maxNodes) {
+    const CgiRequest& request = context.request;
+    if (!request.failure().empty())
+        throw request.failure();
+    const std::string withNul = request.parameterWithNul();
+    if (!withNul.empty())
+        throw "Parameter '" + withNul + "' holds a NUL byte";
+    if (context.host.empty())
+        throw std::string("Corvane server not specified");
+    const std::string nodeIds = request.get("nodeId");
+    if (nodeIds.empty())
+        throw std::string("Node ID not specified");
+    const size_t hostCount = CgiRequest::countList(context.host);
+    const size_t nodeCount = CgiRequest::countList(nodeIds);
+    if (nodeCount != hostCount && hostCount != 1)
+        throw std::string("Specify same number of hosts and nodes or one host for all nodes");
+    if (nodeCount > maxNodes)
+        throw "Too many nodes to watch in one stream (" + std::to_string(nodeCount) + ", at most " +
+            std::to_string(maxNodes) + ")";
+    const std::vector<std::string> hosts = CgiRequest::splitList(context.host);
+    const std::vector<std::string> nodes = CgiRequest::splitList(nodeIds);
+    for (const std::string& host : hosts)
+        context.door.admit(host);
+    std::vector<std::pair<std::string, std::string>> pairs;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+        std::pair<std::string, std::string> pair(hosts.size() > 1 ? hosts[i] : hosts[0], nodes[i]);
+        if (std::find(pairs.begin(), pairs.end(), pair) == pairs.end())
+            pairs.push_back(std::move(pair));
+    }
+    return pairs;
+}
+
+}  // namespace
+
+std::string watchWithoutFastCgi(const ModeContext&) { throw std::string(kNeedsFastCgi); }
+
+bool isWatchRequest(const CgiRequest& request) { return strcasecmp(request.get("mode").c_str(), "watch") == 0; }
+
+bool startWatch(const ModeContext& context, RequestIo& io, WatchHub& hub, WatchFailure* failure) {
+    FastCgiIo* fastCgi = dynamic_cast<FastCgiIo*>(&io);
+    uint64_t stream = 0;
+    std::string host = context.host;
+    try {
+        if (!fastCgi)
+            throw std::string(kNeedsFastCgi);
+        const int maxNodes = settingOr(io, "CORVANE_MAX_WATCH_NODES", kDefaultMaxNodes);
+        const std::vector<std::pair<std::string, std::string>> pairs =
+            watchedPairs(context, static_cast<size_t>(std::max(0, maxNodes)));
+        const int maxStreams = std::max(0, settingOr(io, "CORVANE_MAX_WATCHERS", kDefaultMaxStreams));
+        const int maxUserStreams = std::max(0, settingOr(io, "CORVANE_MAX_USER_WATCHERS", std::max(1, maxStreams / 4)));
+        const int seconds = std::max(1, settingOr(io, "CORVANE_WATCH_SECONDS", kDefaultSeconds));
+        std::string refusal;
+        stream = hub.open(context.request.remoteUserName(), fastCgi->requestId(), std::chrono::seconds(seconds),
+                          static_cast<size_t>(maxStreams), static_cast<size_t>(maxUserStreams), &refusal);
+        if (!stream) {
+            failure->status = "503 Service Unavailable";
+            throw refusal;
+        }
+        for (const auto& pair : pairs) {
+            host = pair.first;
+            context.limits.checkDeadline();
+            hub.registry().subscribe(stream, pair.first, pair.second, context.door, context.browseLimitMs);
+        }
+    } catch (const std::string& message) {
+        if (stream)
+            hub.abandon(stream);
+        failure->failed = true;
+        failure->message = message;
+        failure->host = host;
+        return false;
+    }
+    io.out(kWatchHeader);
+    const int fd = fastCgi->handOver();
+    if (fd < 0)
+        hub.abandon(stream);
+    else
+        hub.activate(stream, fd);
+    return true;
+}

@@ -1,0 +1,270 @@
+// Live-update streams of one FastCGI gateway process against corvane-sim:
+// what a change made through another connection sends, how streams share
+// one registration per watched node and give it back, how the bounds
+// refuse, how a reader that stops reading is dropped without holding the
+// others, and how a restarted server is registered with again.
+#include <signal.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "FastCgiGateway.h"
+#include "GatewayFixture.h"
+#include "base/rcApi/rcAPI.h"
+#include "base/rcApi/rcAttrStream.h"
+#include "support/Eventually.h"
+#include "support/FastCgiClient.h"
+#include "support/SimProcess.h"
+
+namespace {
+
+using CorvaneTest::FastCgiClient;
+using CorvaneTest::SimProcess;
+using Variables = std::map<std::string, std::string>;
+
+// Guards against hangs only: an event reaches a stream in milliseconds.
+constexpr int kGuardMs = 15000;
+
+const char kStreamHeader[] =
+    "Content-Type: text/event-stream\n"
+    "Cache-Control: no-store\n"
+    "X-Accel-Buffering: no\n"
+    "X-Content-Type-Options: nosniff\n\n"
+    ":\n\n";
+
+class WatchStreamTest : public GatewayFixture {
+protected:
+    void SetUp() override {
+        sim_ = std::make_unique<SimProcess>(SimProcess::demoTree());
+        ASSERT_TRUE(sim_->started());
+        gateway_ = std::make_unique<FastCgiGateway>(dir_.path());
+        ASSERT_TRUE(gateway_->started());
+    }
+    void TearDown() override {
+        EXPECT_TRUE(stopped_ || gateway_->alive()) << "the gateway ended (a sanitizer report?)";
+    }
+
+    static Variables get(const std::string& query, const std::string& user = "al", const Variables& more = {}) {
+        Variables variables{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", user}};
+        variables.insert(more.begin(), more.end());
+        return variables;
+    }
+    // A stream of user's watching nodes on the sim, its header read.
+    std::unique_ptr<FastCgiClient> watch(const std::string& nodes, const std::string& user = "al",
+                                         const Variables& more = {}) {
+        auto client = std::make_unique<FastCgiClient>(gateway_->socket());
+        std::string out;
+        EXPECT_TRUE(client->begin(get("mode=watch&host=" + sim_->host() + "&nodeId=" + nodes, user, more)) &&
+                    client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs))
+            << out;
+        EXPECT_EQ(out, kStreamHeader);
+        return client;
+    }
+    // A change through a connection of its own, as another user's page makes
+    // it; the answer's body.
+    std::string change(const std::string& body) {
+        const Variables form{{"REQUEST_METHOD", "POST"},
+                             {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                             {"CONTENT_LENGTH", std::to_string(body.size())},
+                             {"REMOTE_USER", "bo"}};
+        const std::string answer = FastCgiClient::request(gateway_->socket(), form, body, kGuardMs);
+        return answer.compare(0, strlen(kHeader), kHeader) == 0 ? answer.substr(strlen(kHeader)) : answer;
+    }
+    void setMetadata(const std::string& node, const std::string& stream) {
+        ASSERT_EQ(change("mode=setMetadata&host=" + sim_->host() + "&nodeId=" + encode(node) +
+                         "&streamName=" + encode(stream) + "&corvaneMetadata=v"),
+                  "<response></response>\n");
+    }
+    // A stream's first wait for its header when another ends: its place
+    // comes back once the process sees the end.
+    std::unique_ptr<FastCgiClient> watchOnceFree(const std::string& user, const Variables& more) {
+        std::unique_ptr<FastCgiClient> client;
+        std::string out;
+        CorvaneTest::eventually(
+            [&] {
+                client = std::make_unique<FastCgiClient>(gateway_->socket());
+                out.clear();
+                return client->begin(get("mode=watch&host=" + sim_->host() + "&nodeId=/", user, more)) &&
+                       client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs);
+            },
+            kGuardMs);
+        EXPECT_EQ(out, kStreamHeader);
+        return client;
+    }
+
+    // The nodes the sim was told to forget, one by one (a new connection
+    // forgets all of its number at once, which does not count).
+    size_t released() const {
+        size_t count = 0;
+        for (const std::string& call : sim_->calls("UnregisterEvents")) {
+            std::string subject;
+            count += Corvane::rcAttrStream(call.substr(strlen("UnregisterEvents "))).getValue("Subject", subject) &&
+                     !subject.empty();
+        }
+        return count;
+    }
+
+    std::unique_ptr<SimProcess> sim_;
+    std::unique_ptr<FastCgiGateway> gateway_;
+    bool stopped_ = false;  // the test stopped the gateway
+};
+
+TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration) {
+    auto first = watch("/scratch", "al");
+    auto second = watch("/scratch,/media", "cy");
+    EXPECT_EQ(sim_->calls("RegisterEvents").size(), 2u) << "one registration per watched node";
+
+    // What another user named goes out escaped.
+    setMetadata("/scratch", "s<&'>");
+    const std::string expected = "id: 1\nevent: MetaDataChanged\ndata: <event><host>" + sim_->host() +
+                                 "</host><nodeId>/scratch</nodeId><type>MetaDataChanged</type><details>"
+                                 "<entry name=\"Node\">/scratch</entry><entry name=\"Time\">";
+    const std::string stored = "<entry name=\"Stream\">s&lt;&amp;&apos;&gt;</entry></details></event>\n\n";
+    for (FastCgiClient* client : {first.get(), second.get()}) {
+        std::string out;
+        ASSERT_TRUE(client->readUntil("</event>\n\n", &out, kGuardMs)) << out;
+        EXPECT_EQ(out.compare(0, expected.size(), expected), 0) << out;
+        EXPECT_NE(out.find(stored), std::string::npos) << out;
+    }
+
+    // A web server that drops its connection ends that stream alone.
+    first.reset();
+    setMetadata("/media/clip", "s");
+    std::string out;
+    ASSERT_TRUE(second->readUntil("</event>\n\n", &out, kGuardMs)) << out;
+    EXPECT_EQ(
+        out.rfind(
+            "id: 2\nevent: MetaDataChanged\ndata: <event><host>" + sim_->host() + "</host><nodeId>/media</nodeId>", 0),
+        0u)
+        << out;
+    EXPECT_EQ(released(), 0u) << "the second stream still watches /scratch";
+
+    // The last stream gone, the server is told to forget both nodes.
+    second.reset();
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return released() == 2; }, kGuardMs));
+    sim_->clearCalls();
+    auto again = watch("/scratch", "al");
+    EXPECT_EQ(sim_->calls("RegisterEvents").size(), 1u) << "a new stream registers anew";
+}
+
+TEST_F(WatchStreamTest, ForgedEventStaysInsideItsDataLine) {
+    // Anyone who reaches the process's event port can send it events: what
+    // they carry must not end the data line, nor the block, early.
+    auto stream = watch("/scratch");
+    const std::vector<std::string> registered = sim_->calls("RegisterEvents");
+    ASSERT_EQ(registered.size(), 1u);
+    const Corvane::rcAttrStream registration(registered[0].substr(strlen("RegisterEvents ")));
+    int port = 0, connection = 0;
+    ASSERT_TRUE(registration.getIntValue("Port", port) && registration.getIntValue("Connection", connection))
+        << registered[0];
+    // Names and values as the wire carries them: "name length value".
+    const std::string name = "Node\n\ndata:x", value = "<a href=\"&\">'\r\nid: 7\n\n";
+    Corvane::rcAttrStream payload;
+    const std::string details = name + " " + std::to_string(value.size()) + " " + value;
+    payload.addStringValue("NodeId", "/scratch");
+    payload.addStringValue("Type", "Renamed\nevent: x");
+    payload.addStringValue("Details", details);
+    Corvane::rcAPI forger;
+    std::string result;
+    ASSERT_TRUE(forger.connect("127.0.0.1", port, kGuardMs));
+    ASSERT_TRUE(forger.call(connection, "NodeEvent", payload.c_str(), true, result, kGuardMs)) << result;
+    std::string out;
+    ASSERT_TRUE(stream->readUntil("</event>\n\n", &out, kGuardMs)) << out;
+    EXPECT_EQ(out, "id: 1\nevent: event\ndata: <event><host>" + sim_->host() +
+                       "</host><nodeId>/scratch</nodeId><type>Renamed&#10;event: x</type><details>"
+                       "<entry name=\"Node&#10;&#10;data:x\">&lt;a href=&quot;&amp;&quot;&gt;&apos;&#13;&#10;id: "
+                       "7&#10;&#10;</entry></details></event>\n\n");
+}
+
+TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
+    const std::string sim = "host=" + sim_->host();
+    struct Case {
+        Variables request;
+        std::string answer;
+    } cases[] = {
+        {get("mode=watch&" + sim + "&nodeId=/,/media,/scratch", "al", {{"CORVANE_MAX_WATCH_NODES", "2"}}),
+         error("Too many nodes to watch in one stream (3, at most 2)")},
+        {get("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
+         error("Corvane server &apos;" + sim_->host() + "&apos; is not allowed")},
+        {get("mode=watch&" + sim + "&nodeId=/", ""), "Status: 401 Unauthorized\n" + error("No authenticated user")},
+        {get("mode=watch&nodeId=/"), error("Corvane server not specified")},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(FastCgiClient::request(gateway_->socket(), c.request, "", kGuardMs), c.answer);
+
+    // One user may not hold every stream of the process; a stream that
+    // ends gives its place back.
+    const Variables bounds{{"CORVANE_MAX_WATCHERS", "2"}, {"CORVANE_MAX_USER_WATCHERS", "1"}};
+    auto held = watch("/", "al", bounds);
+    const std::string crowded = "Status: 503 Service Unavailable\nRetry-After: 1\n";
+    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
+              crowded + error("Too many live update streams for user &apos;al&apos; (at most 1)"));
+    auto other = watch("/", "bo", bounds);
+    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/", "cy", bounds)),
+              crowded + error("Too many live update streams (at most 2)"));
+    // A stream that ends (its lifetime, here) sends its end records.
+    auto brief = watch("/", "cy", {{"CORVANE_WATCH_SECONDS", "1"}});
+    std::string out;
+    EXPECT_FALSE(brief->readUntil("never sent", &out, kGuardMs));
+    EXPECT_TRUE(brief->ended()) << out;
+    held.reset();
+    brief.reset();
+    watchOnceFree("al", bounds);
+}
+
+TEST_F(WatchStreamTest, StalledReaderIsDroppedWhileAnotherKeepsReceiving) {
+    auto stalled = watch("/scratch", "al");
+    auto reading = watch("/scratch", "bo");
+    // Each event names a node of 32 kB: 40 of them are more than the
+    // process and the kernel hold for a reader that reads nothing.
+    const std::string name(32 * 1024, 'n');
+    for (int events = 0; events < 40; ++events) {
+        ASSERT_NE(change("mode=createNode&host=" + sim_->host() + "&nodeId=/scratch&type=FOLDER&displayName=" + name +
+                         std::to_string(events)),
+                  "");
+        std::string out;
+        ASSERT_TRUE(reading->readUntil("id: " + std::to_string(events + 1) + "\n", &out, kGuardMs))
+            << "event " << events << " held up by the stalled stream";
+        ASSERT_TRUE(reading->readUntil("</event>\n\n", &out, kGuardMs));
+        ASSERT_GT(out.size(), name.size());
+    }
+    EXPECT_TRUE(stalled->closedWithin(kGuardMs)) << "the stalled stream is still open";
+}
+
+TEST_F(WatchStreamTest, RegistersAgainWithARestartedServer) {
+    auto stream = watch("/scratch");
+    const int port = sim_->port();
+    sim_.reset();
+    sim_ = std::make_unique<SimProcess>(SimProcess::demoTree(), std::vector<std::string>{}, port);
+    ASSERT_TRUE(sim_->started());
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return !sim_->calls("RegisterEvents").empty(); }, kGuardMs));
+    setMetadata("/scratch", "s");
+    std::string out;
+    EXPECT_TRUE(stream->readUntil("<nodeId>/scratch</nodeId><type>MetaDataChanged</type>", &out, kGuardMs)) << out;
+}
+
+TEST_F(WatchStreamTest, StopEndsEveryStreamAndTheProcessAtOnce) {
+    // Streams never end by themselves within a stop's wait: the process
+    // ends them, each with its end records, and goes.
+    auto stream = watch("/scratch");
+    ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);
+    std::string out;
+    EXPECT_FALSE(stream->readUntil("never sent", &out, kGuardMs));
+    EXPECT_TRUE(stream->ended()) << out;
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
+    stopped_ = true;
+    EXPECT_EQ(released(), 1u);
+}
+
+}  // namespace
+
+// Under CGI a stream has no process to live in.
+TEST_F(GatewayFixture, WatchNeedsTheFastCgiGateway) {
+    EXPECT_EQ(get("mode=watch&host=h&nodeId=/").out, error("Live updates need the FastCGI gateway"));
+}
