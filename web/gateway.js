@@ -54,7 +54,8 @@ export function wellFormed(answer) {
   return answer.root;
 }
 
-function parseXml(text) {
+// The root element of XML text, or null for text that is not well-formed.
+export function parseXml(text) {
   const doc = new DOMParser().parseFromString(text, 'application/xml');
   return doc.getElementsByTagName('parsererror').length > 0 ? null : doc.documentElement;
 }

@@ -9,7 +9,7 @@
 // The functions before the class work on events and nodes alone, without
 // the page. An event's data is XML read as the gateway's answers are:
 // only localName, children, textContent and attributes, never HTML.
-import { childNamed, childrenNamed, gatewayUrl, getNodeInfo, textOf, watchUrl } from './gateway.js';
+import { childNamed, childrenNamed, gatewayUrl, getNodeInfo, parseXml, textOf, watchUrl } from './gateway.js';
 import { loadedNodes } from './tree.js';
 
 export const EVENT_TYPES = ['NodeCreated', 'NodeDestroyed', 'NodeRenamed', 'MetaDataChanged', 'FramesChanged'];
@@ -105,10 +105,6 @@ export class Live {
     this.timer = setTimeout(() => this.update(), SETTLE_MS);
   }
 
-  isLive() {
-    return this.state === 'live';
-  }
-
   update() {
     const { host, tree } = this.server;
     if (!host || !tree.root || this.state === 'polling') return;
@@ -122,9 +118,13 @@ export class Live {
     this.watching = watching;
     const source = new EventSource(watchUrl(gatewayUrl(), host, ids));
     this.source = source;
+    let reopened = false;
     source.onopen = () => {
       if (this.source !== source) return;
       this.closePrevious();
+      // What changed while the browser reconnected came as no event.
+      if (reopened) this.server.refreshOpen().catch(() => {});
+      reopened = true;
       this.show('live');
     };
     source.onerror = () => {
@@ -199,9 +199,4 @@ export class Live {
       default:
     }
   }
-}
-
-function parseXml(text) {
-  const doc = new DOMParser().parseFromString(text, 'application/xml');
-  return doc.getElementsByTagName('parsererror').length > 0 ? null : doc.documentElement;
 }
