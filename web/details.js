@@ -80,7 +80,7 @@ export class Details {
   // A node in the path of the shown one has a new name or kind.
   renamed(node) {
     if (this.shown && pathTo(this.shown).includes(node)) this.drawPath(this.shown);
-    if (node === this.shown) $('details-heading').textContent = node.name;
+    if (node === this.shown) $('details-heading').textContent = $('node-name').textContent = node.name;
   }
 
   // A folder's children were asked for again.
