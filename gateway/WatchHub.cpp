@@ -106,7 +106,7 @@ uint64_t WatchHub::open(const std::string& user, int requestId, std::chrono::sec
             throw std::string("Could not start the live updates' thread: ") + e.what();
         }
     }
-    if (open_ >= maxStreams) {
+    if (owners_.size() >= maxStreams) {
         *refusal = "Too many live update streams (at most " + std::to_string(maxStreams) + ")";
         return 0;
     }
@@ -119,8 +119,8 @@ uint64_t WatchHub::open(const std::string& user, int requestId, std::chrono::sec
         return 0;
     }
     ++mine;
-    ++open_;
     stream->id = ++lastId_;
+    owners_[lastId_] = user;
     opened_.push_back(std::move(stream));
     return lastId_;
 }
@@ -134,11 +134,25 @@ void WatchHub::activate(uint64_t stream, int fd) {
 }
 
 void WatchHub::abandon(uint64_t stream) {
+    // At once, so that the user may try again at once.
+    registry_.unsubscribe(stream);
+    release(stream);
     {
         std::lock_guard<std::mutex> lock(mutex_);
         abandoned_.push_back(stream);
     }
     wake();
+}
+
+void WatchHub::release(uint64_t id) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const auto owner = owners_.find(id);
+    if (owner == owners_.end())
+        return;
+    const auto mine = perUser_.find(owner->second);
+    if (mine != perUser_.end() && --mine->second == 0)
+        perUser_.erase(mine);
+    owners_.erase(owner);
 }
 
 void WatchHub::deliver(const std::vector<uint64_t>& streams, const std::string& text) {
@@ -314,11 +328,7 @@ void WatchHub::close(uint64_t id) {
     registry_.unsubscribe(id);
     if (stream->fd >= 0)
         ::close(stream->fd);  // leaves the epoll set with it
-    std::lock_guard<std::mutex> lock(mutex_);
-    --open_;
-    const auto mine = perUser_.find(stream->user);
-    if (mine != perUser_.end() && --mine->second == 0)
-        perUser_.erase(mine);
+    release(id);
 }
 
 void WatchHub::endAll() {

@@ -58,7 +58,8 @@ public:
                   size_t maxUserStreams, std::string* refusal);
     // The stream's connection: from now on its bytes go out.
     void activate(uint64_t stream, int fd);
-    // The stream ends before it had a connection: its request failed.
+    // The stream ends before it had a connection: its request failed. Its
+    // place is free when this returns.
     void abandon(uint64_t stream);
 
 private:
@@ -79,15 +80,17 @@ private:
     void send(Stream& stream);
     void read(Stream& stream);
     void close(uint64_t id);
+    // Gives the stream's place back, once.
+    void release(uint64_t id);
     void endAll();
     int msUntilNext(Clock::time_point now) const;
 
     int epoll_ = -1;
     int wake_ = -1;  // an eventfd
 
-    std::mutex mutex_;                       // guards what follows, up to the thread's own
-    size_t open_ = 0;                        // streams opened and not yet closed
-    std::map<std::string, size_t> perUser_;  // never holds a 0
+    std::mutex mutex_;                        // guards what follows, up to the thread's own
+    std::map<uint64_t, std::string> owners_;  // the streams holding a place, and their users
+    std::map<std::string, size_t> perUser_;   // never holds a 0
     uint64_t lastId_ = 0;
     std::vector<std::unique_ptr<Stream>> opened_;
     std::vector<Delivery> delivered_;

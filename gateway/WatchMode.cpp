@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -82,6 +83,13 @@ bool startWatch(const ModeContext& context, RequestIo& io, WatchHub& hub, WatchF
         const int maxStreams = std::max(0, settingOr(io, "CORVANE_MAX_WATCHERS", kDefaultMaxStreams));
         const int maxUserStreams = std::max(0, settingOr(io, "CORVANE_MAX_USER_WATCHERS", std::max(1, maxStreams / 4)));
         const int seconds = std::max(1, settingOr(io, "CORVANE_WATCH_SECONDS", kDefaultSeconds));
+        // A HEAD request reads no body: its answer ends with its header,
+        // and holds no stream for its lifetime.
+        const char* method = io.variable("REQUEST_METHOD");
+        if (method && std::strcmp(method, "HEAD") == 0) {
+            io.out(kWatchHeader);
+            return true;
+        }
         std::string refusal;
         stream = hub.open(context.request.remoteUserName(), fastCgi->requestId(), std::chrono::seconds(seconds),
                           static_cast<size_t>(maxStreams), static_cast<size_t>(maxUserStreams), &refusal);

@@ -55,12 +55,13 @@ protected:
         variables.insert(more.begin(), more.end());
         return variables;
     }
-    // A stream of user's watching nodes on the sim, its header read.
+    // A stream of user's watching nodes on the sim, its header read; on a
+    // connection the web server asked to keep, when keep.
     std::unique_ptr<FastCgiClient> watch(const std::string& nodes, const std::string& user = "al",
-                                         const Variables& more = {}) {
+                                         const Variables& more = {}, bool keep = false) {
         auto client = std::make_unique<FastCgiClient>(gateway_->socket());
         std::string out;
-        EXPECT_TRUE(client->begin(get("mode=watch&host=" + sim_->host() + "&nodeId=" + nodes, user, more)) &&
+        EXPECT_TRUE(client->begin(get("mode=watch&host=" + sim_->host() + "&nodeId=" + nodes, user, more), keep) &&
                     client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs))
             << out;
         EXPECT_EQ(out, kStreamHeader);
@@ -117,7 +118,8 @@ protected:
 
 TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration) {
     auto first = watch("/scratch", "al");
-    auto second = watch("/scratch,/media", "cy");
+    // A kept connection belongs to its stream, not to the next request.
+    auto second = watch("/scratch,/media", "cy", {}, true);
     EXPECT_EQ(sim_->calls("RegisterEvents").size(), 2u) << "one registration per watched node";
 
     // What another user named goes out escaped.
@@ -197,10 +199,17 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(FastCgiClient::request(gateway_->socket(), c.request, "", kGuardMs), c.answer);
+    Variables head = get("mode=watch&" + sim + "&nodeId=/");
+    head["REQUEST_METHOD"] = "HEAD";
+    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), head, "", kGuardMs), kStreamHeader)
+        << "a HEAD request ends with its header";
 
     // One user may not hold every stream of the process; a stream that
     // ends gives its place back.
     const Variables bounds{{"CORVANE_MAX_WATCHERS", "2"}, {"CORVANE_MAX_USER_WATCHERS", "1"}};
+    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/,/none", "al", bounds)),
+              error("Node &apos;/none&apos; does not exist"))
+        << "a stream that fails holds no place";
     auto held = watch("/", "al", bounds);
     const std::string crowded = "Status: 503 Service Unavailable\nRetry-After: 1\n";
     EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
