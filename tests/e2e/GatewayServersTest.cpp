@@ -21,12 +21,14 @@ using CorvaneTest::SimProcess;
 
 class GatewayServersTest : public GatewayFixture {
 protected:
-    // A sim named name serving database, announcing itself.
+    // A sim named name serving database, announcing itself every second:
+    // a CGI search reads the list of the first sim that answers, which
+    // knows a sim started before it only from a later announcement.
     static std::unique_ptr<SimProcess> sim(const std::string& name, const std::string& database,
                                            const std::string& version = "2014.0.0.6115") {
         auto started = std::make_unique<SimProcess>(
-            "node / FOLDER Root\n",
-            std::vector<std::string>{"--display-name", name, "--database", database, "--version", version});
+            "node / FOLDER Root\n", std::vector<std::string>{"--display-name", name, "--database", database,
+                                                              "--version", version, "--announce-every", "1"});
         EXPECT_TRUE(started->started());
         return started;
     }
@@ -56,9 +58,13 @@ TEST_F(GatewayServersTest, ListsTheAllowedServersByNameEscaped) {
     auto hidden = sim("Hidden", "OBRAN");
     const std::string allowed = zulu->host() + " " + alpha->host();
     // No host and no node: a page that knows no server has none to name.
-    EXPECT_EQ(withoutFramePorts(run({"mode=getServers"}, {{"CORVANE_ALLOWED_SERVERS", allowed}}).out),
-              ok("<response>" + listed("Alpha &lt;b&gt;&amp;&quot;&apos;", "ARCHIVE", *alpha) +
-                 listed("Zulu", "OBRAN", *zulu, "7.1.2.3") + "</response>\n"));
+    const std::string expected = ok("<response>" + listed("Alpha &lt;b&gt;&amp;&quot;&apos;", "ARCHIVE", *alpha) +
+                                    listed("Zulu", "OBRAN", *zulu, "7.1.2.3") + "</response>\n");
+    std::string answer;
+    EXPECT_TRUE(CorvaneTest::eventually([&] {
+        answer = withoutFramePorts(run({"mode=getServers"}, {{"CORVANE_ALLOWED_SERVERS", allowed}}).out);
+        return answer == expected;
+    })) << answer;
     // A server of the list is opened by the host the list names.
     EXPECT_FALSE(failed(run({"mode=getNodeInfo", "host=" + alpha->host(), "nodeId=/"},
                             {{"CORVANE_ALLOWED_SERVERS", allowed}})));
@@ -73,7 +79,10 @@ TEST_F(GatewayServersTest, ListsTheAllowedServersByNameEscaped) {
 }
 
 TEST_F(GatewayServersTest, PersistentProcessFollowsServersComingAndGoing) {
-    FastCgiGateway gateway(dir_.path());
+    // A goodbye is one datagram, and discovery forgets a server it has not
+    // heard for two periods: with periods of a second, a server that left
+    // is gone within seconds even when its goodbye is lost.
+    FastCgiGateway gateway(dir_.path(), {{"CORVANE_MULTICAST_RESYNC_TIME", "1"}});
     ASSERT_TRUE(gateway.started());
     const auto servers = [&gateway] {
         const std::map<std::string, std::string> request{
@@ -87,7 +96,7 @@ TEST_F(GatewayServersTest, PersistentProcessFollowsServersComingAndGoing) {
     // The first request searches; both have announced themselves by then or
     // answer the search.
     EXPECT_TRUE(CorvaneTest::eventually([&] { return servers() == both; })) << servers();
-    // A goodbye takes the server off the list, with no new search.
+    // A server that says goodbye leaves the list, with no new search.
     ASSERT_EQ(two->stop(), 0);
     const std::string onlyOne = ok("<response>" + listed("One", "OBRAN", *one) + "</response>\n");
     EXPECT_TRUE(CorvaneTest::eventually([&] { return servers() == onlyOne; })) << servers();
