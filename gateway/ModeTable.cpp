@@ -13,6 +13,7 @@
 #include "RequestLog.h"
 #include "ServerDoor.h"
 #include "StatusModes.h"
+#include "ServerListMode.h"
 #include "WatchMode.h"
 
 namespace {
@@ -35,6 +36,7 @@ const struct Mode {
     {"isAdmin", isAdmin, true, false},         {"getChildren", getChildren, true, false},
     {"getNodeInfo", getNodeInfo, true, false},
     {"ping", ping, false, false, true},        {"status", status, false, false, true},
+    {"getServers", getServers, true, false, true},
     {"watch", watchWithoutFastCgi, false, false},
 };
 

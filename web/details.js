@@ -1,10 +1,10 @@
 // The selected node beside the tree: its facts, its path as breadcrumbs,
 // its metadata streams to read, edit and save, and forms to make a node
 // under it or destroy it.
-import { getMetadata, getNodeInfo, setMetadata } from './gateway.js';
+import { GatewayError, getMetadata, getNodeInfo, setMetadata } from './gateway.js';
 import { setAddress } from './address.js';
 import { createNode, destroyNode } from './nodes.js';
-import { code, onSubmit, showBusy, showStatus, statusOf } from './status.js';
+import { code, onSubmit, runAction, showBusy, showStatus, statusOf } from './status.js';
 import { pathTo } from './tree.js';
 
 const $ = (id) => document.getElementById(id);
@@ -18,9 +18,16 @@ export class Details {
   constructor(server) {
     this.server = server;
     this.shown = null;  // the node whose details are shown
-    this.stream = null;  // { host, node, stream } in the editor
+    // { host, node, stream, text, changed } in the editor: text is the
+    // stream as the server last had it, as far as this page knows.
+    this.stream = null;
     this.streamToken = 0;
+    this.saving = null;  // a save of the editor in progress
     onSubmit($('stream-form'), () => this.saveStream());
+    $('conflict-reload').addEventListener('click', () => runAction($('stream-form'), () => this.reloadStream()));
+    $('conflict-overwrite').addEventListener('click', () => {
+      runAction($('stream-form'), () => this.writeStream(this.stream));
+    });
     onSubmit($('child-form'), () => this.createChild());
     $('remove-form').addEventListener('submit', (event) => {
       event.preventDefault();
@@ -37,6 +44,7 @@ export class Details {
     $('details-empty').hidden = node !== null;
     $('details-body').hidden = node === null;
     $('stream-form').hidden = true;
+    $('stream-conflict').hidden = true;
     showStatus($('stream-status'), 'ok');
     $('streams').replaceChildren();
     if (!node) {
@@ -72,7 +80,7 @@ export class Details {
   // A node in the path of the shown one has a new name or kind.
   renamed(node) {
     if (this.shown && pathTo(this.shown).includes(node)) this.drawPath(this.shown);
-    if (node === this.shown) $('details-heading').textContent = node.name;
+    if (node === this.shown) $('details-heading').textContent = $('node-name').textContent = node.name;
   }
 
   // A folder's children were asked for again.
@@ -119,7 +127,8 @@ export class Details {
     try {
       const [text] = await getMetadata(host, [node.id], stream, 'The gateway\'s answer did not name the node asked for.');
       if (token !== this.streamToken) return;
-      this.stream = { host, node, stream };
+      this.stream = { host, node, stream, text, changed: false };
+      $('stream-conflict').hidden = true;
       $('stream-label').textContent = `Metadata stream ${stream} of ${node.name}`;
       const textarea = $('stream-text');
       textarea.value = text;
@@ -134,10 +143,58 @@ export class Details {
     }
   }
 
+  // Never over a change made on the server since the editor was filled:
+  // the stored text is read first, events or not, since a change may fall
+  // between two streams of events.
   async saveStream() {
-    const { host, node, stream } = this.stream;
-    await setMetadata(host, node.id, stream, $('stream-text').value);
-    return ['Saved ', code(stream), ' of ', code(node.id), '.'];
+    const open = this.stream;
+    if (!open.changed) {
+      const [now] = await getMetadata(open.host, [open.node.id], open.stream, 'The gateway\'s answer did not name the node.');
+      if (now !== open.text) this.conflict(open);
+    }
+    if (open.changed) throw new GatewayError('Not saved: the stream changed on the server. Reload it or overwrite it.');
+    return this.writeStream(open);
+  }
+
+  async writeStream(open) {
+    const text = $('stream-text').value;
+    this.saving = setMetadata(open.host, open.node.id, open.stream, text).then(() => { open.text = text; });
+    try {
+      await this.saving;
+    } finally {
+      this.saving = null;
+    }
+    open.changed = false;
+    if (this.stream === open) $('stream-conflict').hidden = true;
+    return ['Saved ', code(open.stream), ' of ', code(open.node.id), '.'];
+  }
+
+  // The server says a stream changed; the editor says so when it is that
+  // stream and the text is not what this page itself saved.
+  async streamChanged(host, id, stream) {
+    const open = this.stream;
+    if (!open || open.host !== host || open.node.id !== id || open.stream !== stream || open.changed) return;
+    if (this.saving) await this.saving.catch(() => {});
+    const [now] = await getMetadata(host, [id], stream, 'The gateway\'s answer did not name the node.');
+    if (this.stream === open && now !== open.text) this.conflict(open);
+  }
+
+  conflict(open) {
+    open.changed = true;
+    if (this.stream === open) $('stream-conflict').hidden = false;
+  }
+
+  // The stream as the server has it now, in place of the editor's text.
+  async reloadStream() {
+    const open = this.stream;
+    const [text] = await getMetadata(open.host, [open.node.id], open.stream, 'The gateway\'s answer did not name the node.');
+    if (this.stream === open) {
+      Object.assign(open, { text, changed: false });
+      $('stream-text').value = text;
+      $('stream-text').rows = rowsFor(text);
+      $('stream-conflict').hidden = true;
+    }
+    return ['Reloaded ', code(open.stream), '.'];
   }
 
   createChild() {

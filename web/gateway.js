@@ -54,12 +54,13 @@ export function wellFormed(answer) {
   return answer.root;
 }
 
-function parseXml(text) {
+// The root element of XML text, or null for text that is not well-formed.
+export function parseXml(text) {
   const doc = new DOMParser().parseFromString(text, 'application/xml');
   return doc.getElementsByTagName('parsererror').length > 0 ? null : doc.documentElement;
 }
 
-function gatewayUrl() {
+export function gatewayUrl() {
   return new URL(document.body.dataset.gateway, location.origin + location.pathname).href;
 }
 
@@ -110,6 +111,25 @@ export function nodeInfoOf(root) {
     children: Number.parseInt(textOf(node, 'numChildren'), 10),
     streams: streams ? childrenNamed(streams, 'stream').map((e) => e.textContent) : [],
   };
+}
+
+// The servers getServers lists, as [{ name, database, addresses, nodePort,
+// version, local, host }] in the gateway's order; host is what opens one.
+export function serversOf(root) {
+  return childrenNamed(root, 'server').map((server) => {
+    const host = textOf(server, 'host');
+    if (host === '') throw unknownAnswer();
+    const addresses = childNamed(server, 'addresses');
+    return {
+      name: textOf(server, 'name'),
+      database: textOf(server, 'database'),
+      addresses: addresses ? childrenNamed(addresses, 'address').map((e) => e.textContent) : [],
+      nodePort: textOf(server, 'nodePort'),
+      version: textOf(server, 'version'),
+      local: textOf(server, 'local') === 'true',
+      host,
+    };
+  });
 }
 
 // The identifier of the node createNode made.
@@ -192,6 +212,16 @@ export async function createNode(host, parentId, displayName, type) {
 
 export async function destroyNode(host, id, recursive) {
   await call({ mode: recursive ? 'destroyNodeRecursive' : 'destroyNode', host, nodeId: id });
+}
+
+export async function getServers() {
+  return serversOf(wellFormed(await call({ mode: 'getServers' })));
+}
+
+// Where an EventSource hears the node events of nodes on host: a GET, as
+// EventSource sends nothing else.
+export function watchUrl(base, host, ids) {
+  return `${base}?${encodeForm({ mode: 'watch', host, nodeId: ids.join(',') })}`;
 }
 
 // The user's saved document's root element.

@@ -151,6 +151,22 @@ export class ServerTree {
     this.hooks.reloaded(parent);
   }
 
+  // Reads every open folder again, for a page that hears no events; a
+  // selection that left moves to the nearest folder that stays.
+  async refreshOpen() {
+    const generation = this.generation;
+    const tree = this.tree;
+    const open = Array.from(tree.loaded()).filter((node) => node.open && node.children);
+    for (const node of open) {
+      if (generation !== this.generation) return;
+      if (!tree.inTree(node)) continue;
+      const selected = tree.selected;
+      await tree.reload(node);
+      if (selected && !tree.inTree(selected) && tree.selected === null) tree.select(node);
+      this.hooks.reloaded(node);
+    }
+  }
+
   // A node was destroyed: its row goes, and a selection in it moves to
   // its folder.
   destroyed(host, id) {

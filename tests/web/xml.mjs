@@ -1,5 +1,5 @@
 // Reads XML as the page's readers see what DOMParser makes of it: elements
-// with localName, children and textContent. Null for text that is not
+// with localName, children, textContent and getAttribute. Null for text that is not
 // well-formed, where DOMParser gives a parsererror. Enough for the
 // documents these tests write: elements, text, character references, no
 // namespaces, comments or CDATA.
@@ -18,8 +18,8 @@ function decode(text) {
   return ok && !text.includes('<') ? out : null;
 }
 
-function element(localName) {
-  const node = { localName, children: [], parts: [] };
+function element(localName, attributes) {
+  const node = { localName, children: [], parts: [], getAttribute: (name) => (name in attributes ? attributes[name] : null) };
   Object.defineProperty(node, 'textContent', {
     get: () => node.parts.map((p) => (typeof p === 'string' ? p : p.textContent)).join(''),
   });
@@ -42,13 +42,19 @@ export function parseXml(text) {
       return null;
     }
     if (m[2] === undefined) continue;  // the declaration
-    const [, closing, name, , empty] = m;
+    const [, closing, name, attributeText, empty] = m;
     if (closing) {
       if (stack.length === 0 || stack.pop().localName !== name) return null;
       continue;
     }
     if (stack.length === 0 && root) return null;
-    const node = element(name);
+    const attributes = {};
+    for (const a of attributeText.matchAll(/([\w.-]+)\s*=\s*(?:"([^"<]*)"|'([^'<]*)')/g)) {
+      const value = decode(a[2] !== undefined ? a[2] : a[3]);
+      if (value === null) return null;
+      attributes[a[1]] = value;
+    }
+    const node = element(name, attributes);
     if (stack.length > 0) {
       stack[stack.length - 1].children.push(node);
       stack[stack.length - 1].parts.push(node);

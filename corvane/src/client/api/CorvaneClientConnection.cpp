@@ -143,6 +143,15 @@ bool CorvaneClientConnection::isDiscovered(const CorvaneServerId& id) {
     return discovery && discovery->resolve(completed(id), info);
 }
 
+bool CorvaneClientConnection::discoveredServers(std::vector<CorvaneDaemonInfo>& out) {
+    out.clear();
+    CorvaneMulticastClient* discovery = discoveryClient();
+    if (!discovery)
+        return false;
+    out = discovery->servers();
+    return true;
+}
+
 // Discovery's addresses for the server, in order; true once one of them
 // took. A stop or a time-out ends the attempt at once: the caller's budget
 // is spent.

@@ -20,6 +20,7 @@
 #include <memory>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "base/threads/CoMutex.h"
 #include "client/api/CorvaneDaemonInfo.h"
@@ -80,6 +81,9 @@ public:
     // setDiscovery says otherwise. Thread-safe.
     static bool discoveryEnabled();
     static void setDiscovery(bool enabled);
+    // What discovery lists, copied; false when discovery is unavailable.
+    // Starts discovery if need be.
+    static bool discoveredServers(std::vector<CorvaneDaemonInfo>& out);
 
     typedef void (*DisconnectCallback)(const CorvaneServerId& server);
     // Called (when set) with the server's identifier after a call lost the

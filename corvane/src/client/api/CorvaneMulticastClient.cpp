@@ -726,6 +726,11 @@ void CorvaneMulticastClient::sendRequest(RequestType type, const rcAttrStream& p
         CO_WARNING("Could not unicast %s request to %s: %s", name, host, std::strerror(EHOSTUNREACH));
 }
 
+std::vector<CorvaneDaemonInfo> CorvaneMulticastClient::servers() {
+    CoLockGuard guard(serversMutex_);
+    return std::vector<CorvaneDaemonInfo>(servers_.begin(), servers_.end());
+}
+
 int CorvaneMulticastClient::findServers(ServerList* out, const char* database, const char* host, unsigned int port) {
     if (!thread_) {
         if (verbosity_ >= 1)

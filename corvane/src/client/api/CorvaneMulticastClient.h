@@ -75,6 +75,8 @@ public:
     // Searches the network for the server holding storageId; null or empty
     // does nothing.
     void findStorage(const char* storageId);
+    // A copy of the list, in its order. Reads the list only.
+    std::vector<CorvaneDaemonInfo> servers();
 
 protected:
     using RequestType = CorvaneMulticastProtocol::RequestType;

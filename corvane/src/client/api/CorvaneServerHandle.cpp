@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <string>
+#include <vector>
 
 #include "client/api/CorvaneBaseClientAPI.h"
 #include "client/api/CorvaneClientConnection.h"
@@ -232,6 +233,11 @@ bool CorvaneServerHandle::isDiscovered(const char* serverId) {
 void CorvaneServerHandle::setDiscovery(bool enabled) { CorvaneClientConnection::setDiscovery(enabled); }
 
 bool CorvaneServerHandle::discoveryEnabled() { return CorvaneClientConnection::discoveryEnabled(); }
+
+bool CorvaneServerHandle::discoveredServers(std::vector<CorvaneDaemonInfo>& out) {
+    out.clear();
+    return corvaneConnectionTableExists() && CorvaneClientConnection::discoveredServers(out);
+}
 
 CorvaneServerHandle& CorvaneServerHandle::defaultServer() {
     // Never destroyed: node handles in other static objects may outlive any

@@ -131,6 +131,14 @@ public:
     // nothing has yet). Makes no connection to the server. False when
     // discovery is off or the library is not initialised.
     static bool isDiscovered(const char* serverId);
+    // The servers discovery lists, ordered by display name, then database:
+    // copies, made after the search a connection's first lookup makes
+    // (starting discovery in this process if nothing has yet); in a process
+    // that keeps the library up, the list follows servers that announce
+    // themselves or say goodbye. Makes no connection to a listed server.
+    // False, with out empty, when discovery is unavailable or off, or the
+    // library is not initialised. Thread-safe.
+    static bool discoveredServers(std::vector<CorvaneDaemonInfo>& out);
 
     // Turns discovery on or off for the whole process, for the lookups
     // that come after (see "What a first connection costs" above). Without
