@@ -1,7 +1,7 @@
 // Design note. callMethod runs on the caller's thread: under the call mutex
-// it connects when needed (discovery's addresses first, then the host and
-// port of the identifier), releases the mutex to tell the connect callbacks,
-// then takes it again for the call itself. stop() reaches the RPC client
+// it calls at once when connected; otherwise it connects (discovery's
+// addresses first, then the host and port of the identifier), releases the
+// mutex to tell the connect callbacks, then takes it again for the call. stop() reaches the RPC client
 // without the call mutex, so another thread can end a call in progress; the
 // RPC client guards its own descriptor for that. stopCallOf() does so only
 // for the thread recorded, under the caller mutex, as the one connecting or
@@ -245,10 +245,15 @@ bool CorvaneClientConnection::connectIfNeeded(unsigned int loginTimeoutMs) {
         return false;
     const CallerScope caller(*this);
     connectLocked(loginTimeoutMs);
-    return rc_->isConnected();
+    up_.store(rc_->isConnected());
+    return up_.load();
 }
 
 void CorvaneClientConnection::connect(unsigned int loginTimeoutMs) {
+    // Connected as last seen: the call finds out otherwise and reconnects
+    // itself, so the common case takes the call mutex once per call.
+    if (up_.load())
+        return;
     if (connectIfNeeded(loginTimeoutMs))
         notifyConnected();
 }
@@ -257,11 +262,15 @@ void CorvaneClientConnection::callMethod(const char* method, const char* args, b
                                          unsigned int timeoutMs) {
     if (!args)
         args = "";
-    connect(std::min(timeoutMs, defaultLoginTimeoutMs()));
-
     bool lost = false;
-    {
+    // A connected connection calls at once, under one taking of the call
+    // mutex; otherwise it connects first, the callbacks told without it.
+    for (bool connectFirst = false;; connectFirst = true) {
+        if (connectFirst)
+            connect(std::min(timeoutMs, defaultLoginTimeoutMs()));
         Corvane::CoLockGuard guard(callMutex_);
+        if (!connectFirst && !rc_->isConnected())
+            continue;
         const CallerScope caller(*this);
         const bool trace = traceVar.getValue();
         if (trace)
@@ -273,6 +282,8 @@ void CorvaneClientConnection::callMethod(const char* method, const char* args, b
             return;
         // A time-out has closed the connection too: its reply may still come.
         lost = !rc_->isConnected();
+        up_.store(!lost);
+        break;
     }
     if (lost && disconnectCB_)
         disconnectCB_(serverId_);
@@ -304,11 +315,13 @@ void CorvaneClientConnection::forcedDisconnect() {
     Corvane::CoLockGuard guard(callMutex_);
     CO_DEBUG("Forced disconnect");
     rc_->disconnect();
+    up_.store(false);
 }
 
 void CorvaneClientConnection::park() {
     Corvane::CoLockGuard guard(callMutex_);
     rc_->park();
+    up_.store(false);
 }
 
 void CorvaneClientConnection::stop(const char* reason) { rc_->stop(reason); }

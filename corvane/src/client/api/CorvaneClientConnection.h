@@ -5,7 +5,7 @@
 // the host and port of the server identifier), and keeps the server's daemon
 // information. Connections are shared: every handle naming the same server
 // holds a CorvaneClientConnection::Shared on one entry of the process-wide
-// connection table (CorvaneConnectionTable.h), which owns the connection.
+// connection table (CorvaneConnectionTable.h), which owns the connections.
 //
 // Thread-safe. The call mutex serialises connecting and calls; stop(),
 // stopCallOf() and forcedDisconnect() may come from another thread to end a
@@ -41,9 +41,11 @@ public:
         virtual void connected(CorvaneClientConnection& connection) = 0;
     };
 
-    // A reference on the shared connection of one server, taken from the
-    // connection table and dropped on destruction or reset. Move-only. One
-    // thread uses a handle at a time; the connection itself is thread-safe.
+    // A reference on the shared connections of one server, taken from the
+    // connection table and dropped on destruction or reset, and the one
+    // connection of them this handle calls through (see the table's pool).
+    // Move-only. One thread uses a handle at a time; the connection itself
+    // is thread-safe.
     class Shared {
     public:
         // An empty handle.
@@ -69,6 +71,7 @@ public:
         class Imp;
 
     private:
+        friend int corvanePooledConnectionCount(const Shared& shared);
         std::unique_ptr<Imp> imp_;
     };
 
@@ -170,4 +173,6 @@ private:
     // The thread running the connect callbacks, so that a callback whose own
     // call reconnects does not notify again (and block on callbacksMutex_).
     std::atomic<std::thread::id> notifyingThread_{};
+    // rc_->isConnected() as last seen under the call mutex, read without it.
+    std::atomic<bool> up_{false};
 };
