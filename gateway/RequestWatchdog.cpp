@@ -7,6 +7,10 @@ namespace {
 constexpr std::chrono::milliseconds kStep{100};
 }  // namespace
 
+RequestWatchdog::Client::Clock::time_point RequestWatchdog::Client::nextStep(Clock::time_point now) const {
+    return now + kStep;
+}
+
 RequestWatchdog::~RequestWatchdog() {
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -27,7 +31,7 @@ void RequestWatchdog::watch(Client& client) {
         }
     }
     client.step();
-    const Clock::time_point next = Clock::now() + kStep;
+    const Clock::time_point next = client.nextStep(Clock::now());
     watched_.push_back({&client, next});
     // A thread that wakes earlier anyway needs no call.
     if (next < wakeAt_) {
@@ -53,7 +57,7 @@ void RequestWatchdog::run() {
             if (w.nextStep <= now) {
                 w.client->step();
                 // A step late for a stall of the machine is not made up.
-                w.nextStep = now + kStep;
+                w.nextStep = w.client->nextStep(now);
             }
             wakeAt_ = std::min(wakeAt_, w.nextStep);
         }

@@ -1,15 +1,12 @@
 #include "TimeoutCorvaneServerHandle.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <exception>
 
 #include "GatewayStatus.h"
 #include "RequestLimits.h"
 #include "RequestLog.h"
-
-namespace {
-constexpr int32_t kStepMs = 100;
-}  // namespace
 
 TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, RequestWatchdog& watchdog, int32_t limitMs,
                                                        int32_t loginLimitMs, const RequestLimits& limits)
@@ -21,7 +18,8 @@ TimeoutCorvaneServerHandle::TimeoutCorvaneServerHandle(const char* serverId, Req
       owner_(std::this_thread::get_id()),
       deadline_(limits.deadline()),
       deadlineMessage_(limits.expiredMessage()),
-      limitMs_(limitMs) {
+      limit_(limitMs),
+      callDue_(callStart_ + limit_) {
     setLoginTimeout(static_cast<unsigned int>(loginLimitMs));
     watchdog_.watch(*this);
     // The first operation on a server whose connection is not up makes it
@@ -45,8 +43,8 @@ TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() {
 }
 
 void TimeoutCorvaneServerHandle::resetTimer() {
-    elapsedMs_.store(0);
     const auto now = std::chrono::steady_clock::now();
+    callDue_.store(now + limit_);
     GatewayStatus::instance().serverCall(host_, now - callStart_, true);
     callStart_ = now;
     called_ = true;
@@ -55,11 +53,10 @@ void TimeoutCorvaneServerHandle::resetTimer() {
 
 void TimeoutCorvaneServerHandle::step() {
     if (!timedOut_.load()) {
-        const bool late = std::chrono::steady_clock::now() >= deadline_;
-        if (!late && elapsedMs_.load() < limitMs_) {
-            elapsedMs_.fetch_add(kStepMs);
+        const Clock::time_point now = Clock::now();
+        const bool late = now >= deadline_;
+        if (!late && now < callDue_.load())
             return;
-        }
         // The request's deadline names itself; the browse limit leaves the
         // connection's own words.
         if (late)
@@ -68,4 +65,9 @@ void TimeoutCorvaneServerHandle::step() {
     }
     // Keep interrupting: a later operation on this handle must not hang either.
     cancelCallOf(owner_, reason_.c_str());
+}
+
+RequestWatchdog::Client::Clock::time_point TimeoutCorvaneServerHandle::nextStep(Clock::time_point now) const {
+    // Once timed out, keep interrupting: a later operation must not hang either.
+    return timedOut_.load() ? Client::nextStep(now) : std::min(callDue_.load(), deadline_);
 }

@@ -1,7 +1,8 @@
 // Internal to the gateway.
-// A server handle whose operations are bounded in time. A watchdog counts
-// the time since the last resetTimer() in steps of 100 ms; once the limit
-// passes, or the request's deadline does, it cancels what the handle's
+// A server handle whose operations are bounded in time. The watchdog wakes
+// for it when the limit since the last resetTimer() passes, or the
+// request's deadline does, whichever comes first (an operation that ends
+// meanwhile moves the first on); from then on it cancels what the handle's
 // thread runs on the server's connections every 100 ms until the handle
 // goes, so that a stuck server becomes a failed operation rather than a
 // hung request. Only the owner's own call is stopped: requests of other
@@ -45,8 +46,9 @@ private:
     TimeoutCorvaneServerHandle(const char* serverId, RequestWatchdog& watchdog, int32_t limitMs, int32_t loginLimitMs,
                                const RequestLimits& limits);
 
-    // One step of the count, every 100 ms from the first.
+    // Cancels once the limit or the deadline has passed.
     void step() override;
+    Clock::time_point nextStep(Clock::time_point now) const override;
 
     RequestWatchdog& watchdog_;
     const std::string host_;
@@ -59,8 +61,10 @@ private:
     const std::chrono::steady_clock::time_point deadline_;
     const std::string deadlineMessage_;
     std::atomic<bool> timedOut_{false};
-    std::atomic<int32_t> elapsedMs_{0};
-    const int32_t limitMs_;
+    const std::chrono::milliseconds limit_;
+    // When the operation in progress has taken too long; moved on by
+    // resetTimer() on the owner's thread, read by the watchdog's.
+    std::atomic<Clock::time_point> callDue_;
     // The stop's reason, empty for the browse limit; steps only.
     std::string reason_;
 };
