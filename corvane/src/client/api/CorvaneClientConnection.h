@@ -71,7 +71,6 @@ public:
         class Imp;
 
     private:
-        friend int corvanePooledConnectionCount(const Shared& shared);
         std::unique_ptr<Imp> imp_;
     };
 

@@ -163,11 +163,6 @@ public:
         assert(!"a connection of the pool");
     }
 
-    int size() {
-        Corvane::CoLockGuard guard(poolMutex_);
-        return static_cast<int>(pool_.size());
-    }
-
 private:
     struct Pooled {
         explicit Pooled(std::unique_ptr<CorvaneClientConnection> made) : connection(std::move(made)) {}
@@ -293,7 +288,6 @@ public:
     }
 
     CorvaneClientConnection* connection() const { return connection_; }
-    int poolSize() const { return lockedEntry_ ? static_cast<ConnectionEntry*>(lockedEntry_)->size() : 0; }
 
 private:
     ConnectionTable* table_;
@@ -328,7 +322,3 @@ void CorvaneClientConnection::Shared::reset(const CorvaneServerId* id) {
 }
 
 CorvaneClientConnection* CorvaneClientConnection::Shared::get() const { return imp_ ? imp_->connection() : nullptr; }
-
-int corvanePooledConnectionCount(const CorvaneClientConnection::Shared& shared) {
-    return shared.imp_ ? shared.imp_->poolSize() : 0;
-}

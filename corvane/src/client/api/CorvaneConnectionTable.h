@@ -12,8 +12,6 @@
 
 #include <cstdint>
 
-#include "client/api/CorvaneClientConnection.h"
-
 // Capacity and idle time-out (seconds) both from CORVANE_SHARED_CONNECTIONS,
 // read once at program start; 16 connections and 30 seconds when it is
 // unset. Does nothing when the table exists.
@@ -34,8 +32,6 @@ bool corvaneConnectionTableExists();
 void corvaneCleanConnections(bool all);
 // Servers in the table; 0 without one.
 int corvaneSharedConnectionCount();
-// Connections in the pool shared holds a connection of; 0 when empty.
-int corvanePooledConnectionCount(const CorvaneClientConnection::Shared& shared);
 // For tests of the idle time-out: the clock the table reads (microseconds
 // since the epoch) instead of the wall clock; null puts the wall clock back.
 void corvaneSetConnectionClock(int64_t (*nowUs)());

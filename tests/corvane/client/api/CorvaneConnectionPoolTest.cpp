@@ -2,7 +2,9 @@
 // real corvane-sim process: threads side by side, a stuck call, a restart.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <condition_variable>
 #include <cstdio>
 #include <fstream>
@@ -118,6 +120,36 @@ TEST_F(CorvaneConnectionPoolTest, OneThreadKeepsOneConnection) {
         EXPECT_EQ("<n2/>", text);
     }
     EXPECT_EQ(1, connectionsTo(sim.port()));
+}
+
+std::atomic<int64_t> gNowUs{0};
+int64_t fakeNowUs() { return gNowUs.load(); }
+
+TEST_F(CorvaneConnectionPoolTest, ExtraConnectionClosesAfterTheIdleTimeOut) {
+    constexpr int64_t kIdleUs = 30000000;
+    corvaneUninit();
+    gNowUs.store(1000000000);
+    corvaneSetConnectionClock(&fakeNowUs);
+    corvaneCreateConnectionTable(16, kIdleUs, kPoolSize);
+    ASSERT_TRUE(corvaneInit());
+    SimProcess sim(numberedTree());
+    ASSERT_TRUE(sim.started());
+    {
+        CorvaneServerHandle held(sim.host().c_str());
+        ASSERT_TRUE(held.ping());
+        std::thread([&] {
+            CorvaneServerHandle other(sim.host().c_str());
+            EXPECT_TRUE(other.ping());
+        }).join();
+    }
+    EXPECT_EQ(2, connectionsTo(sim.port()));
+    gNowUs.fetch_add(kIdleUs - 1);
+    EXPECT_TRUE(CorvaneServerHandle(sim.host().c_str()).ping());
+    EXPECT_EQ(2, connectionsTo(sim.port())) << "closed before its time";
+    gNowUs.fetch_add(2);
+    EXPECT_TRUE(CorvaneServerHandle(sim.host().c_str()).ping());
+    EXPECT_EQ(1, connectionsTo(sim.port()));
+    corvaneSetConnectionClock(nullptr);
 }
 
 TEST_F(CorvaneConnectionPoolTest, SixteenThreadsShareTheCappedPoolWithoutMixingReplies) {
