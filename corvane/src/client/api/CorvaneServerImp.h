@@ -1,7 +1,8 @@
 // Internal to corvane_client.
 // What a server handle holds: the server identifier, a reference on the
-// server's shared connection (taken on the first operation), the method
-// encoders on it, the event link (made at the first handler registration),
+// server's shared connections and the one of them it calls through (taken
+// on the first operation, on the operating thread), the method encoders on
+// it, the event link (made at the first handler registration),
 // the frame channel (made at the first frame operation), the server's
 // description and the last error.
 //
