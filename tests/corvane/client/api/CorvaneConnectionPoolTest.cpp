@@ -222,7 +222,7 @@ TEST_F(CorvaneConnectionPoolTest, EveryPooledConnectionReconnectsAfterARestart) 
     const std::string host = sim->host();
     Barrier connected(kPoolSize + 1), restarted(kPoolSize + 1);
     std::vector<std::string> afterRestart(kPoolSize);
-    std::vector<bool> recovered(kPoolSize, false);
+    std::vector<int> recovered(kPoolSize, 0);  // not vector<bool>: one word per thread
     std::thread restarting([&] {
         connected.arrive();
         EXPECT_EQ(kPoolSize, connectionsTo(port));
@@ -241,7 +241,7 @@ TEST_F(CorvaneConnectionPoolTest, EveryPooledConnectionReconnectsAfterARestart) 
         // one reconnects.
         if (!metadataOf(node, &text))
             afterRestart[static_cast<size_t>(i)] = node.lastError();
-        recovered[static_cast<size_t>(i)] = metadataOf(node, &text) && text == "<n" + std::to_string(i) + "/>";
+        recovered[static_cast<size_t>(i)] = metadataOf(node, &text) && text == "<n" + std::to_string(i) + "/>" ? 1 : 0;
     });
     restarting.join();
     ASSERT_TRUE(sim->started());
