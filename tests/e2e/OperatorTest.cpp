@@ -82,6 +82,9 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
         {"XQ_MSG_LEVEL", "loud", "XQ_MSG_LEVEL='loud' is not one of"},
         {"CORVANE_ALOWED_SERVERS", "h", "'CORVANE_ALOWED_SERVERS' is no setting of the gateway"},
         {"CORVANE_ALLOWED_SERVERS", "discovered bad!entry", "the entry 'bad!entry' is not a host"},
+        // The test's network namespace has only lo: a name the hosts file
+        // lacks fails at once, and no query leaves the machine.
+        {"CORVANE_ALLOWED_SERVERS", "nowhere.invalid:7549", "the name 'nowhere.invalid' does not resolve: "},
         {"CORVANE_TRUSTED_ORIGINS", "intranet.example", "'intranet.example' is not an origin"},
         {"CORVANE_NETWORK_CONFIG", dir_.path() + "/none.cfg", "none.cfg' does not exist"},
         {"CORVANE_NETWORK_CONFIG", file("uuid.cfg", "[Local]\nUUID = 0f4c2f1e-xyz\n"), "Invalid UUID '0f4c2f1e-xyz'"},
