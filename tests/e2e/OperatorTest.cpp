@@ -4,6 +4,8 @@
 // and library messages kept out of the answer.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <memory>
@@ -99,6 +101,25 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
         EXPECT_NE(result.out.find(c.line), std::string::npos) << c.name << "=" << c.value << ": " << result.out;
         EXPECT_EQ(lines(result.out), 1u) << result.out;
     }
+
+    // A directory this user may not write: root passes every such test,
+    // so root runs the check as nobody, who may reach it but not use it.
+    const std::string account = dir_.path() + "/account";
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(root ? ::chmod(dir_.path().c_str(), 0755) : ::chmod(account.c_str(), 0500), 0);
+    CorvaneTest::ProcessOptions options;
+    options.env = fine;
+    options.env["PATH"] = "/usr/bin:/bin";
+    options.cwd = dir_.path();
+    if (root)
+        options.beforeExec = [] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(99);
+        };
+    const auto denied = CorvaneTest::runProcess({CorvaneTest::binPath("corvane-gateway"), "--check"}, options);
+    EXPECT_EQ(denied.exitStatus, 1);
+    EXPECT_EQ(denied.out, "./account: this user can not read and write it: Permission denied\n");
+    ASSERT_EQ(::chmod((root ? dir_.path() : account).c_str(), 0700), 0);
 
     ASSERT_EQ(::rename((dir_.path() + "/account").c_str(), (dir_.path() + "/moved").c_str()), 0);
     const auto noAccounts = run({"--check"}, fine);
