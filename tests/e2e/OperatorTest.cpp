@@ -229,6 +229,7 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
          {std::string("corvane_gateway_requests_accepted_total [] 8.0"),
           std::string("corvane_gateway_requests_by_mode_total [('mode', 'status')] 1.0"),
           std::string("corvane_gateway_requests_by_outcome_total [('outcome', 'refused405')] 1.0"),
+          "corvane_gateway_server_calls_total [('server', '" + sim.host() + "')] 2.0",
           "corvane_gateway_server_failures_total [('server', '" + refused + "')] 1.0",
           "corvane_gateway_server_last_error_info [('error', 'Connection refused'), ('server', '" + refused + "')] 1.0",
           "corvane_gateway_server_call_seconds_count [('server', '" + sim.host() + "')] 2.0",
