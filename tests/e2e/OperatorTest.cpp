@@ -203,6 +203,7 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
           std::string("<mode name=\"ping\">1</mode>"), std::string("<outcome name=\"success\">3</outcome>"),
           std::string("<outcome name=\"error\">1</outcome>"), std::string("<outcome name=\"refused401\">1</outcome>"),
           std::string("<outcome name=\"refused405\">1</outcome>"), std::string("<threads><idle>7</idle><busy>1</busy>"),
+          std::string("<latency><bucket leMs=\"1\">"), std::string("<bucket leMs=\"inf\">"),
           "<server host=\"" + sim.host() + "\"><openHandles>0</openHandles><connections>1</connections><calls>2</calls>"
               "<failures>0</failures><lastError></lastError>",
           "<server host=\"" + refused + "\"><openHandles>0</openHandles><connections>0</connections><calls>1</calls>"
@@ -219,7 +220,9 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
         "for family in text_string_to_metric_families(text):\n"
         "    for s in family.samples:\n"
         "        if s.name.endswith(('_total', '_count', '_bucket')) or 'last_error' in s.name:\n"
-        "            print(s.name, sorted(s.labels.items()), s.value)\n";
+        "            print(s.name, sorted(s.labels.items()), s.value)\n"
+        "        elif s.name.endswith('_sum'):\n"
+        "            print(s.name, sorted(s.labels.items()))\n";
     CorvaneTest::ProcessOptions options;
     options.input = text;
     options.env = CorvaneTest::currentEnvironment();
@@ -233,6 +236,7 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
           "corvane_gateway_server_failures_total [('server', '" + refused + "')] 1.0",
           "corvane_gateway_server_last_error_info [('error', 'Connection refused'), ('server', '" + refused + "')] 1.0",
           "corvane_gateway_server_call_seconds_count [('server', '" + sim.host() + "')] 2.0",
+          "corvane_gateway_server_call_seconds_sum [('server', '" + sim.host() + "')]",
           "corvane_gateway_server_call_seconds_bucket [('le', '+Inf'), ('server', '" + sim.host() + "')] 2.0"})
         EXPECT_NE(parsed.out.find(sample + "\n"), std::string::npos) << sample << "\n" << parsed.out;
 }
