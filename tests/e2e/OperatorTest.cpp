@@ -121,10 +121,15 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
     EXPECT_EQ(denied.out, "./account: this user can not read and write it: Permission denied\n");
     ASSERT_EQ(::chmod((root ? dir_.path() : account).c_str(), 0700), 0);
 
+    // Gone, or a file in its place.
     ASSERT_EQ(::rename((dir_.path() + "/account").c_str(), (dir_.path() + "/moved").c_str()), 0);
-    const auto noAccounts = run({"--check"}, fine);
-    EXPECT_EQ(noAccounts.exitStatus, 1);
-    EXPECT_EQ(noAccounts.out, "./account: not a directory (Invalid account directory)\n");
+    for (const bool asFile : {false, true}) {
+        if (asFile)
+            file("account", "");
+        const auto noAccounts = run({"--check"}, fine);
+        EXPECT_EQ(noAccounts.exitStatus, 1) << asFile;
+        EXPECT_EQ(noAccounts.out, "./account: not a directory (Invalid account directory)\n") << asFile;
+    }
 }
 
 TEST_F(OperatorTest, StatusGoesOnlyToTheUsersTheSiteNames) {
