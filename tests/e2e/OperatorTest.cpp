@@ -61,7 +61,7 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
     const std::string good = file("good.cfg", "[Local]\nUUID = 0f4c2f1e-1111-4a6e-9d3b-2c1a3b4c5d6e\n"
                                               "[SelfDiscovery]\nPort = 7555\nTTL = 1\nScope = 224.0.0.1\n");
     const Variables fine{{"CORVANE_ALLOWED_SERVERS", "discovered 127.0.0.1:7549 [::1]:7549 10.0.0.0/8 localhost"},
-                         {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443"},
+                         {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443 http://gw.test"},
                          {"CORVANE_REQUEST_TIMEOUT", "60000"},
                          {"CORVANE_ACCESS_LOG", "1"},
                          {"XQ_MSG_LEVEL", "debug"},
