@@ -40,7 +40,7 @@ TEST_F(OperatorTest, OptionsAnswerAtAShellAndRequestsUnderAWebServer) {
         int exitStatus;
         std::string out, err;
     } cases[] = {
-        {{"--version"}, {}, 0, "corvane-gateway 0.1.0\nCorvane client library 2014.0.0\nbuild: ", ""},
+        {{"--version"}, {}, 0, "corvane-gateway 0.1.0\nCorvane client library 0.1.0 (protocol 2014.0.0)\nbuild: ", ""},
         {{"--help"}, {}, 0, "--check", ""},
         {{"--versoin"}, {}, 2, "", "unknown option '--versoin'"},
         {{"--version", "--help"}, {}, 2, "", "unknown option"},
