@@ -64,7 +64,7 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
                          {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443 http://gw.test"},
                          {"CORVANE_REQUEST_TIMEOUT", "60000"},
                          {"CORVANE_ACCESS_LOG", "1"},
-                         {"XQ_MSG_LEVEL", "debug"},
+                         {"XQ_MSG_LEVEL", "user"},  // the lowest level, 0
                          {"XQ_CORVANE_TRACE", "0"},
                          {"CORVANE_STATUS_USERS", "ops, admin"},
                          {"CORVANE_NETWORK_CONFIG", good}};
