@@ -155,6 +155,21 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
     EXPECT_EQ(sim_->calls("RegisterEvents").size(), 1u) << "a new stream registers anew";
 }
 
+// A stream's request is logged once its connection went to the stream:
+// its settings (the request's, then the process's) and its log line must
+// outlive what libfcgi held of it. One thread serves, so that the change
+// waits for that log: a process that failed on it answers nothing.
+TEST_F(WatchStreamTest, StreamWhoseRequestIsLoggedKeepsCarryingEvents) {
+    gateway_.reset();
+    gateway_ = std::make_unique<FastCgiGateway>(
+        dir_.path(), Variables{{"CORVANE_ACCESS_LOG", "1"}, {"CORVANE_FASTCGI_THREADS", "1"}});
+    ASSERT_TRUE(gateway_->started());
+    auto stream = watch("/scratch", "al", {{"CORVANE_ACCESS_LOG", "1"}});
+    setMetadata("/scratch", "s");
+    std::string out;
+    EXPECT_TRUE(stream->readUntil("<nodeId>/scratch</nodeId><type>MetaDataChanged</type>", &out, kGuardMs)) << out;
+}
+
 TEST_F(WatchStreamTest, ForgedEventStaysInsideItsDataLine) {
     // Anyone who reaches the process's event port can send it events: what
     // they carry must not end the data line, nor the block, early.
