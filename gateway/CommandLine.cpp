@@ -33,8 +33,9 @@ const char kUsage[] =
 int version() {
     int major = 0, minor = 0, maint = 0;
     corvaneVersion(&major, &minor, &maint);
-    std::printf("corvane-gateway %s\nCorvane client library %d.%d.%d\nbuild: %s, %s, g++ %s\n", CORVANE_VERSION,
-                major, minor, maint, CORVANE_BUILD_TYPE, sizeof(void*) == 8 ? "64-bit" : "32-bit", __VERSION__);
+    std::printf("corvane-gateway %s\nCorvane client library %s (protocol %d.%d.%d)\nbuild: %s, %s, g++ %s\n",
+                CORVANE_VERSION, corvaneLibraryVersion(), major, minor, maint, CORVANE_BUILD_TYPE,
+                sizeof(void*) == 8 ? "64-bit" : "32-bit", __VERSION__);
     return 0;
 }
 

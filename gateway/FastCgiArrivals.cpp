@@ -22,6 +22,13 @@ int msUntil(FastCgiArrivals::Clock::time_point when) {
     return static_cast<int>(std::clamp<decltype(left)>(left, 0, INT_MAX));
 }
 
+// A web server sends a kept connection's next request only after the
+// answer to the last one: with no byte of it there, none is on its way.
+bool nothingArriving(int fd) {
+    int available = 0;
+    return ::ioctl(fd, FIONREAD, &available) != 0 || available <= 0;
+}
+
 }  // namespace
 
 FastCgiArrivals::FastCgiArrivals(int listener, std::chrono::milliseconds arrivalLimit, size_t maxPending,
@@ -54,7 +61,22 @@ FastCgiArrivals::~FastCgiArrivals() {
 }
 
 void FastCgiArrivals::keepReturned(int fd) {
+    if (!accepting_ && nothingArriving(fd)) {
+        ::close(fd);
+        return;
+    }
     keep({fd, Clock::now() + arrivalLimit_, kFastCgiHeaderBytes, true});  // epoll tells when its next request is there
+}
+
+void FastCgiArrivals::stopAccepting() {
+    if (!accepting_)
+        return;
+    accepting_ = false;
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, listener_, nullptr);
+    listenerPaused_ = false;
+    for (size_t i = pending_.size(); i-- > 0;)
+        if (pending_[i].kept && nothingArriving(pending_[i].fd))
+            drop(i);
 }
 
 FastCgiArrivals::Step FastCgiArrivals::waitOnce(const sigset_t& waitMask, Ready* ready) {

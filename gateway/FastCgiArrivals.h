@@ -5,7 +5,9 @@
 // client that connects and sends nothing, or a byte, holds no thread. A
 // connection that takes longer than its arrival limit is closed, and so is
 // the oldest one when maxPending wait; one whose records break the order a
-// web server sends them in is closed at once. Owns the epoll set and the
+// web server sends them in is closed at once. After stopAccepting() the
+// connections already taken still arrive, each within its limit, but a
+// kept one with no request on its way is closed. Owns the epoll set and the
 // connections in it, not the listener. Used by one thread at a time (the
 // pool's runner); the next runner takes over what it left.
 //
@@ -57,6 +59,12 @@ public:
     // one, with a fresh arrival limit. Takes fd over.
     void keepReturned(int fd);
 
+    // Takes no more connections from the listener (a stop), and closes the
+    // kept connections that have no request on their way.
+    void stopAccepting();
+    // True while a connection taken waits for its request.
+    bool hasPending() const { return !pending_.empty(); }
+
     // Waits for one event, with waitMask as the signal mask meanwhile (a
     // signal let in ends the wait), or for the next connection's deadline,
     // and handles it. Ready fills *ready; Again when nothing is ready yet;
@@ -90,4 +98,5 @@ private:
     std::vector<uint8_t> peek_;
     Clock::time_point listenerPausedUntil_{};
     bool listenerPaused_ = false;
+    bool accepting_ = true;
 };

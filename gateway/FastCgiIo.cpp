@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 
 namespace {
 
@@ -45,9 +46,19 @@ void FastCgiIo::abortBody() {
     ::shutdown(socket_, SHUT_RD);
 }
 
-void FastCgiIo::out(const char* data, size_t size) { put(data, size, request_.out); }
+// Once handed over, the connection carries only what its new owner
+// writes, and libfcgi's streams are gone.
+void FastCgiIo::out(const char* data, size_t size) {
+    if (!handedOver_)
+        put(data, size, request_.out);
+}
 
-void FastCgiIo::err(const char* data, size_t size) { put(data, size, request_.err); }
+void FastCgiIo::err(const char* data, size_t size) {
+    if (!handedOver_)
+        put(data, size, request_.err);
+    else if (size > 0 && std::fwrite(data, 1, size, stderr) == size)
+        std::fflush(stderr);
+}
 
 void FastCgiIo::put(const char* data, size_t size, FCGX_Stream* stream) {
     moved_ += size;
@@ -61,6 +72,13 @@ void FastCgiIo::put(const char* data, size_t size, FCGX_Stream* stream) {
 }
 
 int FastCgiIo::handOver() {
+    // First, so that running out of memory leaves the request as it was.
+    for (char** entry = request_.envp; entry && *entry; ++entry)
+        keptVariables_.emplace_back(*entry);
+    for (std::string& entry : keptVariables_)
+        keptEntries_.push_back(&entry[0]);
+    keptEntries_.push_back(nullptr);
+    variables_.index(keptEntries_.data());
     handedOver_ = true;
     const bool sent = fcgi_.flush(request_.out) == 0;
     // Freed without closing: libfcgi writes no end record and keeps no

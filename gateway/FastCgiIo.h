@@ -10,6 +10,8 @@
 
 #include <atomic>
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "FastCgiLibrary.h"
 #include "FastCgiVariables.h"
@@ -36,10 +38,11 @@ public:
 
     // Ends libfcgi's part in the request without its end records, so that
     // another owner goes on answering it: sends what was written so far,
-    // frees libfcgi's streams and variables (variable() is void from
-    // then on) and gives up the connection. Its descriptor, or -1 when the
-    // web server went away (the request is then over). The request's
-    // thread serves no more of it afterwards.
+    // frees libfcgi's streams and variables and gives up the connection.
+    // Its descriptor, or -1 when the web server went away (the request is
+    // then over). The request's thread serves no more of it afterwards,
+    // but its log still reads variables (from a copy kept here) and writes
+    // lines (to the process's standard error); its output is dropped.
     int handOver();
     // The request's FastCGI number, for the records of a new owner.
     int requestId() const { return request_.requestId; }
@@ -55,4 +58,7 @@ private:
     std::atomic<bool> aborted_{false};
     size_t moved_ = 0;  // the request's thread only
     bool handedOver_ = false;
+    // The variables once libfcgi's are freed; variables_ points into them.
+    std::vector<std::string> keptVariables_;
+    std::vector<char*> keptEntries_;
 };

@@ -6,13 +6,16 @@
 // sigtimedwait:
 // libfcgi's own handlers never run, and a stop never interrupts a
 // request's calls. A pool thread that stops accepting sends SIGUSR1 to
-// run()'s thread. On a stop, run() sends the wake-up signal, which each
-// pool thread lets in only while it waits for a connection (epoll_pwait),
-// to the threads still running, every 100 ms, since one may have been
-// about to wait when the last one came; the threads waiting for a turn are
-// told under the pool's mutex. The same signal tells the runner that a
-// kept connection came back, and tells run()'s thread when to shut down
-// the reading side of a request whose variables outgrew a look.
+// run()'s thread. On a stop, run() starts the drain and sends the wake-up
+// signal, which each pool thread lets in only while it waits for a
+// connection (epoll_pwait), to the threads still running, every 100 ms,
+// since one may have been about to wait when the last one came. The
+// runner drops the listener, serves what is left, and once no connection
+// is pending, returned or held by a thread, ends the drain; the threads
+// waiting for a turn are told under the pool's mutex. The same signal
+// tells the runner that a kept connection came back or, in the drain, that
+// a request ended, and tells run()'s thread when to shut down the reading
+// side of a request whose variables outgrew a look.
 // Order: a thread takes connections only while it holds the turn, and the
 // turns go to one thread after another, never two at once; requests of
 // one connection are served one after another. Locks: mutex_, and in run()
@@ -59,9 +62,10 @@ extern "C" void onWake(int) {}
 
 // Which pool threads have ended, for run().
 struct Threads {
-    std::mutex mutex;  // guards ended
+    std::mutex mutex;  // guards ended and stopTaken
     std::condition_variable changed;
     std::vector<bool> ended;
+    bool stopTaken = false;  // run() no longer waits for a signal
 };
 
 }  // namespace
@@ -102,14 +106,18 @@ int FastCgiPool::accept(FCGX_Request& request, Place& place) {
         {
             std::lock_guard<std::mutex> lock(mutex_);
             if (fd < 0) {
-                // The process stops; a thread still waiting may find that out.
+                // The process stops: the threads still waiting end too.
                 hasRunner_ = false;
+                stopping_ = true;
                 waiting_.notify_all();
+                watch_.notify_all();
                 return -1;
             }
             busy_ = true;
             busySince_ = Clock::now();
             ++requestsTaken_;
+            ++inFlight_;
+            place.serving_ = true;
             if (watcherIdle_)
                 watch_.notify_one();
         }
@@ -121,24 +129,31 @@ int FastCgiPool::accept(FCGX_Request& request, Place& place) {
         if (accepted >= 0)
             return accepted;
         // libfcgi failed on the records and closed the connection.
+        giveBack(place, -1);
         if (!takeTurn(place))
             return -1;
     }
 }
 
-void FastCgiPool::giveBack(const Place& place, int kept) {
-    if (kept < 0)
-        return;
+void FastCgiPool::giveBack(Place& place, int kept) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (!stopping_) {
-            returned_.push_back(kept);
-            if (hasRunner_ && place.takenTurn_ != runnerTurn_)
-                pthread_kill(runner_, kWakeSignal);
-            return;
+        if (place.serving_) {
+            place.serving_ = false;
+            --inFlight_;
         }
+        const bool returned = kept >= 0 && !stopping_;
+        if (returned) {
+            returned_.push_back(kept);
+            kept = -1;
+        }
+        // The runner, unless it is this thread, takes it or sees whether
+        // the drain is over.
+        if ((returned || draining_) && hasRunner_ && place.takenTurn_ != runnerTurn_)
+            pthread_kill(runner_, kWakeSignal);
     }
-    ::close(kept);
+    if (kept >= 0)
+        ::close(kept);
 }
 
 bool FastCgiPool::takeTurn(Place& place) {
@@ -195,15 +210,13 @@ void FastCgiPool::becomeRunner(Place& place) {
     runner_ = pthread_self();
 }
 
-void FastCgiPool::stopTurns() {
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        stopping_ = true;
-        hasStopWaiter_ = false;
-        cutLargeReadLocked(true);
-    }
-    waiting_.notify_all();
-    watch_.notify_all();
+void FastCgiPool::startDrain() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    draining_ = true;
+    // run()'s thread times a large read from its drain loop.
+    hasStopWaiter_ = false;
+    if (hasRunner_)
+        pthread_kill(runner_, kWakeSignal);
 }
 
 int FastCgiPool::nextConnection(bool* large) {
@@ -233,15 +246,24 @@ int FastCgiPool::nextConnection(bool* large) {
 
 bool FastCgiPool::takeReturned() {
     std::vector<int> returned;
+    bool draining = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (stopping_)
             return false;
         returned.swap(returned_);
+        draining = draining_;
     }
+    if (draining)
+        arrivals_.stopAccepting();
     for (const int fd : returned)
         arrivals_.keepReturned(fd);
-    return true;
+    if (!draining || arrivals_.hasPending())
+        return true;
+    // Nothing left on its way here: the drain ends once no thread holds a
+    // connection either (a kept one comes back, with a wake-up, to be seen).
+    std::lock_guard<std::mutex> lock(mutex_);
+    return !returned_.empty() || inFlight_ > 0;
 }
 
 bool FastCgiPool::startLargeRead(int fd, Clock::time_point deadline) {
@@ -269,8 +291,8 @@ void FastCgiPool::endLargeRead() {
     ::close(fd);
 }
 
-void FastCgiPool::cutLargeReadLocked(bool always) {
-    if (largeFd_ >= 0 && !largeCut_ && (always || Clock::now() >= largeDeadline_)) {
+void FastCgiPool::cutLargeReadLocked() {
+    if (largeFd_ >= 0 && !largeCut_ && Clock::now() >= largeDeadline_) {
         ::shutdown(largeFd_, SHUT_RD);  // the socket's, through the copy: libfcgi's read returns
         largeCut_ = true;
     }
@@ -293,12 +315,17 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
         try {
             threads.emplace_back([&state, i, &serve, waiter] {
                 serve();
+                bool stopTaken = false;
                 {
                     std::lock_guard<std::mutex> lock(state.mutex);
                     state.ended[static_cast<size_t>(i)] = true;
+                    stopTaken = state.stopTaken;
                 }
                 state.changed.notify_all();
-                pthread_kill(waiter, SIGUSR1);  // its accept failed: the process stops
+                // Its accept failed: the process stops. Once run() took a
+                // stop, a signal would outlive it, and end the next program.
+                if (!stopTaken)
+                    pthread_kill(waiter, SIGUSR1);
             });
         } catch (const std::system_error&) {
             std::lock_guard<std::mutex> lock(state.mutex);
@@ -316,11 +343,19 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
         return;
     }
     stopSignal_ = waitForStop();
-    stopTurns();
+    {
+        std::lock_guard<std::mutex> lock(state.mutex);
+        state.stopTaken = true;
+    }
+    startDrain();
 
     const auto giveUp = Clock::now() + kStopWait;
-    std::unique_lock<std::mutex> lock(state.mutex);
     for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            cutLargeReadLocked();
+        }
+        std::unique_lock<std::mutex> lock(state.mutex);
         bool running = false;
         for (size_t i = 0; i < threads.size(); ++i) {
             if (!state.ended[i]) {
@@ -334,7 +369,6 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
             std::_Exit(1);  // a request that never ends must not keep the process
         state.changed.wait_for(lock, kWakeEvery);
     }
-    lock.unlock();
     for (std::thread& thread : threads)
         thread.join();
 }
@@ -365,6 +399,6 @@ int FastCgiPool::waitForStop() {
         if (signal >= 0 && signal != kWakeSignal)
             return signal;
         std::lock_guard<std::mutex> lock(mutex_);
-        cutLargeReadLocked(false);
+        cutLargeReadLocked();
     }
 }

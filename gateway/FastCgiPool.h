@@ -3,10 +3,13 @@
 // connection, and how they stop. Each pool thread runs the serving loop
 // (ask accept() for a request, serve it, again) until accept() fails; the
 // thread that made the pool waits in run() for a stop: SIGTERM, SIGQUIT,
-// SIGUSR1 or SIGHUP, or a pool thread whose accept() failed. Then accept() fails for every thread: those waiting for a
-// connection or a turn are woken at once, those serving a request finish
-// it, and run() returns once all have ended. Made and run by one thread,
-// the process's main one; accept() is thread-safe. The pool owns the
+// SIGUSR1 or SIGHUP, or a pool thread whose accept() failed. Then the pool
+// takes no new connection but still serves every one it took: requests in
+// progress end, connections whose request is on its way get it within
+// their arrival limit, and kept ones with none on its way are closed. Once
+// none is left, accept() fails for every thread, and run() returns once
+// all have ended. Made and run by one thread, the process's main one;
+// accept() is thread-safe. The pool owns the
 // connections waiting for a request (FastCgiArrivals) and those handed
 // back between two requests; a connection it hands out belongs to the
 // request until the next accept() takes it back.
@@ -86,25 +89,27 @@ public:
         // The turn it took last; it runs while that is runnerTurn_.
         uint64_t takenTurn_ = 0;
         bool watching_ = false;  // it is the pool's watcher
+        bool serving_ = false;   // its last accept() gave it a connection
     };
 
     // Waits for place's turn and for a connection whose request has
     // arrived, then reads the request with FCGX_Accept_r. request was
     // finished (FCGX_Finish_r) since the last call; the connection it
-    // kept, if any, waits for its next request. A stop ends either wait at
-    // once: -1, as when libfcgi could not be loaded.
+    // kept, if any, waits for its next request. Once a stop has served
+    // what was taken, either wait ends at once: -1, as when libfcgi could
+    // not be loaded.
     int accept(FCGX_Request& request, Place& place);
 
 private:
     bool takeTurn(Place& place);
     void becomeRunner(Place& place);
-    void stopTurns();
+    void startDrain();
     int nextConnection(bool* large);
     bool takeReturned();
-    void giveBack(const Place& place, int kept);
+    void giveBack(Place& place, int kept);
     bool startLargeRead(int fd, Clock::time_point deadline);
     void endLargeRead();
-    void cutLargeReadLocked(bool always);
+    void cutLargeReadLocked();
     int waitForStop();
 
     sigset_t previousMask_;
@@ -127,7 +132,9 @@ private:
     uint64_t requestsTaken_ = 0;  // by all runners so far
     bool hasWatcher_ = false;
     bool watcherIdle_ = false;  // the watcher sleeps until the runner's next request
-    bool stopping_ = false;
+    bool draining_ = false;  // a stop came: serve what was taken, take nothing new
+    bool stopping_ = false;  // nothing is left to serve: every thread ends
+    size_t inFlight_ = 0;    // connections pool threads hold, kept ones in returned_ aside
     std::vector<int> returned_;  // kept connections for the runner to take
     // The one connection whose variables outgrew a look, while libfcgi
     // reads them: a copy of its descriptor, for run()'s thread to shut its

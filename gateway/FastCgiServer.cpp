@@ -30,6 +30,7 @@
 #include "FastCgiPool.h"
 #include "FastCgiVariables.h"
 #include "GatewayDriver.h"
+#include "Restart.h"
 #include "base/env/EnvVar.h"
 
 namespace {
@@ -157,6 +158,7 @@ int serveFastCgi(int listener, char* programName) {
         return 1;
     const bool local = isLocalSocket(listener);
     shapeHeapForRequests();
+    holdStopSignals();
     // First: every thread made after it leaves the stop signals to it.
     FastCgiPool pool(listener, poolOptions());
     // Made, and the library started, before any request thread runs.

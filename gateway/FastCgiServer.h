@@ -16,7 +16,7 @@ constexpr int kRestartStatus = -1;
 
 // Serves requests on listener with CORVANE_FASTCGI_THREADS threads
 // (default 8) until SIGTERM, SIGQUIT, SIGUSR1 or SIGHUP comes, or the
-// listener fails; the requests in progress are finished first. A
+// listener fails; every connection taken by then is served first. A
 // connection has CORVANE_BODY_TIMEOUT to send its request's variables.
 // programName stands in for the command line of a CGI run (argv[0] only);
 // may be null. Returns the exit status, or kRestartStatus after SIGHUP.

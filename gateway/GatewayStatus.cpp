@@ -22,6 +22,11 @@ void GatewayStatus::setThreads(int threads) {
     figures_.threads = std::max(1, threads);
 }
 
+void GatewayStatus::setStreams(int64_t open) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    figures_.streams = open;
+}
+
 void GatewayStatus::requestStarted() {
     std::lock_guard<std::mutex> lock(mutex_);
     ++figures_.accepted;

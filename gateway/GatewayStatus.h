@@ -1,7 +1,7 @@
 // Internal to the gateway.
 // The process's running figures for the status mode: when it started, the
 // requests it took (by mode and by outcome), how many of its threads are
-// busy, its slow requests, and per server the handles open on it, whether
+// busy, its slow requests, its live-update streams, and per server the handles open on it, whether
 // its connection was up when a handle last let go, its calls, failures,
 // last error and a call-latency histogram. One process-wide object;
 // every method is thread-safe and copies out under the one mutex, which
@@ -42,6 +42,8 @@ public:
     void serverError(const std::string& host, const std::string& message);
     // connected: 1 up, 0 down, -1 not known (no operation ended).
     void serverClosed(const std::string& host, int connected);
+    // How many live-update streams the process holds now.
+    void setStreams(int64_t open);
 
     struct Server {
         int64_t open = 0;       // handles open on it now
@@ -62,6 +64,7 @@ public:
         int threads = 1;
         int64_t maxBusy = 0;
         uint64_t slow = 0;
+        int64_t streams = 0;
         std::map<std::string, Server> servers;
     };
     Snapshot snapshot() const;

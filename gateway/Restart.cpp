@@ -4,15 +4,19 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <initializer_list>
 #include <cstdio>
 #include <cstring>
 
+void holdStopSignals() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    for (const int signal : {SIGTERM, SIGQUIT, SIGHUP, SIGUSR1})
+        sigaddset(&stops, signal);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+}
+
 void restartProgram(char** argv) {
-    // The new program starts with the signals a fresh one gets: the stop
-    // signals were blocked while this one served.
-    sigset_t none;
-    sigemptyset(&none);
-    pthread_sigmask(SIG_SETMASK, &none, nullptr);
     std::fflush(nullptr);
     ::execv("/proc/self/exe", argv);
     const int err = errno;

@@ -7,6 +7,13 @@
 // caller's has been joined.
 #pragma once
 
-// Executes the running program again with argv; returns only when that
+// Blocks the stop signals (TERM, QUIT, HUP, USR1) in the calling thread
+// for good, the block outliving the pool's and passing to the program
+// restartProgram starts: one that comes after the pool took its stop
+// waits, pending, for the next program's pool, where let in it would end
+// the process. Called before the pool is made.
+void holdStopSignals();
+
+// Executes the running program again with argv, the signal mask kept; returns only when that
 // failed, after saying why on standard error.
 void restartProgram(char** argv);

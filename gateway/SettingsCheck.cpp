@@ -44,6 +44,9 @@ const std::map<std::string, Kind>& knownSettings() {
         {"XQ_CORVANE_TRACE", Kind::Flag},             {"XQ_MSG_VERBOSE", Kind::Flag},
         {"XQ_DISABLE_STACK_SIZE_SETTING", Kind::Flag}, {"XQ_SUID_DEBUG", Kind::Flag},
         {"XQ_THREAD_DEBUG", Kind::Flag},
+        {"CORVANE_MAX_WATCH_NODES", Kind::Number},    {"CORVANE_MAX_WATCHERS", Kind::Number},
+        {"CORVANE_MAX_USER_WATCHERS", Kind::Number},  {"CORVANE_WATCH_SECONDS", Kind::Number},
+        {"CORVANE_DISCOVERY", Kind::Text},
     };
     return known;
 }

@@ -96,7 +96,7 @@ std::string statusXml(const GatewayStatus::Snapshot& figures) {
     xml += element("slow", std::to_string(figures.slow)) + "</requests><threads>" +
            element("idle", std::to_string(std::max<int64_t>(0, figures.threads - busy))) +
            element("busy", std::to_string(busy)) + element("maxBusy", std::to_string(figures.maxBusy)) +
-           "</threads><servers>";
+           "</threads>" + element("streams", std::to_string(figures.streams)) + "<servers>";
     const std::vector<int64_t>& bounds = GatewayStatus::latencyBoundsMs();
     for (const auto& entry : figures.servers) {
         const GatewayStatus::Server& server = entry.second;
@@ -137,6 +137,8 @@ std::string statusMetrics(const GatewayStatus::Snapshot& figures) {
     out.sample("state=\"busy\"", std::to_string(figures.inFlight));
     out.family("threads_max_busy", "gauge", "The most request threads ever busy at once.");
     out.sample("", std::to_string(figures.maxBusy));
+    out.family("live_streams", "gauge", "Live-update streams open now.");
+    out.sample("", std::to_string(figures.streams));
 
     out.family("server_open_handles", "gauge", "Server handles open now.");
     for (const auto& server : figures.servers)

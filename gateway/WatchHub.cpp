@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <system_error>
 
+#include "GatewayStatus.h"
 #include "WatchLine.h"
 #include "base/loggerBase/CoMsg.h"
 
@@ -121,6 +122,7 @@ uint64_t WatchHub::open(const std::string& user, int requestId, std::chrono::sec
     ++mine;
     stream->id = ++lastId_;
     owners_[lastId_] = user;
+    GatewayStatus::instance().setStreams(static_cast<int64_t>(owners_.size()));
     opened_.push_back(std::move(stream));
     return lastId_;
 }
@@ -153,6 +155,7 @@ void WatchHub::release(uint64_t id) {
     if (mine != perUser_.end() && --mine->second == 0)
         perUser_.erase(mine);
     owners_.erase(owner);
+    GatewayStatus::instance().setStreams(static_cast<int64_t>(owners_.size()));
 }
 
 void WatchHub::deliver(const std::vector<uint64_t>& streams, const std::string& text) {

@@ -52,7 +52,7 @@ URL="http://127.0.0.1:$PORT/corvane-gateway"
 echo "corvane-sim serves the demo tree (sim/demo-tree.txt) at $SERVER."
 echo "The gateway is served at $URL (user 'demo', password 'demo')."
 echo "Account files are kept in $STATE/account."
-echo "The page is at http://127.0.0.1:$PORT/corvane/ (user 'demo', password 'demo'); name the server $SERVER there."
+echo "The page is at http://127.0.0.1:$PORT/corvane/ (user 'demo', password 'demo'); pick the server from its list (or name $SERVER)."
 example() {
   echo
   printf '$ curl -u demo:demo'
@@ -62,6 +62,7 @@ example() {
 }
 # By address alone: discovery finds the sim and its port.
 Q="host=127.0.0.1"
+example "$URL?mode=getServers"
 example "$URL?mode=getUser&$Q&nodeId=/"
 example --data "mode=saveUser&$Q&nodeId=/&corvaneMetadata=%3Cprefs+theme%3D%22dark%22%2F%3E" "$URL"
 example "$URL?mode=loadUser&$Q&nodeId=/"
@@ -70,8 +71,17 @@ example "$URL?mode=getChildren&$Q&nodeId=/media&withTypes=1"
 example "$URL?mode=getNodeInfo&$Q&nodeId=/media/trailer"
 example "$URL?mode=getMetadata&host=$SERVER&nodeId=/,/media/trailer&streamName=info"
 example "$URL?mode=getMetadata&host=localhost:OBRAN&nodeId=/media/trailer&streamName=info"
+# A live-update stream of /scratch sees the next two writes.
+WATCH="$URL?mode=watch&$Q&nodeId=/scratch"
+curl -s -N --max-time 3 -u demo:demo "$WATCH" >"$RUN/watch.txt" &
+WATCHER=$!
+sleep 0.5
 example --data "mode=createNode&$Q&nodeId=/scratch&displayName=Dailies&type=FOLDER" "$URL"
 example --data "mode=setMetadata&$Q&nodeId=/scratch/Dailies&streamName=notes&corvaneMetadata=%3Cnotes%3Eday+one%3C%2Fnotes%3E" "$URL"
+wait "$WATCHER" || true
+echo
+echo "\$ curl -N -u demo:demo '$WATCH'   (its first 3 s)"
+cat "$RUN/watch.txt"
 example "$URL?mode=getMetadata&$Q&nodeId=/scratch/Dailies&streamName=notes"
 # Writes are POSTs: a link or a GET form on another site must not write.
 example "$URL?mode=destroyNodeRecursive&$Q&nodeId=/projects"

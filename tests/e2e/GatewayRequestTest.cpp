@@ -3,18 +3,22 @@
 // a FastCGI server answering byte for byte as its CGI runs do. The
 // requests and their answers are tested through the driver in
 // tests/gateway.
+#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
+#include <future>
 #include <memory>
 #include <thread>
 
 #include "GatewayFixture.h"
 #include "support/Eventually.h"
+#include "support/FastCgiClient.h"
 #include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
@@ -243,21 +247,63 @@ TEST_F(FastCgiGatewayTest, BrowseLimitComesFromTheRequestElseTheProcess) {
     EXPECT_NE(fastCgi(own).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
 }
 
-TEST_F(FastCgiGatewayTest, StopSignalsFinishTheRequestsInProgressAndReloadKeepsTheSocket) {
+// The sockets a process holds open.
+size_t socketsOf(pid_t pid) {
+    size_t count = 0;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
+    if (DIR* fds = ::opendir(dir.c_str())) {
+        while (const dirent* entry = ::readdir(fds)) {
+            char link[64] = {};
+            if (::readlinkat(::dirfd(fds), entry->d_name, link, sizeof link - 1) > 0 &&
+                std::strncmp(link, "socket:", 7) == 0)
+                ++count;
+        }
+        ::closedir(fds);
+    }
+    return count;
+}
+
+// A signal sent to the process and not yet taken.
+bool pending(pid_t pid, int signal) {
+    const std::string status = CorvaneTest::readFile("/proc/" + std::to_string(pid) + "/status");
+    const size_t at = status.find("ShdPnd:\t");
+    return at != std::string::npos && (std::stoull(status.substr(at + 8, 16), nullptr, 16) >> (signal - 1)) & 1;
+}
+
+TEST_F(FastCgiGatewayTest, StopSignalsServeWhatWasTakenAndReloadKeepsTheSocket) {
     // A stop ended one thread's wait for a connection while the others
-    // waited on; a reload that let the socket go refused what came meanwhile.
+    // waited on; a reload that let the socket go refused what came
+    // meanwhile; a stop closed the connections taken whose request had not
+    // all arrived, or waited on a kept one that carried none; a second
+    // reload during the first ended the process.
     const auto slow = query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/&streamName=info");
+    const auto getUser = query("mode=getUser&host=h&nodeId=n");
     for (const int signal : {SIGTERM, SIGQUIT, SIGHUP}) {
         startGateway(false);
-        const size_t callsBefore = sim_.calls("GetMetaData").size();
-        CorvaneTest::ProcessResult answer, during;
-        std::thread client([&] { answer = fastCgi(slow); });
-        ASSERT_TRUE(CorvaneTest::eventually([&] { return sim_.calls("GetMetaData").size() > callsBefore; }));
         const pid_t pid = gateway_->pid();
+        CorvaneTest::FastCgiClient kept(socket());
+        std::string out;
+        ASSERT_TRUE(kept.begin(getUser, true) && kept.sendBody("") && kept.readAnswer(&out));
+        const size_t callsBefore = sim_.calls("GetMetaData").size();
+        // Its destructor waits for the answer, where a failed assertion returns.
+        auto slowAnswer = std::async(std::launch::async, [&] { return fastCgi(slow); });
+        ASSERT_TRUE(CorvaneTest::eventually([&] { return sim_.calls("GetMetaData").size() > callsBefore; }));
+        const size_t sockets = socketsOf(pid);
+        CorvaneTest::FastCgiClient late(socket());
+        ASSERT_TRUE(CorvaneTest::eventually([&] { return socketsOf(pid) > sockets; })) << "not taken";
         ASSERT_EQ(::kill(pid, signal), 0);
+        ASSERT_TRUE(CorvaneTest::eventually([&] { return !pending(pid, signal); }));
+        // Another reload before this one is done waits for the next program.
+        if (signal == SIGHUP) {
+            ASSERT_EQ(::kill(pid, SIGHUP), 0);
+        }
+        ASSERT_TRUE(late.begin(getUser) && late.sendBody("") && late.readAnswer(&out)) << signal;
+        EXPECT_EQ(out, ok("<response>al</response>\n"));
+        EXPECT_TRUE(kept.closedWithin(3000)) << signal;
+        CorvaneTest::ProcessResult during;
         if (signal == SIGHUP)
             during = fastCgi(query("mode=ping"));
-        client.join();
+        const CorvaneTest::ProcessResult answer = slowAnswer.get();
         EXPECT_NE(answer.out.find("<administrators>demo,admin</administrators>"), std::string::npos) << answer.out;
         // The last field of the process's stat: its exit status once it ended.
         const auto stat = [pid] { return CorvaneTest::readFile("/proc/" + std::to_string(pid) + "/stat"); };

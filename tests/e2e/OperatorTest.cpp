@@ -4,6 +4,8 @@
 // and library messages kept out of the answer.
 #include <gtest/gtest.h>
 #include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <memory>
@@ -38,7 +40,7 @@ TEST_F(OperatorTest, OptionsAnswerAtAShellAndRequestsUnderAWebServer) {
         int exitStatus;
         std::string out, err;
     } cases[] = {
-        {{"--version"}, {}, 0, "corvane-gateway 0.1.0\nCorvane client library 2014.0.0\nbuild: ", ""},
+        {{"--version"}, {}, 0, "corvane-gateway 0.1.0\nCorvane client library 0.1.0 (protocol 2014.0.0)\nbuild: ", ""},
         {{"--help"}, {}, 0, "--check", ""},
         {{"--versoin"}, {}, 2, "", "unknown option '--versoin'"},
         {{"--version", "--help"}, {}, 2, "", "unknown option"},
@@ -59,10 +61,10 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
     const std::string good = file("good.cfg", "[Local]\nUUID = 0f4c2f1e-1111-4a6e-9d3b-2c1a3b4c5d6e\n"
                                               "[SelfDiscovery]\nPort = 7555\nTTL = 1\nScope = 224.0.0.1\n");
     const Variables fine{{"CORVANE_ALLOWED_SERVERS", "discovered 127.0.0.1:7549 [::1]:7549 10.0.0.0/8 localhost"},
-                         {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443"},
+                         {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443 http://gw.test"},
                          {"CORVANE_REQUEST_TIMEOUT", "60000"},
                          {"CORVANE_ACCESS_LOG", "1"},
-                         {"XQ_MSG_LEVEL", "debug"},
+                         {"XQ_MSG_LEVEL", "user"},  // the lowest level, 0
                          {"XQ_CORVANE_TRACE", "0"},
                          {"CORVANE_STATUS_USERS", "ops, admin"},
                          {"CORVANE_NETWORK_CONFIG", good}};
@@ -82,6 +84,9 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
         {"XQ_MSG_LEVEL", "loud", "XQ_MSG_LEVEL='loud' is not one of"},
         {"CORVANE_ALOWED_SERVERS", "h", "'CORVANE_ALOWED_SERVERS' is no setting of the gateway"},
         {"CORVANE_ALLOWED_SERVERS", "discovered bad!entry", "the entry 'bad!entry' is not a host"},
+        // The test's network namespace has only lo: a name the hosts file
+        // lacks fails at once, and no query leaves the machine.
+        {"CORVANE_ALLOWED_SERVERS", "nowhere.invalid:7549", "the name 'nowhere.invalid' does not resolve: "},
         {"CORVANE_TRUSTED_ORIGINS", "intranet.example", "'intranet.example' is not an origin"},
         {"CORVANE_NETWORK_CONFIG", dir_.path() + "/none.cfg", "none.cfg' does not exist"},
         {"CORVANE_NETWORK_CONFIG", file("uuid.cfg", "[Local]\nUUID = 0f4c2f1e-xyz\n"), "Invalid UUID '0f4c2f1e-xyz'"},
@@ -97,10 +102,34 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
         EXPECT_EQ(lines(result.out), 1u) << result.out;
     }
 
+    // A directory this user may not write: root passes every such test,
+    // so root runs the check as nobody, who may reach it but not use it.
+    const std::string account = dir_.path() + "/account";
+    const bool root = ::geteuid() == 0;
+    ASSERT_EQ(root ? ::chmod(dir_.path().c_str(), 0755) : ::chmod(account.c_str(), 0500), 0);
+    CorvaneTest::ProcessOptions options;
+    options.env = fine;
+    options.env["PATH"] = "/usr/bin:/bin";
+    options.cwd = dir_.path();
+    if (root)
+        options.beforeExec = [] {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0)
+                ::_exit(99);
+        };
+    const auto denied = CorvaneTest::runProcess({CorvaneTest::binPath("corvane-gateway"), "--check"}, options);
+    EXPECT_EQ(denied.exitStatus, 1);
+    EXPECT_EQ(denied.out, "./account: this user can not read and write it: Permission denied\n");
+    ASSERT_EQ(::chmod((root ? dir_.path() : account).c_str(), 0700), 0);
+
+    // Gone, or a file in its place.
     ASSERT_EQ(::rename((dir_.path() + "/account").c_str(), (dir_.path() + "/moved").c_str()), 0);
-    const auto noAccounts = run({"--check"}, fine);
-    EXPECT_EQ(noAccounts.exitStatus, 1);
-    EXPECT_EQ(noAccounts.out, "./account: not a directory (Invalid account directory)\n");
+    for (const bool asFile : {false, true}) {
+        if (asFile)
+            file("account", "");
+        const auto noAccounts = run({"--check"}, fine);
+        EXPECT_EQ(noAccounts.exitStatus, 1) << asFile;
+        EXPECT_EQ(noAccounts.out, "./account: not a directory (Invalid account directory)\n") << asFile;
+    }
 }
 
 TEST_F(OperatorTest, StatusGoesOnlyToTheUsersTheSiteNames) {
@@ -179,6 +208,7 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
           std::string("<mode name=\"ping\">1</mode>"), std::string("<outcome name=\"success\">3</outcome>"),
           std::string("<outcome name=\"error\">1</outcome>"), std::string("<outcome name=\"refused401\">1</outcome>"),
           std::string("<outcome name=\"refused405\">1</outcome>"), std::string("<threads><idle>7</idle><busy>1</busy>"),
+          std::string("<latency><bucket leMs=\"1\">"), std::string("<bucket leMs=\"inf\">"),
           "<server host=\"" + sim.host() + "\"><openHandles>0</openHandles><connections>1</connections><calls>2</calls>"
               "<failures>0</failures><lastError></lastError>",
           "<server host=\"" + refused + "\"><openHandles>0</openHandles><connections>0</connections><calls>1</calls>"
@@ -194,20 +224,23 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
         "text = sys.stdin.read().split('\\n\\n', 1)[1]\n"
         "for family in text_string_to_metric_families(text):\n"
         "    for s in family.samples:\n"
-        "        if s.name.endswith(('_total', '_count', '_bucket')) or 'last_error' in s.name:\n"
-        "            print(s.name, sorted(s.labels.items()), s.value)\n";
+        "        exact = s.name.endswith(('_total', '_count', '_bucket')) or 'last_error' in s.name\n"
+        "        print(s.name, sorted(s.labels.items()), *([s.value] if exact else []))\n";
     CorvaneTest::ProcessOptions options;
     options.input = text;
     options.env = CorvaneTest::currentEnvironment();
     const auto parsed = CorvaneTest::runProcess({"/usr/bin/python3", "-c", script}, options);
     ASSERT_EQ(parsed.exitStatus, 0) << parsed.err << text;
     for (const std::string& sample :
-         {std::string("corvane_gateway_requests_accepted_total [] 8.0"),
+         {std::string("corvane_gateway_start_time_seconds []"), std::string("corvane_gateway_uptime_seconds []"),
+          std::string("corvane_gateway_requests_accepted_total [] 8.0"),
           std::string("corvane_gateway_requests_by_mode_total [('mode', 'status')] 1.0"),
           std::string("corvane_gateway_requests_by_outcome_total [('outcome', 'refused405')] 1.0"),
+          "corvane_gateway_server_calls_total [('server', '" + sim.host() + "')] 2.0",
           "corvane_gateway_server_failures_total [('server', '" + refused + "')] 1.0",
           "corvane_gateway_server_last_error_info [('error', 'Connection refused'), ('server', '" + refused + "')] 1.0",
           "corvane_gateway_server_call_seconds_count [('server', '" + sim.host() + "')] 2.0",
+          "corvane_gateway_server_call_seconds_sum [('server', '" + sim.host() + "')]",
           "corvane_gateway_server_call_seconds_bucket [('le', '+Inf'), ('server', '" + sim.host() + "')] 2.0"})
         EXPECT_NE(parsed.out.find(sample + "\n"), std::string::npos) << sample << "\n" << parsed.out;
 }

@@ -121,6 +121,13 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
     // A kept connection belongs to its stream, not to the next request.
     auto second = watch("/scratch,/media", "cy", {}, true);
     EXPECT_EQ(sim_->calls("RegisterEvents").size(), 2u) << "one registration per watched node";
+    const auto streams = [&] {
+        const std::string status = FastCgiClient::request(
+            gateway_->socket(), get("mode=status", "al", {{"CORVANE_STATUS_USERS", "al"}}), "", kGuardMs);
+        const size_t at = status.find("<streams>");
+        return at == std::string::npos ? std::string("none") : status.substr(at + 9, status.find('<', at + 9) - at - 9);
+    };
+    EXPECT_EQ(streams(), "2");
 
     // What another user named goes out escaped.
     setMetadata("/scratch", "s<&'>");
@@ -150,9 +157,25 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
     // The last stream gone, the server is told to forget both nodes.
     second.reset();
     EXPECT_TRUE(CorvaneTest::eventually([&] { return released() == 2; }, kGuardMs));
+    EXPECT_EQ(streams(), "0");
     sim_->clearCalls();
     auto again = watch("/scratch", "al");
     EXPECT_EQ(sim_->calls("RegisterEvents").size(), 1u) << "a new stream registers anew";
+}
+
+// A stream's request is logged once its connection went to the stream:
+// its settings (the request's, then the process's) and its log line must
+// outlive what libfcgi held of it. One thread serves, so that the change
+// waits for that log: a process that failed on it answers nothing.
+TEST_F(WatchStreamTest, StreamWhoseRequestIsLoggedKeepsCarryingEvents) {
+    gateway_.reset();
+    gateway_ = std::make_unique<FastCgiGateway>(
+        dir_.path(), Variables{{"CORVANE_ACCESS_LOG", "1"}, {"CORVANE_FASTCGI_THREADS", "1"}});
+    ASSERT_TRUE(gateway_->started());
+    auto stream = watch("/scratch", "al", {{"CORVANE_ACCESS_LOG", "1"}});
+    setMetadata("/scratch", "s");
+    std::string out;
+    EXPECT_TRUE(stream->readUntil("<nodeId>/scratch</nodeId><type>MetaDataChanged</type>", &out, kGuardMs)) << out;
 }
 
 TEST_F(WatchStreamTest, ForgedEventStaysInsideItsDataLine) {

@@ -222,7 +222,9 @@ TEST_P(WebServerTest, LiveUpdatesArriveWhileTheStreamIsOpen) {
     const std::string create = "mode=createNode&host=" + sim.host() + "&nodeId=/scratch&displayName=N&type=FOLDER";
     ASSERT_EQ(CorvaneTest::httpBody(request("POST", "/corvane-gateway", kAlice, create)),
               "<response><node>/scratch/N</node></response>\n");
-    EXPECT_TRUE(readUntil("<type>NodeCreated</type><details><entry name=\"Node\">/scratch/N</entry>")) << received;
+    EXPECT_TRUE(readUntil("<type>NodeCreated</type><details><entry name=\"Node\">/scratch/N</entry>"))
+        << received << "\n"
+        << server_->error();
 }
 
 INSTANTIATE_TEST_SUITE_P(Debian, WebServerTest,

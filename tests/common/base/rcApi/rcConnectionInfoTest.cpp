@@ -123,7 +123,6 @@ TEST_F(rcConnectionInfoTest, FillDescribesThisProcessAndItsConfiguredHostOrSaysW
     EXPECT_TRUE(log_->contains("User process information couldn't be adequately retrieved", CoMsg::debugging));
     EXPECT_EQ(std::string::npos, without.toString().find("StrHostUUID"));
     EXPECT_EQ(r.serial() + 1, without.serial());
-    EXPECT_EQ("corvane_rpc_tests", r.processName());
     EXPECT_EQ(static_cast<int>(::getpid()), r.processId());
     EXPECT_NE("", r.userName());
     char host[128] = {};
