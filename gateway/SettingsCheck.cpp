@@ -46,7 +46,7 @@ const std::map<std::string, Kind>& knownSettings() {
         {"XQ_THREAD_DEBUG", Kind::Flag},
         {"CORVANE_MAX_WATCH_NODES", Kind::Number},    {"CORVANE_MAX_WATCHERS", Kind::Number},
         {"CORVANE_MAX_USER_WATCHERS", Kind::Number},  {"CORVANE_WATCH_SECONDS", Kind::Number},
-        {"CORVANE_DISCOVERY", Kind::Text},
+        {"CORVANE_DISCOVERY", Kind::Text},            {"CORVANE_SERVER_CONNECTIONS", Kind::Number},
     };
     return known;
 }
