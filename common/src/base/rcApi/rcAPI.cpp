@@ -240,7 +240,8 @@ bool rcAPI::call(int objectId, const char* method, const char* args, bool sync, 
         if (descriptor_)
             descriptor_->resetCancel();
     }
-    if (!isConnected()) {
+    foundNoConnection_.store(!isConnected());
+    if (foundNoConnection_.load()) {
         disconnect();  // a socket the server has closed is of no further use
         return fail(result, "Connection not established.");
     }

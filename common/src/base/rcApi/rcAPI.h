@@ -75,6 +75,11 @@ public:
     std::string lastError() const;
     bool timedOut() const { return timedOut_.load(); }
     bool stopped() const { return stopped_.load(); }
+    // The last call failed before sending anything: no connection was
+    // established ("Connection not established."). A caller that connects
+    // on demand calls first and connects on this, rather than ask
+    // isConnected() before each call.
+    bool foundNoConnection() const { return foundNoConnection_.load(); }
 
 private:
     bool login(int loginTimeoutMs);
@@ -97,6 +102,7 @@ private:
     int port_ = 0;
     std::atomic<bool> timedOut_{false};
     std::atomic<bool> stopped_{false};
+    std::atomic<bool> foundNoConnection_{false};
     std::atomic<bool> stopRequested_{false};
 
     mutable CoMutex mutex_;  // guards descriptor_ (the pointer), lastError_

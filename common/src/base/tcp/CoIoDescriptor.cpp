@@ -167,14 +167,18 @@ CoIoDescriptor::Wait CoIoDescriptor::waitFor(short events, int timeoutMs, short*
 
 void CoIoDescriptor::consumeCancel() {
     cancelled_.store(true);
+    cancelBytes_.store(0);
     drainCancelPipe();
 }
 
 void CoIoDescriptor::resetCancel() {
     // Flag first: a cancel() that has written its byte but not yet set the
-    // flag sets it after this and so still ends the call that follows.
+    // flag sets it after this and so still ends the call that follows. Its
+    // count comes after the byte too, so a byte this does not drain comes
+    // with a flag set after it.
     cancelled_.store(false);
-    drainCancelPipe();
+    if (cancelBytes_.exchange(0) > 0)
+        drainCancelPipe();
 }
 
 void CoIoDescriptor::drainCancelPipe() {
@@ -372,8 +376,10 @@ bool CoIoDescriptor::isConnected() {
         // has nothing to read; it has no peer yet.
         sockaddr_storage peer;
         socklen_t len = sizeof peer;
-        if (::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &len) == 0)
+        if (hasPeer_ || ::getpeername(fd_, reinterpret_cast<sockaddr*>(&peer), &len) == 0) {
+            hasPeer_ = true;
             return true;
+        }
         setError(ErrorCode::NotConnected);
         return false;
     }
@@ -415,8 +421,10 @@ void CoIoDescriptor::cancel() {
     // so a cancel racing with it is either forgotten whole or still ends the
     // call that follows (by the flag, by the byte, or both).
     for (;;) {
-        if (::write(cancelWrite_, "*", 1) == 1)
+        if (::write(cancelWrite_, "*", 1) == 1) {
+            cancelBytes_.fetch_add(1);
             break;
+        }
         const int err = errno;
         if (err == EINTR)
             continue;

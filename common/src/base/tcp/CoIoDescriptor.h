@@ -109,7 +109,10 @@ protected:
     void setLastError(const std::string& text) { lastError_ = text; }
     void clearError() { lastError_.clear(); }
     // Replaces the descriptor without closing the old one.
-    void setFd(int fd) { fd_ = fd; }
+    void setFd(int fd) {
+        fd_ = fd;
+        hasPeer_ = false;
+    }
     // Closes the socket without touching lastError; the destructor's path.
     void closeFd();
 
@@ -122,8 +125,14 @@ private:
     int peek(int* err) const;
 
     int fd_;
+    // getpeername() once answered for fd_: a connected socket keeps its
+    // peer, so later checks need only the peek.
+    std::atomic<bool> hasPeer_{false};
     std::string lastError_;
     std::atomic<bool> cancelled_{false};
+    // Bytes cancel() may have left in the pipe; none, and a call's start
+    // skips the drain.
+    std::atomic<int> cancelBytes_{0};
     int cancelRead_ = INVALID_ID;
     int cancelWrite_ = INVALID_ID;
 };

@@ -264,13 +264,12 @@ void CorvaneClientConnection::callMethod(const char* method, const char* args, b
         args = "";
     bool lost = false;
     // A connected connection calls at once, under one taking of the call
-    // mutex; otherwise it connects first, the callbacks told without it.
+    // mutex; a call that finds no connection connects, the callbacks told
+    // without the mutex, and calls again.
     for (bool connectFirst = false;; connectFirst = true) {
         if (connectFirst)
             connect(std::min(timeoutMs, defaultLoginTimeoutMs()));
         Corvane::CoLockGuard guard(callMutex_);
-        if (!connectFirst && !rc_->isConnected())
-            continue;
         const CallerScope caller(*this);
         const bool trace = traceVar.getValue();
         if (trace)
@@ -280,6 +279,8 @@ void CorvaneClientConnection::callMethod(const char* method, const char* args, b
             CO_DEBUG("Finished %s() -> '%s'", method, result.c_str());
         if (ok)
             return;
+        if (!connectFirst && rc_->foundNoConnection())
+            continue;
         // A time-out has closed the connection too: its reply may still come.
         lost = !rc_->isConnected();
         up_.store(!lost);
