@@ -150,16 +150,21 @@ FastCgiArrivals::Step FastCgiArrivals::acceptOne(Ready* ready) {
 }
 
 FastCgiArrival FastCgiArrivals::look(Pending& pending) {
-    int available = 0;
-    if (::ioctl(pending.fd, FIONREAD, &available) != 0)
-        return FastCgiArrival::Broken;
-    if (available <= 0 || static_cast<size_t>(available) < pending.needBytes)
-        return FastCgiArrival::Waiting;
-    const ssize_t got = ::recv(pending.fd, peek_.data(), std::min(static_cast<size_t>(available), peek_.size()),
-                               MSG_PEEK | MSG_DONTWAIT);
+    // A record already seen in part is not copied again until it can be
+    // whole; a first look, nearly always at a whole request, just copies.
+    if (pending.needBytes > kFastCgiHeaderBytes) {
+        int available = 0;
+        if (::ioctl(pending.fd, FIONREAD, &available) != 0)
+            return FastCgiArrival::Broken;
+        if (available <= 0 || static_cast<size_t>(available) < pending.needBytes)
+            return FastCgiArrival::Waiting;
+    }
+    const ssize_t got = ::recv(pending.fd, peek_.data(), peek_.size(), MSG_PEEK | MSG_DONTWAIT);
     if (got < 0)
         return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? FastCgiArrival::Waiting
                                                                          : FastCgiArrival::Broken;
+    if (got == 0 || static_cast<size_t>(got) < pending.needBytes)
+        return FastCgiArrival::Waiting;  // an end of stream is the caller's to see
     size_t staleBytes = 0;
     const FastCgiArrival arrival =
         scanFastCgiRecords(peek_.data(), static_cast<size_t>(got), pending.kept, &pending.needBytes, &staleBytes);

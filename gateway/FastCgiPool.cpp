@@ -77,6 +77,9 @@ FastCgiPool::FastCgiPool(int listener, const Options& options)
     sigset_t blocked = stopSignals();
     sigaddset(&blocked, kWakeSignal);
     pthread_sigmask(SIG_BLOCK, &blocked, &previousMask_);
+    // Every pool thread inherits this thread's mask.
+    pthread_sigmask(SIG_BLOCK, nullptr, &waitMask_);
+    sigdelset(&waitMask_, kWakeSignal);
     // Without SA_RESTART: the wait it interrupts returns.
     struct sigaction action {};
     action.sa_handler = onWake;
@@ -222,14 +225,11 @@ void FastCgiPool::startDrain() {
 int FastCgiPool::nextConnection(bool* large) {
     if (!arrivals_.valid())
         return -1;
-    sigset_t waitMask;
-    pthread_sigmask(SIG_BLOCK, nullptr, &waitMask);
-    sigdelset(&waitMask, kWakeSignal);
     for (;;) {
         if (!takeReturned())
             return -1;
         FastCgiArrivals::Ready ready;
-        const FastCgiArrivals::Step step = arrivals_.waitOnce(waitMask, &ready);
+        const FastCgiArrivals::Step step = arrivals_.waitOnce(waitMask_, &ready);
         if (step == FastCgiArrivals::Step::Failed)
             return -1;
         if (step == FastCgiArrivals::Step::Again)

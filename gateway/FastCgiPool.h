@@ -113,6 +113,9 @@ private:
     int waitForStop();
 
     sigset_t previousMask_;
+    // The pool threads' mask with the wake-up let in: theirs while they
+    // wait for a connection.
+    sigset_t waitMask_;
     int stopSignal_ = 0;  // run()'s thread only
     const FastCgiLibrary* const fcgi_;  // null when libfcgi could not be loaded
     const Options options_;

@@ -19,6 +19,12 @@ constexpr int kDefaultSlowMs = 5000;
 thread_local RequestLog* tCurrent = nullptr;
 std::atomic<uint64_t> gRequests{0};
 
+// "PID-": the process does not fork, so its id is asked once.
+const std::string& processPrefix() {
+    static const std::string prefix = std::to_string(::getpid()) + "-";
+    return prefix;
+}
+
 // A text field of a log line: quoted, its quotes and backslashes escaped,
 // then kept to one line as the error line is.
 std::string quoted(const std::string& text) {
@@ -49,7 +55,7 @@ RequestLog::RequestLog(RequestIo& io)
     : io_(io),
       started_(std::chrono::system_clock::now()),
       startedSteady_(std::chrono::steady_clock::now()),
-      id_(std::to_string(::getpid()) + "-" + std::to_string(++gRequests)),
+      id_(processPrefix() + std::to_string(++gRequests)),
       phaseSince_(startedSteady_),
       previous_(tCurrent) {
     tCurrent = this;
