@@ -5,7 +5,8 @@
 # corvane-sim, under lighttpd with the packaged FastCGI drop-in and
 # CONNECTIONS (8) at once for SECONDS (4) after a second of warm-up. The
 # counts come from /proc of the gateway processes before and after the
-# load, divided by the requests answered; the system calls come from a
+# load, divided by the requests answered, and the same CPU figure for
+# corvane-sim and lighttpd; the system calls come from a
 # second, shorter load under strace -c -f (slowed by it: only the count per
 # request means anything). Everything runs on 127.0.0.1 and stops by
 # itself. BUILD names the build directory (default build/).
@@ -39,16 +40,23 @@ sample() {
       /^nonvoluntary_ctxt_switches/ { print 0, 0, $2 }'
   done | awk '{ t += $1; v += $2; n += $3 } END { print t, v, n }'
 }
+# CPU ticks of one process.
+ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat"; }
 load 1 >/dev/null
 set -- $(sample)
 BEFORE_TICKS=$1 BEFORE_VOL=$2 BEFORE_INVOL=$3
+BEFORE_SIM=$(ticks "$SIM_PID") BEFORE_LIGHTTPD=$(ticks "$LIGHTTPD_PID")
 REQUESTS=$(load "$SECONDS_")
 set -- $(sample)
+SIM_TICKS=$(($(ticks "$SIM_PID") - BEFORE_SIM)) LIGHTTPD_TICKS=$(($(ticks "$LIGHTTPD_PID") - BEFORE_LIGHTTPD))
 HZ=$(getconf CLK_TCK)
 echo "$CONNECTIONS connections, $SECONDS_ s, $REQUESTS requests, $(bench_gateways | wc -l) gateway processes:"
 awk -v r="$REQUESTS" -v hz="$HZ" -v t=$(($1 - BEFORE_TICKS)) -v v=$(($2 - BEFORE_VOL)) -v n=$(($3 - BEFORE_INVOL)) \
   'BEGIN { printf "per request: %.1f us CPU, %.2f context switches (%.2f voluntary, %.2f involuntary)\n",
     t * 1e6 / hz / r, (v + n) / r, v / r, n / r }'
+# What the rest of the machine spends on the same requests.
+awk -v r="$REQUESTS" -v hz="$HZ" -v s="$SIM_TICKS" -v l="$LIGHTTPD_TICKS" \
+  'BEGIN { printf "elsewhere per request: %.1f us CPU in corvane-sim, %.1f us in lighttpd\n", s * 1e6 / hz / r, l * 1e6 / hz / r }'
 if [ "${STRACE:-0}" = 1 ]; then
   _traces=""
   for _pid in $(bench_gateways); do

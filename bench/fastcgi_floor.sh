@@ -6,9 +6,9 @@
 # One lighttpd serves both as the packaged FastCGI drop-in serves the
 # gateway: the same processes, time-outs, login and password cache. ROUNDS
 # rounds (11), each SECONDS (2) of the gateway then SECONDS of the floor
-# with CONNECTIONS (8) at once: short turns side by side, so that machine
-# noise hits both alike; prints every round and the median of the rounds'
-# ratios. Everything runs on 127.0.0.1
+# with CONNECTIONS (8) at once, then SECONDS of the gateway's ping, which
+# calls no server: short turns side by side, so that machine noise hits
+# all alike; prints every round and the median of the rounds' ratios. Everything runs on 127.0.0.1
 # and stops by itself. BUILD names the build directory (default build/).
 # Usage: bench/fastcgi_floor.sh [ROUNDS] [SECONDS] [CONNECTIONS]
 set -e
@@ -32,17 +32,21 @@ bench_fastcgi_block /floor "$TOOLS/fixed_fastcgi" "$WORK/floor.socket" "\"FIXED_
 serve_start_lighttpd "$WORK" "$PORT"
 AUTH=YmVuY2g6YmVuY2g=  # bench:bench
 load() {
-  set -- $("$TOOLS/http_load" "$PORT" "$1" "$AUTH" "$CONNECTIONS" "$SECONDS_" "<title>Trailer</title>")
+  set -- $("$TOOLS/http_load" "$PORT" "$1" "$AUTH" "$CONNECTIONS" "$SECONDS_" "${2:-<title>Trailer</title>}")
   [ "$2" = 0 ] || { echo "$2 requests failed" >&2; exit 1; }
   echo "$1"
 }
 echo "$CONNECTIONS connections, $SECONDS_ s a turn, through lighttpd on 127.0.0.1 (answer $(wc -c <"$WORK/answer") bytes):"
-printf '%-6s %14s %14s %7s\n' round "gateway req/s" "floor req/s" ratio
+printf '%-6s %14s %14s %7s %12s %7s\n' round "gateway req/s" "floor req/s" ratio "ping req/s" ratio
 for ROUND in $(seq "$ROUNDS"); do
   GATEWAY=$(load "/corvane-gateway?$QUERY")
   FLOOR=$(load "/floor?$QUERY")
-  awk -v r="$ROUND" -v g="$GATEWAY" -v f="$FLOOR" 'BEGIN { printf "%-6s %14d %14d %7.2f\n", r, g, f, g / f }' |
-    tee -a "$WORK/rounds"
+  # The gateway without a server to call: what the round trip costs.
+  PING=$(load "/corvane-gateway?mode=ping" "<response>pong</response>")
+  awk -v r="$ROUND" -v g="$GATEWAY" -v f="$FLOOR" -v p="$PING" \
+    'BEGIN { printf "%-6s %14d %14d %7.2f %12d %7.2f\n", r, g, f, g / f, p, p / f }' | tee -a "$WORK/rounds"
 done
 sort -n -k4 "$WORK/rounds" | awk '{ ratio[NR] = $4 } END {
   printf "gateway / floor: %.2fx requests/s (median of %d rounds)\n", ratio[int((NR + 1) / 2)], NR }'
+sort -n -k6 "$WORK/rounds" | awk '{ ratio[NR] = $6 } END {
+  printf "ping / floor: %.2fx requests/s (median of %d rounds)\n", ratio[int((NR + 1) / 2)], NR }'
