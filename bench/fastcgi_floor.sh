@@ -7,8 +7,11 @@
 # gateway: the same processes, time-outs, login and password cache. ROUNDS
 # rounds (11), each SECONDS (2) of the gateway then SECONDS of the floor
 # with CONNECTIONS (8) at once, then SECONDS of the gateway's ping, which
-# calls no server: short turns side by side, so that machine noise hits
-# all alike; prints every round and the median of the rounds' ratios. Everything runs on 127.0.0.1
+# calls no server, and SECONDS of the floor that also makes getMetadata's
+# one call to the server (bench/load_tools/calling_fastcgi.cpp, one kept
+# connection a process): short turns side by side, so that machine noise
+# hits all alike; prints requests per second of every turn and the median
+# of the rounds' ratios to the floor. Everything runs on 127.0.0.1
 # and stops by itself. BUILD names the build directory (default build/).
 # Usage: bench/fastcgi_floor.sh [ROUNDS] [SECONDS] [CONNECTIONS]
 set -e
@@ -18,7 +21,7 @@ ROUNDS="${1:-11}"
 SECONDS_="${2:-2}"
 CONNECTIONS="${3:-8}"
 . "$(dirname "$0")/common.sh"
-bench_tools http_load fixed_fastcgi
+bench_tools http_load fixed_fastcgi calling_fastcgi
 serve_sim "$WORK" sim
 QUERY="mode=getMetadata&host=127.0.0.1:$SIM_PORT&nodeId=/media/trailer&streamName=info"
 # The gateway's answer, byte for byte that of a FastCGI request: a CGI run.
@@ -29,6 +32,9 @@ PORT=$(serve_random_port)
 serve_stage_lighttpd "$WORK" "$PORT" fastcgi 'bench:$apr1$6jQ4VM/1$e96NiqCrOnVP1wYvcDtoq.'  # htpasswd -nbm bench bench
 bench_fastcgi_block /floor "$TOOLS/fixed_fastcgi" "$WORK/floor.socket" "\"FIXED_ANSWER\" => \"$WORK/answer\"" \
   >>"$WORK/lighttpd.conf"
+bench_fastcgi_block /called "$TOOLS/calling_fastcgi" "$WORK/called.socket" \
+  "\"FIXED_ANSWER\" => \"$WORK/answer\", \"FIXED_SERVER\" => \"127.0.0.1:$SIM_PORT\", \"FIXED_CALL\" => \"GetMetaData /media/trailer info  1\"" \
+  >>"$WORK/lighttpd.conf"
 serve_start_lighttpd "$WORK" "$PORT"
 AUTH=YmVuY2g6YmVuY2g=  # bench:bench
 load() {
@@ -37,16 +43,22 @@ load() {
   echo "$1"
 }
 echo "$CONNECTIONS connections, $SECONDS_ s a turn, through lighttpd on 127.0.0.1 (answer $(wc -c <"$WORK/answer") bytes):"
-printf '%-6s %14s %14s %7s %12s %7s\n' round "gateway req/s" "floor req/s" ratio "ping req/s" ratio
+printf '%-6s %9s %9s %6s %9s %6s %9s %6s\n' round gateway floor ratio ping ratio called ratio
 for ROUND in $(seq "$ROUNDS"); do
   GATEWAY=$(load "/corvane-gateway?$QUERY")
   FLOOR=$(load "/floor?$QUERY")
-  # The gateway without a server to call: what the round trip costs.
+  # The gateway without a server to call, and the floor with the call.
   PING=$(load "/corvane-gateway?mode=ping" "<response>pong</response>")
-  awk -v r="$ROUND" -v g="$GATEWAY" -v f="$FLOOR" -v p="$PING" \
-    'BEGIN { printf "%-6s %14d %14d %7.2f %12d %7.2f\n", r, g, f, g / f, p, p / f }' | tee -a "$WORK/rounds"
+  CALLED=$(load "/called?$QUERY")
+  awk -v r="$ROUND" -v g="$GATEWAY" -v f="$FLOOR" -v p="$PING" -v c="$CALLED" \
+    'BEGIN { printf "%-6s %9d %9d %6.2f %9d %6.2f %9d %6.2f\n", r, g, f, g / f, p, p / f, c, c / f }' |
+    tee -a "$WORK/rounds"
 done
-sort -n -k4 "$WORK/rounds" | awk '{ ratio[NR] = $4 } END {
-  printf "gateway / floor: %.2fx requests/s (median of %d rounds)\n", ratio[int((NR + 1) / 2)], NR }'
-sort -n -k6 "$WORK/rounds" | awk '{ ratio[NR] = $6 } END {
-  printf "ping / floor: %.2fx requests/s (median of %d rounds)\n", ratio[int((NR + 1) / 2)], NR }'
+# median COLUMN NAME
+median() {
+  sort -n -k"$1" "$WORK/rounds" | awk -v c="$1" -v name="$2" '{ ratio[NR] = $c } END {
+    printf "%s / floor: %.2fx requests/s (median of %d rounds)\n", name, ratio[int((NR + 1) / 2)], NR }'
+}
+median 4 gateway
+median 6 ping
+median 8 called
