@@ -1,11 +1,11 @@
 // The shared-connection table is a keyed cache whose entries each own the
 // pool of connections to one server; a Shared handle is a guard holding one
-// reference on one entry and one connection of its pool. An entry matches a key when the connection's daemon
-// information (as cached, no server call) describes the key's server, so
-// identifiers of different forms for one server share its connection once
-// the server has described itself. Expired entries that match are reused:
-// an idle connection to a server is dropped only when a lookup for another
-// server passes it, or by a clean.
+// reference on one entry and one connection of its pool. An entry matches a
+// key when its first connection's daemon information (as cached, no server
+// call) describes the key's server, so identifiers of different forms for
+// one server share its connections once the server has described itself.
+// Expired entries that match are reused: an idle connection to a server is
+// dropped only when a lookup for another server passes it, or by a clean.
 #include "client/api/CorvaneConnectionTable.h"
 
 #include <algorithm>

@@ -5,9 +5,10 @@
 // recently used idle one makes room). A pool holds one connection until a
 // thread asks while the others' threads hold theirs, then up to a limit
 // more, so that the threads of a process call one server side by side; an
-// extra connection goes after the same idle time-out. Library initialisation creates it and
-// uninitialisation deletes it; both run on one thread while no other thread
-// uses the library. Lookups and clean() are thread-safe.
+// extra connection goes after the same idle time-out. Library
+// initialisation creates it and uninitialisation deletes it; both run on
+// one thread while no other thread uses the library. Lookups and clean()
+// are thread-safe.
 #pragma once
 
 #include <cstdint>
