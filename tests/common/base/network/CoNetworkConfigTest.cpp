@@ -146,9 +146,6 @@ TEST_F(CoNetworkTest, HostNameQueries) {
     EXPECT_EQ(std::string("localhost").substr(0, size - 1), small.data());
     EXPECT_EQ(std::vector<std::string>{"Could not retrieve host name: " + std::string(std::strerror(ENAMETOOLONG))},
               log_->texts(CoMsg::error));
-    ScopedNetworkConfig file("[Local]\nUUID=" + kUuid + "\n");
-    EXPECT_TRUE(CoNetwork::getLocalUUID(name));
-    EXPECT_EQ(kUuid, name);
 }
 
 }  // namespace

@@ -51,13 +51,13 @@ protected:
         });
     }
 
+    MessageLog::Scope log_;
     ScopedFd listener_;
     int port_ = -1;
     std::vector<ScopedFd> clients_;
 };
 
 TEST_F(CoAcceptTest, TakesAtMostItsLimitAPassAndTheRestNext) {
-    MessageLog::Scope log;
     connectClients(20);
     int taken = 0;
     EXPECT_TRUE(pass(16, &taken));
@@ -66,12 +66,11 @@ TEST_F(CoAcceptTest, TakesAtMostItsLimitAPassAndTheRestNext) {
     EXPECT_EQ(4, taken);
     EXPECT_TRUE(pass(16, &taken));  // nothing waiting is no failure
     EXPECT_EQ(0, taken);
-    EXPECT_TRUE(log->texts(CoMsg::error).empty());
+    EXPECT_TRUE(log_->texts(CoMsg::error).empty());
 }
 
 #ifndef CORVANE_SANITIZER  // its runtime needs free descriptors
 TEST_F(CoAcceptTest, OutOfDescriptorsKeepsTheSocketAndTheConnection) {
-    MessageLog::Scope log;
     connectClients(1);
     rlimit saved{};
     ASSERT_EQ(0, ::getrlimit(RLIMIT_NOFILE, &saved));
@@ -83,14 +82,13 @@ TEST_F(CoAcceptTest, OutOfDescriptorsKeepsTheSocketAndTheConnection) {
     ASSERT_EQ(0, ::setrlimit(RLIMIT_NOFILE, &saved));
     EXPECT_TRUE(kept);
     EXPECT_EQ(0, taken);
-    EXPECT_TRUE(log->contains(std::string("Can't accept client connection on '127.0.0.1': ") + std::strerror(EMFILE)));
+    EXPECT_TRUE(log_->contains(std::string("Can't accept client connection on '127.0.0.1': ") + std::strerror(EMFILE)));
     EXPECT_TRUE(pass(16, &taken));
     EXPECT_EQ(1, taken);
 }
 #endif
 
 TEST_F(CoAcceptTest, SocketThatDoesNotListenEndsThePass) {
-    MessageLog::Scope log;
     ScopedFd idle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     ASSERT_TRUE(idle.valid());
     int taken = 0;
@@ -99,7 +97,7 @@ TEST_F(CoAcceptTest, SocketThatDoesNotListenEndsThePass) {
         ::close(fd);
     }));
     EXPECT_EQ(0, taken);
-    EXPECT_TRUE(log->contains(std::string("Listening socket on port 7549 failed: ") + std::strerror(EINVAL)));
+    EXPECT_TRUE(log_->contains(std::string("Listening socket on port 7549 failed: ") + std::strerror(EINVAL)));
 }
 
 TEST(CoAcceptFailureTest, SortsErrorsByWhatTheSocketCanStillDo) {
