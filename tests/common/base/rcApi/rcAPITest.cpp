@@ -261,8 +261,8 @@ TEST_F(rcAPIPeerTest, RepliesAreTakenWholeAndAlone) {
 
 // A call on a connection the server closed says there is no connection. A
 // command the server does not take in time fails the call and, half sent, the
-// connection.
-TEST_F(rcAPIPeerTest, CallAfterTheServerClosedOrASendTimeOutFails) {
+// connection; so does a reply that does not come in time.
+TEST_F(rcAPIPeerTest, CallAfterTheServerClosedOrATimeOutFails) {
     serveLogin("ok \n", [](RawConn& conn) { conn.close(); });
     ASSERT_TRUE(connect());
     peer_.join();
@@ -281,6 +281,21 @@ TEST_F(rcAPIPeerTest, CallAfterTheServerClosedOrASendTimeOutFails) {
     EXPECT_EQ(sysText(ETIMEDOUT), result);
     EXPECT_FALSE(api_.isConnected());
     done->open();
+
+    // A reply that does not come in time: its late arrival must not meet
+    // the next call, so the connection goes too.
+    peer_.join();
+    const auto silent = std::make_shared<Gate>();
+    serveLogin("ok \n", [silent](RawConn& conn) {
+        conn.readLine();
+        silent->wait(60000);
+    });
+    ASSERT_TRUE(connect());
+    EXPECT_FALSE(api_.call(0, "M", "", true, result, 50));
+    EXPECT_EQ(sysText(ETIMEDOUT), result);
+    EXPECT_TRUE(api_.timedOut());
+    EXPECT_FALSE(api_.isConnected());
+    silent->open();
 }
 
 // A watchdog's stop ends a connect whose SYNs go unanswered, long before

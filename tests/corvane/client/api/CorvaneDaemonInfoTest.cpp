@@ -30,7 +30,9 @@ TEST(CorvaneDaemonInfoTest, ReadFillsDefaultsAndStopsAddressListsAtTheFirstMissi
     EXPECT_EQ(std::string(gap.getIP(0)) + "|" + gap.getIP(2) + "|" + gap.getFrameIP(0), "1.1.1.1||9.9.9.9");
     const CorvaneDaemonInfo empty(stream({{"IP0", ""}, {"Hostname", "h"}}));
     EXPECT_STREQ(empty.getIP(0), "h");
-    EXPECT_STREQ(empty.getIP(7), "");
+    // Indexes off either end read nothing.
+    for (const int index : {-1, CorvaneDaemonInfo::kMaxAddresses, 7})
+        EXPECT_EQ(std::string(empty.getIP(index)) + empty.getFrameIP(index), "") << index;
 
     // The storage identifier is read from version 3 on.
     auto s = stream({{"StorageId", "S"}, {"OSType", "linux"}});
