@@ -2,9 +2,4 @@
 // factory in.
 #include "base/dso/XqRtMonAPI.h"
 
-// Defined nowhere: the plug-in opens only while binding is lazy.
-extern "C" void corvaneRtmonUnresolvedHook();
-
 extern "C" Corvane::XqRtMonAbstract* createXqRtMon() { return nullptr; }
-
-extern "C" void xqRtmonCallUnresolvedHook() { corvaneRtmonUnresolvedHook(); }
