@@ -46,7 +46,7 @@ TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
             FCGX_Request request;
             FCGX_InitRequest(&request, -1, 0);
             FastCgiPool::Place place;
-            while (pool.accept(request, place) >= 0) {
+            while (pool.accept(request, place)) {
                 const bool slow = std::strcmp(FCGX_GetParam("QUERY_STRING", request.envp), "slow") == 0;
                 {
                     std::lock_guard<std::mutex> lock(mutex);
