@@ -12,6 +12,9 @@
 
 namespace {
 
+// One errno test covers a non-blocking socket's "try again".
+static_assert(EAGAIN == EWOULDBLOCK, "EAGAIN and EWOULDBLOCK differ");
+
 // Out of descriptors with none pending to give back: connections wait in
 // the listener's queue meanwhile, rather than the runner spin on it.
 constexpr std::chrono::milliseconds kListenerPause{100};
@@ -158,8 +161,7 @@ FastCgiArrival FastCgiArrivals::look(Pending& pending) {
     const ssize_t got = ::recv(pending.fd, peek_.data(), std::min(static_cast<size_t>(available), peek_.size()),
                                MSG_PEEK | MSG_DONTWAIT);
     if (got < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? FastCgiArrival::Waiting
-                                                                         : FastCgiArrival::Broken;
+        return errno == EAGAIN || errno == EINTR ? FastCgiArrival::Waiting : FastCgiArrival::Broken;
     size_t staleBytes = 0;
     const FastCgiArrival arrival =
         scanFastCgiRecords(peek_.data(), static_cast<size_t>(got), pending.kept, &pending.needBytes, &staleBytes);

@@ -16,6 +16,9 @@
 
 namespace {
 
+// One errno test covers a non-blocking socket's "try again".
+static_assert(EAGAIN == EWOULDBLOCK, "EAGAIN and EWOULDBLOCK differ");
+
 constexpr std::chrono::seconds kCommentEvery{15};
 // A stream that ended has this long to send its last bytes and see the
 // web server close.
@@ -272,7 +275,7 @@ void WatchHub::send(Stream& stream) {
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && errno == EAGAIN)
             break;
         stream.gone = true;  // the web server went away
         return;
@@ -315,7 +318,7 @@ void WatchHub::read(Stream& stream) {
             continue;
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && errno == EAGAIN)
             return;
         stream.gone = true;
         return;
