@@ -46,7 +46,7 @@ constexpr int kMaxThreads = 256;
 constexpr int kDefaultArrivalMs = 30000;
 
 bool isListening(int fd) {
-    int listening = 0;
+    int listening;
     socklen_t size = sizeof listening;
     return ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening;
 }
