@@ -16,7 +16,8 @@
 
 namespace {
 
-// One errno test covers a non-blocking socket's "try again".
+// One errno test covers a non-blocking socket's "try again"; a call that
+// never waits is never interrupted.
 static_assert(EAGAIN == EWOULDBLOCK, "EAGAIN and EWOULDBLOCK differ");
 
 constexpr std::chrono::seconds kCommentEvery{15};
@@ -273,8 +274,6 @@ void WatchHub::send(Stream& stream) {
             stream.sent += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
         if (n < 0 && errno == EAGAIN)
             break;
         stream.gone = true;  // the web server went away
@@ -315,8 +314,6 @@ void WatchHub::read(Stream& stream) {
     for (int i = 0; i < 16; ++i) {
         const ssize_t n = ::recv(stream.fd, scratch, sizeof scratch, MSG_DONTWAIT);
         if (n > 0)
-            continue;
-        if (n < 0 && errno == EINTR)
             continue;
         if (n < 0 && errno == EAGAIN)
             return;
@@ -369,7 +366,7 @@ void WatchHub::run() {
         for (int i = 0; i < count; ++i) {
             const uint64_t id = events[i].data.u64;
             if (id == 0) {
-                uint64_t ignored = 0;
+                uint64_t ignored;
                 while (::read(wake_, &ignored, sizeof ignored) > 0) {
                 }
                 continue;
