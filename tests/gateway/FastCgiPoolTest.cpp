@@ -93,4 +93,19 @@ TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
     ::close(listener);
 }
 
+TEST(FastCgiPoolTest, AServingThreadThatEndsStopsTheProcess) {
+    // As when its accept fails: run() returns with no stop signal.
+    FastCgiPool pool(-1, FastCgiPool::Options());
+    CorvaneTest::Gate returned;
+    std::thread serving([&] {
+        pool.run(2, [] {});
+        returned.open();
+    });
+    const bool stopped = returned.wait();
+    if (!stopped)
+        pthread_kill(serving.native_handle(), SIGUSR1);  // ends the hang
+    serving.join();
+    EXPECT_TRUE(stopped);
+}
+
 }  // namespace
