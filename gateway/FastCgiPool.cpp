@@ -197,11 +197,7 @@ bool FastCgiPool::takeTurn(Place& place) {
             watcherIdle_ = false;
         }
     }
-    if (place.watching_) {
-        hasWatcher_ = false;
-        place.watching_ = false;
-    }
-    return false;
+    return false;  // stopping_ stays: no thread watches or waits again
 }
 
 void FastCgiPool::becomeRunner(Place& place) {
