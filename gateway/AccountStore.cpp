@@ -36,7 +36,7 @@ Lock lockWithin(int fd, int32_t limitMs) {
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limitMs);
     int backoffMs = 1;
     while (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        if (errno != EWOULDBLOCK && errno != EINTR)
+        if (errno != EWOULDBLOCK)  // LOCK_NB: no wait for a signal to interrupt
             return Lock::Unsupported;
         const Clock::time_point now = Clock::now();
         if (now >= deadline)

@@ -31,7 +31,7 @@ const char kUsage[] =
     "HUP finishes them and starts the program again on the same socket.\n";
 
 int version() {
-    int major = 0, minor = 0, maint = 0;
+    int major, minor, maint;
     corvaneVersion(&major, &minor, &maint);
     std::printf("corvane-gateway %s\nCorvane client library %s (protocol %d.%d.%d)\nbuild: %s, %s, g++ %s\n",
                 CORVANE_VERSION, corvaneLibraryVersion(), major, minor, maint, CORVANE_BUILD_TYPE,

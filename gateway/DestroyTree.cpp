@@ -41,7 +41,7 @@ void destroyTree(CorvaneNodeHandle node, bool recursive, Walk& walk, size_t leve
         return;
     }
     if (recursive) {
-        int count = 0;
+        int count;
         if (!node.getNumChildren(count))
             fail("Unable to get number of children", node);
         for (int index = count - 1; index >= 0; --index) {

@@ -12,6 +12,10 @@
 
 namespace {
 
+// One errno test covers a non-blocking socket's "try again"; a call that
+// never waits is never interrupted.
+static_assert(EAGAIN == EWOULDBLOCK, "EAGAIN and EWOULDBLOCK differ");
+
 // Out of descriptors with none pending to give back: connections wait in
 // the listener's queue meanwhile, rather than the runner spin on it.
 constexpr std::chrono::milliseconds kListenerPause{100};
@@ -25,7 +29,7 @@ int msUntil(FastCgiArrivals::Clock::time_point when) {
 // A web server sends a kept connection's next request only after the
 // answer to the last one: with no byte of it there, none is on its way.
 bool nothingArriving(int fd) {
-    int available = 0;
+    int available;
     return ::ioctl(fd, FIONREAD, &available) != 0 || available <= 0;
 }
 
@@ -119,7 +123,7 @@ FastCgiArrivals::Step FastCgiArrivals::acceptOne(Ready* ready) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
         const int err = errno;
-        if (err == EBADF || err == EINVAL || err == ENOTSOCK || err == EFAULT)
+        if (err == EBADF || err == EINVAL || err == ENOTSOCK)
             return Step::Failed;  // no listener to take connections from
         if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
             if (pending_.empty())
@@ -153,7 +157,7 @@ FastCgiArrival FastCgiArrivals::look(Pending& pending) {
     // A record already seen in part is not copied again until it can be
     // whole; a first look, nearly always at a whole request, just copies.
     if (pending.needBytes > kFastCgiHeaderBytes) {
-        int available = 0;
+        int available;
         if (::ioctl(pending.fd, FIONREAD, &available) != 0)
             return FastCgiArrival::Broken;
         if (available <= 0 || static_cast<size_t>(available) < pending.needBytes)
@@ -161,8 +165,7 @@ FastCgiArrival FastCgiArrivals::look(Pending& pending) {
     }
     const ssize_t got = ::recv(pending.fd, peek_.data(), peek_.size(), MSG_PEEK | MSG_DONTWAIT);
     if (got < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? FastCgiArrival::Waiting
-                                                                         : FastCgiArrival::Broken;
+        return errno == EAGAIN ? FastCgiArrival::Waiting : FastCgiArrival::Broken;
     if (got == 0 || static_cast<size_t>(got) < pending.needBytes)
         return FastCgiArrival::Waiting;  // an end of stream is the caller's to see
     size_t staleBytes = 0;

@@ -95,14 +95,14 @@ FastCgiPool::~FastCgiPool() {
     pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
-int FastCgiPool::accept(FCGX_Request& request, Place& place) {
+bool FastCgiPool::accept(FCGX_Request& request, Place& place) {
     if (!fcgi_)
-        return -1;
+        return false;
     request.listen_sock = -1;
     giveBack(place, request.ipcFd);
     request.ipcFd = -1;
     if (!takeTurn(place))
-        return -1;
+        return false;
     for (;;) {
         bool large = false;
         const int fd = nextConnection(&large);
@@ -114,7 +114,7 @@ int FastCgiPool::accept(FCGX_Request& request, Place& place) {
                 stopping_ = true;
                 waiting_.notify_all();
                 watch_.notify_all();
-                return -1;
+                return false;
             }
             busy_ = true;
             busySince_ = Clock::now();
@@ -126,15 +126,15 @@ int FastCgiPool::accept(FCGX_Request& request, Place& place) {
         }
         request.ipcFd = fd;
         request.keepConnection = 1;
-        const int accepted = fcgi_->accept(&request);
+        const bool accepted = fcgi_->accept(&request) >= 0;
         if (large)
             endLargeRead();
-        if (accepted >= 0)
-            return accepted;
+        if (accepted)
+            return true;
         // libfcgi failed on the records and closed the connection.
         giveBack(place, -1);
         if (!takeTurn(place))
-            return -1;
+            return false;
     }
 }
 
@@ -200,11 +200,7 @@ bool FastCgiPool::takeTurn(Place& place) {
             watcherIdle_ = false;
         }
     }
-    if (place.watching_) {
-        hasWatcher_ = false;
-        place.watching_ = false;
-    }
-    return false;
+    return false;  // stopping_ stays: no thread watches or waits again
 }
 
 void FastCgiPool::becomeRunner(Place& place) {

@@ -96,9 +96,9 @@ public:
     // arrived, then reads the request with FCGX_Accept_r. request was
     // finished (FCGX_Finish_r) since the last call; the connection it
     // kept, if any, waits for its next request. Once a stop has served
-    // what was taken, either wait ends at once: -1, as when libfcgi could
-    // not be loaded.
-    int accept(FCGX_Request& request, Place& place);
+    // what was taken, either wait ends at once: false, as when libfcgi
+    // could not be loaded.
+    bool accept(FCGX_Request& request, Place& place);
 
 private:
     bool takeTurn(Place& place);

@@ -46,7 +46,7 @@ constexpr int kMaxThreads = 256;
 constexpr int kDefaultArrivalMs = 30000;
 
 bool isListening(int fd) {
-    int listening = 0;
+    int listening;
     socklen_t size = sizeof listening;
     return ::getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening;
 }
@@ -105,7 +105,7 @@ void serveRequests(const FastCgiLibrary& fcgi, FastCgiPool& pool, bool local, Ga
     const int argc = programName ? 1 : 0;
     FastCgiVariables variables;  // grown once, then reused
     FastCgiPool::Place place;
-    while (pool.accept(request, place) >= 0) {
+    while (pool.accept(request, place)) {
         size_t moved = 0;
         bool handedOver = false;
         {

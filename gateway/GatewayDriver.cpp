@@ -173,8 +173,6 @@ void GatewayDriver::serve(int argc, char** argv, RequestIo& io) {
     if (metrics && !failed) {
         io.out(body);
     } else if (failed) {
-        body.clear();
-        body.shrink_to_fit();
         io.out("<response>\n" + errorXml(failure.message) + "</response>\n");
         writeErrorLine(io, failure.message, failure.host);
     } else {

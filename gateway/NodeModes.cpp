@@ -140,7 +140,7 @@ std::string getChildren(const ModeContext& context) {
     size_t typed = 0;
     return eachNode(context, [&](TimeoutCorvaneServerHandle& server, CorvaneNodeHandle& node, const std::string& id,
                                  const std::string& host, std::string& output) {
-        int count = 0;
+        int count;
         if (!node.getNumChildren(count))
             throw std::string(node.lastError());
         if (withTypes) {

@@ -162,7 +162,7 @@ bool ServerPolicy::parse(const std::string& server, std::string* host, int* port
 
 void ServerPolicy::check(const std::string& server) const {
     std::string host;
-    int port = 0;
+    int port;
     if (!parse(server, &host, &port))
         throw "Invalid Corvane server '" + server + "'";
     if (!badEntry_.empty())
@@ -174,7 +174,7 @@ void ServerPolicy::check(const std::string& server) const {
 
 bool ServerPolicy::allows(const std::string& server) const {
     std::string host;
-    int port = 0;
+    int port;
     parse(server, &host, &port);
     in6_addr address{};
     const int literal = familyOf(host, &address);  // 0 for a host name

@@ -16,6 +16,10 @@
 
 namespace {
 
+// One errno test covers a non-blocking socket's "try again"; a call that
+// never waits is never interrupted.
+static_assert(EAGAIN == EWOULDBLOCK, "EAGAIN and EWOULDBLOCK differ");
+
 constexpr std::chrono::seconds kCommentEvery{15};
 // A stream that ended has this long to send its last bytes and see the
 // web server close.
@@ -270,9 +274,7 @@ void WatchHub::send(Stream& stream) {
             stream.sent += static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && errno == EAGAIN)
             break;
         stream.gone = true;  // the web server went away
         return;
@@ -313,9 +315,7 @@ void WatchHub::read(Stream& stream) {
         const ssize_t n = ::recv(stream.fd, scratch, sizeof scratch, MSG_DONTWAIT);
         if (n > 0)
             continue;
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK))
+        if (n < 0 && errno == EAGAIN)
             return;
         stream.gone = true;
         return;
@@ -366,7 +366,7 @@ void WatchHub::run() {
         for (int i = 0; i < count; ++i) {
             const uint64_t id = events[i].data.u64;
             if (id == 0) {
-                uint64_t ignored = 0;
+                uint64_t ignored;
                 while (::read(wake_, &ignored, sizeof ignored) > 0) {
                 }
                 continue;

@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "FastCgiPool.h"
+#include "support/Eventually.h"
 #include "support/FastCgiClient.h"
 #include "support/LoopbackListener.h"
 #include "support/TempDir.h"
@@ -36,7 +37,7 @@ public:
                 FCGX_Request request;
                 FCGX_InitRequest(&request, -1, 0);
                 FastCgiPool::Place place;
-                while (pool_.accept(request, place) >= 0) {
+                while (pool_.accept(request, place)) {
                     const char* query = FCGX_GetParam("QUERY_STRING", request.envp);
                     FCGX_FPrintF(request.out, "Content-Type: text/plain\r\n\r\nok %s", query ? query : "");
                     FCGX_Finish_r(&request);
@@ -112,13 +113,16 @@ TEST_F(FastCgiPoolPendingTest, VariablesPastALookAreReadOneRequestAtATimeAndTime
     FastCgiPool::Options options;
     options.arrivalLimit = std::chrono::milliseconds(30000);
     auto pool = std::make_unique<ServingPool>(listener_.get(), options);
+    const int fds = CorvaneTest::countOpenFds();
+    std::string out;
     {
         FastCgiClient large(socket_);
-        std::string out;
         ASSERT_TRUE(large.sendRaw(largeBegin(200000) + FastCgiClient::record(4, 1, "")) && large.sendBody(""));
         ASSERT_TRUE(large.readAnswer(&out, 5000));
         EXPECT_EQ(out, "Content-Type: text/plain\r\n\r\nok ");
     }
+    // Its connection and the pool's copy of it are closed.
+    EXPECT_TRUE(CorvaneTest::eventually([&fds] { return CorvaneTest::countOpenFds() == fds; }));
     // One that stops after 100 kB holds a thread; a second one meanwhile
     // is refused, and requests go on being answered.
     FastCgiClient first(socket_);
@@ -131,7 +135,6 @@ TEST_F(FastCgiPoolPendingTest, VariablesPastALookAreReadOneRequestAtATimeAndTime
     EXPECT_FALSE(first.closedWithin(50));
     // A stop lets it finish, and serves it.
     std::thread stop([&pool] { pool.reset(); });
-    std::string out;
     EXPECT_TRUE(first.sendRaw(FastCgiClient::record(4, 1, "")) && first.sendBody("") && first.readAnswer(&out, 5000));
     EXPECT_EQ(out, "Content-Type: text/plain\r\n\r\nok ");
     stop.join();

@@ -46,7 +46,7 @@ TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
             FCGX_Request request;
             FCGX_InitRequest(&request, -1, 0);
             FastCgiPool::Place place;
-            while (pool.accept(request, place) >= 0) {
+            while (pool.accept(request, place)) {
                 const bool slow = std::strcmp(FCGX_GetParam("QUERY_STRING", request.envp), "slow") == 0;
                 {
                     std::lock_guard<std::mutex> lock(mutex);
@@ -91,6 +91,21 @@ TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
     ASSERT_EQ(pthread_kill(serving.native_handle(), SIGUSR1), 0);
     serving.join();
     ::close(listener);
+}
+
+TEST(FastCgiPoolTest, AServingThreadThatEndsStopsTheProcess) {
+    // As when its accept fails: run() returns with no stop signal.
+    FastCgiPool pool(-1, FastCgiPool::Options());
+    CorvaneTest::Gate returned;
+    std::thread serving([&] {
+        pool.run(2, [] {});
+        returned.open();
+    });
+    const bool stopped = returned.wait();
+    if (!stopped)
+        pthread_kill(serving.native_handle(), SIGUSR1);  // ends the hang
+    serving.join();
+    EXPECT_TRUE(stopped);
 }
 
 }  // namespace

@@ -117,16 +117,13 @@ TEST_F(HostileRequestTest, ValuesWithANulAreRefusedNamingTheParameter) {
 }
 
 TEST_F(HostileRequestTest, RequestsFromOtherSitesAreRefusedBeforeTheyRun) {
+    // Which requests are cross-site is OriginCheckTest's; here, that a refused one writes nothing.
     struct Case {
         Env headers;
         bool refused;
     } cases[] = {
         {{{"HTTP_SEC_FETCH_SITE", "cross-site"}}, true},
-        {{{"HTTP_SEC_FETCH_SITE", "same-origin"}, {"HTTP_ORIGIN", "http://evil.example"}}, false},
-        {{{"HTTP_SEC_FETCH_SITE", "none"}}, false},
-        {{{"HTTP_ORIGIN", "http://evil.example"}, {"HTTP_HOST", "gw.example"}}, true},
         {{{"HTTP_SEC_FETCH_SITE", "cross-site"}, {"HTTP_ORIGIN", "https://intranet.example:8443"}}, false},
-        {{{"HTTP_SEC_FETCH_SITE", "cross-site"}, {"HTTP_ORIGIN", "https://intranet.example"}}, true},
     };
     for (const Case& c : cases) {
         Env env = web(c.headers);
@@ -269,6 +266,7 @@ TEST_F(HostileRequestTest, EachUserReachesOnlyTheirOwnAccount) {
 }
 
 TEST_F(HostileRequestTest, OnlyTheSiteServersCanBeNamed) {
+    // What each entry allows is ServerPolicyTest's; here, that a refused server is never called.
     SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
     const std::string port = std::to_string(sim.port());
     struct Case {
@@ -277,11 +275,8 @@ TEST_F(HostileRequestTest, OnlyTheSiteServersCanBeNamed) {
         bool reached;
     } cases[] = {
         {"", "127.0.0.1:" + port, true},
-        {"127.0.0.1", "127.0.0.1:" + port, true},
         // Through a lookup: a host name in a listed range.
         {"127.0.0.0/8", "localhost:" + port, true},
-        {"10.0.0.0/8", "localhost:" + port, false},
-        {"discovered", "127.0.0.1:" + port, false},
         {"not/a/range", "127.0.0.1:" + port, false},
     };
     for (const Case& c : cases) {
