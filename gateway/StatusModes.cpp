@@ -115,14 +115,22 @@ std::string statusXml(const GatewayStatus::Snapshot& figures) {
 std::string statusMetrics(const GatewayStatus::Snapshot& figures) {
     Metrics out;
     const double started = std::chrono::duration<double>(figures.started.time_since_epoch()).count();
-    out.family("start_time_seconds", "gauge", "When the process started, in seconds since the epoch.");
-    out.sample("", number(started));
-    out.family("uptime_seconds", "gauge", "Seconds since the process started.");
-    out.sample("", number(figures.uptimeSeconds));
-    out.family("requests_accepted_total", "counter", "Requests taken.");
-    out.sample("", std::to_string(figures.accepted));
-    out.family("requests_in_flight", "gauge", "Requests being served.");
-    out.sample("", std::to_string(figures.inFlight));
+    struct Single {
+        const char* name;
+        const char* type;
+        const char* help;
+        std::string value;
+    };
+    const Single singles[] = {
+        {"start_time_seconds", "gauge", "When the process started, in seconds since the epoch.", number(started)},
+        {"uptime_seconds", "gauge", "Seconds since the process started.", number(figures.uptimeSeconds)},
+        {"requests_accepted_total", "counter", "Requests taken.", std::to_string(figures.accepted)},
+        {"requests_in_flight", "gauge", "Requests being served.", std::to_string(figures.inFlight)},
+    };
+    for (const Single& single : singles) {
+        out.family(single.name, single.type, single.help);
+        out.sample("", single.value);
+    }
     out.family("requests_by_mode_total", "counter", "Finished requests by mode.");
     for (const auto& mode : figures.byMode)
         out.sample("mode=\"" + label(mode.first) + "\"", std::to_string(mode.second));
@@ -140,18 +148,27 @@ std::string statusMetrics(const GatewayStatus::Snapshot& figures) {
     out.family("live_streams", "gauge", "Live-update streams open now.");
     out.sample("", std::to_string(figures.streams));
 
-    out.family("server_open_handles", "gauge", "Server handles open now.");
-    for (const auto& server : figures.servers)
-        out.sample("server=\"" + label(server.first) + "\"", std::to_string(server.second.open));
-    out.family("server_connections", "gauge", "Open connections to the server, as last seen.");
-    for (const auto& server : figures.servers)
-        out.sample("server=\"" + label(server.first) + "\"", server.second.connected ? "1" : "0");
-    out.family("server_calls_total", "counter", "Server operations.");
-    for (const auto& server : figures.servers)
-        out.sample("server=\"" + label(server.first) + "\"", std::to_string(server.second.calls));
-    out.family("server_failures_total", "counter", "Failed server operations.");
-    for (const auto& server : figures.servers)
-        out.sample("server=\"" + label(server.first) + "\"", std::to_string(server.second.failures));
+    using Server = GatewayStatus::Server;
+    struct PerServer {
+        const char* name;
+        const char* type;
+        const char* help;
+        std::string (*value)(const Server&);
+    };
+    const PerServer perServer[] = {
+        {"server_open_handles", "gauge", "Server handles open now.",
+         [](const Server& s) { return std::to_string(s.open); }},
+        {"server_connections", "gauge", "Open connections to the server, as last seen.",
+         [](const Server& s) { return std::string(s.connected ? "1" : "0"); }},
+        {"server_calls_total", "counter", "Server operations.", [](const Server& s) { return std::to_string(s.calls); }},
+        {"server_failures_total", "counter", "Failed server operations.",
+         [](const Server& s) { return std::to_string(s.failures); }},
+    };
+    for (const PerServer& family : perServer) {
+        out.family(family.name, family.type, family.help);
+        for (const auto& server : figures.servers)
+            out.sample("server=\"" + label(server.first) + "\"", family.value(server.second));
+    }
     out.family("server_last_error_info", "gauge", "The server's last error, in its label.");
     for (const auto& server : figures.servers)
         if (!server.second.lastError.empty())
