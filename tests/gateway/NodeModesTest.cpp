@@ -31,6 +31,11 @@ protected:
             ids.push_back(line.substr(12));
         return ids;
     }
+    // The demo tree's root as a getMetadata of its "info" stream answers it.
+    static std::string rootInfo(const std::string& host) {
+        return "<node><nodeId>/</nodeId><host>" + host +
+               "</host><info><administrators>demo,admin</administrators></info></node>";
+    }
 };
 
 TEST_F(NodeModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUtf8) {
@@ -39,9 +44,7 @@ TEST_F(NodeModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUtf8
     auto result = run({"mode=getMetadata", "host=" + h, "nodeId=/media/clip,/,/media/clip", "streamName=info"});
     const std::string clip =
         "<node><nodeId>/media/clip</nodeId><host>" + h + "</host><clip><title>One</title></clip></node>";
-    const std::string root =
-        "<node><nodeId>/</nodeId><host>" + h + "</host><info><administrators>demo,admin</administrators></info></node>";
-    EXPECT_EQ(result.out, ok("<response>" + clip + root + clip + "</response>\n"));
+    EXPECT_EQ(result.out, ok("<response>" + clip + rootInfo(h) + clip + "</response>\n"));
     EXPECT_EQ(result.err, "");
     // Depth 1 and an empty filter, as the server receives them.
     EXPECT_EQ(sim.calls("GetMetaData").front(), "GetMetaData /media/clip info  1");
@@ -91,14 +94,10 @@ TEST_F(NodeModesTest, CreateNodeSendsATypeNumberAndRefusedWritesFail) {
 TEST_F(NodeModesTest, HostsPairWithNodesOrOneHostServesAll) {
     SimProcess a(SimProcess::demoTree()), b(SimProcess::demoTree());
     ASSERT_TRUE(a.started() && b.started());
-    const auto root = [](const std::string& host) {
-        return "<node><nodeId>/</nodeId><host>" + host +
-               "</host><info><administrators>demo,admin</administrators></info></node>";
-    };
     EXPECT_EQ(run({"mode=getMetadata", "host=" + a.host() + "," + b.host() + "," + a.host(), "nodeId=/,/,/",
                    "streamName=info"})
                   .out,
-              ok("<response>" + root(a.host()) + root(b.host()) + root(a.host()) + "</response>\n"));
+              ok("<response>" + rootInfo(a.host()) + rootInfo(b.host()) + rootInfo(a.host()) + "</response>\n"));
     EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
     // A failure writes nothing but the error, and its line names the host of the node that failed.
