@@ -6,10 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <atomic>
 #include <iterator>
 #include <list>
-#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
@@ -86,11 +85,9 @@ protected:
     // until the test closes that connection.
     void hold(const std::string& user) {
         held_ = std::thread([this, user] {
-            heldResult_ = run({"mode=getMetadata", "host=127.0.0.1:" + std::to_string(silent_.port()), "nodeId=/",
-                               "streamName=info"},
-                              {{"REMOTE_USER", user},
-                               {"XQ_CVC_BROWSE_TIMEOUT", "60000"},
-                               {"CORVANE_LOGIN_TIMEOUT", "60000"}});
+            heldResult_ = run(
+                {"mode=getMetadata", "host=127.0.0.1:" + std::to_string(silent_.port()), "nodeId=/", "streamName=info"},
+                {{"REMOTE_USER", user}, {"XQ_CVC_BROWSE_TIMEOUT", "60000"}, {"CORVANE_LOGIN_TIMEOUT", "60000"}});
         });
         connection_ = silent_.accept(20000);
         ASSERT_TRUE(connection_.valid()) << "the held request never reached its server";
