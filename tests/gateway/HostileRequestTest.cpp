@@ -2,10 +2,10 @@
 // the gateway echoes, requests from other sites, users that reach for
 // another's account, and servers the site does not serve. Each must be
 // refused or answered as data, with nothing changed on disk or a server.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -30,12 +30,9 @@ protected:
     // The names in ./account, lock and temporary files included.
     std::vector<std::string> accountEntries() const {
         std::vector<std::string> names;
-        DIR* dir = opendir(dir_.file("account").c_str());
-        while (const dirent* entry = dir ? readdir(dir) : nullptr)
-            if (entry->d_name[0] != '.')
-                names.push_back(entry->d_name);
-        if (dir)
-            closedir(dir);
+        std::error_code error;  // none listed then
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.file("account"), error))
+            names.push_back(entry.path().filename());
         return names;
     }
     // A request as a web server passes it on.
