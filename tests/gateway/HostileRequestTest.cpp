@@ -145,21 +145,16 @@ TEST_F(HostileRequestTest, WritesUnderAWebServerRunOnlyForAPost) {
                 for (const char* setting : settings) {
                     const std::string what = std::string(m.mode) + " " + method +
                                              (fromWebServer ? " web " : " shell ") + (setting ? setting : "unset");
-                    Env env{{"REMOTE_USER", "alice"}};
-                    if (fromWebServer)
-                        env = web(env);
+                    Env env = fromWebServer ? web({{"REMOTE_USER", "alice"}}) : Env{{"REMOTE_USER", "alice"}};
                     if (setting)
                         env["CORVANE_ALLOW_GET_WRITES"] = setting;
                     const std::string query = std::string("mode=") + m.mode + rest;
                     sim.clearCalls();
-                    ProcessResult result;
-                    if (std::string(method) == "POST") {
-                        result = post(query, env);
-                    } else {
+                    if (std::string(method) != "POST") {
                         env["REQUEST_METHOD"] = method;
                         env["QUERY_STRING"] = query;
-                        result = run({}, env);
                     }
+                    const ProcessResult result = std::string(method) == "POST" ? post(query, env) : run({}, env);
                     const bool getOrHead = std::string(method) == "GET" || std::string(method) == "HEAD";
                     const bool refused = fromWebServer && m.writes && std::string(method) != "POST" &&
                                          !(getOrHead && setting && std::string(setting) == "1");
