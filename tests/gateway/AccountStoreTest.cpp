@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <iterator>
 #include <thread>
 
 #include "DriverFixture.h"
@@ -92,20 +91,18 @@ TEST_F(AccountStoreTest, HeldLockFailsASaveWithinTheBrowseLimitAndNeverALoad) {
     save("held", "kept");
     const CorvaneTest::ScopedFd fd(::open(dir_.file("account/held.lock").c_str(), O_RDONLY | O_CLOEXEC));
     ASSERT_EQ(flock(fd.get(), LOCK_EX), 0);
-    const std::map<std::string, std::string> env{{"REMOTE_USER", "held"}, {"XQ_CVC_BROWSE_TIMEOUT", "300"}};
-    long long elapsedMs = 0;
-    EXPECT_EQ(timedRun({"mode=saveUser", "host=h", "nodeId=n", "corvaneMetadata=new"}, env, &elapsedMs).out,
-              error("Failed to open account for saving persistent user data"));
-    // Far past what a loaded machine takes, far short of the 60 s the
-    // request's own limit would end an unbounded wait at.
-    EXPECT_LT(elapsedMs, 20000);
+    using Env = std::map<std::string, std::string>;
+    const Env env{{"REMOTE_USER", "held"}, {"XQ_CVC_BROWSE_TIMEOUT", "300"}};
     // What is left of the request bounds the wait too.
-    auto late = env;
-    late["XQ_CVC_BROWSE_TIMEOUT"] = "60000";
-    late["CORVANE_REQUEST_TIMEOUT"] = "300";
-    EXPECT_EQ(timedRun({"mode=saveUser", "host=h", "nodeId=n", "corvaneMetadata=new"}, late, &elapsedMs).out,
-              error("Failed to open account for saving persistent user data"));
-    EXPECT_LT(elapsedMs, 20000);  // not the 60 s browse limit
+    const Env late{{"REMOTE_USER", "held"}, {"XQ_CVC_BROWSE_TIMEOUT", "60000"}, {"CORVANE_REQUEST_TIMEOUT", "300"}};
+    for (const Env* limits : {&env, &late}) {
+        long long elapsedMs = 0;
+        EXPECT_EQ(timedRun({"mode=saveUser", "host=h", "nodeId=n", "corvaneMetadata=new"}, *limits, &elapsedMs).out,
+                  error("Failed to open account for saving persistent user data"));
+        // Far past what a loaded machine takes, far short of the 60 s the
+        // request's own limit or the browse limit would end the wait at.
+        EXPECT_LT(elapsedMs, 20000) << limits->at("XQ_CVC_BROWSE_TIMEOUT");
+    }
     // A load reads the whole document a save left, lock or none.
     EXPECT_EQ(run({"mode=loadUser", "host=h", "nodeId=n"}, env).out, ok("<response>kept</response>\n"));
 }

@@ -3,9 +3,7 @@
 // long, from which peers, and those whose variables outgrow a look.
 #include "FastCgiArrivals.h"
 
-#include <arpa/inet.h>
 #include <fcgiapp.h>
-#include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
 
@@ -153,20 +151,6 @@ TEST_F(FastCgiPoolPendingTest, StalledConnectionsAreClosedAtTheArrivalLimit) {
     EXPECT_EQ(ask("after"), "Content-Type: text/plain\r\n\r\nok after");
 }
 
-// A TCP listener on 127.0.0.1, on a port the system picks.
-CorvaneTest::ScopedFd tcpListener(int* port) {
-    CorvaneTest::ScopedFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (!fd.valid() || ::bind(fd.get(), reinterpret_cast<sockaddr*>(&address), size) != 0 ||
-        ::listen(fd.get(), 16) != 0 || ::getsockname(fd.get(), reinterpret_cast<sockaddr*>(&address), &size) != 0)
-        return CorvaneTest::ScopedFd();
-    *port = ntohs(address.sin_port);
-    return fd;
-}
-
 TEST(FastCgiPoolPeersTest, WebServerAddressesDecideWhichTcpPeersAreServed) {
     ASSERT_EQ(FCGX_Init(), 0);
     const struct {
@@ -177,15 +161,15 @@ TEST(FastCgiPoolPeersTest, WebServerAddressesDecideWhichTcpPeersAreServed) {
                  {"localhost", false}, {",", true}};
     for (const auto& entry : cases) {
         int port = 0;
-        CorvaneTest::ScopedFd listener = tcpListener(&port);
-        ASSERT_TRUE(listener.valid());
+        const CorvaneTest::ScopedFd listener = CorvaneTest::bindWithoutListening(&port);
+        ASSERT_TRUE(listener.valid() && ::listen(listener.get(), 16) == 0);
         FastCgiPool::Options options;
         options.webServers = entry.webServers;
         ServingPool pool(listener.get(), options);
         FastCgiClient client(CorvaneTest::connectLoopback(port));
         std::string out;
-        const bool answered = client.begin({{"QUERY_STRING", "tcp"}}) && client.sendBody("") &&
-                              client.readAnswer(&out, 5000);
+        const bool answered =
+            client.begin({{"QUERY_STRING", "tcp"}}) && client.sendBody("") && client.readAnswer(&out, 5000);
         EXPECT_EQ(answered, entry.served) << "'" << entry.webServers << "'";
     }
 }

@@ -51,49 +51,42 @@ TEST_F(GatewayDriverTest, GetHeadAndPostCarryTheSameRequest) {
 }
 
 TEST_F(GatewayDriverTest, RejectedCgiInputLeavesOnlyTheArguments) {
-    struct Case {
-        std::map<std::string, std::string> env;
+    using Env = std::map<std::string, std::string>;
+    const char* const urlencoded = "application/x-www-form-urlencoded";
+    // A POST with the content type and length given (null: not sent).
+    const auto form = [](const char* type, const char* length) {
+        Env env{{"REQUEST_METHOD", "POST"}};
+        if (type)
+            env["CONTENT_TYPE"] = type;
+        if (length)
+            env["CONTENT_LENGTH"] = length;
+        return env;
+    };
+    const struct {
+        Env env;
         std::string body;
         const char* complaint;
     } cases[] = {
         {{{"REQUEST_METHOD", "PUT"}}, "", "Unsupported request method."},
         {{{"REQUEST_METHOD", "get"}}, "", "Unsupported request method."},
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_LENGTH", "5"}}, "host=", "Unsupported content type."},
-        {{{"REQUEST_METHOD", "POST"},
-          {"CONTENT_TYPE", "application/x-www-form-urlencoded; charset=UTF-8"},
-          {"CONTENT_LENGTH", "6"}},
-         "host=x",
-         "Unsupported content type."},
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}},
-         "host=x",
-         "No content length was sent with the POST request"},
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}, {"CONTENT_LENGTH", "abc"}},
-         "host=x",
-         "No content length was sent with the POST request"},
+        {form(nullptr, "5"), "host=", "Unsupported content type."},
+        {form("application/x-www-form-urlencoded; charset=UTF-8", "6"), "host=x", "Unsupported content type."},
+        {form(urlencoded, nullptr), "host=x", "No content length was sent with the POST request"},
+        {form(urlencoded, "abc"), "host=x", "No content length was sent with the POST request"},
         // Larger than any form the gateway takes: refused before allocating.
-        {{{"REQUEST_METHOD", "POST"},
-          {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-          {"CONTENT_LENGTH", "99999999999999999999"}},
-         "host=x",
-         "Out of memory"},
+        {form(urlencoded, "99999999999999999999"), "host=x", "Out of memory"},
         // A body shorter than its length contributes nothing.
-        {{{"REQUEST_METHOD", "POST"}, {"CONTENT_TYPE", "application/x-www-form-urlencoded"}, {"CONTENT_LENGTH", "100"}},
-         "host=x&mode=getUser",
-         "Unable to read CGI input: Success."},
+        {form(urlencoded, "100"), "host=x&mode=getUser", "Unable to read CGI input: Success."},
     };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         const auto result = run({"nodeId=n"}, c.env, c.body);
         EXPECT_EQ(result.out, error("Corvane server not specified")) << c.complaint;
         EXPECT_EQ(result.err, std::string(c.complaint) + "Corvane server not specified on host ");
     }
     // Upper case in the content type is fine.
-    const auto typed = run({},
-                           {{"REQUEST_METHOD", "POST"},
-                            {"CONTENT_TYPE", "Application/X-WWW-Form-URLEncoded"},
-                            {"CONTENT_LENGTH", "28"},
-                            {"REMOTE_USER", "u"}},
-                           "mode=getUser&host=h&nodeId=n");
-    EXPECT_EQ(typed.out, ok("<response>u</response>\n"));
+    Env typed = form("Application/X-WWW-Form-URLEncoded", "28");
+    typed["REMOTE_USER"] = "u";
+    EXPECT_EQ(run({}, typed, "mode=getUser&host=h&nodeId=n").out, ok("<response>u</response>\n"));
 }
 
 TEST_F(GatewayDriverTest, UserNameComesFromRemoteUserOrTheProcess) {

@@ -2,10 +2,10 @@
 // the gateway echoes, requests from other sites, users that reach for
 // another's account, and servers the site does not serve. Each must be
 // refused or answered as data, with nothing changed on disk or a server.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -30,12 +30,9 @@ protected:
     // The names in ./account, lock and temporary files included.
     std::vector<std::string> accountEntries() const {
         std::vector<std::string> names;
-        DIR* dir = opendir(dir_.file("account").c_str());
-        while (const dirent* entry = dir ? readdir(dir) : nullptr)
-            if (entry->d_name[0] != '.')
-                names.push_back(entry->d_name);
-        if (dir)
-            closedir(dir);
+        std::error_code error;  // none listed then
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.file("account"), error))
+            names.push_back(entry.path().filename());
         return names;
     }
     // A request as a web server passes it on.
@@ -55,36 +52,34 @@ TEST_F(HostileRequestTest, EchoedValuesAreTextAndBadServersAreRefusedBeforeAnyCa
     struct Case {
         std::vector<std::string> args;
         Env env;
-        std::string out;  // the document after the header
+        std::string out;
         std::string err;  // the error line
     } cases[] = {
         {{"mode=getMetadata", "host=" + h + script, "nodeId=/", "streamName=info"},
          {},
-         "<response>\n\n<error>Invalid Corvane server &apos;" + h +
-             "&lt;x:script "
-             "xmlns:x=&quot;http://www.w3.org/1999/xhtml&quot;&gt;alert(1)&lt;/x:script&gt;&apos;</error>\n\n"
-             "</response>\n",
+         error("Invalid Corvane server &apos;" + h +
+               "&lt;x:script xmlns:x=&quot;http://www.w3.org/1999/xhtml&quot;&gt;alert(1)&lt;/x:script&gt;&apos;"),
          "Invalid Corvane server '" + h + script + "' on host " + h + script},
         {{"mode=destroyNode", "host=" + h + "%0Aforged line", "nodeId=/media"},
          {},
-         "<response>\n\n<error>Invalid Corvane server &apos;" + h + "\nforged line&apos;</error>\n\n</response>\n",
+         error("Invalid Corvane server &apos;" + h + "\nforged line&apos;"),
          "Invalid Corvane server '" + h + "\\nforged line' on host " + h + "\\nforged line"},
         {{"mode=createNode", "host=h:0", "nodeId=/", "displayName=x"},
          {},
-         "<response>\n\n<error>Invalid Corvane server &apos;h:0&apos;</error>\n\n</response>\n",
+         error("Invalid Corvane server &apos;h:0&apos;"),
          "Invalid Corvane server 'h:0' on host h:0"},
         {{"mode=getMetadata", "host=" + h, "nodeId=/<b>&amp;", "streamName=info"},
          {},
-         "<response>\n\n<error>Node &apos;/&lt;b&gt;&amp;amp;&apos; does not exist</error>\n\n</response>\n",
+         error("Node &apos;/&lt;b&gt;&amp;amp;&apos; does not exist"),
          "Node '/<b>&amp;' does not exist on host " + h},
         {{"mode=getMetadata", "host=" + h, "nodeId=/scratch/%3Cb%3E%26'x", "streamName=info"},
          {},
-         "<response><node><nodeId>/scratch/&lt;b&gt;&amp;&apos;x</nodeId><host>" + h +
-             "</host><i/></node></response>\n",
+         ok("<response><node><nodeId>/scratch/&lt;b&gt;&amp;&apos;x</nodeId><host>" + h +
+            "</host><i/></node></response>\n"),
          ""},
         {{"mode=getUser", "host=h", "nodeId=1"},
          {{"REMOTE_USER", "DOM\\<b>\"&\x01"}},
-         "<response>&lt;b&gt;&quot;&amp;\xef\xbf\xbd</response>\n",
+         ok("<response>&lt;b&gt;&quot;&amp;\xef\xbf\xbd</response>\n"),
          ""},
     };
     for (const Case& c : cases) {
@@ -92,7 +87,7 @@ TEST_F(HostileRequestTest, EchoedValuesAreTextAndBadServersAreRefusedBeforeAnyCa
         for (const std::string& a : c.args)
             args.push_back(a.substr(0, a.find('=') + 1) + CgiRequest::decode(a.substr(a.find('=') + 1)));
         const auto result = run(args, c.env);
-        EXPECT_EQ(result.out, ok(c.out)) << c.args[1];
+        EXPECT_EQ(result.out, c.out) << c.args[1];
         EXPECT_EQ(result.err, c.err) << c.args[1];
     }
     EXPECT_TRUE(sim.calls("DestroyNode").empty());
@@ -118,27 +113,14 @@ TEST_F(HostileRequestTest, ValuesWithANulAreRefusedNamingTheParameter) {
 
 TEST_F(HostileRequestTest, RequestsFromOtherSitesAreRefusedBeforeTheyRun) {
     // Which requests are cross-site is OriginCheckTest's; here, that a refused one writes nothing.
-    struct Case {
-        Env headers;
-        bool refused;
-    } cases[] = {
-        {{{"HTTP_SEC_FETCH_SITE", "cross-site"}}, true},
-        {{{"HTTP_SEC_FETCH_SITE", "cross-site"}, {"HTTP_ORIGIN", "https://intranet.example:8443"}}, false},
-    };
-    for (const Case& c : cases) {
-        Env env = web(c.headers);
-        env["CORVANE_TRUSTED_ORIGINS"] = "https://other.example https://intranet.example:8443";
-        const auto result = post("mode=saveUser&host=h&nodeId=1&corvaneMetadata=%3Cprefs%2F%3E", env);
-        const std::string where = c.headers.begin()->first + "=" + c.headers.begin()->second;
-        if (c.refused) {
-            EXPECT_EQ(result.out, "Status: 403 Forbidden\n" + error("Cross-site request refused")) << where;
-            EXPECT_EQ(account("alice.xml"), "<none>") << where;
-        } else {
-            EXPECT_EQ(result.out, ok("<response></response>\n")) << where;
-            EXPECT_EQ(account("alice.xml"), "<prefs/>") << where;
-            ASSERT_EQ(unlink(dir_.file("account/alice.xml").c_str()), 0);
-        }
-    }
+    const std::string save = "mode=saveUser&host=h&nodeId=1&corvaneMetadata=%3Cprefs%2F%3E";
+    Env env = web({{"HTTP_SEC_FETCH_SITE", "cross-site"},
+                   {"CORVANE_TRUSTED_ORIGINS", "https://other.example https://intranet.example:8443"}});
+    EXPECT_EQ(post(save, env).out, "Status: 403 Forbidden\n" + error("Cross-site request refused"));
+    EXPECT_EQ(account("alice.xml"), "<none>");
+    env["HTTP_ORIGIN"] = "https://intranet.example:8443";
+    EXPECT_EQ(post(save, env).out, ok("<response></response>\n"));
+    EXPECT_EQ(account("alice.xml"), "<prefs/>");
 }
 
 // Over plain http a browser says nowhere where a link, an image or a GET
@@ -163,21 +145,16 @@ TEST_F(HostileRequestTest, WritesUnderAWebServerRunOnlyForAPost) {
                 for (const char* setting : settings) {
                     const std::string what = std::string(m.mode) + " " + method +
                                              (fromWebServer ? " web " : " shell ") + (setting ? setting : "unset");
-                    Env env{{"REMOTE_USER", "alice"}};
-                    if (fromWebServer)
-                        env = web(env);
+                    Env env = fromWebServer ? web({{"REMOTE_USER", "alice"}}) : Env{{"REMOTE_USER", "alice"}};
                     if (setting)
                         env["CORVANE_ALLOW_GET_WRITES"] = setting;
                     const std::string query = std::string("mode=") + m.mode + rest;
                     sim.clearCalls();
-                    ProcessResult result;
-                    if (std::string(method) == "POST") {
-                        result = post(query, env);
-                    } else {
+                    if (std::string(method) != "POST") {
                         env["REQUEST_METHOD"] = method;
                         env["QUERY_STRING"] = query;
-                        result = run({}, env);
                     }
+                    const ProcessResult result = std::string(method) == "POST" ? post(query, env) : run({}, env);
                     const bool getOrHead = std::string(method) == "GET" || std::string(method) == "HEAD";
                     const bool refused = fromWebServer && m.writes && std::string(method) != "POST" &&
                                          !(getOrHead && setting && std::string(setting) == "1");
@@ -265,33 +242,6 @@ TEST_F(HostileRequestTest, EachUserReachesOnlyTheirOwnAccount) {
     EXPECT_EQ(account("alice.xml"), "<alice/>");
 }
 
-TEST_F(HostileRequestTest, OnlyTheSiteServersCanBeNamed) {
-    // What each entry allows is ServerPolicyTest's; here, that a refused server is never called.
-    SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
-    const std::string port = std::to_string(sim.port());
-    struct Case {
-        std::string allowed;
-        std::string host;
-        bool reached;
-    } cases[] = {
-        {"", "127.0.0.1:" + port, true},
-        // Through a lookup: a host name in a listed range.
-        {"127.0.0.0/8", "localhost:" + port, true},
-        {"not/a/range", "127.0.0.1:" + port, false},
-    };
-    for (const Case& c : cases) {
-        sim.clearCalls();
-        const auto result = run({"mode=getMetadata", "host=" + c.host, "nodeId=/", "streamName=info"},
-                                {{"CORVANE_ALLOWED_SERVERS", c.allowed}});
-        EXPECT_EQ(!sim.calls().empty(), c.reached) << c.allowed << " " << result.out;
-        if (!c.reached) {
-            EXPECT_NE(result.out.find("<error>Corvane server &apos;" + c.host + "&apos; is not allowed"),
-                      std::string::npos)
-                << c.allowed << " " << result.out;
-        }
-    }
-}
-
 TEST_F(HostileRequestTest, EveryModeThatTalksToServersKeepsToTheSiteServers) {
     SimProcess sim(SimProcess::demoTree(), {"--no-discovery"});
     const std::string h = sim.host();
@@ -322,6 +272,30 @@ TEST_F(HostileRequestTest, EveryModeThatTalksToServersKeepsToTheSiteServers) {
         EXPECT_EQ(result.out, error("Corvane server &apos;127.0.0.3:1&apos; is not allowed")) << mode;
     }
     EXPECT_TRUE(sim.calls().empty());
+    // What each entry allows is ServerPolicyTest's; here, that the driver
+    // calls a server only when the list allows it, through a lookup too.
+    const std::string port = std::to_string(sim.port());
+    struct Case {
+        std::string allowed;
+        std::string host;
+        bool reached;
+    } cases[] = {
+        {"", "127.0.0.1:" + port, true},
+        // Through a lookup: a host name in a listed range.
+        {"127.0.0.0/8", "localhost:" + port, true},
+        {"not/a/range", "127.0.0.1:" + port, false},
+    };
+    for (const Case& c : cases) {
+        sim.clearCalls();
+        const auto result = run({"mode=getMetadata", "host=" + c.host, "nodeId=/", "streamName=info"},
+                                {{"CORVANE_ALLOWED_SERVERS", c.allowed}});
+        EXPECT_EQ(!sim.calls().empty(), c.reached) << c.allowed << " " << result.out;
+        if (!c.reached) {
+            EXPECT_NE(result.out.find("<error>Corvane server &apos;" + c.host + "&apos; is not allowed"),
+                      std::string::npos)
+                << c.allowed << " " << result.out;
+        }
+    }
 }
 
 }  // namespace

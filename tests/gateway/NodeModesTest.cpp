@@ -31,6 +31,11 @@ protected:
             ids.push_back(line.substr(12));
         return ids;
     }
+    // The demo tree's root as a getMetadata of its "info" stream answers it.
+    static std::string rootInfo(const std::string& host) {
+        return "<node><nodeId>/</nodeId><host>" + host +
+               "</host><info><administrators>demo,admin</administrators></info></node>";
+    }
 };
 
 TEST_F(NodeModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUtf8) {
@@ -39,9 +44,7 @@ TEST_F(NodeModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUtf8
     auto result = run({"mode=getMetadata", "host=" + h, "nodeId=/media/clip,/,/media/clip", "streamName=info"});
     const std::string clip =
         "<node><nodeId>/media/clip</nodeId><host>" + h + "</host><clip><title>One</title></clip></node>";
-    const std::string root =
-        "<node><nodeId>/</nodeId><host>" + h + "</host><info><administrators>demo,admin</administrators></info></node>";
-    EXPECT_EQ(result.out, ok("<response>" + clip + root + clip + "</response>\n"));
+    EXPECT_EQ(result.out, ok("<response>" + clip + rootInfo(h) + clip + "</response>\n"));
     EXPECT_EQ(result.err, "");
     // Depth 1 and an empty filter, as the server receives them.
     EXPECT_EQ(sim.calls("GetMetaData").front(), "GetMetaData /media/clip info  1");
@@ -65,7 +68,7 @@ TEST_F(NodeModesTest, MetadataModesReadAndWriteInListOrderAndCreateNodeKeepsUtf8
               error("Node &apos;/scratch/" + name + "&apos; has no metadata stream &apos;x&apos;"));
 }
 
-TEST_F(NodeModesTest, CreateNodeSendsATypeNumberAndRefusedWritesFail) {
+TEST_F(NodeModesTest, CreateNodeSendsATypeNumber) {
     SimProcess sim(kWalkTree);
     // A number is the server's type number (2: a clip), sent without a type text.
     EXPECT_EQ(run({"mode=createNode", "host=" + sim.host(), "nodeId=/b", "displayName=C", "type=2"}).out,
@@ -73,32 +76,15 @@ TEST_F(NodeModesTest, CreateNodeSendsATypeNumberAndRefusedWritesFail) {
     ASSERT_EQ(sim.calls("CreateNodeEx").size(), 1u);
     EXPECT_NE(sim.calls("CreateNodeEx")[0].find("Displ 1 CType 1 2Fmt "), std::string::npos)
         << sim.calls("CreateNodeEx")[0];
-
-    // A server that refuses the write: its text is the answer.
-    SimProcess refusing(kWalkTree,
-                        {"--fail-method", "CreateNodeEx:no <room>", "--fail-method", "SetMetaData:read & only"});
-    const std::pair<std::vector<std::string>, const char*> cases[] = {
-        {{"mode=createNode", "nodeId=/b", "displayName=C", "type=FOLDER"}, "no &lt;room&gt;"},
-        {{"mode=setMetadata", "nodeId=/b", "streamName=s", "corvaneMetadata=x"}, "read &amp; only"},
-    };
-    for (const auto& c : cases) {
-        std::vector<std::string> args = c.first;
-        args.push_back("host=" + refusing.host());
-        EXPECT_EQ(run(args).out, error(c.second)) << c.first[0];
-    }
 }
 
 TEST_F(NodeModesTest, HostsPairWithNodesOrOneHostServesAll) {
     SimProcess a(SimProcess::demoTree()), b(SimProcess::demoTree());
     ASSERT_TRUE(a.started() && b.started());
-    const auto root = [](const std::string& host) {
-        return "<node><nodeId>/</nodeId><host>" + host +
-               "</host><info><administrators>demo,admin</administrators></info></node>";
-    };
     EXPECT_EQ(run({"mode=getMetadata", "host=" + a.host() + "," + b.host() + "," + a.host(), "nodeId=/,/,/",
                    "streamName=info"})
                   .out,
-              ok("<response>" + root(a.host()) + root(b.host()) + root(a.host()) + "</response>\n"));
+              ok("<response>" + rootInfo(a.host()) + rootInfo(b.host()) + rootInfo(a.host()) + "</response>\n"));
     EXPECT_EQ(a.calls("GetMetaData").size(), 2u);
     EXPECT_EQ(b.calls("GetMetaData").size(), 1u);
     // A failure writes nothing but the error, and its line names the host of the node that failed.
@@ -160,17 +146,27 @@ TEST_F(NodeModesTest, PlainDestroyOnlyDestroysTheNodeItself) {
     EXPECT_TRUE(sim.calls("GetChildrenEx").empty());
 }
 
-TEST_F(NodeModesTest, TreeWalkFailuresCarryTheirPrefixAndTheServerText) {
-    // The method that fails with its text, and the answer.
-    const std::pair<const char*, const char*> cases[] = {
-        {"GetNodeTypeStr:type is <lost>", "Unable to retrieve node type: type is &lt;lost&gt;"},
-        {"GetChildrenEx:listing & failed", "Unable to get number of children: listing &amp; failed"},
-        {"DestroyNode:\"disk\" 'full'", "&quot;disk&quot; &apos;full&apos;"},
+TEST_F(NodeModesTest, WriteAndTreeWalkFailuresCarryTheirPrefixAndTheServerText) {
+    const std::vector<std::string> walk{"mode=destroyNodeRecursive", "nodeId=/a"};
+    // The method that fails with its text, the request, and the answer.
+    const struct {
+        const char* failure;
+        std::vector<std::string> args;
+        const char* answer;
+    } cases[] = {
+        {"GetNodeTypeStr:type is <lost>", walk, "Unable to retrieve node type: type is &lt;lost&gt;"},
+        {"GetChildrenEx:listing & failed", walk, "Unable to get number of children: listing &amp; failed"},
+        {"DestroyNode:\"disk\" 'full'", walk, "&quot;disk&quot; &apos;full&apos;"},
+        {"CreateNodeEx:no <room>", {"mode=createNode", "nodeId=/b", "displayName=C", "type=FOLDER"}, "no &lt;room&gt;"},
+        {"SetMetaData:read & only",
+         {"mode=setMetadata", "nodeId=/b", "streamName=s", "corvaneMetadata=x"},
+         "read &amp; only"},
     };
     for (const auto& c : cases) {
-        SimProcess sim(kWalkTree, {"--fail-method", c.first});
-        const auto result = run({"mode=destroyNodeRecursive", "host=" + sim.host(), "nodeId=/a"});
-        EXPECT_EQ(result.out, error(c.second)) << c.first;
+        SimProcess sim(kWalkTree, {"--fail-method", c.failure});
+        std::vector<std::string> args = c.args;
+        args.push_back("host=" + sim.host());
+        EXPECT_EQ(run(args).out, error(c.answer)) << c.failure;
     }
 }
 

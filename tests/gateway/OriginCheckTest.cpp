@@ -50,79 +50,63 @@ void expectRows(const std::vector<Row>& rows, const Headers& settings = {}) {
 }
 
 TEST(OriginCheckTest, SecFetchSiteDecidesWhenTheBrowserSendsIt) {
-    expectRows({
+    std::vector<Row> rows{
         {{}, false},  // scripts and other servers send neither header
         {{{"HOST", "gw.example"}}, false},
-        {{{"SEC_FETCH_SITE", "same-origin"}}, false},
-        {{{"SEC_FETCH_SITE", "none"}}, false},  // typed into the address bar
-        {{{"SEC_FETCH_SITE", "cross-site"}}, true},
-        {{{"SEC_FETCH_SITE", "same-site"}}, true},
-        {{{"SEC_FETCH_SITE", ""}}, true},
-        {{{"SEC_FETCH_SITE", "Same-Origin"}}, true},
-        {{{"SEC_FETCH_SITE", "same-origin "}}, true},
         {{{"SEC_FETCH_SITE", "same-origin"}, {"ORIGIN", "http://evil.example"}, {"HOST", "gw.example"}}, false},
         {{{"SEC_FETCH_SITE", "cross-site"}, {"ORIGIN", "http://gw.example"}, {"HOST", "gw.example"}}, true},
-    });
+    };
+    // "none": typed into the address bar.
+    for (const char* site : {"same-origin", "none"})
+        rows.push_back({{{"SEC_FETCH_SITE", site}}, false});
+    for (const char* site : {"cross-site", "same-site", "", "Same-Origin", "same-origin "})
+        rows.push_back({{{"SEC_FETCH_SITE", site}}, true});
+    expectRows(rows);
 }
 
 TEST(OriginCheckTest, OriginMustNameTheHostAndPortTheRequestWentTo) {
-    const auto row = [](const char* origin, const char* host, bool crossSite) {
-        Headers headers{{"ORIGIN", origin}};
-        if (host)
-            headers["HOST"] = host;
-        return Row{headers, crossSite};
+    // A Host (null: none sent), the origins that name it and those that do
+    // not. IPv6 hosts have their port outside the brackets.
+    const struct {
+        const char* host;
+        std::vector<const char*> same, cross;
+    } hosts[] = {
+        {"gw.example",
+         {"http://gw.example", "http://gw.example:80"},
+         {"http://gw.example:8080", "http://evil.example", "http://gw.example.evil.example", "http://gw.exampl",
+          "http://xgw.example",
+          // Not an origin at all: sandboxed frames, files, forged values.
+          "null", "", "gw.example", "http://", "http://gw.example/", "http://gw.example?", "http://gw.example#",
+          "http://evil.example@gw.example", "http://gw.example@evil.example",
+          "http://gw.example:", "http://gw.example "}},
+        {"gw.example:80", {"http://gw.example"}, {"https://gw.example"}},
+        {"gw.example:8080", {"http://gw.example:8080"}, {"http://gw.example"}},
+        {"gw.example:443",
+         {"https://gw.example", "https://gw.example:443"},
+         {"http://gw.example", "https://gw.example:8443", "httpsx://gw.example"}},
+        {"gw.EXAMPLE:443", {"HTTPS://GW.Example"}, {}},
+        {"10.1.2.3:8080", {"http://10.1.2.3:8080"}, {}},
+        {nullptr, {}, {"http://gw.example"}},
+        {"", {}, {"http://gw.example"}},
+        {"[::1]", {"http://[::1]", "http://[::1]:80"}, {"http://[::1]:8080"}},
+        {"[::1]:80", {"http://[::1]"}, {}},
+        {"[::1]:8080", {"http://[::1]:8080"}, {"http://[::1]"}},
+        {"[fd00::1]:443", {"https://[FD00::1]"}, {}},
+        {"[::2]", {}, {"http://[::1]"}},
+        {"[::1]:443", {}, {"http://[::1]"}},
     };
-    expectRows({
-        row("http://gw.example", "gw.example", false),
-        row("http://gw.example", "gw.example:80", false),
-        row("http://gw.example:80", "gw.example", false),
-        row("http://gw.example:8080", "gw.example:8080", false),
-        row("https://gw.example", "gw.example:443", false),
-        row("https://gw.example:443", "gw.example:443", false),
-        row("HTTPS://GW.Example", "gw.EXAMPLE:443", false),
-        row("http://10.1.2.3:8080", "10.1.2.3:8080", false),
-        row("http://gw.example", "gw.example:443", true),
-        row("http://gw.example", "gw.example:8080", true),
-        row("http://gw.example:8080", "gw.example", true),
-        row("https://gw.example", "gw.example:80", true),
-        row("https://gw.example:8443", "gw.example:443", true),
-        row("httpsx://gw.example", "gw.example:443", true),
-        row("http://evil.example", "gw.example", true),
-        row("http://gw.example.evil.example", "gw.example", true),
-        row("http://gw.exampl", "gw.example", true),
-        row("http://xgw.example", "gw.example", true),
-        row("http://gw.example", nullptr, true),
-        row("http://gw.example", "", true),
-        // Not an origin at all: sandboxed frames, files, forged values.
-        row("null", "gw.example", true),
-        row("", "gw.example", true),
-        row("gw.example", "gw.example", true),
-        row("http://", "gw.example", true),
-        row("http://gw.example/", "gw.example", true),
-        row("http://gw.example?", "gw.example", true),
-        row("http://gw.example#", "gw.example", true),
-        row("http://evil.example@gw.example", "gw.example", true),
-        row("http://gw.example@evil.example", "gw.example", true),
-        row("http://gw.example:", "gw.example", true),
-        row("http://gw.example ", "gw.example", true),
-    });
-}
-
-TEST(OriginCheckTest, Ipv6HostsCompareWithTheirPortOutsideTheBrackets) {
-    const auto row = [](const char* origin, const char* host, bool crossSite) {
-        return Row{{{"ORIGIN", origin}, {"HOST", host}}, crossSite};
-    };
-    expectRows({
-        row("http://[::1]", "[::1]", false),
-        row("http://[::1]", "[::1]:80", false),
-        row("http://[::1]:80", "[::1]", false),
-        row("http://[::1]:8080", "[::1]:8080", false),
-        row("https://[FD00::1]", "[fd00::1]:443", false),
-        row("http://[::1]:8080", "[::1]", true),
-        row("http://[::1]", "[::1]:8080", true),
-        row("http://[::1]", "[::2]", true),
-        row("http://[::1]", "[::1]:443", true),
-    });
+    std::vector<Row> rows;
+    for (const auto& h : hosts) {
+        for (const bool crossSite : {false, true}) {
+            for (const char* origin : crossSite ? h.cross : h.same) {
+                Headers headers{{"ORIGIN", origin}};
+                if (h.host)
+                    headers["HOST"] = h.host;
+                rows.push_back({headers, crossSite});
+            }
+        }
+    }
+    expectRows(rows);
 }
 
 TEST(OriginCheckTest, TrustedOriginsMatchWholeAndWithoutCase) {
@@ -130,24 +114,19 @@ TEST(OriginCheckTest, TrustedOriginsMatchWholeAndWithoutCase) {
     const auto from = [](const char* origin, bool crossSite) {
         return Row{{{"ORIGIN", origin}, {"SEC_FETCH_SITE", "cross-site"}, {"HOST", "gw.example"}}, crossSite};
     };
-    expectRows(
-        {
-            from("https://intranet.example:8443", false),
-            from("HTTPS://Intranet.Example:8443", false),
-            from("https://other.example", false),
-            from("https://intranet.example", true),
-            from("https://intranet.example:443", true),
-            from("https://intranet.example:84", true),
-            from("https://intranet.example:8443/", true),
-            from("http://intranet.example:8443", true),
-            from("https://other.example:443", true),
-            from("https://other.example https://intranet.example:8443", true),
-            from("", true),
-            from("null", true),
-            {{{"ORIGIN", "https://other.example"}, {"HOST", "gw.example"}}, false},
-            {{{"SEC_FETCH_SITE", "cross-site"}, {"HOST", "other.example"}}, true},
-        },
-        settings);
+    std::vector<Row> rows{
+        {{{"ORIGIN", "https://other.example"}, {"HOST", "gw.example"}}, false},
+        {{{"SEC_FETCH_SITE", "cross-site"}, {"HOST", "other.example"}}, true},
+    };
+    for (const char* origin :
+         {"https://intranet.example:8443", "HTTPS://Intranet.Example:8443", "https://other.example"})
+        rows.push_back(from(origin, false));
+    for (const char* origin :
+         {"https://intranet.example", "https://intranet.example:443", "https://intranet.example:84",
+          "https://intranet.example:8443/", "http://intranet.example:8443", "https://other.example:443",
+          "https://other.example https://intranet.example:8443", "", "null"})
+        rows.push_back(from(origin, true));
+    expectRows(rows, settings);
     // Only the site says whom it trusts, never a header of the request.
     expectRows({{{{"ORIGIN", "https://other.example"},
                   {"SEC_FETCH_SITE", "cross-site"},

@@ -39,10 +39,7 @@ Shape parsedShape(const std::string& text) {
 }
 
 TEST(XmlBoundsTest, PassesOnlyTextsWithinTheBoundsAsTheParserSeesThem) {
-    XmlBounds small;
-    small.maxBytes = 80;
-    small.maxDepth = 3;
-    small.maxAttributes = 2;
+    const XmlBounds small{80, 3, 2};  // bytes, depth, attributes
     const struct {
         const char* text;
         bool passes;
