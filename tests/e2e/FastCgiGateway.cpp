@@ -45,3 +45,27 @@ long FastCgiGateway::residentKb() const {
     }
     return -1;
 }
+
+std::string FastCgiGateway::ask(const std::map<std::string, std::string>& variables, const std::string& body,
+                                int timeoutMs) const {
+    return CorvaneTest::FastCgiClient::request(socket_, variables, body, timeoutMs);
+}
+
+std::map<std::string, std::string> fastCgiGet(const std::string& query, const std::string& user,
+                                              const std::map<std::string, std::string>& more) {
+    std::map<std::string, std::string> variables{
+        {"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", user}};
+    for (const auto& kv : more)
+        variables[kv.first] = kv.second;
+    return variables;
+}
+
+std::map<std::string, std::string> fastCgiPost(size_t length, const std::map<std::string, std::string>& more) {
+    std::map<std::string, std::string> variables{{"REQUEST_METHOD", "POST"},
+                                                 {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                                                 {"CONTENT_LENGTH", std::to_string(length)},
+                                                 {"REMOTE_USER", "al"}};
+    for (const auto& kv : more)
+        variables[kv.first] = kv.second;
+    return variables;
+}

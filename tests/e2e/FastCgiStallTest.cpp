@@ -75,10 +75,8 @@ protected:
         }
         return clients;
     }
-    static Variables getUser() {
-        return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "mode=getUser&host=h&nodeId=n"}, {"REMOTE_USER", "al"}};
-    }
-    std::string askGetUser() const { return FastCgiClient::request(gateway_->socket(), getUser(), "", kGuardMs); }
+    static Variables getUser() { return fastCgiGet("mode=getUser&host=h&nodeId=n"); }
+    std::string askGetUser() const { return gateway_->ask(getUser(), "", kGuardMs); }
 
     std::unique_ptr<FastCgiGateway> gateway_;
 };
@@ -163,14 +161,8 @@ TEST_F(FastCgiStallTest, StopWaitsForStalledConnectionsNoLongerThanTheirTime) {
     start({{"CORVANE_BODY_TIMEOUT", "1000"}});
     const auto stalled = stall(8);
     EXPECT_EQ(askGetUser(), ok("<response>al</response>\n"));
-    const pid_t pid = gateway_->pid();
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    const auto ended = [pid] {
-        const std::string stat = CorvaneTest::readFile("/proc/" + std::to_string(pid) + "/stat");
-        const size_t close = stat.rfind(')');
-        return close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0;
-    };
-    EXPECT_TRUE(CorvaneTest::eventually(ended, kGuardMs));
+    ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
     for (const auto& client : stalled)
         EXPECT_TRUE(client->closedWithin(kGuardMs));
     gateway_.reset();

@@ -16,6 +16,7 @@
 #include <memory>
 #include <thread>
 
+#include "FastCgiGateway.h"
 #include "GatewayFixture.h"
 #include "support/Eventually.h"
 #include "support/FastCgiClient.h"
@@ -138,17 +139,8 @@ protected:
         options.input = body;
         return CorvaneTest::runProcess(cgiFcgi(), options);
     }
-    static std::map<std::string, std::string> query(const std::string& text) {
-        return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", text}, {"REMOTE_USER", "al"}};
-    }
-    static std::map<std::string, std::string> form(const std::string& length) {
-        return {{"REQUEST_METHOD", "POST"},
-                {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                {"CONTENT_LENGTH", length},
-                {"REMOTE_USER", "al"}};
-    }
     static std::map<std::string, std::string> rootInfo(const CorvaneTest::SimProcess& sim) {
-        return query("mode=getMetadata&host=" + sim.host() + "&nodeId=/&streamName=info");
+        return fastCgiGet("mode=getMetadata&host=" + sim.host() + "&nodeId=/&streamName=info");
     }
 
     CorvaneTest::SimProcess sim_{CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:300"}};
@@ -162,16 +154,16 @@ TEST_F(FastCgiGatewayTest, AnswersAndAccountFilesAreThoseOfTheCgiRun) {
         std::map<std::string, std::string> env;
         std::string body;
     } cases[] = {
-        {query("mode=getUser&host=h&nodeId=n"), ""},
-        {query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/,/media/clip&streamName=info"), ""},
-        {query("mode=getMetadata&host=127.0.0.1:1&nodeId=a<b&streamName=s"), ""},
-        {query("mode=getChildren&host=" + sim_.host() + "&nodeId=/,/media&withTypes=1"), ""},
-        {query("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip,/nope"), ""},
-        {query("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip"), ""},
-        {form(std::to_string(save.size())), save},
-        {query("mode=loadUser&host=h&nodeId=n"), ""},
-        {form("100"), save},                   // short body
-        {form("99999999999999999999"), save},  // larger than any form
+        {fastCgiGet("mode=getUser&host=h&nodeId=n"), ""},
+        {fastCgiGet("mode=getMetadata&host=" + sim_.host() + "&nodeId=/,/media/clip&streamName=info"), ""},
+        {fastCgiGet("mode=getMetadata&host=127.0.0.1:1&nodeId=a<b&streamName=s"), ""},
+        {fastCgiGet("mode=getChildren&host=" + sim_.host() + "&nodeId=/,/media&withTypes=1"), ""},
+        {fastCgiGet("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip,/nope"), ""},
+        {fastCgiGet("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip"), ""},
+        {fastCgiPost(save.size()), save},
+        {fastCgiGet("mode=loadUser&host=h&nodeId=n"), ""},
+        {fastCgiPost(100), save},                                              // short body
+        {fastCgiPost(0, {{"CONTENT_LENGTH", "99999999999999999999"}}), save},  // larger than any form
         {{{"REQUEST_METHOD", "PUT"}, {"REMOTE_USER", "al"}}, ""},
         {{{"REMOTE_USER", "al"}}, ""},
     };
@@ -206,7 +198,7 @@ TEST_F(FastCgiGatewayTest, ConnectionDroppedMidRequestLeavesTheGatewayServing) {
         ASSERT_TRUE(CorvaneTest::eventually([this] { return !sim_.calls("GetMetaData").empty(); }));
         client.stop();
     }
-    EXPECT_EQ(fastCgi(query("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
+    EXPECT_EQ(fastCgi(fastCgiGet("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
     EXPECT_NE(fastCgi(slow).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
 }
 
@@ -214,7 +206,7 @@ TEST_F(FastCgiGatewayTest, ServesTheSocketSystemdPassesIt) {
     startGateway(true);
     for (int round = 0; round < 2; ++round) {
         // A gateway that ran as CGI instead leaves the request waiting for the client's time-out.
-        ASSERT_EQ(fastCgi(query("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
+        ASSERT_EQ(fastCgi(fastCgiGet("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
         EXPECT_NE(fastCgi(rootInfo(sim_)).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
     }
     // Descriptors passed to another process are not the program's: it runs once, as CGI.
@@ -273,8 +265,8 @@ TEST_F(FastCgiGatewayTest, StopSignalsServeWhatWasTakenAndReloadKeepsTheSocket) 
     // meanwhile; a stop closed the connections taken whose request had not
     // all arrived, or waited on a kept one that carried none; a second
     // reload during the first ended the process.
-    const auto slow = query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/&streamName=info");
-    const auto getUser = query("mode=getUser&host=h&nodeId=n");
+    const auto slow = rootInfo(sim_);
+    const auto getUser = fastCgiGet("mode=getUser&host=h&nodeId=n");
     for (const int signal : {SIGTERM, SIGQUIT, SIGHUP}) {
         startGateway(false);
         const pid_t pid = gateway_->pid();
@@ -299,7 +291,7 @@ TEST_F(FastCgiGatewayTest, StopSignalsServeWhatWasTakenAndReloadKeepsTheSocket) 
         EXPECT_TRUE(kept.closedWithin(3000)) << signal;
         CorvaneTest::ProcessResult during;
         if (signal == SIGHUP)
-            during = fastCgi(query("mode=ping"));
+            during = fastCgi(fastCgiGet("mode=ping"));
         const CorvaneTest::ProcessResult answer = slowAnswer.get();
         EXPECT_NE(answer.out.find("<administrators>demo,admin</administrators>"), std::string::npos) << answer.out;
         // The last field of the process's stat: its exit status once it ended.
@@ -314,7 +306,7 @@ TEST_F(FastCgiGatewayTest, StopSignalsServeWhatWasTakenAndReloadKeepsTheSocket) 
             continue;
         }
         EXPECT_NE(during.out.find("<response>pong</response>"), std::string::npos) << during.out;
-        EXPECT_NE(fastCgi(query("mode=ping")).out.find("<response>pong</response>"), std::string::npos);
+        EXPECT_NE(fastCgi(fastCgiGet("mode=ping")).out.find("<response>pong</response>"), std::string::npos);
         EXPECT_FALSE(ended());
     }
 }

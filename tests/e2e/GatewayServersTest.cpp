@@ -12,7 +12,6 @@
 #include "FastCgiGateway.h"
 #include "GatewayFixture.h"
 #include "support/Eventually.h"
-#include "support/FastCgiClient.h"
 #include "support/SimProcess.h"
 
 namespace {
@@ -84,11 +83,7 @@ TEST_F(GatewayServersTest, PersistentProcessFollowsServersComingAndGoing) {
     // is gone within seconds even when its goodbye is lost.
     FastCgiGateway gateway(dir_.path(), {{"CORVANE_MULTICAST_RESYNC_TIME", "1"}});
     ASSERT_TRUE(gateway.started());
-    const auto servers = [&gateway] {
-        const std::map<std::string, std::string> request{
-            {"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "mode=getServers"}, {"REMOTE_USER", "al"}};
-        return withoutFramePorts(CorvaneTest::FastCgiClient::request(gateway.socket(), request));
-    };
+    const auto servers = [&gateway] { return withoutFramePorts(gateway.ask(fastCgiGet("mode=getServers"))); };
     auto one = sim("One", "OBRAN");
     auto two = sim("Two", "OBRAN");
     const std::string both = ok("<response>" + listed("One", "OBRAN", *one) + listed("Two", "OBRAN", *two) +

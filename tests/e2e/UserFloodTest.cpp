@@ -47,11 +47,6 @@ protected:
         EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)";
     }
 
-    static Variables query(const std::string& user, const std::string& text, const Variables& more = {}) {
-        Variables variables{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", text}, {"REMOTE_USER", user}};
-        variables.insert(more.begin(), more.end());
-        return variables;
-    }
     std::string silentHost() const { return "127.0.0.1:" + std::to_string(silent_->port()); }
 
     // Sends kFlood getChildren of user "flood" on the silent server, with
@@ -60,11 +55,11 @@ protected:
         answers_.resize(kFlood);
         for (int i = 0; i < kFlood; ++i) {
             auto client = std::make_shared<FastCgiClient>(gateway_->socket());
-            ASSERT_TRUE(client->begin(query("flood", "mode=getChildren&host=" + silentHost() + "&nodeId=/",
-                                            {{"XQ_CVC_BROWSE_TIMEOUT", "120000"},
-                                             {"CORVANE_LOGIN_TIMEOUT", "120000"},
-                                             {"CORVANE_REQUEST_TIMEOUT", "120000"}})));
-            ASSERT_TRUE(client->sendBody(""));
+            ASSERT_TRUE(client->begin(fastCgiGet("mode=getChildren&host=" + silentHost() + "&nodeId=/", "flood",
+                                                 {{"XQ_CVC_BROWSE_TIMEOUT", "120000"},
+                                                  {"CORVANE_LOGIN_TIMEOUT", "120000"},
+                                                  {"CORVANE_REQUEST_TIMEOUT", "120000"}})) &&
+                        client->sendBody(""));
             readers_.emplace_back([this, client, i] {
                 std::string out;
                 client->readAnswer(&out, 90000);
@@ -104,8 +99,7 @@ TEST_F(UserFloodTest, FloodOfOneUserLeavesAnotherUsersRequestsAnswered) {
     // Each guard is a hang guard: the other user's request took 22-24 s.
     for (int i = 0; i < 5; ++i) {
         const std::string out =
-            FastCgiClient::request(gateway_->socket(), query("other", "mode=getChildren&host=" + sim.host() + "&nodeId=/"),
-                                   "", 10000);
+            gateway_->ask(fastCgiGet("mode=getChildren&host=" + sim.host() + "&nodeId=/", "other"), "", 10000);
         ASSERT_NE(out.find("<nodeId>/media</nodeId>"), std::string::npos) << "request " << i << ": " << out;
     }
     EXPECT_TRUE(refusedAtOnce || CorvaneTest::eventually([&] { return answered_.load() >= kFlood - kShare; }, 20000))
@@ -114,9 +108,8 @@ TEST_F(UserFloodTest, FloodOfOneUserLeavesAnotherUsersRequestsAnswered) {
     EXPECT_EQ(answered_.load(), kFlood - kShare);
     EXPECT_EQ(refusedCount(), kFlood - kShare);
     // And the user is refused again while the share is held.
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), query("flood", "mode=getUser&host=h&nodeId=n")), refusal_);
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), query("other", "mode=getUser&host=h&nodeId=n")),
-              ok("<response>other</response>\n"));
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=getUser&host=h&nodeId=n", "flood")), refusal_);
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=getUser&host=h&nodeId=n", "other")), ok("<response>other</response>\n"));
 }
 
 }  // namespace

@@ -50,19 +50,15 @@ protected:
         EXPECT_TRUE(stopped_ || gateway_->alive()) << "the gateway ended (a sanitizer report?)";
     }
 
-    static Variables get(const std::string& query, const std::string& user = "al", const Variables& more = {}) {
-        Variables variables{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", user}};
-        variables.insert(more.begin(), more.end());
-        return variables;
-    }
     // A stream of user's watching nodes on the sim, its header read; on a
     // connection the web server asked to keep, when keep.
     std::unique_ptr<FastCgiClient> watch(const std::string& nodes, const std::string& user = "al",
                                          const Variables& more = {}, bool keep = false) {
         auto client = std::make_unique<FastCgiClient>(gateway_->socket());
         std::string out;
-        EXPECT_TRUE(client->begin(get("mode=watch&host=" + sim_->host() + "&nodeId=" + nodes, user, more), keep) &&
-                    client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs))
+        EXPECT_TRUE(
+            client->begin(fastCgiGet("mode=watch&host=" + sim_->host() + "&nodeId=" + nodes, user, more), keep) &&
+            client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs))
             << out;
         EXPECT_EQ(out, kStreamHeader);
         return client;
@@ -70,11 +66,7 @@ protected:
     // A change through a connection of its own, as another user's page makes
     // it; the answer's body.
     std::string change(const std::string& body) {
-        const Variables form{{"REQUEST_METHOD", "POST"},
-                             {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                             {"CONTENT_LENGTH", std::to_string(body.size())},
-                             {"REMOTE_USER", "bo"}};
-        const std::string answer = FastCgiClient::request(gateway_->socket(), form, body, kGuardMs);
+        const std::string answer = gateway_->ask(fastCgiPost(body.size(), {{"REMOTE_USER", "bo"}}), body, kGuardMs);
         return answer.compare(0, strlen(kHeader), kHeader) == 0 ? answer.substr(strlen(kHeader)) : answer;
     }
     void setMetadata(const std::string& node, const std::string& stream) {
@@ -91,7 +83,7 @@ protected:
             [&] {
                 client = std::make_unique<FastCgiClient>(gateway_->socket());
                 out.clear();
-                return client->begin(get("mode=watch&host=" + sim_->host() + "&nodeId=/", user, more)) &&
+                return client->begin(fastCgiGet("mode=watch&host=" + sim_->host() + "&nodeId=/", user, more)) &&
                        client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs);
             },
             kGuardMs);
@@ -122,8 +114,8 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
     auto second = watch("/scratch,/media", "cy", {}, true);
     EXPECT_EQ(sim_->calls("RegisterEvents").size(), 2u) << "one registration per watched node";
     const auto streams = [&] {
-        const std::string status = FastCgiClient::request(
-            gateway_->socket(), get("mode=status", "al", {{"CORVANE_STATUS_USERS", "al"}}), "", kGuardMs);
+        const std::string status =
+            gateway_->ask(fastCgiGet("mode=status", "al", {{"CORVANE_STATUS_USERS", "al"}}), "", kGuardMs);
         const size_t at = status.find("<streams>");
         return at == std::string::npos ? std::string("none") : status.substr(at + 9, status.find('<', at + 9) - at - 9);
     };
@@ -213,33 +205,33 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
         Variables request;
         std::string answer;
     } cases[] = {
-        {get("mode=watch&" + sim + "&nodeId=/,/media,/scratch", "al", {{"CORVANE_MAX_WATCH_NODES", "2"}}),
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/,/media,/scratch", "al", {{"CORVANE_MAX_WATCH_NODES", "2"}}),
          error("Too many nodes to watch in one stream (3, at most 2)")},
-        {get("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
          error("Corvane server &apos;" + sim_->host() + "&apos; is not allowed")},
-        {get("mode=watch&" + sim + "&nodeId=/", ""), "Status: 401 Unauthorized\n" + error("No authenticated user")},
-        {get("mode=watch&nodeId=/"), error("Corvane server not specified")},
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", ""),
+         "Status: 401 Unauthorized\n" + error("No authenticated user")},
+        {fastCgiGet("mode=watch&nodeId=/"), error("Corvane server not specified")},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(FastCgiClient::request(gateway_->socket(), c.request, "", kGuardMs), c.answer);
-    Variables head = get("mode=watch&" + sim + "&nodeId=/");
+        EXPECT_EQ(gateway_->ask(c.request, "", kGuardMs), c.answer);
+    Variables head = fastCgiGet("mode=watch&" + sim + "&nodeId=/");
     head["REQUEST_METHOD"] = "HEAD";
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), head, "", kGuardMs), kStreamHeader)
-        << "a HEAD request ends with its header";
+    EXPECT_EQ(gateway_->ask(head, "", kGuardMs), kStreamHeader) << "a HEAD request ends with its header";
 
     // One user may not hold every stream of the process; a stream that
     // ends gives its place back.
     const Variables bounds{{"CORVANE_MAX_WATCHERS", "2"}, {"CORVANE_MAX_USER_WATCHERS", "1"}};
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/,/none", "al", bounds)),
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/,/none", "al", bounds)),
               error("Node &apos;/none&apos; does not exist"))
         << "a stream that fails holds no place";
     auto held = watch("/", "al", bounds);
     const std::string crowded = "Status: 503 Service Unavailable\nRetry-After: 1\n";
     for (int i = 0; i < 2; ++i)  // a refusal leaves the user's count as it was
-        EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
+        EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
                   crowded + error("Too many live update streams for user &apos;al&apos; (at most 1)"));
     auto other = watch("/", "bo", bounds);
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/", "cy", bounds)),
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "cy", bounds)),
               crowded + error("Too many live update streams (at most 2)"));
     // A stream that ends (its lifetime, here) sends its end records.
     auto brief = watch("/", "cy", {{"CORVANE_WATCH_SECONDS", "1"}});
