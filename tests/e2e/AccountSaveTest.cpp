@@ -19,6 +19,7 @@
 #include <thread>
 #include <tuple>
 
+#include "FastCgiGateway.h"
 #include "GatewayFixture.h"
 
 namespace {
@@ -64,11 +65,7 @@ protected:
     std::unique_ptr<CorvaneTest::ChildProcess> startSave(const std::string& document) const {
         const std::string bodyFile = dir_.write("body", saveBody(document));
         CorvaneTest::ProcessOptions options;
-        options.env = {{"PATH", "/usr/bin:/bin"},
-                       {"REQUEST_METHOD", "POST"},
-                       {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                       {"CONTENT_LENGTH", std::to_string(saveBody(document).size())},
-                       {"REMOTE_USER", "k"}};
+        options.env = fastCgiPost(saveBody(document).size(), {{"PATH", "/usr/bin:/bin"}, {"REMOTE_USER", "k"}});
         options.cwd = dir_.path();
         options.beforeExec = [path = bodyFile.c_str()] {
             const int fd = ::open(path, O_RDONLY);

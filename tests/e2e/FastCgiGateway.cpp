@@ -3,11 +3,10 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "support/Eventually.h"
 #include "support/FastCgiClient.h"
+#include "support/TempDir.h"
 
 FastCgiGateway::FastCgiGateway(const std::string& dir, const std::map<std::string, std::string>& env,
                                const std::vector<std::string>& arguments)
@@ -33,17 +32,9 @@ bool FastCgiGateway::alive() const {
 }
 
 long FastCgiGateway::residentKb() const {
-    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            std::istringstream fields(line.substr(6));
-            long kb = -1;
-            fields >> kb;
-            return kb;
-        }
-    }
-    return -1;
+    const std::string status = CorvaneTest::readFile("/proc/" + std::to_string(pid()) + "/status");
+    const size_t at = status.find("\nVmRSS:");
+    return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + 7, nullptr, 10);
 }
 
 std::string FastCgiGateway::ask(const std::map<std::string, std::string>& variables, const std::string& body,
