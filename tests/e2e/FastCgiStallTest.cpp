@@ -60,9 +60,7 @@ protected:
         ASSERT_TRUE(gateway_->started());
     }
     void TearDown() override {
-        if (gateway_) {
-            EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)";
-        }
+        EXPECT_TRUE(!gateway_ || gateway_->alive()) << "the gateway ended (a sanitizer report?)";
     }
 
     // Connections that each sent one of stalls() (count in all, round the
