@@ -21,17 +21,11 @@ namespace {
 
 using CorvaneTest::FastCgiClient;
 
-class FastCgiLimitsTest : public GatewayFixture {
+class FastCgiLimitsTest : public FastCgiFixture {
 protected:
-    void SetUp() override {
-        gateway_ = std::make_unique<FastCgiGateway>(dir_.path());
-        ASSERT_TRUE(gateway_->started());
-    }
-    void TearDown() override { EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)"; }
+    void SetUp() override { startGateway(); }
 
     std::string askPost(const std::string& body) const { return gateway_->ask(fastCgiPost(body.size()), body); }
-
-    std::unique_ptr<FastCgiGateway> gateway_;
 };
 
 TEST_F(FastCgiLimitsTest, RequestNeedingNoServerIsAnsweredWhileOthersWaitOnSilentServers) {

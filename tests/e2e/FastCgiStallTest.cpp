@@ -53,15 +53,8 @@ const std::vector<std::string>& stalls() {
     return cases;
 }
 
-class FastCgiStallTest : public GatewayFixture {
+class FastCgiStallTest : public FastCgiFixture {
 protected:
-    void start(const Variables& env = {}) {
-        gateway_ = std::make_unique<FastCgiGateway>(dir_.path(), env);
-        ASSERT_TRUE(gateway_->started());
-    }
-    void TearDown() override {
-        EXPECT_TRUE(!gateway_ || gateway_->alive()) << "the gateway ended (a sanitizer report?)";
-    }
 
     // Connections that each sent one of stalls() (count in all, round the
     // table) and wait.
@@ -75,14 +68,12 @@ protected:
     }
     static Variables getUser() { return fastCgiGet("mode=getUser&host=h&nodeId=n"); }
     std::string askGetUser() const { return gateway_->ask(getUser(), "", kGuardMs); }
-
-    std::unique_ptr<FastCgiGateway> gateway_;
 };
 
 TEST_F(FastCgiStallTest, RequestsAreAnsweredWhileEightConnectionsStall) {
     // One byte on the socket kept the thread whose turn it was reading, and
     // no thread took another connection: every request of the process waited.
-    start();
+    startGateway();
     const auto stalled = stall(8);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(askGetUser(), ok("<response>al</response>\n")) << "request " << i;
@@ -97,7 +88,7 @@ TEST_F(FastCgiStallTest, RequestsAreAnsweredWhileEightConnectionsStall) {
 
 TEST_F(FastCgiStallTest, StalledConnectionsAreClosedOnceTheirTimeIsUp) {
     // A client that never finished its request held its connection for ever.
-    start({{"CORVANE_BODY_TIMEOUT", "300"}});
+    startGateway({{"CORVANE_BODY_TIMEOUT", "300"}});
     auto stalled = stall(stalls().size());
     // So is a connection the web server kept, between its requests.
     stalled.push_back(std::make_unique<FastCgiClient>(gateway_->socket()));
@@ -113,7 +104,7 @@ TEST_F(FastCgiStallTest, StalledConnectionsAreClosedOnceTheirTimeIsUp) {
 TEST_F(FastCgiStallTest, RecordsOutOfOrderCloseTheConnectionAtOnce) {
     // Within the guard, far inside the default 30 s a connection has: each
     // is closed for what it sent, not for its time.
-    start();
+    startGateway();
     const std::vector<std::string> broken{
         std::string("\x02") + begin().substr(1) + params() + FastCgiClient::record(kParams, 1, ""),  // version 2
         params() + begin() + FastCgiClient::record(kParams, 1, ""),                                   // no begin first
@@ -136,7 +127,7 @@ TEST_F(FastCgiStallTest, KeptConnectionCarriesRequestAfterRequest) {
     // others are answered meanwhile, and its next request is too. What the
     // gateway left unread of a request (the body of a GET, sent after the
     // answer here) comes before the next one.
-    start({{"CORVANE_FASTCGI_THREADS", "1"}});
+    startGateway({{"CORVANE_FASTCGI_THREADS", "1"}});
     FastCgiClient kept(gateway_->socket());
     const std::vector<std::string> unread{"", "ignored", std::string(100000, 'x')};
     for (size_t i = 0; i < unread.size(); ++i) {
@@ -156,7 +147,7 @@ TEST_F(FastCgiStallTest, KeptConnectionCarriesRequestAfterRequest) {
 TEST_F(FastCgiStallTest, StopWaitsForStalledConnectionsNoLongerThanTheirTime) {
     // A stop gives a connection it took the rest of its time to send its
     // request, and no more.
-    start({{"CORVANE_BODY_TIMEOUT", "1000"}});
+    startGateway({{"CORVANE_BODY_TIMEOUT", "1000"}});
     const auto stalled = stall(8);
     EXPECT_EQ(askGetUser(), ok("<response>al</response>\n"));
     ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);

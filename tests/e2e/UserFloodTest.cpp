@@ -22,17 +22,15 @@
 namespace {
 
 using CorvaneTest::FastCgiClient;
-using Variables = std::map<std::string, std::string>;
 
 constexpr int kFlood = 16;
 constexpr int kShare = 4;  // half of the default eight threads
 
-class UserFloodTest : public GatewayFixture {
+class UserFloodTest : public FastCgiFixture {
 protected:
     void SetUp() override {
         // The drop-ins' allow-list once let any loopback port through.
-        gateway_ = std::make_unique<FastCgiGateway>(dir_.path(), Variables{{"CORVANE_ALLOWED_SERVERS", "127.0.0.1"}});
-        ASSERT_TRUE(gateway_->started());
+        startGateway({{"CORVANE_ALLOWED_SERVERS", "127.0.0.1"}});
         // Never accepts: the kernel completes the connections, and no byte
         // ever comes back.
         silent_ = std::make_unique<CorvaneTest::LoopbackListener>(64);
@@ -43,7 +41,7 @@ protected:
         silent_.reset();
         for (std::thread& reader : readers_)
             reader.join();
-        EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)";
+        FastCgiFixture::TearDown();
     }
 
     std::string silentHost() const { return "127.0.0.1:" + std::to_string(silent_->port()); }
@@ -67,7 +65,6 @@ protected:
         }
     }
 
-    std::unique_ptr<FastCgiGateway> gateway_;
     std::unique_ptr<CorvaneTest::LoopbackListener> silent_;
     std::vector<std::thread> readers_;
     std::atomic<int> answered_{0};

@@ -38,16 +38,12 @@ const char kStreamHeader[] =
     "X-Content-Type-Options: nosniff\n\n"
     ":\n\n";
 
-class WatchStreamTest : public GatewayFixture {
+class WatchStreamTest : public FastCgiFixture {
 protected:
     void SetUp() override {
         sim_ = std::make_unique<SimProcess>(SimProcess::demoTree());
         ASSERT_TRUE(sim_->started());
-        gateway_ = std::make_unique<FastCgiGateway>(dir_.path());
-        ASSERT_TRUE(gateway_->started());
-    }
-    void TearDown() override {
-        EXPECT_TRUE(stopped_ || gateway_->alive()) << "the gateway ended (a sanitizer report?)";
+        startGateway();
     }
 
     // A stream of user's watching nodes on the sim, its header read; on a
@@ -93,8 +89,6 @@ protected:
     }
 
     std::unique_ptr<SimProcess> sim_;
-    std::unique_ptr<FastCgiGateway> gateway_;
-    bool stopped_ = false;  // the test stopped the gateway
 };
 
 TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration) {
@@ -149,10 +143,7 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
 // outlive what libfcgi held of it. One thread serves, so that the change
 // waits for that log: a process that failed on it answers nothing.
 TEST_F(WatchStreamTest, StreamWhoseRequestIsLoggedKeepsCarryingEvents) {
-    gateway_.reset();
-    gateway_ = std::make_unique<FastCgiGateway>(
-        dir_.path(), Variables{{"CORVANE_ACCESS_LOG", "1"}, {"CORVANE_FASTCGI_THREADS", "1"}});
-    ASSERT_TRUE(gateway_->started());
+    startGateway({{"CORVANE_ACCESS_LOG", "1"}, {"CORVANE_FASTCGI_THREADS", "1"}});
     auto stream = watch("/scratch", "al", {{"CORVANE_ACCESS_LOG", "1"}});
     setMetadata("/scratch", "s");
     std::string out;
@@ -274,7 +265,7 @@ TEST_F(WatchStreamTest, StopEndsEveryStreamAndTheProcessAtOnce) {
     EXPECT_FALSE(stream->readUntil("never sent", &out, kGuardMs));
     EXPECT_TRUE(stream->ended()) << out;
     EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
-    stopped_ = true;
+    gateway_.reset();
     EXPECT_EQ(released(), 1u);
 }
 
