@@ -13,16 +13,17 @@
 
 namespace {
 
-TEST_F(GatewayFixture, DeeplyNestedAdministratorListFailsOnlyItsOwnRequest) {
+using HostileStoredDataTest = FastCgiFixture;
+
+TEST_F(HostileStoredDataTest, DeeplyNestedAdministratorListFailsOnlyItsOwnRequest) {
     std::string deep;
     for (int i = 0; i < 200000; ++i)
         deep += "<a>";
     const CorvaneTest::SimProcess sim("node / FOLDER Root\nmeta / info " + deep +
                                       "\nnode /media FOLDER Media\nmeta /media notes <notes/>\n");
     ASSERT_TRUE(sim.started());
-    FastCgiGateway gateway(dir_.path());
-    ASSERT_TRUE(gateway.started());
-    const auto ask = [&](const std::string& query) { return gateway.ask(fastCgiGet(query, "admin"), "", 60000); };
+    startGateway();
+    const auto ask = [&](const std::string& query) { return gateway_->ask(fastCgiGet(query, "admin"), "", 60000); };
     const std::string host = "host=" + sim.host();
     for (int round = 0; round < 3; ++round) {
         auto admin = std::async(std::launch::async, ask, "mode=isAdmin&" + host + "&nodeId=/");
@@ -30,7 +31,7 @@ TEST_F(GatewayFixture, DeeplyNestedAdministratorListFailsOnlyItsOwnRequest) {
         EXPECT_EQ(admin.get(), error("Parse manager&apos;s metadata failed"));
         EXPECT_EQ(other.get(), ok("<response><node><nodeId>/media</nodeId><host>" + sim.host() +
                                   "</host><notes/></node></response>\n"));
-        ASSERT_TRUE(gateway.alive()) << "the deep stream ended the process";
+        ASSERT_TRUE(gateway_->alive()) << "the deep stream ended the process";
     }
 }
 

@@ -13,16 +13,14 @@
 
 #include "FastCgiGateway.h"
 #include "GatewayFixture.h"
-#include "support/FastCgiClient.h"
 #include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
 namespace {
 
-using CorvaneTest::FastCgiClient;
 using Variables = std::map<std::string, std::string>;
 
-using OperatorTest = GatewayFixture;
+using OperatorTest = FastCgiFixture;
 
 TEST_F(OperatorTest, OptionsAnswerAtAShellAndRequestsUnderAWebServer) {
     allowMalformedContent();
@@ -180,10 +178,9 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
     ASSERT_TRUE(sim.started());
     int closedPort = 0;
     const CorvaneTest::ScopedFd closed = CorvaneTest::bindWithoutListening(&closedPort);
-    FastCgiGateway gateway(dir_.path(), {{"CORVANE_STATUS_USERS", "ops"}});
-    ASSERT_TRUE(gateway.started());
+    startGateway({{"CORVANE_STATUS_USERS", "ops"}});
     const auto ask = [&](const std::string& query, const std::string& user = "al") {
-        return gateway.ask(fastCgiGet(query, user));
+        return gateway_->ask(fastCgiGet(query, user));
     };
     const std::string refused = "127.0.0.1:" + std::to_string(closedPort);
     EXPECT_NE(ask("mode=ping").find("<response>pong</response>"), std::string::npos);
