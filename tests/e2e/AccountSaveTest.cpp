@@ -1,7 +1,6 @@
 // Saves of the gateway as a process that can not lose a document: killed at
 // any moment, or out of room on its file system, a save leaves the old
 // document or the new one, whole.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -13,6 +12,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
@@ -40,12 +40,10 @@ protected:
     // The names in ./account.
     std::set<std::string> accountFiles() const {
         std::set<std::string> names;
-        if (DIR* dir = opendir(dir_.file("account").c_str())) {
-            while (const dirent* entry = readdir(dir))
-                if (entry->d_name[0] != '.')
-                    names.insert(entry->d_name);
-            closedir(dir);
-        }
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.file("account"), ignored))
+            if (entry.path().filename().string()[0] != '.')
+                names.insert(entry.path().filename());
         return names;
     }
 

@@ -3,14 +3,13 @@
 // a FastCGI server answering byte for byte as its CGI runs do. The
 // requests and their answers are tested through the driver in
 // tests/gateway.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
@@ -239,16 +238,9 @@ TEST_F(FastCgiGatewayTest, BrowseLimitComesFromTheRequestElseTheProcess) {
 // The sockets a process holds open.
 size_t socketsOf(pid_t pid) {
     size_t count = 0;
-    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
-    if (DIR* fds = ::opendir(dir.c_str())) {
-        while (const dirent* entry = ::readdir(fds)) {
-            char link[64] = {};
-            if (::readlinkat(::dirfd(fds), entry->d_name, link, sizeof link - 1) > 0 &&
-                std::strncmp(link, "socket:", 7) == 0)
-                ++count;
-        }
-        ::closedir(fds);
-    }
+    std::error_code ignored;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored))
+        count += std::filesystem::read_symlink(fd.path(), ignored).string().rfind("socket:", 0) == 0;
     return count;
 }
 
