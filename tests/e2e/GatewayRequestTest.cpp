@@ -24,12 +24,7 @@
 
 namespace {
 
-class GatewayRequestTest : public GatewayFixture {
-protected:
-    CorvaneTest::ProcessResult save(const std::string& user, const std::string& document) {
-        return post("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + document, {{"REMOTE_USER", user}});
-    }
-};
+using GatewayRequestTest = GatewayFixture;
 
 TEST_F(GatewayRequestTest, StandardOutputCarriesOnlyTheDocument) {
     // Verbose log lines must not leak into the response unless a level is asked for.
@@ -63,13 +58,16 @@ TEST_F(GatewayRequestTest, Utf8DisplayNameReachesTheServerFromACgiRun) {
 TEST_F(GatewayRequestTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument) {
     // Large enough that an unlocked write would be seen in pieces.
     const std::string a(300000, 'a'), b(200000, 'b');
-    save("race", a);
+    const auto save = [this](const std::string& document) {
+        post("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + document, {{"REMOTE_USER", "race"}});
+    };
+    save(a);
     std::atomic<int> bad{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 15; ++i)
-                save("race", (i + t) % 2 ? a : b);
+                save((i + t) % 2 ? a : b);
         });
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&] {
