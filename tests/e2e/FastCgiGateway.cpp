@@ -27,8 +27,10 @@ FastCgiGateway::FastCgiGateway(const std::string& dir, const std::map<std::strin
 
 bool FastCgiGateway::alive() const {
     // spawn-fcgi -n becomes the gateway: the child is the gateway itself.
-    int status = 0;
-    return waitpid(process_->pid(), &status, WNOHANG) == 0;
+    // WNOWAIT leaves an ended child for its ChildProcess to reap, so that
+    // no signal of the ChildProcess can reach a process that took its id.
+    siginfo_t info = {};
+    return waitid(P_PID, process_->pid(), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
 long FastCgiGateway::residentKb() const {
