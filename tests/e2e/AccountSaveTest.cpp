@@ -1,7 +1,6 @@
 // Saves of the gateway as a process that can not lose a document: killed at
 // any moment, or out of room on its file system, a save leaves the old
 // document or the new one, whole.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
@@ -13,12 +12,14 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <set>
 #include <thread>
 #include <tuple>
 
+#include "FastCgiGateway.h"
 #include "GatewayFixture.h"
 
 namespace {
@@ -39,12 +40,10 @@ protected:
     // The names in ./account.
     std::set<std::string> accountFiles() const {
         std::set<std::string> names;
-        if (DIR* dir = opendir(dir_.file("account").c_str())) {
-            while (const dirent* entry = readdir(dir))
-                if (entry->d_name[0] != '.')
-                    names.insert(entry->d_name);
-            closedir(dir);
-        }
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(dir_.file("account"), ignored))
+            if (entry.path().filename().string()[0] != '.')
+                names.insert(entry.path().filename());
         return names;
     }
 
@@ -64,11 +63,7 @@ protected:
     std::unique_ptr<CorvaneTest::ChildProcess> startSave(const std::string& document) const {
         const std::string bodyFile = dir_.write("body", saveBody(document));
         CorvaneTest::ProcessOptions options;
-        options.env = {{"PATH", "/usr/bin:/bin"},
-                       {"REQUEST_METHOD", "POST"},
-                       {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                       {"CONTENT_LENGTH", std::to_string(saveBody(document).size())},
-                       {"REMOTE_USER", "k"}};
+        options.env = fastCgiPost(saveBody(document).size(), {{"PATH", "/usr/bin:/bin"}, {"REMOTE_USER", "k"}});
         options.cwd = dir_.path();
         options.beforeExec = [path = bodyFile.c_str()] {
             const int fd = ::open(path, O_RDONLY);

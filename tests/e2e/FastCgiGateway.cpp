@@ -3,11 +3,10 @@
 #include <sys/wait.h>
 
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include "support/Eventually.h"
 #include "support/FastCgiClient.h"
+#include "support/TempDir.h"
 
 FastCgiGateway::FastCgiGateway(const std::string& dir, const std::map<std::string, std::string>& env,
                                const std::vector<std::string>& arguments)
@@ -28,20 +27,38 @@ FastCgiGateway::FastCgiGateway(const std::string& dir, const std::map<std::strin
 
 bool FastCgiGateway::alive() const {
     // spawn-fcgi -n becomes the gateway: the child is the gateway itself.
-    int status = 0;
-    return waitpid(process_->pid(), &status, WNOHANG) == 0;
+    // WNOWAIT leaves an ended child for its ChildProcess to reap, so that
+    // no signal of the ChildProcess can reach a process that took its id.
+    siginfo_t info = {};
+    return waitid(P_PID, process_->pid(), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
 long FastCgiGateway::residentKb() const {
-    std::ifstream status("/proc/" + std::to_string(pid()) + "/status");
-    std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) {
-            std::istringstream fields(line.substr(6));
-            long kb = -1;
-            fields >> kb;
-            return kb;
-        }
-    }
-    return -1;
+    const std::string status = CorvaneTest::readFile("/proc/" + std::to_string(pid()) + "/status");
+    const size_t at = status.find("\nVmRSS:");
+    return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + 7, nullptr, 10);
+}
+
+std::string FastCgiGateway::ask(const std::map<std::string, std::string>& variables, const std::string& body,
+                                int timeoutMs) const {
+    return CorvaneTest::FastCgiClient::request(socket_, variables, body, timeoutMs);
+}
+
+std::map<std::string, std::string> fastCgiGet(const std::string& query, const std::string& user,
+                                              const std::map<std::string, std::string>& more) {
+    std::map<std::string, std::string> variables{
+        {"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", user}};
+    for (const auto& kv : more)
+        variables[kv.first] = kv.second;
+    return variables;
+}
+
+std::map<std::string, std::string> fastCgiPost(size_t length, const std::map<std::string, std::string>& more) {
+    std::map<std::string, std::string> variables{{"REQUEST_METHOD", "POST"},
+                                                 {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
+                                                 {"CONTENT_LENGTH", std::to_string(length)},
+                                                 {"REMOTE_USER", "al"}};
+    for (const auto& kv : more)
+        variables[kv.first] = kv.second;
+    return variables;
 }

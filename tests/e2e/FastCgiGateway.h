@@ -29,9 +29,18 @@ public:
     bool alive() const;
     // Its resident size, in kB; -1 when it can not be read.
     long residentKb() const;
+    // One whole request on a connection of its own: the answer, or "".
+    std::string ask(const std::map<std::string, std::string>& variables, const std::string& body = "",
+                    int timeoutMs = 10000) const;
 
 private:
     std::string socket_;
     std::unique_ptr<CorvaneTest::ChildProcess> process_;
     bool started_ = false;
 };
+
+// A web server's variables for a GET of query by user, and for a
+// url-encoded POST of length bytes by "al"; more adds to them or replaces.
+std::map<std::string, std::string> fastCgiGet(const std::string& query, const std::string& user = "al",
+                                              const std::map<std::string, std::string>& more = {});
+std::map<std::string, std::string> fastCgiPost(size_t length, const std::map<std::string, std::string>& more = {});

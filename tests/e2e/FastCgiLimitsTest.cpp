@@ -20,35 +20,12 @@
 namespace {
 
 using CorvaneTest::FastCgiClient;
-using Variables = std::map<std::string, std::string>;
 
-class FastCgiLimitsTest : public GatewayFixture {
+class FastCgiLimitsTest : public FastCgiFixture {
 protected:
-    void SetUp() override {
-        gateway_ = std::make_unique<FastCgiGateway>(dir_.path());
-        ASSERT_TRUE(gateway_->started());
-    }
-    void TearDown() override { EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)"; }
+    void SetUp() override { startGateway(); }
 
-    static Variables query(const std::string& text, const Variables& more = {}) {
-        Variables variables{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", text}, {"REMOTE_USER", "al"}};
-        variables.insert(more.begin(), more.end());
-        return variables;
-    }
-    static Variables form(size_t length, const Variables& more = {}) {
-        Variables variables{{"REQUEST_METHOD", "POST"},
-                            {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                            {"CONTENT_LENGTH", std::to_string(length)},
-                            {"REMOTE_USER", "al"}};
-        variables.insert(more.begin(), more.end());
-        return variables;
-    }
-    std::string ask(const Variables& variables, const std::string& body = "") const {
-        return FastCgiClient::request(gateway_->socket(), variables, body);
-    }
-    std::string askPost(const std::string& body) const { return ask(form(body.size()), body); }
-
-    std::unique_ptr<FastCgiGateway> gateway_;
+    std::string askPost(const std::string& body) const { return gateway_->ask(fastCgiPost(body.size()), body); }
 };
 
 TEST_F(FastCgiLimitsTest, RequestNeedingNoServerIsAnsweredWhileOthersWaitOnSilentServers) {
@@ -60,12 +37,11 @@ TEST_F(FastCgiLimitsTest, RequestNeedingNoServerIsAnsweredWhileOthersWaitOnSilen
         servers.push_back(std::make_unique<CorvaneTest::LoopbackListener>());
         stuck.push_back(std::make_unique<FastCgiClient>(gateway_->socket()));
         const std::string host = "127.0.0.1:" + std::to_string(servers.back()->port());
-        Variables variables = query("mode=getMetadata&host=" + host + "&nodeId=/&streamName=info",
-                                    {{"XQ_CVC_BROWSE_TIMEOUT", "60000"}, {"CORVANE_LOGIN_TIMEOUT", "60000"}});
         // Another user's: one user's requests past its share are refused.
-        variables["REMOTE_USER"] = "stuck";
-        ASSERT_TRUE(stuck.back()->begin(variables));
-        ASSERT_TRUE(stuck.back()->sendBody(""));
+        ASSERT_TRUE(
+            stuck.back()->begin(fastCgiGet("mode=getMetadata&host=" + host + "&nodeId=/&streamName=info", "stuck",
+                                           {{"XQ_CVC_BROWSE_TIMEOUT", "60000"}, {"CORVANE_LOGIN_TIMEOUT", "60000"}})) &&
+            stuck.back()->sendBody(""));
     }
     std::vector<CorvaneTest::ScopedFd> silent;
     for (const auto& server : servers) {
@@ -74,8 +50,7 @@ TEST_F(FastCgiLimitsTest, RequestNeedingNoServerIsAnsweredWhileOthersWaitOnSilen
     }
     // Answered within 20 s, a bound no loaded machine reaches and far short
     // of the 60 s a stuck request holds its thread.
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), query("mode=getUser&host=h&nodeId=n"), "", 20000),
-              ok("<response>al</response>\n"));
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=getUser&host=h&nodeId=n"), "", 20000), ok("<response>al</response>\n"));
     // So are requests to a healthy server, several at once on its one
     // connection.
     CorvaneTest::SimProcess healthy(CorvaneTest::SimProcess::demoTree());
@@ -85,7 +60,7 @@ TEST_F(FastCgiLimitsTest, RequestNeedingNoServerIsAnsweredWhileOthersWaitOnSilen
     for (int t = 0; t < 3; ++t)
         readers.emplace_back([&] {
             for (int i = 0; i < 3; ++i)
-                if (ask(query("mode=getMetadata&host=" + healthy.host() + "&nodeId=/&streamName=info"))
+                if (gateway_->ask(fastCgiGet("mode=getMetadata&host=" + healthy.host() + "&nodeId=/&streamName=info"))
                         .find("<administrators>demo,admin</administrators>") != std::string::npos)
                     ++answered;
         });
@@ -102,7 +77,7 @@ TEST_F(FastCgiLimitsTest, RequestNeedingNoServerIsAnsweredWhileOthersWaitOnSilen
 TEST_F(FastCgiLimitsTest, WithheldBodyFailsItsRequestAndNoOther) {
     // A client announcing a large body and sending it slowly, or not at all,
     // held a gateway process for as long as it liked.
-    const Variables slow = form(100000, {{"CORVANE_BODY_TIMEOUT", "1000"}});
+    const auto slow = fastCgiPost(100000, {{"CORVANE_BODY_TIMEOUT", "1000"}});
     FastCgiClient silent(gateway_->socket());
     ASSERT_TRUE(silent.begin(slow));
     ASSERT_TRUE(silent.sendBody("mode=getUser&host=h&nodeId=n&x="));
@@ -117,7 +92,7 @@ TEST_F(FastCgiLimitsTest, WithheldBodyFailsItsRequestAndNoOther) {
             std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the client's pace, not an order
         }
     });
-    EXPECT_EQ(ask(query("mode=getUser&host=h&nodeId=n")), ok("<response>al</response>\n"));
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=getUser&host=h&nodeId=n")), ok("<response>al</response>\n"));
     for (FastCgiClient* client : {&silent, &trickling}) {
         std::string out;
         EXPECT_TRUE(client->readAnswer(&out, 15000));
@@ -125,7 +100,7 @@ TEST_F(FastCgiLimitsTest, WithheldBodyFailsItsRequestAndNoOther) {
     }
     answered.store(true);
     trickle.join();
-    EXPECT_EQ(ask(query("mode=getUser&host=h&nodeId=n")), ok("<response>al</response>\n"));
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=getUser&host=h&nodeId=n")), ok("<response>al</response>\n"));
 }
 
 TEST_F(FastCgiLimitsTest, LargeRequestsGiveTheirMemoryBack) {
@@ -137,7 +112,8 @@ TEST_F(FastCgiLimitsTest, LargeRequestsGiveTheirMemoryBack) {
     const std::string small(1000, 's');
     for (int i = 0; i < 3; ++i) {  // what every request loads, on more than one thread
         ASSERT_EQ(askPost("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + small), ok("<response></response>\n"));
-        ASSERT_EQ(ask(query("mode=loadUser&host=h&nodeId=n")), ok("<response>" + small + "</response>\n"));
+        ASSERT_EQ(gateway_->ask(fastCgiGet("mode=loadUser&host=h&nodeId=n")),
+                  ok("<response>" + small + "</response>\n"));
     }
     const long beforeKb = gateway_->residentKb();
     ASSERT_GT(beforeKb, 0);
@@ -154,7 +130,8 @@ TEST_F(FastCgiLimitsTest, LargeRequestsGiveTheirMemoryBack) {
     const std::string large(12 << 20, 'l');
     for (int i = 0; i < 2; ++i) {
         ASSERT_EQ(askPost("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + large), ok("<response></response>\n"));
-        ASSERT_EQ(ask(query("mode=loadUser&host=h&nodeId=n")), ok("<response>" + large + "</response>\n"));
+        ASSERT_EQ(gateway_->ask(fastCgiGet("mode=loadUser&host=h&nodeId=n")),
+                  ok("<response>" + large + "</response>\n"));
     }
     // The process gives the memory back once it has sent the answer.
     long afterKb = 0;

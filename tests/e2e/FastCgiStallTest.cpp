@@ -53,17 +53,8 @@ const std::vector<std::string>& stalls() {
     return cases;
 }
 
-class FastCgiStallTest : public GatewayFixture {
+class FastCgiStallTest : public FastCgiFixture {
 protected:
-    void start(const Variables& env = {}) {
-        gateway_ = std::make_unique<FastCgiGateway>(dir_.path(), env);
-        ASSERT_TRUE(gateway_->started());
-    }
-    void TearDown() override {
-        if (gateway_) {
-            EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)";
-        }
-    }
 
     // Connections that each sent one of stalls() (count in all, round the
     // table) and wait.
@@ -75,18 +66,14 @@ protected:
         }
         return clients;
     }
-    static Variables getUser() {
-        return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", "mode=getUser&host=h&nodeId=n"}, {"REMOTE_USER", "al"}};
-    }
-    std::string askGetUser() const { return FastCgiClient::request(gateway_->socket(), getUser(), "", kGuardMs); }
-
-    std::unique_ptr<FastCgiGateway> gateway_;
+    static Variables getUser() { return fastCgiGet("mode=getUser&host=h&nodeId=n"); }
+    std::string askGetUser() const { return gateway_->ask(getUser(), "", kGuardMs); }
 };
 
 TEST_F(FastCgiStallTest, RequestsAreAnsweredWhileEightConnectionsStall) {
     // One byte on the socket kept the thread whose turn it was reading, and
     // no thread took another connection: every request of the process waited.
-    start();
+    startGateway();
     const auto stalled = stall(8);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(askGetUser(), ok("<response>al</response>\n")) << "request " << i;
@@ -101,7 +88,7 @@ TEST_F(FastCgiStallTest, RequestsAreAnsweredWhileEightConnectionsStall) {
 
 TEST_F(FastCgiStallTest, StalledConnectionsAreClosedOnceTheirTimeIsUp) {
     // A client that never finished its request held its connection for ever.
-    start({{"CORVANE_BODY_TIMEOUT", "300"}});
+    startGateway({{"CORVANE_BODY_TIMEOUT", "300"}});
     auto stalled = stall(stalls().size());
     // So is a connection the web server kept, between its requests.
     stalled.push_back(std::make_unique<FastCgiClient>(gateway_->socket()));
@@ -117,7 +104,7 @@ TEST_F(FastCgiStallTest, StalledConnectionsAreClosedOnceTheirTimeIsUp) {
 TEST_F(FastCgiStallTest, RecordsOutOfOrderCloseTheConnectionAtOnce) {
     // Within the guard, far inside the default 30 s a connection has: each
     // is closed for what it sent, not for its time.
-    start();
+    startGateway();
     const std::vector<std::string> broken{
         std::string("\x02") + begin().substr(1) + params() + FastCgiClient::record(kParams, 1, ""),  // version 2
         params() + begin() + FastCgiClient::record(kParams, 1, ""),                                   // no begin first
@@ -140,7 +127,7 @@ TEST_F(FastCgiStallTest, KeptConnectionCarriesRequestAfterRequest) {
     // others are answered meanwhile, and its next request is too. What the
     // gateway left unread of a request (the body of a GET, sent after the
     // answer here) comes before the next one.
-    start({{"CORVANE_FASTCGI_THREADS", "1"}});
+    startGateway({{"CORVANE_FASTCGI_THREADS", "1"}});
     FastCgiClient kept(gateway_->socket());
     const std::vector<std::string> unread{"", "ignored", std::string(100000, 'x')};
     for (size_t i = 0; i < unread.size(); ++i) {
@@ -160,17 +147,11 @@ TEST_F(FastCgiStallTest, KeptConnectionCarriesRequestAfterRequest) {
 TEST_F(FastCgiStallTest, StopWaitsForStalledConnectionsNoLongerThanTheirTime) {
     // A stop gives a connection it took the rest of its time to send its
     // request, and no more.
-    start({{"CORVANE_BODY_TIMEOUT", "1000"}});
+    startGateway({{"CORVANE_BODY_TIMEOUT", "1000"}});
     const auto stalled = stall(8);
     EXPECT_EQ(askGetUser(), ok("<response>al</response>\n"));
-    const pid_t pid = gateway_->pid();
-    ASSERT_EQ(::kill(pid, SIGTERM), 0);
-    const auto ended = [pid] {
-        const std::string stat = CorvaneTest::readFile("/proc/" + std::to_string(pid) + "/stat");
-        const size_t close = stat.rfind(')');
-        return close == std::string::npos || stat.compare(close + 2, 1, "Z") == 0;
-    };
-    EXPECT_TRUE(CorvaneTest::eventually(ended, kGuardMs));
+    ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
     for (const auto& client : stalled)
         EXPECT_TRUE(client->closedWithin(kGuardMs));
     gateway_.reset();

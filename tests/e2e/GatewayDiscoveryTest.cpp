@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "GatewayFixture.h"
@@ -34,23 +35,24 @@ protected:
         return ok("<response><node><nodeId>/</nodeId><host>" + host + "</host><info>" + name +
                   "</info></node></response>\n");
     }
+    // Each host with the server that answers on it, null when it is refused.
+    void expectAnsweredBy(const std::vector<std::pair<std::string, const char*>>& cases) const {
+        for (const auto& c : cases)
+            EXPECT_EQ(rootInfo(c.first), c.second ? answeredBy(c.first, c.second) : error("Connection refused"))
+                << c.first;
+    }
 };
 
 TEST_F(GatewayDiscoveryTest, ServerNamedByAddressOrDatabaseIsFoundOnThisHost) {
     SimProcess main(treeOf("main"));
     SimProcess archive(treeOf("archive"), {"--database", "ARCHIVE"});
     ASSERT_TRUE(main.started() && archive.started());
-    const struct {
-        const char* host;
-        const char* server;  // null: refused
-    } cases[] = {
+    expectAnsweredBy({
         {"127.0.0.1", "main"},  // a bare host names the default database
         {"localhost:OBRAN", "main"},
         {"127.0.0.1:ARCHIVE", "archive"},
         {"localhost:NOPE", nullptr},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(rootInfo(c.host), c.server ? answeredBy(c.host, c.server) : error("Connection refused")) << c.host;
+    });
 }
 
 // Two sims on hosts of their own behind a bridge, with this process as the
@@ -99,17 +101,12 @@ TEST_F(DiscoveryBetweenHostsTest, FindsServersByAddressDatabaseAndStorage) {
     auto two = simOn(*two_, "TWO");
     const std::string a = one_->address();
     const std::string b = two_->address();
-    const struct {
-        std::string host;
-        const char* server;  // null: refused
-    } cases[] = {
+    expectAnsweredBy({
         {a, nullptr},  // a bare host names OBRAN, which neither serves
         {a + ":ONE", "ONE"},
         {b + ":TWO", "TWO"},
         {b + ":ONE", nullptr},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(rootInfo(c.host), c.server ? answeredBy(c.host, c.server) : error("Connection refused")) << c.host;
+    });
 
     // By storage identifier alone, through the library.
     CorvaneServerId byStorage;

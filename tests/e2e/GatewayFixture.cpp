@@ -15,3 +15,13 @@ ProcessResult GatewayFixture::serve(const std::vector<std::string>& args, const 
     options.input = input;
     return CorvaneTest::runProcess(argv, options);
 }
+
+void FastCgiFixture::startGateway(const std::map<std::string, std::string>& env) {
+    gateway_.reset();
+    gateway_ = std::make_unique<FastCgiGateway>(dir_.path(), env);
+    ASSERT_TRUE(gateway_->started());
+}
+
+void FastCgiFixture::TearDown() {
+    EXPECT_TRUE(!gateway_ || gateway_->alive()) << "the gateway ended (a sanitizer report?)";
+}

@@ -3,19 +3,19 @@
 // a FastCGI server answering byte for byte as its CGI runs do. The
 // requests and their answers are tested through the driver in
 // tests/gateway.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <cstring>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <memory>
 #include <thread>
 
+#include "FastCgiGateway.h"
 #include "GatewayFixture.h"
 #include "support/Eventually.h"
 #include "support/FastCgiClient.h"
@@ -24,12 +24,7 @@
 
 namespace {
 
-class GatewayRequestTest : public GatewayFixture {
-protected:
-    CorvaneTest::ProcessResult save(const std::string& user, const std::string& document) {
-        return post("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + document, {{"REMOTE_USER", user}});
-    }
-};
+using GatewayRequestTest = GatewayFixture;
 
 TEST_F(GatewayRequestTest, StandardOutputCarriesOnlyTheDocument) {
     // Verbose log lines must not leak into the response unless a level is asked for.
@@ -63,13 +58,16 @@ TEST_F(GatewayRequestTest, Utf8DisplayNameReachesTheServerFromACgiRun) {
 TEST_F(GatewayRequestTest, ConcurrentSavesAndLoadsNeverShowAHalfWrittenDocument) {
     // Large enough that an unlocked write would be seen in pieces.
     const std::string a(300000, 'a'), b(200000, 'b');
-    save("race", a);
+    const auto save = [this](const std::string& document) {
+        post("mode=saveUser&host=h&nodeId=n&corvaneMetadata=" + document, {{"REMOTE_USER", "race"}});
+    };
+    save(a);
     std::atomic<int> bad{0};
     std::vector<std::thread> threads;
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&, t] {
             for (int i = 0; i < 15; ++i)
-                save("race", (i + t) % 2 ? a : b);
+                save((i + t) % 2 ? a : b);
         });
     for (int t = 0; t < 2; ++t)
         threads.emplace_back([&] {
@@ -138,17 +136,8 @@ protected:
         options.input = body;
         return CorvaneTest::runProcess(cgiFcgi(), options);
     }
-    static std::map<std::string, std::string> query(const std::string& text) {
-        return {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", text}, {"REMOTE_USER", "al"}};
-    }
-    static std::map<std::string, std::string> form(const std::string& length) {
-        return {{"REQUEST_METHOD", "POST"},
-                {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                {"CONTENT_LENGTH", length},
-                {"REMOTE_USER", "al"}};
-    }
     static std::map<std::string, std::string> rootInfo(const CorvaneTest::SimProcess& sim) {
-        return query("mode=getMetadata&host=" + sim.host() + "&nodeId=/&streamName=info");
+        return fastCgiGet("mode=getMetadata&host=" + sim.host() + "&nodeId=/&streamName=info");
     }
 
     CorvaneTest::SimProcess sim_{CorvaneTest::SimProcess::demoTree(), {"--delay-method", "GetMetaData:300"}};
@@ -162,16 +151,16 @@ TEST_F(FastCgiGatewayTest, AnswersAndAccountFilesAreThoseOfTheCgiRun) {
         std::map<std::string, std::string> env;
         std::string body;
     } cases[] = {
-        {query("mode=getUser&host=h&nodeId=n"), ""},
-        {query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/,/media/clip&streamName=info"), ""},
-        {query("mode=getMetadata&host=127.0.0.1:1&nodeId=a<b&streamName=s"), ""},
-        {query("mode=getChildren&host=" + sim_.host() + "&nodeId=/,/media&withTypes=1"), ""},
-        {query("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip,/nope"), ""},
-        {query("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip"), ""},
-        {form(std::to_string(save.size())), save},
-        {query("mode=loadUser&host=h&nodeId=n"), ""},
-        {form("100"), save},                   // short body
-        {form("99999999999999999999"), save},  // larger than any form
+        {fastCgiGet("mode=getUser&host=h&nodeId=n"), ""},
+        {fastCgiGet("mode=getMetadata&host=" + sim_.host() + "&nodeId=/,/media/clip&streamName=info"), ""},
+        {fastCgiGet("mode=getMetadata&host=127.0.0.1:1&nodeId=a<b&streamName=s"), ""},
+        {fastCgiGet("mode=getChildren&host=" + sim_.host() + "&nodeId=/,/media&withTypes=1"), ""},
+        {fastCgiGet("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip,/nope"), ""},
+        {fastCgiGet("mode=getNodeInfo&host=" + sim_.host() + "&nodeId=/media/clip"), ""},
+        {fastCgiPost(save.size()), save},
+        {fastCgiGet("mode=loadUser&host=h&nodeId=n"), ""},
+        {fastCgiPost(100), save},                                              // short body
+        {fastCgiPost(0, {{"CONTENT_LENGTH", "99999999999999999999"}}), save},  // larger than any form
         {{{"REQUEST_METHOD", "PUT"}, {"REMOTE_USER", "al"}}, ""},
         {{{"REMOTE_USER", "al"}}, ""},
     };
@@ -206,7 +195,7 @@ TEST_F(FastCgiGatewayTest, ConnectionDroppedMidRequestLeavesTheGatewayServing) {
         ASSERT_TRUE(CorvaneTest::eventually([this] { return !sim_.calls("GetMetaData").empty(); }));
         client.stop();
     }
-    EXPECT_EQ(fastCgi(query("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
+    EXPECT_EQ(fastCgi(fastCgiGet("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
     EXPECT_NE(fastCgi(slow).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
 }
 
@@ -214,7 +203,7 @@ TEST_F(FastCgiGatewayTest, ServesTheSocketSystemdPassesIt) {
     startGateway(true);
     for (int round = 0; round < 2; ++round) {
         // A gateway that ran as CGI instead leaves the request waiting for the client's time-out.
-        ASSERT_EQ(fastCgi(query("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
+        ASSERT_EQ(fastCgi(fastCgiGet("mode=getUser&host=h&nodeId=n")).out, ok("<response>al</response>\n"));
         EXPECT_NE(fastCgi(rootInfo(sim_)).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
     }
     // Descriptors passed to another process are not the program's: it runs once, as CGI.
@@ -247,16 +236,9 @@ TEST_F(FastCgiGatewayTest, BrowseLimitComesFromTheRequestElseTheProcess) {
 // The sockets a process holds open.
 size_t socketsOf(pid_t pid) {
     size_t count = 0;
-    const std::string dir = "/proc/" + std::to_string(pid) + "/fd";
-    if (DIR* fds = ::opendir(dir.c_str())) {
-        while (const dirent* entry = ::readdir(fds)) {
-            char link[64] = {};
-            if (::readlinkat(::dirfd(fds), entry->d_name, link, sizeof link - 1) > 0 &&
-                std::strncmp(link, "socket:", 7) == 0)
-                ++count;
-        }
-        ::closedir(fds);
-    }
+    std::error_code ignored;
+    for (const auto& fd : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", ignored))
+        count += std::filesystem::read_symlink(fd.path(), ignored).string().rfind("socket:", 0) == 0;
     return count;
 }
 
@@ -273,8 +255,8 @@ TEST_F(FastCgiGatewayTest, StopSignalsServeWhatWasTakenAndReloadKeepsTheSocket) 
     // meanwhile; a stop closed the connections taken whose request had not
     // all arrived, or waited on a kept one that carried none; a second
     // reload during the first ended the process.
-    const auto slow = query("mode=getMetadata&host=" + sim_.host() + "&nodeId=/&streamName=info");
-    const auto getUser = query("mode=getUser&host=h&nodeId=n");
+    const auto slow = rootInfo(sim_);
+    const auto getUser = fastCgiGet("mode=getUser&host=h&nodeId=n");
     for (const int signal : {SIGTERM, SIGQUIT, SIGHUP}) {
         startGateway(false);
         const pid_t pid = gateway_->pid();
@@ -299,7 +281,7 @@ TEST_F(FastCgiGatewayTest, StopSignalsServeWhatWasTakenAndReloadKeepsTheSocket) 
         EXPECT_TRUE(kept.closedWithin(3000)) << signal;
         CorvaneTest::ProcessResult during;
         if (signal == SIGHUP)
-            during = fastCgi(query("mode=ping"));
+            during = fastCgi(fastCgiGet("mode=ping"));
         const CorvaneTest::ProcessResult answer = slowAnswer.get();
         EXPECT_NE(answer.out.find("<administrators>demo,admin</administrators>"), std::string::npos) << answer.out;
         // The last field of the process's stat: its exit status once it ended.
@@ -314,7 +296,7 @@ TEST_F(FastCgiGatewayTest, StopSignalsServeWhatWasTakenAndReloadKeepsTheSocket) 
             continue;
         }
         EXPECT_NE(during.out.find("<response>pong</response>"), std::string::npos) << during.out;
-        EXPECT_NE(fastCgi(query("mode=ping")).out.find("<response>pong</response>"), std::string::npos);
+        EXPECT_NE(fastCgi(fastCgiGet("mode=ping")).out.find("<response>pong</response>"), std::string::npos);
         EXPECT_FALSE(ended());
     }
 }

@@ -9,15 +9,11 @@
 
 #include "FastCgiGateway.h"
 #include "GatewayFixture.h"
-#include "support/FastCgiClient.h"
 #include "support/SimProcess.h"
 
 namespace {
 
-using CorvaneTest::FastCgiClient;
-using Variables = std::map<std::string, std::string>;
-
-class HostileStoredDataTest : public GatewayFixture {};
+using HostileStoredDataTest = FastCgiFixture;
 
 TEST_F(HostileStoredDataTest, DeeplyNestedAdministratorListFailsOnlyItsOwnRequest) {
     std::string deep;
@@ -26,13 +22,8 @@ TEST_F(HostileStoredDataTest, DeeplyNestedAdministratorListFailsOnlyItsOwnReques
     const CorvaneTest::SimProcess sim("node / FOLDER Root\nmeta / info " + deep +
                                       "\nnode /media FOLDER Media\nmeta /media notes <notes/>\n");
     ASSERT_TRUE(sim.started());
-    FastCgiGateway gateway(dir_.path());
-    ASSERT_TRUE(gateway.started());
-    const auto ask = [&](const std::string& query) {
-        return FastCgiClient::request(gateway.socket(),
-                                      {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", "admin"}},
-                                      "", 60000);
-    };
+    startGateway();
+    const auto ask = [&](const std::string& query) { return gateway_->ask(fastCgiGet(query, "admin"), "", 60000); };
     const std::string host = "host=" + sim.host();
     for (int round = 0; round < 3; ++round) {
         auto admin = std::async(std::launch::async, ask, "mode=isAdmin&" + host + "&nodeId=/");
@@ -40,7 +31,7 @@ TEST_F(HostileStoredDataTest, DeeplyNestedAdministratorListFailsOnlyItsOwnReques
         EXPECT_EQ(admin.get(), error("Parse manager&apos;s metadata failed"));
         EXPECT_EQ(other.get(), ok("<response><node><nodeId>/media</nodeId><host>" + sim.host() +
                                   "</host><notes/></node></response>\n"));
-        ASSERT_TRUE(gateway.alive()) << "the deep stream ended the process";
+        ASSERT_TRUE(gateway_->alive()) << "the deep stream ended the process";
     }
 }
 

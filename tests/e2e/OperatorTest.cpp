@@ -7,30 +7,20 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <fstream>
+#include <algorithm>
 #include <memory>
 #include <sstream>
 
 #include "FastCgiGateway.h"
 #include "GatewayFixture.h"
-#include "support/FastCgiClient.h"
 #include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
 namespace {
 
-using CorvaneTest::FastCgiClient;
 using Variables = std::map<std::string, std::string>;
 
-class OperatorTest : public GatewayFixture {
-protected:
-    std::string file(const std::string& name, const std::string& text) const {
-        const std::string path = dir_.path() + "/" + name;
-        std::ofstream(path) << text;
-        return path;
-    }
-    static size_t lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
-};
+using OperatorTest = FastCgiFixture;
 
 TEST_F(OperatorTest, OptionsAnswerAtAShellAndRequestsUnderAWebServer) {
     allowMalformedContent();
@@ -58,7 +48,7 @@ TEST_F(OperatorTest, OptionsAnswerAtAShellAndRequestsUnderAWebServer) {
 
 TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
     allowMalformedContent();
-    const std::string good = file("good.cfg", "[Local]\nUUID = 0f4c2f1e-1111-4a6e-9d3b-2c1a3b4c5d6e\n"
+    const std::string good = dir_.write("good.cfg", "[Local]\nUUID = 0f4c2f1e-1111-4a6e-9d3b-2c1a3b4c5d6e\n"
                                               "[SelfDiscovery]\nPort = 7555\nTTL = 1\nScope = 224.0.0.1\n");
     const Variables fine{{"CORVANE_ALLOWED_SERVERS", "discovered 127.0.0.1:7549 [::1]:7549 10.0.0.0/8 localhost"},
                          {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443 http://gw.test"},
@@ -89,9 +79,9 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
         {"CORVANE_ALLOWED_SERVERS", "nowhere.invalid:7549", "the name 'nowhere.invalid' does not resolve: "},
         {"CORVANE_TRUSTED_ORIGINS", "intranet.example", "'intranet.example' is not an origin"},
         {"CORVANE_NETWORK_CONFIG", dir_.path() + "/none.cfg", "none.cfg' does not exist"},
-        {"CORVANE_NETWORK_CONFIG", file("uuid.cfg", "[Local]\nUUID = 0f4c2f1e-xyz\n"), "Invalid UUID '0f4c2f1e-xyz'"},
-        {"CORVANE_NETWORK_CONFIG", file("scope.cfg", "[SelfDiscovery]\nScope = group\n"), "Scope 'group' is not"},
-        {"CORVANE_NETWORK_CONFIG", file("syntax.cfg", "Port = 1\n"), "Ignoring line 1 of"},
+        {"CORVANE_NETWORK_CONFIG", dir_.write("uuid.cfg", "[Local]\nUUID = 0f4c2f1e-xyz\n"), "Invalid UUID '0f4c2f1e-xyz'"},
+        {"CORVANE_NETWORK_CONFIG", dir_.write("scope.cfg", "[SelfDiscovery]\nScope = group\n"), "Scope 'group' is not"},
+        {"CORVANE_NETWORK_CONFIG", dir_.write("syntax.cfg", "Port = 1\n"), "Ignoring line 1 of"},
     };
     for (const auto& c : cases) {
         Variables env = fine;
@@ -99,7 +89,7 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
         const auto result = run({"--check"}, env);
         EXPECT_EQ(result.exitStatus, 1) << c.name << "=" << c.value;
         EXPECT_NE(result.out.find(c.line), std::string::npos) << c.name << "=" << c.value << ": " << result.out;
-        EXPECT_EQ(lines(result.out), 1u) << result.out;
+        EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 1) << result.out;
     }
 
     // A directory this user may not write: root passes every such test,
@@ -125,7 +115,7 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
     ASSERT_EQ(::rename((dir_.path() + "/account").c_str(), (dir_.path() + "/moved").c_str()), 0);
     for (const bool asFile : {false, true}) {
         if (asFile)
-            file("account", "");
+            dir_.write("account", "");
         const auto noAccounts = run({"--check"}, fine);
         EXPECT_EQ(noAccounts.exitStatus, 1) << asFile;
         EXPECT_EQ(noAccounts.out, "./account: not a directory (Invalid account directory)\n") << asFile;
@@ -188,11 +178,9 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
     ASSERT_TRUE(sim.started());
     int closedPort = 0;
     const CorvaneTest::ScopedFd closed = CorvaneTest::bindWithoutListening(&closedPort);
-    FastCgiGateway gateway(dir_.path(), {{"CORVANE_STATUS_USERS", "ops"}});
-    ASSERT_TRUE(gateway.started());
+    startGateway({{"CORVANE_STATUS_USERS", "ops"}});
     const auto ask = [&](const std::string& query, const std::string& user = "al") {
-        return FastCgiClient::request(gateway.socket(),
-                                      {{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", user}});
+        return gateway_->ask(fastCgiGet(query, user));
     };
     const std::string refused = "127.0.0.1:" + std::to_string(closedPort);
     EXPECT_NE(ask("mode=ping").find("<response>pong</response>"), std::string::npos);

@@ -8,7 +8,6 @@
 #include <atomic>
 #include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,17 +22,15 @@
 namespace {
 
 using CorvaneTest::FastCgiClient;
-using Variables = std::map<std::string, std::string>;
 
 constexpr int kFlood = 16;
 constexpr int kShare = 4;  // half of the default eight threads
 
-class UserFloodTest : public GatewayFixture {
+class UserFloodTest : public FastCgiFixture {
 protected:
     void SetUp() override {
         // The drop-ins' allow-list once let any loopback port through.
-        gateway_ = std::make_unique<FastCgiGateway>(dir_.path(), Variables{{"CORVANE_ALLOWED_SERVERS", "127.0.0.1"}});
-        ASSERT_TRUE(gateway_->started());
+        startGateway({{"CORVANE_ALLOWED_SERVERS", "127.0.0.1"}});
         // Never accepts: the kernel completes the connections, and no byte
         // ever comes back.
         silent_ = std::make_unique<CorvaneTest::LoopbackListener>(64);
@@ -44,50 +41,34 @@ protected:
         silent_.reset();
         for (std::thread& reader : readers_)
             reader.join();
-        EXPECT_TRUE(gateway_->alive()) << "the gateway ended (a sanitizer report?)";
+        FastCgiFixture::TearDown();
     }
 
-    static Variables query(const std::string& user, const std::string& text, const Variables& more = {}) {
-        Variables variables{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", text}, {"REMOTE_USER", user}};
-        variables.insert(more.begin(), more.end());
-        return variables;
-    }
     std::string silentHost() const { return "127.0.0.1:" + std::to_string(silent_->port()); }
 
     // Sends kFlood getChildren of user "flood" on the silent server, with
     // limits far past the test, each answer read by a thread of its own.
     void flood() {
-        answers_.resize(kFlood);
         for (int i = 0; i < kFlood; ++i) {
             auto client = std::make_shared<FastCgiClient>(gateway_->socket());
-            ASSERT_TRUE(client->begin(query("flood", "mode=getChildren&host=" + silentHost() + "&nodeId=/",
-                                            {{"XQ_CVC_BROWSE_TIMEOUT", "120000"},
-                                             {"CORVANE_LOGIN_TIMEOUT", "120000"},
-                                             {"CORVANE_REQUEST_TIMEOUT", "120000"}})));
-            ASSERT_TRUE(client->sendBody(""));
-            readers_.emplace_back([this, client, i] {
+            ASSERT_TRUE(client->begin(fastCgiGet("mode=getChildren&host=" + silentHost() + "&nodeId=/", "flood",
+                                                 {{"XQ_CVC_BROWSE_TIMEOUT", "120000"},
+                                                  {"CORVANE_LOGIN_TIMEOUT", "120000"},
+                                                  {"CORVANE_REQUEST_TIMEOUT", "120000"}})) &&
+                        client->sendBody(""));
+            readers_.emplace_back([this, client] {
                 std::string out;
                 client->readAnswer(&out, 90000);
-                std::lock_guard<std::mutex> guard(answersMutex_);
-                answers_[i] = out;
+                refused_ += out == refusal_;
                 ++answered_;
             });
         }
     }
-    int refusedCount() {
-        std::lock_guard<std::mutex> guard(answersMutex_);
-        int count = 0;
-        for (int i = 0; i < kFlood; ++i)
-            count += answers_[i] == refusal_;
-        return count;
-    }
 
-    std::unique_ptr<FastCgiGateway> gateway_;
     std::unique_ptr<CorvaneTest::LoopbackListener> silent_;
     std::vector<std::thread> readers_;
-    std::mutex answersMutex_;  // guards answers_
-    std::vector<std::string> answers_;
     std::atomic<int> answered_{0};
+    std::atomic<int> refused_{0};  // answers that are refusal_
     const std::string refusal_ = "Status: 503 Service Unavailable\nRetry-After: 1\n" +
                                  error("Too many requests in progress for user &apos;flood&apos;");
 };
@@ -104,19 +85,17 @@ TEST_F(UserFloodTest, FloodOfOneUserLeavesAnotherUsersRequestsAnswered) {
     // Each guard is a hang guard: the other user's request took 22-24 s.
     for (int i = 0; i < 5; ++i) {
         const std::string out =
-            FastCgiClient::request(gateway_->socket(), query("other", "mode=getChildren&host=" + sim.host() + "&nodeId=/"),
-                                   "", 10000);
+            gateway_->ask(fastCgiGet("mode=getChildren&host=" + sim.host() + "&nodeId=/", "other"), "", 10000);
         ASSERT_NE(out.find("<nodeId>/media</nodeId>"), std::string::npos) << "request " << i << ": " << out;
     }
     EXPECT_TRUE(refusedAtOnce || CorvaneTest::eventually([&] { return answered_.load() >= kFlood - kShare; }, 20000))
         << answered_.load() << " of the flood's requests answered";
     // The user's share stayed held all along; nothing else came back.
     EXPECT_EQ(answered_.load(), kFlood - kShare);
-    EXPECT_EQ(refusedCount(), kFlood - kShare);
+    EXPECT_EQ(refused_.load(), kFlood - kShare);
     // And the user is refused again while the share is held.
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), query("flood", "mode=getUser&host=h&nodeId=n")), refusal_);
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), query("other", "mode=getUser&host=h&nodeId=n")),
-              ok("<response>other</response>\n"));
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=getUser&host=h&nodeId=n", "flood")), refusal_);
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=getUser&host=h&nodeId=n", "other")), ok("<response>other</response>\n"));
 }
 
 }  // namespace

@@ -38,65 +38,42 @@ const char kStreamHeader[] =
     "X-Content-Type-Options: nosniff\n\n"
     ":\n\n";
 
-class WatchStreamTest : public GatewayFixture {
+class WatchStreamTest : public FastCgiFixture {
 protected:
     void SetUp() override {
         sim_ = std::make_unique<SimProcess>(SimProcess::demoTree());
         ASSERT_TRUE(sim_->started());
-        gateway_ = std::make_unique<FastCgiGateway>(dir_.path());
-        ASSERT_TRUE(gateway_->started());
-    }
-    void TearDown() override {
-        EXPECT_TRUE(stopped_ || gateway_->alive()) << "the gateway ended (a sanitizer report?)";
+        startGateway();
     }
 
-    static Variables get(const std::string& query, const std::string& user = "al", const Variables& more = {}) {
-        Variables variables{{"REQUEST_METHOD", "GET"}, {"QUERY_STRING", query}, {"REMOTE_USER", user}};
-        variables.insert(more.begin(), more.end());
-        return variables;
-    }
     // A stream of user's watching nodes on the sim, its header read; on a
-    // connection the web server asked to keep, when keep.
+    // connection the web server asked to keep, when keep. retry: until a
+    // place is free, which comes back once the process sees another end.
     std::unique_ptr<FastCgiClient> watch(const std::string& nodes, const std::string& user = "al",
-                                         const Variables& more = {}, bool keep = false) {
-        auto client = std::make_unique<FastCgiClient>(gateway_->socket());
+                                         const Variables& more = {}, bool keep = false, bool retry = false) {
+        std::unique_ptr<FastCgiClient> client;
         std::string out;
-        EXPECT_TRUE(client->begin(get("mode=watch&host=" + sim_->host() + "&nodeId=" + nodes, user, more), keep) &&
-                    client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs))
-            << out;
+        const auto open = [&] {
+            client = std::make_unique<FastCgiClient>(gateway_->socket());
+            out.clear();
+            return client->begin(fastCgiGet("mode=watch&host=" + sim_->host() + "&nodeId=" + nodes, user, more),
+                                 keep) &&
+                   client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs);
+        };
+        EXPECT_TRUE(retry ? CorvaneTest::eventually(open, kGuardMs) : open()) << out;
         EXPECT_EQ(out, kStreamHeader);
         return client;
     }
     // A change through a connection of its own, as another user's page makes
     // it; the answer's body.
     std::string change(const std::string& body) {
-        const Variables form{{"REQUEST_METHOD", "POST"},
-                             {"CONTENT_TYPE", "application/x-www-form-urlencoded"},
-                             {"CONTENT_LENGTH", std::to_string(body.size())},
-                             {"REMOTE_USER", "bo"}};
-        const std::string answer = FastCgiClient::request(gateway_->socket(), form, body, kGuardMs);
+        const std::string answer = gateway_->ask(fastCgiPost(body.size(), {{"REMOTE_USER", "bo"}}), body, kGuardMs);
         return answer.compare(0, strlen(kHeader), kHeader) == 0 ? answer.substr(strlen(kHeader)) : answer;
     }
     void setMetadata(const std::string& node, const std::string& stream) {
         ASSERT_EQ(change("mode=setMetadata&host=" + sim_->host() + "&nodeId=" + encode(node) +
                          "&streamName=" + encode(stream) + "&corvaneMetadata=v"),
                   "<response></response>\n");
-    }
-    // A stream's first wait for its header when another ends: its place
-    // comes back once the process sees the end.
-    std::unique_ptr<FastCgiClient> watchOnceFree(const std::string& user, const Variables& more) {
-        std::unique_ptr<FastCgiClient> client;
-        std::string out;
-        CorvaneTest::eventually(
-            [&] {
-                client = std::make_unique<FastCgiClient>(gateway_->socket());
-                out.clear();
-                return client->begin(get("mode=watch&host=" + sim_->host() + "&nodeId=/", user, more)) &&
-                       client->sendBody("") && client->readUntil(kStreamHeader, &out, kGuardMs);
-            },
-            kGuardMs);
-        EXPECT_EQ(out, kStreamHeader);
-        return client;
     }
 
     // The nodes the sim was told to forget, one by one (a new connection
@@ -112,8 +89,6 @@ protected:
     }
 
     std::unique_ptr<SimProcess> sim_;
-    std::unique_ptr<FastCgiGateway> gateway_;
-    bool stopped_ = false;  // the test stopped the gateway
 };
 
 TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration) {
@@ -122,8 +97,8 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
     auto second = watch("/scratch,/media", "cy", {}, true);
     EXPECT_EQ(sim_->calls("RegisterEvents").size(), 2u) << "one registration per watched node";
     const auto streams = [&] {
-        const std::string status = FastCgiClient::request(
-            gateway_->socket(), get("mode=status", "al", {{"CORVANE_STATUS_USERS", "al"}}), "", kGuardMs);
+        const std::string status =
+            gateway_->ask(fastCgiGet("mode=status", "al", {{"CORVANE_STATUS_USERS", "al"}}), "", kGuardMs);
         const size_t at = status.find("<streams>");
         return at == std::string::npos ? std::string("none") : status.substr(at + 9, status.find('<', at + 9) - at - 9);
     };
@@ -168,10 +143,7 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
 // outlive what libfcgi held of it. One thread serves, so that the change
 // waits for that log: a process that failed on it answers nothing.
 TEST_F(WatchStreamTest, StreamWhoseRequestIsLoggedKeepsCarryingEvents) {
-    gateway_.reset();
-    gateway_ = std::make_unique<FastCgiGateway>(
-        dir_.path(), Variables{{"CORVANE_ACCESS_LOG", "1"}, {"CORVANE_FASTCGI_THREADS", "1"}});
-    ASSERT_TRUE(gateway_->started());
+    startGateway({{"CORVANE_ACCESS_LOG", "1"}, {"CORVANE_FASTCGI_THREADS", "1"}});
     auto stream = watch("/scratch", "al", {{"CORVANE_ACCESS_LOG", "1"}});
     setMetadata("/scratch", "s");
     std::string out;
@@ -213,33 +185,33 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
         Variables request;
         std::string answer;
     } cases[] = {
-        {get("mode=watch&" + sim + "&nodeId=/,/media,/scratch", "al", {{"CORVANE_MAX_WATCH_NODES", "2"}}),
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/,/media,/scratch", "al", {{"CORVANE_MAX_WATCH_NODES", "2"}}),
          error("Too many nodes to watch in one stream (3, at most 2)")},
-        {get("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
          error("Corvane server &apos;" + sim_->host() + "&apos; is not allowed")},
-        {get("mode=watch&" + sim + "&nodeId=/", ""), "Status: 401 Unauthorized\n" + error("No authenticated user")},
-        {get("mode=watch&nodeId=/"), error("Corvane server not specified")},
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", ""),
+         "Status: 401 Unauthorized\n" + error("No authenticated user")},
+        {fastCgiGet("mode=watch&nodeId=/"), error("Corvane server not specified")},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(FastCgiClient::request(gateway_->socket(), c.request, "", kGuardMs), c.answer);
-    Variables head = get("mode=watch&" + sim + "&nodeId=/");
+        EXPECT_EQ(gateway_->ask(c.request, "", kGuardMs), c.answer);
+    Variables head = fastCgiGet("mode=watch&" + sim + "&nodeId=/");
     head["REQUEST_METHOD"] = "HEAD";
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), head, "", kGuardMs), kStreamHeader)
-        << "a HEAD request ends with its header";
+    EXPECT_EQ(gateway_->ask(head, "", kGuardMs), kStreamHeader) << "a HEAD request ends with its header";
 
     // One user may not hold every stream of the process; a stream that
     // ends gives its place back.
     const Variables bounds{{"CORVANE_MAX_WATCHERS", "2"}, {"CORVANE_MAX_USER_WATCHERS", "1"}};
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/,/none", "al", bounds)),
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/,/none", "al", bounds)),
               error("Node &apos;/none&apos; does not exist"))
         << "a stream that fails holds no place";
     auto held = watch("/", "al", bounds);
     const std::string crowded = "Status: 503 Service Unavailable\nRetry-After: 1\n";
     for (int i = 0; i < 2; ++i)  // a refusal leaves the user's count as it was
-        EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
+        EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
                   crowded + error("Too many live update streams for user &apos;al&apos; (at most 1)"));
     auto other = watch("/", "bo", bounds);
-    EXPECT_EQ(FastCgiClient::request(gateway_->socket(), get("mode=watch&" + sim + "&nodeId=/", "cy", bounds)),
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "cy", bounds)),
               crowded + error("Too many live update streams (at most 2)"));
     // A stream that ends (its lifetime, here) sends its end records.
     auto brief = watch("/", "cy", {{"CORVANE_WATCH_SECONDS", "1"}});
@@ -248,7 +220,7 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
     EXPECT_TRUE(brief->ended()) << out;
     held.reset();
     brief.reset();
-    watchOnceFree("al", bounds);
+    watch("/", "al", bounds, false, true);
 }
 
 TEST_F(WatchStreamTest, StalledReaderIsDroppedWhileAnotherKeepsReceiving) {
@@ -293,7 +265,7 @@ TEST_F(WatchStreamTest, StopEndsEveryStreamAndTheProcessAtOnce) {
     EXPECT_FALSE(stream->readUntil("never sent", &out, kGuardMs));
     EXPECT_TRUE(stream->ended()) << out;
     EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
-    stopped_ = true;
+    gateway_.reset();
     EXPECT_EQ(released(), 1u);
 }
 
