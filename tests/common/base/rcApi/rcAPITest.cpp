@@ -217,8 +217,7 @@ TEST_F(rcAPIPeerTest, LoginReplyDecidesTheConnection) {
         std::string result;
         EXPECT_EQ(!c.error, api_.call(0, "Echo", "a\nb", true, result, kCallMs));
         EXPECT_EQ(c.error ? "Connection not established." : "a\nb", result);
-        api_.disconnect();
-        peer_.join();
+        api_.disconnect();  // serving again waits for the script's end
     }
 }
 
@@ -244,7 +243,6 @@ TEST_F(rcAPIPeerTest, RepliesAreTakenWholeAndAlone) {
     EXPECT_FALSE(api_.isConnected());
     EXPECT_FALSE(api_.timedOut());
 
-    peer_.join();
     serveLogin("ok \n", [](RawConn& conn) {
         conn.readLine();
         const std::string block(1 << 20, 'a');
@@ -272,30 +270,26 @@ TEST_F(rcAPIPeerTest, CallAfterTheServerClosedOrATimeOutFails) {
     EXPECT_EQ("Connection not established.", result);
     EXPECT_EQ("Connection not established.", api_.lastError());
 
-    const auto done = std::make_shared<Gate>();
-    // Reads nothing more, and holds the connection until the end: building
-    // the command alone takes seconds under a thread sanitizer.
-    serveLogin("ok \n", [done](RawConn&) { done->wait(60000); });
-    ASSERT_TRUE(connect());
-    EXPECT_FALSE(api_.call(0, "M", std::string(32 << 20, 'x').c_str(), true, result, 50));
-    EXPECT_EQ(sysText(ETIMEDOUT), result);
-    EXPECT_FALSE(api_.isConnected());
-    done->open();
-
-    // A reply that does not come in time: its late arrival must not meet
-    // the next call, so the connection goes too.
-    peer_.join();
-    const auto silent = std::make_shared<Gate>();
-    serveLogin("ok \n", [silent](RawConn& conn) {
-        conn.readLine();
-        silent->wait(60000);
-    });
-    ASSERT_TRUE(connect());
-    EXPECT_FALSE(api_.call(0, "M", "", true, result, 50));
-    EXPECT_EQ(sysText(ETIMEDOUT), result);
-    EXPECT_TRUE(api_.timedOut());
-    EXPECT_FALSE(api_.isConnected());
-    silent->open();
+    // The peer holds the connection until the end, and reads either nothing
+    // more (building the 32 MiB command alone takes seconds under a thread
+    // sanitizer) or the command, to leave its reply out: a late reply must
+    // not meet the next call, so the connection goes too.
+    for (const bool readsCommand : {false, true}) {
+        SCOPED_TRACE(readsCommand);
+        const auto done = std::make_shared<Gate>();
+        serveLogin("ok \n", [done, readsCommand](RawConn& conn) {
+            if (readsCommand)
+                conn.readLine();
+            done->wait(60000);
+        });
+        ASSERT_TRUE(connect());
+        const std::string args = readsCommand ? "" : std::string(32 << 20, 'x');
+        EXPECT_FALSE(api_.call(0, "M", args.c_str(), true, result, 50));
+        EXPECT_EQ(sysText(ETIMEDOUT), result);
+        EXPECT_TRUE(!readsCommand || api_.timedOut());
+        EXPECT_FALSE(api_.isConnected());
+        done->open();
+    }
 }
 
 // A watchdog's stop ends a connect whose SYNs go unanswered, long before
@@ -355,16 +349,13 @@ TEST_F(rcAPIPeerTest, ParkedConnectionIsReusedOnlyWhileFit) {
         ASSERT_TRUE(connect());
         api_.park();
         parked->open();
-        if (c.serverCloses) {
-            peer_.join();
+        if (c.serverCloses)  // serving again waits for the parked connection's close
             serveLogin("ok \n", answer("fresh"));
-        }
         ASSERT_TRUE(api_.connect("127.0.0.1", c.port, kCallMs)) << api_.lastError();
         std::string result;
         EXPECT_TRUE(api_.call(0, "M", "two", true, result, kCallMs));
         EXPECT_EQ(c.result, result);
-        api_.disconnect();
-        peer_.join();
+        api_.disconnect();  // serving again waits for the script's end
     }
 }
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdint>
 #include <condition_variable>
-#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -123,13 +122,12 @@ TEST_F(CorvaneConnectionPoolTest, OneThreadKeepsOneConnection) {
 }
 
 std::atomic<int64_t> gNowUs{0};
-int64_t fakeNowUs() { return gNowUs.load(); }
 
 TEST_F(CorvaneConnectionPoolTest, ExtraConnectionClosesAfterTheIdleTimeOut) {
     constexpr int64_t kIdleUs = 30000000;
     corvaneUninit();
     gNowUs.store(1000000000);
-    corvaneSetConnectionClock(&fakeNowUs);
+    corvaneSetConnectionClock([] { return gNowUs.load(); });
     corvaneCreateConnectionTable(16, kIdleUs, kPoolSize);
     ASSERT_TRUE(corvaneInit());
     SimProcess sim(numberedTree());
