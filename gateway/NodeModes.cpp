@@ -173,7 +173,7 @@ std::string getNodeInfo(const ModeContext& context) {
     return eachNode(context, [&](TimeoutCorvaneServerHandle&, CorvaneNodeHandle& node, const std::string& id,
                                  const std::string& host, std::string& output) {
         CorvaneStr type, name;
-        int children = 0, streams = 0;
+        int children, streams;
         if (!node.getNodeTypeStr(type) || !node.getDisplayName(name) || !node.getNumChildren(children) ||
             !node.getNumMetaDataStreams(streams))
             throw std::string(node.lastError());

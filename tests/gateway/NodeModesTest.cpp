@@ -388,10 +388,14 @@ TEST_F(NodeModesTest, BrowseModesFailWithTheServerTextAndStayInsideTheLimits) {
         {{"mode=getChildren", "nodeId=/a%26b", "withTypes=1", "host=" + slow.host()},
          {{"CORVANE_REQUEST_TIMEOUT", "600"}},
          "Request took longer than 600 ms"},
+        // The answer's limit stops the list at the first child past it.
+        {{"mode=getChildren", "nodeId=/a%26b", "withTypes=1", "host=" + slow.host()},
+         {{"CORVANE_MAX_RESPONSE_BYTES", "1"}},
+         "Response too large"},
     };
     for (const auto& c : cases)
         EXPECT_EQ(run(c.args, c.env).out, error(c.message)) << c.message;
-    EXPECT_EQ(slow.calls("GetNodeTypeStr").size(), 2u);
+    EXPECT_EQ(slow.calls("GetNodeTypeStr").size(), 3u);
     // Without types the same folder needs one call.
     EXPECT_FALSE(
         failed(run({"mode=getChildren", "nodeId=/a%26b", "host=" + slow.host()}, {{"CORVANE_MAX_NODES", "2"}})));

@@ -59,6 +59,7 @@ TEST(XmlBoundsTest, PassesOnlyTextsWithinTheBoundsAsTheParserSeesThem) {
         {"<a x=\"/>\"><b y='>'><c><d>", false},
         {"<a x=\"1\"><b><c y = \">\"><d>", false},
         {"<a x\"><b><c><d>", false},
+        {"<a x=\"1\"'><b><c><d>", false},
         {"<?pi x > <a><b><c><d> ?>", false},
         {"<!DOCTYPE a [<!ENTITY e 'x'>]><a/>", true},
         {"<!x ><a><b><c><d>", false},
