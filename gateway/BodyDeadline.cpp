@@ -9,9 +9,9 @@ BodyDeadline::BodyDeadline(RequestWatchdog& watchdog, RequestIo& io, RequestLimi
 
 BodyDeadline::~BodyDeadline() { watchdog_.forget(*this); }
 
+// Aborting again until the read ends is harmless: it only shuts the
+// reading side once more.
 void BodyDeadline::step() {
-    if (!fired_ && RequestLimits::Clock::now() >= deadline_) {
-        fired_ = true;
+    if (RequestLimits::Clock::now() >= deadline_)
         io_.abortBody();
-    }
 }

@@ -22,5 +22,4 @@ private:
     RequestWatchdog& watchdog_;
     RequestIo& io_;
     const RequestLimits::Clock::time_point deadline_;
-    bool fired_ = false;  // steps only
 };
