@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <cstring>
+#include <mutex>
 
 #include "AccountModes.h"
 #include "AdminModes.h"
@@ -110,10 +111,9 @@ bool isWriteMode(const std::string& mode) {
 // locale is a good part of a short request's time, so a CGI run that never
 // talks to a server skips it.
 void useUtf8Characters() {
-    static const bool done = [] {
+    static std::once_flag once;
+    std::call_once(once, [] {
         if (!std::setlocale(LC_CTYPE, "C.UTF-8"))
             std::setlocale(LC_CTYPE, "");
-        return true;
-    }();
-    (void)done;
+    });
 }

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "HttpOutput.h"
 #include "RequestIo.h"
@@ -116,11 +117,8 @@ const char* RequestLog::phaseName(Phase phase) {
 
 void routeMessagesToErrors() {
     static ErrorRouter router;
-    static const bool installed = [] {
-        Corvane::CoMsg::setRouter(&router);
-        return true;
-    }();
-    (void)installed;
+    static std::once_flag once;
+    std::call_once(once, [] { Corvane::CoMsg::setRouter(&router); });
 }
 
 std::string logTime(std::chrono::system_clock::time_point time) {
