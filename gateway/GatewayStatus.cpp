@@ -78,12 +78,12 @@ void GatewayStatus::serverError(const std::string& host, const std::string& mess
     serverLocked(host).lastError = message;
 }
 
-void GatewayStatus::serverClosed(const std::string& host, int connected) {
+void GatewayStatus::serverClosed(const std::string& host, Link link) {
     std::lock_guard<std::mutex> lock(mutex_);
     Server& server = serverLocked(host);
     --server.open;
-    if (connected >= 0)
-        server.connected = connected != 0;
+    if (link != Link::Unknown)
+        server.connected = link == Link::Up;
 }
 
 GatewayStatus::Snapshot GatewayStatus::snapshot() const {

@@ -40,8 +40,10 @@ public:
     // message, is the server's last error.
     void serverCall(const std::string& host, std::chrono::steady_clock::duration elapsed, bool ok);
     void serverError(const std::string& host, const std::string& message);
-    // connected: 1 up, 0 down, -1 not known (no operation ended).
-    void serverClosed(const std::string& host, int connected);
+    // What a closed handle saw of its connection; Unknown when no
+    // operation ended.
+    enum class Link { Unknown, Up, Down };
+    void serverClosed(const std::string& host, Link link);
     // How many live-update streams the process holds now.
     void setStreams(int64_t open);
 

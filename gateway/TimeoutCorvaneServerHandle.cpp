@@ -38,7 +38,8 @@ TimeoutCorvaneServerHandle::~TimeoutCorvaneServerHandle() {
         if (RequestLog* log = RequestLog::current())
             log->setFailedServer(host_);
     }
-    status.serverClosed(host_, failed ? 0 : called_ ? 1 : -1);
+    using Link = GatewayStatus::Link;
+    status.serverClosed(host_, failed ? Link::Down : called_ ? Link::Up : Link::Unknown);
     RequestLog::enter(RequestLog::Phase::Request);
 }
 
