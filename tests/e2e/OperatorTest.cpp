@@ -210,7 +210,9 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
         "import sys\n"
         "from prometheus_client.parser import text_string_to_metric_families\n"
         "text = sys.stdin.read().split('\\n\\n', 1)[1]\n"
-        "for family in text_string_to_metric_families(text):\n"
+        "families = list(text_string_to_metric_families(text))\n"
+        "print(*(f.name.replace('corvane_gateway_', '') + ':' + f.type for f in families))\n"
+        "for family in families:\n"
         "    for s in family.samples:\n"
         "        exact = s.name.endswith(('_total', '_count', '_bucket')) or 'last_error' in s.name\n"
         "        print(s.name, sorted(s.labels.items()), *([s.value] if exact else []))\n";
@@ -219,6 +221,13 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
     options.env = CorvaneTest::currentEnvironment();
     const auto parsed = CorvaneTest::runProcess({"/usr/bin/python3", "-c", script}, options);
     ASSERT_EQ(parsed.exitStatus, 0) << parsed.err << text;
+    // Every family, in order, each with its type.
+    EXPECT_EQ(parsed.out.substr(0, parsed.out.find('\n')),
+              "start_time_seconds:gauge uptime_seconds:gauge requests_accepted:counter requests_in_flight:gauge "
+              "requests_by_mode:counter requests_by_outcome:counter slow_requests:counter threads:gauge "
+              "threads_max_busy:gauge live_streams:gauge server_open_handles:gauge server_connections:gauge "
+              "server_calls:counter server_failures:counter server_last_error_info:gauge "
+              "server_call_seconds:histogram");
     for (const std::string& sample :
          {std::string("corvane_gateway_start_time_seconds []"), std::string("corvane_gateway_uptime_seconds []"),
           std::string("corvane_gateway_requests_accepted_total [] 8.0"),
