@@ -63,7 +63,7 @@ public:
         // The peers a TCP listener takes connections from, addresses
         // separated by commas (FCGI_WEB_SERVER_ADDRS); empty for any.
         std::string webServers;
-        size_t maxPending = kMaxPending;
+        size_t maxPending = kMaxPending;  // at least 1
     };
 
     // Takes connections on listener, which it makes non-blocking. Blocks
@@ -93,8 +93,8 @@ public:
     };
 
     // Waits for place's turn and for a connection whose request has
-    // arrived, then reads the request with FCGX_Accept_r. request was
-    // finished (FCGX_Finish_r) since the last call; the connection it
+    // arrived, then reads the request with FCGX_Accept_r. request was made
+    // on no listening socket (-1), and finished (FCGX_Finish_r) since the last call; the connection it
     // kept, if any, waits for its next request. Once a stop has served
     // what was taken, either wait ends at once: false, as when libfcgi
     // could not be loaded.
