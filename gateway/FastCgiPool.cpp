@@ -105,8 +105,6 @@ FastCgiPool::~FastCgiPool() {
 }
 
 bool FastCgiPool::accept(FCGX_Request& request, Place& place) {
-    if (!fcgi_)
-        return false;
     giveBack(place, request.ipcFd);
     request.ipcFd = -1;
     if (!takeTurn(place))
@@ -149,10 +147,8 @@ bool FastCgiPool::accept(FCGX_Request& request, Place& place) {
 void FastCgiPool::giveBack(Place& place, int kept) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (place.serving_) {
-            place.serving_ = false;
+        if (place.serving_)
             --inFlight_;
-        }
         if (kept >= 0 && !stopping_) {
             // The runner takes it, woken from its wait (this thread's own
             // next wait, when it is the runner).
