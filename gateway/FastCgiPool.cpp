@@ -149,7 +149,9 @@ void FastCgiPool::giveBack(Place& place, int kept) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (place.serving_)
             --inFlight_;
-        if (kept >= 0 && !stopping_) {
+        if (kept < 0)
+            return;
+        if (!stopping_) {
             // The runner takes it, woken from its wait (this thread's own
             // next wait, when it is the runner).
             returned_.push_back(kept);
@@ -157,7 +159,7 @@ void FastCgiPool::giveBack(Place& place, int kept) {
             return;
         }
     }
-    ::close(kept);  // none when -1
+    ::close(kept);
 }
 
 bool FastCgiPool::takeTurn(Place& place) {
@@ -268,7 +270,7 @@ bool FastCgiPool::startLargeRead(int fd, Clock::time_point deadline) {
     if (largeFd_ < 0)
         return false;  // out of descriptors: refused as a second one is
     largeDeadline_ = deadline;
-    largeCut_ = false;
+    largeTimed_ = true;
     if (hasStopWaiter_)
         pthread_kill(stopWaiter_, kWakeSignal);
     return true;
@@ -278,12 +280,13 @@ void FastCgiPool::endLargeRead() {
     std::lock_guard<std::mutex> lock(mutex_);
     ::close(largeFd_);
     largeFd_ = -1;
+    largeTimed_ = false;
 }
 
 void FastCgiPool::cutLargeReadLocked() {
-    if (largeFd_ >= 0 && !largeCut_ && Clock::now() >= largeDeadline_) {
+    if (largeTimed_ && Clock::now() >= largeDeadline_) {
         ::shutdown(largeFd_, SHUT_RD);  // the socket's, through the copy: libfcgi's read returns
-        largeCut_ = true;
+        largeTimed_ = false;
     }
 }
 
@@ -362,14 +365,12 @@ int FastCgiPool::waitForStop() {
     sigaddset(&signals, kWakeSignal);
     for (;;) {
         std::unique_lock<std::mutex> lock(mutex_);
-        const bool timed = largeFd_ >= 0 && !largeCut_;
-        const Clock::time_point deadline = largeDeadline_;
+        cutLargeReadLocked();
+        const bool timed = largeTimed_;
+        const timespec wait = timeUntil(largeDeadline_);
         lock.unlock();
-        const timespec wait = timeUntil(deadline);
         const int signal = timed ? sigtimedwait(&signals, nullptr, &wait) : sigwaitinfo(&signals, nullptr);
         if (signal != -1 && signal != kWakeSignal)
             return signal;
-        lock.lock();
-        cutLargeReadLocked();
     }
 }

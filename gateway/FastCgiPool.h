@@ -147,7 +147,7 @@ private:
     // reading side down at largeDeadline_.
     int largeFd_ = -1;
     Clock::time_point largeDeadline_;
-    bool largeCut_ = false;       // its reading side is shut down
+    bool largeTimed_ = false;     // it runs, its reading side not shut down yet
     bool hasStopWaiter_ = false;  // run()'s thread, stopWaiter_, times that read
     pthread_t stopWaiter_{};
 };
