@@ -9,12 +9,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <thread>
 
 namespace {
 
 // Out of descriptors with none pending to give back: connections wait in
 // the listener's queue meanwhile, rather than the runner spin on it.
-constexpr std::chrono::milliseconds kListenerPause{100};
+constexpr std::chrono::milliseconds kOutOfDescriptorsPause{100};
 
 // Milliseconds from now until when, rounded up; 0 once it has passed.
 int msUntil(FastCgiArrivals::Clock::time_point when) {
@@ -70,7 +71,7 @@ void FastCgiArrivals::stopAccepting() {
     if (!accepting_)
         return;
     accepting_ = false;
-    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, listener_, nullptr);  // a paused one too: resuming it fails
+    ::epoll_ctl(epoll_, EPOLL_CTL_DEL, listener_, nullptr);
     for (size_t i = pending_.size(); i-- > 0;)
         if (pending_[i].kept && nothingArriving(pending_[i].fd))
             drop(i);
@@ -78,8 +79,6 @@ void FastCgiArrivals::stopAccepting() {
 
 FastCgiArrivals::Step FastCgiArrivals::waitOnce(const sigset_t& waitMask, Ready* ready) {
     closeLate();
-    if (listenerPaused_ && Clock::now() >= listenerPausedUntil_)
-        pauseListener(false);
     epoll_event event{};
     const int events = ::epoll_pwait(epoll_, &event, 1, waitMs(), &waitMask);
     if (events < 0 && errno != EINTR)
@@ -116,7 +115,7 @@ FastCgiArrivals::Step FastCgiArrivals::acceptOne(Ready* ready) {
     if (fd < 0) {
         if (errno == EMFILE || errno == ENFILE) {
             if (pending_.empty())
-                pauseListener(true);
+                std::this_thread::sleep_for(kOutOfDescriptorsPause);
             else
                 drop(0);  // the oldest gives its descriptor to the next
         }
@@ -201,18 +200,6 @@ void FastCgiArrivals::closeLate() {
         drop(0);
 }
 
-void FastCgiArrivals::pauseListener(bool paused) {
-    epoll_event event{};
-    event.events = paused ? 0u : static_cast<uint32_t>(EPOLLIN);
-    event.data.fd = listener_;
-    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listener_, &event);
-    listenerPaused_ = paused;
-    listenerPausedUntil_ = Clock::now() + kListenerPause;
-}
-
 int FastCgiArrivals::waitMs() const {
-    if (pending_.empty())
-        return listenerPaused_ ? msUntil(listenerPausedUntil_) : -1;
-    const Clock::time_point first = pending_.front().deadline;
-    return msUntil(listenerPaused_ ? std::min(first, listenerPausedUntil_) : first);
+    return pending_.empty() ? -1 : msUntil(pending_.front().deadline);
 }

@@ -81,7 +81,6 @@ private:
     Step acceptOne(Ready* ready);
     FastCgiArrival look(Pending& pending);
     void keep(const Pending& pending);
-    void pauseListener(bool paused);
     void drop(size_t index);
     int takeOut(size_t index);
     void closeLate();
@@ -94,7 +93,5 @@ private:
     int epoll_ = -1;               // the listener and the pending connections
     std::deque<Pending> pending_;  // oldest first
     std::vector<uint8_t> peek_;
-    Clock::time_point listenerPausedUntil_{};
-    bool listenerPaused_ = false;
     bool accepting_ = true;
 };

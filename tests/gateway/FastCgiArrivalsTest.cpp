@@ -140,12 +140,15 @@ TEST_F(FastCgiPoolPendingTest, VariablesPastALookAreReadOneRequestAtATimeAndTime
     EXPECT_FALSE(first.closedWithin(50));
     FastCgiClient idle(socket_);
     ASSERT_TRUE(idle.begin({{"QUERY_STRING", "idle"}}, true) && idle.readAnswer(&out, 5000));
+    FastCgiClient busy(socket_);
+    ASSERT_TRUE(busy.begin({{"QUERY_STRING", "busy"}}, true) && busy.readAnswer(&out, 5000) && busy.sendRaw("\x01"));
     // A stop closes a kept connection with no request on its way, takes
-    // no new one, and lets the large one finish and serves it. (Neither
+    // no new one, and serves the one on its way and the large one. (None
     // sends a body: its end, left unread, would count as on its way.)
     std::thread stop([&pool] { pool.reset(); });
     EXPECT_TRUE(idle.closedWithin(5000));
     EXPECT_EQ(FastCgiClient::request(socket_, {{"QUERY_STRING", "late"}}, "", 200), "");
+    EXPECT_TRUE(busy.sendRaw(largeBegin(10).substr(1) + FastCgiClient::record(4, 1, "")) && busy.readAnswer(&out, 5000));
     EXPECT_TRUE(first.sendRaw(FastCgiClient::record(4, 1, "")) && first.readAnswer(&out, 5000));
     EXPECT_EQ(out, "Content-Type: text/plain\r\n\r\nok ");
     EXPECT_TRUE(first.closedWithin(5000)) << "kept, with nothing on its way";

@@ -104,6 +104,7 @@ TEST(FastCgiPoolTest, AListenerThatFailsStopsTheProcess) {
     ASSERT_EQ(FCGX_Init(), 0);
     const CorvaneTest::ScopedFd shut(FCGX_OpenSocket(dir.file("socket").c_str(), 16));
     ASSERT_EQ(::shutdown(shut.get(), SHUT_RDWR), 0);
+    const int fds = CorvaneTest::countOpenFds();
     for (const int listener : {-1, shut.get()}) {
         FastCgiPool pool(listener, FastCgiPool::Options());
         CorvaneTest::Gate returned;
@@ -124,6 +125,7 @@ TEST(FastCgiPoolTest, AListenerThatFailsStopsTheProcess) {
         serving.join();
         EXPECT_TRUE(stopped) << "listener " << listener;
     }
+    EXPECT_EQ(CorvaneTest::countOpenFds(), fds);
 }
 
 }  // namespace
