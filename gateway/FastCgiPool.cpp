@@ -114,7 +114,7 @@ bool FastCgiPool::accept(FCGX_Request& request, Place& place) {
         const int fd = nextConnection(&large);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (fd < 0) {
+            if (fd == -1) {
                 // The process stops: the threads still waiting end too.
                 hasRunner_ = false;
                 stopping_ = true;
@@ -149,8 +149,8 @@ void FastCgiPool::giveBack(Place& place, int kept) {
         std::lock_guard<std::mutex> lock(mutex_);
         if (place.serving_)
             --inFlight_;
-        if (kept < 0)
-            return;
+        if (kept == -1)
+            return;  // libfcgi closed it, or it was handed over
         if (!stopping_) {
             // The runner takes it, woken from its wait (this thread's own
             // next wait, when it is the runner).
@@ -240,15 +240,11 @@ int FastCgiPool::nextConnection(bool* large) {
 }
 
 bool FastCgiPool::takeReturned() {
+    std::unique_lock<std::mutex> lock(mutex_);
     std::vector<int> returned;
-    bool draining = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_)
-            return false;
-        returned.swap(returned_);
-        draining = draining_;
-    }
+    returned.swap(returned_);
+    const bool draining = draining_;
+    lock.unlock();
     if (draining)
         arrivals_.stopAccepting();
     for (const int fd : returned)
@@ -257,17 +253,17 @@ bool FastCgiPool::takeReturned() {
         return true;
     // Nothing left on its way here: the drain ends once no thread holds a
     // connection either (a kept one comes back, with a wake-up, to be seen).
-    std::lock_guard<std::mutex> lock(mutex_);
+    lock.lock();
     return !returned_.empty() || inFlight_ > 0;
 }
 
 bool FastCgiPool::startLargeRead(int fd, Clock::time_point deadline) {
     std::lock_guard<std::mutex> lock(mutex_);
     // One at a time: they are rare, and many would hold as many threads.
-    if (largeFd_ >= 0)
+    if (largeFd_ != -1)
         return false;
     largeFd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (largeFd_ < 0)
+    if (largeFd_ == -1)
         return false;  // out of descriptors: refused as a second one is
     largeDeadline_ = deadline;
     largeTimed_ = true;
