@@ -200,6 +200,4 @@ void FastCgiArrivals::closeLate() {
         drop(0);
 }
 
-int FastCgiArrivals::waitMs() const {
-    return pending_.empty() ? -1 : msUntil(pending_.front().deadline);
-}
+int FastCgiArrivals::waitMs() const { return pending_.empty() ? -1 : msUntil(pending_.front().deadline); }

@@ -3,12 +3,11 @@
 // long, from which peers, and those whose variables outgrow a look.
 #include "FastCgiArrivals.h"
 
-#include <fcgiapp.h>
-#include <pthread.h>
 #include <arpa/inet.h>
+#include <fcgiapp.h>
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <memory>
