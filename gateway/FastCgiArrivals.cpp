@@ -9,16 +9,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <thread>
 
 namespace {
 
-// One errno test covers a non-blocking socket's "try again"; a call that
-// never waits is never interrupted.
-static_assert(EAGAIN == EWOULDBLOCK, "EAGAIN and EWOULDBLOCK differ");
-
 // Out of descriptors with none pending to give back: connections wait in
 // the listener's queue meanwhile, rather than the runner spin on it.
-constexpr std::chrono::milliseconds kListenerPause{100};
+constexpr std::chrono::milliseconds kOutOfDescriptorsPause{100};
 
 // Milliseconds from now until when, rounded up; 0 once it has passed.
 int msUntil(FastCgiArrivals::Clock::time_point when) {
@@ -30,7 +27,7 @@ int msUntil(FastCgiArrivals::Clock::time_point when) {
 // answer to the last one: with no byte of it there, none is on its way.
 bool nothingArriving(int fd) {
     int available;
-    return ::ioctl(fd, FIONREAD, &available) != 0 || available <= 0;
+    return ::ioctl(fd, FIONREAD, &available) != 0 || available == 0;
 }
 
 }  // namespace
@@ -43,15 +40,14 @@ FastCgiArrivals::FastCgiArrivals(int listener, std::chrono::milliseconds arrival
       peers_(webServers),
       peek_(kFastCgiMaxRecordBytes) {
     // Other processes may take from the same listener: readable is no
-    // promise that a connection is still there.
-    const int flags = ::fcntl(listener_, F_GETFL);
-    if (flags >= 0)
-        ::fcntl(listener_, F_SETFL, flags | O_NONBLOCK);
+    // promise that a connection is still there. No listener, no set: every
+    // call on them fails, and so does waitOnce().
+    ::fcntl(listener_, F_SETFL, ::fcntl(listener_, F_GETFL) | O_NONBLOCK);
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = listener_;
-    if (epoll_ >= 0 && ::epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_, &event) != 0) {
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, listener_, &event) != 0) {
         ::close(epoll_);
         epoll_ = -1;
     }
@@ -60,8 +56,7 @@ FastCgiArrivals::FastCgiArrivals(int listener, std::chrono::milliseconds arrival
 FastCgiArrivals::~FastCgiArrivals() {
     for (const Pending& pending : pending_)
         ::close(pending.fd);
-    if (epoll_ >= 0)
-        ::close(epoll_);
+    ::close(epoll_);
 }
 
 void FastCgiArrivals::keepReturned(int fd) {
@@ -77,26 +72,22 @@ void FastCgiArrivals::stopAccepting() {
         return;
     accepting_ = false;
     ::epoll_ctl(epoll_, EPOLL_CTL_DEL, listener_, nullptr);
-    listenerPaused_ = false;
     for (size_t i = pending_.size(); i-- > 0;)
         if (pending_[i].kept && nothingArriving(pending_[i].fd))
             drop(i);
 }
 
 FastCgiArrivals::Step FastCgiArrivals::waitOnce(const sigset_t& waitMask, Ready* ready) {
-    if (epoll_ < 0)
-        return Step::Failed;
     closeLate();
-    if (listenerPaused_ && Clock::now() >= listenerPausedUntil_)
-        pauseListener(false);
     epoll_event event{};
     const int events = ::epoll_pwait(epoll_, &event, 1, waitMs(), &waitMask);
     if (events < 0 && errno != EINTR)
         return Step::Failed;
     if (events <= 0)
         return Step::Again;
+    // A listener shut down hangs up, and takes no connection again.
     if (event.data.fd == listener_)
-        return acceptOne(ready);
+        return event.events & EPOLLHUP ? Step::Failed : acceptOne(ready);
     const auto found = std::find_if(pending_.begin(), pending_.end(),
                                     [&event](const Pending& pending) { return pending.fd == event.data.fd; });
     if (found == pending_.end())
@@ -122,12 +113,9 @@ FastCgiArrivals::Step FastCgiArrivals::waitOnce(const sigset_t& waitMask, Ready*
 FastCgiArrivals::Step FastCgiArrivals::acceptOne(Ready* ready) {
     const int fd = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) {
-        const int err = errno;
-        if (err == EBADF || err == EINVAL || err == ENOTSOCK)
-            return Step::Failed;  // no listener to take connections from
-        if (err == EMFILE || err == ENFILE || err == ENOBUFS || err == ENOMEM) {
+        if (errno == EMFILE || errno == ENFILE) {
             if (pending_.empty())
-                pauseListener(true);
+                std::this_thread::sleep_for(kOutOfDescriptorsPause);
             else
                 drop(0);  // the oldest gives its descriptor to the next
         }
@@ -156,18 +144,14 @@ FastCgiArrivals::Step FastCgiArrivals::acceptOne(Ready* ready) {
 FastCgiArrival FastCgiArrivals::look(Pending& pending) {
     // A record already seen in part is not copied again until it can be
     // whole; a first look, nearly always at a whole request, just copies.
-    if (pending.needBytes > kFastCgiHeaderBytes) {
-        int available;
-        if (::ioctl(pending.fd, FIONREAD, &available) != 0)
-            return FastCgiArrival::Broken;
-        if (available <= 0 || static_cast<size_t>(available) < pending.needBytes)
-            return FastCgiArrival::Waiting;
-    }
+    int available;
+    if (pending.needBytes > kFastCgiHeaderBytes &&
+        (::ioctl(pending.fd, FIONREAD, &available) != 0 || static_cast<size_t>(available) < pending.needBytes))
+        return FastCgiArrival::Waiting;
+    // An error or an end of stream is the caller's to see, with its event.
     const ssize_t got = ::recv(pending.fd, peek_.data(), peek_.size(), MSG_PEEK | MSG_DONTWAIT);
-    if (got < 0)
-        return errno == EAGAIN ? FastCgiArrival::Waiting : FastCgiArrival::Broken;
-    if (got == 0 || static_cast<size_t>(got) < pending.needBytes)
-        return FastCgiArrival::Waiting;  // an end of stream is the caller's to see
+    if (got < static_cast<ssize_t>(pending.needBytes))
+        return FastCgiArrival::Waiting;
     size_t staleBytes = 0;
     const FastCgiArrival arrival =
         scanFastCgiRecords(peek_.data(), static_cast<size_t>(got), pending.kept, &pending.needBytes, &staleBytes);
@@ -186,12 +170,12 @@ FastCgiArrival FastCgiArrivals::look(Pending& pending) {
 }
 
 void FastCgiArrivals::keep(const Pending& pending) {
-    if (pending_.size() >= maxPending_ && !pending_.empty())
+    if (pending_.size() >= maxPending_)
         drop(0);
     epoll_event event{};
     event.events = EPOLLIN | EPOLLRDHUP | EPOLLET;
     event.data.fd = pending.fd;
-    if (maxPending_ == 0 || ::epoll_ctl(epoll_, EPOLL_CTL_ADD, pending.fd, &event) != 0) {
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, pending.fd, &event) != 0) {
         ::close(pending.fd);
         return;
     }
@@ -216,18 +200,4 @@ void FastCgiArrivals::closeLate() {
         drop(0);
 }
 
-void FastCgiArrivals::pauseListener(bool paused) {
-    epoll_event event{};
-    event.events = paused ? 0u : static_cast<uint32_t>(EPOLLIN);
-    event.data.fd = listener_;
-    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, listener_, &event);
-    listenerPaused_ = paused;
-    listenerPausedUntil_ = Clock::now() + kListenerPause;
-}
-
-int FastCgiArrivals::waitMs() const {
-    if (pending_.empty())
-        return listenerPaused_ ? msUntil(listenerPausedUntil_) : -1;
-    const Clock::time_point first = pending_.front().deadline;
-    return msUntil(listenerPaused_ ? std::min(first, listenerPausedUntil_) : first);
-}
+int FastCgiArrivals::waitMs() const { return pending_.empty() ? -1 : msUntil(pending_.front().deadline); }

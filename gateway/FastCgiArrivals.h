@@ -45,15 +45,13 @@ public:
 
     // Takes connections on listener, which it makes non-blocking, from the
     // peers webServers lists (all when empty). A connection has
-    // arrivalLimit from its acceptance to send its request's variables.
+    // arrivalLimit from its acceptance to send its request's variables;
+    // maxPending is at least 1.
     FastCgiArrivals(int listener, std::chrono::milliseconds arrivalLimit, size_t maxPending,
                     const std::string& webServers);
     ~FastCgiArrivals();
     FastCgiArrivals(const FastCgiArrivals&) = delete;
     FastCgiArrivals& operator=(const FastCgiArrivals&) = delete;
-
-    // False when the epoll set could not be made: nothing arrives.
-    bool valid() const { return epoll_ >= 0; }
 
     // Watches fd, a connection that carried a request before, for its next
     // one, with a fresh arrival limit. Takes fd over.
@@ -68,7 +66,7 @@ public:
     // Waits for one event, with waitMask as the signal mask meanwhile (a
     // signal let in ends the wait), or for the next connection's deadline,
     // and handles it. Ready fills *ready; Again when nothing is ready yet;
-    // Failed when the listener or the set is gone.
+    // Failed when the listener or the set is gone or was never there.
     Step waitOnce(const sigset_t& waitMask, Ready* ready);
 
 private:
@@ -83,7 +81,6 @@ private:
     Step acceptOne(Ready* ready);
     FastCgiArrival look(Pending& pending);
     void keep(const Pending& pending);
-    void pauseListener(bool paused);
     void drop(size_t index);
     int takeOut(size_t index);
     void closeLate();
@@ -96,7 +93,5 @@ private:
     int epoll_ = -1;               // the listener and the pending connections
     std::deque<Pending> pending_;  // oldest first
     std::vector<uint8_t> peek_;
-    Clock::time_point listenerPausedUntil_{};
-    bool listenerPaused_ = false;
     bool accepting_ = true;
 };

@@ -54,10 +54,12 @@ void FastCgiIo::out(const char* data, size_t size) {
 }
 
 void FastCgiIo::err(const char* data, size_t size) {
-    if (!handedOver_)
+    if (!handedOver_) {
         put(data, size, request_.err);
-    else if (size > 0 && std::fwrite(data, 1, size, stderr) == size)
-        std::fflush(stderr);
+        return;
+    }
+    std::fwrite(data, 1, size, stderr);
+    std::fflush(stderr);
 }
 
 void FastCgiIo::put(const char* data, size_t size, FCGX_Stream* stream) {
@@ -86,7 +88,7 @@ int FastCgiIo::handOver() {
     fcgi_.free(&request_, 0);
     const int fd = request_.ipcFd;
     request_.ipcFd = -1;
-    if (!sent && fd >= 0) {
+    if (!sent) {
         ::close(fd);
         return -1;
     }

@@ -12,10 +12,11 @@
 // since one may have been about to wait when the last one came. The
 // runner drops the listener, serves what is left, and once no connection
 // is pending, returned or held by a thread, ends the drain; the threads
-// waiting for a turn are told under the pool's mutex. The same signal
-// tells the runner that a kept connection came back or, in the drain, that
-// a request ended, and tells run()'s thread when to shut down the reading
-// side of a request whose variables outgrew a look.
+// waiting for a turn are told under the pool's mutex; a request that ends
+// in the drain is seen at the next of those wake-ups. The same signal
+// tells the runner that a kept connection came back, and tells run()'s
+// thread when to shut down the reading side of a request whose variables
+// outgrew a look.
 // Order: a thread takes connections only while it holds the turn, and the
 // turns go to one thread after another, never two at once; requests of
 // one connection are served one after another. Locks: mutex_, and in run()
@@ -57,6 +58,16 @@ sigset_t stopSignals() {
     return signals;
 }
 
+// From now until when, none once it has passed, as sigtimedwait takes it.
+timespec timeUntil(std::chrono::steady_clock::time_point when) {
+    timespec wait{};
+    const auto left = std::max(when - std::chrono::steady_clock::now(), std::chrono::steady_clock::duration::zero());
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+    wait.tv_sec = static_cast<time_t>(seconds.count());
+    wait.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
+    return wait;
+}
+
 // Interrupts the wait it arrives in, nothing more.
 extern "C" void onWake(int) {}
 
@@ -80,25 +91,20 @@ FastCgiPool::FastCgiPool(int listener, const Options& options)
     // Every pool thread inherits this thread's mask.
     pthread_sigmask(SIG_BLOCK, nullptr, &waitMask_);
     sigdelset(&waitMask_, kWakeSignal);
-    // Without SA_RESTART: the wait it interrupts returns.
+    // No flags, so no SA_RESTART: the wait it interrupts returns.
     struct sigaction action {};
     action.sa_handler = onWake;
-    sigemptyset(&action.sa_mask);
     sigaction(kWakeSignal, &action, nullptr);
 }
 
 FastCgiPool::~FastCgiPool() {
+    // Kept ones that came back while a failed listener stopped the runner.
     for (const int fd : returned_)
         ::close(fd);
-    if (largeFd_ >= 0)
-        ::close(largeFd_);
     pthread_sigmask(SIG_SETMASK, &previousMask_, nullptr);
 }
 
 bool FastCgiPool::accept(FCGX_Request& request, Place& place) {
-    if (!fcgi_)
-        return false;
-    request.listen_sock = -1;
     giveBack(place, request.ipcFd);
     request.ipcFd = -1;
     if (!takeTurn(place))
@@ -108,7 +114,7 @@ bool FastCgiPool::accept(FCGX_Request& request, Place& place) {
         const int fd = nextConnection(&large);
         {
             std::lock_guard<std::mutex> lock(mutex_);
-            if (fd < 0) {
+            if (fd == -1) {
                 // The process stops: the threads still waiting end too.
                 hasRunner_ = false;
                 stopping_ = true;
@@ -141,22 +147,19 @@ bool FastCgiPool::accept(FCGX_Request& request, Place& place) {
 void FastCgiPool::giveBack(Place& place, int kept) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (place.serving_) {
-            place.serving_ = false;
+        if (place.serving_)
             --inFlight_;
-        }
-        const bool returned = kept >= 0 && !stopping_;
-        if (returned) {
+        if (kept == -1)
+            return;  // libfcgi closed it, or it was handed over
+        if (!stopping_) {
+            // The runner takes it, woken from its wait (this thread's own
+            // next wait, when it is the runner).
             returned_.push_back(kept);
-            kept = -1;
-        }
-        // The runner, unless it is this thread, takes it or sees whether
-        // the drain is over.
-        if ((returned || draining_) && hasRunner_ && place.takenTurn_ != runnerTurn_)
             pthread_kill(runner_, kWakeSignal);
+            return;
+        }
     }
-    if (kept >= 0)
-        ::close(kept);
+    ::close(kept);
 }
 
 bool FastCgiPool::takeTurn(Place& place) {
@@ -214,13 +217,9 @@ void FastCgiPool::startDrain() {
     draining_ = true;
     // run()'s thread times a large read from its drain loop.
     hasStopWaiter_ = false;
-    if (hasRunner_)
-        pthread_kill(runner_, kWakeSignal);
 }
 
 int FastCgiPool::nextConnection(bool* large) {
-    if (!arrivals_.valid())
-        return -1;
     for (;;) {
         if (!takeReturned())
             return -1;
@@ -241,15 +240,11 @@ int FastCgiPool::nextConnection(bool* large) {
 }
 
 bool FastCgiPool::takeReturned() {
+    std::unique_lock<std::mutex> lock(mutex_);
     std::vector<int> returned;
-    bool draining = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (stopping_)
-            return false;
-        returned.swap(returned_);
-        draining = draining_;
-    }
+    returned.swap(returned_);
+    const bool draining = draining_;
+    lock.unlock();
     if (draining)
         arrivals_.stopAccepting();
     for (const int fd : returned)
@@ -258,39 +253,36 @@ bool FastCgiPool::takeReturned() {
         return true;
     // Nothing left on its way here: the drain ends once no thread holds a
     // connection either (a kept one comes back, with a wake-up, to be seen).
-    std::lock_guard<std::mutex> lock(mutex_);
+    lock.lock();
     return !returned_.empty() || inFlight_ > 0;
 }
 
 bool FastCgiPool::startLargeRead(int fd, Clock::time_point deadline) {
     std::lock_guard<std::mutex> lock(mutex_);
     // One at a time: they are rare, and many would hold as many threads.
-    if (largeFd_ >= 0 || stopping_)
+    if (largeFd_ != -1)
         return false;
     largeFd_ = ::fcntl(fd, F_DUPFD_CLOEXEC, 0);
-    if (largeFd_ < 0)
-        return false;
+    if (largeFd_ == -1)
+        return false;  // out of descriptors: refused as a second one is
     largeDeadline_ = deadline;
-    largeCut_ = false;
+    largeTimed_ = true;
     if (hasStopWaiter_)
         pthread_kill(stopWaiter_, kWakeSignal);
     return true;
 }
 
 void FastCgiPool::endLargeRead() {
-    int fd = -1;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        fd = largeFd_;
-        largeFd_ = -1;
-    }
-    ::close(fd);
+    std::lock_guard<std::mutex> lock(mutex_);
+    ::close(largeFd_);
+    largeFd_ = -1;
+    largeTimed_ = false;
 }
 
 void FastCgiPool::cutLargeReadLocked() {
-    if (largeFd_ >= 0 && !largeCut_ && Clock::now() >= largeDeadline_) {
+    if (largeTimed_ && Clock::now() >= largeDeadline_) {
         ::shutdown(largeFd_, SHUT_RD);  // the socket's, through the copy: libfcgi's read returns
-        largeCut_ = true;
+        largeTimed_ = false;
     }
 }
 
@@ -302,12 +294,9 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
         stopWaiter_ = waiter;
     }
     Threads state;
+    state.ended.resize(static_cast<size_t>(count));  // those of threads never made are never looked at
     std::vector<std::thread> threads;
     for (int i = 0; i < count; ++i) {
-        {
-            std::lock_guard<std::mutex> lock(state.mutex);
-            state.ended.push_back(false);
-        }
         try {
             threads.emplace_back([&state, i, &serve, waiter] {
                 serve();
@@ -324,8 +313,6 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
                     pthread_kill(waiter, SIGUSR1);
             });
         } catch (const std::system_error&) {
-            std::lock_guard<std::mutex> lock(state.mutex);
-            state.ended.pop_back();
             break;  // the threads there are serve
         }
     }
@@ -373,28 +360,13 @@ int FastCgiPool::waitForStop() {
     sigset_t signals = stopSignals();
     sigaddset(&signals, kWakeSignal);
     for (;;) {
-        bool timed = false;
-        Clock::time_point deadline;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            timed = largeFd_ >= 0 && !largeCut_;
-            deadline = largeDeadline_;
-        }
-        int signal = -1;
-        if (timed) {
-            const auto left = std::max(deadline - Clock::now(), Clock::duration::zero());
-            const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
-            timespec wait{};
-            wait.tv_sec = static_cast<time_t>(seconds.count());
-            wait.tv_nsec =
-                static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
-            signal = sigtimedwait(&signals, nullptr, &wait);
-        } else {
-            signal = sigwaitinfo(&signals, nullptr);
-        }
-        if (signal >= 0 && signal != kWakeSignal)
-            return signal;
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::unique_lock<std::mutex> lock(mutex_);
         cutLargeReadLocked();
+        const bool timed = largeTimed_;
+        const timespec wait = timeUntil(largeDeadline_);
+        lock.unlock();
+        const int signal = timed ? sigtimedwait(&signals, nullptr, &wait) : sigwaitinfo(&signals, nullptr);
+        if (signal != -1 && signal != kWakeSignal)
+            return signal;
     }
 }

@@ -63,7 +63,7 @@ public:
         // The peers a TCP listener takes connections from, addresses
         // separated by commas (FCGI_WEB_SERVER_ADDRS); empty for any.
         std::string webServers;
-        size_t maxPending = kMaxPending;
+        size_t maxPending = kMaxPending;  // at least 1
     };
 
     // Takes connections on listener, which it makes non-blocking. Blocks
@@ -89,15 +89,18 @@ public:
         // The turn it took last; it runs while that is runnerTurn_.
         uint64_t takenTurn_ = 0;
         bool watching_ = false;  // it is the pool's watcher
-        bool serving_ = false;   // its last accept() gave it a connection
+        // It took a connection: each later accept(), and each read libfcgi
+        // fails, gives one back.
+        bool serving_ = false;
     };
 
     // Waits for place's turn and for a connection whose request has
-    // arrived, then reads the request with FCGX_Accept_r. request was
-    // finished (FCGX_Finish_r) since the last call; the connection it
-    // kept, if any, waits for its next request. Once a stop has served
-    // what was taken, either wait ends at once: false, as when libfcgi
-    // could not be loaded.
+    // arrived, then reads the request with FCGX_Accept_r. request was made
+    // on no listening socket (-1), and finished (FCGX_Finish_r) since the
+    // last call; the connection it kept, if any, waits for its next
+    // request. Once a stop has served what was taken, either wait ends at
+    // once: false, and place is done. libfcgi is loaded (the caller saw
+    // fastCgiLibrary() succeed).
     bool accept(FCGX_Request& request, Place& place);
 
 private:
@@ -117,7 +120,7 @@ private:
     // wait for a connection.
     sigset_t waitMask_;
     int stopSignal_ = 0;  // run()'s thread only
-    const FastCgiLibrary* const fcgi_;  // null when libfcgi could not be loaded
+    const FastCgiLibrary* const fcgi_;
     const Options options_;
     // The runner's alone; the next runner's once the turn passed.
     FastCgiArrivals arrivals_;
@@ -144,7 +147,7 @@ private:
     // reading side down at largeDeadline_.
     int largeFd_ = -1;
     Clock::time_point largeDeadline_;
-    bool largeCut_ = false;       // its reading side is shut down
+    bool largeTimed_ = false;     // it runs, its reading side not shut down yet
     bool hasStopWaiter_ = false;  // run()'s thread, stopWaiter_, times that read
     pthread_t stopWaiter_{};
 };

@@ -45,7 +45,7 @@ FastCgiArrival scanFastCgiRecords(const uint8_t* bytes, size_t size, bool kept, 
             *staleBytes = at = end;
             continue;
         }
-        if (*staleBytes > 0)
+        if (*staleBytes != 0)
             return FastCgiArrival::Waiting;
         if (requestId < 0) {
             if (id == 0 || length != kBeginBodyBytes)
@@ -71,5 +71,5 @@ FastCgiArrival scanFastCgiRecords(const uint8_t* bytes, size_t size, bool kept, 
         }
         at = end;
     }
-    return *staleBytes > 0 ? FastCgiArrival::Waiting : FastCgiArrival::Large;
+    return *staleBytes != 0 ? FastCgiArrival::Waiting : FastCgiArrival::Large;
 }

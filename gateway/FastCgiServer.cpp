@@ -106,16 +106,10 @@ void serveRequests(const FastCgiLibrary& fcgi, FastCgiPool& pool, bool local, Ga
     FastCgiVariables variables;  // grown once, then reused
     FastCgiPool::Place place;
     while (pool.accept(request, place)) {
-        size_t moved = 0;
-        bool handedOver = false;
-        {
-            FastCgiIo io(fcgi, request, variables);
-            driver.serve(argc, argv, io);
-            moved = io.bytesMoved();
-            handedOver = io.handedOver();
-        }
+        FastCgiIo io(fcgi, request, variables);
+        driver.serve(argc, argv, io);
         // A live-update stream goes on elsewhere; libfcgi has let it go.
-        if (handedOver)
+        if (io.handedOver())
             continue;
         // A kept connection carries the next request: libfcgi leaves it open.
         if (local && !request.keepConnection) {
@@ -127,9 +121,9 @@ void serveRequests(const FastCgiLibrary& fcgi, FastCgiPool& pool, bool local, Ga
             fcgi.detach(&request);  // closes at once; see isLocalSocket
         }
         fcgi.finish(&request);
-        giveBackMemoryAfter(moved);
+        giveBackMemoryAfter(io.bytesMoved());
     }
-    fcgi.free(&request, 1);
+    // FCGX_Finish_r freed what the last request held.
 }
 
 }  // namespace

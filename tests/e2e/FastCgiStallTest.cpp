@@ -24,6 +24,7 @@ using Variables = std::map<std::string, std::string>;
 
 constexpr int kBeginRequest = 1;
 constexpr int kParams = 4;
+constexpr int kStdin = 5;
 // Guards against hangs only: a request answered by a free process takes
 // milliseconds, one that waits on a stalled connection never ends.
 constexpr int kGuardMs = 5000;
@@ -46,6 +47,8 @@ const std::vector<std::string>& stalls() {
         "\x01",                                       // one byte
         begin().substr(0, 5),                         // half a header
         begin(),                                      // the begin and nothing more
+        "",                                           // nothing
+        begin().substr(0, 12),                        // half the begin
         begin() + params(),                           // the variables without their end
         begin() + params().substr(0, 12),             // half a variables record
         begin() + FastCgiClient::record(kParams, 1, "").substr(0, 7),  // the end, less a byte
@@ -67,6 +70,8 @@ protected:
         return clients;
     }
     static Variables getUser() { return fastCgiGet("mode=getUser&host=h&nodeId=n"); }
+    // Its records up to the body.
+    static std::string wholeGetUser() { return begin() + params(1, getUser()) + FastCgiClient::record(kParams, 1, ""); }
     std::string askGetUser() const { return gateway_->ask(getUser(), "", kGuardMs); }
 };
 
@@ -77,13 +82,13 @@ TEST_F(FastCgiStallTest, RequestsAreAnsweredWhileEightConnectionsStall) {
     const auto stalled = stall(8);
     for (int i = 0; i < 3; ++i)
         EXPECT_EQ(askGetUser(), ok("<response>al</response>\n")) << "request " << i;
-    // A stalled request that arrives after all is answered like any other.
-    FastCgiClient& late = *stalled[0];
-    ASSERT_TRUE(late.sendRaw(begin().substr(1) + params(1, getUser()) + FastCgiClient::record(kParams, 1, "")));
-    ASSERT_TRUE(late.sendBody(""));
-    std::string out;
-    EXPECT_TRUE(late.readAnswer(&out, kGuardMs));
-    EXPECT_EQ(out, ok("<response>al</response>\n"));
+    // Stalled requests that arrive after all are answered like any other.
+    for (const size_t i : {0, 2, 3, 4}) {
+        std::string out;
+        ASSERT_TRUE(stalled[i]->sendRaw(wholeGetUser().substr(stalls()[i].size())) && stalled[i]->sendBody(""));
+        EXPECT_TRUE(stalled[i]->readAnswer(&out, kGuardMs));
+        EXPECT_EQ(out, ok("<response>al</response>\n")) << "connection " << i;
+    }
 }
 
 TEST_F(FastCgiStallTest, StalledConnectionsAreClosedOnceTheirTimeIsUp) {
@@ -111,7 +116,7 @@ TEST_F(FastCgiStallTest, RecordsOutOfOrderCloseTheConnectionAtOnce) {
         begin(0) + FastCgiClient::record(kParams, 0, ""),                                             // request 0
         begin(1, 9) + params() + FastCgiClient::record(kParams, 1, ""),                               // role 9
         begin(1) + params() + FastCgiClient::record(kParams, 2, ""),                                  // another's end
-        begin(1) + FastCgiClient::record(5, 1, "x") + FastCgiClient::record(kParams, 1, ""),         // body first
+        begin(1) + FastCgiClient::record(kStdin, 1, "x") + FastCgiClient::record(kParams, 1, ""),         // body first
         FastCgiClient::record(9, 0, "") + begin() + FastCgiClient::record(kParams, 1, ""),           // management
     };
     for (size_t i = 0; i < broken.size(); ++i) {
@@ -126,20 +131,26 @@ TEST_F(FastCgiStallTest, KeptConnectionCarriesRequestAfterRequest) {
     // Between its requests a kept connection waits without its thread: the
     // others are answered meanwhile, and its next request is too. What the
     // gateway left unread of a request (the body of a GET, sent after the
-    // answer here) comes before the next one.
-    startGateway({{"CORVANE_FASTCGI_THREADS", "1"}});
+    // answer here) comes before the next one. No thread is read as one.
+    startGateway({{"CORVANE_FASTCGI_THREADS", "0"}});
     FastCgiClient kept(gateway_->socket());
-    const std::vector<std::string> unread{"", "ignored", std::string(100000, 'x')};
-    for (size_t i = 0; i < unread.size(); ++i) {
-        std::string out;
-        ASSERT_TRUE(kept.begin(getUser(), true) && kept.readAnswer(&out, kGuardMs)) << i;
+    std::string out;
+    for (const std::string unread : {"", "ignored"}) {
+        ASSERT_TRUE(kept.begin(getUser(), true) && kept.readAnswer(&out, kGuardMs)) << unread;
         EXPECT_EQ(out, ok("<response>al</response>\n"));
-        ASSERT_TRUE(kept.sendBody(unread[i]) && (unread[i].empty() || kept.sendBody("")));
+        ASSERT_TRUE(kept.sendBody(unread) && (unread.empty() || kept.sendBody("")));
         EXPECT_EQ(askGetUser(), ok("<response>al</response>\n"));
     }
-    // A last request without keeping it: the gateway closes it after.
-    std::string out;
-    ASSERT_TRUE(kept.begin(getUser(), false) && kept.sendBody("") && kept.readAnswer(&out, kGuardMs));
+    EXPECT_NE(gateway_->ask(fastCgiGet("mode=status", "al", {{"CORVANE_STATUS_USERS", "al"}}), "", kGuardMs)
+                  .find("<threads><idle>0</idle><busy>1</busy>"),
+              std::string::npos);
+    // A last request without keeping it, in one piece with 100 kB of body
+    // left unread before it: the gateway closes it after.
+    ASSERT_TRUE(kept.begin(getUser(), true) && kept.readAnswer(&out, kGuardMs));
+    const std::string body(100000, 'x');
+    ASSERT_TRUE(kept.sendRaw(FastCgiClient::record(kStdin, 1, body.substr(0, 0xffff)) +
+                             FastCgiClient::record(kStdin, 1, body.substr(0xffff)) + FastCgiClient::record(kStdin, 1, "") + wholeGetUser()));
+    ASSERT_TRUE(kept.sendBody("") && kept.readAnswer(&out, kGuardMs));
     EXPECT_EQ(out, ok("<response>al</response>\n"));
     EXPECT_TRUE(kept.closedWithin(kGuardMs));
 }

@@ -5,6 +5,7 @@
 
 #include <fcgiapp.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -19,6 +20,7 @@
 #include "support/Eventually.h"
 #include "support/FastCgiClient.h"
 #include "support/Gate.h"
+#include "support/LoopbackListener.h"
 #include "support/TempDir.h"
 
 namespace {
@@ -75,7 +77,7 @@ TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
 
     {
         FastCgiClient slow(socket);
-        ASSERT_TRUE(slow.begin({{"QUERY_STRING", "slow"}}) && slow.sendBody(""));
+        ASSERT_TRUE(slow.begin({{"QUERY_STRING", "slow"}}, true) && slow.sendBody(""));
         ASSERT_TRUE(CorvaneTest::eventually([&] {
             std::lock_guard<std::mutex> lock(mutex);
             return slowServing;
@@ -85,6 +87,8 @@ TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
         release.open();
         std::string answer;
         EXPECT_TRUE(slow.readAnswer(&answer));
+        // Its thread hands the connection back to the runner, asleep in its wait.
+        EXPECT_TRUE(slow.begin({{"QUERY_STRING", "fast"}}) && slow.sendBody("") && slow.readAnswer(&answer, 5000));
     }
 
     // A stop reaches the thread in accept and those waiting their turn.
@@ -93,19 +97,35 @@ TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
     ::close(listener);
 }
 
-TEST(FastCgiPoolTest, AServingThreadThatEndsStopsTheProcess) {
-    // As when its accept fails: run() returns with no stop signal.
-    FastCgiPool pool(-1, FastCgiPool::Options());
-    CorvaneTest::Gate returned;
-    std::thread serving([&] {
-        pool.run(2, [] {});
-        returned.open();
-    });
-    const bool stopped = returned.wait();
-    if (!stopped)
-        pthread_kill(serving.native_handle(), SIGUSR1);  // ends the hang
-    serving.join();
-    EXPECT_TRUE(stopped);
+TEST(FastCgiPoolTest, AListenerThatFailsStopsTheProcess) {
+    // No listener, or one shut down: accept fails, and run() returns with
+    // no stop signal.
+    CorvaneTest::TempDir dir;
+    ASSERT_EQ(FCGX_Init(), 0);
+    const CorvaneTest::ScopedFd shut(FCGX_OpenSocket(dir.file("socket").c_str(), 16));
+    ASSERT_EQ(::shutdown(shut.get(), SHUT_RDWR), 0);
+    const int fds = CorvaneTest::countOpenFds();
+    for (const int listener : {-1, shut.get()}) {
+        FastCgiPool pool(listener, FastCgiPool::Options());
+        CorvaneTest::Gate returned;
+        std::thread serving([&] {
+            pool.run(2, [&pool] {
+                FCGX_Request request;
+                FCGX_InitRequest(&request, -1, 0);
+                FastCgiPool::Place place;
+                while (pool.accept(request, place))
+                    FCGX_Finish_r(&request);
+                FCGX_Free(&request, 1);
+            });
+            returned.open();
+        });
+        const bool stopped = returned.wait();
+        if (!stopped)
+            pthread_kill(serving.native_handle(), SIGUSR1);  // ends the hang
+        serving.join();
+        EXPECT_TRUE(stopped) << "listener " << listener;
+    }
+    EXPECT_EQ(CorvaneTest::countOpenFds(), fds);
 }
 
 }  // namespace
