@@ -117,8 +117,6 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
         EXPECT_NE(out.find(stored), std::string::npos) << out;
     }
 
-    // A web server that drops its connection ends that stream alone.
-    first.reset();
     setMetadata("/media/clip", "s");
     std::string out;
     ASSERT_TRUE(second->readUntil("</event>\n\n", &out, kGuardMs)) << out;
@@ -127,10 +125,16 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
             "id: 2\nevent: MetaDataChanged\ndata: <event><host>" + sim_->host() + "</host><nodeId>/media</nodeId>", 0),
         0u)
         << out;
-    EXPECT_EQ(released(), 0u) << "the second stream still watches /scratch";
 
-    // The last stream gone, the server is told to forget both nodes.
+    // A web server that drops its connection ends that stream alone: the
+    // node only it watched is released, the server's other one still sends.
     second.reset();
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return released() == 1; }, kGuardMs));
+    setMetadata("/scratch", "s");
+    ASSERT_TRUE(first->readUntil("id: 2\nevent: MetaDataChanged", &out, kGuardMs)) << out;
+
+    // The last stream gone, the server is told to forget its last node.
+    first.reset();
     EXPECT_TRUE(CorvaneTest::eventually([&] { return released() == 2; }, kGuardMs));
     EXPECT_EQ(streams(), "0");
     sim_->clearCalls();
@@ -181,17 +185,31 @@ TEST_F(WatchStreamTest, ForgedEventStaysInsideItsDataLine) {
 
 TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
     const std::string sim = "host=" + sim_->host();
+    std::string nodes = "/";
+    for (int i = 0; i < 64; ++i)
+        nodes += ",/";
+    // A registration slower than the browse limit is stopped.
+    SimProcess slow(SimProcess::demoTree(), {"--delay-method", "RegisterEvents:5000"});
     struct Case {
         Variables request;
         std::string answer;
     } cases[] = {
-        {fastCgiGet("mode=watch&" + sim + "&nodeId=/,/media,/scratch", "al", {{"CORVANE_MAX_WATCH_NODES", "2"}}),
-         error("Too many nodes to watch in one stream (3, at most 2)")},
-        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_MAX_WATCH_NODES", "0"}}),
+         error("Too many nodes to watch in one stream (1, at most 0)")},
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=" + nodes),
+         error("Too many nodes to watch in one stream (65, at most 64)")},
+        // Every host is admitted before any is asked.
+        {fastCgiGet("mode=watch&host=10.1.1.1," + sim_->host() + "&nodeId=/,/", "al",
+                    {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
          error("Corvane server &apos;" + sim_->host() + "&apos; is not allowed")},
         {fastCgiGet("mode=watch&" + sim + "&nodeId=/", ""),
          "Status: 401 Unauthorized\n" + error("No authenticated user")},
         {fastCgiGet("mode=watch&nodeId=/"), error("Corvane server not specified")},
+        {fastCgiGet("mode=watch&" + sim), error("Node ID not specified")},
+        {fastCgiGet("mode=watch&host=" + slow.host() + "&nodeId=/", "al", {{"XQ_CVC_BROWSE_TIMEOUT", "200"}}),
+         error("Software caused connection abort")},
+        {fastCgiGet("mode=watch&" + sim + "," + sim_->host() + "&nodeId=/"),
+         error("Specify same number of hosts and nodes or one host for all nodes")},
     };
     for (const Case& c : cases)
         EXPECT_EQ(gateway_->ask(c.request, "", kGuardMs), c.answer);
@@ -207,8 +225,10 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
         << "a stream that fails holds no place";
     auto held = watch("/", "al", bounds);
     const std::string crowded = "Status: 503 Service Unavailable\nRetry-After: 1\n";
-    for (int i = 0; i < 2; ++i)  // a refusal leaves the user's count as it was
-        EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
+    // A refusal leaves the user's count as it was; unset, a user's bound is
+    // a quarter of the process's, at least 1.
+    for (const Variables& b : {bounds, Variables{{"CORVANE_MAX_WATCHERS", "4"}}})
+        EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", b)),
                   crowded + error("Too many live update streams for user &apos;al&apos; (at most 1)"));
     auto other = watch("/", "bo", bounds);
     EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "cy", bounds)),
