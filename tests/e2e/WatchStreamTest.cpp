@@ -133,9 +133,11 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
     setMetadata("/scratch", "s");
     ASSERT_TRUE(first->readUntil("id: 2\nevent: MetaDataChanged", &out, kGuardMs)) << out;
 
-    // The last stream gone, the server is told to forget its last node.
+    // The last stream gone, the server is told to forget its last node, and
+    // the connection goes, forgetting all at once as it did on coming.
     first.reset();
-    EXPECT_TRUE(CorvaneTest::eventually([&] { return released() == 2; }, kGuardMs));
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return sim_->calls("UnregisterEvents").size() == 4; }, kGuardMs));
+    EXPECT_EQ(released(), 2u);
     EXPECT_EQ(streams(), "0");
     sim_->clearCalls();
     auto again = watch("/scratch", "al");
