@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FastCgiGateway.h"
@@ -280,10 +282,18 @@ TEST_F(WatchStreamTest, RegistersAgainWithARestartedServer) {
 
 TEST_F(WatchStreamTest, StopEndsEveryStreamAndTheProcessAtOnce) {
     // Streams never end by themselves within a stop's wait: the process
-    // ends them, each with its end records, and goes.
+    // ends them, each with its end records, and goes. A reader still behind
+    // by more than the kernel holds, and not reading for a moment, gets the
+    // stop's wait (a second) to take the rest.
     auto stream = watch("/scratch");
-    ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);
+    for (const char* name : {"a", "b"})
+        ASSERT_NE(change("mode=createNode&host=" + sim_->host() + "&nodeId=/scratch&type=FOLDER&displayName=" + name +
+                         std::string(160 * 1024, 'n')),
+                  "");
     std::string out;
+    ASSERT_TRUE(stream->readUntil("id: 1\n", &out, kGuardMs));
+    ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(stream->readUntil("never sent", &out, kGuardMs));
     EXPECT_TRUE(stream->ended()) << out;
     EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
