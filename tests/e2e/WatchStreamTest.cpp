@@ -210,6 +210,8 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
          "Status: 401 Unauthorized\n" + error("No authenticated user")},
         {fastCgiGet("mode=watch&nodeId=/"), error("Corvane server not specified")},
         {fastCgiGet("mode=watch&" + sim), error("Node ID not specified")},
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_REQUEST_TIMEOUT", "0"}}),
+         error("Request took longer than 0 ms")},
         {fastCgiGet("mode=watch&host=" + slow.host() + "&nodeId=/", "al", {{"XQ_CVC_BROWSE_TIMEOUT", "200"}}),
          error("Software caused connection abort")},
         {fastCgiGet("mode=watch&" + sim + "," + sim_->host() + "&nodeId=/"),
