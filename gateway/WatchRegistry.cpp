@@ -182,29 +182,22 @@ void WatchRegistry::subscribe(uint64_t stream, const std::string& host, const st
 }
 
 void WatchRegistry::unsubscribe(uint64_t stream) {
-    bool idle = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto watched = streams_.find(stream);
         if (watched == streams_.end())
             return;
+        // Each pair a stream watches is registered and lists it once.
         for (const Key& key : watched->second) {
-            const auto found = pairs_.find(key);
-            if (found == pairs_.end())
-                continue;
-            std::vector<uint64_t>& streams = found->second->streams;
-            const auto at = std::find(streams.begin(), streams.end(), stream);
-            if (at != streams.end())
-                streams.erase(at);
-            if (streams.empty()) {
+            std::vector<uint64_t>& streams = pairs_.at(key)->streams;
+            streams.erase(std::find(streams.begin(), streams.end(), stream));
+            if (streams.empty())
                 idle_.push_back(key);
-                idle = true;
-            }
         }
         streams_.erase(watched);
     }
-    if (idle)
-        wake_.notify_all();
+    // The thread goes back to sleep unless a pair is idle now.
+    wake_.notify_all();
 }
 
 void WatchRegistry::dropServerUse(const std::string& host, std::shared_ptr<Server> server) {
