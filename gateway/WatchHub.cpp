@@ -60,8 +60,14 @@ struct WatchHub::Stream {
 
     // Activated and not gone: its connection takes bytes.
     bool live() const { return fd >= 0 && !gone; }
-    void queue(const std::string& text) { appendStdoutRecords(requestId, text.data(), text.size(), &out); }
+    // Nothing goes after the end records: it would belong to no request.
+    void queue(const std::string& text) {
+        if (!ending)
+            appendStdoutRecords(requestId, text.data(), text.size(), &out);
+    }
     void queueEnd() {
+        if (ending)
+            return;
         appendEndRecords(requestId, &out);
         ending = true;
         closeBy = Clock::now() + kCloseWait;
@@ -181,7 +187,7 @@ bool WatchHub::takeInbox() {
     for (const Delivery& delivery : delivered) {
         for (const uint64_t id : delivery.streams) {
             const auto found = streams_.find(id);
-            if (found == streams_.end() || found->second->ending)
+            if (found == streams_.end())
                 continue;
             Stream& stream = *found->second;
             stream.queue("id: " + std::to_string(stream.nextEventId++) + "\n" + *delivery.text);
@@ -296,14 +302,12 @@ void WatchHub::close(uint64_t id) {
 
 void WatchHub::endAll() {
     const Clock::time_point giveUp = Clock::now() + kStopWait;
-    std::vector<pollfd> waiting;
     for (auto& entry : streams_) {
-        Stream& stream = *entry.second;
-        if (stream.live() && !stream.ending)
-            stream.queueEnd();
+        if (entry.second->live())
+            entry.second->queueEnd();
     }
     for (;;) {
-        waiting.clear();
+        std::vector<pollfd> waiting;
         for (auto& entry : streams_) {
             Stream& stream = *entry.second;
             send(stream);
