@@ -212,7 +212,7 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
         {fastCgiGet("mode=watch&" + sim), error("Node ID not specified")},
         {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_REQUEST_TIMEOUT", "0"}}),
          error("Request took longer than 0 ms")},
-        {fastCgiGet("mode=watch&host=" + slow.host() + "&nodeId=/", "al", {{"XQ_CVC_BROWSE_TIMEOUT", "200"}}),
+        {fastCgiGet("mode=watch&host=" + slow.host() + "&nodeId=/", "al", {{"XQ_CVC_BROWSE_TIMEOUT", "1000"}}),
          error("Software caused connection abort")},
         {fastCgiGet("mode=watch&" + sim + "," + sim_->host() + "&nodeId=/"),
          error("Specify same number of hosts and nodes or one host for all nodes")},
