@@ -81,7 +81,8 @@ WatchHub::WatchHub(RequestWatchdog& watchdog)
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     epoll_event event{};  // data 0 is the wake-up's: stream ids start at 1
     event.events = EPOLLIN;
-    ready_ = epoll_ >= 0 && wake_ >= 0 && ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) == 0;
+    // Fails too when either could not be made (-1).
+    ready_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) == 0;
 }
 
 WatchHub::~WatchHub() {

@@ -88,7 +88,7 @@ private:
 
     int epoll_ = -1;
     int wake_ = -1;       // an eventfd
-    bool ready_ = false;  // both made, and epoll waits for wake_
+    bool ready_ = false;  // epoll waits for wake_
 
     std::mutex mutex_;                        // guards what follows, up to the thread's own
     std::map<uint64_t, std::string> owners_;  // the streams holding a place, and their users
