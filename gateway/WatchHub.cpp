@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <iterator>
 #include <system_error>
+#include <utility>
 
 #include "GatewayStatus.h"
 #include "WatchLine.h"
@@ -28,33 +30,44 @@ constexpr std::chrono::seconds kCloseWait{2};
 constexpr std::chrono::milliseconds kStopWait{1000};
 // The kernel's share of a stream's backlog, so that the queue's bound
 // tells a stalled reader soon.
-constexpr int kSendBufferBytes = 64 * 1024;
+constexpr int kSendBufferBytes = 65536;
 // Deliveries waiting for the hub's thread beyond this are dropped; the
 // thread takes them far faster than servers send.
 constexpr size_t kMaxInbox = 10000;
-constexpr int kMaxEvents = 64;
 
 }  // namespace
 
 struct WatchHub::Stream {
-    uint64_t id = 0;
-    std::string user;
-    int requestId = 0;
-    int fd = -1;  // -1 until activated
-    Clock::time_point endAt;
+    Stream(uint64_t streamId, std::string owner, int request, Clock::time_point now, std::chrono::seconds lifetime)
+        : id(streamId),
+          user(std::move(owner)),
+          requestId(request),
+          endAt(now + lifetime),
+          nextComment(now + kCommentEvery) {}
+
+    const uint64_t id;
+    const std::string user;
+    const int requestId;
+    int fd = -1;  // until activated
+    const Clock::time_point endAt;
     Clock::time_point nextComment;
     Clock::time_point closeBy;  // once ending
     uint64_t nextEventId = 1;
-    std::string out;  // records not yet sent, from sent on
-    size_t sent = 0;
+    std::string out;           // records not yet sent
     bool ending = false;       // the end records are queued
-    bool shutDown = false;     // all sent, the writing side is shut
     bool watchingOut = false;  // epoll waits for room to write
-    bool gone = false;         // to be closed now
+    bool gone = false;         // to be closed at the end of the thread's turn
 
-    size_t unsent() const { return out.size() - sent; }
-    void queue(const std::string& text) { appendStdoutRecords(requestId, text.data(), text.size(), &out); }
+    // Activated and not gone: its connection takes bytes.
+    bool live() const { return fd >= 0 && !gone; }
+    // Nothing goes after the end records: it would belong to no request.
+    void queue(const std::string& text) {
+        if (!ending)
+            appendStdoutRecords(requestId, text.data(), text.size(), &out);
+    }
     void queueEnd() {
+        if (ending)
+            return;
         appendEndRecords(requestId, &out);
         ending = true;
         closeBy = Clock::now() + kCloseWait;
@@ -66,15 +79,10 @@ WatchHub::WatchHub(RequestWatchdog& watchdog)
                 [this](const std::vector<uint64_t>& streams, const std::string& text) { deliver(streams, text); }) {
     epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
     wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (epoll_ >= 0 && wake_ >= 0) {
-        epoll_event event{};
-        event.events = EPOLLIN;
-        event.data.u64 = 0;
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) != 0) {
-            ::close(epoll_);
-            epoll_ = -1;
-        }
-    }
+    epoll_event event{};  // data 0 is the wake-up's: stream ids start at 1
+    event.events = EPOLLIN;
+    // Fails too when either could not be made (-1).
+    ready_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) == 0;
 }
 
 WatchHub::~WatchHub() {
@@ -85,24 +93,19 @@ WatchHub::~WatchHub() {
     wake();
     if (thread_.joinable())
         thread_.join();
+    // Connections handed over after the thread ended, then the
+    // descriptors (-1 when they could not be made: EBADF, harmless).
     for (const std::pair<uint64_t, int>& connection : activated_)
         ::close(connection.second);
-    if (epoll_ >= 0)
-        ::close(epoll_);
-    if (wake_ >= 0)
-        ::close(wake_);
+    ::close(epoll_);
+    ::close(wake_);
 }
 
 uint64_t WatchHub::open(const std::string& user, int requestId, std::chrono::seconds lifetime, size_t maxStreams,
                         size_t maxUserStreams, std::string* refusal) {
-    auto stream = std::make_unique<Stream>();
-    stream->user = user;
-    stream->requestId = requestId;
     const Clock::time_point now = Clock::now();
-    stream->endAt = now + lifetime;
-    stream->nextComment = now + kCommentEvery;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (epoll_ < 0 || wake_ < 0)
+    if (!ready_)
         throw std::string("Live updates are not available: no event descriptors");
     if (!thread_.joinable()) {
         try {
@@ -115,19 +118,15 @@ uint64_t WatchHub::open(const std::string& user, int requestId, std::chrono::sec
         *refusal = "Too many live update streams (at most " + std::to_string(maxStreams) + ")";
         return 0;
     }
-    size_t& mine = perUser_[user];
-    if (mine >= maxUserStreams) {
-        if (mine == 0)
-            perUser_.erase(user);
+    const auto mine = [&user](const std::pair<const uint64_t, std::string>& owner) { return owner.second == user; };
+    if (static_cast<size_t>(std::count_if(owners_.begin(), owners_.end(), mine)) >= maxUserStreams) {
         *refusal =
             "Too many live update streams for user '" + user + "' (at most " + std::to_string(maxUserStreams) + ")";
         return 0;
     }
-    ++mine;
-    stream->id = ++lastId_;
-    owners_[lastId_] = user;
+    owners_[++lastId_] = user;
     GatewayStatus::instance().setStreams(static_cast<int64_t>(owners_.size()));
-    opened_.push_back(std::move(stream));
+    opened_.push_back(std::make_unique<Stream>(lastId_, user, requestId, now, lifetime));
     return lastId_;
 }
 
@@ -152,13 +151,7 @@ void WatchHub::abandon(uint64_t stream) {
 
 void WatchHub::release(uint64_t id) {
     std::lock_guard<std::mutex> lock(mutex_);
-    const auto owner = owners_.find(id);
-    if (owner == owners_.end())
-        return;
-    const auto mine = perUser_.find(owner->second);
-    if (mine != perUser_.end() && --mine->second == 0)
-        perUser_.erase(mine);
-    owners_.erase(owner);
+    owners_.erase(id);
     GatewayStatus::instance().setStreams(static_cast<int64_t>(owners_.size()));
 }
 
@@ -176,26 +169,18 @@ void WatchHub::deliver(const std::vector<uint64_t>& streams, const std::string& 
 }
 
 void WatchHub::wake() {
-    const uint64_t one = 1;
-    if (::write(wake_, &one, sizeof one) < 0) {
-        // Full (it never is) or gone: the thread is awake anyway.
-    }
+    // Fails only when the counter is full, which wakes the thread anyway.
+    ::eventfd_write(wake_, 1);
 }
 
 bool WatchHub::takeInbox() {
-    std::vector<std::unique_ptr<Stream>> opened;
-    std::vector<Delivery> delivered;
-    std::vector<std::pair<uint64_t, int>> activated;
-    std::vector<uint64_t> abandoned;
-    bool stopping = false;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        opened.swap(opened_);
-        delivered.swap(delivered_);
-        activated.swap(activated_);
-        abandoned.swap(abandoned_);
-        stopping = stopping_;
-    }
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto opened = std::exchange(opened_, {});
+    auto delivered = std::exchange(delivered_, {});
+    auto activated = std::exchange(activated_, {});
+    auto abandoned = std::exchange(abandoned_, {});
+    const bool stopping = stopping_;
+    lock.unlock();
     for (std::unique_ptr<Stream>& stream : opened) {
         const uint64_t id = stream->id;
         streams_[id] = std::move(stream);
@@ -203,19 +188,16 @@ bool WatchHub::takeInbox() {
     for (const Delivery& delivery : delivered) {
         for (const uint64_t id : delivery.streams) {
             const auto found = streams_.find(id);
-            if (found == streams_.end() || found->second->ending || found->second->gone)
+            if (found == streams_.end())
                 continue;
             Stream& stream = *found->second;
             stream.queue("id: " + std::to_string(stream.nextEventId++) + "\n" + *delivery.text);
         }
     }
+    // A stream ends only once activated, or abandoned instead; a web server
+    // that went away (-1) fails epoll_ctl.
     for (const std::pair<uint64_t, int>& connection : activated) {
-        const auto found = streams_.find(connection.first);
-        if (found == streams_.end()) {
-            ::close(connection.second);
-            continue;
-        }
-        Stream& stream = *found->second;
+        Stream& stream = *streams_.at(connection.first);
         stream.fd = connection.second;
         ::setsockopt(stream.fd, SOL_SOCKET, SO_SNDBUF, &kSendBufferBytes, sizeof kSendBufferBytes);
         epoll_event event{};
@@ -232,7 +214,7 @@ bool WatchHub::takeInbox() {
 void WatchHub::keepTime(Clock::time_point now) {
     for (auto& entry : streams_) {
         Stream& stream = *entry.second;
-        if (stream.fd < 0 || stream.gone)
+        if (!stream.live())
             continue;
         if (stream.ending) {
             if (now >= stream.closeBy)
@@ -252,26 +234,23 @@ int WatchHub::msUntilNext(Clock::time_point now) const {
     Clock::time_point next = Clock::time_point::max();
     for (const auto& entry : streams_) {
         const Stream& stream = *entry.second;
-        if (stream.fd < 0)
-            continue;
-        next = std::min(next, stream.ending ? stream.closeBy : std::min(stream.endAt, stream.nextComment));
+        if (stream.live())
+            next = std::min(next, stream.ending ? stream.closeBy : std::min(stream.endAt, stream.nextComment));
     }
     if (next == Clock::time_point::max())
         return -1;
-    if (next <= now)
-        return 0;
     // Rounded up: a wake-up just before the time would only wait again.
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(next - now).count() + 1);
+    return static_cast<int>(
+        std::chrono::ceil<std::chrono::milliseconds>(std::max(next - now, Clock::duration::zero())).count());
 }
 
 void WatchHub::send(Stream& stream) {
-    if (stream.fd < 0 || stream.gone)
+    if (!stream.live())
         return;
-    while (stream.unsent() > 0) {
-        const ssize_t n =
-            ::send(stream.fd, stream.out.data() + stream.sent, stream.unsent(), MSG_NOSIGNAL | MSG_DONTWAIT);
+    while (!stream.out.empty()) {
+        const ssize_t n = ::send(stream.fd, stream.out.data(), stream.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
         if (n > 0) {
-            stream.sent += static_cast<size_t>(n);
+            stream.out.erase(0, static_cast<size_t>(n));
             continue;
         }
         if (n < 0 && errno == EAGAIN)
@@ -279,20 +258,13 @@ void WatchHub::send(Stream& stream) {
         stream.gone = true;  // the web server went away
         return;
     }
-    if (stream.unsent() == 0) {
-        stream.out.clear();
-        stream.sent = 0;
-    } else if (stream.sent >= kMaxQueuedBytes) {
-        stream.out.erase(0, stream.sent);  // keeps the buffer from growing by what went out
-        stream.sent = 0;
-    }
-    if (stream.unsent() > kMaxQueuedBytes) {
+    if (stream.out.size() > kMaxQueuedBytes) {
         CO_DEBUG("Dropped a live update stream of '%s': %zu bytes wait for its reader", stream.user.c_str(),
-                 stream.unsent());
+                 stream.out.size());
         stream.gone = true;
         return;
     }
-    const bool wantOut = stream.unsent() > 0;
+    const bool wantOut = !stream.out.empty();
     if (wantOut != stream.watchingOut) {
         epoll_event event{};
         event.events = EPOLLIN | EPOLLRDHUP | (wantOut ? EPOLLOUT : 0u);
@@ -300,26 +272,21 @@ void WatchHub::send(Stream& stream) {
         ::epoll_ctl(epoll_, EPOLL_CTL_MOD, stream.fd, &event);
         stream.watchingOut = wantOut;
     }
-    if (stream.ending && !wantOut && !stream.shutDown) {
-        // The web server closes on the end record; its close ends ours.
+    if (stream.ending && !wantOut) {
+        // The web server closes on the end record, or on the end of our
+        // side; its close ends ours. Shutting down again does nothing.
         ::shutdown(stream.fd, SHUT_WR);
-        stream.shutDown = true;
     }
 }
 
 void WatchHub::read(Stream& stream) {
     // What the web server sends after the request (its end of input, an
     // abort) says nothing the stream needs; its close says it is gone.
+    // One read a turn: more waiting wakes the thread again.
     char scratch[4096];
-    for (int i = 0; i < 16; ++i) {
-        const ssize_t n = ::recv(stream.fd, scratch, sizeof scratch, MSG_DONTWAIT);
-        if (n > 0)
-            continue;
-        if (n < 0 && errno == EAGAIN)
-            return;
+    const ssize_t n = ::recv(stream.fd, scratch, sizeof scratch, MSG_DONTWAIT);
+    if (n == 0 || (n < 0 && errno != EAGAIN))
         stream.gone = true;
-        return;
-    }
 }
 
 void WatchHub::close(uint64_t id) {
@@ -336,18 +303,16 @@ void WatchHub::close(uint64_t id) {
 
 void WatchHub::endAll() {
     const Clock::time_point giveUp = Clock::now() + kStopWait;
-    std::vector<pollfd> waiting;
     for (auto& entry : streams_) {
-        Stream& stream = *entry.second;
-        if (stream.fd >= 0 && !stream.gone && !stream.ending)
-            stream.queueEnd();
+        if (entry.second->live())
+            entry.second->queueEnd();
     }
     for (;;) {
-        waiting.clear();
+        std::vector<pollfd> waiting;
         for (auto& entry : streams_) {
             Stream& stream = *entry.second;
             send(stream);
-            if (stream.fd >= 0 && !stream.gone && stream.unsent() > 0)
+            if (stream.live() && !stream.out.empty())
                 waiting.push_back(pollfd{stream.fd, POLLOUT, 0});
         }
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(giveUp - Clock::now()).count();
@@ -360,15 +325,14 @@ void WatchHub::endAll() {
 }
 
 void WatchHub::run() {
-    epoll_event events[kMaxEvents];
+    epoll_event events[64];
     for (;;) {
-        const int count = ::epoll_wait(epoll_, events, kMaxEvents, msUntilNext(Clock::now()));
+        const int count = ::epoll_wait(epoll_, events, static_cast<int>(std::size(events)), msUntilNext(Clock::now()));
         for (int i = 0; i < count; ++i) {
             const uint64_t id = events[i].data.u64;
             if (id == 0) {
-                uint64_t ignored;
-                while (::read(wake_, &ignored, sizeof ignored) > 0) {
-                }
+                eventfd_t ignored;
+                ::eventfd_read(wake_, &ignored);  // back to 0
                 continue;
             }
             const auto found = streams_.find(id);

@@ -56,7 +56,8 @@ public:
     // refuse it. Throws a std::string when the hub can not run.
     uint64_t open(const std::string& user, int requestId, std::chrono::seconds lifetime, size_t maxStreams,
                   size_t maxUserStreams, std::string* refusal);
-    // The stream's connection: from now on its bytes go out.
+    // The stream's connection: from now on its bytes go out. -1 (its web
+    // server went away) ends the stream.
     void activate(uint64_t stream, int fd);
     // The stream ends before it had a connection: its request failed. Its
     // place is free when this returns.
@@ -86,11 +87,11 @@ private:
     int msUntilNext(Clock::time_point now) const;
 
     int epoll_ = -1;
-    int wake_ = -1;  // an eventfd
+    int wake_ = -1;       // an eventfd
+    bool ready_ = false;  // epoll waits for wake_
 
     std::mutex mutex_;                        // guards what follows, up to the thread's own
     std::map<uint64_t, std::string> owners_;  // the streams holding a place, and their users
-    std::map<std::string, size_t> perUser_;   // never holds a 0
     uint64_t lastId_ = 0;
     std::vector<std::unique_ptr<Stream>> opened_;
     std::vector<Delivery> delivered_;

@@ -18,7 +18,6 @@ constexpr size_t kMaxContentBytes = 65535;
 std::string oneLine(const std::string& text) {
     const std::string escaped = CoXmlWriter::escape(text);
     std::string out;
-    out.reserve(escaped.size());
     for (const char c : escaped) {
         if (c == '\n')
             out += "&#10;";
@@ -34,10 +33,8 @@ std::string oneLine(const std::string& text) {
 // '_' and '.' only; a server's type with anything else is sent as "event"
 // there (the data line keeps the type itself, escaped).
 std::string eventName(const std::string& type) {
-    const bool plain = !type.empty() && std::all_of(type.begin(), type.end(), [](char c) {
-        return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
-               c == '.';
-    });
+    static const char kNameChars[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_.";
+    const bool plain = !type.empty() && type.find_first_not_of(kNameChars) == std::string::npos;
     return plain ? type : "event";
 }
 
@@ -47,9 +44,7 @@ std::string header(unsigned char type, int requestId, size_t length) {
                            static_cast<char>((requestId >> 8) & 0xff),
                            static_cast<char>(requestId & 0xff),
                            static_cast<char>((length >> 8) & 0xff),
-                           static_cast<char>(length & 0xff),
-                           0,
-                           0};
+                           static_cast<char>(length & 0xff)};  // padding length, reserved: 0
     return std::string(bytes, sizeof bytes);
 }
 
@@ -79,7 +74,7 @@ std::string watchEventText(const std::string& host, const std::string& nodeId, c
 }
 
 void appendStdoutRecords(int requestId, const char* text, size_t size, std::string* out) {
-    while (size > 0) {
+    while (size != 0) {
         const size_t length = std::min(size, kMaxContentBytes);
         *out += header(kStdout, requestId, length);
         out->append(text, length);

@@ -18,15 +18,15 @@
 
 namespace {
 
-constexpr int kDefaultMaxNodes = 64;
-constexpr int kDefaultMaxStreams = 256;
-constexpr int kDefaultSeconds = 600;
+constexpr size_t kDefaultMaxNodes = 64;
+constexpr size_t kDefaultMaxStreams = 256;
+constexpr size_t kDefaultSeconds = 600;
 const char kNeedsFastCgi[] = "Live updates need the FastCGI gateway";
 
 // A setting read as the others are: its leading digits, the default when unset.
-int settingOr(const RequestIo& io, const char* name, int fallback) {
+size_t settingOr(const RequestIo& io, const char* name, size_t fallback) {
     const char* value = io.setting(name);
-    return value ? Corvane::leadingDigits(value) : fallback;
+    return value ? static_cast<size_t>(Corvane::leadingDigits(value)) : fallback;
 }
 
 // The request's pairs, checked before any server is asked: host and nodeId
@@ -72,17 +72,15 @@ bool isWatchRequest(const CgiRequest& request) { return strcasecmp(request.get("
 
 bool startWatch(const ModeContext& context, RequestIo& io, WatchHub& hub, WatchFailure* failure) {
     FastCgiIo* fastCgi = dynamic_cast<FastCgiIo*>(&io);
-    uint64_t stream = 0;
     std::string host = context.host;
     try {
         if (!fastCgi)
             throw std::string(kNeedsFastCgi);
-        const int maxNodes = settingOr(io, "CORVANE_MAX_WATCH_NODES", kDefaultMaxNodes);
         const std::vector<std::pair<std::string, std::string>> pairs =
-            watchedPairs(context, static_cast<size_t>(std::max(0, maxNodes)));
-        const int maxStreams = std::max(0, settingOr(io, "CORVANE_MAX_WATCHERS", kDefaultMaxStreams));
-        const int maxUserStreams = std::max(0, settingOr(io, "CORVANE_MAX_USER_WATCHERS", std::max(1, maxStreams / 4)));
-        const int seconds = std::max(1, settingOr(io, "CORVANE_WATCH_SECONDS", kDefaultSeconds));
+            watchedPairs(context, settingOr(io, "CORVANE_MAX_WATCH_NODES", kDefaultMaxNodes));
+        const size_t maxStreams = settingOr(io, "CORVANE_MAX_WATCHERS", kDefaultMaxStreams);
+        const size_t maxUserStreams = settingOr(io, "CORVANE_MAX_USER_WATCHERS", std::max<size_t>(1, maxStreams / 4));
+        const size_t seconds = std::max<size_t>(1, settingOr(io, "CORVANE_WATCH_SECONDS", kDefaultSeconds));
         // A HEAD request reads no body: its answer ends with its header,
         // and holds no stream for its lifetime.
         const char* method = io.variable("REQUEST_METHOD");
@@ -91,30 +89,29 @@ bool startWatch(const ModeContext& context, RequestIo& io, WatchHub& hub, WatchF
             return true;
         }
         std::string refusal;
-        stream = hub.open(context.request.remoteUserName(), fastCgi->requestId(), std::chrono::seconds(seconds),
-                          static_cast<size_t>(maxStreams), static_cast<size_t>(maxUserStreams), &refusal);
+        const uint64_t stream = hub.open(context.request.remoteUserName(), fastCgi->requestId(),
+                                         std::chrono::seconds(seconds), maxStreams, maxUserStreams, &refusal);
         if (!stream) {
             failure->status = "503 Service Unavailable";
             throw refusal;
         }
-        for (const auto& pair : pairs) {
-            host = pair.first;
-            context.limits.checkDeadline();
-            hub.registry().subscribe(stream, pair.first, pair.second, context.door, context.browseLimitMs);
-        }
-    } catch (const std::string& message) {
-        if (stream)
+        try {
+            for (const auto& pair : pairs) {
+                host = pair.first;
+                context.limits.checkDeadline();
+                hub.registry().subscribe(stream, pair.first, pair.second, context.door, context.browseLimitMs);
+            }
+        } catch (const std::string&) {
             hub.abandon(stream);
+            throw;
+        }
+        io.out(kWatchHeader);
+        hub.activate(stream, fastCgi->handOver());
+        return true;
+    } catch (const std::string& message) {
         failure->failed = true;
         failure->message = message;
         failure->host = host;
         return false;
     }
-    io.out(kWatchHeader);
-    const int fd = fastCgi->handOver();
-    if (fd < 0)
-        hub.abandon(stream);
-    else
-        hub.activate(stream, fd);
-    return true;
 }

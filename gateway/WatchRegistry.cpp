@@ -20,15 +20,18 @@ constexpr std::chrono::seconds kProbeEvery{2};
 // A probe or release of the registry's own thread waits no longer for a
 // server: the other servers' turns come after it.
 constexpr int32_t kOwnCallLimitMs = 5000;
-constexpr int32_t kStepMs = 100;
 
 // Bounds one call of the calling thread on a handle: once limitMs has
-// passed, the watchdog stops it, and keeps stopping it, on the handle's
-// connection; other threads' calls on the shared connection go on.
+// passed, the watchdog stops it, and keeps stopping it at each later step,
+// on the handle's connection; other threads' calls on the shared
+// connection go on.
 class BoundedCall : private RequestWatchdog::Client {
 public:
     BoundedCall(RequestWatchdog& watchdog, CorvaneServerHandle& handle, int32_t limitMs)
-        : watchdog_(watchdog), handle_(handle), thread_(std::this_thread::get_id()), limitMs_(limitMs) {
+        : watchdog_(watchdog),
+          handle_(handle),
+          thread_(std::this_thread::get_id()),
+          deadline_(Clock::now() + std::chrono::milliseconds(limitMs)) {
         watchdog_.watch(*this);
     }
     ~BoundedCall() { watchdog_.forget(*this); }
@@ -37,17 +40,17 @@ public:
 
 private:
     void step() override {
-        if (elapsedMs_ < limitMs_)
-            elapsedMs_ += kStepMs;
-        else
+        if (Clock::now() >= deadline_)
             handle_.cancelCallOf(thread_, "");
+    }
+    Clock::time_point nextStep(Clock::time_point now) const override {
+        return std::max(deadline_, Client::nextStep(now));
     }
 
     RequestWatchdog& watchdog_;
     CorvaneServerHandle& handle_;
     const std::thread::id thread_;
-    const int32_t limitMs_;
-    int32_t elapsedMs_ = 0;  // the watchdog's steps only
+    const Clock::time_point deadline_;
 };
 
 }  // namespace
@@ -99,17 +102,13 @@ WatchRegistry::~WatchRegistry() {
     wake_.notify_all();
     if (thread_.joinable())
         thread_.join();
-    // The servers are told first, each call bounded; the handles go before
-    // the pairs, whose handlers they call until then.
+    // The servers are told, each call bounded; the handles go before the
+    // pairs (servers_ is declared after pairs_).
     for (const auto& entry : pairs_) {
-        const std::shared_ptr<Server>& server = servers_[entry.first.first];
-        if (!server || !server->handle)
-            continue;
-        BoundedCall bound(watchdog_, *server->handle, kOwnCallLimitMs);
-        server->handle->unregisterEventHandler(CorvaneNodeId(entry.second->node.c_str()), &entry.second->handler);
+        CorvaneServerHandle& handle = *servers_.at(entry.first.first)->handle;
+        BoundedCall bound(watchdog_, handle, kOwnCallLimitMs);
+        handle.unregisterEventHandler(CorvaneNodeId(entry.second->node.c_str()), &entry.second->handler);
     }
-    servers_.clear();
-    pairs_.clear();
 }
 
 void WatchRegistry::startThreadLocked() {
@@ -122,23 +121,29 @@ void WatchRegistry::startThreadLocked() {
     }
 }
 
+bool WatchRegistry::joinLocked(uint64_t stream, const Key& key) {
+    const auto found = pairs_.find(key);
+    if (found == pairs_.end())
+        return false;
+    found->second->streams.push_back(stream);
+    streams_[stream].push_back(key);
+    return true;
+}
+
 void WatchRegistry::subscribe(uint64_t stream, const std::string& host, const std::string& node, ServerDoor& door,
                               int32_t limitMs) {
     const Key key(host, node);
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = pairs_.find(key);
-        if (found != pairs_.end()) {
-            found->second->streams.push_back(stream);
-            streams_[stream].push_back(key);
+        if (joinLocked(stream, key))
             return;
-        }
         startThreadLocked();
     }
-    // Makes no connection yet; dropped unused when the server has a handle.
-    std::unique_ptr<CorvaneServerHandle> fresh = door.openForEvents(host);
     std::shared_ptr<Server> server;
     {
+        // Makes no connection yet; dropped unused, after the lock, when the
+        // server has a handle.
+        std::unique_ptr<CorvaneServerHandle> fresh = door.openForEvents(host);
         std::lock_guard<std::mutex> lock(mutex_);
         std::shared_ptr<Server>& slot = servers_[host];
         if (!slot) {
@@ -148,78 +153,57 @@ void WatchRegistry::subscribe(uint64_t stream, const std::string& host, const st
         server = slot;
         ++server->uses;
     }
-    fresh.reset();
-    std::unique_lock<std::mutex> call(server->call);
-    {
-        // Another request may have registered the pair meanwhile.
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = pairs_.find(key);
-        if (found != pairs_.end()) {
-            found->second->streams.push_back(stream);
-            streams_[stream].push_back(key);
-            --server->uses;
-            return;
-        }
-    }
-    auto pair = std::make_shared<Pair>(*this, host, node);
-    bool registered = false;
     std::string error;
     {
-        BoundedCall bound(watchdog_, *server->handle, limitMs);
-        registered = server->handle->registerEventHandler(CorvaneNodeId(node.c_str()), &pair->handler);
-        if (!registered)
-            error = server->handle->lastError();
+        std::lock_guard<std::mutex> call(server->call);
+        {
+            // Another request may have registered the pair meanwhile.
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (joinLocked(stream, key)) {
+                --server->uses;
+                return;
+            }
+        }
+        auto pair = std::make_shared<Pair>(*this, host, node);
+        const bool registered = [&] {
+            BoundedCall bound(watchdog_, *server->handle, limitMs);
+            return server->handle->registerEventHandler(CorvaneNodeId(node.c_str()), &pair->handler);
+        }();
+        if (registered) {
+            std::lock_guard<std::mutex> lock(mutex_);
+            pairs_[key] = std::move(pair);
+            joinLocked(stream, key);
+            return;
+        }
+        error = server->handle->lastError();
     }
-    if (registered) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        pair->streams.push_back(stream);
-        streams_[stream].push_back(key);
-        pairs_[key] = std::move(pair);
-        return;
-    }
-    call.unlock();
-    server.reset();
-    dropServerUse(host);
+    dropServerUse(host, std::move(server));
     throw error.empty() ? std::string("Could not watch node '" + node + "'") : error;
 }
 
 void WatchRegistry::unsubscribe(uint64_t stream) {
-    bool idle = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
         const auto watched = streams_.find(stream);
         if (watched == streams_.end())
             return;
+        // Each pair a stream watches is registered and lists it once.
         for (const Key& key : watched->second) {
-            const auto found = pairs_.find(key);
-            if (found == pairs_.end())
-                continue;
-            std::vector<uint64_t>& streams = found->second->streams;
-            const auto at = std::find(streams.begin(), streams.end(), stream);
-            if (at != streams.end())
-                streams.erase(at);
-            if (streams.empty()) {
+            std::vector<uint64_t>& streams = pairs_.at(key)->streams;
+            streams.erase(std::find(streams.begin(), streams.end(), stream));
+            if (streams.empty())
                 idle_.push_back(key);
-                idle = true;
-            }
         }
         streams_.erase(watched);
     }
-    if (idle)
-        wake_.notify_all();
+    // The thread goes back to sleep unless a pair is idle now.
+    wake_.notify_all();
 }
 
-void WatchRegistry::dropServerUse(const std::string& host) {
-    std::shared_ptr<Server> last;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        const auto found = servers_.find(host);
-        if (found == servers_.end() || --found->second->uses > 0)
-            return;
-        last = std::move(found->second);
-        servers_.erase(found);
-    }
-    // Closed outside the lock: the handle tells the server it is gone.
+void WatchRegistry::dropServerUse(const std::string& host, std::shared_ptr<Server> server) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (--server->uses == 0)
+        servers_.erase(host);
 }
 
 void WatchRegistry::releaseIdle() {
@@ -254,8 +238,7 @@ void WatchRegistry::releaseIdle() {
             if (!server->handle->unregisterEventHandler(CorvaneNodeId(key.second.c_str()), &pair->handler))
                 CO_DEBUG("%s", server->handle->lastError());
         }
-        server.reset();
-        dropServerUse(key.first);
+        dropServerUse(key.first, std::move(server));
     }
 }
 

@@ -66,8 +66,11 @@ private:
     void run();
     void releaseIdle();
     void probe();
-    // Drops a use of host's server; its handle goes with the last.
-    void dropServerUse(const std::string& host);
+    // Adds stream to the pair of key, when there is one; under mutex_.
+    bool joinLocked(uint64_t stream, const Key& key);
+    // Drops a use of host's server. Its handle goes with the last, when
+    // server goes: outside mutex_, for it tells the server it is gone.
+    void dropServerUse(const std::string& host, std::shared_ptr<Server> server);
     void startThreadLocked();
 
     RequestWatchdog& watchdog_;
@@ -75,8 +78,10 @@ private:
 
     mutable std::mutex mutex_;  // guards what follows
     std::condition_variable wake_;
-    std::map<std::string, std::shared_ptr<Server>> servers_;
     std::map<Key, std::shared_ptr<Pair>> pairs_;
+    // After pairs_, so that its handles, which call the pairs' handlers
+    // until they go, go first.
+    std::map<std::string, std::shared_ptr<Server>> servers_;
     std::map<uint64_t, std::vector<Key>> streams_;  // what each stream watches
     std::vector<Key> idle_;                         // pairs left with no stream
     bool stopping_ = false;

@@ -7,11 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FastCgiGateway.h"
@@ -117,8 +119,6 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
         EXPECT_NE(out.find(stored), std::string::npos) << out;
     }
 
-    // A web server that drops its connection ends that stream alone.
-    first.reset();
     setMetadata("/media/clip", "s");
     std::string out;
     ASSERT_TRUE(second->readUntil("</event>\n\n", &out, kGuardMs)) << out;
@@ -127,11 +127,19 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
             "id: 2\nevent: MetaDataChanged\ndata: <event><host>" + sim_->host() + "</host><nodeId>/media</nodeId>", 0),
         0u)
         << out;
-    EXPECT_EQ(released(), 0u) << "the second stream still watches /scratch";
 
-    // The last stream gone, the server is told to forget both nodes.
+    // A web server that drops its connection ends that stream alone: the
+    // node only it watched is released, the server's other one still sends.
     second.reset();
-    EXPECT_TRUE(CorvaneTest::eventually([&] { return released() == 2; }, kGuardMs));
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return released() == 1; }, kGuardMs));
+    setMetadata("/scratch", "s");
+    ASSERT_TRUE(first->readUntil("id: 2\nevent: MetaDataChanged", &out, kGuardMs)) << out;
+
+    // The last stream gone, the server is told to forget its last node, and
+    // the connection goes, forgetting all at once as it did on coming.
+    first.reset();
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return sim_->calls("UnregisterEvents").size() == 4; }, kGuardMs));
+    EXPECT_EQ(released(), 2u);
     EXPECT_EQ(streams(), "0");
     sim_->clearCalls();
     auto again = watch("/scratch", "al");
@@ -181,17 +189,33 @@ TEST_F(WatchStreamTest, ForgedEventStaysInsideItsDataLine) {
 
 TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
     const std::string sim = "host=" + sim_->host();
+    std::string nodes = "/";
+    for (int i = 0; i < 64; ++i)
+        nodes += ",/";
+    // A registration slower than the browse limit is stopped.
+    SimProcess slow(SimProcess::demoTree(), {"--delay-method", "RegisterEvents:5000"});
     struct Case {
         Variables request;
         std::string answer;
     } cases[] = {
-        {fastCgiGet("mode=watch&" + sim + "&nodeId=/,/media,/scratch", "al", {{"CORVANE_MAX_WATCH_NODES", "2"}}),
-         error("Too many nodes to watch in one stream (3, at most 2)")},
-        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_MAX_WATCH_NODES", "0"}}),
+         error("Too many nodes to watch in one stream (1, at most 0)")},
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=" + nodes),
+         error("Too many nodes to watch in one stream (65, at most 64)")},
+        // Every host is admitted before any is asked.
+        {fastCgiGet("mode=watch&host=10.1.1.1," + sim_->host() + "&nodeId=/,/", "al",
+                    {{"CORVANE_ALLOWED_SERVERS", "10.1.1.1"}}),
          error("Corvane server &apos;" + sim_->host() + "&apos; is not allowed")},
         {fastCgiGet("mode=watch&" + sim + "&nodeId=/", ""),
          "Status: 401 Unauthorized\n" + error("No authenticated user")},
         {fastCgiGet("mode=watch&nodeId=/"), error("Corvane server not specified")},
+        {fastCgiGet("mode=watch&" + sim), error("Node ID not specified")},
+        {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_REQUEST_TIMEOUT", "0"}}),
+         error("Request took longer than 0 ms")},
+        {fastCgiGet("mode=watch&host=" + slow.host() + "&nodeId=/", "al", {{"XQ_CVC_BROWSE_TIMEOUT", "1000"}}),
+         error("Software caused connection abort")},
+        {fastCgiGet("mode=watch&" + sim + "," + sim_->host() + "&nodeId=/"),
+         error("Specify same number of hosts and nodes or one host for all nodes")},
     };
     for (const Case& c : cases)
         EXPECT_EQ(gateway_->ask(c.request, "", kGuardMs), c.answer);
@@ -207,8 +231,10 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
         << "a stream that fails holds no place";
     auto held = watch("/", "al", bounds);
     const std::string crowded = "Status: 503 Service Unavailable\nRetry-After: 1\n";
-    for (int i = 0; i < 2; ++i)  // a refusal leaves the user's count as it was
-        EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", bounds)),
+    // A refusal leaves the user's count as it was; unset, a user's bound is
+    // a quarter of the process's, at least 1.
+    for (const Variables& b : {bounds, Variables{{"CORVANE_MAX_WATCHERS", "4"}}})
+        EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", b)),
                   crowded + error("Too many live update streams for user &apos;al&apos; (at most 1)"));
     auto other = watch("/", "bo", bounds);
     EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "cy", bounds)),
@@ -258,10 +284,18 @@ TEST_F(WatchStreamTest, RegistersAgainWithARestartedServer) {
 
 TEST_F(WatchStreamTest, StopEndsEveryStreamAndTheProcessAtOnce) {
     // Streams never end by themselves within a stop's wait: the process
-    // ends them, each with its end records, and goes.
+    // ends them, each with its end records, and goes. A reader still behind
+    // by more than the kernel holds, and not reading for a moment, gets the
+    // stop's wait (a second) to take the rest.
     auto stream = watch("/scratch");
-    ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);
+    for (const char* name : {"a", "b"})
+        ASSERT_NE(change("mode=createNode&host=" + sim_->host() + "&nodeId=/scratch&type=FOLDER&displayName=" + name +
+                         std::string(160 * 1024, 'n')),
+                  "");
     std::string out;
+    ASSERT_TRUE(stream->readUntil("id: 1\n", &out, kGuardMs));
+    ASSERT_EQ(::kill(gateway_->pid(), SIGTERM), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_FALSE(stream->readUntil("never sent", &out, kGuardMs));
     EXPECT_TRUE(stream->ended()) << out;
     EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
