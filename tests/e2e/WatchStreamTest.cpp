@@ -239,6 +239,10 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
     auto other = watch("/", "bo", bounds);
     EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&" + sim + "&nodeId=/", "cy", bounds)),
               crowded + error("Too many live update streams (at most 2)"));
+    // Each counts as refused, as a crowded request of any mode does.
+    EXPECT_NE(gateway_->ask(fastCgiGet("mode=status", "ops", {{"CORVANE_STATUS_USERS", "ops"}}))
+                  .find("<outcome name=\"refused503\">3</outcome>"),
+              std::string::npos);
     // A stream that ends (its lifetime, here) sends its end records.
     auto brief = watch("/", "cy", {{"CORVANE_WATCH_SECONDS", "1"}});
     std::string out;

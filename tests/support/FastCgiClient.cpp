@@ -136,6 +136,9 @@ bool FastCgiClient::readUntil(const std::string& text, std::string* out, int tim
             const size_t whole = kHeaderBytes + length + h[6];
             if (pending_.size() < whole)
                 break;
+            // A record a FastCGI web server would refuse ends the read.
+            if (h[0] != 1 || (h[1] == kEndRequest && length != 8))
+                return false;
             if (h[1] == kStdout)
                 out->append(pending_, kHeaderBytes, length);
             else if (h[1] == kEndRequest)
