@@ -3,6 +3,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cassert>
 #include <chrono>
 #include <cstring>
 #include <utility>
@@ -71,11 +72,11 @@ std::string watchWithoutFastCgi(const ModeContext&) { throw std::string(kNeedsFa
 bool isWatchRequest(const CgiRequest& request) { return strcasecmp(request.get("mode").c_str(), "watch") == 0; }
 
 bool startWatch(const ModeContext& context, RequestIo& io, WatchHub& hub, WatchFailure* failure) {
+    // Only the FastCGI gateway has a hub; a CGI run's watch fails in its mode.
     FastCgiIo* fastCgi = dynamic_cast<FastCgiIo*>(&io);
+    assert(fastCgi && "a stream needs the FastCGI connection");
     std::string host = context.host;
     try {
-        if (!fastCgi)
-            throw std::string(kNeedsFastCgi);
         const std::vector<std::pair<std::string, std::string>> pairs =
             watchedPairs(context, settingOr(io, "CORVANE_MAX_WATCH_NODES", kDefaultMaxNodes));
         const size_t maxStreams = settingOr(io, "CORVANE_MAX_WATCHERS", kDefaultMaxStreams);
