@@ -35,10 +35,9 @@ bool isWatchRequest(const CgiRequest& request);
 
 // Starts the stream of a FastCGI request (io is a FastCgiIo) that passed
 // the refusals every mode has, the client library started and the
-// request's user set. True when the
-// stream runs, or its web server went away meanwhile: either way the
-// request is over for its thread, and io serves nothing more. A HEAD
-// request is answered with the header alone (true too), and io finishes
-// it as any request. False with
-// *failure set otherwise; nothing was written then.
+// request's user set. True when the stream runs, or its web server went
+// away meanwhile: either way the request is over for its thread, and io
+// serves nothing more. A HEAD request is answered with the header alone
+// (true too), and io finishes it as any request. False with *failure set
+// otherwise; nothing was written then.
 bool startWatch(const ModeContext& context, RequestIo& io, WatchHub& hub, WatchFailure* failure);
