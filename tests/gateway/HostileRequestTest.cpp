@@ -60,10 +60,10 @@ TEST_F(HostileRequestTest, EchoedValuesAreTextAndBadServersAreRefusedBeforeAnyCa
          error("Invalid Corvane server &apos;" + h +
                "&lt;x:script xmlns:x=&quot;http://www.w3.org/1999/xhtml&quot;&gt;alert(1)&lt;/x:script&gt;&apos;"),
          "Invalid Corvane server '" + h + script + "' on host " + h + script},
-        {{"mode=destroyNode", "host=" + h + "%0Aforged line", "nodeId=/media"},
+        {{"mode=destroyNode", "host=" + h + "%0Aforged%1B%7F line", "nodeId=/media"},
          {},
-         error("Invalid Corvane server &apos;" + h + "\nforged line&apos;"),
-         "Invalid Corvane server '" + h + "\\nforged line' on host " + h + "\\nforged line"},
+         error("Invalid Corvane server &apos;" + h + "\nforged\xef\xbf\xbd\x7f line&apos;"),
+         "Invalid Corvane server '" + h + "\\nforged\\x1b\\x7f line' on host " + h + "\\nforged\\x1b\\x7f line"},
         {{"mode=createNode", "host=h:0", "nodeId=/", "displayName=x"},
          {},
          error("Invalid Corvane server &apos;h:0&apos;"),
