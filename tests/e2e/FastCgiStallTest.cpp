@@ -116,7 +116,7 @@ TEST_F(FastCgiStallTest, RecordsOutOfOrderCloseTheConnectionAtOnce) {
         begin(0) + FastCgiClient::record(kParams, 0, ""),                                             // request 0
         begin(1, 9) + params() + FastCgiClient::record(kParams, 1, ""),                               // role 9
         begin(1) + params() + FastCgiClient::record(kParams, 2, ""),                                  // another's end
-        begin(1) + FastCgiClient::record(kStdin, 1, "x") + FastCgiClient::record(kParams, 1, ""),         // body first
+        begin(1) + FastCgiClient::record(kStdin, 1, "x") + FastCgiClient::record(kParams, 1, ""),    // body first
         FastCgiClient::record(9, 0, "") + begin() + FastCgiClient::record(kParams, 1, ""),           // management
     };
     for (size_t i = 0; i < broken.size(); ++i) {
@@ -149,7 +149,8 @@ TEST_F(FastCgiStallTest, KeptConnectionCarriesRequestAfterRequest) {
     ASSERT_TRUE(kept.begin(getUser(), true) && kept.readAnswer(&out, kGuardMs));
     const std::string body(100000, 'x');
     ASSERT_TRUE(kept.sendRaw(FastCgiClient::record(kStdin, 1, body.substr(0, 0xffff)) +
-                             FastCgiClient::record(kStdin, 1, body.substr(0xffff)) + FastCgiClient::record(kStdin, 1, "") + wholeGetUser()));
+                             FastCgiClient::record(kStdin, 1, body.substr(0xffff)) +
+                             FastCgiClient::record(kStdin, 1, "") + wholeGetUser()));
     ASSERT_TRUE(kept.sendBody("") && kept.readAnswer(&out, kGuardMs));
     EXPECT_EQ(out, ok("<response>al</response>\n"));
     EXPECT_TRUE(kept.closedWithin(kGuardMs));

@@ -147,7 +147,8 @@ TEST_F(FastCgiPoolPendingTest, VariablesPastALookAreReadOneRequestAtATimeAndTime
     std::thread stop([&pool] { pool.reset(); });
     EXPECT_TRUE(idle.closedWithin(5000));
     EXPECT_EQ(FastCgiClient::request(socket_, {{"QUERY_STRING", "late"}}, "", 200), "");
-    EXPECT_TRUE(busy.sendRaw(largeBegin(10).substr(1) + FastCgiClient::record(4, 1, "")) && busy.readAnswer(&out, 5000));
+    EXPECT_TRUE(busy.sendRaw(largeBegin(10).substr(1) + FastCgiClient::record(4, 1, "")) &&
+                busy.readAnswer(&out, 5000));
     EXPECT_TRUE(first.sendRaw(FastCgiClient::record(4, 1, "")) && first.readAnswer(&out, 5000));
     EXPECT_EQ(out, "Content-Type: text/plain\r\n\r\nok ");
     EXPECT_TRUE(first.closedWithin(5000)) << "kept, with nothing on its way";
