@@ -248,6 +248,7 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
     std::string out;
     EXPECT_FALSE(brief->readUntil("never sent", &out, kGuardMs));
     EXPECT_TRUE(brief->ended()) << out;
+    EXPECT_TRUE(brief->closedWithin(1000)) << "our side ends with the end records, not at the close wait";
     held.reset();
     brief.reset();
     watch("/", "al", bounds, false, true);

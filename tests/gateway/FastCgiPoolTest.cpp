@@ -128,4 +128,41 @@ TEST(FastCgiPoolTest, AListenerThatFailsStopsTheProcess) {
     EXPECT_EQ(CorvaneTest::countOpenFds(), fds);
 }
 
+TEST(FastCgiPoolTest, KeptConnectionWhoseRequestOutlivesAFailedListenerIsClosed) {
+    CorvaneTest::TempDir dir;
+    const std::string socket = dir.file("socket");
+    ASSERT_EQ(FCGX_Init(), 0);
+    const CorvaneTest::ScopedFd listener(FCGX_OpenSocket(socket.c_str(), 16));
+    const int fds = CorvaneTest::countOpenFds();
+    CorvaneTest::Gate serving, runnerEnded, release;
+    {
+        FastCgiPool pool(listener.get(), FastCgiPool::Options());
+        std::thread threads([&] {
+            pool.run(2, [&] {
+                FCGX_Request request;
+                FCGX_InitRequest(&request, -1, 0);
+                FastCgiPool::Place place;
+                while (pool.accept(request, place)) {
+                    serving.open();
+                    release.wait();
+                    FCGX_PutS("Content-Type: text/plain\r\n\r\nok", request.out);
+                    FCGX_Finish_r(&request);
+                }
+                FCGX_Free(&request, 1);
+                runnerEnded.open();  // the first to end is the runner
+            });
+        });
+        FastCgiClient kept(socket);
+        ASSERT_TRUE(kept.begin({}, true) && kept.sendBody("") && serving.wait());
+        ASSERT_EQ(::shutdown(listener.get(), SHUT_RDWR), 0);
+        EXPECT_TRUE(runnerEnded.wait());
+        release.open();
+        std::string answer;
+        EXPECT_TRUE(kept.readAnswer(&answer, 5000));
+        EXPECT_TRUE(kept.closedWithin(5000)) << "no runner is left to take it back";
+        threads.join();
+    }
+    EXPECT_EQ(CorvaneTest::countOpenFds(), fds);
+}
+
 }  // namespace
