@@ -130,7 +130,6 @@ bool CgiRequest::readPostBody(RequestIo& io, std::string* body) {
             failure_ = "Unable to read CGI input: timed out";
         else
             io.err(std::string("Unable to read CGI input: ") + std::strerror(err) + ".");
-        body->clear();
         return false;
     }
     // The body ends at its first NUL, as a C string would.

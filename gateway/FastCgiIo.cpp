@@ -1,11 +1,11 @@
 #include "FastCgiIo.h"
 
 #include <sys/socket.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <utility>
 
 namespace {
 
@@ -82,15 +82,11 @@ int FastCgiIo::handOver() {
     keptEntries_.push_back(nullptr);
     variables_.index(keptEntries_.data());
     handedOver_ = true;
-    const bool sent = fcgi_.flush(request_.out) == 0;
+    // A web server gone by now fails the flush here and the stream's first
+    // read or send in the hub, which ends it.
+    fcgi_.flush(request_.out);
     // Freed without closing: libfcgi writes no end record and keeps no
     // part of the connection.
     fcgi_.free(&request_, 0);
-    const int fd = request_.ipcFd;
-    request_.ipcFd = -1;
-    if (!sent) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
+    return std::exchange(request_.ipcFd, -1);
 }

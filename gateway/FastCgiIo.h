@@ -39,8 +39,8 @@ public:
     // Ends libfcgi's part in the request without its end records, so that
     // another owner goes on answering it: sends what was written so far,
     // frees libfcgi's streams and variables and gives up the connection.
-    // Its descriptor, or -1 when the web server went away (the request is
-    // then over). The request's thread serves no more of it afterwards,
+    // Its descriptor; a web server that went away is the new owner's to
+    // find. The request's thread serves no more of it afterwards,
     // but its log still reads variables (from a copy kept here) and writes
     // lines (to the process's standard error); its output is dropped.
     int handOver();

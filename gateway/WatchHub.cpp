@@ -253,7 +253,7 @@ void WatchHub::send(Stream& stream) {
             stream.out.erase(0, static_cast<size_t>(n));
             continue;
         }
-        if (n < 0 && errno == EAGAIN)
+        if (errno == EAGAIN)
             break;
         stream.gone = true;  // the web server went away
         return;
