@@ -16,7 +16,7 @@ constexpr int kMaxRecords = 64;
 
 FastCgiArrival scanFastCgiRecords(const uint8_t* bytes, size_t size, bool kept, size_t* needBytes, size_t* staleBytes) {
     size_t at = 0;
-    int requestId = -1;
+    int requestId = 0;  // none yet: 0 is no request's
     for (int records = 0; records <= kMaxRecords; ++records) {
         if (at + kFastCgiHeaderBytes > kFastCgiPeekLimitBytes) {
             // Large only once the bytes are there: a header announcing a
@@ -35,7 +35,7 @@ FastCgiArrival scanFastCgiRecords(const uint8_t* bytes, size_t size, bool kept, 
         const size_t end = at + kFastCgiHeaderBytes + length + header[6];
         if (header[0] != kVersion)
             return FastCgiArrival::Broken;
-        if (requestId < 0 && type != kBeginRequest) {
+        if (requestId == 0 && type != kBeginRequest) {
             if (!kept || id == 0)
                 return FastCgiArrival::Broken;
             if (size < end) {
@@ -47,7 +47,7 @@ FastCgiArrival scanFastCgiRecords(const uint8_t* bytes, size_t size, bool kept, 
         }
         if (*staleBytes != 0)
             return FastCgiArrival::Waiting;
-        if (requestId < 0) {
+        if (requestId == 0) {
             if (id == 0 || length != kBeginBodyBytes)
                 return FastCgiArrival::Broken;
             if (size < end) {
