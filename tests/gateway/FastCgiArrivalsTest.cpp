@@ -7,8 +7,11 @@
 #include <fcgiapp.h>
 #include <netinet/in.h>
 #include <pthread.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -166,6 +169,34 @@ TEST_F(FastCgiPoolPendingTest, StalledConnectionsAreClosedAtTheArrivalLimit) {
     for (size_t i = 0; i < stalled.size(); ++i)
         EXPECT_TRUE(stalled[i]->closedWithin(5000)) << "connection " << i;
     EXPECT_EQ(ask("after"), "Content-Type: text/plain\r\n\r\nok after");
+}
+
+TEST_F(FastCgiPoolPendingTest, OldestStalledConnectionMakesWayWhenDescriptorsRunOut) {
+    ServingPool pool(listener_.get(), FastCgiPool::Options());
+    const int fds = CorvaneTest::countOpenFds();
+    auto stalled = stall(2);
+    ASSERT_TRUE(CorvaneTest::eventually([&fds] { return CorvaneTest::countOpenFds() == fds + 4; }));
+    // Every descriptor taken but one, which the next client's socket takes.
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    struct Restore {
+        rlimit limit;
+        ~Restore() { ::setrlimit(RLIMIT_NOFILE, &limit); }
+    } restore{before};
+    rlimit lowered = before;
+    lowered.rlim_cur = static_cast<rlim_t>(fds + 64);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<CorvaneTest::ScopedFd> filler;
+    for (int fd; (fd = ::dup(listener_.get())) >= 0;)
+        filler.emplace_back(fd);
+    ASSERT_TRUE(errno == EMFILE && !filler.empty());
+    filler.pop_back();
+    FastCgiClient next(socket_);
+    std::string out;
+    EXPECT_TRUE(stalled[0]->closedWithin(5000));
+    EXPECT_TRUE(next.begin({{"QUERY_STRING", "next"}}) && next.readAnswer(&out, 5000));
+    EXPECT_EQ(out, "Content-Type: text/plain\r\n\r\nok next");
+    EXPECT_FALSE(stalled[1]->closedWithin(50));
 }
 
 // A listener of family on loopback, for peers at 127.0.0.1, ::1, or a
