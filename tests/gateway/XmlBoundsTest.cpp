@@ -60,6 +60,8 @@ TEST(XmlBoundsTest, PassesOnlyTextsWithinTheBoundsAsTheParserSeesThem) {
         {"<a x=\"1\"><b><c y = \">\"><d>", false},
         {"<a x\"><b><c><d>", false},
         {"<a x=\"1\"'><b><c><d>", false},
+        {"<a x= '<b><c><d><e>'/>", true},
+        {"<a x=\t\r\n'<b><c><d><e>'/>", true},
         {"<?pi x > <a><b><c><d> ?>", false},
         {"<!DOCTYPE a [<!ENTITY e 'x'>]><a/>", true},
         {"<!x ><a><b><c><d>", false},
