@@ -70,9 +70,7 @@ std::string CgiRequest::decode(const std::string& value) {
 }
 
 void CgiRequest::readArguments(int argc, char** argv) {
-    for (int i = 0; i < argc; ++i) {
-        if (!argv[i])
-            continue;
+    for (int i = 1; i < argc; ++i) {  // argv[0] is the program's path
         const char* eq = std::strchr(argv[i], '=');
         if (!eq)
             continue;

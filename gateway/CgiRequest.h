@@ -17,7 +17,8 @@ public:
     // than allocated: no form this gateway serves comes near it.
     static constexpr long long kMaxContentLength = 16LL * 1024 * 1024;
 
-    // Reads the variables and the body through io, which must outlive the
+    // Reads the arguments after argv[0], the program's path, then the
+    // variables and the body through io, which must outlive the
     // constructor only.
     CgiRequest(int argc, char** argv, RequestIo& io);
 

@@ -249,14 +249,13 @@ void WatchHub::send(Stream& stream) {
         return;
     while (!stream.out.empty()) {
         const ssize_t n = ::send(stream.fd, stream.out.data(), stream.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-        if (n > 0) {
-            stream.out.erase(0, static_cast<size_t>(n));
-            continue;
+        if (n == -1) {
+            if (errno == EAGAIN)
+                break;
+            stream.gone = true;  // the web server went away
+            return;
         }
-        if (errno == EAGAIN)
-            break;
-        stream.gone = true;  // the web server went away
-        return;
+        stream.out.erase(0, static_cast<size_t>(n));
     }
     if (stream.out.size() > kMaxQueuedBytes) {
         CO_DEBUG("Dropped a live update stream of '%s': %zu bytes wait for its reader", stream.user.c_str(),

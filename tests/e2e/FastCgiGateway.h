@@ -27,6 +27,8 @@ public:
     pid_t pid() const { return process_->pid(); }
     // True while the process runs.
     bool alive() const;
+    // SIGTERM, then SIGKILL after timeoutMs; the wait status.
+    int stop(int timeoutMs = 5000) { return process_->stop(timeoutMs); }
     // Its resident size, in kB; -1 when it can not be read.
     long residentKb() const;
     // One whole request on a connection of its own: the answer, or "".

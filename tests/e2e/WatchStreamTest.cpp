@@ -304,6 +304,7 @@ TEST_F(WatchStreamTest, StopEndsEveryStreamAndTheProcessAtOnce) {
     EXPECT_FALSE(stream->readUntil("never sent", &out, kGuardMs));
     EXPECT_TRUE(stream->ended()) << out;
     EXPECT_TRUE(CorvaneTest::eventually([&] { return !gateway_->alive(); }, kGuardMs));
+    EXPECT_EQ(gateway_->stop(), 0) << "the process ends as a stop ends it, with status 0";
     gateway_.reset();
     EXPECT_EQ(released(), 1u);
 }

@@ -142,7 +142,7 @@ bool FastCgiClient::readUntil(const std::string& text, std::string* out, int tim
             if (h[1] == kStdout)
                 out->append(pending_, kHeaderBytes, length);
             else if (h[1] == kEndRequest)
-                ended_ = true;
+                ended_ = pending_.size() == whole;  // the request's last bytes
             pending_.erase(0, whole);
         }
         if (out->find(text) != std::string::npos)

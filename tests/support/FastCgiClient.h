@@ -43,7 +43,7 @@ public:
     // connection closes or timeoutMs passes (false). Records cut by the
     // time limit are kept for the next call.
     bool readUntil(const std::string& text, std::string* out, int timeoutMs = 10000);
-    // The answer's END_REQUEST came (readUntil saw it).
+    // The answer's END_REQUEST came, with nothing behind it (readUntil saw it).
     bool ended() const { return ended_; }
 
     // One whole request; the answer's standard output, or "" when none came.
