@@ -64,8 +64,9 @@ TEST_F(GatewayServersTest, ListsTheAllowedServersByNameEscaped) {
         answer = withoutFramePorts(run({"mode=getServers"}, {{"CORVANE_ALLOWED_SERVERS", allowed}}).out);
         return answer == expected;
     })) << answer;
-    EXPECT_EQ(run({"mode=getServers"}, {{"CORVANE_ALLOWED_SERVERS", allowed}, {"CORVANE_MAX_RESPONSE_BYTES", "100"}}).out,
-              error("Response too large"));
+    EXPECT_EQ(
+        run({"mode=getServers"}, {{"CORVANE_ALLOWED_SERVERS", allowed}, {"CORVANE_MAX_RESPONSE_BYTES", "100"}}).out,
+        error("Response too large"));
     // A server of the list is opened by the host the list names.
     EXPECT_FALSE(failed(run({"mode=getNodeInfo", "host=" + alpha->host(), "nodeId=/"},
                             {{"CORVANE_ALLOWED_SERVERS", allowed}})));

@@ -52,9 +52,9 @@ CgiRequest fromQuery(const std::string& query, std::vector<std::string> args) {
 }
 
 TEST(CgiRequestTest, ArgumentsComeFirstThenTheQuery) {
-    const CgiRequest request =
-        fromQuery("a=q&b=x+y%2Bz&Mode=m&%6Dode=n&flag&=empty", {"/srv/e=f/prog", "a=arg", "noequals", "c=1=2", "d=%41+"});
-    const char* const values[][2] = {{"a", "arg:q"}, {"b", "x y+z"},  {"c", "1=2"}, {"d", "A+"},  {"Mode", "m"},
+    const CgiRequest request = fromQuery("a=q&b=x+y%2Bz&Mode=m&%6Dode=n&flag&=empty",
+                                         {"/srv/e=f/prog", "a=arg", "noequals", "c=1=2", "d=%41+"});
+    const char* const values[][2] = {{"a", "arg:q"}, {"b", "x y+z"},  {"c", "1=2"}, {"d", "A+"},   {"Mode", "m"},
                                      {"mode", ""},   {"%6Dode", "n"}, {"flag", ""}, {"", "empty"}, {"/srv/e", ""}};
     for (const auto& v : values)
         EXPECT_EQ(request.get(v[0]), v[1]) << v[0];

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 #include <string>
@@ -26,6 +27,26 @@
 namespace {
 
 using CorvaneTest::FastCgiClient;
+
+// Serves pool's requests on count threads until it stops: each is
+// answered "ok" once before(request) returns; each thread calls ended()
+// last.
+void serve(FastCgiPool& pool, int count, const std::function<void(FCGX_Request&)>& before,
+           const std::function<void()>& ended = nullptr) {
+    pool.run(count, [&] {
+        FCGX_Request request;
+        FCGX_InitRequest(&request, -1, 0);
+        FastCgiPool::Place place;
+        while (pool.accept(request, place)) {
+            before(request);
+            FCGX_PutS("Content-Type: text/plain\r\n\r\nok", request.out);
+            FCGX_Finish_r(&request);
+        }
+        FCGX_Free(&request, 1);
+        if (ended)
+            ended();
+    });
+}
 
 TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
     CorvaneTest::TempDir dir;
@@ -44,25 +65,17 @@ TEST(FastCgiPoolTest, FastRequestsStayOnOneThreadAndASlowOneHandsTheTurnOn) {
     options.slowAfter = std::chrono::milliseconds(500);
     FastCgiPool pool(listener, options);
     std::thread serving([&] {
-        pool.run(4, [&] {
-            FCGX_Request request;
-            FCGX_InitRequest(&request, -1, 0);
-            FastCgiPool::Place place;
-            while (pool.accept(request, place)) {
-                const bool slow = std::strcmp(FCGX_GetParam("QUERY_STRING", request.envp), "slow") == 0;
-                {
-                    std::lock_guard<std::mutex> lock(mutex);
-                    if (slow)
-                        slowServing = true;
-                    else
-                        servedBy.insert(std::this_thread::get_id());
-                }
+        serve(pool, 4, [&](FCGX_Request& request) {
+            const bool slow = std::strcmp(FCGX_GetParam("QUERY_STRING", request.envp), "slow") == 0;
+            {
+                std::lock_guard<std::mutex> lock(mutex);
                 if (slow)
-                    release.wait();
-                FCGX_PutS("Content-Type: text/plain\r\n\r\nok", request.out);
-                FCGX_Finish_r(&request);
+                    slowServing = true;
+                else
+                    servedBy.insert(std::this_thread::get_id());
             }
-            FCGX_Free(&request, 1);
+            if (slow)
+                release.wait();
         });
     });
     const auto fast = [&socket] { return FastCgiClient::request(socket, {{"QUERY_STRING", "fast"}}); };
@@ -109,14 +122,7 @@ TEST(FastCgiPoolTest, AListenerThatFailsStopsTheProcess) {
         FastCgiPool pool(listener, FastCgiPool::Options());
         CorvaneTest::Gate returned;
         std::thread serving([&] {
-            pool.run(2, [&pool] {
-                FCGX_Request request;
-                FCGX_InitRequest(&request, -1, 0);
-                FastCgiPool::Place place;
-                while (pool.accept(request, place))
-                    FCGX_Finish_r(&request);
-                FCGX_Free(&request, 1);
-            });
+            serve(pool, 2, [](FCGX_Request&) {});
             returned.open();
         });
         const bool stopped = returned.wait();
@@ -138,19 +144,13 @@ TEST(FastCgiPoolTest, KeptConnectionWhoseRequestOutlivesAFailedListenerIsClosed)
     {
         FastCgiPool pool(listener.get(), FastCgiPool::Options());
         std::thread threads([&] {
-            pool.run(2, [&] {
-                FCGX_Request request;
-                FCGX_InitRequest(&request, -1, 0);
-                FastCgiPool::Place place;
-                while (pool.accept(request, place)) {
+            serve(
+                pool, 2,
+                [&](FCGX_Request&) {
                     serving.open();
                     release.wait();
-                    FCGX_PutS("Content-Type: text/plain\r\n\r\nok", request.out);
-                    FCGX_Finish_r(&request);
-                }
-                FCGX_Free(&request, 1);
-                runnerEnded.open();  // the first to end is the runner
-            });
+                },
+                [&] { runnerEnded.open(); });  // the first to end is the runner
         });
         FastCgiClient kept(socket);
         ASSERT_TRUE(kept.begin({}, true) && kept.sendBody("") && serving.wait());

@@ -19,7 +19,7 @@ std::string begin(int id = 1, int role = 1) {
 std::string params(const std::string& content, int id = 1) { return FastCgiClient::record(4, id, content); }
 
 TEST(FastCgiRecordsTest, RecordsBeforeTheBodyDecideTheArrival) {
-    const std::string pair = params("\x01\x01" "ab");  // a=b
+    const std::string pair = params({1, 1, 'a', 'b'});  // a=b
     const std::string ended = pair + params("");
     std::string many = begin();
     for (int i = 0; i < 63; ++i)
