@@ -75,14 +75,14 @@ struct WatchHub::Stream {
 };
 
 WatchHub::WatchHub(RequestWatchdog& watchdog)
-    : registry_(watchdog,
+    : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
+      wake_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      registry_(watchdog,
                 [this](const std::vector<uint64_t>& streams, const std::string& text) { deliver(streams, text); }) {
-    epoll_ = ::epoll_create1(EPOLL_CLOEXEC);
-    wake_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     epoll_event event{};  // data 0 is the wake-up's: stream ids start at 1
     event.events = EPOLLIN;
     // Fails too when either could not be made (-1).
-    ready_ = ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wake_, &event) == 0;
+    ready_ = ::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, wake_.get(), &event) == 0;
 }
 
 WatchHub::~WatchHub() {
@@ -93,12 +93,9 @@ WatchHub::~WatchHub() {
     wake();
     if (thread_.joinable())
         thread_.join();
-    // Connections handed over after the thread ended, then the
-    // descriptors (-1 when they could not be made: EBADF, harmless).
+    // Connections handed over after the thread ended.
     for (const std::pair<uint64_t, int>& connection : activated_)
         ::close(connection.second);
-    ::close(epoll_);
-    ::close(wake_);
 }
 
 uint64_t WatchHub::open(const std::string& user, int requestId, std::chrono::seconds lifetime, size_t maxStreams,
@@ -170,7 +167,7 @@ void WatchHub::deliver(const std::vector<uint64_t>& streams, const std::string& 
 
 void WatchHub::wake() {
     // Fails only when the counter is full, which wakes the thread anyway.
-    ::eventfd_write(wake_, 1);
+    ::eventfd_write(wake_.get(), 1);
 }
 
 bool WatchHub::takeInbox() {
@@ -203,7 +200,7 @@ bool WatchHub::takeInbox() {
         epoll_event event{};
         event.events = EPOLLIN | EPOLLRDHUP;
         event.data.u64 = stream.id;
-        if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, stream.fd, &event) != 0)
+        if (::epoll_ctl(epoll_.get(), EPOLL_CTL_ADD, stream.fd, &event) != 0)
             stream.gone = true;
     }
     for (const uint64_t id : abandoned)
@@ -268,7 +265,7 @@ void WatchHub::send(Stream& stream) {
         epoll_event event{};
         event.events = EPOLLIN | EPOLLRDHUP | (wantOut ? EPOLLOUT : 0u);
         event.data.u64 = stream.id;
-        ::epoll_ctl(epoll_, EPOLL_CTL_MOD, stream.fd, &event);
+        ::epoll_ctl(epoll_.get(), EPOLL_CTL_MOD, stream.fd, &event);
         stream.watchingOut = wantOut;
     }
     if (stream.ending && !wantOut) {
@@ -326,12 +323,13 @@ void WatchHub::endAll() {
 void WatchHub::run() {
     epoll_event events[64];
     for (;;) {
-        const int count = ::epoll_wait(epoll_, events, static_cast<int>(std::size(events)), msUntilNext(Clock::now()));
+        const int count =
+            ::epoll_wait(epoll_.get(), events, static_cast<int>(std::size(events)), msUntilNext(Clock::now()));
         for (int i = 0; i < count; ++i) {
             const uint64_t id = events[i].data.u64;
             if (id == 0) {
                 eventfd_t ignored;
-                ::eventfd_read(wake_, &ignored);  // back to 0
+                ::eventfd_read(wake_.get(), &ignored);  // back to 0
                 continue;
             }
             const auto found = streams_.find(id);

@@ -32,6 +32,7 @@
 #include <vector>
 
 #include "WatchRegistry.h"
+#include "base/fileUtil/CoFileDescriptor.h"
 
 class RequestWatchdog;
 
@@ -86,9 +87,10 @@ private:
     void endAll();
     int msUntilNext(Clock::time_point now) const;
 
-    int epoll_ = -1;
-    int wake_ = -1;       // an eventfd
-    bool ready_ = false;  // epoll waits for wake_
+    // Closed after the registry is gone: its handlers wake the hub until then.
+    Corvane::CoFileDescriptor epoll_;
+    Corvane::CoFileDescriptor wake_;  // an eventfd
+    bool ready_ = false;              // epoll waits for wake_
 
     std::mutex mutex_;                        // guards what follows, up to the thread's own
     std::map<uint64_t, std::string> owners_;  // the streams holding a place, and their users
