@@ -1,6 +1,7 @@
 #include "ServerDoor.h"
 
 #include <algorithm>
+#include <cassert>
 
 #include "RequestLimits.h"
 #include "RequestLog.h"
@@ -17,7 +18,9 @@ ServerDoor::ServerDoor(const ServerPolicy& servers, int32_t browseLimitMs, int32
       browseLimitMs_(browseLimitMs),
       loginLimitMs_(loginLimitMs),
       limits_(limits),
-      watchdog_(watchdog) {}
+      watchdog_(watchdog) {
+    assert(browseLimitMs >= 0 && loginLimitMs >= 0);
+}
 
 void ServerDoor::admit(const std::string& host) const { servers_.check(host); }
 
@@ -25,14 +28,14 @@ TimeoutCorvaneServerHandle ServerDoor::open(const std::string& host) {
     RequestLog::enter(RequestLog::Phase::Connect);  // the allow-list may look the name up
     lastHost_ = host;
     admit(host);
-    return TimeoutCorvaneServerHandle(host.c_str(), watchdog_, browseLimitMs_,
-                                      std::max(0, std::min(loginLimitMs_, browseLimitMs_)), limits_);
+    return TimeoutCorvaneServerHandle(host.c_str(), watchdog_, browseLimitMs_, std::min(loginLimitMs_, browseLimitMs_),
+                                      limits_);
 }
 
 std::unique_ptr<CorvaneServerHandle> ServerDoor::openForEvents(const std::string& host) const {
     admit(host);
     auto handle = std::make_unique<CorvaneServerHandle>(host.c_str());
-    handle->setLoginTimeout(static_cast<unsigned int>(std::max(0, loginLimitMs_)));
+    handle->setLoginTimeout(static_cast<unsigned int>(loginLimitMs_));
     return handle;
 }
 

@@ -22,7 +22,8 @@ class ServerPolicy;
 class ServerDoor {
 public:
     // Every argument outlives the door and its handles. Limits in
-    // milliseconds.
+    // milliseconds, never negative (as browseLimitFrom and loginLimitFrom
+    // give them).
     ServerDoor(const ServerPolicy& servers, int32_t browseLimitMs, int32_t loginLimitMs, const RequestLimits& limits,
                RequestWatchdog& watchdog);
     ServerDoor(const ServerDoor&) = delete;

@@ -11,6 +11,7 @@
 
 #include "CgiRequest.h"
 #include "DriverFixture.h"
+#include "GatewayStatus.h"
 #include "support/SimProcess.h"
 
 namespace {
@@ -272,6 +273,15 @@ TEST_F(HostileRequestTest, EveryModeThatTalksToServersKeepsToTheSiteServers) {
         EXPECT_EQ(result.out, error("Corvane server &apos;127.0.0.3:1&apos; is not allowed")) << mode;
     }
     EXPECT_TRUE(sim.calls().empty());
+    // Allowed, each reaches the server, and the status counts its call.
+    const auto calls = [&h] { return GatewayStatus::instance().snapshot().servers[h].calls; };
+    for (const auto& request : requests) {
+        std::vector<std::string> args = request;
+        args.push_back("host=" + h);
+        const uint64_t before = calls();
+        run(args);
+        EXPECT_EQ(calls(), before + 1) << request[0];
+    }
     // What each entry allows is ServerPolicyTest's; here, that the driver
     // calls a server only when the list allows it, through a lookup too.
     const std::string port = std::to_string(sim.port());
