@@ -101,7 +101,7 @@ int openNewDocument(const std::string& base, bool locked, std::string* path) {
 // Makes the renames in the account directory survive a crash.
 bool syncDirectory() {
     Corvane::CoFileDescriptor dir(::open(kAccountDirectory, O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    return dir.get() >= 0 && fsync(dir.get()) == 0 && dir.closeNow();
+    return dir.valid() && fsync(dir.get()) == 0 && dir.closeNow();
 }
 
 // Writes data as the new document at path's place; false, with the old
@@ -109,7 +109,7 @@ bool syncDirectory() {
 bool replaceDocument(const std::string& base, const std::string& path, bool locked, const std::string& data) {
     std::string newPath;
     Corvane::CoFileDescriptor file(openNewDocument(base, locked, &newPath));
-    if (file.get() < 0)
+    if (!file.valid())
         return false;
     const bool written = Corvane::writeAll(file.get(), data.data(), data.size()) && fsync(file.get()) == 0 &&
                          file.closeNow() && ::rename(newPath.c_str(), path.c_str()) == 0;
@@ -138,7 +138,7 @@ std::string AccountStore::load(const RequestLimits& limits) const {
     // is one whole document.
     Corvane::CoFileDescriptor file(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     const int err = errno;
-    if (file.get() < 0) {
+    if (!file.valid()) {
         if (err == ENOENT)
             return std::string();  // never saved
         throw std::string(kLoadFailure);
@@ -176,7 +176,7 @@ void AccountStore::save(const std::string& data, int32_t lockWaitMs) const {
         throw std::string(kSaveFailure);
     Corvane::CoFileDescriptor lockFile(
         ::open((base + ".lock").c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, kAccountFileMode));
-    if (lockFile.get() < 0)
+    if (!lockFile.valid())
         throw std::string(kSaveFailure);
     const Lock lock = lockWithin(lockFile.get(), lockWaitMs);
     if (lock == Lock::Busy)
