@@ -148,16 +148,7 @@ std::string AccountStore::load(const RequestLimits& limits) const {
         throw std::string("Failed to read persistent user data");
     limits.checkResponseSize(static_cast<size_t>(st.st_size));
     std::string content(static_cast<size_t>(st.st_size), '\0');
-    size_t got = 0;
-    while (got < content.size()) {
-        const ssize_t n = ::read(file.get(), &content[got], content.size() - got);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        got += static_cast<size_t>(n);
-    }
-    if (got < content.size())
+    if (!Corvane::readAll(file.get(), &content[0], content.size()))
         throw std::string("Failed to read persistent user data");
     // The document ends at its first NUL, if it has one.
     content.resize(std::strlen(content.c_str()));

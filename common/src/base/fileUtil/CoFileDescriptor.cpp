@@ -26,4 +26,18 @@ bool writeAll(int fd, const void* data, size_t size) {
     return true;
 }
 
+bool readAll(int fd, void* data, size_t size) {
+    char* next = static_cast<char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::read(fd, next, size);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        next += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
 }  // namespace Corvane

@@ -29,5 +29,8 @@ private:
 // Writes all size bytes, again after a signal or a short write; false when
 // a write fails or writes nothing (a full disk, a closed pipe).
 bool writeAll(int fd, const void* data, size_t size);
+// Reads size bytes, again after a signal or a short read; false when a
+// read fails or the end comes first.
+bool readAll(int fd, void* data, size_t size);
 
 }  // namespace Corvane

@@ -1,5 +1,5 @@
-// Whole writes to real files, a full one included, and the descriptor's
-// ownership.
+// Whole writes and reads of real files, a full one included, and the
+// descriptor's ownership.
 #include "base/fileUtil/CoFileDescriptor.h"
 
 #include <fcntl.h>
@@ -48,6 +48,10 @@ TEST(CoFileDescriptorTest, WritesEveryByteAndClosesOnce) {
         CoFileDescriptor file(::open(dir.file("data").c_str(), O_RDONLY | O_CLOEXEC));
         ASSERT_TRUE(file.valid());
         raw = file.get();
+        std::string back(bytes.size() - 1, '\0');
+        EXPECT_TRUE(Corvane::readAll(file.get(), &back[0], back.size()));
+        EXPECT_EQ(back, bytes.substr(0, back.size()));
+        EXPECT_FALSE(Corvane::readAll(file.get(), &back[0], 2)) << "one byte is left";
     }
     EXPECT_EQ(-1, ::fcntl(raw, F_GETFD));  // closed with its owner
     EXPECT_EQ(EBADF, errno);
