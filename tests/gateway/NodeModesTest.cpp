@@ -272,6 +272,9 @@ TEST_F(NodeModesTest, NodeAndAnswerLimitsRefuseBeforeAnyServerIsAsked) {
         {{"mode=destroyNode", "host=" + h, "nodeId=/a,,/b,/c,"},
          {{"CORVANE_MAX_NODES", "2"}},
          "Too many nodes in one request (3, at most 2)"},
+        {{"mode=destroyNode", "host=" + h, "nodeId=/media/clip"},
+         {{"CORVANE_REQUEST_TIMEOUT", "0"}},
+         "Request took longer than 0 ms"},
     };
     for (const auto& c : refused)
         EXPECT_EQ(run(c.args, c.env).out, error(c.message)) << c.message;
