@@ -76,9 +76,8 @@ void checkServers(const std::string& value, std::vector<std::string>* problems) 
         }
         std::string host;
         int port;
-        in6_addr address{};
-        if (entry == "discovered" || !ServerPolicy::parse(entry, &host, &port) || inet_pton(AF_INET, host.c_str(), &address) == 1)
-            continue;  // a range, an IPv6 entry, "discovered", or an address
+        if (entry == "discovered" || !ServerPolicy::parse(entry, &host, &port))
+            continue;  // a range, an IPv6 entry or "discovered"; an address resolves to itself
         addrinfo hints{};
         hints.ai_socktype = SOCK_STREAM;
         addrinfo* found = nullptr;
