@@ -63,8 +63,9 @@ $(cat "$WORK/cmake.log")"
   check_client "$WORK/cmake-build/first-program"
 }
 # check_loading ROOT: the gateway installed under ROOT finds its
-# administrator-list module and answers isAdmin; without the module, or
-# with a libfcgi that lacks its functions, it names what it could not load.
+# administrator-list module and answers isAdmin; without the module, with
+# a module or a libfcgi that lacks its functions, it names what it could
+# not load.
 check_loading() {
   gateway="$1/bin/corvane-gateway"
   module="$(find "$1/$LIBDIR/corvane-gateway" -name administrator-list.so)"
@@ -73,8 +74,11 @@ check_loading() {
   case "$out" in *"<response>true</response>"*) ;; *) fail "isAdmin answered '$out'" ;; esac
   mv "$module" "$WORK/moved.so"
   out="$(REMOTE_USER=demo "$gateway" mode=isAdmin "host=127.0.0.1:$PORT" nodeId=/ 2>/dev/null)"
+  cc -shared -o "$module" -x c /dev/null
+  empty="$(REMOTE_USER=demo "$gateway" mode=isAdmin "host=127.0.0.1:$PORT" nodeId=/ 2>/dev/null)"
   mv "$WORK/moved.so" "$module"
   case "$out" in *"<error>"*"Could not load"*"administrator-list.so"*) ;; *) fail "isAdmin without its module answered '$out'" ;; esac
+  case "$empty" in *"<error>Could not find corvaneReadAdministrators in"*) ;; *) fail "isAdmin with an empty module answered '$empty'" ;; esac
   mkdir -p "$WORK/fake"
   cc -shared -o "$WORK/fake/libfcgi.so.0" -x c /dev/null
   status=0
