@@ -59,6 +59,7 @@ TEST(XmlBoundsTest, PassesOnlyTextsWithinTheBoundsAsTheParserSeesThem) {
         {"<a x=\"/>\"><b y='>'><c><d>", false},
         {"<a x=\"1\"><b><c y = \">\"><d>", false},
         {"<a x\"><b><c><d>", false},
+        {"<\"><b><c><d>", false},
         {"<a x=\"1\"'><b><c><d>", false},
         {"<a x= '<b><c><d><e>'/>", true},
         {"<a x=\t\r\n'<b><c><d><e>'/>", true},
