@@ -57,8 +57,8 @@ public:
     // refuse it. Throws a std::string when the hub can not run.
     uint64_t open(const std::string& user, int requestId, std::chrono::seconds lifetime, size_t maxStreams,
                   size_t maxUserStreams, std::string* refusal);
-    // The stream's connection: from now on its bytes go out. -1 (its web
-    // server went away) ends the stream.
+    // The stream's connection: from now on its bytes go out. A descriptor
+    // the hub can not wait on (-1 among them) ends the stream.
     void activate(uint64_t stream, int fd);
     // The stream ends before it had a connection: its request failed. Its
     // place is free when this returns.
