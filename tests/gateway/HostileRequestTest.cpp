@@ -257,11 +257,13 @@ TEST_F(HostileRequestTest, EveryModeThatTalksToServersKeepsToTheSiteServers) {
         {"mode=destroyNodeRecursive", "nodeId=/media"},
         {"mode=isAdmin", "nodeId=/"},
     };
+    const auto atSim = [&h](std::vector<std::string> args) {
+        args.push_back("host=" + h);
+        return args;
+    };
     const std::string refused = "Corvane server '" + h + "' is not allowed";
     for (const auto& request : requests) {
-        std::vector<std::string> args = request;
-        args.push_back("host=" + h);
-        const auto result = run(args, outside);
+        const auto result = run(atSim(request), outside);
         EXPECT_EQ(result.out, error("Corvane server &apos;" + h + "&apos; is not allowed")) << request[0];
         EXPECT_EQ(result.err, refused + " on host " + h) << request[0];
     }
@@ -276,10 +278,8 @@ TEST_F(HostileRequestTest, EveryModeThatTalksToServersKeepsToTheSiteServers) {
     // Allowed, each reaches the server, and the status counts its call.
     const auto calls = [&h] { return GatewayStatus::instance().snapshot().servers[h].calls; };
     for (const auto& request : requests) {
-        std::vector<std::string> args = request;
-        args.push_back("host=" + h);
         const uint64_t before = calls();
-        run(args);
+        run(atSim(request));
         EXPECT_EQ(calls(), before + 1) << request[0];
     }
     // What each entry allows is ServerPolicyTest's; here, that the driver
