@@ -22,6 +22,7 @@
 #include "base/rcApi/rcAttrStream.h"
 #include "support/Eventually.h"
 #include "support/FastCgiClient.h"
+#include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
 namespace {
@@ -194,6 +195,9 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
         nodes += ",/";
     // A registration slower than the browse limit is stopped.
     SimProcess slow(SimProcess::demoTree(), {"--delay-method", "RegisterEvents:5000"});
+    // Never answers a login: the request's login bound holds past the
+    // library's default of 5 s, until the browse limit.
+    CorvaneTest::LoopbackListener silent;
     struct Case {
         Variables request;
         std::string answer;
@@ -213,6 +217,9 @@ TEST_F(WatchStreamTest, BoundsAndRulesRefuseAsEveryModeDoes) {
         {fastCgiGet("mode=watch&" + sim + "&nodeId=/", "al", {{"CORVANE_REQUEST_TIMEOUT", "0"}}),
          error("Request took longer than 0 ms")},
         {fastCgiGet("mode=watch&host=" + slow.host() + "&nodeId=/", "al", {{"XQ_CVC_BROWSE_TIMEOUT", "1000"}}),
+         error("Software caused connection abort")},
+        {fastCgiGet("mode=watch&host=127.0.0.1:" + std::to_string(silent.port()) + "&nodeId=/", "al",
+                    {{"CORVANE_LOGIN_TIMEOUT", "60000"}, {"XQ_CVC_BROWSE_TIMEOUT", "5500"}}),
          error("Software caused connection abort")},
         {fastCgiGet("mode=watch&" + sim + "," + sim_->host() + "&nodeId=/"),
          error("Specify same number of hosts and nodes or one host for all nodes")},

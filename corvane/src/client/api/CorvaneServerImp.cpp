@@ -179,6 +179,10 @@ bool CorvaneServerImp::registerEventHandler(const CorvaneNodeId& node, CorvaneNo
             return fail(e.what());
         }
     }
+    // Connected here, the login takes this handle's time-out; the link's
+    // own call would connect with the default one.
+    if (!connect())
+        return false;
     return eventLink_->registerEventHandler(node, handler) || fail(eventLink_->lastError());
 }
 

@@ -10,6 +10,7 @@
 
 #include "client/api/CorvaneDaemonInfo.h"
 #include "client/api/CorvaneInit.h"
+#include "client/api/CorvaneNodeEvent.h"
 #include "client/api/CorvaneNodeHandle.h"
 #include "client/api/CorvaneServerHandle.h"
 #include "support/Gate.h"
@@ -63,6 +64,14 @@ TEST_F(CorvaneLoginTimeoutTest, SilentLoginFailsEachOperationAfterTheHandlesTime
     // A ping's own shorter time-out bounds its login too.
     server.setLoginTimeout(60000);
     failingOp(server, [&] { return server.ping(200); });
+    EXPECT_STREQ(server.lastError(), kTimedOut);
+    // Registering for events logs in under the handle's time-out too.
+    struct : CorvaneNodeEvent::Handler {
+        void handleEvent(const CorvaneNodeEvent&) override {}
+    } handler;
+    server.setLoginTimeout(200);
+    EXPECT_LT(failingOp(server, [&] { return server.registerEventHandler(CorvaneNodeId("/"), &handler); }), 4900)
+        << "it waited for the default";
     EXPECT_STREQ(server.lastError(), kTimedOut);
 }
 
