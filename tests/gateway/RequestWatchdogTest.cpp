@@ -4,6 +4,8 @@
 
 #include <atomic>
 #include <chrono>
+#include <ctime>
+#include <thread>
 
 #include "support/Gate.h"
 
@@ -55,6 +57,23 @@ TEST(RequestWatchdogTest, EachClientIsSteppedWhenItSaysEvenBeforeTheThreadMeantT
     watchdog.watch(again);
     EXPECT_TRUE(again.reached().wait(10000));
     watchdog.forget(again);
+}
+
+double processSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+TEST(RequestWatchdogTest, TheThreadSleepsWhileNothingIsDue) {
+    RequestWatchdog watchdog;
+    Ticker far(std::chrono::milliseconds(10), std::chrono::hours(1), 2);
+    watchdog.watch(far);
+    ASSERT_TRUE(far.reached().wait(10000));
+    const double before = processSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(processSeconds() - before, 0.1) << "the thread spins until the hour is up";
+    watchdog.forget(far);
 }
 
 }  // namespace
