@@ -300,12 +300,10 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
         try {
             threads.emplace_back([&state, i, &serve, waiter] {
                 serve();
-                bool stopTaken = false;
-                {
-                    std::lock_guard<std::mutex> lock(state.mutex);
-                    state.ended[static_cast<size_t>(i)] = true;
-                    stopTaken = state.stopTaken;
-                }
+                std::unique_lock<std::mutex> lock(state.mutex);
+                state.ended[static_cast<size_t>(i)] = true;
+                const bool stopTaken = state.stopTaken;
+                lock.unlock();
                 state.changed.notify_all();
                 // Its accept failed: the process stops. Once run() took a
                 // stop, a signal would outlive it, and end the next program.

@@ -59,11 +59,8 @@ namespace {
 
 GatewayStatus::Outcome outcomeOf(const char* refusal, bool crowded, bool failed) {
     using Outcome = GatewayStatus::Outcome;
-    if (refusal)
-        return refusal[0] == '4' && refusal[1] == '0' ? (refusal[2] == '1'   ? Outcome::Refused401
-                                                         : refusal[2] == '3' ? Outcome::Refused403
-                                                                             : Outcome::Refused405)
-                                                      : Outcome::Error;
+    if (refusal)  // "401 …", "403 …" or "405 …"
+        return refusal[2] == '1' ? Outcome::Refused401 : refusal[2] == '3' ? Outcome::Refused403 : Outcome::Refused405;
     if (crowded)
         return Outcome::Refused503;
     return failed ? Outcome::Error : Outcome::Success;
