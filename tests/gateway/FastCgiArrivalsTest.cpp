@@ -171,6 +171,19 @@ TEST_F(FastCgiPoolPendingTest, StalledConnectionsAreClosedAtTheArrivalLimit) {
     EXPECT_EQ(ask("after"), "Content-Type: text/plain\r\n\r\nok after");
 }
 
+TEST_F(FastCgiPoolPendingTest, BrokenConnectionClosesAtOnce) {
+    FastCgiPool::Options options;
+    options.arrivalLimit = std::chrono::milliseconds(60000);
+    ServingPool pool(listener_.get(), options);
+    // Taken first, looked at when the rest of its header comes.
+    const int fds = CorvaneTest::countOpenFds();
+    FastCgiClient broken(socket_);
+    ASSERT_TRUE(broken.sendRaw("\x02"));  // version 2
+    ASSERT_TRUE(CorvaneTest::eventually([fds] { return CorvaneTest::countOpenFds() == fds + 2; }));
+    ASSERT_TRUE(broken.sendRaw(std::string("\x01\x00\x01\x00\x00\x00\x00", 7)));
+    EXPECT_TRUE(broken.closedWithin(5000));
+}
+
 TEST_F(FastCgiPoolPendingTest, OldestStalledConnectionMakesWayWhenDescriptorsRunOut) {
     ServingPool pool(listener_.get(), FastCgiPool::Options());
     const int fds = CorvaneTest::countOpenFds();

@@ -154,6 +154,11 @@ TEST(FastCgiPoolTest, KeptConnectionWhoseRequestOutlivesAFailedListenerIsClosed)
         });
         FastCgiClient kept(socket);
         ASSERT_TRUE(kept.begin({}, true) && kept.sendBody("") && serving.wait());
+        // Taken, its request still on its way when the listener fails.
+        const int before = CorvaneTest::countOpenFds();
+        FastCgiClient stalled(socket);
+        ASSERT_TRUE(stalled.sendRaw("\x01"));
+        ASSERT_TRUE(CorvaneTest::eventually([before] { return CorvaneTest::countOpenFds() == before + 2; }));
         ASSERT_EQ(::shutdown(listener.get(), SHUT_RDWR), 0);
         EXPECT_TRUE(runnerEnded.wait());
         release.open();

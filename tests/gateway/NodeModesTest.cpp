@@ -232,8 +232,6 @@ TEST_F(NodeModesTest, RequestDeadlineBoundsEveryNodeAndHostTogether) {
          "GetMetaData",
          3},
         {kWalkTree, {"mode=destroyNodeRecursive", "nodeId=/a,/b"}, "GetChildrenEx:1000", "GetChildrenEx", 3},
-        // One call that would outlast the deadline: only a stop ends it.
-        {SimProcess::demoTree(), {"mode=isAdmin", "nodeId=/"}, "GetMetaData:60000", "GetMetaData", 1},
     };
     for (const auto& c : cases) {
         SimProcess sim(c.tree, {"--delay-method", c.delay});
@@ -246,6 +244,19 @@ TEST_F(NodeModesTest, RequestDeadlineBoundsEveryNodeAndHostTogether) {
         // The answer and the calls show a deadline missed between calls;
         // this shows one call left to run its 60 s.
         EXPECT_LT(elapsedMs, 20000) << c.method;
+    }
+}
+
+TEST_F(NodeModesTest, ModeStoppedInACallAtTheDeadlineSaysSo) {
+    // Each mode's first call would take a minute: only the stop ends it. A
+    // walk's failure names its step, which the deadline's words replace.
+    SimProcess sim(kWalkTree, {"--delay-method", "GetNodeTypeStr:60000", "--delay-method", "GetMetaData:60000"});
+    for (const char* mode : {"destroyNode", "destroyNodeRecursive", "isAdmin"}) {
+        long long elapsedMs = 0;
+        const auto result = timedRun({"mode=" + std::string(mode), "host=" + sim.host(), "nodeId=/b"},
+                                     {{"CORVANE_REQUEST_TIMEOUT", "300"}}, &elapsedMs);
+        EXPECT_EQ(result.out, error("Request took longer than 300 ms")) << mode;
+        EXPECT_LT(elapsedMs, 20000) << mode;
     }
 }
 
