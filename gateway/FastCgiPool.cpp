@@ -131,7 +131,7 @@ bool FastCgiPool::accept(FCGX_Request& request, Place& place) {
                 watch_.notify_one();
         }
         request.ipcFd = fd;
-        request.keepConnection = 1;
+        request.keepConnection = true;
         const bool accepted = fcgi_->accept(&request) >= 0;
         if (large)
             endLargeRead();
@@ -347,7 +347,7 @@ void FastCgiPool::run(int count, const std::function<void()>& serve) {
         if (!running)
             break;
         if (Clock::now() >= giveUp)
-            std::_Exit(1);  // a request that never ends must not keep the process
+            std::_Exit(EXIT_FAILURE);  // a request that never ends must not keep the process
         state.changed.wait_for(lock, kWakeEvery);
     }
     for (std::thread& thread : threads)

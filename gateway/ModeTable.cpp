@@ -19,26 +19,39 @@
 
 namespace {
 
-// Order matters only for reading; names never overlap. Modes that talk to
-// servers convert display names through the process locale. Every mode
-// needs a host and a node but those that work on no node of a named
-// server (withoutNode).
+// What a mode is, besides its name and function.
+enum Trait : unsigned {
+    kLocal = 0,  // the gateway's own: its accounts, figures and streams
+    // Display names go through the process locale, and a failure past the
+    // request's deadline says so.
+    kServers = 1,
+    kWrites = 2,  // a POST only, under a web server
+    // Works on no node of a named server: needs neither host nor node.
+    kWithoutNode = 4,
+};
+
+// Order matters only for reading; names never overlap.
 const struct Mode {
     const char* name;
     ModeFunction run;
-    bool talksToServers;
-    bool writes;
-    bool withoutNode = false;
+    unsigned traits;
+    bool is(Trait trait) const { return (traits & trait) != 0; }
 } kModes[] = {
-    {"destroyNode", destroyNode, true, true},  {"destroyNodeRecursive", destroyNodeRecursive, true, true},
-    {"getMetadata", getMetadata, true, false}, {"setMetadata", setMetadata, true, true},
-    {"createNode", createNode, true, true},    {"getUser", getUser, false, false},
-    {"loadUser", loadUser, false, false},      {"saveUser", saveUser, false, true},
-    {"isAdmin", isAdmin, true, false},         {"getChildren", getChildren, true, false},
-    {"getNodeInfo", getNodeInfo, true, false},
-    {"ping", ping, false, false, true},        {"status", status, false, false, true},
-    {"getServers", getServers, true, false, true},
-    {"watch", watchWithoutFastCgi, false, false},
+    {"destroyNode", destroyNode, kServers | kWrites},
+    {"destroyNodeRecursive", destroyNodeRecursive, kServers | kWrites},
+    {"getMetadata", getMetadata, kServers},
+    {"setMetadata", setMetadata, kServers | kWrites},
+    {"createNode", createNode, kServers | kWrites},
+    {"getUser", getUser, kLocal},
+    {"loadUser", loadUser, kLocal},
+    {"saveUser", saveUser, kWrites},
+    {"isAdmin", isAdmin, kServers},
+    {"getChildren", getChildren, kServers},
+    {"getNodeInfo", getNodeInfo, kServers},
+    {"ping", ping, kWithoutNode},
+    {"status", status, kWithoutNode},
+    {"getServers", getServers, kServers | kWithoutNode},
+    {"watch", watchWithoutFastCgi, kLocal},
 };
 
 // Names ignore case; null for no mode.
@@ -57,15 +70,15 @@ std::string runChecked(const ModeContext& context) {
     if (!withNul.empty())
         throw "Parameter '" + withNul + "' holds a NUL byte";
     const Mode* mode = modeNamed(context.request.get("mode"));
-    const bool withoutNode = mode && mode->withoutNode;
+    const bool withoutNode = mode && mode->is(kWithoutNode);
     if (context.host.empty() && !withoutNode)
         throw std::string("Corvane server not specified");
     if (context.request.get("nodeId").empty() && !withoutNode)
         throw std::string("Node ID not specified");
     if (!mode)
         throw std::string("Unknown mode");
-    if (!mode->talksToServers) {
-        if (mode->writes)
+    if (!mode->is(kServers)) {
+        if (mode->is(kWrites))
             RequestLog::enter(RequestLog::Phase::Save);
         return mode->run(context);
     }
@@ -100,7 +113,7 @@ std::string modeName(const std::string& mode) {
 
 bool isWriteMode(const std::string& mode) {
     const Mode* found = modeNamed(mode);
-    return found && found->writes;
+    return found && found->is(kWrites);
 }
 
 // Web forms send UTF-8, and the client converts display names through the
