@@ -96,6 +96,7 @@ WatchHub::~WatchHub() {
         thread_.join();
     // Its last look at the inbox took every connection: request threads end
     // before the hub does.
+    std::lock_guard<std::mutex> lock(mutex_);
     assert(activated_.empty() && "a connection handed over during the hub's end");
 }
 

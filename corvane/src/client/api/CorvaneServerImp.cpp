@@ -167,8 +167,8 @@ CorvaneFrameClientAPI* CorvaneServerImp::frameClient() {
 
 bool CorvaneServerImp::registerEventHandler(const CorvaneNodeId& node, CorvaneNodeEvent::Handler* handler) {
     assert(handler && "hdlr");
-    // The link must be told of the connection's first connect too: it
-    // connects through its own calls.
+    // Shared, not connected: the link must exist to be told of the first
+    // connect too.
     if (!share())
         return false;
     if (!eventLink_) {
