@@ -1,8 +1,10 @@
 #include "FastCgiGateway.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
+#include <sstream>
 
 #include "support/Eventually.h"
 #include "support/FastCgiClient.h"
@@ -37,6 +39,22 @@ long FastCgiGateway::residentKb() const {
     const std::string status = CorvaneTest::readFile("/proc/" + std::to_string(pid()) + "/status");
     const size_t at = status.find("\nVmRSS:");
     return at == std::string::npos ? -1 : std::strtol(status.c_str() + at + 7, nullptr, 10);
+}
+
+double FastCgiGateway::cpuSeconds() const {
+    // The fields after the command's closing parenthesis, from the state on:
+    // user time is the 12th, system time the 13th, in clock ticks.
+    const std::string stat = CorvaneTest::readFile("/proc/" + std::to_string(pid()) + "/stat");
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos)
+        return -1;
+    std::istringstream fields(stat.substr(end + 1));
+    std::string field;
+    double ticks = 0;
+    for (int i = 1; i <= 13 && fields >> field; ++i)
+        if (i >= 12)
+            ticks += std::stod(field);
+    return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
 }
 
 std::string FastCgiGateway::ask(const std::map<std::string, std::string>& variables, const std::string& body,

@@ -31,6 +31,8 @@ public:
     int stop(int timeoutMs = 5000) { return process_->stop(timeoutMs); }
     // Its resident size, in kB; -1 when it can not be read.
     long residentKb() const;
+    // The processor time it has taken, user and system; -1 when unknown.
+    double cpuSeconds() const;
     // One whole request on a connection of its own: the answer, or "".
     std::string ask(const std::map<std::string, std::string>& variables, const std::string& body = "",
                     int timeoutMs = 10000) const;

@@ -119,6 +119,10 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
         EXPECT_EQ(out.compare(0, expected.size(), expected), 0) << out;
         EXPECT_NE(out.find(stored), std::string::npos) << out;
     }
+    // Between events the process sleeps.
+    const double cpu = gateway_->cpuSeconds();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_LT(gateway_->cpuSeconds() - cpu, 0.25) << "it spins";
 
     setMetadata("/media/clip", "s");
     std::string out;
