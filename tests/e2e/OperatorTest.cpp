@@ -195,14 +195,18 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
 
     const std::string xml = ask("mode=status", "ops");
     for (const std::string& part :
-         {std::string("<accepted>7</accepted><inFlight>1</inFlight>"), std::string("<mode name=\"getMetadata\">3</mode>"),
-          std::string("<mode name=\"ping\">1</mode>"), std::string("<outcome name=\"success\">3</outcome>"),
-          std::string("<outcome name=\"error\">1</outcome>"), std::string("<outcome name=\"refused401\">1</outcome>"),
-          std::string("<outcome name=\"refused405\">1</outcome>"), std::string("<threads><idle>7</idle><busy>1</busy>"),
+         {std::string("<accepted>7</accepted><inFlight>1</inFlight>"),
+          std::string("<mode name=\"getMetadata\">3</mode>"), std::string("<mode name=\"ping\">1</mode>"),
+          std::string("<outcome name=\"success\">3</outcome>"), std::string("<outcome name=\"error\">1</outcome>"),
+          std::string("<outcome name=\"refused401\">1</outcome>"),
+          std::string("<outcome name=\"refused405\">1</outcome>"),
+          std::string("<threads><idle>7</idle><busy>1</busy><maxBusy>1</maxBusy>"),
           std::string("<latency><bucket leMs=\"1\">"), std::string("<bucket leMs=\"inf\">"),
-          "<server host=\"" + sim.host() + "\"><openHandles>0</openHandles><connections>1</connections><calls>2</calls>"
+          "<server host=\"" + sim.host() +
+              "\"><openHandles>0</openHandles><connections>1</connections><calls>2</calls>"
               "<failures>0</failures><lastError></lastError>",
-          "<server host=\"" + refused + "\"><openHandles>0</openHandles><connections>0</connections><calls>1</calls>"
+          "<server host=\"" + refused +
+              "\"><openHandles>0</openHandles><connections>0</connections><calls>1</calls>"
               "<failures>1</failures><lastError>Connection refused</lastError>"})
         EXPECT_NE(xml.find(part), std::string::npos) << part << "\n" << xml;
 
