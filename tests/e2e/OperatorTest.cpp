@@ -14,6 +14,7 @@
 
 #include "FastCgiGateway.h"
 #include "GatewayFixture.h"
+#include "support/FastCgiClient.h"
 #include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
 
@@ -52,7 +53,7 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
     const std::string good = dir_.write("good.cfg", "[Local]\nUUID = 0f4c2f1e-1111-4a6e-9d3b-2c1a3b4c5d6e\n"
                                               "[SelfDiscovery]\nPort = 7555\nTTL = 1\nScope = 224.0.0.1\n");
     const Variables fine{{"CORVANE_ALLOWED_SERVERS", "discovered 127.0.0.1:7549 [::1]:7549 10.0.0.0/8 localhost"},
-                         {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443 http://gw.test"},
+                         {"CORVANE_TRUSTED_ORIGINS", "https://intranet.example:8443 http://gw.test http://g"},
                          {"CORVANE_REQUEST_TIMEOUT", "60000"},
                          {"CORVANE_ACCESS_LOG", "1"},
                          {"XQ_MSG_LEVEL", "user"},  // the lowest level, 0
@@ -79,8 +80,10 @@ TEST_F(OperatorTest, CheckNamesEachBrokenSettingOnItsOwnLine) {
         // lacks fails at once, and no query leaves the machine.
         {"CORVANE_ALLOWED_SERVERS", "nowhere.invalid:7549", "the name 'nowhere.invalid' does not resolve: "},
         {"CORVANE_TRUSTED_ORIGINS", "intranet.example", "'intranet.example' is not an origin"},
+        {"CORVANE_TRUSTED_ORIGINS", "http://", "'http://' is not an origin"},
         {"CORVANE_NETWORK_CONFIG", dir_.path() + "/none.cfg", "none.cfg' does not exist"},
-        {"CORVANE_NETWORK_CONFIG", dir_.write("uuid.cfg", "[Local]\nUUID = 0f4c2f1e-xyz\n"), "Invalid UUID '0f4c2f1e-xyz'"},
+        {"CORVANE_NETWORK_CONFIG", dir_.write("uuid.cfg", "[Local]\nUUID = 0f4c2f1e-xyz\n"),
+         "Invalid UUID '0f4c2f1e-xyz'"},
         {"CORVANE_NETWORK_CONFIG", dir_.write("scope.cfg", "[SelfDiscovery]\nScope = group\n"), "Scope 'group' is not"},
         {"CORVANE_NETWORK_CONFIG", dir_.write("syntax.cfg", "Port = 1\n"), "Ignoring line 1 of"},
     };
@@ -181,24 +184,32 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
     ASSERT_TRUE(sim.started());
     int closedPort = 0;
     const CorvaneTest::ScopedFd closed = CorvaneTest::bindWithoutListening(&closedPort);
-    startGateway({{"CORVANE_STATUS_USERS", "ops"}});
+    startGateway({{"CORVANE_STATUS_USERS", "ops"}, {"XQ_MSG_LEVEL", "debug"}});
     const auto ask = [&](const std::string& query, const std::string& user = "al") {
         return gateway_->ask(fastCgiGet(query, user));
     };
     const std::string refused = "127.0.0.1:" + std::to_string(closedPort);
     EXPECT_NE(ask("mode=ping").find("<response>pong</response>"), std::string::npos);
-    for (int i = 0; i < 2; ++i)
-        EXPECT_NE(ask("mode=getMetadata&nodeId=/&streamName=info&host=" + sim.host()).find("<node>"), std::string::npos);
+    // The process's level holds for each request's library messages.
+    CorvaneTest::FastCgiClient first(gateway_->socket());
+    std::string out, err;
+    ASSERT_TRUE(first.begin(fastCgiGet("mode=getMetadata&nodeId=/&streamName=info&host=" + sim.host())) &&
+                first.sendBody("") && first.readAnswer(&out, 10000, &err));
+    EXPECT_NE(out.find("<node>"), std::string::npos) << out;
+    EXPECT_NE(err.find("Connected to server"), std::string::npos) << err;
+    EXPECT_NE(ask("mode=getMetadata&nodeId=/&streamName=info&host=" + sim.host()).find("<node>"), std::string::npos);
     EXPECT_NE(ask("mode=getMetadata&nodeId=/&streamName=info&host=" + refused).find("<error>"), std::string::npos);
     EXPECT_NE(ask("mode=destroyNode&nodeId=/x&host=" + sim.host()).find("Status: 405"), std::string::npos);
     EXPECT_NE(ask("mode=getUser&host=h&nodeId=n", "").find("Status: 401"), std::string::npos);
+    EXPECT_NE(ask("mode=status", "eve").find("Status: 403"), std::string::npos);
 
     const std::string xml = ask("mode=status", "ops");
     for (const std::string& part :
-         {std::string("<accepted>7</accepted><inFlight>1</inFlight>"),
+         {std::string("<accepted>8</accepted><inFlight>1</inFlight>"),
           std::string("<mode name=\"getMetadata\">3</mode>"), std::string("<mode name=\"ping\">1</mode>"),
           std::string("<outcome name=\"success\">3</outcome>"), std::string("<outcome name=\"error\">1</outcome>"),
           std::string("<outcome name=\"refused401\">1</outcome>"),
+          std::string("<outcome name=\"refused403\">1</outcome>"),
           std::string("<outcome name=\"refused405\">1</outcome>"),
           std::string("<threads><idle>7</idle><busy>1</busy><maxBusy>1</maxBusy>"),
           std::string("<latency><bucket leMs=\"1\">"), std::string("<bucket leMs=\"inf\">"),
@@ -237,8 +248,8 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
               "server_call_seconds:histogram");
     for (const std::string& sample :
          {std::string("corvane_gateway_start_time_seconds []"), std::string("corvane_gateway_uptime_seconds []"),
-          std::string("corvane_gateway_requests_accepted_total [] 8.0"),
-          std::string("corvane_gateway_requests_by_mode_total [('mode', 'status')] 1.0"),
+          std::string("corvane_gateway_requests_accepted_total [] 9.0"),
+          std::string("corvane_gateway_requests_by_mode_total [('mode', 'status')] 2.0"),
           std::string("corvane_gateway_requests_by_outcome_total [('outcome', 'refused405')] 1.0"),
           "corvane_gateway_server_calls_total [('server', '" + sim.host() + "')] 2.0",
           "corvane_gateway_server_failures_total [('server', '" + refused + "')] 1.0",
