@@ -199,18 +199,19 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
     EXPECT_NE(err.find("Connected to server"), std::string::npos) << err;
     EXPECT_NE(ask("mode=getMetadata&nodeId=/&streamName=info&host=" + sim.host()).find("<node>"), std::string::npos);
     EXPECT_NE(ask("mode=getMetadata&nodeId=/&streamName=info&host=" + refused).find("<error>"), std::string::npos);
-    EXPECT_NE(ask("mode=destroyNode&nodeId=/x&host=" + sim.host()).find("Status: 405"), std::string::npos);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_NE(ask("mode=destroyNode&nodeId=/x&host=" + sim.host()).find("Status: 405"), std::string::npos);
     EXPECT_NE(ask("mode=getUser&host=h&nodeId=n", "").find("Status: 401"), std::string::npos);
     EXPECT_NE(ask("mode=status", "eve").find("Status: 403"), std::string::npos);
 
     const std::string xml = ask("mode=status", "ops");
     for (const std::string& part :
-         {std::string("<accepted>8</accepted><inFlight>1</inFlight>"),
+         {std::string("<accepted>9</accepted><inFlight>1</inFlight>"),
           std::string("<mode name=\"getMetadata\">3</mode>"), std::string("<mode name=\"ping\">1</mode>"),
           std::string("<outcome name=\"success\">3</outcome>"), std::string("<outcome name=\"error\">1</outcome>"),
           std::string("<outcome name=\"refused401\">1</outcome>"),
           std::string("<outcome name=\"refused403\">1</outcome>"),
-          std::string("<outcome name=\"refused405\">1</outcome>"),
+          std::string("<outcome name=\"refused405\">2</outcome>"),
           std::string("<threads><idle>7</idle><busy>1</busy><maxBusy>1</maxBusy>"),
           std::string("<latency><bucket leMs=\"1\">"), std::string("<bucket leMs=\"inf\">"),
           "<server host=\"" + sim.host() +
@@ -248,9 +249,9 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
               "server_call_seconds:histogram");
     for (const std::string& sample :
          {std::string("corvane_gateway_start_time_seconds []"), std::string("corvane_gateway_uptime_seconds []"),
-          std::string("corvane_gateway_requests_accepted_total [] 9.0"),
+          std::string("corvane_gateway_requests_accepted_total [] 10.0"),
           std::string("corvane_gateway_requests_by_mode_total [('mode', 'status')] 2.0"),
-          std::string("corvane_gateway_requests_by_outcome_total [('outcome', 'refused405')] 1.0"),
+          std::string("corvane_gateway_requests_by_outcome_total [('outcome', 'refused405')] 2.0"),
           "corvane_gateway_server_calls_total [('server', '" + sim.host() + "')] 2.0",
           "corvane_gateway_server_failures_total [('server', '" + refused + "')] 1.0",
           "corvane_gateway_server_last_error_info [('error', 'Connection refused'), ('server', '" + refused + "')] 1.0",
