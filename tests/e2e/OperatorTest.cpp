@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <memory>
 #include <regex>
 #include <sstream>
@@ -154,12 +156,23 @@ TEST_F(OperatorTest, LogLinesGoToTheErrorStreamAndNeverIntoTheAnswer) {
     // Library messages at debug level, the access line with its escaped user.
     Variables debug = web;
     debug["XQ_MSG_LEVEL"] = "debug";
+    const auto before = std::chrono::system_clock::now();
     const auto talked = get("mode=getMetadata&nodeId=/&streamName=info&host=" + sim.host(), debug);
+    const auto after = std::chrono::system_clock::now();
     EXPECT_EQ(talked.out.rfind(ok("<response><node>"), 0), 0u) << talked.out;
     EXPECT_NE(talked.err.find("Connected to server"), std::string::npos) << talked.err;
-    EXPECT_TRUE(std::regex_search(talked.err, std::regex("corvane-gateway: access [0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:"
-                                                         "[0-9]{2}:[0-9]{2}\\.[0-9]{3}Z id=")))
+    // The line's time is the request's, in UTC to the millisecond.
+    std::smatch time;
+    ASSERT_TRUE(std::regex_search(talked.err, time,
+                                  std::regex("corvane-gateway: access ([0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:"
+                                             "[0-9]{2}:[0-9]{2})\\.([0-9]{3})Z id=")))
         << talked.err;
+    tm utc{};
+    ASSERT_NE(strptime(time[1].str().c_str(), "%Y-%m-%dT%H:%M:%S", &utc), nullptr);
+    const auto logged =
+        std::chrono::system_clock::from_time_t(timegm(&utc)) + std::chrono::milliseconds(std::stoi(time[2]));
+    EXPECT_LE(std::chrono::floor<std::chrono::milliseconds>(before), logged);
+    EXPECT_LE(logged, after);
     EXPECT_NE(talked.err.find(" user=\"al\\nx\" mode=\"getMetadata\" hosts=\"" + sim.host() + "\" ms="),
               std::string::npos)
         << talked.err;

@@ -143,6 +143,9 @@ TEST_F(WatchStreamTest, ChangeArrivesEscapedAtEveryStreamOfOneSharedRegistration
 
     // The last stream gone, the server is told to forget its last node, and
     // the connection goes, forgetting all at once as it did on coming.
+    // A watch that fails keeps no hold on the connection.
+    EXPECT_EQ(gateway_->ask(fastCgiGet("mode=watch&host=" + sim_->host() + "&nodeId=/none")),
+              error("Node &apos;/none&apos; does not exist"));
     first.reset();
     EXPECT_TRUE(CorvaneTest::eventually([&] { return sim_->calls("UnregisterEvents").size() == 4; }, kGuardMs));
     EXPECT_EQ(released(), 2u);
