@@ -159,16 +159,27 @@ TEST_F(FastCgiPoolPendingTest, VariablesPastALookAreReadOneRequestAtATimeAndTime
 }
 
 TEST_F(FastCgiPoolPendingTest, StalledConnectionsAreClosedAtTheArrivalLimit) {
-    // The large one's read is ended by the pool's own timer.
+    // The large one's read is ended by the pool's own timer, in a stop too.
     FastCgiPool::Options options;
-    options.arrivalLimit = std::chrono::milliseconds(200);
-    ServingPool pool(listener_.get(), options);
+    options.arrivalLimit = std::chrono::milliseconds(1000);
+    auto pool = std::make_unique<ServingPool>(listener_.get(), options);
+    const int fds = CorvaneTest::countOpenFds();
     auto stalled = stall(2);
     stalled.push_back(std::make_unique<FastCgiClient>(socket_));
     ASSERT_TRUE(stalled.back()->sendRaw(largeBegin(100000)));
     for (size_t i = 0; i < stalled.size(); ++i)
         EXPECT_TRUE(stalled[i]->closedWithin(5000)) << "connection " << i;
     EXPECT_EQ(ask("after"), "Content-Type: text/plain\r\n\r\nok after");
+
+    stalled.clear();
+    ASSERT_TRUE(CorvaneTest::eventually([fds] { return CorvaneTest::countOpenFds() == fds; }));
+    // Its socket, the pool's and the pool's copy for the timer: being read.
+    FastCgiClient large(socket_);
+    ASSERT_TRUE(large.sendRaw(largeBegin(100000)));
+    ASSERT_TRUE(CorvaneTest::eventually([fds] { return CorvaneTest::countOpenFds() == fds + 3; }));
+    std::thread stop([&pool] { pool.reset(); });
+    EXPECT_TRUE(large.closedWithin(5000));
+    stop.join();
 }
 
 TEST_F(FastCgiPoolPendingTest, BrokenConnectionClosesAtOnce) {
