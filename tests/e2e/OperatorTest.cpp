@@ -144,6 +144,13 @@ TEST_F(OperatorTest, StatusGoesOnlyToTheUsersTheSiteNames) {
             EXPECT_EQ(result.out.rfind(c.user.empty() ? "Status: 401" : "Status: 403", 0), 0u) << result.out;
         }
     }
+    // Its answer keeps the limit every answer keeps.
+    EXPECT_EQ(get("mode=status", {{"GATEWAY_INTERFACE", "CGI/1.1"},
+                                  {"REMOTE_USER", "ops"},
+                                  {"CORVANE_STATUS_USERS", "ops"},
+                                  {"CORVANE_MAX_RESPONSE_BYTES", "100"}})
+                  .out,
+              error("Response too large"));
 }
 
 TEST_F(OperatorTest, LogLinesGoToTheErrorStreamAndNeverIntoTheAnswer) {

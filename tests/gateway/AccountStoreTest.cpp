@@ -79,8 +79,10 @@ TEST_F(AccountStoreTest, EveryNameKeepsItsOwnFileInsideTheAccountDirectory) {
     // finds a user's file by the user's name.
     save("Al.b_c-d@e1", "d");
     EXPECT_EQ(access(dir_.file("account/Al.b_c-d@e1.xml").c_str(), F_OK), 0);
-    // No name at all, or one too long for a file name, has no document.
-    for (const std::string& user : {std::string(), std::string(100, '/')}) {
+    // No name at all, or one too long for a file name, has no document:
+    // 200 bytes fit, 201 (each "/" written as 3) do not.
+    EXPECT_EQ(save(std::string(200, 'a'), "d").out, ok("<response></response>\n"));
+    for (const std::string& user : {std::string(), std::string(67, '/')}) {
         EXPECT_EQ(save(user, "d").out, error("Failed to open account for saving persistent user data"));
         EXPECT_EQ(load(user).out, error("Failed to open account for loading persistent user data"));
     }
