@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -234,6 +235,31 @@ TEST_F(FastCgiGatewayTest, BrowseLimitComesFromTheRequestElseTheProcess) {
 }
 
 // The sockets a process holds open.
+TEST_F(FastCgiGatewayTest, ReloadThatCannotStartTheProgramAgainSaysWhyAndEnds) {
+    // The program's file is one the process may no longer run.
+    const std::string program = dir_.file("corvane-gateway");
+    std::filesystem::copy_file(CorvaneTest::binPath("corvane-gateway"), program);
+    gateway_.reset();
+    CorvaneTest::ProcessOptions options;
+    options.env["PATH"] = "/usr/bin:/bin";
+    options.cwd = dir_.path();
+    gateway_ = std::make_unique<CorvaneTest::ChildProcess>(
+        std::vector<std::string>{"sh", "-c", "exec spawn-fcgi -n -s \"$0\" -- \"$1\" 2>err", socket(), program},
+        options);
+    ASSERT_TRUE(CorvaneTest::eventually(
+        [&] { return fastCgi(fastCgiGet("mode=ping")).out.find("pong") != std::string::npos; }));
+    std::filesystem::permissions(program, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    ASSERT_EQ(::kill(gateway_->pid(), SIGHUP), 0);
+    std::string err;
+    EXPECT_TRUE(CorvaneTest::eventually([&] {
+        err = CorvaneTest::readFile(dir_.file("err"));
+        return !err.empty();
+    })) << "nothing said";
+    EXPECT_EQ(err, "corvane-gateway: could not start again: Permission denied\n");
+    const int status = gateway_->stop();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
+}
+
 size_t socketsOf(pid_t pid) {
     size_t count = 0;
     std::error_code ignored;

@@ -253,7 +253,7 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
         "print(*(f.name.replace('corvane_gateway_', '') + ':' + f.type for f in families))\n"
         "for family in families:\n"
         "    for s in family.samples:\n"
-        "        exact = s.name.endswith(('_total', '_count', '_bucket')) or 'last_error' in s.name\n"
+        "        exact = s.name.endswith(('_total', '_count', '_bucket', '_threads')) or 'last_error' in s.name\n"
         "        print(s.name, sorted(s.labels.items()), *([s.value] if exact else []))\n";
     CorvaneTest::ProcessOptions options;
     options.input = text;
@@ -270,6 +270,8 @@ TEST_F(OperatorTest, StatusCountsAFastCgiProcesssRequestsAndServers) {
     for (const std::string& sample :
          {std::string("corvane_gateway_start_time_seconds []"), std::string("corvane_gateway_uptime_seconds []"),
           std::string("corvane_gateway_requests_accepted_total [] 10.0"),
+          std::string("corvane_gateway_threads [('state', 'idle')] 7.0"),
+          std::string("corvane_gateway_threads [('state', 'busy')] 1.0"),
           std::string("corvane_gateway_requests_by_mode_total [('mode', 'status')] 2.0"),
           std::string("corvane_gateway_requests_by_outcome_total [('outcome', 'refused405')] 2.0"),
           "corvane_gateway_server_calls_total [('server', '" + sim.host() + "')] 2.0",

@@ -64,6 +64,11 @@ TEST_F(AccountStoreTest, SavedDocumentComesBackByteForByte) {
     // A load stops at the first NUL byte.
     dir_.write("account/alice.xml", std::string("ab\0cd", 5));
     EXPECT_EQ(load("alice").out, ok("<response>ab</response>\n"));
+    // The answer's limit goes by the file's size, before any of it is read.
+    EXPECT_EQ(
+        run({"mode=loadUser", "host=h", "nodeId=n"}, {{"REMOTE_USER", "alice"}, {"CORVANE_MAX_RESPONSE_BYTES", "26"}})
+            .out,
+        error("Response too large"));
 }
 
 TEST_F(AccountStoreTest, EveryNameKeepsItsOwnFileInsideTheAccountDirectory) {

@@ -3,12 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "DriverFixture.h"
 #include "support/Eventually.h"
 #include "support/LoopbackListener.h"
 #include "support/SimProcess.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -140,6 +143,28 @@ TEST_F(GatewayDriverTest, ServerThatComesBackUnderAnotherPortIsFoundAgain) {
         answer = rootInfo();
         return answer.find("<administrators>") != std::string::npos;
     })) << answer;
+}
+
+TEST(GatewayDriverEndTest, LibraryAndItsConnectionsStopAfterACgiRequestAndAtAPersistentDriversEnd) {
+    CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
+    ASSERT_TRUE(sim.started());
+    const int fds = CorvaneTest::countOpenFds();
+    for (const bool persistent : {false, true}) {
+        {
+            GatewayDriver driver(persistent);
+            std::vector<std::string> words{"corvane-gateway", "mode=getMetadata", "host=" + sim.host(), "nodeId=/",
+                                           "streamName=info"};
+            std::vector<char*> argv;
+            for (std::string& word : words)
+                argv.push_back(&word[0]);
+            StringIo io({}, "");
+            driver.serve(static_cast<int>(argv.size()), argv.data(), io);
+            EXPECT_NE(io.outText().find("<administrators>"), std::string::npos) << io.outText();
+            // A persistent driver keeps the connection for its next request.
+            EXPECT_EQ(CorvaneTest::countOpenFds() > fds, persistent);
+        }
+        EXPECT_EQ(CorvaneTest::countOpenFds(), fds) << persistent;
+    }
 }
 
 TEST_F(GatewayDriverTest, CallEndedByTheWatchdogLeavesNoReplyForTheNextRequest) {
