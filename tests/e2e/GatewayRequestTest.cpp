@@ -234,12 +234,12 @@ TEST_F(FastCgiGatewayTest, BrowseLimitComesFromTheRequestElseTheProcess) {
     EXPECT_NE(fastCgi(own).out.find("<administrators>demo,admin</administrators>"), std::string::npos);
 }
 
-// The sockets a process holds open.
 TEST_F(FastCgiGatewayTest, ReloadThatCannotStartTheProgramAgainSaysWhyAndEnds) {
     // The program's file is one the process may no longer run.
     const std::string program = dir_.file("corvane-gateway");
     std::filesystem::copy_file(CorvaneTest::binPath("corvane-gateway"), program);
     gateway_.reset();
+    ::unlink(socket().c_str());
     CorvaneTest::ProcessOptions options;
     options.env["PATH"] = "/usr/bin:/bin";
     options.cwd = dir_.path();
@@ -260,6 +260,7 @@ TEST_F(FastCgiGatewayTest, ReloadThatCannotStartTheProgramAgainSaysWhyAndEnds) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status;
 }
 
+// The sockets a process holds open.
 size_t socketsOf(pid_t pid) {
     size_t count = 0;
     std::error_code ignored;

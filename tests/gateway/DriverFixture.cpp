@@ -29,6 +29,11 @@ void DriverFixture::TearDown() { ASSERT_EQ(chdir(previousDir_.c_str()), 0); }
 CorvaneTest::ProcessResult DriverFixture::serve(const std::vector<std::string>& args,
                                               const std::map<std::string, std::string>& env,
                                               const std::string& input) const {
+    return serveOn(driver_, args, env, input);
+}
+
+CorvaneTest::ProcessResult serveOn(GatewayDriver& driver, const std::vector<std::string>& args,
+                                   const std::map<std::string, std::string>& env, const std::string& input) {
     std::vector<std::string> words{"corvane-gateway"};
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -36,6 +41,6 @@ CorvaneTest::ProcessResult DriverFixture::serve(const std::vector<std::string>& 
         argv.push_back(&word[0]);
     argv.push_back(nullptr);
     StringIo io(env, input);
-    driver_.serve(static_cast<int>(words.size()), argv.data(), io);
+    driver.serve(static_cast<int>(words.size()), argv.data(), io);
     return {io.outText(), io.errText(), 0};
 }

@@ -32,6 +32,11 @@ private:
     std::string out_, err_;
 };
 
+// One request served by driver: name=value arguments, then the request's
+// variables and body.
+CorvaneTest::ProcessResult serveOn(GatewayDriver& driver, const std::vector<std::string>& args,
+                                   const std::map<std::string, std::string>& env, const std::string& input);
+
 class DriverFixture : public CorvaneTest::GatewayRequests {
 protected:
     void SetUp() override;

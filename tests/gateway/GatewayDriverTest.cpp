@@ -5,7 +5,6 @@
 #include <chrono>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "DriverFixture.h"
 #include "support/Eventually.h"
@@ -145,6 +144,7 @@ TEST_F(GatewayDriverTest, ServerThatComesBackUnderAnotherPortIsFoundAgain) {
     })) << answer;
 }
 
+// Outside the fixture, whose own driver keeps the library up.
 TEST(GatewayDriverEndTest, LibraryAndItsConnectionsStopAfterACgiRequestAndAtAPersistentDriversEnd) {
     CorvaneTest::SimProcess sim(CorvaneTest::SimProcess::demoTree());
     ASSERT_TRUE(sim.started());
@@ -152,14 +152,9 @@ TEST(GatewayDriverEndTest, LibraryAndItsConnectionsStopAfterACgiRequestAndAtAPer
     for (const bool persistent : {false, true}) {
         {
             GatewayDriver driver(persistent);
-            std::vector<std::string> words{"corvane-gateway", "mode=getMetadata", "host=" + sim.host(), "nodeId=/",
-                                           "streamName=info"};
-            std::vector<char*> argv;
-            for (std::string& word : words)
-                argv.push_back(&word[0]);
-            StringIo io({}, "");
-            driver.serve(static_cast<int>(argv.size()), argv.data(), io);
-            EXPECT_NE(io.outText().find("<administrators>"), std::string::npos) << io.outText();
+            const std::string out =
+                serveOn(driver, {"mode=getMetadata", "host=" + sim.host(), "nodeId=/", "streamName=info"}, {}, "").out;
+            EXPECT_NE(out.find("<administrators>"), std::string::npos) << out;
             // A persistent driver keeps the connection for its next request.
             EXPECT_EQ(CorvaneTest::countOpenFds() > fds, persistent);
         }
