@@ -36,7 +36,6 @@ TEST(CoFileDescriptorTest, WritesEveryByteAndClosesOnce) {
     {
         CoFileDescriptor file(openNew(dir.file("data")));
         ASSERT_TRUE(file.valid());
-        raw = file.get();
         EXPECT_TRUE(Corvane::writeAll(file.get(), bytes.data(), bytes.size()));
         EXPECT_TRUE(Corvane::writeAll(file.get(), "", 0));
         EXPECT_TRUE(file.closeNow());

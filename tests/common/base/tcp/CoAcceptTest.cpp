@@ -42,10 +42,11 @@ protected:
         }
     }
 
-    // One pass of at most max; the connections it took, closed again.
-    bool pass(int max, int* taken) {
+    // One pass of at most max over from (the listener unless given); the
+    // connections it took, closed again.
+    bool pass(int max, int* taken, int from = -1, const char* name = "'127.0.0.1'") {
         *taken = 0;
-        return acceptPass(listener_.get(), max, "'127.0.0.1'", [taken](int fd) {
+        return acceptPass(from < 0 ? listener_.get() : from, max, name, [taken](int fd) {
             ++*taken;
             ::close(fd);
         });
@@ -59,13 +60,11 @@ protected:
 
 TEST_F(CoAcceptTest, TakesAtMostItsLimitAPassAndTheRestNext) {
     connectClients(20);
-    int taken = 0;
-    EXPECT_TRUE(pass(16, &taken));
-    EXPECT_EQ(16, taken);
-    EXPECT_TRUE(pass(16, &taken));
-    EXPECT_EQ(4, taken);
-    EXPECT_TRUE(pass(16, &taken));  // nothing waiting is no failure
-    EXPECT_EQ(0, taken);
+    for (const int expected : {16, 4, 0}) {  // nothing waiting is no failure
+        int taken = -1;
+        EXPECT_TRUE(pass(16, &taken));
+        EXPECT_EQ(expected, taken);
+    }
     EXPECT_TRUE(log_->texts(CoMsg::error).empty());
 }
 
@@ -92,10 +91,7 @@ TEST_F(CoAcceptTest, SocketThatDoesNotListenEndsThePass) {
     ScopedFd idle(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
     ASSERT_TRUE(idle.valid());
     int taken = 0;
-    EXPECT_FALSE(acceptPass(idle.get(), 16, "port 7549", [&taken](int fd) {
-        ++taken;
-        ::close(fd);
-    }));
+    EXPECT_FALSE(pass(16, &taken, idle.get(), "port 7549"));
     EXPECT_EQ(0, taken);
     EXPECT_TRUE(log_->contains(std::string("Listening socket on port 7549 failed: ") + std::strerror(EINVAL)));
 }
