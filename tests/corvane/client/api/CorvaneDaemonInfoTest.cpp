@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ScriptedServer.h"
 #include "base/loggerBase/CoMsg.h"
 #include "base/rcApi/rcAttrStream.h"
 #include "client/api/CorvaneServerId.h"
@@ -13,11 +14,8 @@
 
 namespace {
 
-Corvane::rcAttrStream stream(std::initializer_list<std::pair<const char*, const char*>> entries) {
-    Corvane::rcAttrStream s;
-    for (const auto& e : entries)
-        s.addStringValue(e.first, e.second);
-    return s;
+Corvane::rcAttrStream stream(std::initializer_list<std::pair<const char*, std::string>> entries) {
+    return Corvane::rcAttrStream(CorvaneTest::attrs(entries));
 }
 
 TEST(CorvaneDaemonInfoTest, ReadFillsDefaultsAndStopsAddressListsAtTheFirstMissingKey) {
