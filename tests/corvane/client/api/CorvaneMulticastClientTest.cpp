@@ -168,8 +168,8 @@ protected:
         return CorvaneTest::eventually([&] { return client.resolve(id, out) == wanted; }, kWaitMs);
     }
 
-    static CorvaneServerId byStorage(const char* storageId) {
-        CorvaneServerId id("elsewhere");
+    static CorvaneServerId byStorage(const char* storageId, const char* text = "elsewhere") {
+        CorvaneServerId id(text);
         id.setStorageId(storageId);
         return id;
     }
@@ -333,9 +333,7 @@ TEST_F(CorvaneMulticastClientTest, StartUpFetchesServerListOfFirstServerThatAnsw
     // Refreshing a server the list lacks asks that server's host for it by
     // name, which only the server named answers.
     client.removeServer(byStorage("S0"));
-    CorvaneServerId id("127.0.0.1:DB");
-    id.setStorageId("S0");
-    client.refreshServer(id);
+    client.refreshServer(byStorage("S0", "127.0.0.1:DB"));
     EXPECT_TRUE(eventuallyResolves(client, byStorage("S0")));
     // The refresh leaves the parked connection to close in time.
     EXPECT_TRUE(CorvaneTest::eventually([&] { return connectionTo(rpc.port()) == -1; }, 15000));
