@@ -1,16 +1,16 @@
 // The pool of connections per server, through the public handles against a
 // real corvane-sim process: threads side by side, a stuck call, a restart.
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <condition_variable>
-#include <fstream>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,6 +22,7 @@
 #include "client/api/CorvaneStr.h"
 #include "support/Gate.h"
 #include "support/SimProcess.h"
+#include "support/TempDir.h"
 
 namespace {
 
@@ -41,23 +42,14 @@ std::string numberedTree() {
     return tree;
 }
 
-// Sockets of this network namespace connected to the port: only this test
-// connects to its sim.
+// This process's descriptors connected to the port.
 int connectionsTo(int port) {
     int count = 0;
-    for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
-        std::ifstream in(table);
-        std::string line;
-        std::getline(in, line);
-        while (std::getline(in, line)) {
-            std::istringstream fields(line);
-            std::string slot, local, remote, state;
-            fields >> slot >> local >> remote >> state;
-            const size_t colon = remote.rfind(':');
-            if (state == "01" && colon != std::string::npos &&
-                std::stoi(remote.substr(colon + 1), nullptr, 16) == port)
-                ++count;
-        }
+    for (int fd : CorvaneTest::openFds()) {
+        sockaddr_in peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0 && ntohs(peer.sin_port) == port)
+            ++count;
     }
     return count;
 }
