@@ -115,10 +115,18 @@ public:
     void answerUnicastSearches(const CorvaneDaemonInfo& record) {
         responder_ = std::thread([this, record] {
             for (int i = 0; i < 500 && !stop_; ++i) {
+                pollfd ready{unicast_->getDescriptor(), POLLIN, 0};
+                if (::poll(&ready, 1, 20) != 1)
+                    continue;
+                char datagram[2048];
+                int length = sizeof datagram - 1;
                 sockaddr_storage from;
+                unicast_->receive(datagram, length, reinterpret_cast<sockaddr*>(&from), false);
+                datagram[length] = '\0';
                 RequestType type;
                 rcAttrStream payload;
-                if (!receive(*unicast_, &from, type, payload, 20) || type != RequestType::FindServers)
+                if (!CorvaneMulticastProtocol::decodeRequest(datagram, type, payload) ||
+                    type != RequestType::FindServers)
                     continue;
                 // A search naming another database or storage identifier,
                 // an empty one included, is for another server.
@@ -133,18 +141,6 @@ public:
     }
 
 private:
-    static bool receive(CoMulticast& socket, sockaddr_storage* from, RequestType& type, rcAttrStream& payload,
-                        int waitMs) {
-        pollfd ready{socket.getDescriptor(), POLLIN, 0};
-        if (::poll(&ready, 1, waitMs) != 1)
-            return false;
-        char text[2048];
-        int length = sizeof text - 1;
-        socket.receive(text, length, reinterpret_cast<sockaddr*>(from), false);
-        text[length] = '\0';
-        return CorvaneMulticastProtocol::decodeRequest(text, type, payload);
-    }
-
     CoMulticast sender_;
     std::unique_ptr<CoMulticast> unicast_;
     std::atomic<bool> stop_{false};
