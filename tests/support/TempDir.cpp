@@ -2,6 +2,8 @@
 
 #include <dirent.h>
 #include <ftw.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -56,5 +58,18 @@ std::set<int> openFds() {
 }
 
 int countOpenFds() { return static_cast<int>(openFds().size()); }
+
+int connectionsTo(int port) {
+    int count = 0;
+    for (const int fd : openFds()) {
+        // The port sits at the same place in both families' addresses.
+        sockaddr_in6 peer{};
+        socklen_t size = sizeof peer;
+        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0 &&
+            (peer.sin6_family == AF_INET || peer.sin6_family == AF_INET6) && ntohs(peer.sin6_port) == port)
+            ++count;
+    }
+    return count;
+}
 
 }  // namespace CorvaneTest

@@ -30,5 +30,7 @@ std::string readFile(const std::string& path);
 // The descriptors open in this process, and their number.
 std::set<int> openFds();
 int countOpenFds();
+// How many of them are sockets connected to port.
+int connectionsTo(int port);
 
 }  // namespace CorvaneTest

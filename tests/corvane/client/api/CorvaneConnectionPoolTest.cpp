@@ -1,8 +1,6 @@
 // The pool of connections per server, through the public handles against a
 // real corvane-sim process: threads side by side, a stuck call, a restart.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
@@ -40,18 +38,6 @@ std::string numberedTree() {
         tree += "node /n" + std::to_string(i) + " FOLDER N" + std::to_string(i) + "\nmeta /n" + std::to_string(i) +
                 " info <n" + std::to_string(i) + "/>\n";
     return tree;
-}
-
-// This process's descriptors connected to the port.
-int connectionsTo(int port) {
-    int count = 0;
-    for (int fd : CorvaneTest::openFds()) {
-        sockaddr_in peer{};
-        socklen_t size = sizeof peer;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0 && ntohs(peer.sin_port) == port)
-            ++count;
-    }
-    return count;
 }
 
 // Holds every arriving thread until count have arrived; false after the
@@ -113,19 +99,19 @@ TEST_F(CorvaneConnectionPoolTest, OneThreadKeepsOneConnectionAndAnExtraOneCloses
         ASSERT_TRUE(held.ping());
         // Another handle of the same thread shares the held connection.
         EXPECT_TRUE(CorvaneServerHandle(sim.host().c_str()).ping());
-        EXPECT_EQ(1, connectionsTo(sim.port()));
+        EXPECT_EQ(1, CorvaneTest::connectionsTo(sim.port()));
         std::thread([&] {
             CorvaneServerHandle other(sim.host().c_str());
             EXPECT_TRUE(other.ping());
         }).join();
     }
-    EXPECT_EQ(2, connectionsTo(sim.port()));
+    EXPECT_EQ(2, CorvaneTest::connectionsTo(sim.port()));
     gNowUs.fetch_add(kIdleUs - 1);
     EXPECT_TRUE(CorvaneServerHandle(sim.host().c_str()).ping());
-    EXPECT_EQ(2, connectionsTo(sim.port())) << "closed before its time";
+    EXPECT_EQ(2, CorvaneTest::connectionsTo(sim.port())) << "closed before its time";
     gNowUs.fetch_add(2);
     EXPECT_TRUE(CorvaneServerHandle(sim.host().c_str()).ping());
-    EXPECT_EQ(1, connectionsTo(sim.port()));
+    EXPECT_EQ(1, CorvaneTest::connectionsTo(sim.port()));
     corvaneSetConnectionClock(nullptr);
 }
 
@@ -136,7 +122,7 @@ TEST_F(CorvaneConnectionPoolTest, SixteenThreadsShareTheCappedPoolWithoutMixingR
     std::thread counting([&] {
         holding.arrive();
         // Every thread holds its connection now: the pool is at its cap.
-        EXPECT_EQ(kPoolSize, connectionsTo(sim.port()));
+        EXPECT_EQ(kPoolSize, CorvaneTest::connectionsTo(sim.port()));
         counted.arrive();
     });
     onThreads(kThreads, [&](int i) {
@@ -199,7 +185,7 @@ TEST_F(CorvaneConnectionPoolTest, EveryPooledConnectionReconnectsAfterARestart) 
     std::vector<int> recovered(kPoolSize, 0);  // not vector<bool>: one word per thread
     std::thread restarting([&] {
         connected.arrive();
-        EXPECT_EQ(kPoolSize, connectionsTo(port));
+        EXPECT_EQ(kPoolSize, CorvaneTest::connectionsTo(port));
         sim.reset();
         sim = std::make_unique<SimProcess>(numberedTree(), std::vector<std::string>{}, port);
         restarted.arrive();
@@ -223,7 +209,7 @@ TEST_F(CorvaneConnectionPoolTest, EveryPooledConnectionReconnectsAfterARestart) 
         EXPECT_NE("", afterRestart[static_cast<size_t>(i)]) << "connection " << i << " did not notice the restart";
         EXPECT_TRUE(recovered[static_cast<size_t>(i)]) << "connection " << i << " did not reconnect";
     }
-    EXPECT_EQ(kPoolSize, connectionsTo(port));
+    EXPECT_EQ(kPoolSize, CorvaneTest::connectionsTo(port));
 }
 
 }  // namespace

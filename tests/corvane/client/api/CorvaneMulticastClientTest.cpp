@@ -55,17 +55,6 @@ std::string request(RequestType type, const CorvaneDaemonInfo& record) {
     return CorvaneMulticastProtocol::encodeRequest(type, payload);
 }
 
-// This process's descriptor connected to port, or -1.
-int connectionTo(int port) {
-    for (int fd : CorvaneTest::openFds()) {
-        sockaddr_in peer{};
-        socklen_t size = sizeof peer;
-        if (::getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &size) == 0 && ntohs(peer.sin_port) == port)
-            return fd;
-    }
-    return -1;
-}
-
 // The client with its load-time settings opened to the test.
 struct TestClient : CorvaneMulticastClient {
     explicit TestClient(int64_t resyncUs = 3600LL * 1000000, int verbosity = 1)
@@ -325,14 +314,14 @@ TEST_F(CorvaneMulticastClientTest, StartUpFetchesServerListOfFirstServerThatAnsw
     // The list's connection is kept for the next call, and closed once it
     // is too old for one: a process that never connects again held it, and
     // its login on the server, until the library stopped.
-    EXPECT_NE(-1, connectionTo(rpc.port()));
+    EXPECT_GT(CorvaneTest::connectionsTo(rpc.port()), 0);
     // Refreshing a server the list lacks asks that server's host for it by
     // name, which only the server named answers.
     client.removeServer(byStorage("S0"));
     client.refreshServer(byStorage("S0", "127.0.0.1:DB"));
     EXPECT_TRUE(eventuallyResolves(client, byStorage("S0")));
     // The refresh leaves the parked connection to close in time.
-    EXPECT_TRUE(CorvaneTest::eventually([&] { return connectionTo(rpc.port()) == -1; }, 15000));
+    EXPECT_TRUE(CorvaneTest::eventually([&] { return CorvaneTest::connectionsTo(rpc.port()) == 0; }, 15000));
 }
 
 // With nothing listening on the local discovery port, the start-up search of
